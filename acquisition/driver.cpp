@@ -1,0 +1,115 @@
+#include "acquisition/driver.h"
+
+#include <cstdio>
+
+#include "acquisition/settings.h"
+#include "headlink/headlink.h"
+#include "platform/platform.h"
+
+// Fixed when the program is built (HALVEX_STORE_SWITCH); nothing changes it at run time.
+constexpr bool STORE_SWITCH = HALVEX_STORE_SWITCH != 0;
+
+namespace {
+
+HeadSettings head_settings;
+char settings_path[SETTINGS_PATH_SIZE];
+HeadLink head_link;
+
+void read_settings()
+{
+    char directory[SETTINGS_PATH_SIZE];
+    if (plat_current_directory(directory, sizeof directory) == 0) directory[0] = 0;
+    settings_build_path(settings_path, sizeof settings_path, directory, PLAT_DIR_SEPARATOR);
+    settings_defaults(&head_settings);
+    settings_read(&head_settings, settings_path);
+}
+
+void print_settings()
+{
+    printf("IP Address: %s\n", head_settings.address);
+    printf("Port:       %d\n", head_settings.port);
+    printf("Range:      %dm\n", head_settings.range);
+    printf("Gain:       %ddB\n", head_settings.gain);
+}
+
+// Store hooks; the data store plugs in here.
+void store_open() {}                 // A: after the ping assembly is reset
+void store_pass_start() {}           // B: top of every pass
+void store_ping_complete() {}        // C: after every completed ping
+void store_close() {}                // D: at shut-down
+
+int failure_exit(const char* message)
+{
+    printf("%s", message);
+    printf("\n\nPress any key to exit.");
+    plat_key_read();
+    return 1;
+}
+
+const char* start_failure_message(LinkStart started)
+{
+    switch (started) {
+    case LINK_NO_SERVICE: return "WSAStartup() failed!\n";
+    case LINK_NO_SOCKET: return "socket() failed!\n";
+    default: return "\nconnect() failed!\n";
+    }
+}
+
+// One pass: one switch command, one return packet. Returns false with the
+// failure message when the link failed.
+bool run_pass(const char** failure)
+{
+    store_pass_start();
+    headlink_build_command(&head_link, head_settings.range, head_settings.gain);
+    printf("\n\nSend Switches...    %dm, %ddB\n", head_settings.range, head_settings.gain);
+    if (!headlink_send_command(&head_link)) {
+        *failure = "send() failed!\n";
+        return false;
+    }
+    int delivered = 0;
+    if (!headlink_receive(&head_link, &delivered)) {
+        *failure = "recv() failed!\n";
+        return false;
+    }
+    if (delivered <= 0) {
+        printf("No Data\n");
+        return true;
+    }
+    if (headlink_offer(&head_link, delivered) == OFFER_PING_COMPLETE) store_ping_complete();
+    return true;
+}
+
+int run()
+{
+    read_settings();
+    print_settings();
+
+    headlink_init(&head_link);
+    LinkStart started = headlink_start(&head_link, head_settings.address, head_settings.port);
+    if (started != LINK_STARTED) return failure_exit(start_failure_message(started));
+    assembly_reset(&head_link.assembly);
+    if (STORE_SWITCH) store_open();
+
+    while (!plat_key_waiting()) {
+        const char* failure = nullptr;
+        if (!run_pass(&failure)) return failure_exit(failure);
+    }
+
+    if (STORE_SWITCH) store_close();
+    if (!headlink_close(&head_link)) return failure_exit("closesocket() failed!\n");
+    plat_key_read();
+    printf("\n\nPress any key to exit.");
+    plat_key_read();
+    settings_write(&head_settings, settings_path);
+    return 0;
+}
+
+}  // namespace
+
+int acquisition_run()
+{
+    plat_console_start();
+    int status = run();
+    plat_console_stop();
+    return status;
+}

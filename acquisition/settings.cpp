@@ -1,0 +1,90 @@
+#include "acquisition/settings.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace {
+
+const int ALLOWED_RANGES[] = {5, 10, 20, 30, 40, 50, 60, 80, 100};
+
+bool is_atoi_space(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+}  // namespace
+
+void settings_defaults(HeadSettings* settings)
+{
+    memset(settings, 0, sizeof *settings);
+    strcpy(settings->address, DEFAULT_ADDRESS);
+    settings->range = DEFAULT_RANGE;
+    settings->gain = DEFAULT_GAIN;
+    settings->port = 4040;
+}
+
+int settings_parse_number(const char* text)
+{
+    while (is_atoi_space(*text)) ++text;
+    bool negative = *text == '-';
+    if (*text == '-' || *text == '+') ++text;
+    long long value = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        value = value * 10 + (*text - '0');
+        if (value > static_cast<long long>(INT_MAX) + 1) value = static_cast<long long>(INT_MAX) + 1;
+    }
+    if (negative) return static_cast<int>(-value);
+    return value > INT_MAX ? INT_MAX : static_cast<int>(value);
+}
+
+int settings_range_from_text(const char* text)
+{
+    int range = settings_parse_number(text);
+    for (int allowed : ALLOWED_RANGES) {
+        if (range == allowed) return range;
+    }
+    return DEFAULT_RANGE;
+}
+
+int settings_gain_from_text(const char* text)
+{
+    int gain = settings_parse_number(text);
+    return gain < 0 || gain > 20 ? DEFAULT_GAIN : gain;
+}
+
+void settings_build_path(char* path, size_t size, const char* directory, char separator)
+{
+    size_t length = strlen(directory);
+    char joint[2] = {separator, 0};
+    if (length > 0 && directory[length - 1] == separator) joint[0] = 0;
+    snprintf(path, size, "%s%s%s", directory, joint, SETTINGS_FILE_NAME);
+}
+
+void settings_read(HeadSettings* settings, const char* path)
+{
+    char value[PROFILE_VALUE_SIZE];
+    plat_profile_get(path, SETTINGS_SECTION, "IPAddress", DEFAULT_ADDRESS, value, sizeof value);
+    // A longer address keeps its first characters; it will fail to connect.
+    const char* address = value[0] ? value : DEFAULT_ADDRESS;
+    size_t length = strnlen(address, ADDRESS_MAX);
+    memcpy(settings->address, address, length);
+    settings->address[length] = 0;
+
+    plat_profile_get(path, SETTINGS_SECTION, "Range", "30", value, sizeof value);
+    settings->range = settings_range_from_text(value);
+    plat_profile_get(path, SETTINGS_SECTION, "Gain", "3", value, sizeof value);
+    settings->gain = settings_gain_from_text(value);
+}
+
+void settings_write(const HeadSettings* settings, const char* path)
+{
+    char number[16];
+    plat_profile_set(path, SETTINGS_SECTION, "IPAddress", settings->address);
+    snprintf(number, sizeof number, "%d", settings->range);
+    plat_profile_set(path, SETTINGS_SECTION, "Range", number);
+    snprintf(number, sizeof number, "%d", settings->gain);
+    plat_profile_set(path, SETTINGS_SECTION, "Gain", number);
+}

@@ -1,0 +1,90 @@
+#include "headlink/headlink.h"
+
+#include <cstdio>
+#include <cstring>
+
+void headlink_init(HeadLink* link)
+{
+    memset(link, 0, sizeof *link);
+    link->socket = PLAT_NO_SOCKET;
+    link->range_by_six = 180;
+}
+
+LinkStart headlink_start(HeadLink* link, const char* address, uint16_t port)
+{
+    if (plat_net_start() != PLAT_OK) return LINK_NO_SERVICE;
+    if (plat_net_socket(&link->socket) != PLAT_OK) return LINK_NO_SOCKET;
+    if (plat_net_connect(link->socket, address, port, HEAD_SILENCE_LIMIT_MS) != PLAT_OK) {
+        return LINK_NO_CONNECTION;
+    }
+    return LINK_STARTED;
+}
+
+void headlink_build_command(HeadLink* link, int range, int gain)
+{
+    SwitchCommand fields = {range, gain, link->assembly.expected_packet};
+    switch_command_build(link->switch_command, &fields);
+    link->range_by_six = range * 6;
+}
+
+bool headlink_send_command(HeadLink* link)
+{
+    return plat_net_send(link->socket, link->switch_command, SWITCH_COMMAND_SIZE, HEAD_SILENCE_LIMIT_MS) ==
+           PLAT_OK;
+}
+
+bool headlink_receive(HeadLink* link, int* delivered)
+{
+    if (plat_net_wait_queued(link->socket, link->ser_buf_tcp, RETURN_PACKET_SIZE, HEAD_SILENCE_LIMIT_MS) !=
+        PLAT_OK) {
+        return false;
+    }
+    *delivered = plat_net_read(link->socket, link->ser_buf_tcp, RETURN_PACKET_SIZE);
+    return true;
+}
+
+OfferOutcome headlink_offer(HeadLink* link, int delivered)
+{
+    return assembly_offer(&link->assembly, link->ser_buf_tcp, delivered);
+}
+
+bool headlink_close(HeadLink* link)
+{
+    if (plat_net_close(link->socket) != PLAT_OK) return false;
+    link->socket = PLAT_NO_SOCKET;
+    plat_net_stop();
+    return true;
+}
+
+void assembly_reset(PingAssembly* assembly)
+{
+    assembly->expected_packet = 0;
+    assembly->last_packet = 0;
+    assembly->ping_count = 0;
+}
+
+OfferOutcome assembly_offer(PingAssembly* assembly, const uint8_t* packet, int delivered)
+{
+    if (!return_packet_valid(packet, delivered)) return OFFER_DROPPED;
+
+    int number = return_packet_number(packet);
+    assembly->last_packet = number;
+    memcpy(assembly->image, packet, RETURN_HEADER_SIZE);
+    memcpy(assembly->image + RETURN_HEADER_SIZE + number * RETURN_DATA_SIZE, packet + RETURN_DATA_OFFSET,
+           RETURN_DATA_SIZE);
+
+    uint8_t last = packet[delivered - 1];
+    printf("Header            = %c%c%c\n", packet[0], packet[1], packet[2]);
+    printf("Packet Number     = %d\n", number);
+    printf("ser_buf_tcp[%d] = 0x%02X", delivered - 1, last);
+
+    if (number == assembly->expected_packet) ++assembly->expected_packet;
+    if (assembly->expected_packet < PACKETS_PER_PING) return OFFER_ACCEPTED;
+
+    assembly->image[PING_IMAGE_END] = last;
+    assembly->image_length = PING_IMAGE_SIZE;
+    assembly->expected_packet = 0;
+    ++assembly->ping_count;
+    printf(" --> Ping %d\n", assembly->ping_count);
+    return OFFER_PING_COMPLETE;
+}

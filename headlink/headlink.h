@@ -1,0 +1,47 @@
+// The one TCP connection to the head, the switch command that asks it for a
+// packet, and the assembly of eight accepted return packets into a ping image.
+#pragma once
+
+#include <cstdint>
+
+#include "headlink/protocol.h"
+#include "platform/platform.h"
+
+// A head that sends nothing for this long, or a send or connect that cannot
+// complete within it, counts as a failed link.
+constexpr int HEAD_SILENCE_LIMIT_MS = 10000;
+
+struct PingAssembly {
+    int expected_packet;  // 0 to 8: the packet wanted next in this ping
+    int last_packet;      // 0 to 7: the latest accepted packet
+    int ping_count;       // pings completed since start
+    int image_length;     // 0 until the first ping completes, then PING_IMAGE_SIZE
+    uint8_t image[PING_IMAGE_SIZE];
+};
+
+struct HeadLink {
+    PlatSocket socket;
+    uint8_t switch_command[SWITCH_COMMAND_SIZE];
+    int range_by_six;
+    uint8_t ser_buf_tcp[RETURN_PACKET_SIZE];
+    PingAssembly assembly;
+};
+
+enum LinkStart { LINK_STARTED, LINK_NO_SERVICE, LINK_NO_SOCKET, LINK_NO_CONNECTION };
+enum OfferOutcome { OFFER_DROPPED, OFFER_ACCEPTED, OFFER_PING_COMPLETE };
+
+void headlink_init(HeadLink* link);
+LinkStart headlink_start(HeadLink* link, const char* address, uint16_t port);
+void headlink_build_command(HeadLink* link, int range, int gain);
+bool headlink_send_command(HeadLink* link);
+// False when the wait for a whole packet fails; otherwise *delivered is the
+// result of the one read into ser_buf_tcp (0 or less when nothing came).
+bool headlink_receive(HeadLink* link, int* delivered);
+OfferOutcome headlink_offer(HeadLink* link, int delivered);
+// Closes the socket, then stops the socket service; false, with nothing
+// stopped, when the close failed.
+bool headlink_close(HeadLink* link);
+
+void assembly_reset(PingAssembly* assembly);
+// Validates, stores and traces one return packet.
+OfferOutcome assembly_offer(PingAssembly* assembly, const uint8_t* packet, int delivered);

@@ -1,0 +1,47 @@
+// Byte layouts of the head protocol: the switch command the program sends and
+// the return packet the head answers with. Both sides (the program and the
+// simulated head) build and read them only through these functions.
+#pragma once
+
+#include <cstdint>
+
+constexpr uint16_t HEAD_PORT = 4040;
+
+constexpr int SWITCH_COMMAND_SIZE = 27;
+constexpr int SWITCH_RANGE = 3;
+constexpr int SWITCH_GAIN = 8;
+constexpr int SWITCH_PACKET_NUMBER = 13;
+constexpr int SWITCH_RANGE_BY_SIX = 14;
+
+constexpr int RETURN_PACKET_SIZE = 1033;
+constexpr int RETURN_PACKET_NUMBER = 5;  // low three bits
+constexpr int RETURN_HEADER_SIZE = 12;   // the part kept in the ping image
+constexpr int RETURN_DATA_OFFSET = 32;
+constexpr int RETURN_DATA_SIZE = 1000;
+constexpr int RETURN_END = 1032;
+constexpr uint8_t RETURN_END_BYTE = 0xFC;
+
+constexpr int PACKETS_PER_PING = 8;
+constexpr int PING_IMAGE_SIZE = RETURN_HEADER_SIZE + PACKETS_PER_PING * RETURN_DATA_SIZE + 1;  // 8013
+constexpr int PING_IMAGE_END = PING_IMAGE_SIZE - 1;
+
+struct SwitchCommand {
+    int range;          // metres
+    int gain;           // dB
+    int packet_number;  // 0 to 7
+};
+
+// Range in metres times six, over ten: the head's sample spacing code.
+inline int range_by_six_code(int range_by_six) { return range_by_six / 10; }
+
+void switch_command_build(uint8_t command[SWITCH_COMMAND_SIZE], const SwitchCommand* fields);
+// False when the fixed bytes are not those of a switch command.
+bool switch_command_parse(const uint8_t command[SWITCH_COMMAND_SIZE], SwitchCommand* fields);
+
+// Builds a well-formed return packet; bytes 3 to 31 other than the packet
+// number are zero, for the head to fill with its own status bytes.
+void return_packet_build(uint8_t packet[RETURN_PACKET_SIZE], int packet_number,
+                         const uint8_t data[RETURN_DATA_SIZE]);
+// The acceptance rule: "IUX" at the start and the end byte as the last byte delivered.
+bool return_packet_valid(const uint8_t* packet, int delivered);
+inline int return_packet_number(const uint8_t* packet) { return packet[RETURN_PACKET_NUMBER] & 7; }

@@ -1,0 +1,97 @@
+// The operations the program needs from the operating system. Each backend
+// (posix/, win32/) implements every one of them; the build picks the backend.
+// Operating-system errors are mapped onto PlatResult at this boundary.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+enum PlatResult {
+    PLAT_OK = 0,
+    PLAT_ERR_CLOSED = -1,    // the peer closed or reset the connection
+    PLAT_ERR_TIMEOUT = -2,   // nothing happened within the time limit
+    PLAT_ERR_EXISTS = -3,    // a file of that name is already there
+    PLAT_ERR_NO_SPACE = -4,  // disk full or file size limit reached
+    PLAT_ERR_FAILED = -5,    // any other failure of the call
+};
+
+// ---- Console ---------------------------------------------------------------
+// Output goes through printf to stdout: unbuffered on a terminal, 512-byte
+// blocks otherwise. Keys come from the terminal itself even when stdin or
+// stdout are redirected; with no terminal no key is ever waiting and a key
+// read returns at once.
+void plat_console_start();
+void plat_console_stop();  // puts the terminal back as it was found
+bool plat_key_waiting();   // never removes anything
+void plat_key_read();      // one key, raw mode; a key with a second code leaves it pending
+
+// ---- Sockets ---------------------------------------------------------------
+typedef intptr_t PlatSocket;
+constexpr PlatSocket PLAT_NO_SOCKET = -1;
+
+PlatResult plat_net_start();
+void plat_net_stop();
+PlatResult plat_net_socket(PlatSocket* sock);
+// The address is dotted-decimal text, converted as inet_addr does.
+PlatResult plat_net_connect(PlatSocket sock, const char* address, uint16_t port, int limit_ms);
+// Sends all bytes in one call; PLAT_ERR_TIMEOUT when they cannot go within limit_ms.
+PlatResult plat_net_send(PlatSocket sock, const void* bytes, size_t count, int limit_ms);
+// Blocks, without spinning, until count bytes are queued (PLAT_OK), the peer
+// closes (PLAT_ERR_CLOSED, also with part of a packet queued), an error
+// occurs, or no new byte arrives for silence_ms (PLAT_ERR_TIMEOUT).
+// `scratch` must hold count bytes; the queued bytes are peeked into it.
+PlatResult plat_net_wait_queued(PlatSocket sock, void* scratch, size_t count, int silence_ms);
+// One read of up to count bytes: the byte count, or 0 or less when nothing came.
+int plat_net_read(PlatSocket sock, void* bytes, size_t count);
+PlatResult plat_net_close(PlatSocket sock);
+
+// ---- Settings file ---------------------------------------------------------
+extern const char PLAT_DIR_SEPARATOR;
+// Fills dir with the current directory; returns its length, 0 when it cannot be had.
+size_t plat_current_directory(char* dir, size_t size);
+// A missing file, section or key gives fallback; a present key its value, maybe empty.
+void plat_profile_get(const char* path, const char* section, const char* key, const char* fallback,
+                      char* value, size_t size);
+// Writes key=value into the section, creating file, section and key as needed.
+PlatResult plat_profile_set(const char* path, const char* section, const char* key, const char* value);
+
+// ---- Data files ------------------------------------------------------------
+typedef intptr_t PlatFile;
+constexpr PlatFile PLAT_NO_FILE = -1;
+
+// Creates a new file in the current directory; never replaces one (PLAT_ERR_EXISTS).
+PlatResult plat_file_create_new(const char* name, PlatFile* file);
+// Writes all bytes at the end of the file: PLAT_OK, or an error when not all went.
+PlatResult plat_file_write(PlatFile file, const void* bytes, size_t count);
+PlatResult plat_file_truncate(PlatFile file, int64_t size);
+PlatResult plat_file_sync(PlatFile file);
+PlatResult plat_file_close(PlatFile file);
+// Calls found() with each name in the current directory matching pattern
+// ('?' is any one character, letter case ignored), skipping directories and
+// hidden and system files.
+void plat_find_files(const char* pattern, void (*found)(const char* name, void* context), void* context);
+
+// ---- Clocks ----------------------------------------------------------------
+struct PlatLocalTime {
+    int year_since_1900;
+    int month;  // 0 = January
+    int day;    // 1 to 31
+    int hour;
+    int minute;
+    int second;
+};
+struct PlatPreciseTime {
+    int64_t seconds;  // since 1970
+    int milliseconds;
+};
+void plat_local_time(PlatLocalTime* now);
+void plat_precise_time(PlatPreciseTime* now);
+int64_t plat_monotonic_ms();
+
+// ---- Fault hooks for tests -------------------------------------------------
+// Makes the nth call (1 = the next one) at a fault point fail with result;
+// nth 0 disarms it. The backends check their hooks right beside the real calls.
+enum PlatFaultPoint { PLAT_FAULT_SEND, PLAT_FAULT_RECEIVE, PLAT_FAULT_WRITE, PLAT_FAULT_RENAME, PLAT_FAULT_COUNT };
+void plat_fault_arm(PlatFaultPoint point, int nth, PlatResult result);
+// True, with the armed result in *result, when this call at the point must fail.
+bool plat_fault_fires(PlatFaultPoint point, PlatResult* result);

@@ -1,0 +1,120 @@
+// Console on a POSIX terminal. Keys are read from /dev/tty so that they work
+// with stdin or stdout redirected. During the run the terminal is in
+// non-canonical mode without echo (signals still on, so Ctrl+C ends the
+// process); a key read switches to raw mode for its duration. The terminal is
+// put back as it was found on every way out, death by signal included.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "platform/platform.h"
+
+namespace {
+
+const int ESCAPE = 0x1B;
+const int SEQUENCE_GAP_MS = 30;  // the bytes of one key's escape sequence arrive together
+const int RESTORE_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+char output_block[512];
+int tty_fd = -1;
+struct termios tty_found;
+bool second_code_pending;
+
+bool tty_has_byte(int wait_ms)
+{
+    struct pollfd ready = {tty_fd, POLLIN, 0};
+    return poll(&ready, 1, wait_ms) > 0 && (ready.revents & POLLIN);
+}
+
+int tty_read_byte()
+{
+    unsigned char byte = 0;
+    return read(tty_fd, &byte, 1) == 1 ? byte : -1;
+}
+
+void set_tty_mode(tcflag_t lflag_off, tcflag_t iflag_off)
+{
+    struct termios mode = tty_found;
+    mode.c_lflag &= ~lflag_off;
+    mode.c_iflag &= ~iflag_off;
+    mode.c_cc[VMIN] = 1;
+    mode.c_cc[VTIME] = 0;
+    tcsetattr(tty_fd, TCSANOW, &mode);
+}
+
+void set_run_mode() { set_tty_mode(ICANON | ECHO, 0); }
+void restore_tty() { tcsetattr(tty_fd, TCSANOW, &tty_found); }
+
+void restore_and_die(int signal_number)
+{
+    restore_tty();
+    signal(signal_number, SIG_DFL);
+    raise(signal_number);
+}
+
+// An arrow or function key comes as ESC [ ... or ESC O ... ending in a
+// letter or '~'. The whole sequence is one key that leaves a second code.
+void finish_escape_sequence()
+{
+    if (!tty_has_byte(SEQUENCE_GAP_MS)) return;
+    int introducer = tty_read_byte();
+    second_code_pending = true;
+    if (introducer != '[' && introducer != 'O') return;
+    while (tty_has_byte(SEQUENCE_GAP_MS)) {
+        int byte = tty_read_byte();
+        if (byte < 0 || (byte >= 0x40 && byte <= 0x7E)) return;
+    }
+}
+
+}  // namespace
+
+void plat_console_start()
+{
+    signal(SIGPIPE, SIG_IGN);  // a closed pipe or connection is an error result, not a death
+    if (isatty(STDOUT_FILENO)) {
+        setvbuf(stdout, nullptr, _IONBF, 0);
+    } else {
+        setvbuf(stdout, output_block, _IOFBF, sizeof output_block);
+    }
+    tty_fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (tty_fd < 0) return;
+    if (tcgetattr(tty_fd, &tty_found) != 0) {
+        close(tty_fd);
+        tty_fd = -1;
+        return;
+    }
+    for (int signal_number : RESTORE_SIGNALS) signal(signal_number, restore_and_die);
+    set_run_mode();
+}
+
+void plat_console_stop()
+{
+    fflush(stdout);
+    if (tty_fd < 0) return;
+    restore_tty();
+    for (int signal_number : RESTORE_SIGNALS) signal(signal_number, SIG_DFL);
+    close(tty_fd);
+    tty_fd = -1;
+}
+
+bool plat_key_waiting()
+{
+    return second_code_pending || (tty_fd >= 0 && tty_has_byte(0));
+}
+
+void plat_key_read()
+{
+    if (second_code_pending) {
+        second_code_pending = false;
+        return;
+    }
+    if (tty_fd < 0) return;
+    fflush(stdout);
+    set_tty_mode(ICANON | ECHO | ISIG | IEXTEN, IXON | ICRNL);
+    if (tty_read_byte() == ESCAPE) finish_escape_sequence();
+    set_run_mode();
+}

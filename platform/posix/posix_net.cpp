@@ -1,0 +1,137 @@
+// TCP sockets over BSD sockets. The wait for a whole packet sleeps in poll()
+// with SO_RCVLOWAT set to the packet size, so a slow head costs no CPU.
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "platform/platform.h"
+
+namespace {
+
+const int SILENCE_CHECK_MS = 1000;  // how often a silent head's progress is looked at
+
+PlatResult from_errno(int error)
+{
+    switch (error) {
+    case ECONNRESET:
+    case EPIPE:
+    case ECONNABORTED: return PLAT_ERR_CLOSED;
+    case EAGAIN:
+    case ETIMEDOUT: return PLAT_ERR_TIMEOUT;
+    default: return PLAT_ERR_FAILED;
+    }
+}
+
+int queued_bytes(int fd)
+{
+    int queued = 0;
+    return ioctl(fd, FIONREAD, &queued) == 0 ? queued : -1;
+}
+
+PlatResult wait_connected(int fd, int limit_ms)
+{
+    struct pollfd writable = {fd, POLLOUT, 0};
+    int64_t deadline = plat_monotonic_ms() + limit_ms;
+    int ready;
+    do {
+        ready = poll(&writable, 1, static_cast<int>(deadline - plat_monotonic_ms()));
+    } while (ready < 0 && errno == EINTR && plat_monotonic_ms() < deadline);
+    if (ready == 0) return PLAT_ERR_TIMEOUT;
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (ready < 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return PLAT_ERR_FAILED;
+    return error == 0 ? PLAT_OK : from_errno(error);
+}
+
+}  // namespace
+
+PlatResult plat_net_start() { return PLAT_OK; }
+
+void plat_net_stop() {}
+
+PlatResult plat_net_socket(PlatSocket* sock)
+{
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return PLAT_ERR_FAILED;
+    *sock = fd;
+    return PLAT_OK;
+}
+
+PlatResult plat_net_connect(PlatSocket sock, const char* address, uint16_t port, int limit_ms)
+{
+    int fd = static_cast<int>(sock);
+    struct sockaddr_in head = {};
+    head.sin_family = AF_INET;
+    head.sin_port = htons(port);
+    head.sin_addr.s_addr = inet_addr(address);
+
+    int flags = fcntl(fd, F_GETFL);
+    fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    PlatResult result = PLAT_OK;
+    if (connect(fd, reinterpret_cast<struct sockaddr*>(&head), sizeof head) != 0) {
+        result = errno == EINPROGRESS ? wait_connected(fd, limit_ms) : from_errno(errno);
+    }
+    fcntl(fd, F_SETFL, flags);
+
+    struct timeval send_limit = {limit_ms / 1000, (limit_ms % 1000) * 1000};
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &send_limit, sizeof send_limit);
+    return result;
+}
+
+PlatResult plat_net_send(PlatSocket sock, const void* bytes, size_t count, int /*limit_ms: SO_SNDTIMEO*/)
+{
+    PlatResult injected;
+    if (plat_fault_fires(PLAT_FAULT_SEND, &injected)) return injected;
+    ssize_t sent = send(static_cast<int>(sock), bytes, count, MSG_NOSIGNAL);
+    if (sent == static_cast<ssize_t>(count)) return PLAT_OK;
+    return sent < 0 ? from_errno(errno) : PLAT_ERR_TIMEOUT;
+}
+
+PlatResult plat_net_wait_queued(PlatSocket sock, void* scratch, size_t count, int silence_ms)
+{
+    int fd = static_cast<int>(sock);
+    int low_water = static_cast<int>(count);
+    setsockopt(fd, SOL_SOCKET, SO_RCVLOWAT, &low_water, sizeof low_water);
+
+    int last_queued = queued_bytes(fd);
+    int64_t last_progress = plat_monotonic_ms();
+    for (;;) {
+        PlatResult injected;
+        if (plat_fault_fires(PLAT_FAULT_RECEIVE, &injected)) return injected;
+        struct pollfd readable = {fd, POLLIN | POLLRDHUP, 0};
+        int ready = poll(&readable, 1, SILENCE_CHECK_MS);
+        if (ready < 0 && errno != EINTR) return PLAT_ERR_FAILED;
+        if (ready <= 0) {
+            int queued = queued_bytes(fd);
+            int64_t now = plat_monotonic_ms();
+            if (queued != last_queued) {
+                last_queued = queued;
+                last_progress = now;
+            } else if (now - last_progress >= silence_ms) {
+                return PLAT_ERR_TIMEOUT;
+            }
+            continue;
+        }
+        ssize_t peeked = recv(fd, scratch, count, MSG_PEEK | MSG_DONTWAIT);
+        if (peeked < 0 && errno != EAGAIN && errno != EINTR) return from_errno(errno);
+        if (peeked == 0) return PLAT_ERR_CLOSED;
+        if (peeked == static_cast<ssize_t>(count)) return PLAT_OK;
+        // Fewer bytes than a packet, yet readable: the head closed after part of one.
+        if (readable.revents & (POLLRDHUP | POLLHUP | POLLERR)) return PLAT_ERR_CLOSED;
+    }
+}
+
+int plat_net_read(PlatSocket sock, void* bytes, size_t count)
+{
+    return static_cast<int>(recv(static_cast<int>(sock), bytes, count, 0));
+}
+
+PlatResult plat_net_close(PlatSocket sock)
+{
+    return close(static_cast<int>(sock)) == 0 ? PLAT_OK : PLAT_ERR_FAILED;
+}

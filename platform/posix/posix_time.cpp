@@ -1,0 +1,33 @@
+// Clocks: local calendar time, wall time with milliseconds, and a monotonic
+// clock for time limits. All in 64 bits, so dates after 2038 are right.
+#include <time.h>
+
+#include "platform/platform.h"
+
+void plat_local_time(PlatLocalTime* now)
+{
+    time_t seconds = time(nullptr);
+    struct tm local = {};
+    localtime_r(&seconds, &local);
+    now->year_since_1900 = local.tm_year;
+    now->month = local.tm_mon;
+    now->day = local.tm_mday;
+    now->hour = local.tm_hour;
+    now->minute = local.tm_min;
+    now->second = local.tm_sec;
+}
+
+void plat_precise_time(PlatPreciseTime* now)
+{
+    struct timespec wall = {};
+    clock_gettime(CLOCK_REALTIME, &wall);
+    now->seconds = static_cast<int64_t>(wall.tv_sec);
+    now->milliseconds = static_cast<int>(wall.tv_nsec / 1000000);
+}
+
+int64_t plat_monotonic_ms()
+{
+    struct timespec since_boot = {};
+    clock_gettime(CLOCK_MONOTONIC, &since_boot);
+    return static_cast<int64_t>(since_boot.tv_sec) * 1000 + since_boot.tv_nsec / 1000000;
+}

@@ -1,0 +1,18 @@
+// Profile ("INI") text, read and edited in memory the way the Windows profile
+// functions treat a file. No content, however malformed, makes either fail.
+#pragma once
+
+#include <cstddef>
+
+// Looks up section/key in text; copies the value (or fallback) into value,
+// at most size - 1 bytes and a terminating zero.
+void profile_text_get(const char* text, size_t length, const char* section, const char* key,
+                      const char* fallback, char* value, size_t size);
+
+// The most bytes profile_text_set can produce from a text of length bytes.
+size_t profile_text_set_capacity(size_t length, const char* section, const char* key, const char* value);
+
+// Writes text with section/key set to value into edited (which holds
+// profile_text_set_capacity bytes); returns the new length.
+size_t profile_text_set(const char* text, size_t length, const char* section, const char* key,
+                        const char* value, char* edited);
