@@ -1,0 +1,305 @@
+#include "tests/e2e/harness.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace e2e {
+
+namespace {
+
+int remove_entry(const char* path, const struct stat*, int, struct FTW*) { return remove(path); }
+
+[[noreturn]] void exec_or_die(const std::vector<std::string>& argv)
+{
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+}
+
+ExitInfo reap(pid_t pid, int timeout_ms)
+{
+    ExitInfo info;
+    long long deadline = now_ms() + timeout_ms;
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (now_ms() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return info;
+        }
+        usleep(5000);
+    }
+    info.ended = true;
+    if (WIFEXITED(status)) info.status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) info.signal = WTERMSIG(status);
+    return info;
+}
+
+}  // namespace
+
+long long now_ms()
+{
+    struct timespec now = {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+TempDir::TempDir()
+{
+    char pattern[] = "/tmp/halvex-e2e-XXXXXX";
+    path_ = mkdtemp(pattern) ? pattern : "/tmp";
+}
+
+TempDir::~TempDir()
+{
+    if (path_ != "/tmp") nftw(path_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+std::string read_file(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+void write_file(const std::string& path, const std::string& content)
+{
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+bool file_exists(const std::string& path)
+{
+    struct stat status;
+    return stat(path.c_str(), &status) == 0;
+}
+
+std::vector<std::string> list_dir(const std::string& path)
+{
+    std::vector<std::string> names;
+    if (DIR* directory = opendir(path.c_str())) {
+        while (struct dirent* entry = readdir(directory)) {
+            if (entry->d_name[0] != '.') names.push_back(entry->d_name);
+        }
+        closedir(directory);
+    }
+    return names;
+}
+
+void write_settings(const TempDir& dir, const std::string& address, const std::string& extra)
+{
+    write_file(dir.file("Halvex_StoreData.INI"), "[Settings]\nIPAddress=" + address + "\n" + extra);
+}
+
+HeadSim::HeadSim(const std::string& address, const std::vector<std::string>& options)
+{
+    char log_pattern[] = "/tmp/headsim-log-XXXXXX";
+    int log_fd = mkstemp(log_pattern);
+    log_path_ = log_pattern;
+    int ready_pipe[2];
+    if (log_fd < 0 || pipe(ready_pipe) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+        dup2(ready_pipe[1], STDOUT_FILENO);
+        dup2(log_fd, STDERR_FILENO);
+        std::vector<std::string> argv = {HEADSIM, "--address", address};
+        argv.insert(argv.end(), options.begin(), options.end());
+        exec_or_die(argv);
+    }
+    close(ready_pipe[1]);
+    close(log_fd);
+    std::string said;
+    long long deadline = now_ms() + 5000;
+    while (said.find('\n') == std::string::npos && now_ms() < deadline) {
+        struct pollfd readable = {ready_pipe[0], POLLIN, 0};
+        if (poll(&readable, 1, 100) <= 0) continue;
+        char chunk[256];
+        ssize_t got = read(ready_pipe[0], chunk, sizeof chunk);
+        if (got <= 0) break;
+        said.append(chunk, static_cast<size_t>(got));
+    }
+    close(ready_pipe[0]);
+    ready_ = said.find("listening on") != std::string::npos;
+}
+
+HeadSim::~HeadSim() { stop(); }
+
+std::string HeadSim::stop()
+{
+    if (pid_ > 0) {
+        kill(pid_, SIGTERM);
+        reap(pid_, 3000);
+        pid_ = -1;
+    }
+    std::string log = read_file(log_path_);
+    if (!log_path_.empty()) unlink(log_path_.c_str());
+    log_path_.clear();
+    return log;
+}
+
+Client::Client(const std::string& directory, const ClientOptions& options)
+{
+    struct termios modes = {};
+    cfmakeraw(&modes);
+    // A cooked terminal but with output left untouched, so the screen holds
+    // exactly the bytes the program wrote.
+    modes.c_iflag = ICRNL | IXON;
+    modes.c_lflag = ISIG | ICANON | ECHO | ECHOE | ECHOK | IEXTEN;
+    modes.c_cc[VINTR] = 3;
+    modes.c_cc[VQUIT] = 28;
+    modes.c_cc[VERASE] = 127;
+    modes.c_cc[VEOF] = 4;
+    modes.c_cc[VMIN] = 1;
+    initial_ = modes;
+    struct winsize size = {24, 80, 0, 0};
+
+    int closed_pipe[2] = {-1, -1};
+    if (options.stdout_to_closed_pipe && pipe(closed_pipe) != 0) return;
+    if (options.with_terminal) {
+        pid_ = forkpty(&master_, nullptr, &modes, &size);
+    } else {
+        pid_ = fork();
+        if (pid_ == 0) {
+            setsid();
+            int null_fd = open("/dev/null", O_RDWR);
+            dup2(null_fd, STDIN_FILENO);
+            dup2(null_fd, STDOUT_FILENO);
+        }
+    }
+    if (pid_ == 0) {
+        if (chdir(directory.c_str()) != 0) _exit(126);
+        if (!options.stdout_path.empty()) {
+            int out = open(options.stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(out, STDOUT_FILENO);
+        }
+        if (options.stdout_to_closed_pipe) {
+            dup2(closed_pipe[1], STDOUT_FILENO);
+            close(closed_pipe[0]);
+        }
+        exec_or_die({options.program});
+    }
+    if (options.stdout_to_closed_pipe) {
+        close(closed_pipe[0]);
+        close(closed_pipe[1]);
+    }
+}
+
+Client::~Client()
+{
+    if (pid_ > 0) reap(pid_, 0);
+    if (master_ >= 0) close(master_);
+}
+
+void Client::pump(int wait_ms)
+{
+    if (master_ < 0) {
+        usleep(static_cast<useconds_t>(wait_ms) * 1000);
+        return;
+    }
+    struct pollfd readable = {master_, POLLIN, 0};
+    if (poll(&readable, 1, wait_ms) <= 0) return;
+    char chunk[4096];
+    ssize_t got = read(master_, chunk, sizeof chunk);
+    if (got > 0) screen_.append(chunk, static_cast<size_t>(got));
+    if (got <= 0) usleep(static_cast<useconds_t>(wait_ms) * 1000);  // the program has gone
+}
+
+bool Client::wait_for(const std::string& text, int timeout_ms)
+{
+    long long deadline = now_ms() + timeout_ms;
+    while (screen_.find(text) == std::string::npos) {
+        if (now_ms() > deadline) return false;
+        pump(20);
+    }
+    return true;
+}
+
+void Client::type(const std::string& keys)
+{
+    if (master_ >= 0 && write(master_, keys.data(), keys.size()) < 0) perror("type");
+}
+
+ExitInfo Client::wait_exit(int timeout_ms)
+{
+    long long deadline = now_ms() + timeout_ms;
+    int status = 0;
+    pid_t ended = 0;
+    while ((ended = waitpid(pid_, &status, WNOHANG)) == 0 && now_ms() < deadline) pump(20);
+    if (ended == 0) return reap(pid_, 0);
+    for (int i = 0; i < 5; ++i) pump(10);  // what is left on the screen
+    pid_ = -1;
+    ExitInfo info;
+    info.ended = true;
+    if (WIFEXITED(status)) info.status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) info.signal = WTERMSIG(status);
+    return info;
+}
+
+bool Client::terminal_modes(struct termios* modes) const
+{
+    return master_ >= 0 && tcgetattr(master_, modes) == 0;
+}
+
+Expected::Expected(const std::string& address, int range, int gain)
+{
+    char line[128];
+    snprintf(line, sizeof line, "IP Address: %s\nPort:       4040\nRange:      %dm\nGain:       %ddB\n",
+             address.c_str(), range, gain);
+    text_ = line;
+    snprintf(line, sizeof line, "\n\nSend Switches...    %dm, %ddB\n", range, gain);
+    send_line_ = line;
+}
+
+Expected& Expected::pass()
+{
+    text_ += send_line_;
+    return *this;
+}
+
+Expected& Expected::packet(int number)
+{
+    text_ += "Header            = IUX\nPacket Number     = " + std::to_string(number) +
+             "\nser_buf_tcp[1032] = 0xFC";
+    return *this;
+}
+
+Expected& Expected::ping(int count)
+{
+    text_ += " --> Ping " + std::to_string(count) + "\n";
+    return *this;
+}
+
+Expected& Expected::pings(int first, int last)
+{
+    for (int count = first; count <= last; ++count) {
+        for (int number = 0; number < 8; ++number) pass().packet(number);
+        ping(count);
+    }
+    return *this;
+}
+
+Expected& Expected::text(const std::string& raw)
+{
+    text_ += raw;
+    return *this;
+}
+
+Expected& Expected::prompt() { return text("\n\nPress any key to exit."); }
+
+}  // namespace e2e

@@ -1,0 +1,106 @@
+// Runs the real program under a pseudo-terminal (the test is its controlling
+// terminal: it types the keys and reads the screen) against headsim. Every
+// wait is bounded.
+#pragma once
+
+#include <sys/types.h>
+#include <termios.h>
+
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+const char* const PROGRAM = HALVEX_STORE_OFF;
+const char* const PROGRAM_STORE_ON = HALVEX_STORE_ON;
+
+// A fresh directory under /tmp, removed with everything in it at the end.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& content);
+bool file_exists(const std::string& path);
+std::vector<std::string> list_dir(const std::string& path);
+void write_settings(const TempDir& dir, const std::string& address, const std::string& extra = "");
+
+// headsim listening on its own loopback address until stopped.
+class HeadSim {
+public:
+    HeadSim(const std::string& address, const std::vector<std::string>& options = {});
+    ~HeadSim();
+    bool ready() const { return ready_; }
+    // Stops it (if still running) and returns what it logged.
+    std::string stop();
+
+private:
+    pid_t pid_ = -1;
+    bool ready_ = false;
+    std::string log_path_;
+};
+
+struct ExitInfo {
+    bool ended = false;  // false: it did not end in time and was killed
+    int status = -1;     // exit status when it exited
+    int signal = 0;      // the signal that killed it, if one did
+};
+
+struct ClientOptions {
+    std::string program = PROGRAM;
+    std::string stdout_path;  // empty: the terminal
+    bool with_terminal = true;
+    bool stdout_to_closed_pipe = false;
+};
+
+// The program started in a directory, its terminal held by the test.
+class Client {
+public:
+    Client(const std::string& directory, const ClientOptions& options = {});
+    ~Client();
+    // Reads the screen until text has appeared; false after timeout_ms.
+    bool wait_for(const std::string& text, int timeout_ms = 10000);
+    void type(const std::string& keys);
+    ExitInfo wait_exit(int timeout_ms = 15000);
+    const std::string& screen() const { return screen_; }
+    pid_t pid() const { return pid_; }
+    // The terminal modes now (readable after exit too).
+    bool terminal_modes(struct termios* modes) const;
+    const struct termios& initial_modes() const { return initial_; }
+
+private:
+    void pump(int wait_ms);
+    pid_t pid_ = -1;
+    int master_ = -1;
+    std::string screen_;
+    struct termios initial_ = {};
+};
+
+// Milliseconds since some fixed point, for measuring how long something took.
+long long now_ms();
+
+// The console text the program prints, built piece by piece.
+class Expected {
+public:
+    Expected(const std::string& address, int range, int gain);
+    Expected& pass();                    // the send line
+    Expected& packet(int number);        // a traced packet
+    Expected& ping(int count);           // ends the trace of the eighth packet
+    Expected& pings(int first, int last);  // whole pings, each eight passes
+    Expected& text(const std::string& raw);
+    Expected& prompt();
+    const std::string& str() const { return text_; }
+
+private:
+    std::string send_line_;
+    std::string text_;
+};
+
+}  // namespace e2e
