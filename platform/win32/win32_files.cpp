@@ -1,0 +1,93 @@
+// Data files and the directory search. A data file is created exclusively, so
+// an existing file is never replaced.
+#include <windows.h>
+
+#include "platform/platform.h"
+
+namespace {
+
+const DWORD SKIPPED_ATTRIBUTES = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+PlatResult from_last_error()
+{
+    switch (GetLastError()) {
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS: return PLAT_ERR_EXISTS;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return PLAT_ERR_NO_SPACE;
+    default: return PLAT_ERR_FAILED;
+    }
+}
+
+HANDLE handle_of(PlatFile file) { return reinterpret_cast<HANDLE>(file); }
+
+// One WriteFile call at the current end of the file; *written says how much went.
+bool write_at_end(HANDLE handle, const char* bytes, DWORD count, DWORD* written)
+{
+    LARGE_INTEGER no_move = {};
+    *written = 0;
+    return SetFilePointerEx(handle, no_move, nullptr, FILE_END) &&
+           WriteFile(handle, bytes, count, written, nullptr);
+}
+
+}  // namespace
+
+PlatResult plat_file_create_new(const char* name, PlatFile* file)
+{
+    HANDLE handle = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return from_last_error();
+    *file = reinterpret_cast<PlatFile>(handle);
+    return PLAT_OK;
+}
+
+PlatResult plat_file_write(PlatFile file, const void* bytes, size_t count)
+{
+    const char* next = static_cast<const char*>(bytes);
+    size_t left = count;
+    DWORD written = 0;
+    PlatResult injected;
+    if (plat_fault_fires(PLAT_FAULT_WRITE, &injected)) {
+        // As a full disk does it: part of the buffer goes, then the write fails.
+        if (!write_at_end(handle_of(file), next, static_cast<DWORD>(left / 2), &written)) return from_last_error();
+        return injected;
+    }
+    while (left > 0) {
+        if (!write_at_end(handle_of(file), next, static_cast<DWORD>(left), &written)) return from_last_error();
+        if (written == 0) return PLAT_ERR_NO_SPACE;
+        next += written;
+        left -= written;
+    }
+    return PLAT_OK;
+}
+
+PlatResult plat_file_truncate(PlatFile file, int64_t size)
+{
+    LARGE_INTEGER end;
+    end.QuadPart = size;
+    if (!SetFilePointerEx(handle_of(file), end, nullptr, FILE_BEGIN)) return from_last_error();
+    return SetEndOfFile(handle_of(file)) ? PLAT_OK : from_last_error();
+}
+
+PlatResult plat_file_sync(PlatFile file)
+{
+    return FlushFileBuffers(handle_of(file)) ? PLAT_OK : from_last_error();
+}
+
+PlatResult plat_file_close(PlatFile file)
+{
+    return CloseHandle(handle_of(file)) ? PLAT_OK : from_last_error();
+}
+
+// The pattern is matched by Windows itself, so it also sees the short (8.3)
+// names and treats a trailing '?' as the system does.
+void plat_find_files(const char* pattern, void (*found)(const char* name, void* context), void* context)
+{
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA(pattern, &entry);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        if ((entry.dwFileAttributes & SKIPPED_ATTRIBUTES) != 0) continue;
+        found(entry.cFileName, context);
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+}

@@ -1,0 +1,146 @@
+// TCP sockets over Windows Sockets 1.1. Windows cannot sleep until a given
+// number of bytes is queued, so the wait for a whole packet sleeps in select()
+// until something is queued and then looks again every millisecond while the
+// packet is still incomplete.
+#include <winsock.h>
+
+#include "platform/platform.h"
+
+namespace {
+
+const long SILENCE_CHECK_MS = 1000;  // how often a silent head's progress is looked at
+const DWORD PARTIAL_PACKET_PAUSE_MS = 1;
+
+PlatResult from_wsa_error(int error)
+{
+    switch (error) {
+    case WSAECONNRESET:
+    case WSAECONNABORTED: return PLAT_ERR_CLOSED;
+    case WSAEWOULDBLOCK:
+    case WSAETIMEDOUT: return PLAT_ERR_TIMEOUT;
+    default: return PLAT_ERR_FAILED;
+    }
+}
+
+SOCKET socket_of(PlatSocket sock) { return static_cast<SOCKET>(sock); }
+
+struct timeval timeval_of_ms(long ms) { return {ms / 1000, (ms % 1000) * 1000}; }
+
+void set_blocking(SOCKET sock, bool blocking)
+{
+    u_long non_blocking = blocking ? 0 : 1;
+    ioctlsocket(sock, FIONBIO, &non_blocking);
+}
+
+PlatResult wait_connected(SOCKET sock, int limit_ms)
+{
+    fd_set writable, failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(sock, &writable);
+    FD_SET(sock, &failed);
+    struct timeval limit = timeval_of_ms(limit_ms);
+    int ready = select(0, nullptr, &writable, &failed, &limit);  // the first argument is ignored
+    if (ready == 0) return PLAT_ERR_TIMEOUT;
+    if (ready < 0 || !FD_ISSET(sock, &writable)) return PLAT_ERR_FAILED;
+    return PLAT_OK;
+}
+
+// 1 when something can be read (data or the peer's close), 0 after wait_ms, -1 on error.
+int wait_readable(SOCKET sock, long wait_ms)
+{
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(sock, &readable);
+    struct timeval wait = timeval_of_ms(wait_ms);
+    return select(0, &readable, nullptr, nullptr, &wait);
+}
+
+}  // namespace
+
+PlatResult plat_net_start()
+{
+    WSADATA service;
+    return WSAStartup(MAKEWORD(1, 1), &service) == 0 ? PLAT_OK : PLAT_ERR_FAILED;
+}
+
+void plat_net_stop() { WSACleanup(); }
+
+PlatResult plat_net_socket(PlatSocket* sock)
+{
+    SOCKET created = socket(AF_INET, SOCK_STREAM, 0);
+    if (created == INVALID_SOCKET) return PLAT_ERR_FAILED;
+    *sock = static_cast<PlatSocket>(created);
+    return PLAT_OK;
+}
+
+PlatResult plat_net_connect(PlatSocket sock, const char* address, uint16_t port, int limit_ms)
+{
+    SOCKET s = socket_of(sock);
+    struct sockaddr_in head = {};
+    head.sin_family = AF_INET;
+    head.sin_port = htons(port);
+    head.sin_addr.s_addr = inet_addr(address);
+
+    set_blocking(s, false);
+    PlatResult result = PLAT_OK;
+    if (connect(s, reinterpret_cast<struct sockaddr*>(&head), sizeof head) != 0) {
+        int error = WSAGetLastError();
+        result = error == WSAEWOULDBLOCK ? wait_connected(s, limit_ms) : from_wsa_error(error);
+    }
+    set_blocking(s, true);
+
+    DWORD send_limit = static_cast<DWORD>(limit_ms);
+    setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&send_limit), sizeof send_limit);
+    return result;
+}
+
+PlatResult plat_net_send(PlatSocket sock, const void* bytes, size_t count, int /*limit_ms: SO_SNDTIMEO*/)
+{
+    PlatResult injected;
+    if (plat_fault_fires(PLAT_FAULT_SEND, &injected)) return injected;
+    int sent = send(socket_of(sock), static_cast<const char*>(bytes), static_cast<int>(count), 0);
+    if (sent == static_cast<int>(count)) return PLAT_OK;
+    return sent == SOCKET_ERROR ? from_wsa_error(WSAGetLastError()) : PLAT_ERR_TIMEOUT;
+}
+
+// A close after part of a packet cannot be told here: the peek keeps
+// returning the part, so that case ends through the silence limit.
+PlatResult plat_net_wait_queued(PlatSocket sock, void* scratch, size_t count, int silence_ms)
+{
+    SOCKET s = socket_of(sock);
+    int wanted = static_cast<int>(count);
+    int last_queued = 0;
+    int64_t last_progress = plat_monotonic_ms();
+    PlatResult injected;
+    if (plat_fault_fires(PLAT_FAULT_RECEIVE, &injected)) return injected;
+    for (;;) {
+        int queued = last_queued;
+        int ready = wait_readable(s, SILENCE_CHECK_MS);
+        if (ready < 0) return PLAT_ERR_FAILED;
+        if (ready > 0) {
+            queued = recv(s, static_cast<char*>(scratch), wanted, MSG_PEEK);
+            if (queued == SOCKET_ERROR) return from_wsa_error(WSAGetLastError());
+            if (queued == 0) return PLAT_ERR_CLOSED;
+            if (queued == wanted) return PLAT_OK;
+        }
+        int64_t now = plat_monotonic_ms();
+        if (queued != last_queued) {
+            last_queued = queued;
+            last_progress = now;
+        } else if (now - last_progress >= silence_ms) {
+            return PLAT_ERR_TIMEOUT;
+        }
+        if (queued > 0) Sleep(PARTIAL_PACKET_PAUSE_MS);
+    }
+}
+
+int plat_net_read(PlatSocket sock, void* bytes, size_t count)
+{
+    return recv(socket_of(sock), static_cast<char*>(bytes), static_cast<int>(count), 0);
+}
+
+PlatResult plat_net_close(PlatSocket sock)
+{
+    return closesocket(socket_of(sock)) == 0 ? PLAT_OK : PLAT_ERR_FAILED;
+}

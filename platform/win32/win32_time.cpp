@@ -1,0 +1,57 @@
+// Clocks: local calendar time, wall time with milliseconds, and a monotonic
+// clock for time limits. All in 64 bits, so dates after 2038 are right.
+// GetTickCount64 is missing before Vista and GetTickCount wraps after 49.7
+// days, so the monotonic clock counts with the performance counter.
+#include <windows.h>
+
+#include "platform/platform.h"
+
+namespace {
+
+// FILETIME counts 100 ns steps since 1 January 1601; Unix time starts in 1970.
+const int64_t FILETIME_STEPS_PER_SECOND = 10000000;
+const int64_t FILETIME_STEPS_PER_MS = 10000;
+const int64_t FILETIME_AT_1970 = 116444736000000000LL;
+
+int64_t filetime_steps(const FILETIME& time)
+{
+    ULARGE_INTEGER steps;
+    steps.LowPart = time.dwLowDateTime;
+    steps.HighPart = time.dwHighDateTime;
+    return static_cast<int64_t>(steps.QuadPart);
+}
+
+}  // namespace
+
+void plat_local_time(PlatLocalTime* now)
+{
+    SYSTEMTIME local;
+    GetLocalTime(&local);
+    now->year_since_1900 = local.wYear - 1900;
+    now->month = local.wMonth - 1;
+    now->day = local.wDay;
+    now->hour = local.wHour;
+    now->minute = local.wMinute;
+    now->second = local.wSecond;
+}
+
+void plat_precise_time(PlatPreciseTime* now)
+{
+    FILETIME wall;
+    GetSystemTimeAsFileTime(&wall);
+    int64_t since_1970 = filetime_steps(wall) - FILETIME_AT_1970;
+    now->seconds = since_1970 / FILETIME_STEPS_PER_SECOND;
+    now->milliseconds = static_cast<int>(since_1970 % FILETIME_STEPS_PER_SECOND / FILETIME_STEPS_PER_MS);
+}
+
+int64_t plat_monotonic_ms()
+{
+    static LARGE_INTEGER frequency;  // fixed at boot; asked once
+    if (frequency.QuadPart == 0) QueryPerformanceFrequency(&frequency);
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    // Split before scaling so that the product cannot overflow after long uptimes.
+    int64_t whole_seconds = counter.QuadPart / frequency.QuadPart;
+    int64_t rest = counter.QuadPart % frequency.QuadPart;
+    return whole_seconds * 1000 + rest * 1000 / frequency.QuadPart;
+}
