@@ -17,7 +17,7 @@ std::string get(const std::string& text, const char* section, const char* key, s
     std::vector<char> value(size + 1, '#');
     profile_text_get(text.data(), text.size(), section, key, "DEF", value.data(), size);
     EXPECT_EQ(value[size], '#') << "wrote past the caller's buffer";
-    return std::string(value.data());
+    return size > 0 ? std::string(value.data()) : std::string();
 }
 
 std::string set(const std::string& text, const char* section, const char* key, const char* value)

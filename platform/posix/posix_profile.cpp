@@ -1,0 +1,220 @@
+// The settings file on disk. The text logic lives in profile_text; this part
+// reads the whole file into memory and writes the edited text back
+// atomically: a temporary file in the same directory, flushed to disk and
+// renamed over the old one, so a crash leaves either the old or the new file.
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "platform/posix/profile_text.h"
+
+const char PLAT_DIR_SEPARATOR = '/';
+
+namespace {
+
+const int SYMBOLIC_LINK_HOPS_MAX = 40;
+const char TEMPORARY_SUFFIX[] = ".XXXXXX";
+
+struct FileText {
+    char* bytes;  // malloc'd; nullptr when the file is missing
+    size_t length;
+};
+
+PlatResult from_errno(int error)
+{
+    switch (error) {
+    case ENOSPC:
+    case EFBIG:
+    case EDQUOT: return PLAT_ERR_NO_SPACE;
+    default: return PLAT_ERR_FAILED;
+    }
+}
+
+bool read_all(int fd, char* bytes, size_t size, size_t* length)
+{
+    size_t total = 0;
+    while (total < size) {
+        ssize_t got = read(fd, bytes + total, size - total);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return false;
+        if (got == 0) break;  // the file shrank meanwhile
+        total += static_cast<size_t>(got);
+    }
+    *length = total;
+    return true;
+}
+
+// Reads the whole file. A missing file is no error (empty text); a directory,
+// an unreadable file or a failed read is.
+PlatResult read_file_text(const char* path, FileText* file)
+{
+    file->bytes = nullptr;
+    file->length = 0;
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? PLAT_OK : PLAT_ERR_FAILED;
+    struct stat status;
+    PlatResult result = PLAT_ERR_FAILED;
+    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+        size_t size = static_cast<size_t>(status.st_size);
+        file->bytes = static_cast<char*>(malloc(size > 0 ? size : 1));
+        if (file->bytes && read_all(fd, file->bytes, size, &file->length)) result = PLAT_OK;
+    }
+    close(fd);
+    if (result != PLAT_OK) {
+        free(file->bytes);
+        file->bytes = nullptr;
+        file->length = 0;
+    }
+    return result;
+}
+
+// Follows symbolic links so that the write goes to the file they name; the
+// links themselves stay. A link to a missing file names the file to create.
+bool resolve_links(const char* path, char* target, size_t size)
+{
+    if (snprintf(target, size, "%s", path) >= static_cast<int>(size)) return false;
+    for (int hop = 0; hop < SYMBOLIC_LINK_HOPS_MAX; ++hop) {
+        char link[PATH_MAX];
+        ssize_t length = readlink(target, link, sizeof link - 1);
+        if (length < 0) return errno == EINVAL || errno == ENOENT;  // not a link, or nothing there
+        link[length] = 0;
+        // A relative link is relative to the directory holding the link.
+        const char* slash = strrchr(target, '/');
+        if (link[0] == '/' || slash == nullptr) {
+            if (snprintf(target, size, "%s", link) >= static_cast<int>(size)) return false;
+            continue;
+        }
+        size_t directory_length = static_cast<size_t>(slash - target) + 1;
+        if (directory_length + strlen(link) >= size) return false;
+        memcpy(target + directory_length, link, strlen(link) + 1);
+    }
+    return false;
+}
+
+mode_t new_file_mode(const char* path)
+{
+    struct stat status;
+    if (stat(path, &status) == 0) return status.st_mode & 07777;
+    // umask can only be read by setting it; this runs at start-up and shut-down only.
+    mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+PlatResult write_all(int fd, const char* bytes, size_t count)
+{
+    PlatResult injected;
+    if (plat_fault_fires(PLAT_FAULT_WRITE, &injected)) {
+        // As a full disk does it: part of the text goes, then the write fails.
+        if (write(fd, bytes, count / 2) < 0) return from_errno(errno);
+        return injected;
+    }
+    while (count > 0) {
+        ssize_t written = write(fd, bytes, count);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return written < 0 ? from_errno(errno) : PLAT_ERR_NO_SPACE;
+        bytes += written;
+        count -= static_cast<size_t>(written);
+    }
+    return PLAT_OK;
+}
+
+// Makes the rename itself durable; a failure here leaves a good file anyway.
+void sync_directory_of(const char* path)
+{
+    char directory[PATH_MAX];
+    const char* slash = strrchr(path, '/');
+    if (slash == nullptr) {
+        strcpy(directory, ".");
+    } else {
+        size_t length = slash == path ? 1 : static_cast<size_t>(slash - path);
+        memcpy(directory, path, length);
+        directory[length] = 0;
+    }
+    int fd = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    fsync(fd);
+    close(fd);
+}
+
+PlatResult fill_temporary(int fd, const char* text, size_t length, mode_t mode)
+{
+    if (fchmod(fd, mode) != 0) return from_errno(errno);
+    PlatResult result = write_all(fd, text, length);
+    if (result != PLAT_OK) return result;
+    return fsync(fd) == 0 ? PLAT_OK : from_errno(errno);
+}
+
+PlatResult rename_over(const char* temporary, const char* target)
+{
+    PlatResult injected;
+    if (plat_fault_fires(PLAT_FAULT_RENAME, &injected)) return injected != PLAT_OK ? injected : PLAT_ERR_FAILED;
+    return rename(temporary, target) == 0 ? PLAT_OK : from_errno(errno);
+}
+
+PlatResult replace_file(const char* target, const char* text, size_t length)
+{
+    char temporary[PATH_MAX];
+    if (snprintf(temporary, sizeof temporary, "%s%s", target, TEMPORARY_SUFFIX) >= static_cast<int>(sizeof temporary)) {
+        return PLAT_ERR_FAILED;
+    }
+    mode_t mode = new_file_mode(target);
+    int fd = mkstemp(temporary);
+    if (fd < 0) return from_errno(errno);
+    PlatResult result = fill_temporary(fd, text, length, mode);
+    if (close(fd) != 0 && result == PLAT_OK) result = from_errno(errno);
+    if (result == PLAT_OK) result = rename_over(temporary, target);
+    if (result != PLAT_OK) {
+        unlink(temporary);
+        return result;
+    }
+    sync_directory_of(target);
+    return PLAT_OK;
+}
+
+}  // namespace
+
+size_t plat_current_directory(char* dir, size_t size)
+{
+    if (getcwd(dir, size) != nullptr) return strlen(dir);
+    // Too long a path or a removed directory: "." still names it.
+    if (size < 2) return 0;
+    strcpy(dir, ".");
+    return 1;
+}
+
+void plat_profile_get(const char* path, const char* section, const char* key, const char* fallback,
+                      char* value, size_t size)
+{
+    FileText file;
+    read_file_text(path, &file);
+    profile_text_get(file.bytes, file.length, section, key, fallback, value, size);
+    free(file.bytes);
+}
+
+PlatResult plat_profile_set(const char* path, const char* section, const char* key, const char* value)
+{
+    char target[PATH_MAX];
+    if (!resolve_links(path, target, sizeof target)) return PLAT_ERR_FAILED;
+    FileText file;
+    PlatResult result = read_file_text(target, &file);
+    if (result != PLAT_OK) return result;
+    size_t capacity = profile_text_set_capacity(file.length, section, key, value);
+    char* edited = static_cast<char*>(malloc(capacity));
+    if (edited == nullptr) {
+        free(file.bytes);
+        return PLAT_ERR_FAILED;
+    }
+    size_t length = profile_text_set(file.bytes, file.length, section, key, value, edited);
+    free(file.bytes);
+    result = replace_file(target, edited, length);
+    free(edited);
+    return result;
+}

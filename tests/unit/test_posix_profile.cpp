@@ -1,0 +1,285 @@
+// The settings file on disk: reading, atomic write-back, permissions, links,
+// and the current directory the file is found in.
+#include <dirent.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace {
+
+int remove_entry(const char* path, const struct stat*, int, struct FTW*)
+{
+    return remove(path);
+}
+
+class ProfileFile : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/profile_test.XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        directory = pattern;
+        path = in_dir("Halvex_StoreData.INI");
+    }
+    void TearDown() override
+    {
+        plat_fault_arm(PLAT_FAULT_WRITE, 0, PLAT_OK);
+        plat_fault_arm(PLAT_FAULT_RENAME, 0, PLAT_OK);
+        nftw(directory.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+    }
+
+    std::string in_dir(const char* name) const { return directory + "/" + name; }
+
+    static void write_file(const std::string& file, const std::string& content)
+    {
+        FILE* stream = fopen(file.c_str(), "wb");
+        ASSERT_NE(stream, nullptr);
+        ASSERT_EQ(fwrite(content.data(), 1, content.size(), stream), content.size());
+        ASSERT_EQ(fclose(stream), 0);
+    }
+
+    static std::string read_file(const std::string& file)
+    {
+        std::string content;
+        FILE* stream = fopen(file.c_str(), "rb");
+        if (stream == nullptr) return "<missing>";
+        char chunk[4096];
+        size_t got;
+        while ((got = fread(chunk, 1, sizeof chunk, stream)) > 0) content.append(chunk, got);
+        fclose(stream);
+        return content;
+    }
+
+    std::vector<std::string> entries() const
+    {
+        std::vector<std::string> names;
+        DIR* listing = opendir(directory.c_str());
+        while (struct dirent* entry = readdir(listing)) {
+            std::string name = entry->d_name;
+            if (name != "." && name != "..") names.push_back(name);
+        }
+        closedir(listing);
+        return names;
+    }
+
+    std::string get(const char* key, const std::string& file)
+    {
+        char value[80];
+        plat_profile_get(file.c_str(), "Settings", key, "DEF", value, sizeof value);
+        return value;
+    }
+    std::string get(const char* key) { return get(key, path); }
+
+    static mode_t mode_of(const std::string& file)
+    {
+        struct stat status;
+        return stat(file.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
+    }
+
+    std::string directory;
+    std::string path;
+};
+
+const char WINDOWS_FILE[] =
+    "\xEF\xBB\xBF[Settings]\r\n"
+    "IPAddress=10.1.2.3\r\n"
+    "Range=40\r\n"
+    "\r\n"
+    "[Other]\r\n"
+    "Gain=1\r\n";
+
+}  // namespace
+
+// A file saved by a Windows editor reads as written; nothing to read gives the default.
+TEST_F(ProfileFile, ReadsFileOrDefault)
+{
+    EXPECT_EQ(get("Range"), "DEF");  // no file yet
+    write_file(path, WINDOWS_FILE);
+    EXPECT_EQ(get("IPAddress"), "10.1.2.3");
+    EXPECT_EQ(get("Range"), "40");
+    EXPECT_EQ(get("Gain"), "DEF");
+    EXPECT_EQ(get("Range", directory), "DEF");  // a directory is no settings file
+    write_file(path, "");
+    EXPECT_EQ(get("Range"), "DEF");
+}
+
+// An unreadable file gives the default, and a write does not replace it.
+TEST_F(ProfileFile, UnreadableFileGivesDefault)
+{
+    write_file(path, WINDOWS_FILE);
+    ASSERT_EQ(chmod(path.c_str(), 0), 0);
+    if (geteuid() != 0) {
+        EXPECT_EQ(get("Range"), "DEF");
+        EXPECT_EQ(plat_profile_set(path.c_str(), "Settings", "Range", "60"), PLAT_ERR_FAILED);
+        return;
+    }
+    // Root reads everything: look from an ordinary user's account instead.
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        bool dropped = setgid(65534) == 0 && setuid(65534) == 0;
+        bool defaulted = dropped && get("Range") == "DEF";
+        bool refused = dropped && plat_profile_set(path.c_str(), "Settings", "Range", "60") == PLAT_ERR_FAILED;
+        _exit(defaulted && refused ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+// A large file full of binary junk and NUL bytes is read whole.
+TEST_F(ProfileFile, ReadsLargeBinaryFile)
+{
+    std::string content = "[Settings]\n";
+    for (unsigned i = 0; i < 1u << 20; ++i) content += static_cast<char>(i * 7919u % 251u);
+    content += "\nGain=11\n";
+    write_file(path, content);
+    EXPECT_EQ(get("Gain"), "11");
+}
+
+// Replacing a value keeps every other byte of the file exactly.
+TEST_F(ProfileFile, ReplaceKeepsOtherBytes)
+{
+    write_file(path, WINDOWS_FILE);
+    ASSERT_EQ(plat_profile_set(path.c_str(), "Settings", "Range", "60"), PLAT_OK);
+    std::string expected = WINDOWS_FILE;
+    expected.replace(expected.find("Range=40"), 8, "Range=60");
+    EXPECT_EQ(read_file(path), expected);
+}
+
+// Missing keys join their section in the file's line ends; a new file is created.
+TEST_F(ProfileFile, AddsKeysAndCreatesFile)
+{
+    write_file(path, WINDOWS_FILE);
+    ASSERT_EQ(plat_profile_set(path.c_str(), "Settings", "Gain", "  5"), PLAT_OK);
+    std::string expected = WINDOWS_FILE;
+    expected.insert(expected.find("\r\n[Other]"), "Gain=5\r\n");
+    EXPECT_EQ(read_file(path), expected);
+
+    std::string fresh = in_dir("new.INI");
+    ASSERT_EQ(plat_profile_set(fresh.c_str(), "Settings", "IPAddress", "192.168.0.2"), PLAT_OK);
+    ASSERT_EQ(plat_profile_set(fresh.c_str(), "Settings", "Range", "30"), PLAT_OK);
+    EXPECT_EQ(read_file(fresh), "[Settings]\nIPAddress=192.168.0.2\nRange=30\n");
+}
+
+// A new file gets 0666 less the umask; an existing file keeps its permission bits.
+TEST_F(ProfileFile, PermissionsKept)
+{
+    mode_t old_mask = umask(027);
+    PlatResult created = plat_profile_set(path.c_str(), "Settings", "Gain", "3");
+    umask(old_mask);
+    ASSERT_EQ(created, PLAT_OK);
+    EXPECT_EQ(mode_of(path), 0640u);
+
+    ASSERT_EQ(chmod(path.c_str(), 0604), 0);
+    ASSERT_EQ(plat_profile_set(path.c_str(), "Settings", "Gain", "4"), PLAT_OK);
+    EXPECT_EQ(mode_of(path), 0604u);
+    EXPECT_EQ(get("Gain"), "4");
+}
+
+// Writing through a symbolic link changes its target; the link stays a link.
+TEST_F(ProfileFile, SymbolicLinkTargetWritten)
+{
+    ASSERT_EQ(mkdir(in_dir("real").c_str(), 0700), 0);
+    std::string target = in_dir("real/settings.ini");
+    write_file(target, "[Settings]\nGain=1\n");
+    ASSERT_EQ(symlink("real/settings.ini", path.c_str()), 0);  // relative to the link's directory
+
+    ASSERT_EQ(plat_profile_set(path.c_str(), "Settings", "Gain", "2"), PLAT_OK);
+    struct stat status;
+    ASSERT_EQ(lstat(path.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISLNK(status.st_mode));
+    EXPECT_EQ(read_file(target), "[Settings]\nGain=2\n");
+
+    // A link to a file not yet there creates that file.
+    std::string dangling = in_dir("dangling.INI");
+    ASSERT_EQ(symlink(in_dir("real/later.ini").c_str(), dangling.c_str()), 0);
+    ASSERT_EQ(plat_profile_set(dangling.c_str(), "Settings", "Gain", "3"), PLAT_OK);
+    EXPECT_EQ(read_file(in_dir("real/later.ini")), "[Settings]\nGain=3\n");
+    ASSERT_EQ(lstat(dangling.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISLNK(status.st_mode));
+}
+
+// A failed rename or write leaves the old file byte-identical and no temporary file.
+TEST_F(ProfileFile, FailedWriteLeavesOldFile)
+{
+    write_file(path, WINDOWS_FILE);
+    plat_fault_arm(PLAT_FAULT_RENAME, 1, PLAT_ERR_FAILED);
+    EXPECT_EQ(plat_profile_set(path.c_str(), "Settings", "Range", "60"), PLAT_ERR_FAILED);
+    EXPECT_EQ(read_file(path), WINDOWS_FILE);
+    EXPECT_EQ(entries(), std::vector<std::string>{"Halvex_StoreData.INI"});
+
+    plat_fault_arm(PLAT_FAULT_WRITE, 1, PLAT_ERR_NO_SPACE);
+    EXPECT_EQ(plat_profile_set(path.c_str(), "Settings", "Range", "60"), PLAT_ERR_NO_SPACE);
+    EXPECT_EQ(read_file(path), WINDOWS_FILE);
+    EXPECT_EQ(entries(), std::vector<std::string>{"Halvex_StoreData.INI"});
+
+    // With the faults spent the same write goes through.
+    EXPECT_EQ(plat_profile_set(path.c_str(), "Settings", "Range", "60"), PLAT_OK);
+    EXPECT_EQ(get("Range"), "60");
+}
+
+// Hitting the file size limit reports no space and leaves the old file intact.
+TEST_F(ProfileFile, FileSizeLimitLeavesOldFile)
+{
+    write_file(path, WINDOWS_FILE);
+    struct rlimit old_limit;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    struct rlimit small_limit = old_limit;
+    small_limit.rlim_cur = 16;  // smaller than the file
+    void (*old_handler)(int) = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small_limit), 0);
+    PlatResult result = plat_profile_set(path.c_str(), "Settings", "Range", "60");
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    signal(SIGXFSZ, old_handler);
+
+    EXPECT_EQ(result, PLAT_ERR_NO_SPACE);
+    EXPECT_EQ(read_file(path), WINDOWS_FILE);
+    EXPECT_EQ(entries(), std::vector<std::string>{"Halvex_StoreData.INI"});
+}
+
+// A directory in the way of the file makes the write fail without harm.
+TEST_F(ProfileFile, DirectoryInTheWayFails)
+{
+    ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+    EXPECT_EQ(plat_profile_set(path.c_str(), "Settings", "Gain", "3"), PLAT_ERR_FAILED);
+    EXPECT_EQ(entries(), std::vector<std::string>{"Halvex_StoreData.INI"});
+}
+
+// The current directory comes back whole, or as "." when it cannot be had.
+TEST_F(ProfileFile, CurrentDirectory)
+{
+    char here[4096];
+    ASSERT_NE(getcwd(here, sizeof here), nullptr);
+    ASSERT_EQ(chdir(directory.c_str()), 0);
+
+    char dir[4096];
+    EXPECT_EQ(plat_current_directory(dir, sizeof dir), directory.size());
+    EXPECT_EQ(std::string(dir), directory);
+    char small[4];  // too small for the path
+    EXPECT_EQ(plat_current_directory(small, sizeof small), 1u);
+    EXPECT_STREQ(small, ".");
+    EXPECT_EQ(plat_current_directory(small, 1), 0u);
+
+    std::string removed = in_dir("gone");
+    ASSERT_EQ(mkdir(removed.c_str(), 0700), 0);
+    ASSERT_EQ(chdir(removed.c_str()), 0);
+    ASSERT_EQ(rmdir(removed.c_str()), 0);
+    EXPECT_EQ(plat_current_directory(dir, sizeof dir), 1u);
+    EXPECT_STREQ(dir, ".");
+
+    ASSERT_EQ(chdir(here), 0);
+}
