@@ -1,0 +1,63 @@
+#include "store/datastore.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+PlatResult create_from(DataStore* store, uint32_t number)
+{
+    PlatResult created = PLAT_ERR_EXISTS;
+    for (; number <= NAME_NUMBER_MAX && created == PLAT_ERR_EXISTS; ++number) {
+        naming_set_number(store->name, number);
+        created = plat_file_create_new(store->name, &store->file);
+    }
+    return created;
+}
+
+// At most once a second, so the loop is not held up by the disk.
+void sync_when_due(DataStore* store)
+{
+    int64_t now = plat_monotonic_ms();
+    if (now - store->last_sync_ms < DATASTORE_SYNC_EVERY_MS) return;
+    plat_file_sync(store->file);
+    store->last_sync_ms = now;
+}
+
+}  // namespace
+
+bool datastore_open(DataStore* store, TimestampClock* clock)
+{
+    store->open = false;
+    store->file = PLAT_NO_FILE;
+    store->bytes_written = 0;
+    uint32_t number = naming_build(store->name, clock);
+    if (create_from(store, number) != PLAT_OK) {
+        store->file = PLAT_NO_FILE;
+        return false;
+    }
+    store->open = true;
+    store->last_sync_ms = plat_monotonic_ms();
+    return true;
+}
+
+void datastore_write(DataStore* store, const RecordFields* fields)
+{
+    record_build(store->record, fields);
+    if (plat_file_write(store->file, store->record, RECORD_SIZE) == PLAT_OK) {
+        store->bytes_written += RECORD_SIZE;
+    } else {
+        plat_file_truncate(store->file, store->bytes_written);
+    }
+    sync_when_due(store);
+    printf("\nWriting to file: %s - %d kbytes", store->name, static_cast<int>(store->bytes_written / 1024));
+}
+
+void datastore_close(DataStore* store)
+{
+    if (!store->open) return;
+    plat_file_sync(store->file);
+    plat_file_close(store->file);
+    store->file = PLAT_NO_FILE;
+    store->open = false;
+}

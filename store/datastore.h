@@ -1,0 +1,31 @@
+// The data file: created at start-up under a fresh name, one ping record
+// appended per completed ping, closed at shut-down. The file only ever holds
+// whole records, and an existing file is never replaced.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+#include "store/naming.h"
+#include "store/record.h"
+#include "store/timestamp.h"
+
+constexpr int64_t DATASTORE_SYNC_EVERY_MS = 1000;
+
+struct DataStore {
+    PlatFile file;
+    bool open;               // records are written only while set
+    char name[DATA_NAME_SIZE];
+    int64_t bytes_written;   // whole records only
+    int64_t last_sync_ms;
+    uint8_t record[RECORD_SIZE];  // built here, so writing takes no memory
+};
+
+// Names the file from the clock (updating it) and creates it; when the name
+// is taken, tries the next numbers up to 9999. False, closed, when no file
+// could be created: the run then goes on without storing.
+bool datastore_open(DataStore* store, TimestampClock* clock);
+// Appends one record and prints the writing line. A record that cannot be
+// written whole is cut off again and not counted.
+void datastore_write(DataStore* store, const RecordFields* fields);
+void datastore_close(DataStore* store);

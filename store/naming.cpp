@@ -1,0 +1,73 @@
+#include "store/naming.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Positions in the date-time text of the day, the month and the year, skipping the dashes.
+const int DATE_CHARACTERS[] = {0, 1, 3, 4, 5, 7, 8, 9, 10};
+const char NAME_TAIL[] = "-????.QKV";
+
+void keep_largest(const char* name, void* context)
+{
+    uint32_t* largest = static_cast<uint32_t*>(context);
+    uint32_t number = naming_number_of(name);
+    if (number > *largest) *largest = number;
+}
+
+}  // namespace
+
+void naming_pattern(char name[DATA_NAME_SIZE], const char* date_time_text)
+{
+    memset(name, 0, DATA_NAME_SIZE);
+    int length = 0;
+    for (int at : DATE_CHARACTERS) name[length++] = date_time_text[at];
+    memcpy(name + length, NAME_TAIL, sizeof NAME_TAIL);
+}
+
+uint32_t naming_number_of(const char* found_name)
+{
+    char digits[NAME_NUMBER_DIGITS + 1] = {};
+    size_t length = strlen(found_name);
+    for (int i = 0; i < NAME_NUMBER_DIGITS && NAME_NUMBER_AT + static_cast<size_t>(i) < length; ++i) {
+        digits[i] = found_name[NAME_NUMBER_AT + i];
+    }
+    return static_cast<uint32_t>(atoi(digits));
+}
+
+uint32_t naming_next_number(uint32_t largest)
+{
+    uint32_t next = largest + 1u;
+    return next > NAME_NUMBER_MAX ? NAME_NUMBER_MAX : next;
+}
+
+void naming_set_number(char name[DATA_NAME_SIZE], uint32_t number)
+{
+    char digits[16];
+    snprintf(digits, sizeof digits, "%04lu", static_cast<unsigned long>(number % (NAME_NUMBER_MAX + 1)));
+    memcpy(name + NAME_NUMBER_AT, digits, NAME_NUMBER_DIGITS);
+}
+
+uint32_t naming_largest_number(const char* pattern)
+{
+    uint32_t largest = 0;
+    plat_find_files(pattern, keep_largest, &largest);
+    return largest;
+}
+
+uint32_t naming_build_from(char name[DATA_NAME_SIZE], const char* date_time_text)
+{
+    naming_pattern(name, date_time_text);
+    uint32_t number = naming_next_number(naming_largest_number(name));
+    naming_set_number(name, number);
+    return number;
+}
+
+uint32_t naming_build(char name[DATA_NAME_SIZE], TimestampClock* clock)
+{
+    memset(name, 0, DATA_NAME_SIZE);
+    timestamp_update_now(clock);
+    return naming_build_from(name, clock->date_time_text);
+}

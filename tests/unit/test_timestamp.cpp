@@ -1,0 +1,82 @@
+// The timestamp clock's texts, driven by injected clock readings.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "store/timestamp.h"
+
+namespace {
+
+PlatLocalTime local_time(int year, int month, int day, int hour, int minute, int second)
+{
+    return PlatLocalTime{year - 1900, month, day, hour, minute, second};
+}
+
+}  // namespace
+
+// The first update formats every text, even when the seconds field is 0 like the empty clock's.
+TEST(TimestampClock, FirstUpdateFormatsAllTexts)
+{
+    TimestampClock clock = {};
+    EXPECT_STREQ("", clock.date_time_text);
+    PlatLocalTime now = local_time(2026, 11, 7, 9, 5, 0);
+    timestamp_update(&clock, &now, 370);
+    EXPECT_STREQ("07-DEC-2026", clock.date_text);
+    EXPECT_STREQ("09:05:00", clock.time_text);
+    EXPECT_STREQ("07-DEC-2026  09:05:00", clock.date_time_text);
+    EXPECT_STREQ(".37", clock.hundredths_text);
+}
+
+// Only a changed seconds field reformats the date and time; the hundredths always follow.
+TEST(TimestampClock, SameSecondsFieldKeepsTexts)
+{
+    TimestampClock clock = {};
+    PlatLocalTime first = local_time(2026, 11, 7, 9, 5, 0);
+    timestamp_update(&clock, &first, 120);
+    PlatLocalTime minute_later = local_time(2026, 11, 7, 9, 6, 0);
+    timestamp_update(&clock, &minute_later, 450);
+    EXPECT_STREQ("09:05:00", clock.time_text);
+    EXPECT_STREQ("07-DEC-2026  09:05:00", clock.date_time_text);
+    EXPECT_STREQ(".45", clock.hundredths_text);
+
+    PlatLocalTime next_second = local_time(2026, 11, 7, 9, 6, 1);
+    timestamp_update(&clock, &next_second, 0);
+    EXPECT_STREQ("09:06:01", clock.time_text);
+    EXPECT_STREQ("07-DEC-2026  09:06:01", clock.date_time_text);
+}
+
+// Hundredths are the milliseconds truncated: 999 gives .99 and 5 gives .00.
+TEST(TimestampClock, HundredthsTruncate)
+{
+    TimestampClock clock = {};
+    PlatLocalTime now = local_time(2026, 11, 7, 9, 5, 0);
+    timestamp_update(&clock, &now, 999);
+    EXPECT_STREQ(".99", clock.hundredths_text);
+    timestamp_update(&clock, &now, 5);
+    EXPECT_STREQ(".00", clock.hundredths_text);
+}
+
+// January is JAN, days and years keep their widths, and years past 2038 format correctly.
+TEST(TimestampClock, MonthsAndYears)
+{
+    TimestampClock clock = {};
+    PlatLocalTime new_year = local_time(2027, 0, 1, 0, 0, 7);
+    timestamp_update(&clock, &new_year, 0);
+    EXPECT_STREQ("01-JAN-2027", clock.date_text);
+    EXPECT_STREQ("00:00:07", clock.time_text);
+
+    PlatLocalTime later = local_time(2040, 5, 30, 23, 59, 58);
+    timestamp_update(&clock, &later, 0);
+    EXPECT_STREQ("30-JUN-2040  23:59:58", clock.date_time_text);
+}
+
+// The live clock gives texts of the right shape.
+TEST(TimestampClock, LiveUpdateHasTheShape)
+{
+    TimestampClock clock = {};
+    timestamp_update_now(&clock);
+    EXPECT_EQ(11u, strlen(clock.date_text));
+    EXPECT_EQ(8u, strlen(clock.time_text));
+    EXPECT_EQ(21u, strlen(clock.date_time_text));
+    EXPECT_EQ(3u, strlen(clock.hundredths_text));
+}
