@@ -5,6 +5,9 @@
 #include "acquisition/settings.h"
 #include "headlink/headlink.h"
 #include "platform/platform.h"
+#include "store/datastore.h"
+#include "store/interval.h"
+#include "store/timestamp.h"
 
 // Fixed when the program is built (HALVEX_STORE_SWITCH); nothing changes it at run time.
 constexpr bool STORE_SWITCH = HALVEX_STORE_SWITCH != 0;
@@ -14,6 +17,9 @@ namespace {
 HeadSettings head_settings;
 char settings_path[SETTINGS_PATH_SIZE];
 HeadLink head_link;
+TimestampClock timestamp_clock;
+IntervalMeter interval_meter;
+DataStore data_store;
 
 void read_settings()
 {
@@ -33,10 +39,40 @@ void print_settings()
 }
 
 // Store hooks; the data store plugs in here.
-void store_open() {}                 // A: after the ping assembly is reset
-void store_pass_start() {}           // B: top of every pass
-void store_ping_complete() {}        // C: after every completed ping
-void store_close() {}                // D: at shut-down
+// A: after the ping assembly is reset. A failed open leaves the store closed
+// and the run goes on without storing.
+void store_open()
+{
+    datastore_open(&data_store, &timestamp_clock);
+}
+
+// B: top of every pass, whatever the store switch says.
+void store_pass_start()
+{
+    timestamp_update_now(&timestamp_clock);
+}
+
+// C: after every completed ping; the meter runs whatever the store switch says.
+void store_ping_complete()
+{
+    interval_update_now(&interval_meter);
+    if (!data_store.open) return;
+    RecordFields fields;
+    fields.date_text = timestamp_clock.date_text;
+    fields.time_text = timestamp_clock.time_text;
+    fields.hundredths_text = timestamp_clock.hundredths_text;
+    fields.gain = head_settings.gain;
+    fields.range_by_six = head_link.range_by_six;
+    fields.ping_interval_ms = interval_meter.ping_interval;
+    fields.image = head_link.assembly.image;
+    datastore_write(&data_store, &fields);
+}
+
+// D: at shut-down, before the socket is closed.
+void store_close()
+{
+    datastore_close(&data_store);
+}
 
 int failure_exit(const char* message)
 {
