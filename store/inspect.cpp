@@ -1,0 +1,106 @@
+#include "store/inspect.h"
+
+namespace {
+
+// Where a record starts in the file; in 64 bits, as data files outgrow 2 GiB.
+long long offset_of(long record_index)
+{
+    return static_cast<long long>(record_index) * RECORD_SIZE;
+}
+
+// Record texts come from the file as they are; show only printable characters.
+void make_printable(char* text)
+{
+    for (; *text; ++text) {
+        if (*text < 0x20 || *text > 0x7E) *text = '?';
+    }
+}
+
+void print_csv_text(FILE* out, const char* text)
+{
+    bool quote = false;
+    for (const char* c = text; *c; ++c) quote = quote || *c == ',' || *c == '"' || *c == '\n' || *c == '\r';
+    if (!quote) {
+        fputs(text, out);
+        return;
+    }
+    fputc('"', out);
+    for (const char* c = text; *c; ++c) {
+        if (*c == '"') fputc('"', out);
+        fputc(*c, out);
+    }
+    fputc('"', out);
+}
+
+void print_record_line(const Inspector* inspector, const char* name, long number, RecordView* view)
+{
+    make_printable(view->date_text);
+    make_printable(view->time_text);
+    make_printable(view->hundredths_text);
+    if (inspector->format == INSPECT_CSV) {
+        print_csv_text(inspector->out, name);
+        fprintf(inspector->out, ",%ld,%s,%s%s,%d,%d,%d,0x%02X\n", number, view->date_text, view->time_text,
+                view->hundredths_text, view->gain, view->range_field, view->ping_interval_ms, view->end_byte);
+        return;
+    }
+    fprintf(inspector->out, "record %ld: %s %s%s  gain %d dB  range %d  interval %d ms  end 0x%02X\n", number,
+            view->date_text, view->time_text, view->hundredths_text, view->gain, view->range_field,
+            view->ping_interval_ms, view->end_byte);
+}
+
+void check_record(const Inspector* inspector, const char* name, InspectTally* tally)
+{
+    RecordView view;
+    RecordStatus status = record_parse(inspector->record, &view);
+    ++tally->records;
+    if (status == RECORD_OK) {
+        print_record_line(inspector, name, tally->records, &view);
+        return;
+    }
+    ++tally->malformed;
+    fprintf(inspector->messages, "%s: record %ld is malformed at byte offset %lld: %s\n", name, tally->records,
+            offset_of(tally->records - 1) + view.fault_offset, record_status_text(status));
+}
+
+void print_summary(const Inspector* inspector, const char* name, const InspectTally* tally)
+{
+    FILE* out = inspector->format == INSPECT_CSV ? inspector->messages : inspector->out;
+    fprintf(out, "%s: %ld records (%lld bytes)", name, tally->records, offset_of(tally->records));
+    if (tally->malformed > 0) fprintf(out, ", %ld malformed", tally->malformed);
+    if (tally->tail_bytes > 0) fprintf(out, ", torn tail of %ld bytes", tally->tail_bytes);
+    if (tally->read_failed) fprintf(out, ", read error");
+    bool whole = tally->malformed == 0 && tally->tail_bytes == 0 && !tally->read_failed;
+    fprintf(out, whole ? ", all well-formed\n" : "\n");
+}
+
+}  // namespace
+
+void inspect_csv_header(const Inspector* inspector)
+{
+    fprintf(inspector->out, "file,record,date,time,gain_db,range_field,interval_ms,end_byte\n");
+}
+
+bool inspect_file(Inspector* inspector, const char* name, InspectRead read, void* source, InspectTally* tally)
+{
+    *tally = InspectTally{};
+    for (;;) {
+        long got = read(source, inspector->record, RECORD_SIZE);
+        if (got < 0) {
+            tally->read_failed = true;
+            fprintf(inspector->messages, "%s: read error after record %ld (byte offset %lld)\n", name,
+                    tally->records, offset_of(tally->records));
+            break;
+        }
+        if (got < RECORD_SIZE) {
+            tally->tail_bytes = got;
+            if (got > 0) {
+                fprintf(inspector->messages, "%s: torn tail: %ld bytes after record %ld (byte offset %lld)\n",
+                        name, got, tally->records, offset_of(tally->records));
+            }
+            break;
+        }
+        check_record(inspector, name, tally);
+    }
+    print_summary(inspector, name, tally);
+    return tally->malformed == 0 && tally->tail_bytes == 0 && !tally->read_failed;
+}

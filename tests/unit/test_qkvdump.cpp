@@ -1,0 +1,168 @@
+// The data-file check behind qkvdump: record lines, summaries and the faults it names.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "store/inspect.h"
+
+namespace {
+
+// File bytes served in the reads the inspector asks for, with an optional read error.
+struct MemorySource {
+    std::string bytes;
+    size_t at = 0;
+    size_t fail_at = std::string::npos;
+};
+
+long read_memory(void* source, uint8_t* bytes, size_t count)
+{
+    MemorySource* memory = static_cast<MemorySource*>(source);
+    if (memory->at >= memory->fail_at) return -1;
+    size_t got = std::min(count, memory->bytes.size() - memory->at);
+    memcpy(bytes, memory->bytes.data() + memory->at, got);
+    memory->at += got;
+    return static_cast<long>(got);
+}
+
+std::string sample_record(int interval_ms)
+{
+    static uint8_t image[PING_IMAGE_SIZE];
+    image[PING_IMAGE_END] = RETURN_END_BYTE;
+    RecordFields fields{"07-DEC-2026", "09:05:00", ".37", 7, 240, interval_ms, image};
+    uint8_t record[RECORD_SIZE];
+    record_build(record, &fields);
+    return std::string(reinterpret_cast<char*>(record), RECORD_SIZE);
+}
+
+std::string sample_file(int records)
+{
+    std::string bytes;
+    for (int i = 0; i < records; ++i) bytes += sample_record(i * 10);
+    return bytes;
+}
+
+class Inspection : public ::testing::Test {
+protected:
+    static Inspector inspector;
+    char* out_text = nullptr;
+    size_t out_size = 0;
+    char* messages_text = nullptr;
+    size_t messages_size = 0;
+    InspectTally tally = {};
+    std::string out;
+    std::string messages;
+
+    bool inspect(MemorySource* source, InspectFormat format)
+    {
+        inspector.format = format;
+        inspector.out = open_memstream(&out_text, &out_size);
+        inspector.messages = open_memstream(&messages_text, &messages_size);
+        if (format == INSPECT_CSV) inspect_csv_header(&inspector);
+        bool whole = inspect_file(&inspector, "day.QKV", read_memory, source, &tally);
+        fclose(inspector.out);
+        fclose(inspector.messages);
+        out = out_text;
+        messages = messages_text;
+        free(out_text);
+        free(messages_text);
+        return whole;
+    }
+};
+
+Inspector Inspection::inspector;
+
+}  // namespace
+
+// A good file lists every record and a clean summary, with nothing on the message stream.
+TEST_F(Inspection, GoodFile)
+{
+    MemorySource source{sample_file(3)};
+    EXPECT_TRUE(inspect(&source, INSPECT_TEXT));
+    EXPECT_EQ(3, tally.records);
+    EXPECT_EQ("record 1: 07-DEC-2026 09:05:00.37  gain 7 dB  range 24  interval 0 ms  end 0xFC\n"
+              "record 2: 07-DEC-2026 09:05:00.37  gain 7 dB  range 24  interval 10 ms  end 0xFC\n"
+              "record 3: 07-DEC-2026 09:05:00.37  gain 7 dB  range 24  interval 20 ms  end 0xFC\n"
+              "day.QKV: 3 records (24576 bytes), all well-formed\n",
+              out);
+    EXPECT_EQ("", messages);
+}
+
+// An empty file is a whole number (none) of records.
+TEST_F(Inspection, EmptyFileIsWhole)
+{
+    MemorySource source{""};
+    EXPECT_TRUE(inspect(&source, INSPECT_TEXT));
+    EXPECT_EQ("day.QKV: 0 records (0 bytes), all well-formed\n", out);
+}
+
+// A torn tail: the whole records are listed and the tail is reported with its size.
+TEST_F(Inspection, TornTail)
+{
+    MemorySource source{sample_file(2) + sample_record(0).substr(0, 100)};
+    EXPECT_FALSE(inspect(&source, INSPECT_TEXT));
+    EXPECT_EQ(2, tally.records);
+    EXPECT_EQ(100, tally.tail_bytes);
+    EXPECT_NE(std::string::npos, out.find("record 2: "));
+    EXPECT_NE(std::string::npos, out.find("day.QKV: 2 records (16384 bytes), torn tail of 100 bytes\n"));
+    EXPECT_EQ("day.QKV: torn tail: 100 bytes after record 2 (byte offset 16384)\n", messages);
+}
+
+// A bad magic in record 3 is named with its byte offset; the records around it are still listed.
+TEST_F(Inspection, BadMagicInRecordThree)
+{
+    MemorySource source{sample_file(4)};
+    source.bytes[2 * RECORD_SIZE + 1] = 'X';
+    EXPECT_FALSE(inspect(&source, INSPECT_TEXT));
+    EXPECT_EQ(4, tally.records);
+    EXPECT_EQ(1, tally.malformed);
+    EXPECT_EQ(std::string::npos, out.find("record 3: "));
+    EXPECT_NE(std::string::npos, out.find("record 4: "));
+    EXPECT_NE(std::string::npos, out.find(", 1 malformed\n"));
+    EXPECT_EQ(0u, messages.find("day.QKV: record 3 is malformed at byte offset 16385: bad magic"));
+}
+
+// A bad end byte and a bad length field are named at their own offsets.
+TEST_F(Inspection, BadEndByteAndLength)
+{
+    MemorySource source{sample_file(2)};
+    source.bytes[RECORD_END] = 0;
+    source.bytes[RECORD_SIZE + RECORD_IMAGE_LENGTH + 1] = 0;
+    EXPECT_FALSE(inspect(&source, INSPECT_TEXT));
+    EXPECT_NE(std::string::npos, messages.find("record 1 is malformed at byte offset 8112: bad end byte"));
+    EXPECT_NE(std::string::npos, messages.find("record 2 is malformed at byte offset 8198: bad length"));
+}
+
+// CSV: a header and one row per record on the output; the summary goes to the messages.
+TEST_F(Inspection, Csv)
+{
+    MemorySource source{sample_file(2)};
+    EXPECT_TRUE(inspect(&source, INSPECT_CSV));
+    EXPECT_EQ("file,record,date,time,gain_db,range_field,interval_ms,end_byte\n"
+              "day.QKV,1,07-DEC-2026,09:05:00.37,7,24,0,0xFC\n"
+              "day.QKV,2,07-DEC-2026,09:05:00.37,7,24,10,0xFC\n",
+              out);
+    EXPECT_EQ("day.QKV: 2 records (16384 bytes), all well-formed\n", messages);
+}
+
+// A read error stops the listing with a message and fails the file.
+TEST_F(Inspection, ReadError)
+{
+    MemorySource source{sample_file(3)};
+    source.fail_at = 2 * RECORD_SIZE;
+    EXPECT_FALSE(inspect(&source, INSPECT_TEXT));
+    EXPECT_EQ(2, tally.records);
+    EXPECT_EQ("day.QKV: read error after record 2 (byte offset 16384)\n", messages);
+}
+
+// Garbage in the texts of a record is shown as '?', never as raw control bytes.
+TEST_F(Inspection, GarbageTextsArePrintable)
+{
+    MemorySource source{sample_file(1)};
+    source.bytes[RECORD_DATE] = '\n';
+    source.bytes[RECORD_TIME] = static_cast<char>(0xFF);
+    EXPECT_TRUE(inspect(&source, INSPECT_TEXT));
+    EXPECT_EQ(0u, out.find("record 1: ?7-DEC-2026 ?9:05:00.37"));
+}
