@@ -39,7 +39,7 @@ PlatResult plat_net_send(PlatSocket sock, const void* bytes, size_t count, int l
 // Blocks, without spinning, until count bytes are queued (PLAT_OK), the peer
 // closes (PLAT_ERR_CLOSED, also with part of a packet queued), an error
 // occurs, or no new byte arrives for silence_ms (PLAT_ERR_TIMEOUT).
-// `scratch` must hold count bytes; the queued bytes are peeked into it.
+// `scratch` holds count bytes, room for a backend that must peek to count.
 PlatResult plat_net_wait_queued(PlatSocket sock, void* scratch, size_t count, int silence_ms);
 // One read of up to count bytes: the byte count, or 0 or less when nothing came.
 int plat_net_read(PlatSocket sock, void* bytes, size_t count);

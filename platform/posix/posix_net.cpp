@@ -33,6 +33,26 @@ int queued_bytes(int fd)
     return ioctl(fd, FIONREAD, &queued) == 0 ? queued : -1;
 }
 
+int low_water_fd = -1;
+int low_water_count;
+
+void set_low_water(int fd, int count)
+{
+    if (fd == low_water_fd && count == low_water_count) return;
+    setsockopt(fd, SOL_SOCKET, SO_RCVLOWAT, &count, sizeof count);
+    low_water_fd = fd;
+    low_water_count = count;
+}
+
+// The head has closed or reset the connection: a whole packet may still be
+// queued before the end, anything less is lost.
+PlatResult whole_packet_left(int fd, void* scratch, size_t count)
+{
+    ssize_t peeked = recv(fd, scratch, count, MSG_PEEK | MSG_DONTWAIT);
+    if (peeked < 0) return from_errno(errno);
+    return peeked == static_cast<ssize_t>(count) ? PLAT_OK : PLAT_ERR_CLOSED;
+}
+
 PlatResult wait_connected(int fd, int limit_ms)
 {
     struct pollfd writable = {fd, POLLOUT, 0};
@@ -95,34 +115,28 @@ PlatResult plat_net_send(PlatSocket sock, const void* bytes, size_t count, int /
 PlatResult plat_net_wait_queued(PlatSocket sock, void* scratch, size_t count, int silence_ms)
 {
     int fd = static_cast<int>(sock);
-    int low_water = static_cast<int>(count);
-    setsockopt(fd, SOL_SOCKET, SO_RCVLOWAT, &low_water, sizeof low_water);
-
-    int last_queued = queued_bytes(fd);
+    set_low_water(fd, static_cast<int>(count));
+    int last_queued = 0;
     int64_t last_progress = plat_monotonic_ms();
     for (;;) {
         PlatResult injected;
         if (plat_fault_fires(PLAT_FAULT_RECEIVE, &injected)) return injected;
         struct pollfd readable = {fd, POLLIN | POLLRDHUP, 0};
         int ready = poll(&readable, 1, SILENCE_CHECK_MS);
-        if (ready < 0 && errno != EINTR) return PLAT_ERR_FAILED;
-        if (ready <= 0) {
-            int queued = queued_bytes(fd);
-            int64_t now = plat_monotonic_ms();
-            if (queued != last_queued) {
-                last_queued = queued;
-                last_progress = now;
-            } else if (now - last_progress >= silence_ms) {
-                return PLAT_ERR_TIMEOUT;
-            }
-            continue;
+        if (ready > 0) {
+            // With the low-water mark at count, readable without a hang-up means count bytes are queued.
+            if (!(readable.revents & (POLLRDHUP | POLLHUP | POLLERR))) return PLAT_OK;
+            return whole_packet_left(fd, scratch, count);
         }
-        ssize_t peeked = recv(fd, scratch, count, MSG_PEEK | MSG_DONTWAIT);
-        if (peeked < 0 && errno != EAGAIN && errno != EINTR) return from_errno(errno);
-        if (peeked == 0) return PLAT_ERR_CLOSED;
-        if (peeked == static_cast<ssize_t>(count)) return PLAT_OK;
-        // Fewer bytes than a packet, yet readable: the head closed after part of one.
-        if (readable.revents & (POLLRDHUP | POLLHUP | POLLERR)) return PLAT_ERR_CLOSED;
+        if (ready < 0 && errno != EINTR) return PLAT_ERR_FAILED;
+        int queued = queued_bytes(fd);
+        int64_t now = plat_monotonic_ms();
+        if (queued != last_queued) {
+            last_queued = queued;
+            last_progress = now;
+        } else if (now - last_progress >= silence_ms) {
+            return PLAT_ERR_TIMEOUT;
+        }
     }
 }
 
@@ -133,5 +147,6 @@ int plat_net_read(PlatSocket sock, void* bytes, size_t count)
 
 PlatResult plat_net_close(PlatSocket sock)
 {
+    low_water_fd = -1;
     return close(static_cast<int>(sock)) == 0 ? PLAT_OK : PLAT_ERR_FAILED;
 }

@@ -48,7 +48,7 @@ private:
 };
 
 struct ExitInfo {
-    bool ended = false;  // false: it did not end in time and was killed
+    bool ended = false;  // false: it did not end in time
     int status = -1;     // exit status when it exited
     int signal = 0;      // the signal that killed it, if one did
 };
@@ -68,6 +68,7 @@ public:
     // Reads the screen until text has appeared; false after timeout_ms.
     bool wait_for(const std::string& text, int timeout_ms = 10000);
     void type(const std::string& keys);
+    // Waits for the program to end; after timeout_ms it is left running (ended false).
     ExitInfo wait_exit(int timeout_ms = 15000);
     const std::string& screen() const { return screen_; }
     pid_t pid() const { return pid_; }

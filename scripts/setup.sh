@@ -1,0 +1,35 @@
+# Sourced by the other scripts: installs, with apt-get on Debian, whatever of
+# the build and test tools is missing. Call: need_packages KIND...
+# KIND: build (compiler, CMake, Ninja, GoogleTest), e2e (pty, namespaces).
+
+missing_packages=()
+
+need() { # need TEST PACKAGE: the package is wanted when TEST fails
+    eval "$1" >/dev/null 2>&1 || missing_packages+=("$2")
+}
+
+need_packages() {
+    for kind in "$@"; do
+        case "$kind" in
+        build)
+            need "command -v g++" g++
+            need "command -v cmake" cmake
+            need "command -v ninja" ninja-build
+            need "test -f /usr/include/gtest/gtest.h" libgtest-dev
+            need "test -f /usr/include/gmock/gmock.h" libgmock-dev
+            ;;
+        e2e)
+            need "command -v unshare" util-linux
+            need "command -v ip" iproute2
+            need "command -v script" bsdutils
+            ;;
+        esac
+    done
+    if [ ${#missing_packages[@]} -gt 0 ]; then
+        echo "== installing: ${missing_packages[*]}"
+        export DEBIAN_FRONTEND=noninteractive
+        apt-get update -q
+        apt-get install -y -q --no-install-recommends "${missing_packages[@]}"
+        missing_packages=()
+    fi
+}
