@@ -14,4 +14,4 @@ ctest --preset linux
 echo "== Linux build, store switch on"
 cmake --preset linux-store
 cmake --build --preset linux-store
-ctest --preset linux-store -L built-program
+ctest --preset linux-store -R BuiltProgram

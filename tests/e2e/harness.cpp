@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -184,6 +185,12 @@ Client::Client(const std::string& directory, const ClientOptions& options)
     }
     if (pid_ == 0) {
         if (chdir(directory.c_str()) != 0) _exit(126);
+        if (options.file_size_limit > 0) {
+            struct rlimit limit = {static_cast<rlim_t>(options.file_size_limit),
+                                   static_cast<rlim_t>(options.file_size_limit)};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            signal(SIGXFSZ, SIG_IGN);
+        }
         if (!options.stdout_path.empty()) {
             int out = open(options.stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(out, STDOUT_FILENO);

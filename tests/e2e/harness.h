@@ -58,6 +58,7 @@ struct ClientOptions {
     std::string stdout_path;  // empty: the terminal
     bool with_terminal = true;
     bool stdout_to_closed_pipe = false;
+    long file_size_limit = 0;  // bytes; 0: none. A write past it fails as on a full disk.
 };
 
 // The program started in a directory, its terminal held by the test.
