@@ -52,33 +52,39 @@ TEST(Run, PromptWaitsForSecondKey)
     EXPECT_FALSE(client.wait_exit(700).ended) << "ended without the second key";
 }
 
-// An arrow key leaves a second code that answers the prompt: the run ends on one key press.
-TEST(Run, ArrowKeyEndsRunWithoutSecondKey)
+// Arrow, function and navigation keys leave a second code that answers the prompt: one key press ends the run.
+TEST(Run, KeysWithSecondCodeEndRunAlone)
 {
-    TempDir dir;
-    write_settings(dir, "127.0.2.3");
-    HeadSim head("127.0.2.3", HOLD_PASS_17);
-    Client client(dir.path());
-    ASSERT_TRUE(client.wait_for(" --> Ping 2\n"));
-    client.type("\x1b[A");
-    ExitInfo exit = client.wait_exit(5000);
-    ASSERT_TRUE(exit.ended);
-    EXPECT_EQ(0, exit.status);
-    EXPECT_TRUE(file_exists(dir.file(SETTINGS)));
+    const char* const keys[] = {"\x1b[A", "\x1bOP", "\x1b[15~", "\x1b[H", "\x1b[6~"};
+    int n = 0;
+    for (const char* key : keys) {
+        TempDir dir;
+        std::string address = "127.0.2." + std::to_string(30 + n++);
+        write_settings(dir, address);
+        HeadSim head(address, HOLD_PASS_17);
+        Client client(dir.path());
+        ASSERT_TRUE(client.wait_for(" --> Ping 2\n"));
+        client.type(key);
+        ExitInfo exit = client.wait_exit(5000);
+        ASSERT_TRUE(exit.ended) << "key " << key + 1;
+        EXPECT_EQ(0, exit.status);
+        EXPECT_TRUE(file_exists(dir.file(SETTINGS)));
+    }
 }
 
-// A function key (ESC O P) counts the same way.
-TEST(Run, FunctionKeyEndsRunWithoutSecondKey)
+// Esc alone is a key with a character: the prompt still waits for a second key.
+TEST(Run, EscapeAloneNeedsSecondKey)
 {
     TempDir dir;
     write_settings(dir, "127.0.2.4");
     HeadSim head("127.0.2.4", HOLD_PASS_17);
     Client client(dir.path());
     ASSERT_TRUE(client.wait_for(" --> Ping 2\n"));
-    client.type("\x1bOP");
-    ExitInfo exit = client.wait_exit(5000);
-    ASSERT_TRUE(exit.ended);
-    EXPECT_EQ(0, exit.status);
+    client.type("\x1b");
+    ASSERT_TRUE(client.wait_for("Press any key to exit."));
+    EXPECT_FALSE(client.wait_exit(700).ended);
+    client.type("x");
+    EXPECT_EQ(0, client.wait_exit().status);
 }
 
 // Ctrl+C ends the process at once: terminal restored, settings file untouched.
