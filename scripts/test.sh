@@ -15,3 +15,8 @@ echo "== Linux build, store switch on"
 cmake --preset linux-store
 cmake --build --preset linux-store
 ctest --preset linux-store -R BuiltProgram
+
+echo "== Linux build with address and undefined-behaviour sanitizers; all tests"
+cmake --preset linux-asan
+cmake --build --preset linux-asan
+ctest --preset linux-asan

@@ -5,7 +5,9 @@
 #include <sys/wait.h>
 #include <time.h>
 
-#include <regex>
+#include <algorithm>
+#include <cctype>
+#include <cstring>
 
 #include "tests/e2e/harness.h"
 
@@ -28,11 +30,25 @@ std::string today()
     return stem;
 }
 
+// DDMMMYYYY-NNNN.QKV
+bool is_data_file_name(const std::string& name)
+{
+    const std::string shape = "99AAA9999-9999.QKV";
+    if (name.size() != shape.size()) return false;
+    for (size_t i = 0; i < shape.size(); ++i) {
+        bool fits = shape[i] == '9' ? isdigit(static_cast<unsigned char>(name[i])) != 0
+                  : shape[i] == 'A' ? isupper(static_cast<unsigned char>(name[i])) != 0
+                                    : name[i] == shape[i];
+        if (!fits) return false;
+    }
+    return true;
+}
+
 std::vector<std::string> data_files(const TempDir& dir)
 {
     std::vector<std::string> found;
     for (const std::string& name : list_dir(dir.path())) {
-        if (std::regex_match(name, std::regex("[0-9]{2}[A-Z]{3}[0-9]{4}-[0-9]{4}\\.QKV"))) found.push_back(name);
+        if (is_data_file_name(name)) found.push_back(name);
     }
     std::sort(found.begin(), found.end());
     return found;
