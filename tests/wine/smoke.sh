@@ -10,6 +10,9 @@ set -u
 linux_build=${1:?usage: smoke.sh <linux build dir> <Halvex_StoreData.exe>}
 exe=${2:?usage: smoke.sh <linux build dir> <Halvex_StoreData.exe>}
 headsim="$linux_build/tools/headsim"
+for tool in wine wineboot wineserver script timeout; do
+    command -v "$tool" >/dev/null || { echo "smoke: $tool is not installed" >&2; exit 2; }
+done
 [ -x "$headsim" ] || { echo "smoke: no headsim at $headsim" >&2; exit 2; }
 [ -f "$exe" ] || { echo "smoke: no program at $exe" >&2; exit 2; }
 headsim=$(cd "$(dirname "$headsim")" && pwd)/headsim
@@ -35,12 +38,14 @@ fail() {
     failures=$((failures + 1))
 }
 
-# Waits up to $2 tenths of a second for file $1 to hold text $3.
+# Waits up to $2 tenths of a second for file $1 to hold text $3, giving up
+# early when process $4 has ended.
 wait_for_text() {
     tries=0
     while ! grep -q -F -- "$3" "$1" 2>/dev/null; do
         tries=$((tries + 1))
         [ "$tries" -gt "$2" ] && return 1
+        kill -0 "$4" 2>/dev/null || return 1
         sleep 0.1
     done
 }
@@ -53,7 +58,7 @@ printf '[Settings]\r\nIPAddress=%s\r\nRange=10\r\nGain=7\r\n' "$address" > Halve
 
 "$headsim" --address "$address" --once --fault close@20 > headsim.log 2>&1 &
 headsim_pid=$!
-wait_for_text headsim.log 100 "listening on" || { cat headsim.log >&2; echo "smoke: headsim did not start" >&2; exit 2; }
+wait_for_text headsim.log 100 "listening on" "$headsim_pid" || { cat headsim.log >&2; echo "smoke: headsim did not start" >&2; exit 2; }
 
 # The program's console is the pseudo-terminal that script(1) makes; its
 # standard output goes to a file, so the bytes it wrote are seen unchanged.
@@ -61,11 +66,12 @@ mkfifo keys
 timeout 120 script -qfec "wine '$exe' > out.txt" /dev/null < keys > console.txt 2>&1 &
 run_pid=$!
 exec 3> keys
-if wait_for_text out.txt 900 "Press any key to exit."; then
-    sleep 0.5
+if wait_for_text out.txt 900 "Press any key to exit." "$run_pid"; then
+    sleep 0.2
     printf 'x' >&3
 else
     fail "no exit prompt within 90 s"
+    kill "$run_pid" 2>/dev/null
 fi
 wait "$run_pid"
 status=$?
