@@ -47,10 +47,24 @@ bool main_block_in_table(WORD scan)
 
 bool is_numeric_pad_digit(WORD scan) { return scan >= 0x47 && scan <= 0x52 && scan != 0x4A && scan != 0x4E; }
 
+// Modifier, lock and system keys; listed by virtual key as well, since not
+// every keyboard gives them the scan codes the table expects.
+bool is_never_in_table(WORD virtual_key)
+{
+    switch (virtual_key) {
+    case VK_SHIFT: case VK_CONTROL: case VK_MENU: case VK_PAUSE: case VK_CAPITAL: case VK_NUMLOCK:
+    case VK_SCROLL: case VK_SNAPSHOT: case VK_LWIN: case VK_RWIN: case VK_APPS: return true;
+    default: return virtual_key >= VK_F13 && virtual_key <= VK_F24;
+    }
+}
+
 // Whether the key table gives the key a code under the event's modifier state.
 bool has_code(const KEY_EVENT_RECORD& key)
 {
-    WORD scan = key.wVirtualScanCode;
+    if (is_never_in_table(key.wVirtualKeyCode)) return false;
+    // Keys typed by other programs may come without a scan code.
+    WORD scan = key.wVirtualScanCode != 0 ? key.wVirtualScanCode
+                                          : static_cast<WORD>(MapVirtualKeyA(key.wVirtualKeyCode, MAPVK_VK_TO_VSC));
     if (key.dwControlKeyState & ENHANCED_KEY) return listed(scan, ENHANCED_IN_TABLE, sizeof ENHANCED_IN_TABLE / sizeof(WORD));
     if (!main_block_in_table(scan)) return false;
     if (key.dwControlKeyState & ALT_PRESSED) return !is_numeric_pad_digit(scan);
