@@ -1,0 +1,326 @@
+// Checks of the Windows platform backend, run as a Windows program (under
+// Wine on the build machine): console keys fed through WriteConsoleInputA,
+// data files and the directory search, the settings file calls, the clocks,
+// and the socket wait against a loopback peer made here. Each check names
+// what it proves; the exit status is the number of failed checks.
+#include <winsock.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace {
+
+const int RETURN_SIZE = 1033;
+const int SHORT_SILENCE_MS = 1500;
+
+int failures;
+HANDLE console_in = INVALID_HANDLE_VALUE;
+char scratch[RETURN_SIZE];
+char second_piece[RETURN_SIZE];
+
+void check(bool passed, const char* purpose)
+{
+    printf("%s: %s\n", passed ? "ok  " : "FAIL", purpose);
+    if (!passed) ++failures;
+}
+
+// ---- Console keys ------------------------------------------------------------
+
+void type_key(WORD virtual_key, WORD scan, char character, DWORD state, BOOL down = TRUE)
+{
+    INPUT_RECORD event = {};
+    event.EventType = KEY_EVENT;
+    event.Event.KeyEvent.bKeyDown = down;
+    event.Event.KeyEvent.wRepeatCount = 1;
+    event.Event.KeyEvent.wVirtualKeyCode = virtual_key;
+    event.Event.KeyEvent.wVirtualScanCode = scan;
+    event.Event.KeyEvent.uChar.AsciiChar = character;
+    event.Event.KeyEvent.dwControlKeyState = state;
+    DWORD written = 0;
+    WriteConsoleInputA(console_in, &event, 1, &written);
+}
+
+DWORD events_queued()
+{
+    DWORD count = 0;
+    GetNumberOfConsoleInputEvents(console_in, &count);
+    return count;
+}
+
+bool waiting_after_only(WORD virtual_key, WORD scan, char character, DWORD state)
+{
+    FlushConsoleInputBuffer(console_in);
+    type_key(virtual_key, scan, character, state);
+    return plat_key_waiting();
+}
+
+void check_key_test()
+{
+    FlushConsoleInputBuffer(console_in);
+    type_key(VK_SHIFT, 0x2A, 0, SHIFT_PRESSED);
+    type_key(VK_CONTROL, 0x1D, 0, LEFT_CTRL_PRESSED);
+    type_key(VK_MENU, 0x38, 0, LEFT_ALT_PRESSED);
+    type_key(VK_CAPITAL, 0x3A, 0, 0);
+    type_key(VK_NUMLOCK, 0x45, 0, ENHANCED_KEY);
+    type_key(VK_PAUSE, 0x45, 0, 0);
+    type_key(VK_SNAPSHOT, 0x37, 0, ENHANCED_KEY);
+    type_key(VK_LWIN, 0x5B, 0, ENHANCED_KEY);
+    type_key(VK_F13, 0x64, 0, 0);
+    type_key('X', 0x2D, 'x', 0, FALSE);
+    check(!plat_key_waiting(), "modifier, lock and system keys alone and key-up events are not a waiting key");
+    check(events_queued() == 10, "the key test removes nothing from the queue");
+
+    check(!waiting_after_only('0', 0x0B, 0, LEFT_CTRL_PRESSED), "Ctrl+0 has no code");
+    check(!waiting_after_only(VK_OEM_1, 0x27, 0, RIGHT_CTRL_PRESSED), "Ctrl+; has no code");
+    check(!waiting_after_only(VK_NUMPAD5, 0x4C, 0, LEFT_ALT_PRESSED), "Alt with a numeric-pad digit has no code");
+    check(!waiting_after_only(VK_OEM_102, 0x56, '<', 0), "a key outside the table does not count for all its character");
+    check(waiting_after_only('2', 0x03, 0, LEFT_CTRL_PRESSED), "Ctrl+2 has a code though it carries no character");
+    check(waiting_after_only('Q', 0x10, 0, LEFT_ALT_PRESSED), "Alt+Q has a code");
+    check(waiting_after_only(VK_UP, 0x48, 0, ENHANCED_KEY), "an arrow key is waiting");
+    check(waiting_after_only('C', 0, 'c', 0), "a typed-in key without a scan code still counts");
+
+    FlushConsoleInputBuffer(console_in);
+    for (int i = 0; i < 1500; ++i) type_key(VK_SHIFT, 0x2A, 0, SHIFT_PRESSED, i % 2);
+    type_key('D', 0x20, 'd', 0);
+    bool seen = false;
+    for (int look = 0; look < 3 && !seen; ++look) seen = plat_key_waiting();
+    check(seen, "a key behind more noise events than one peek holds is still seen");
+}
+
+void check_key_read()
+{
+    FlushConsoleInputBuffer(console_in);
+    type_key('A', 0x1E, 'a', 0);
+    plat_key_read();
+    check(events_queued() == 0 && !plat_key_waiting(), "a character key is read whole, leaving nothing pending");
+
+    type_key(VK_SHIFT, 0x2A, 0, SHIFT_PRESSED);
+    type_key(VK_F1, 0x3B, 0, 0);
+    type_key('B', 0x30, 'b', 0);
+    plat_key_read();
+    check(events_queued() == 1, "the key read skips Shift and consumes F1 only");
+    check(plat_key_waiting(), "F1 leaves its second code waiting");
+    plat_key_read();
+    check(events_queued() == 1, "the second code is read without touching the queue");
+    plat_key_read();
+    check(events_queued() == 0, "the next read takes the following key");
+
+    type_key(VK_OEM_102, 0x56, '<', 0);
+    plat_key_read();
+    check(events_queued() == 0 && !plat_key_waiting(), "the key read takes a character key outside the table");
+
+    DWORD before = 0, after = 0;
+    GetConsoleMode(console_in, &before);
+    type_key('E', 0x12, 'e', 0);
+    plat_key_read();
+    GetConsoleMode(console_in, &after);
+    check(before == after, "the key read puts the console mode back");
+}
+
+// ---- Data files and the directory search ---------------------------------------
+
+void note_name(const char* name, void* context)
+{
+    char* names = static_cast<char*>(context);
+    strcat(names, name);
+    strcat(names, ";");
+}
+
+void check_files()
+{
+    PlatFile file = PLAT_NO_FILE;
+    check(plat_file_create_new("08DEC2026-0001.QKV", &file) == PLAT_OK, "a new data file is created");
+    PlatFile second = PLAT_NO_FILE;
+    check(plat_file_create_new("08DEC2026-0001.QKV", &second) == PLAT_ERR_EXISTS, "an existing file is never replaced");
+
+    char block[100];
+    memset(block, 'r', sizeof block);
+    check(plat_file_write(file, block, sizeof block) == PLAT_OK, "a block is written whole");
+    check(plat_file_truncate(file, 60) == PLAT_OK, "the file is cut back to a record boundary");
+    plat_file_write(file, block, 40);
+    plat_fault_arm(PLAT_FAULT_WRITE, 1, PLAT_ERR_NO_SPACE);
+    check(plat_file_write(file, block, sizeof block) == PLAT_ERR_NO_SPACE, "the write fault reports a full disk");
+    check(plat_file_sync(file) == PLAT_OK && plat_file_close(file) == PLAT_OK, "the file is synced and closed");
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    GetFileAttributesExA("08DEC2026-0001.QKV", GetFileExInfoStandard, &data);
+    check(data.nFileSizeLow == 150, "writes after a truncate go to the new end; the fault writes half its buffer");
+
+    plat_file_create_new("08dec2026-0002.qkv", &file);
+    plat_file_close(file);
+    plat_file_create_new("08DEC2026-0003.QKV", &file);
+    plat_file_close(file);
+    plat_file_create_new("08DEC2026-0004.QKV", &file);
+    plat_file_close(file);
+    plat_file_create_new("08DEC2026-0005.QKV", &file);
+    plat_file_close(file);
+    SetFileAttributesA("08DEC2026-0003.QKV", FILE_ATTRIBUTE_HIDDEN);
+    SetFileAttributesA("08DEC2026-0004.QKV", FILE_ATTRIBUTE_SYSTEM);
+    SetFileAttributesA("08DEC2026-0005.QKV", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
+    CreateDirectoryA("08DEC2026-0006.QKV", nullptr);
+    char names[512] = "";
+    plat_find_files("08DEC2026-????.QKV", note_name, names);
+    bool found_right = strstr(names, "08DEC2026-0001.QKV;") && strstr(names, "08dec2026-0002.qkv;") &&
+                       strstr(names, "08DEC2026-0005.QKV;") && strlen(names) == 3 * strlen("08DEC2026-0001.QKV;");
+    check(found_right, "the search ignores case and skips directories, hidden and system files, not read-only ones");
+    if (!found_right) printf("      found: %s\n", names);
+}
+
+// ---- Settings file and clocks -----------------------------------------------------
+
+void check_profile_and_clocks()
+{
+    char directory[300];
+    size_t length = plat_current_directory(directory, sizeof directory);
+    check(length == strlen(directory) && length > 2 && directory[1] == ':', "the current directory is a drive path");
+    check(plat_current_directory(directory, 3) == 0, "a directory that does not fit gives 0");
+
+    char path[400];
+    snprintf(path, sizeof path, "%s%cHalvex_StoreData.INI", directory, PLAT_DIR_SEPARATOR);
+    char value[80];
+    plat_profile_get(path, "Settings", "Range", "30", value, sizeof value);
+    check(strcmp(value, "30") == 0, "a missing file gives the fallback");
+    check(plat_profile_set(path, "Settings", "IPAddress", "") == PLAT_OK, "a key is written, creating the file");
+    plat_profile_get(path, "Settings", "IPAddress", "192.168.0.2", value, sizeof value);
+    check(value[0] == 0, "a present empty key gives the empty value, not the fallback");
+
+    PlatLocalTime local;
+    PlatPreciseTime precise;
+    plat_local_time(&local);
+    plat_precise_time(&precise);
+    check(local.year_since_1900 >= 124 && local.month >= 0 && local.month <= 11 && local.day >= 1,
+          "the local time is a plausible date");
+    check(precise.seconds > 1700000000LL && precise.milliseconds >= 0 && precise.milliseconds < 1000,
+          "the precise time counts from 1970 with milliseconds");
+    int64_t start = plat_monotonic_ms();
+    Sleep(50);
+    int64_t elapsed = plat_monotonic_ms() - start;
+    check(elapsed >= 45 && elapsed < 1000, "the monotonic clock follows a 50 ms sleep");
+}
+
+// ---- Sockets --------------------------------------------------------------------
+
+SOCKET listen_on(const char* address)
+{
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
+    struct sockaddr_in local = {};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(4040);
+    local.sin_addr.s_addr = inet_addr(address);
+    bind(listener, reinterpret_cast<struct sockaddr*>(&local), sizeof local);
+    listen(listener, 1);
+    return listener;
+}
+
+DWORD WINAPI send_rest_later(void* head)
+{
+    Sleep(300);
+    send(reinterpret_cast<SOCKET>(head), second_piece, RETURN_SIZE - 600, 0);
+    return 0;
+}
+
+int64_t cpu_ms_used()
+{
+    FILETIME created, ended, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user);
+    ULARGE_INTEGER k, u;
+    k.LowPart = kernel.dwLowDateTime;
+    k.HighPart = kernel.dwHighDateTime;
+    u.LowPart = user.dwLowDateTime;
+    u.HighPart = user.dwHighDateTime;
+    return static_cast<int64_t>((k.QuadPart + u.QuadPart) / 10000);
+}
+
+// A connected pair: the program's side through the backend, the head's side here.
+bool connect_pair(const char* address, PlatSocket* program, SOCKET* head)
+{
+    SOCKET listener = listen_on(address);
+    bool connected = plat_net_socket(program) == PLAT_OK &&
+                     plat_net_connect(*program, address, 4040, 2000) == PLAT_OK;
+    *head = connected ? accept(listener, nullptr, nullptr) : INVALID_SOCKET;
+    closesocket(listener);
+    return *head != INVALID_SOCKET;
+}
+
+void check_sockets()
+{
+    check(plat_net_start() == PLAT_OK, "Windows Sockets 1.1 starts");
+    PlatSocket program;
+    SOCKET head;
+
+    plat_net_socket(&program);
+    check(plat_net_connect(program, "127.0.93.1", 4040, 2000) != PLAT_OK, "a refused connection fails");
+    plat_net_close(program);
+
+    if (connect_pair("127.0.93.2", &program, &head)) {
+        memset(scratch, 0x55, sizeof scratch);
+        send(head, scratch, 600, 0);
+        HANDLE sender = CreateThread(nullptr, 0, send_rest_later, reinterpret_cast<void*>(head), 0, nullptr);
+        check(plat_net_wait_queued(program, scratch, RETURN_SIZE, SHORT_SILENCE_MS) == PLAT_OK,
+              "a packet whose second piece comes 300 ms later is waited for whole");
+        WaitForSingleObject(sender, 5000);
+        CloseHandle(sender);
+        check(plat_net_read(program, scratch, RETURN_SIZE) == RETURN_SIZE, "the whole packet is read at once");
+        plat_fault_arm(PLAT_FAULT_RECEIVE, 1, PLAT_ERR_FAILED);
+        check(plat_net_wait_queued(program, scratch, RETURN_SIZE, SHORT_SILENCE_MS) == PLAT_ERR_FAILED,
+              "the receive fault fails the next wait");
+        plat_fault_arm(PLAT_FAULT_SEND, 1, PLAT_ERR_CLOSED);
+        check(plat_net_send(program, scratch, 27, 1000) == PLAT_ERR_CLOSED, "the send fault fails the next send");
+        check(plat_net_send(program, scratch, 27, 1000) == PLAT_OK, "a command is sent");
+        int64_t start = plat_monotonic_ms();
+        check(plat_net_wait_queued(program, scratch, RETURN_SIZE, SHORT_SILENCE_MS) == PLAT_ERR_TIMEOUT,
+              "a silent head ends the wait with a time-out");
+        int64_t waited = plat_monotonic_ms() - start;
+        check(waited >= SHORT_SILENCE_MS && waited < SHORT_SILENCE_MS + 1500, "the time-out comes after the silence");
+        closesocket(head);
+        check(plat_net_wait_queued(program, scratch, RETURN_SIZE, SHORT_SILENCE_MS) == PLAT_ERR_CLOSED,
+              "a head that closes between packets is seen as closed");
+        check(plat_net_close(program) == PLAT_OK, "the socket closes");
+    } else {
+        check(false, "a loopback connection is made");
+    }
+
+    if (connect_pair("127.0.93.3", &program, &head)) {
+        send(head, scratch, 500, 0);
+        closesocket(head);
+        // Windows cannot tell the close while part of a packet is queued.
+        int64_t cpu_before = cpu_ms_used();
+        check(plat_net_wait_queued(program, scratch, RETURN_SIZE, SHORT_SILENCE_MS) == PLAT_ERR_TIMEOUT,
+              "a close after part of a packet ends through the silence limit");
+        check(cpu_ms_used() - cpu_before < SHORT_SILENCE_MS / 4, "the wait for the rest of a packet does not spin");
+        plat_net_close(program);
+    }
+
+    if (connect_pair("127.0.93.4", &program, &head)) {
+        struct linger abort_on_close = {1, 0};
+        setsockopt(head, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort_on_close), sizeof abort_on_close);
+        closesocket(head);
+        check(plat_net_wait_queued(program, scratch, RETURN_SIZE, SHORT_SILENCE_MS) == PLAT_ERR_CLOSED,
+              "a reset is seen as closed");
+        plat_net_close(program);
+    }
+    plat_net_stop();
+}
+
+}  // namespace
+
+int main()
+{
+    plat_console_start();
+    console_in = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+    if (console_in != INVALID_HANDLE_VALUE) {
+        check_key_test();
+        check_key_read();
+    } else {
+        check(false, "a console is there to type keys into");
+    }
+    check_files();
+    check_profile_and_clocks();
+    check_sockets();
+    plat_console_stop();
+    printf("%d failed\n", failures);
+    return failures;
+}
