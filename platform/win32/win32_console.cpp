@@ -29,10 +29,11 @@ HANDLE console_input = INVALID_HANDLE_VALUE;
 INPUT_RECORD peeked[PEEK_CAPACITY];
 bool second_code_pending;
 
-bool listed(WORD scan, const WORD* list, size_t length)
+template <size_t N>
+bool listed(WORD scan, const WORD (&list)[N])
 {
-    for (size_t i = 0; i < length; ++i) {
-        if (list[i] == scan) return true;
+    for (WORD entry : list) {
+        if (entry == scan) return true;
     }
     return false;
 }
@@ -65,10 +66,10 @@ bool has_code(const KEY_EVENT_RECORD& key)
     // Keys typed by other programs may come without a scan code.
     WORD scan = key.wVirtualScanCode != 0 ? key.wVirtualScanCode
                                           : static_cast<WORD>(MapVirtualKeyA(key.wVirtualKeyCode, MAPVK_VK_TO_VSC));
-    if (key.dwControlKeyState & ENHANCED_KEY) return listed(scan, ENHANCED_IN_TABLE, sizeof ENHANCED_IN_TABLE / sizeof(WORD));
+    if (key.dwControlKeyState & ENHANCED_KEY) return listed(scan, ENHANCED_IN_TABLE);
     if (!main_block_in_table(scan)) return false;
     if (key.dwControlKeyState & ALT_PRESSED) return !is_numeric_pad_digit(scan);
-    if (key.dwControlKeyState & CTRL_PRESSED) return !listed(scan, NO_CODE_WITH_CTRL, sizeof NO_CODE_WITH_CTRL / sizeof(WORD));
+    if (key.dwControlKeyState & CTRL_PRESSED) return !listed(scan, NO_CODE_WITH_CTRL);
     return true;
 }
 

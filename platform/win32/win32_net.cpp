@@ -135,6 +135,15 @@ PlatResult plat_net_wait_queued(PlatSocket sock, void* scratch, size_t count, in
     }
 }
 
+void plat_net_discard_queued(PlatSocket sock, void* scratch, size_t size)
+{
+    SOCKET s = socket_of(sock);
+    u_long queued = 0;
+    while (ioctlsocket(s, FIONREAD, &queued) == 0 && queued > 0) {
+        if (recv(s, static_cast<char*>(scratch), static_cast<int>(size), 0) <= 0) return;
+    }
+}
+
 int plat_net_read(PlatSocket sock, void* bytes, size_t count)
 {
     return recv(socket_of(sock), static_cast<char*>(bytes), static_cast<int>(count), 0);
