@@ -263,6 +263,13 @@ void check_sockets()
         WaitForSingleObject(sender, 5000);
         CloseHandle(sender);
         check(plat_net_read(program, scratch, RETURN_SIZE) == RETURN_SIZE, "the whole packet is read at once");
+        send(head, scratch, 40, 0);
+        send(head, scratch, RETURN_SIZE + 7, 0);
+        Sleep(100);
+        plat_net_discard_queued(program, scratch, RETURN_SIZE);
+        u_long left = 1;
+        ioctlsocket(static_cast<SOCKET>(program), FIONREAD, &left);
+        check(left == 0, "stray bytes are discarded, however many are queued");
         plat_fault_arm(PLAT_FAULT_RECEIVE, 1, PLAT_ERR_FAILED);
         check(plat_net_wait_queued(program, scratch, RETURN_SIZE, SHORT_SILENCE_MS) == PLAT_ERR_FAILED,
               "the receive fault fails the next wait");
