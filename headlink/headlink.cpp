@@ -45,7 +45,12 @@ bool headlink_receive(HeadLink* link, int* delivered)
 
 OfferOutcome headlink_offer(HeadLink* link, int delivered)
 {
-    return assembly_offer(&link->assembly, link->ser_buf_tcp, delivered);
+    OfferOutcome outcome = assembly_offer(&link->assembly, link->ser_buf_tcp, delivered);
+    // A head that sent more than a packet leaves the stream out of step, and
+    // every later packet would fail the check too; what is left queued
+    // after a failed one is dropped so the next reply starts in step.
+    if (outcome == OFFER_DROPPED) plat_net_discard_queued(link->socket, link->ser_buf_tcp, RETURN_PACKET_SIZE);
+    return outcome;
 }
 
 bool headlink_close(HeadLink* link)

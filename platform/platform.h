@@ -41,6 +41,9 @@ PlatResult plat_net_send(PlatSocket sock, const void* bytes, size_t count, int l
 // occurs, or no new byte arrives for silence_ms (PLAT_ERR_TIMEOUT).
 // `scratch` holds count bytes, room for a backend that must peek to count.
 PlatResult plat_net_wait_queued(PlatSocket sock, void* scratch, size_t count, int silence_ms);
+// Drops whatever is queued unread (stray bytes of a misbehaving head), so
+// the reply to the next command starts the stream afresh.
+void plat_net_discard_queued(PlatSocket sock, void* scratch, size_t size);
 // One read of up to count bytes: the byte count, or 0 or less when nothing came.
 int plat_net_read(PlatSocket sock, void* bytes, size_t count);
 PlatResult plat_net_close(PlatSocket sock);

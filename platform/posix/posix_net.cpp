@@ -140,6 +140,14 @@ PlatResult plat_net_wait_queued(PlatSocket sock, void* scratch, size_t count, in
     }
 }
 
+void plat_net_discard_queued(PlatSocket sock, void* scratch, size_t size)
+{
+    int fd = static_cast<int>(sock);
+    while (queued_bytes(fd) > 0) {
+        if (recv(fd, scratch, size, MSG_DONTWAIT) <= 0) return;
+    }
+}
+
 int plat_net_read(PlatSocket sock, void* bytes, size_t count)
 {
     return static_cast<int>(recv(static_cast<int>(sock), bytes, count, 0));

@@ -191,6 +191,7 @@ Client::Client(const std::string& directory, const ClientOptions& options)
             setrlimit(RLIMIT_FSIZE, &limit);
             signal(SIGXFSZ, SIG_IGN);
         }
+        if (options.as_nobody && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(125);
         if (!options.stdout_path.empty()) {
             int out = open(options.stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(out, STDOUT_FILENO);

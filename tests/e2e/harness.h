@@ -59,6 +59,7 @@ struct ClientOptions {
     bool with_terminal = true;
     bool stdout_to_closed_pipe = false;
     long file_size_limit = 0;  // bytes; 0: none. A write past it fails as on a full disk.
+    bool as_nobody = false;    // run without root's right to write anywhere
 };
 
 // The program started in a directory, its terminal held by the test.

@@ -1,0 +1,274 @@
+// The fault matrix: every way the head, the link, the disk and the operator
+// can fail, each with its exact outcome: screen, exit status, settings file
+// and, with the store on, a data file of whole records holding every ping
+// completed before the fault.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+
+#include "tests/e2e/harness.h"
+
+using namespace e2e;
+
+namespace {
+
+const char SETTINGS[] = "Halvex_StoreData.INI";
+const char SETTINGS_TEXT[] = "[Settings]\nIPAddress=%s\nRange=20\n";
+const size_t RECORD = 8192;
+
+std::string settings_for(const std::string& address)
+{
+    char text[128];
+    snprintf(text, sizeof text, SETTINGS_TEXT, address.c_str());
+    return text;
+}
+
+std::vector<std::string> data_files(const TempDir& dir)
+{
+    std::vector<std::string> found;
+    for (const std::string& name : list_dir(dir.path())) {
+        if (name.size() == 18 && name.compare(14, 4, ".QKV") == 0) found.push_back(name);
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+int qkvdump_status(const std::string& path)
+{
+    std::string command = std::string(QKVDUMP) + " '" + path + "' >/dev/null 2>&1";
+    int status = system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The screen after the settings lines up to the failure, with the writing line after each ping.
+struct Screen {
+    Expected text;
+    std::string data_file;
+    int pings = 0;
+    explicit Screen(const std::string& address) : text(address, 20, 3) {}
+    Screen& packets(std::initializer_list<int> numbers)
+    {
+        for (int number : numbers) text.pass().packet(number);
+        return *this;
+    }
+    Screen& ping()
+    {
+        ++pings;
+        text.ping(pings).text("\nWriting to file: " + data_file + " - " + std::to_string(8 * pings) + " kbytes");
+        return *this;
+    }
+    Screen& whole_ping() { return packets({0, 1, 2, 3, 4, 5, 6, 7}).ping(); }
+    Screen& dropped() { return text.pass(), *this; }
+    std::string failed(const char* message) { return text.pass().text(message).prompt().str(); }
+};
+
+struct LinkFault {
+    int host;  // of its own loopback address 127.0.4.host
+    const char* name;
+    std::vector<std::string> head_options;
+    std::function<std::string(Screen&)> screen;
+    int pings;
+    bool after_silence;  // ends only through the ten-second silence limit
+};
+
+class HeadFault : public testing::TestWithParam<LinkFault> {};
+
+}  // namespace
+
+// Each head fault ends the run as expected, with the settings untouched and every completed ping on disk.
+TEST_P(HeadFault, OutcomeIsExact)
+{
+    const LinkFault& fault = GetParam();
+    std::string address = "127.0.4." + std::to_string(fault.host);
+    TempDir dir, out;
+    write_file(dir.file(SETTINGS), settings_for(address));
+    std::vector<std::string> options = {"--once"};
+    options.insert(options.end(), fault.head_options.begin(), fault.head_options.end());
+    HeadSim head(address, options);
+    ASSERT_TRUE(head.ready());
+
+    ClientOptions client_options;
+    client_options.program = PROGRAM_STORE_ON;
+    client_options.with_terminal = false;
+    client_options.stdout_path = out.file("screen.txt");
+    long long started = now_ms();
+    Client client(dir.path(), client_options);
+    ExitInfo exit = client.wait_exit(20000);
+    long long took = now_ms() - started;
+    ASSERT_TRUE(exit.ended);
+    EXPECT_EQ(1, exit.status);
+    if (fault.after_silence) {
+        EXPECT_GE(took, 9000);
+    } else {
+        EXPECT_LT(took, 5000);
+    }
+
+    std::vector<std::string> files = data_files(dir);
+    ASSERT_EQ(1u, files.size()) << "the data file is created at start-up";
+    Screen screen(address);
+    screen.data_file = files[0];
+    EXPECT_EQ(fault.screen(screen), read_file(client_options.stdout_path));
+    EXPECT_EQ(settings_for(address), read_file(dir.file(SETTINGS)));
+    EXPECT_EQ(fault.pings * RECORD, read_file(dir.file(files[0])).size());
+    EXPECT_EQ(0, qkvdump_status(dir.file(files[0])));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Link, HeadFault,
+    testing::Values(
+        LinkFault{21, "close_before_first_packet", {"--fault", "close@1"},
+                  [](Screen& s) { return s.failed("recv() failed!\n"); }, 0, false},
+        LinkFault{22, "reset_before_first_packet", {"--fault", "reset@1"},
+                  [](Screen& s) { return s.failed("recv() failed!\n"); }, 0, false},
+        LinkFault{23, "close_mid_ping", {"--fault", "close@12"},
+                  [](Screen& s) { return s.whole_ping().packets({0, 1, 2}).failed("recv() failed!\n"); }, 1, false},
+        LinkFault{24, "reset_mid_ping", {"--fault", "reset@12"},
+                  [](Screen& s) { return s.whole_ping().packets({0, 1, 2}).failed("recv() failed!\n"); }, 1, false},
+        LinkFault{25, "close_at_ping_boundary", {"--fault", "close@17"},
+                  [](Screen& s) { return s.whole_ping().whole_ping().failed("recv() failed!\n"); }, 2, false},
+        LinkFault{26, "reset_at_ping_boundary", {"--fault", "reset@17"},
+                  [](Screen& s) { return s.whole_ping().whole_ping().failed("recv() failed!\n"); }, 2, false},
+        LinkFault{27, "close_with_part_of_a_packet_sent", {"--fault", "truncate@12"},
+                  [](Screen& s) { return s.whole_ping().packets({0, 1, 2}).failed("recv() failed!\n"); }, 1, false},
+        LinkFault{28, "stops_answering", {"--fault", "silent@10"},
+                  [](Screen& s) { return s.whole_ping().packets({0}).failed("recv() failed!\n"); }, 1, true},
+        LinkFault{29, "short_reply", {"--fault", "short@10"},
+                  [](Screen& s) { return s.whole_ping().packets({0}).failed("recv() failed!\n"); }, 1, true},
+        LinkFault{30, "garbage_reply_is_dropped", {"--fault", "garbage@3", "--fault", "close@12"},
+                  [](Screen& s) {
+                      return s.packets({0, 1}).dropped().packets({2, 3, 4, 5, 6, 7}).ping().packets({0, 1})
+                          .failed("recv() failed!\n");
+                  },
+                  1, false},
+        // The seven extra bytes put the next reply out of step; it fails the check and the rest is dropped.
+        LinkFault{31, "long_reply_costs_one_pass", {"--fault", "long@3", "--fault", "close@13"},
+                  [](Screen& s) {
+                      return s.packets({0, 1, 2}).dropped().packets({3, 4, 5, 6, 7}).ping().packets({0, 1, 2})
+                          .failed("recv() failed!\n");
+                  },
+                  1, false},
+        // A second reply keeps the program one reply behind: every packet arrives twice, the ping still completes.
+        LinkFault{32, "double_reply_is_read_as_wrong_numbers", {"--fault", "double@3", "--fault", "close@15"},
+                  [](Screen& s) {
+                      return s.packets({0, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7}).ping().packets({7, 0})
+                          .failed("recv() failed!\n");
+                  },
+                  1, false},
+        LinkFault{33, "many_small_pieces", {"--split", "100", "--split-gap-ms", "1", "--fault", "close@9"},
+                  [](Screen& s) { return s.whole_ping().failed("recv() failed!\n"); }, 1, false}),
+    [](const testing::TestParamInfo<LinkFault>& info) { return std::string(info.param.name); });
+
+// A head that answers only once a second is slow, not silent: the run goes on until the key.
+TEST(SlowHead, OneSecondPerPacketIsNotAFailure)
+{
+    TempDir dir;
+    write_file(dir.file(SETTINGS), settings_for("127.0.4.1"));
+    HeadSim head("127.0.4.1", {"--once", "--delay-ms", "1000"});
+    Client client(dir.path());
+    ASSERT_TRUE(client.wait_for("Packet Number     = 1\n", 5000));
+    client.type("q");
+    ASSERT_TRUE(client.wait_for("Press any key to exit.", 5000));
+    client.type("x");
+    EXPECT_EQ(0, client.wait_exit().status);
+    Expected expected("127.0.4.1", 20, 3);
+    expected.pass().packet(0).pass().packet(1).pass().packet(2).prompt();
+    EXPECT_EQ(expected.str(), client.screen());
+    EXPECT_EQ("[Settings]\nIPAddress=127.0.4.1\nRange=20\nGain=3\n", read_file(dir.file(SETTINGS)));
+}
+
+// With nothing listening and the store on, no data file is made.
+TEST(ConnectFault, NothingListeningMakesNoDataFile)
+{
+    TempDir dir;
+    write_file(dir.file(SETTINGS), settings_for("127.0.4.2"));
+    ClientOptions options;
+    options.program = PROGRAM_STORE_ON;
+    options.with_terminal = false;
+    Client client(dir.path(), options);
+    EXPECT_EQ(1, client.wait_exit(5000).status);
+    EXPECT_TRUE(data_files(dir).empty());
+    EXPECT_EQ(settings_for("127.0.4.2"), read_file(dir.file(SETTINGS)));
+}
+
+// A directory the program may not write to: the run goes on silently without storing.
+TEST(DiskFault, ReadOnlyDirectoryRunsWithoutStoring)
+{
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to run the program as another user";
+    TempDir dir, out;
+    write_file(dir.file(SETTINGS), settings_for("127.0.4.3"));
+    chmod(dir.path().c_str(), 0555);
+    chmod(out.path().c_str(), 0777);
+    HeadSim head("127.0.4.3", {"--once", "--fault", "close@17"});
+    ClientOptions options;
+    options.program = PROGRAM_STORE_ON;
+    options.with_terminal = false;
+    options.as_nobody = true;
+    options.stdout_path = out.file("screen.txt");
+    Client client(dir.path(), options);
+    EXPECT_EQ(1, client.wait_exit(5000).status);
+    chmod(dir.path().c_str(), 0700);
+    EXPECT_TRUE(data_files(dir).empty());
+    Expected expected("127.0.4.3", 20, 3);
+    expected.pings(1, 2).pass().text("recv() failed!\n").prompt();
+    EXPECT_EQ(expected.str(), read_file(options.stdout_path));
+}
+
+// All 9999 numbers of the day taken: none is replaced and the run goes on without storing.
+TEST(DiskFault, NoFreeNumberLeftReplacesNothing)
+{
+    TempDir dir, out;
+    write_file(dir.file(SETTINGS), settings_for("127.0.4.4"));
+    // Name the files after today as the program sees it: learn the stem from a first run's file.
+    {
+        HeadSim head("127.0.4.4", {"--once", "--fault", "close@1"});
+        ClientOptions options;
+        options.program = PROGRAM_STORE_ON;
+        options.with_terminal = false;
+        Client(dir.path(), options).wait_exit(5000);
+    }
+    std::vector<std::string> first = data_files(dir);
+    ASSERT_EQ(1u, first.size());
+    std::string stem = first[0].substr(0, 10);
+    for (int number = 2; number <= 9999; ++number) {
+        char name[32];
+        snprintf(name, sizeof name, "%s%04d.QKV", stem.c_str(), number);
+        close(open(dir.file(name).c_str(), O_WRONLY | O_CREAT, 0644));
+    }
+    write_file(dir.file(stem + "9999.QKV"), "last of the day");
+
+    HeadSim head("127.0.4.4", {"--once", "--fault", "close@9"});
+    ClientOptions options;
+    options.program = PROGRAM_STORE_ON;
+    options.with_terminal = false;
+    options.stdout_path = out.file("screen.txt");
+    Client client(dir.path(), options);
+    EXPECT_EQ(1, client.wait_exit(5000).status);
+    EXPECT_EQ(9999u, data_files(dir).size());
+    EXPECT_EQ("last of the day", read_file(dir.file(stem + "9999.QKV")));
+    std::string screen = read_file(options.stdout_path);
+    EXPECT_NE(std::string::npos, screen.find(" --> Ping 1\n"));
+    EXPECT_EQ(std::string::npos, screen.find("Writing"));
+}
+
+// Two runs started in one directory in the same second get a file each, and neither loses a record.
+TEST(DiskFault, TwoRunsInTheSameSecond)
+{
+    TempDir dir;
+    write_file(dir.file(SETTINGS), settings_for("127.0.4.5"));
+    HeadSim head("127.0.4.5", {"--max-connections", "2", "--fault", "close@9"});
+    ClientOptions options;
+    options.program = PROGRAM_STORE_ON;
+    options.with_terminal = false;
+    Client first(dir.path(), options);
+    Client second(dir.path(), options);
+    EXPECT_EQ(1, first.wait_exit(5000).status);
+    EXPECT_EQ(1, second.wait_exit(5000).status);
+    std::vector<std::string> files = data_files(dir);
+    ASSERT_EQ(2u, files.size());
+    EXPECT_EQ(RECORD, read_file(dir.file(files[0])).size());
+    EXPECT_EQ(RECORD, read_file(dir.file(files[1])).size());
+}
