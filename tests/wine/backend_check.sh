@@ -19,6 +19,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+trap "exit 3" INT TERM HUP PIPE
 
 i686-w64-mingw32-g++ -std=c++17 -Wall -Wextra -Wpedantic -Werror -O2 -static -I"$source_dir" \
     "$source_dir/tests/wine/backend_check.cpp" "$source_dir/platform/fault.cpp" \

@@ -32,6 +32,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+trap "exit 3" INT TERM HUP PIPE
 
 fail() {
     echo "smoke: FAIL: $*" >&2
