@@ -23,6 +23,12 @@ need_packages() {
             need "command -v ip" iproute2
             need "command -v script" bsdutils
             ;;
+        fuzz)
+            need "command -v clang++" clang
+            # The fuzzer runtime is there when a fuzz target links.
+            need "echo 'extern \"C\" int LLVMFuzzerTestOneInput(const char*, unsigned long) { return 0; }' |
+                  clang++ -fsanitize=fuzzer -x c++ - -o /dev/null" libclang-rt-14-dev
+            ;;
         esac
     done
     if [ ${#missing_packages[@]} -gt 0 ]; then
