@@ -238,6 +238,18 @@ bool Client::wait_for(const std::string& text, int timeout_ms)
     return true;
 }
 
+bool Client::wait_for_count(const std::string& text, int count, int timeout_ms)
+{
+    long long deadline = now_ms() + timeout_ms;
+    for (;;) {
+        int seen = 0;
+        for (size_t at = screen_.find(text); at != std::string::npos; at = screen_.find(text, at + 1)) ++seen;
+        if (seen >= count) return true;
+        if (now_ms() > deadline) return false;
+        pump(20);
+    }
+}
+
 void Client::type(const std::string& keys)
 {
     if (master_ >= 0 && write(master_, keys.data(), keys.size()) < 0) perror("type");

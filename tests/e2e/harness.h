@@ -14,6 +14,10 @@ namespace e2e {
 const char* const PROGRAM = HALVEX_STORE_OFF;
 const char* const PROGRAM_STORE_ON = HALVEX_STORE_ON;
 
+// On screen once the program is inside pass 17, past that pass's key test:
+// a key typed now ends the loop after pass 17, never before it.
+const char* const IN_PASS_17 = " --> Ping 2\n\n\nSend Switches...";
+
 // A fresh directory under /tmp, removed with everything in it at the end.
 class TempDir {
 public:
@@ -69,6 +73,8 @@ public:
     ~Client();
     // Reads the screen until text has appeared; false after timeout_ms.
     bool wait_for(const std::string& text, int timeout_ms = 10000);
+    // Reads the screen until text has appeared count times.
+    bool wait_for_count(const std::string& text, int count, int timeout_ms = 10000);
     void type(const std::string& keys);
     // Waits for the program to end; after timeout_ms it is left running (ended false).
     ExitInfo wait_exit(int timeout_ms = 15000);

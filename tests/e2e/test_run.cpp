@@ -26,7 +26,7 @@ TEST(Run, CleanRunScreenIsExact)
     HeadSim head("127.0.2.1", HOLD_PASS_17);
     ASSERT_TRUE(head.ready());
     Client client(dir.path());
-    ASSERT_TRUE(client.wait_for(" --> Ping 2\n"));
+    ASSERT_TRUE(client.wait_for(IN_PASS_17));
     client.type("q");
     ASSERT_TRUE(client.wait_for("Press any key to exit."));
     client.type("x");
@@ -46,7 +46,7 @@ TEST(Run, PromptWaitsForSecondKey)
     write_settings(dir, "127.0.2.2");
     HeadSim head("127.0.2.2", HOLD_PASS_17);
     Client client(dir.path());
-    ASSERT_TRUE(client.wait_for(" --> Ping 2\n"));
+    ASSERT_TRUE(client.wait_for(IN_PASS_17));
     client.type("q");
     ASSERT_TRUE(client.wait_for("Press any key to exit."));
     EXPECT_FALSE(client.wait_exit(700).ended) << "ended without the second key";
@@ -63,7 +63,7 @@ TEST(Run, KeysWithSecondCodeEndRunAlone)
         write_settings(dir, address);
         HeadSim head(address, HOLD_PASS_17);
         Client client(dir.path());
-        ASSERT_TRUE(client.wait_for(" --> Ping 2\n"));
+        ASSERT_TRUE(client.wait_for(IN_PASS_17));
         client.type(key);
         ExitInfo exit = client.wait_exit(5000);
         ASSERT_TRUE(exit.ended) << "key " << key + 1;
@@ -79,7 +79,7 @@ TEST(Run, EscapeAloneNeedsSecondKey)
     write_settings(dir, "127.0.2.4");
     HeadSim head("127.0.2.4", HOLD_PASS_17);
     Client client(dir.path());
-    ASSERT_TRUE(client.wait_for(" --> Ping 2\n"));
+    ASSERT_TRUE(client.wait_for(IN_PASS_17));
     client.type("\x1b");
     ASSERT_TRUE(client.wait_for("Press any key to exit."));
     EXPECT_FALSE(client.wait_exit(700).ended);
@@ -255,7 +255,7 @@ TEST(Run, SettingsReplacedAndWrittenBack)
                                    "Gain=7dB\r\n\r\n[Display]\r\nColour=amber\r\n");
     HeadSim head("127.0.2.13", HOLD_PASS_17);
     Client client(dir.path());
-    ASSERT_TRUE(client.wait_for(" --> Ping 2\n"));
+    ASSERT_TRUE(client.wait_for(IN_PASS_17));
     EXPECT_EQ(0u, client.screen().find(Expected("127.0.2.13", 30, 7).str()));
     client.type("q");
     ASSERT_TRUE(client.wait_for("Press any key to exit."));

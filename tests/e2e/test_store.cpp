@@ -92,7 +92,7 @@ TEST(Store, CleanRunWritesOneRecordPerPing)
     ClientOptions options;
     options.program = PROGRAM_STORE_ON;
     Client client(dir.path(), options);
-    ASSERT_TRUE(client.wait_for(" - 16 kbytes"));
+    ASSERT_TRUE(client.wait_for(" - 16 kbytes\n\nSend Switches"));
     client.type("q");
     ASSERT_TRUE(client.wait_for("Press any key to exit."));
     client.type("x");

@@ -24,7 +24,7 @@ bool in_private_namespace()
 
 void clean_run(Client& client)
 {
-    ASSERT_TRUE(client.wait_for(" --> Ping 2\n"));
+    ASSERT_TRUE(client.wait_for(IN_PASS_17));
     client.type("q");
     ASSERT_TRUE(client.wait_for("Press any key to exit."));
     client.type("x");

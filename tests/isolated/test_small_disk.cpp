@@ -1,0 +1,53 @@
+// A disk that runs full mid-run, on a 96 KiB file system of the test's own.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "tests/e2e/harness.h"
+
+using namespace e2e;
+
+namespace {
+
+const char SETTINGS[] = "Halvex_StoreData.INI";
+const size_t RECORD = 8192;
+
+}  // namespace
+
+// The data file keeps whole records when the disk fills, and the settings file stays whole too.
+TEST(SmallDisk, FullDiskKeepsWholeRecordsAndSettings)
+{
+    const char* disk = getenv("HALVEX_SMALL_DISK");
+    if (disk == nullptr) GTEST_SKIP() << "needs the small file system of the isolated runner";
+    std::string dir = std::string(disk) + "/run";
+    ASSERT_EQ(0, system(("rm -rf " + dir + " && mkdir " + dir).c_str()));
+    std::string old_settings = "[Settings]\r\nIPAddress=127.0.5.1\r\nRange=10\r\n";
+    write_file(dir + "/" + SETTINGS, old_settings);
+    HeadSim head("127.0.5.1", {"--once", "--delay-ms", "1", "--fault", "stall:1500@161"});
+    ASSERT_TRUE(head.ready());
+    ClientOptions options;
+    options.program = PROGRAM_STORE_ON;
+    Client client(dir, options);
+    ASSERT_TRUE(client.wait_for_count("Send Switches", 161, 20000)) << "inside the held pass 161";
+    client.type("q");
+    ASSERT_TRUE(client.wait_for("Press any key to exit."));
+    client.type("x");
+    EXPECT_EQ(0, client.wait_exit().status);
+
+    std::string data_file;
+    for (const std::string& name : list_dir(dir)) {
+        if (name.size() == 18 && name.compare(14, 4, ".QKV") == 0) data_file = name;
+    }
+    ASSERT_FALSE(data_file.empty());
+    size_t size = read_file(dir + "/" + data_file).size();
+    EXPECT_EQ(0u, size % RECORD);
+    EXPECT_GT(size, 0u);
+    EXPECT_LT(size, 20 * RECORD) << "the disk filled before ping 20";
+    std::string check = std::string(QKVDUMP) + " " + dir + "/" + data_file + " >/dev/null";
+    EXPECT_EQ(0, system(check.c_str()));
+    std::string kbytes = " - " + std::to_string(size / 1024) + " kbytes";
+    EXPECT_NE(std::string::npos, client.screen().find(" --> Ping 20\n\nWriting to file: " + data_file + kbytes));
+
+    std::string settings = read_file(dir + "/" + SETTINGS);
+    EXPECT_TRUE(settings == old_settings || settings == old_settings + "Gain=3\r\n") << settings;
+}
