@@ -1,6 +1,7 @@
 # Sourced by the other scripts: installs, with apt-get on Debian, whatever of
 # the build and test tools is missing. Call: need_packages KIND...
-# KIND: build (compiler, CMake, Ninja, GoogleTest), e2e (pty, namespaces).
+# KIND: build (compiler, CMake, Ninja, GoogleTest), e2e (pty, namespaces),
+# windows (32-bit Windows cross compiler and Wine), fuzz (clang, libFuzzer).
 
 missing_packages=()
 
@@ -22,6 +23,13 @@ need_packages() {
             need "command -v unshare" util-linux
             need "command -v ip" iproute2
             need "command -v script" bsdutils
+            ;;
+        windows)
+            need "command -v i686-w64-mingw32-g++" g++-mingw-w64-i686
+            if ! command -v wine >/dev/null 2>&1 || ! dpkg -s wine32:i386 >/dev/null 2>&1; then
+                dpkg --add-architecture i386
+                missing_packages+=(wine wine32:i386)
+            fi
             ;;
         fuzz)
             need "command -v clang++" clang

@@ -1,12 +1,21 @@
 #!/usr/bin/env bash
-# Builds the program and its tools and runs every test. On a fresh Debian
-# machine it first installs what it needs (run it as root there).
+# Builds the program and its tools for Linux and 32-bit Windows and runs every
+# test: unit and end-to-end tests of both store switch settings, the Windows
+# build under Wine, the whole suite again under sanitizers, and the fuzzers.
+# On a fresh Debian machine it first installs what it needs (run it as root).
+#   scripts/test.sh [FUZZ_SECONDS_PER_TARGET]   (default 60)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/setup.sh
-need_packages build e2e
+need_packages build e2e windows fuzz
 
-echo "== Linux build, store switch off (as shipped); all tests"
+echo "== 32-bit Windows cross builds, store switch off and on"
+cmake --preset win32
+cmake --build --preset win32
+cmake --preset win32-store
+cmake --build --preset win32-store
+
+echo "== Linux build, store switch off (as shipped); all tests, the Windows build under Wine among them"
 cmake --preset linux
 cmake --build --preset linux
 ctest --preset linux
@@ -20,3 +29,6 @@ echo "== Linux build with address and undefined-behaviour sanitizers; all tests"
 cmake --preset linux-asan
 cmake --build --preset linux-asan
 ctest --preset linux-asan
+
+echo "== Fuzzing"
+bash scripts/fuzz.sh "${1:-60}"
