@@ -1,6 +1,6 @@
 // Benchmark: runs the program against headsim on loopback and prints figures.
 // Not a test: it asserts nothing, it measures.
-//   bench PROGRAM HEADSIM [PACKETS]
+//   bench PROGRAM PROGRAM_STORE_ON HEADSIM COUNT_ALLOC_LIBRARY [PACKETS]
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -22,6 +22,8 @@
 #include <vector>
 
 #include "headlink/protocol.h"
+#include "store/naming.h"
+#include "store/timestamp.h"
 
 namespace {
 
@@ -39,10 +41,16 @@ double now_s()
     return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
 }
 
+std::string preload;  // set while the allocations are counted
+
 pid_t spawn(const std::vector<std::string>& argv, const char* directory, const char* stdout_path)
 {
     pid_t pid = fork();
     if (pid != 0) return pid;
+    if (!preload.empty()) {
+        setenv("LD_PRELOAD", preload.c_str(), 1);
+        setenv("HALVEX_ALLOC_LOG", "/tmp/halvex-bench-allocations.txt", 1);
+    }
     setsid();  // no controlling terminal: the program's exit prompt does not wait
     if (directory && chdir(directory) != 0) _exit(126);
     int out = open(stdout_path ? stdout_path : "/dev/null", O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -97,7 +105,7 @@ Measured run_program(const std::string& program, const std::string& address, con
     fclose(file);
     double started = now_s();
     Measured measured = wait_measured(spawn({program}, directory, stdout_path), started);
-    std::string cleanup = std::string("rm -rf ") + directory;
+    std::string cleanup = std::string("rm -rf ") + directory;  // data files included
     if (system(cleanup.c_str()) != 0) perror("rm");
     return measured;
 }
@@ -125,6 +133,53 @@ double minimal_loop_rate(const std::string& address, int packets)
     return packets / elapsed;
 }
 
+// Heap allocations of a whole run of the store-on program against a fast head.
+long count_allocations(const std::string& program, const std::string& headsim, const std::string& library,
+                       const std::string& address, int packets)
+{
+    pid_t head = start_head(headsim, address, {"--fault", "close@" + std::to_string(packets + 1)});
+    preload = library;
+    run_program(program, address, nullptr);
+    preload.clear();
+    stop_head(head);
+    FILE* log = fopen("/tmp/halvex-bench-allocations.txt", "r");
+    long count = -1;
+    if (log && fscanf(log, "%ld", &count) != 1) count = -1;
+    if (log) fclose(log);
+    unlink("/tmp/halvex-bench-allocations.txt");
+    return count;
+}
+
+// Milliseconds to name a data file in a directory holding `files` files:
+// half of them of the day, half of another day.
+double naming_cost_ms(int files)
+{
+    char directory[] = "/tmp/halvex-bench-names-XXXXXX";
+    char previous[4096];
+    if (!mkdtemp(directory) || !getcwd(previous, sizeof previous) || chdir(directory) != 0) return -1;
+    TimestampClock clock = {};
+    timestamp_update_now(&clock);
+    char name[DATA_NAME_SIZE];
+    naming_pattern(name, clock.date_time_text);
+    for (int number = 1; number <= files; ++number) {
+        if (number % 2) {
+            naming_set_number(name, static_cast<uint32_t>(number / 2 + 1));
+        } else {
+            snprintf(name, sizeof name, "01JAN2020-%04d.QKV", number / 2);
+        }
+        close(open(name, O_WRONLY | O_CREAT, 0644));
+        if (number % 2) naming_pattern(name, clock.date_time_text);
+    }
+    const int calls = 20;
+    double started = now_s();
+    for (int call = 0; call < calls; ++call) naming_build_from(name, clock.date_time_text);
+    double each_ms = (now_s() - started) * 1000 / calls;
+    if (chdir(previous) != 0) perror("chdir");
+    std::string cleanup = std::string("rm -rf ") + directory;
+    if (system(cleanup.c_str()) != 0) perror("rm");
+    return each_ms;
+}
+
 double median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -135,14 +190,16 @@ double median(std::vector<double> values)
 
 int main(int argc, char** argv)
 {
-    if (argc < 3) {
-        fprintf(stderr, "usage: bench PROGRAM HEADSIM [PACKETS]\n");
+    if (argc < 5) {
+        fprintf(stderr, "usage: bench PROGRAM PROGRAM_STORE_ON HEADSIM COUNT_ALLOC_LIBRARY [PACKETS]\n");
         return 2;
     }
     char resolved[4096];
     std::string program = realpath(argv[1], resolved) ? resolved : argv[1];
-    std::string headsim = realpath(argv[2], resolved) ? resolved : argv[2];
-    int packets = argc > 3 ? atoi(argv[3]) : 10000;
+    std::string program_store_on = realpath(argv[2], resolved) ? resolved : argv[2];
+    std::string headsim = realpath(argv[3], resolved) ? resolved : argv[3];
+    std::string count_library = realpath(argv[4], resolved) ? resolved : argv[4];
+    int packets = argc > 5 ? atoi(argv[5]) : 10000;
     std::string close_after = "close@" + std::to_string(packets + 1);
 
     // Alternating rounds, medians: the two share the machine's ups and downs.
@@ -179,5 +236,11 @@ int main(int argc, char** argv)
     printf("head answering every 50 ms       %d packets in %.2f s wall, %.3f s CPU = %.2f%% of wall\n",
            slow_packets, slow.wall_s, slow.cpu_s, 100.0 * slow.cpu_s / slow.wall_s);
     printf("peak resident memory             %ld KiB\n", fast.peak_kib);
+
+    long few = count_allocations(program_store_on, headsim, count_library, "127.0.9.4", 800);
+    long many = count_allocations(program_store_on, headsim, count_library, "127.0.9.5", 8000);
+    printf("heap allocations, store on       %ld in a run of 100 pings, %ld in 1000 pings: %.4f per packet\n", few,
+           many, static_cast<double>(many - few) / 7200);
+    printf("naming a data file               %.2f ms among 10000 files\n", naming_cost_ms(10000));
     return 0;
 }

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds the program and prints its performance figures against headsim on loopback.
-#   scripts/bench.sh [PACKETS]
+#   scripts/bench.sh [PACKETS_PER_ROUND]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/setup.sh
 need_packages build
 cmake --preset linux >/dev/null
 cmake --build --preset linux >/dev/null
-build/linux/bench/halvex_bench build/linux/Halvex_StoreData build/linux/tools/headsim "$@"
+build/linux/bench/halvex_bench build/linux/Halvex_StoreData build/linux/variants/store-on/Halvex_StoreData \
+    build/linux/tools/headsim build/linux/bench/libhalvex_count_alloc.so "$@"
