@@ -74,8 +74,11 @@ void store_close()
     datastore_close(&data_store);
 }
 
+// The failure exit closes nothing, but the records so far go to the disk
+// before the program waits for the operator.
 int failure_exit(const char* message)
 {
+    if (STORE_SWITCH) datastore_sync(&data_store);
     printf("%s", message);
     printf("\n\nPress any key to exit.");
     plat_key_read();

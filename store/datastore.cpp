@@ -53,6 +53,11 @@ void datastore_write(DataStore* store, const RecordFields* fields)
     printf("\nWriting to file: %s - %d kbytes", store->name, static_cast<int>(store->bytes_written / 1024));
 }
 
+void datastore_sync(DataStore* store)
+{
+    if (store->open) plat_file_sync(store->file);
+}
+
 void datastore_close(DataStore* store)
 {
     if (!store->open) return;

@@ -28,4 +28,6 @@ bool datastore_open(DataStore* store, TimestampClock* clock);
 // Appends one record and prints the writing line. A record that cannot be
 // written whole is cut off again and not counted.
 void datastore_write(DataStore* store, const RecordFields* fields);
+// Puts what was written on the disk itself (when the file is open).
+void datastore_sync(DataStore* store);
 void datastore_close(DataStore* store);
