@@ -56,6 +56,20 @@ void restore_and_die(int signal_number)
     raise(signal_number);
 }
 
+// Ctrl+Z: the shell gets its terminal back as it was; on fg the run mode returns.
+void restore_and_stop(int signal_number)
+{
+    restore_tty();
+    signal(signal_number, SIG_DFL);
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, signal_number);
+    sigprocmask(SIG_UNBLOCK, &stop, nullptr);
+    raise(signal_number);  // stopped here until continued
+    signal(signal_number, restore_and_stop);
+    set_run_mode();
+}
+
 // An arrow or function key comes as ESC [ ... or ESC O ... ending in a
 // letter or '~'. The whole sequence is one key that leaves a second code.
 void finish_escape_sequence()
@@ -88,6 +102,7 @@ void plat_console_start()
         return;
     }
     for (int signal_number : RESTORE_SIGNALS) signal(signal_number, restore_and_die);
+    signal(SIGTSTP, restore_and_stop);
     set_run_mode();
 }
 
@@ -97,6 +112,7 @@ void plat_console_stop()
     if (tty_fd < 0) return;
     restore_tty();
     for (int signal_number : RESTORE_SIGNALS) signal(signal_number, SIG_DFL);
+    signal(SIGTSTP, SIG_DFL);
     close(tty_fd);
     tty_fd = -1;
 }

@@ -52,6 +52,31 @@ ExitInfo reap(pid_t pid, int timeout_ms)
     return info;
 }
 
+// As a shell runs a command: the program in a process group of its own, the
+// terminal's foreground group, with this process waiting for it. Only then is
+// the group not orphaned, so Ctrl+Z can stop it. Passes on how it ended.
+[[noreturn]] void run_as_foreground_job(const std::string& program)
+{
+    signal(SIGTTOU, SIG_IGN);
+    pid_t job = fork();
+    if (job == 0) {
+        setpgid(0, 0);
+        tcsetpgrp(STDIN_FILENO, getpgrp());
+        signal(SIGTTOU, SIG_DFL);
+        exec_or_die({program});
+    }
+    setpgid(job, job);
+    tcsetpgrp(STDIN_FILENO, job);
+    int status = 0;
+    while (waitpid(job, &status, 0) < 0) {
+    }
+    if (WIFSIGNALED(status)) {
+        signal(WTERMSIG(status), SIG_DFL);
+        raise(WTERMSIG(status));
+    }
+    _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 126);
+}
+
 }  // namespace
 
 long long now_ms()
@@ -164,6 +189,7 @@ Client::Client(const std::string& directory, const ClientOptions& options)
     modes.c_lflag = ISIG | ICANON | ECHO | ECHOE | ECHOK | IEXTEN;
     modes.c_cc[VINTR] = 3;
     modes.c_cc[VQUIT] = 28;
+    modes.c_cc[VSUSP] = 26;
     modes.c_cc[VERASE] = 127;
     modes.c_cc[VEOF] = 4;
     modes.c_cc[VMIN] = 1;
@@ -200,7 +226,11 @@ Client::Client(const std::string& directory, const ClientOptions& options)
             dup2(closed_pipe[1], STDOUT_FILENO);
             close(closed_pipe[0]);
         }
-        exec_or_die({options.program});
+        for (const std::string& setting : options.environment) putenv(strdup(setting.c_str()));
+        if (options.under_job_control) run_as_foreground_job(options.program);
+        std::vector<std::string> argv = options.command_prefix;
+        argv.push_back(options.program);
+        exec_or_die(argv);
     }
     if (options.stdout_to_closed_pipe) {
         close(closed_pipe[0]);
@@ -269,6 +299,25 @@ ExitInfo Client::wait_exit(int timeout_ms)
     if (WIFEXITED(status)) info.status = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) info.signal = WTERMSIG(status);
     return info;
+}
+
+pid_t Client::job_pid() const
+{
+    std::string children = read_file("/proc/" + std::to_string(pid_) + "/task/" + std::to_string(pid_) + "/children");
+    return children.empty() ? pid_ : static_cast<pid_t>(std::stol(children));
+}
+
+bool Client::wait_stopped(int timeout_ms)
+{
+    long long deadline = now_ms() + timeout_ms;
+    std::string stat_path = "/proc/" + std::to_string(job_pid()) + "/stat";
+    while (now_ms() < deadline) {
+        std::string stat = read_file(stat_path);
+        size_t state = stat.rfind(')');
+        if (state != std::string::npos && state + 2 < stat.size() && stat[state + 2] == 'T') return true;
+        pump(20);
+    }
+    return false;
 }
 
 bool Client::terminal_modes(struct termios* modes) const

@@ -64,6 +64,10 @@ struct ClientOptions {
     bool stdout_to_closed_pipe = false;
     long file_size_limit = 0;  // bytes; 0: none. A write past it fails as on a full disk.
     bool as_nobody = false;    // run without root's right to write anywhere
+    bool under_job_control = false;  // started as a shell starts a foreground job
+    // Words put before the program, e.g. a loader such as {"/usr/bin/wine"}.
+    std::vector<std::string> command_prefix;
+    std::vector<std::string> environment;  // "NAME=value" set for the program only
 };
 
 // The program started in a directory, its terminal held by the test.
@@ -78,8 +82,12 @@ public:
     void type(const std::string& keys);
     // Waits for the program to end; after timeout_ms it is left running (ended false).
     ExitInfo wait_exit(int timeout_ms = 15000);
+    // Waits until the program is stopped (by Ctrl+Z); false after timeout_ms.
+    bool wait_stopped(int timeout_ms);
     const std::string& screen() const { return screen_; }
     pid_t pid() const { return pid_; }
+    // The program itself: under job control, the child of the process started.
+    pid_t job_pid() const;
     // The terminal modes now (readable after exit too).
     bool terminal_modes(struct termios* modes) const;
     const struct termios& initial_modes() const { return initial_; }

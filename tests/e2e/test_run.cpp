@@ -342,3 +342,27 @@ TEST(Run, NoTerminalNeverWaitsForAKey)
     EXPECT_EQ(Expected("127.0.2.17", 30, 3).pings(1, 1).pass().text("recv() failed!\n").prompt().str(),
               read_file(options.stdout_path));
 }
+
+// Ctrl+Z hands the terminal back as it was found; continuing puts the run mode back and the run goes on.
+TEST(Run, CtrlZRestoresTerminalUntilContinued)
+{
+    TempDir dir;
+    write_settings(dir, "127.0.2.18");
+    HeadSim head("127.0.2.18", {"--once", "--delay-ms", "20"});
+    ClientOptions options;
+    options.under_job_control = true;
+    Client client(dir.path(), options);
+    ASSERT_TRUE(client.wait_for(" --> Ping 1\n")) << client.screen();
+    client.type("\x1a");
+    ASSERT_TRUE(client.wait_stopped(5000));
+    struct termios stopped;
+    ASSERT_TRUE(client.terminal_modes(&stopped));
+    EXPECT_EQ(client.initial_modes().c_lflag, stopped.c_lflag);
+    kill(client.job_pid(), SIGCONT);
+    client.wait_for_count("Send Switches", 12);
+    struct termios running;
+    ASSERT_TRUE(client.terminal_modes(&running));
+    EXPECT_EQ(0u, running.c_lflag & (ICANON | ECHO));
+    client.type("qx");
+    EXPECT_EQ(0, client.wait_exit().status);
+}

@@ -78,7 +78,7 @@ void run_until_head_closes(const TempDir& dir, const std::string& address, int c
     Client client(dir.path(), options);
     ExitInfo exit = client.wait_exit(10000);
     ASSERT_TRUE(exit.ended);
-    EXPECT_EQ(1, exit.status);
+    EXPECT_EQ(1, exit.status) << "signal " << exit.signal;
 }
 
 }  // namespace
