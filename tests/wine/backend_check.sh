@@ -5,17 +5,20 @@
 # Every wait is bounded. Exit status 0 when all checks pass.
 #
 # Usage: tests/wine/backend_check.sh [source dir]
+# With WINEPREFIX set it uses that prefix as it is (shared with other tests:
+# its wineserver is left running). Exit status 77 (skipped) when a tool is missing.
 set -u
 
 source_dir=$(cd "${1:-$(dirname "$0")/../..}" && pwd)
 for tool in i686-w64-mingw32-g++ wine wineboot wineserver script timeout; do
-    command -v "$tool" >/dev/null || { echo "backend_check: $tool is not installed" >&2; exit 2; }
+    command -v "$tool" >/dev/null || { echo "backend_check: $tool is not installed" >&2; exit 77; }
 done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/halvex-wine-backend.XXXXXX")
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+shared_prefix=${WINEPREFIX:+yes}
+export WINEPREFIX="${WINEPREFIX:-$work/prefix}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 cleanup() {
-    timeout 20 wineserver -k 2>/dev/null
+    [ -z "$shared_prefix" ] && timeout 20 wineserver -k 2>/dev/null
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -24,7 +27,7 @@ trap "exit 3" INT TERM HUP PIPE
 i686-w64-mingw32-g++ -std=c++17 -Wall -Wextra -Wpedantic -Werror -O2 -static -I"$source_dir" \
     "$source_dir/tests/wine/backend_check.cpp" "$source_dir/platform/fault.cpp" \
     "$source_dir"/platform/win32/win32_*.cpp -lwsock32 -o "$work/backend_check.exe" || exit 2
-timeout 180 wineboot -i >/dev/null 2>&1 || { echo "backend_check: wineboot failed" >&2; exit 2; }
+[ -n "$shared_prefix" ] || timeout 180 wineboot -i >/dev/null 2>&1 || { echo "backend_check: wineboot failed" >&2; exit 2; }
 
 mkdir "$work/run" && cd "$work/run" || exit 2
 # The terminal's input stays open and silent: an end of input would reach the

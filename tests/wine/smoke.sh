@@ -5,29 +5,33 @@
 # bit pings, waits for a key and exits with status 1. Every wait is bounded.
 #
 # Usage: tests/wine/smoke.sh <linux build dir> <Halvex_StoreData.exe>
+# With WINEPREFIX set it uses that prefix as it is (the test fixture's, shared
+# with other tests: its wineserver is left running); else one of its own.
+# Exit status 77 (skipped) when a tool or the program is missing.
 set -u
 
 linux_build=${1:?usage: smoke.sh <linux build dir> <Halvex_StoreData.exe>}
 exe=${2:?usage: smoke.sh <linux build dir> <Halvex_StoreData.exe>}
 headsim="$linux_build/tools/headsim"
 for tool in wine wineboot wineserver script timeout; do
-    command -v "$tool" >/dev/null || { echo "smoke: $tool is not installed" >&2; exit 2; }
+    command -v "$tool" >/dev/null || { echo "smoke: $tool is not installed" >&2; exit 77; }
 done
-[ -x "$headsim" ] || { echo "smoke: no headsim at $headsim" >&2; exit 2; }
-[ -f "$exe" ] || { echo "smoke: no program at $exe" >&2; exit 2; }
+[ -x "$headsim" ] || { echo "smoke: no headsim at $headsim" >&2; exit 77; }
+[ -f "$exe" ] || { echo "smoke: no program at $exe" >&2; exit 77; }
 headsim=$(cd "$(dirname "$headsim")" && pwd)/headsim
 exe=$(cd "$(dirname "$exe")" && pwd)/$(basename "$exe")
 
 # A loopback address of this run's own, so parallel runs do not meet.
 address="127.0.$(( ($$ / 250) % 200 + 40 )).$(( $$ % 250 + 2 ))"
 work=$(mktemp -d "${TMPDIR:-/tmp}/halvex-wine-smoke.XXXXXX")
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+shared_prefix=${WINEPREFIX:+yes}
+export WINEPREFIX="${WINEPREFIX:-$work/prefix}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 headsim_pid=""
 failures=0
 
 cleanup() {
     [ -n "$headsim_pid" ] && kill "$headsim_pid" 2>/dev/null
-    timeout 20 wineserver -k 2>/dev/null
+    [ -z "$shared_prefix" ] && timeout 20 wineserver -k 2>/dev/null
     exec 3>&- 2>/dev/null
     rm -rf "$work"
 }
@@ -52,7 +56,7 @@ wait_for_text() {
 }
 
 # Wine's first start builds the prefix; do it before the head is up.
-timeout 180 wineboot -i >/dev/null 2>&1 || { echo "smoke: wineboot failed" >&2; exit 2; }
+[ -n "$shared_prefix" ] || timeout 180 wineboot -i >/dev/null 2>&1 || { echo "smoke: wineboot failed" >&2; exit 2; }
 
 cd "$work" || exit 2
 printf '[Settings]\r\nIPAddress=%s\r\nRange=10\r\nGain=7\r\n' "$address" > Halvex_StoreData.INI
