@@ -2,6 +2,8 @@
 // an existing file is never replaced.
 #include <windows.h>
 
+#include <cstring>
+
 #include "platform/platform.h"
 
 namespace {
@@ -78,15 +80,18 @@ PlatResult plat_file_close(PlatFile file)
     return CloseHandle(handle_of(file)) ? PLAT_OK : from_last_error();
 }
 
-// The pattern is matched by Windows itself, so it also sees the short (8.3)
-// names and treats a trailing '?' as the system does.
+// The pattern is matched by Windows itself. Windows lets a '?' before the
+// dot match nothing (08DEC2026-12.QKV would match ????), so names of another
+// length than the pattern are left out: '?' stands for exactly one character.
 void plat_find_files(const char* pattern, void (*found)(const char* name, void* context), void* context)
 {
     WIN32_FIND_DATAA entry;
     HANDLE search = FindFirstFileA(pattern, &entry);
     if (search == INVALID_HANDLE_VALUE) return;
+    size_t pattern_length = strlen(pattern);
     do {
         if ((entry.dwFileAttributes & SKIPPED_ATTRIBUTES) != 0) continue;
+        if (strlen(entry.cFileName) != pattern_length) continue;
         found(entry.cFileName, context);
     } while (FindNextFileA(search, &entry));
     FindClose(search);
