@@ -1,0 +1,282 @@
+// The Linux build against the Windows build under Wine: the same scenario on
+// both gives the same output once CR LF is folded to LF, the same settings
+// values and the same data file records except their time fields. And the
+// settings file reader and writer of both builds agree on a corpus of files.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "tests/wine/wine_run.h"
+
+using namespace e2e;
+using namespace wine;
+
+namespace {
+
+const size_t TIME_FIELDS_START = 8;
+const size_t TIME_FIELDS_END = 32;
+
+struct Build {
+    const char* name;
+    const char* program;
+    bool under_wine;
+};
+
+// Each build's outcome of one run in a directory of its own.
+struct Outcome {
+    ExitInfo exit;
+    std::string screen;
+    Values settings;
+    std::vector<std::string> data_names;
+    std::vector<std::string> data;
+};
+
+Outcome collect(const TempDir& dir, const Client& client, ExitInfo exit, bool under_wine)
+{
+    Outcome outcome;
+    outcome.exit = exit;
+    int bare = 0;
+    outcome.screen = under_wine ? fold_crlf(read_file(dir.file(SCREEN)), &bare) : client.screen();
+    if (!under_wine && client.screen().empty()) outcome.screen = read_file(dir.file(SCREEN));
+    EXPECT_EQ(0, bare) << "line ends that are not CR LF";
+    outcome.settings = profile_values(read_file(dir.file(SETTINGS)));
+    outcome.data_names = data_files(dir);
+    for (const std::string& name : outcome.data_names) outcome.data.push_back(read_file(dir.file(name)));
+    return outcome;
+}
+
+// A run that ends by itself: no terminal, so the exit prompt does not wait.
+// No head options: nothing listens on the address.
+Outcome run_alone(const Build& build, const std::string& settings, const std::string& address,
+                  const std::vector<std::string>& head_options)
+{
+    TempDir dir;
+    write_file(dir.file(SETTINGS), settings);
+    std::unique_ptr<HeadSim> head;
+    if (!head_options.empty()) head.reset(new HeadSim(address, head_options));
+    ClientOptions client_options = options(build.program, dir);
+    if (!build.under_wine) client_options.command_prefix.clear();
+    client_options.with_terminal = false;
+    Client client(dir.path(), client_options);
+    ExitInfo exit = client.wait_exit(25000);
+    return collect(dir, client, exit, build.under_wine);
+}
+
+// A clean run: a key inside pass 17, then a second key at the prompt. The
+// Linux build shows its output on the terminal (redirected, it would hold it
+// back in 512-byte blocks).
+Outcome run_with_keys(const Build& build, const std::string& settings, const std::string& address)
+{
+    TempDir dir;
+    write_file(dir.file(SETTINGS), settings);
+    HeadSim head(address, {"--once", "--fault", "stall:2500@17"});
+    ClientOptions client_options = options(build.program, dir);
+    if (!build.under_wine) {
+        client_options.command_prefix.clear();
+        client_options.stdout_path.clear();
+    }
+    Client client(dir.path(), client_options);
+    // Inside pass 17, past its key test, with the store on.
+    const char in_pass_17[] = " - 16 kbytes\n\nSend Switches";
+    bool inside = build.under_wine ? wait_for_output(dir.file(SCREEN), in_pass_17) : client.wait_for(in_pass_17);
+    EXPECT_TRUE(inside) << build.name;
+    client.type("q");
+    bool prompt = build.under_wine ? wait_for_output(dir.file(SCREEN), "Press any key to exit.")
+                                   : client.wait_for("Press any key to exit.");
+    EXPECT_TRUE(prompt) << build.name;
+    client.type("x");
+    ExitInfo exit = client.wait_exit();
+    return collect(dir, client, exit, build.under_wine);
+}
+
+void expect_same(const Outcome& linux_run, const Outcome& windows_run)
+{
+    ASSERT_TRUE(linux_run.exit.ended);
+    ASSERT_TRUE(windows_run.exit.ended);
+    EXPECT_EQ(linux_run.exit.status, windows_run.exit.status);
+    EXPECT_EQ(linux_run.screen, windows_run.screen);
+    EXPECT_EQ(linux_run.settings, windows_run.settings);
+    EXPECT_EQ(linux_run.data_names, windows_run.data_names);
+    ASSERT_EQ(linux_run.data.size(), windows_run.data.size());
+    for (size_t file = 0; file < linux_run.data.size(); ++file) {
+        const std::string& a = linux_run.data[file];
+        const std::string& b = windows_run.data[file];
+        ASSERT_EQ(a.size(), b.size());
+        ASSERT_EQ(0u, a.size() % RECORD);
+        for (size_t at = 0; at < a.size(); at += RECORD) {
+            EXPECT_EQ(a.substr(at, TIME_FIELDS_START), b.substr(at, TIME_FIELDS_START)) << "record " << at / RECORD;
+            EXPECT_EQ(a.substr(at + TIME_FIELDS_END, RECORD - TIME_FIELDS_END),
+                      b.substr(at + TIME_FIELDS_END, RECORD - TIME_FIELDS_END))
+                << "record " << at / RECORD;
+        }
+    }
+}
+
+struct Scenario {
+    int host;  // of its own loopback address 127.0.6.host
+    const char* name;
+    bool store;
+    std::string settings_extra;
+    std::vector<std::string> head_options;  // empty: no head listens
+};
+
+class SameOutcome : public testing::TestWithParam<Scenario> {};
+
+}  // namespace
+
+// The same head misbehaving the same way gives both builds the same output, status, settings and records.
+TEST_P(SameOutcome, LinuxAndWindowsBuildsAgree)
+{
+    const Scenario& scenario = GetParam();
+    Build windows = {"windows", scenario.store ? EXE_STORE_ON : EXE, true};
+    Build linux = {"linux", scenario.store ? HALVEX_STORE_ON : HALVEX_STORE_OFF, false};
+    std::string why = missing(windows.program);
+    if (!why.empty()) GTEST_SKIP() << why;
+    std::string address = "127.0.6." + std::to_string(scenario.host);
+    std::string settings = "[Settings]\r\nIPAddress=" + address + "\r\n" + scenario.settings_extra;
+    std::vector<std::string> head_options;
+    if (!scenario.head_options.empty()) head_options = {"--once"};
+    head_options.insert(head_options.end(), scenario.head_options.begin(), scenario.head_options.end());
+    Outcome linux_run = run_alone(linux, settings, address, head_options);
+    Outcome windows_run = run_alone(windows, settings, address, head_options);
+    EXPECT_EQ(1, windows_run.exit.status);
+    EXPECT_FALSE(windows_run.screen.empty());
+    expect_same(linux_run, windows_run);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fault, SameOutcome,
+    testing::Values(
+        Scenario{50, "store_two_pings_then_close", true, "Range=40\r\nGain=7\r\n", {"--fault", "close@20"}},
+        Scenario{51, "dropped_and_wrong_numbers", true, "",
+                 {"--fault", "bad-header@2", "--fault", "bad-end@3", "--fault", "wrong-number@5", "--fault",
+                  "close@12"}},
+        Scenario{52, "garbage_long_and_double_replies", true, "Range=5\r\n",
+                 {"--fault", "garbage@3", "--fault", "long@11", "--fault", "double@20", "--fault", "close@30"}},
+        Scenario{53, "split_packets", false, "Gain=12\r\n",
+                 {"--split", "5", "--split-gap-ms", "5", "--fault", "close@17"}},
+        Scenario{54, "reset_mid_ping", true, "", {"--fault", "reset@12"}},
+        Scenario{55, "connect_refused", false, "Gain=99\r\n", {}}),
+    [](const testing::TestParamInfo<Scenario>& info) { return std::string(info.param.name); });
+
+// A clean run with out-of-range settings: the same output, and the same values written back.
+TEST(Differential, CleanRunWritesTheSameSettings)
+{
+    std::string why = missing(EXE_STORE_ON);
+    if (!why.empty()) GTEST_SKIP() << why;
+    std::string settings = "; survey laptop\r\n[Settings]\r\nipaddress = 127.0.6.56\r\nRange=25\r\nGain=7dB\r\n"
+                           "\r\n[Display]\r\nColour=amber\r\n";
+    Outcome linux_run = run_with_keys({"linux", HALVEX_STORE_ON, false}, settings, "127.0.6.56");
+    Outcome windows_run = run_with_keys({"windows", EXE_STORE_ON, true}, settings, "127.0.6.56");
+    EXPECT_EQ(0, windows_run.exit.status);
+    EXPECT_EQ("30", windows_run.settings["settings/range"]);
+    expect_same(linux_run, windows_run);
+}
+
+// ---- settings file reader and writer on a corpus of files -------------------
+
+namespace {
+
+// Every (section, key) the corpus files are asked for.
+const char* const QUERIES[] = {"Settings", "IPAddress", "Settings", "Range", "Settings", "Gain",
+                               "Settings", "Note",      "Display",  "Colour", "Settings", "Missing"};
+
+std::vector<std::string> corpus_files()
+{
+    std::vector<std::string> names;
+    if (DIR* directory = opendir(PROFILE_CORPUS)) {
+        while (struct dirent* entry = readdir(directory)) {
+            std::string name = entry->d_name;
+            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".ini") == 0) names.push_back(name);
+        }
+        closedir(directory);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string query_words()
+{
+    std::string words;
+    for (const char* word : QUERIES) words += std::string(" '") + word + "'";
+    return words;
+}
+
+// What a probe reads from probe.ini in dir, one line per query.
+std::string probe_read(const std::string& probe, const TempDir& dir)
+{
+    std::string output;
+    int status = run_captured("cd '" + dir.path() + "' && timeout 60 " + probe + " get probe.ini" + query_words(),
+                              &output);
+    EXPECT_EQ(0, status) << probe;
+    int bare = 0;
+    return output.find('\r') == std::string::npos ? output : fold_crlf(output, &bare);
+}
+
+int probe_write(const std::string& probe, const TempDir& dir, const char* key, const char* value)
+{
+    std::string output;
+    return run_captured("cd '" + dir.path() + "' && timeout 60 " + probe + " set probe.ini Settings " + key + " " +
+                            value,
+                        &output);
+}
+
+std::vector<std::string> lines_of(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    return lines;
+}
+
+class ProfileCorpus : public testing::TestWithParam<std::string> {};
+
+}  // namespace
+
+// Both readers see the same values in each corpus file; after the same write both see the same again, and
+// every key that was there before keeps its value.
+TEST_P(ProfileCorpus, LinuxAndWindowsReadAndWriteAlike)
+{
+    std::string why = missing(PROFILE_PROBE_EXE);
+    if (!why.empty()) GTEST_SKIP() << why;
+    std::string linux_probe = std::string("'") + PROFILE_PROBE + "'";
+    std::string windows_probe = wine_environment() + " '" + PROFILE_PROBE_EXE + "'";
+    std::string content = read_file(std::string(PROFILE_CORPUS) + "/" + GetParam());
+    TempDir linux_dir, windows_dir;
+    write_file(linux_dir.file("probe.ini"), content);
+    write_file(windows_dir.file("probe.ini"), content);
+
+    std::string linux_before = probe_read(linux_probe, linux_dir);
+    std::string windows_before = probe_read(windows_probe, windows_dir);
+    EXPECT_EQ(linux_before, windows_before) << "read";
+    ASSERT_EQ(6u, lines_of(linux_before).size());
+
+    EXPECT_EQ(0, probe_write(linux_probe, linux_dir, "Range", "40"));
+    EXPECT_EQ(0, probe_write(windows_probe, windows_dir, "Range", "40"));
+    std::string linux_after = probe_read(linux_probe, linux_dir);
+    std::string windows_after = probe_read(windows_probe, windows_dir);
+    EXPECT_EQ(linux_after, windows_after) << "read back\nLinux file:\n"
+                                          << read_file(linux_dir.file("probe.ini")) << "\nWindows file:\n"
+                                          << read_file(windows_dir.file("probe.ini"));
+    std::vector<std::string> before = lines_of(linux_before);
+    std::vector<std::string> after = lines_of(linux_after);
+    ASSERT_EQ(before.size(), after.size());
+    EXPECT_EQ("40", after[1]);
+    for (size_t query = 0; query < before.size(); ++query) {
+        if (query == 1) continue;
+        EXPECT_EQ(before[query], after[query]) << QUERIES[2 * query] << "/" << QUERIES[2 * query + 1];
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, ProfileCorpus, testing::ValuesIn(corpus_files()),
+                         [](const testing::TestParamInfo<std::string>& info) {
+                             std::string name = info.param.substr(0, info.param.size() - 4);
+                             for (char& c : name) {
+                                 if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+                             }
+                             return name;
+                         });

@@ -1,0 +1,288 @@
+// The Windows build end to end under Wine against the Linux headsim, each test
+// on its own loopback address 127.0.6.x: the redirected output (every line
+// end CR LF, then compared exactly), exit status, settings values and data
+// files. Under Wine the C runtime writes the redirected output at every line
+// end (Windows itself writes it in 512-byte blocks), so the tests may wait
+// for a line in the file before typing a key.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include "tests/wine/wine_run.h"
+
+using namespace e2e;
+using namespace wine;
+
+#define SKIP_WITHOUT_WINE(exe)                                  \
+    do {                                                        \
+        std::string why = missing(exe);                         \
+        if (!why.empty()) GTEST_SKIP() << why;                  \
+    } while (0)
+
+namespace {
+
+// headsim holds the reply to command 17 so a key typed once ping 2 shows
+// arrives while the program waits in that pass; longer than on Linux, since
+// the key goes through Wine's console first.
+const std::vector<std::string> HOLD_PASS_17 = {"--once", "--fault", "stall:2500@17"};
+
+// The output file checked for CR LF line ends and folded to LF.
+std::string screen_of(const TempDir& dir)
+{
+    int bare = 0;
+    std::string folded = fold_crlf(read_file(dir.file(SCREEN)), &bare);
+    EXPECT_EQ(0, bare) << "line ends that are not CR LF";
+    return folded;
+}
+
+// Starts exe in dir against a head on address and answers the exit prompt.
+ExitInfo run_to_prompt(const char* exe, const TempDir& dir, const std::string& address,
+                       const std::vector<std::string>& head_options)
+{
+    HeadSim head(address, head_options);
+    EXPECT_TRUE(head.ready());
+    unlink(dir.file(SCREEN).c_str());  // a run before this one may have left its output
+    Client client(dir.path(), options(exe, dir));
+    return answer_prompt(client, dir.file(SCREEN));
+}
+
+}  // namespace
+
+// A clean run: a key inside pass 17, the prompt, a second key: status 0 and the settings written back.
+TEST(Wine, CleanRunOutputIsExact)
+{
+    SKIP_WITHOUT_WINE(EXE);
+    TempDir dir;
+    write_file(dir.file(SETTINGS), "[Settings]\r\nIPAddress=127.0.6.1\r\nRange=40\r\nGain=7\r\n");
+    HeadSim head("127.0.6.1", HOLD_PASS_17);
+    ASSERT_TRUE(head.ready());
+    Client client(dir.path(), options(EXE, dir));
+    ASSERT_TRUE(wait_for_output(dir.file(SCREEN), IN_PASS_17));
+    client.type("q");
+    ASSERT_TRUE(wait_for_output(dir.file(SCREEN), "Press any key to exit."));
+    EXPECT_FALSE(client.wait_exit(700).ended) << "ended without the second key";
+    client.type("x");
+    ExitInfo exit = client.wait_exit();
+    ASSERT_TRUE(exit.ended);
+    EXPECT_EQ(0, exit.status);
+    Expected expected("127.0.6.1", 40, 7);
+    expected.pings(1, 2).pass().packet(0).prompt();
+    EXPECT_EQ(expected.str(), screen_of(dir));
+    Values values = profile_values(read_file(dir.file(SETTINGS)));
+    EXPECT_EQ("127.0.6.1", values["settings/ipaddress"]);
+    EXPECT_EQ("40", values["settings/range"]);
+    EXPECT_EQ("7", values["settings/gain"]);
+    EXPECT_EQ(3u, values.size());
+}
+
+// Out-of-range settings are shown replaced and written back replaced; other sections stay.
+TEST(Wine, SettingsReplacedAndWrittenBack)
+{
+    SKIP_WITHOUT_WINE(EXE);
+    TempDir dir;
+    write_file(dir.file(SETTINGS), "; survey laptop\r\n[Settings]\r\nipaddress = 127.0.6.2\r\nRange=25\r\n"
+                                   "Gain=7dB\r\n\r\n[Display]\r\nColour=amber\r\n");
+    HeadSim head("127.0.6.2", HOLD_PASS_17);
+    Client client(dir.path(), options(EXE, dir));
+    ASSERT_TRUE(wait_for_output(dir.file(SCREEN), IN_PASS_17));
+    client.type("q");
+    ExitInfo exit = answer_prompt(client, dir.file(SCREEN));
+    EXPECT_EQ(0, exit.status);
+    EXPECT_EQ(0u, screen_of(dir).find(Expected("127.0.6.2", 30, 7).str()));
+    std::string written = read_file(dir.file(SETTINGS));
+    Values values = profile_values(written);
+    EXPECT_EQ("127.0.6.2", values["settings/ipaddress"]);
+    EXPECT_EQ("30", values["settings/range"]);
+    EXPECT_EQ("7", values["settings/gain"]);
+    EXPECT_EQ("amber", values["display/colour"]);
+    EXPECT_EQ(0u, written.find("; survey laptop\r\n")) << "the comment stays";
+}
+
+// An arrow key (typed as ESC [ A, which Wine's console turns into the arrow) ends the run alone.
+TEST(Wine, ArrowKeyEndsRunWithoutSecondKey)
+{
+    SKIP_WITHOUT_WINE(EXE);
+    TempDir dir;
+    write_settings(dir, "127.0.6.3");
+    HeadSim head("127.0.6.3", HOLD_PASS_17);
+    Client client(dir.path(), options(EXE, dir));
+    ASSERT_TRUE(wait_for_output(dir.file(SCREEN), IN_PASS_17));
+    client.type("\x1b[A");
+    ExitInfo exit = client.wait_exit(8000);
+    ASSERT_TRUE(exit.ended) << "still waiting for a second key";
+    EXPECT_EQ(0, exit.status);
+    Expected expected("127.0.6.3", 30, 3);
+    expected.pings(1, 2).pass().packet(0).prompt();
+    EXPECT_EQ(expected.str(), screen_of(dir));
+    EXPECT_EQ("30", profile_values(read_file(dir.file(SETTINGS)))["settings/range"]);
+}
+
+// Nothing listening: the connect fails, status 1, the settings file untouched.
+TEST(Wine, ConnectRefused)
+{
+    SKIP_WITHOUT_WINE(EXE);
+    TempDir dir;
+    write_settings(dir, "127.0.6.4", "Gain=99\n");
+    std::string before = read_file(dir.file(SETTINGS));
+    Client client(dir.path(), options(EXE, dir));
+    EXPECT_EQ(1, answer_prompt(client, dir.file(SCREEN)).status);
+    EXPECT_EQ(Expected("127.0.6.4", 30, 3).text("\nconnect() failed!\n").prompt().str(), screen_of(dir));
+    EXPECT_EQ(before, read_file(dir.file(SETTINGS)));
+}
+
+// Dropped packets give no trace and the packet is asked for again; a wrong number is traced, not counted.
+TEST(Wine, DroppedAndWrongNumberedPackets)
+{
+    SKIP_WITHOUT_WINE(EXE);
+    TempDir dir;
+    write_settings(dir, "127.0.6.5");
+    ExitInfo exit = run_to_prompt(EXE, dir, "127.0.6.5",
+                                  {"--once", "--fault", "bad-header@2", "--fault", "bad-end@3", "--fault",
+                                   "wrong-number@5", "--fault", "close@12"});
+    EXPECT_EQ(1, exit.status);
+    Expected expected("127.0.6.5", 30, 3);
+    expected.pass().packet(0).pass().pass().pass().packet(1).pass().packet(3);
+    for (int number = 2; number < 7; ++number) expected.pass().packet(number);
+    expected.pass().packet(7).ping(1).pass().text("recv() failed!\n").prompt();
+    EXPECT_EQ(expected.str(), screen_of(dir));
+}
+
+// A packet arriving in pieces is taken whole.
+TEST(Wine, SplitPacketsAreTakenWhole)
+{
+    SKIP_WITHOUT_WINE(EXE);
+    TempDir dir;
+    write_settings(dir, "127.0.6.6");
+    ExitInfo exit = run_to_prompt(EXE, dir, "127.0.6.6",
+                                  {"--once", "--split", "5", "--split-gap-ms", "15", "--fault", "close@17"});
+    EXPECT_EQ(1, exit.status);
+    EXPECT_EQ(Expected("127.0.6.6", 30, 3).pings(1, 2).pass().text("recv() failed!\n").prompt().str(),
+              screen_of(dir));
+}
+
+namespace {
+
+struct WineFault {
+    int host;  // of its own loopback address 127.0.6.host
+    const char* name;
+    std::vector<std::string> head_options;
+    int pings;                  // completed before the fault
+    std::vector<int> trailing;  // packets traced after the last ping
+    std::vector<int> first;     // packets traced in the first ping, when not 0 to 7
+    bool after_silence;         // ends only through the ten-second silence limit
+};
+
+class WineHeadFault : public testing::TestWithParam<WineFault> {};
+
+}  // namespace
+
+// Each head fault ends the run with status 1, the exact output, the settings untouched and every completed ping stored.
+TEST_P(WineHeadFault, OutcomeIsExact)
+{
+    SKIP_WITHOUT_WINE(EXE_STORE_ON);
+    const WineFault& fault = GetParam();
+    std::string address = "127.0.6." + std::to_string(fault.host);
+    TempDir dir;
+    write_settings(dir, address, "Range=20\n");
+    std::string before = read_file(dir.file(SETTINGS));
+    std::vector<std::string> head_options = {"--once"};
+    head_options.insert(head_options.end(), fault.head_options.begin(), fault.head_options.end());
+    HeadSim head(address, head_options);
+    ASSERT_TRUE(head.ready());
+    Client client(dir.path(), options(EXE_STORE_ON, dir));
+    long long started = now_ms();
+    ASSERT_TRUE(wait_for_output(dir.file(SCREEN), "Press any key to exit.", 25000));
+    long long took = now_ms() - started;
+    client.type("x");
+    ExitInfo exit = client.wait_exit();
+    ASSERT_TRUE(exit.ended);
+    EXPECT_EQ(1, exit.status);
+    if (fault.after_silence) {
+        EXPECT_GE(took, 9500);
+    } else {
+        EXPECT_LT(took, 8000);
+    }
+
+    std::vector<std::string> files = data_files(dir);
+    ASSERT_EQ(1u, files.size()) << "the data file is made at start-up";
+    EXPECT_EQ(today() + "-0001.QKV", files[0]);
+    Expected expected(address, 20, 3);
+    for (int ping = 1; ping <= fault.pings; ++ping) {
+        std::vector<int> packets = {0, 1, 2, 3, 4, 5, 6, 7};
+        if (ping == 1 && !fault.first.empty()) packets = fault.first;
+        for (int number : packets) number < 0 ? expected.pass() : expected.pass().packet(number);
+        expected.ping(ping).text("\nWriting to file: " + files[0] + " - " + std::to_string(8 * ping) + " kbytes");
+    }
+    for (int number : fault.trailing) expected.pass().packet(number);
+    expected.pass().text("recv() failed!\n").prompt();
+    EXPECT_EQ(expected.str(), screen_of(dir));
+    EXPECT_EQ(before, read_file(dir.file(SETTINGS)));
+    EXPECT_EQ(fault.pings * RECORD, read_file(dir.file(files[0])).size());
+    EXPECT_EQ(0, qkvdump_status(dir.file(files[0])));
+}
+
+// -1 in `first` is a pass whose reply was dropped (no trace).
+INSTANTIATE_TEST_SUITE_P(
+    Link, WineHeadFault,
+    testing::Values(
+        WineFault{20, "close_before_first_packet", {"--fault", "close@1"}, 0, {}, {}, false},
+        WineFault{21, "reset_before_first_packet", {"--fault", "reset@1"}, 0, {}, {}, false},
+        WineFault{22, "close_mid_ping", {"--fault", "close@12"}, 1, {0, 1, 2}, {}, false},
+        WineFault{23, "reset_mid_ping", {"--fault", "reset@12"}, 1, {0, 1, 2}, {}, false},
+        WineFault{24, "close_at_ping_boundary", {"--fault", "close@17"}, 2, {}, {}, false},
+        WineFault{25, "reset_at_ping_boundary", {"--fault", "reset@17"}, 2, {}, {}, false},
+        // Windows cannot tell a close with part of a packet queued until the silence limit.
+        WineFault{26, "close_with_part_of_a_packet_sent", {"--fault", "truncate@12"}, 1, {0, 1, 2}, {}, true},
+        WineFault{27, "stops_answering", {"--fault", "silent@10"}, 1, {0}, {}, true},
+        WineFault{28, "garbage_reply_is_dropped", {"--fault", "garbage@3", "--fault", "close@12"}, 1, {0, 1},
+                  {0, 1, -1, 2, 3, 4, 5, 6, 7}, false},
+        WineFault{29, "long_reply_costs_one_pass", {"--fault", "long@3", "--fault", "close@13"}, 1, {0, 1, 2},
+                  {0, 1, 2, -1, 3, 4, 5, 6, 7}, false},
+        WineFault{30, "double_reply_is_read_as_wrong_numbers", {"--fault", "double@3", "--fault", "close@15"}, 1,
+                  {7, 0}, {0, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7}, false},
+        WineFault{31, "many_small_pieces", {"--split", "100", "--split-gap-ms", "1", "--fault", "close@9"}, 1, {},
+                  {}, false}),
+    [](const testing::TestParamInfo<WineFault>& info) { return std::string(info.param.name); });
+
+// A clean run with the store on: today's first file, one 8192-byte record per ping, qkvdump accepts it.
+TEST(WineStore, CleanRunWritesOneRecordPerPing)
+{
+    SKIP_WITHOUT_WINE(EXE_STORE_ON);
+    TempDir dir;
+    write_settings(dir, "127.0.6.40", "Range=40\nGain=7\n");
+    HeadSim head("127.0.6.40", HOLD_PASS_17);
+    Client client(dir.path(), options(EXE_STORE_ON, dir));
+    ASSERT_TRUE(wait_for_output(dir.file(SCREEN), " - 16 kbytes\n\nSend Switches"));
+    client.type("q");
+    EXPECT_EQ(0, answer_prompt(client, dir.file(SCREEN)).status);
+    std::vector<std::string> files = data_files(dir);
+    ASSERT_EQ(1u, files.size());
+    EXPECT_EQ(today() + "-0001.QKV", files[0]);
+    Expected expected("127.0.6.40", 40, 7);
+    expected.pings(1, 1).text("\nWriting to file: " + files[0] + " - 8 kbytes");
+    expected.pings(2, 2).text("\nWriting to file: " + files[0] + " - 16 kbytes");
+    expected.pass().packet(0).prompt();
+    EXPECT_EQ(expected.str(), screen_of(dir));
+    EXPECT_EQ(2 * RECORD, read_file(dir.file(files[0])).size());
+    EXPECT_EQ(0, qkvdump_status(dir.file(files[0])));
+}
+
+// Runs in one directory take the next numbers; files already there are kept and gaps are not filled.
+TEST(WineStore, SeveralRunsTakeTheNextNumbers)
+{
+    SKIP_WITHOUT_WINE(EXE_STORE_ON);
+    TempDir dir;
+    write_file(dir.file(today() + "-0007.QKV"), "survey of yesterday evening");
+    write_file(dir.file("01JAN2020-0042.QKV"), "another day");
+    write_settings(dir, "127.0.6.41");
+    for (int run = 0; run < 2; ++run) {
+        EXPECT_EQ(1, run_to_prompt(EXE_STORE_ON, dir, "127.0.6.41", {"--once", "--fault", "close@9"}).status);
+    }
+    std::vector<std::string> files = data_files(dir);
+    ASSERT_EQ(4u, files.size());
+    EXPECT_EQ(today() + "-0008.QKV", files[2]);
+    EXPECT_EQ(today() + "-0009.QKV", files[3]);
+    EXPECT_EQ("survey of yesterday evening", read_file(dir.file(today() + "-0007.QKV")));
+    EXPECT_EQ(RECORD, read_file(dir.file(files[2])).size());
+    EXPECT_EQ(RECORD, read_file(dir.file(files[3])).size());
+}
