@@ -117,17 +117,35 @@ TEST(Wine, ArrowKeyEndsRunWithoutSecondKey)
     EXPECT_EQ("30", profile_values(read_file(dir.file(SETTINGS)))["settings/range"]);
 }
 
-// Nothing listening: the connect fails, status 1, the settings file untouched.
+// Nothing listening: the connect fails, status 1, the settings file untouched, no data file made.
 TEST(Wine, ConnectRefused)
 {
-    SKIP_WITHOUT_WINE(EXE);
+    SKIP_WITHOUT_WINE(EXE_STORE_ON);
     TempDir dir;
     write_settings(dir, "127.0.6.4", "Gain=99\n");
     std::string before = read_file(dir.file(SETTINGS));
-    Client client(dir.path(), options(EXE, dir));
+    Client client(dir.path(), options(EXE_STORE_ON, dir));
     EXPECT_EQ(1, answer_prompt(client, dir.file(SCREEN)).status);
     EXPECT_EQ(Expected("127.0.6.4", 30, 3).text("\nconnect() failed!\n").prompt().str(), screen_of(dir));
     EXPECT_EQ(before, read_file(dir.file(SETTINGS)));
+    EXPECT_TRUE(data_files(dir).empty());
+}
+
+// A head that answers only once a second is slow, not silent: the run goes on until the key.
+TEST(Wine, SlowHeadIsNotAFailure)
+{
+    SKIP_WITHOUT_WINE(EXE);
+    TempDir dir;
+    write_settings(dir, "127.0.6.7", "Range=20\n");
+    HeadSim head("127.0.6.7", {"--once", "--delay-ms", "1000"});
+    Client client(dir.path(), options(EXE, dir));
+    ASSERT_TRUE(wait_for_output(dir.file(SCREEN), "Packet Number     = 1\n"));
+    client.type("q");
+    EXPECT_EQ(0, answer_prompt(client, dir.file(SCREEN)).status);
+    Expected expected("127.0.6.7", 20, 3);
+    expected.pass().packet(0).pass().packet(1).pass().packet(2).prompt();
+    EXPECT_EQ(expected.str(), screen_of(dir));
+    EXPECT_EQ("20", profile_values(read_file(dir.file(SETTINGS)))["settings/range"]);
 }
 
 // Dropped packets give no trace and the packet is asked for again; a wrong number is traced, not counted.
@@ -234,6 +252,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Windows cannot tell a close with part of a packet queued until the silence limit.
         WineFault{26, "close_with_part_of_a_packet_sent", {"--fault", "truncate@12"}, 1, {0, 1, 2}, {}, true},
         WineFault{27, "stops_answering", {"--fault", "silent@10"}, 1, {0}, {}, true},
+        WineFault{32, "short_reply", {"--fault", "short@10"}, 1, {0}, {}, true},
         WineFault{28, "garbage_reply_is_dropped", {"--fault", "garbage@3", "--fault", "close@12"}, 1, {0, 1},
                   {0, 1, -1, 2, 3, 4, 5, 6, 7}, false},
         WineFault{29, "long_reply_costs_one_pass", {"--fault", "long@3", "--fault", "close@13"}, 1, {0, 1, 2},
@@ -285,4 +304,23 @@ TEST(WineStore, SeveralRunsTakeTheNextNumbers)
     EXPECT_EQ("survey of yesterday evening", read_file(dir.file(today() + "-0007.QKV")));
     EXPECT_EQ(RECORD, read_file(dir.file(files[2])).size());
     EXPECT_EQ(RECORD, read_file(dir.file(files[3])).size());
+}
+
+// A file size limit reached mid-run leaves whole records only, and the total shown stops growing.
+TEST(WineStore, FileSizeLimitKeepsWholeRecords)
+{
+    SKIP_WITHOUT_WINE(EXE_STORE_ON);
+    TempDir dir;
+    write_settings(dir, "127.0.6.42");
+    HeadSim head("127.0.6.42", {"--once", "--fault", "close@41"});
+    ClientOptions client_options = options(EXE_STORE_ON, dir);
+    client_options.file_size_limit = 3 * RECORD + RECORD / 2;
+    Client client(dir.path(), client_options);
+    EXPECT_EQ(1, answer_prompt(client, dir.file(SCREEN)).status);
+    std::vector<std::string> files = data_files(dir);
+    ASSERT_EQ(1u, files.size());
+    EXPECT_EQ(3 * RECORD, read_file(dir.file(files[0])).size());
+    EXPECT_EQ(0, qkvdump_status(dir.file(files[0])));
+    std::string screen = screen_of(dir);
+    EXPECT_NE(std::string::npos, screen.find(" --> Ping 5\n\nWriting to file: " + files[0] + " - 24 kbytes"));
 }
