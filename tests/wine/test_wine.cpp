@@ -324,3 +324,21 @@ TEST(WineStore, FileSizeLimitKeepsWholeRecords)
     std::string screen = screen_of(dir);
     EXPECT_NE(std::string::npos, screen.find(" --> Ping 5\n\nWriting to file: " + files[0] + " - 24 kbytes"));
 }
+
+// Ctrl+C ends the run at once, before the prompt, and leaves the settings file untouched. Windows reports
+// STATUS_CONTROL_C_EXIT (0xC000013A, seen as 0x3A here); Wine exits with 0, so the status is not asserted.
+TEST(Wine, CtrlCEndsRunSettingsUntouched)
+{
+    SKIP_WITHOUT_WINE(EXE);
+    TempDir dir;
+    write_settings(dir, "127.0.6.8", "Range=25\n");
+    std::string before = read_file(dir.file(SETTINGS));
+    HeadSim head("127.0.6.8", {"--once", "--delay-ms", "20"});
+    Client client(dir.path(), options(EXE, dir));
+    ASSERT_TRUE(wait_for_output(dir.file(SCREEN), " --> Ping 1\n"));
+    client.type("\x03");
+    ExitInfo exit = client.wait_exit(5000);
+    ASSERT_TRUE(exit.ended);
+    EXPECT_EQ(std::string::npos, screen_of(dir).find("Press any key")) << "status " << exit.status;
+    EXPECT_EQ(before, read_file(dir.file(SETTINGS)));
+}
