@@ -98,24 +98,34 @@ TEST(Wine, SettingsReplacedAndWrittenBack)
     EXPECT_EQ(0u, written.find("; survey laptop\r\n")) << "the comment stays";
 }
 
-// An arrow key (typed as ESC [ A, which Wine's console turns into the arrow) ends the run alone.
-TEST(Wine, ArrowKeyEndsRunWithoutSecondKey)
+// Arrow, function and navigation keys (typed as their terminal sequences, which Wine's console turns into
+// the keys) leave a second code that answers the prompt: one key press ends the run.
+TEST(Wine, KeysWithSecondCodeEndRunAlone)
 {
     SKIP_WITHOUT_WINE(EXE);
-    TempDir dir;
-    write_settings(dir, "127.0.6.3");
-    HeadSim head("127.0.6.3", HOLD_PASS_17);
-    Client client(dir.path(), options(EXE, dir));
-    ASSERT_TRUE(wait_for_output(dir.file(SCREEN), IN_PASS_17));
-    client.type("\x1b[A");
-    ExitInfo exit = client.wait_exit(8000);
-    ASSERT_TRUE(exit.ended) << "still waiting for a second key";
-    EXPECT_EQ(0, exit.status);
-    Expected expected("127.0.6.3", 30, 3);
-    expected.pings(1, 2).pass().packet(0).prompt();
-    EXPECT_EQ(expected.str(), screen_of(dir));
-    EXPECT_EQ("30", profile_values(read_file(dir.file(SETTINGS)))["settings/range"]);
+    const char* const keys[] = {"\x1b[A", "\x1bOP", "\x1b[6~", "\x1b[H"};
+    int host = 10;
+    for (const char* key : keys) {
+        TempDir dir;
+        std::string address = "127.0.6." + std::to_string(host++);
+        write_settings(dir, address);
+        HeadSim head(address, HOLD_PASS_17);
+        Client client(dir.path(), options(EXE, dir));
+        ASSERT_TRUE(wait_for_output(dir.file(SCREEN), IN_PASS_17));
+        client.type(key);
+        ExitInfo exit = client.wait_exit(8000);
+        ASSERT_TRUE(exit.ended) << "still waiting for a second key after " << key + 1;
+        EXPECT_EQ(0, exit.status);
+        Expected expected(address, 30, 3);
+        expected.pings(1, 2).pass().packet(0).prompt();
+        EXPECT_EQ(expected.str(), screen_of(dir)) << key + 1;
+        EXPECT_EQ("30", profile_values(read_file(dir.file(SETTINGS)))["settings/range"]);
+    }
 }
+
+// Esc alone is not run here: Windows gives the Esc key its character 27, so it is read whole and the prompt
+// waits for a second key, but Wine's console turns an ESC typed on the terminal into an Esc key event with
+// no character, which any key read takes for a key with a second code.
 
 // Nothing listening: the connect fails, status 1, the settings file untouched, no data file made.
 TEST(Wine, ConnectRefused)
