@@ -28,7 +28,7 @@ ctest --preset linux-store -R BuiltProgram
 echo "== Linux build with address and undefined-behaviour sanitizers; all tests"
 cmake --preset linux-asan
 cmake --build --preset linux-asan
-ctest --preset linux-asan
+ctest --preset linux-asan -LE wine
 
 echo "== Fuzzing"
 bash scripts/fuzz.sh "${1:-60}"
