@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "store/inspect.h"
+#include "store/scan.h"
 
 namespace {
 
@@ -18,7 +18,7 @@ const char USAGE[] =
     "  --csv   print a CSV header and one row per record; summaries go to stderr\n"
     "  --help  print this text\n";
 
-Inspector inspector;
+Scanner scanner;
 
 long read_stream(void* source, uint8_t* bytes, size_t count)
 {
@@ -28,15 +28,15 @@ long read_stream(void* source, uint8_t* bytes, size_t count)
     return static_cast<long>(got);
 }
 
-bool inspect_path(const char* path)
+bool scan_path(const char* path)
 {
     FILE* stream = fopen(path, "rb");
     if (stream == nullptr) {
         fprintf(stderr, "%s: cannot open: %s\n", path, strerror(errno));
         return false;
     }
-    InspectTally tally;
-    bool whole = inspect_file(&inspector, path, read_stream, stream, &tally);
+    ScanTally tally;
+    bool whole = scan_file(&scanner, path, read_stream, stream, &tally);
     fclose(stream);
     return whole;
 }
@@ -45,9 +45,9 @@ bool inspect_path(const char* path)
 
 int main(int argc, char** argv)
 {
-    inspector.format = INSPECT_TEXT;
-    inspector.out = stdout;
-    inspector.messages = stderr;
+    scanner.format = SCAN_TEXT;
+    scanner.out = stdout;
+    scanner.messages = stderr;
     int first_file = argc;
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
@@ -56,7 +56,7 @@ int main(int argc, char** argv)
             return 0;
         }
         if (strcmp(argument, "--csv") == 0) {
-            inspector.format = INSPECT_CSV;
+            scanner.format = SCAN_CSV;
         } else if (strcmp(argument, "--") == 0) {
             first_file = i + 1;
             break;
@@ -72,8 +72,8 @@ int main(int argc, char** argv)
         fputs(USAGE, stderr);
         return 2;
     }
-    if (inspector.format == INSPECT_CSV) inspect_csv_header(&inspector);
+    if (scanner.format == SCAN_CSV) scan_csv_header(&scanner);
     bool all_whole = true;
-    for (int i = first_file; i < argc; ++i) all_whole = inspect_path(argv[i]) && all_whole;
+    for (int i = first_file; i < argc; ++i) all_whole = scan_path(argv[i]) && all_whole;
     return all_whole ? 0 : 1;
 }

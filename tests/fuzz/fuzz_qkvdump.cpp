@@ -8,7 +8,7 @@
 #include <cstring>
 #include <memory>
 
-#include "store/inspect.h"
+#include "store/scan.h"
 #include "store/record.h"
 
 namespace {
@@ -25,7 +25,7 @@ struct MemoryFile {
 };
 
 FILE* null_output;
-Inspector inspector;
+Scanner scanner;
 uint8_t built[RECORD_SIZE];
 uint8_t image[PING_IMAGE_SIZE];
 
@@ -102,15 +102,15 @@ void parse_any_record(const uint8_t* data, size_t length)
 }
 
 // The tally accounts for every byte read, and the verdict follows from it.
-void inspect_any_file(const uint8_t* data, size_t length, int failing_read, InspectFormat format)
+void scan_any_file(const uint8_t* data, size_t length, int failing_read, ScanFormat format)
 {
     MemoryFile file = {data, length, 0, 0, failing_read};
-    inspector.format = format;
-    inspector.out = null_output;
-    inspector.messages = null_output;
-    if (format == INSPECT_CSV) inspect_csv_header(&inspector);
-    InspectTally tally;
-    bool whole = inspect_file(&inspector, "fuzzed.qkv", read_memory, &file, &tally);
+    scanner.format = format;
+    scanner.out = null_output;
+    scanner.messages = null_output;
+    if (format == SCAN_CSV) scan_csv_header(&scanner);
+    ScanTally tally;
+    bool whole = scan_file(&scanner, "fuzzed.qkv", read_memory, &file, &tally);
     require(tally.records >= 0 && tally.malformed >= 0 && tally.malformed <= tally.records);
     require(tally.tail_bytes >= 0 && tally.tail_bytes < RECORD_SIZE);
     require(static_cast<size_t>(tally.records) * RECORD_SIZE + static_cast<size_t>(tally.tail_bytes) ==
@@ -133,10 +133,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     FuzzedDataProvider fuzz(data, size);
     int failing_read = fuzz.ConsumeIntegralInRange<int>(0, READS_MAX);
-    InspectFormat format = fuzz.ConsumeBool() ? INSPECT_CSV : INSPECT_TEXT;
+    ScanFormat format = fuzz.ConsumeBool() ? SCAN_CSV : SCAN_TEXT;
     round_trip_record(&fuzz);
     size_t length = fuzz.remaining_bytes();
     parse_any_record(data, length);
-    inspect_any_file(data, length, failing_read, format);
+    scan_any_file(data, length, failing_read, format);
     return 0;
 }

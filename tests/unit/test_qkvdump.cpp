@@ -6,11 +6,11 @@
 #include <cstring>
 #include <string>
 
-#include "store/inspect.h"
+#include "store/scan.h"
 
 namespace {
 
-// File bytes served in the reads the inspector asks for, with an optional read error.
+// File bytes served in the reads the scanner asks for, with an optional read error.
 struct MemorySource {
     std::string bytes;
     size_t at = 0;
@@ -46,24 +46,24 @@ std::string sample_file(int records)
 
 class Inspection : public ::testing::Test {
 protected:
-    static Inspector inspector;
+    static Scanner scanner;
     char* out_text = nullptr;
     size_t out_size = 0;
     char* messages_text = nullptr;
     size_t messages_size = 0;
-    InspectTally tally = {};
+    ScanTally tally = {};
     std::string out;
     std::string messages;
 
-    bool inspect(MemorySource* source, InspectFormat format)
+    bool inspect(MemorySource* source, ScanFormat format)
     {
-        inspector.format = format;
-        inspector.out = open_memstream(&out_text, &out_size);
-        inspector.messages = open_memstream(&messages_text, &messages_size);
-        if (format == INSPECT_CSV) inspect_csv_header(&inspector);
-        bool whole = inspect_file(&inspector, "day.QKV", read_memory, source, &tally);
-        fclose(inspector.out);
-        fclose(inspector.messages);
+        scanner.format = format;
+        scanner.out = open_memstream(&out_text, &out_size);
+        scanner.messages = open_memstream(&messages_text, &messages_size);
+        if (format == SCAN_CSV) scan_csv_header(&scanner);
+        bool whole = scan_file(&scanner, "day.QKV", read_memory, source, &tally);
+        fclose(scanner.out);
+        fclose(scanner.messages);
         out = out_text;
         messages = messages_text;
         free(out_text);
@@ -72,7 +72,7 @@ protected:
     }
 };
 
-Inspector Inspection::inspector;
+Scanner Inspection::scanner;
 
 }  // namespace
 
@@ -80,7 +80,7 @@ Inspector Inspection::inspector;
 TEST_F(Inspection, GoodFile)
 {
     MemorySource source{sample_file(3)};
-    EXPECT_TRUE(inspect(&source, INSPECT_TEXT));
+    EXPECT_TRUE(inspect(&source, SCAN_TEXT));
     EXPECT_EQ(3, tally.records);
     EXPECT_EQ("record 1: 07-DEC-2026 09:05:00.37  gain 7 dB  range 24  interval 0 ms  end 0xFC\n"
               "record 2: 07-DEC-2026 09:05:00.37  gain 7 dB  range 24  interval 10 ms  end 0xFC\n"
@@ -94,7 +94,7 @@ TEST_F(Inspection, GoodFile)
 TEST_F(Inspection, EmptyFileIsWhole)
 {
     MemorySource source{""};
-    EXPECT_TRUE(inspect(&source, INSPECT_TEXT));
+    EXPECT_TRUE(inspect(&source, SCAN_TEXT));
     EXPECT_EQ("day.QKV: 0 records (0 bytes), all well-formed\n", out);
 }
 
@@ -102,7 +102,7 @@ TEST_F(Inspection, EmptyFileIsWhole)
 TEST_F(Inspection, TornTail)
 {
     MemorySource source{sample_file(2) + sample_record(0).substr(0, 100)};
-    EXPECT_FALSE(inspect(&source, INSPECT_TEXT));
+    EXPECT_FALSE(inspect(&source, SCAN_TEXT));
     EXPECT_EQ(2, tally.records);
     EXPECT_EQ(100, tally.tail_bytes);
     EXPECT_NE(std::string::npos, out.find("record 2: "));
@@ -115,7 +115,7 @@ TEST_F(Inspection, BadMagicInRecordThree)
 {
     MemorySource source{sample_file(4)};
     source.bytes[2 * RECORD_SIZE + 1] = 'X';
-    EXPECT_FALSE(inspect(&source, INSPECT_TEXT));
+    EXPECT_FALSE(inspect(&source, SCAN_TEXT));
     EXPECT_EQ(4, tally.records);
     EXPECT_EQ(1, tally.malformed);
     EXPECT_EQ(std::string::npos, out.find("record 3: "));
@@ -130,7 +130,7 @@ TEST_F(Inspection, BadEndByteAndLength)
     MemorySource source{sample_file(2)};
     source.bytes[RECORD_END] = 0;
     source.bytes[RECORD_SIZE + RECORD_IMAGE_LENGTH + 1] = 0;
-    EXPECT_FALSE(inspect(&source, INSPECT_TEXT));
+    EXPECT_FALSE(inspect(&source, SCAN_TEXT));
     EXPECT_NE(std::string::npos, messages.find("record 1 is malformed at byte offset 8112: bad end byte"));
     EXPECT_NE(std::string::npos, messages.find("record 2 is malformed at byte offset 8198: bad length"));
 }
@@ -139,7 +139,7 @@ TEST_F(Inspection, BadEndByteAndLength)
 TEST_F(Inspection, Csv)
 {
     MemorySource source{sample_file(2)};
-    EXPECT_TRUE(inspect(&source, INSPECT_CSV));
+    EXPECT_TRUE(inspect(&source, SCAN_CSV));
     EXPECT_EQ("file,record,date,time,gain_db,range_field,interval_ms,end_byte\n"
               "day.QKV,1,07-DEC-2026,09:05:00.37,7,24,0,0xFC\n"
               "day.QKV,2,07-DEC-2026,09:05:00.37,7,24,10,0xFC\n",
@@ -152,7 +152,7 @@ TEST_F(Inspection, ReadError)
 {
     MemorySource source{sample_file(3)};
     source.fail_at = 2 * RECORD_SIZE;
-    EXPECT_FALSE(inspect(&source, INSPECT_TEXT));
+    EXPECT_FALSE(inspect(&source, SCAN_TEXT));
     EXPECT_EQ(2, tally.records);
     EXPECT_EQ("day.QKV: read error after record 2 (byte offset 16384)\n", messages);
 }
@@ -163,6 +163,6 @@ TEST_F(Inspection, GarbageTextsArePrintable)
     MemorySource source{sample_file(1)};
     source.bytes[RECORD_DATE] = '\n';
     source.bytes[RECORD_TIME] = static_cast<char>(0xFF);
-    EXPECT_TRUE(inspect(&source, INSPECT_TEXT));
+    EXPECT_TRUE(inspect(&source, SCAN_TEXT));
     EXPECT_EQ(0u, out.find("record 1: ?7-DEC-2026 ?9:05:00.37"));
 }

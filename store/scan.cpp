@@ -1,4 +1,4 @@
-#include "store/inspect.h"
+#include "store/scan.h"
 
 namespace {
 
@@ -32,39 +32,39 @@ void print_csv_text(FILE* out, const char* text)
     fputc('"', out);
 }
 
-void print_record_line(const Inspector* inspector, const char* name, long number, RecordView* view)
+void print_record_line(const Scanner* scanner, const char* name, long number, RecordView* view)
 {
     make_printable(view->date_text);
     make_printable(view->time_text);
     make_printable(view->hundredths_text);
-    if (inspector->format == INSPECT_CSV) {
-        print_csv_text(inspector->out, name);
-        fprintf(inspector->out, ",%ld,%s,%s%s,%d,%d,%d,0x%02X\n", number, view->date_text, view->time_text,
+    if (scanner->format == SCAN_CSV) {
+        print_csv_text(scanner->out, name);
+        fprintf(scanner->out, ",%ld,%s,%s%s,%d,%d,%d,0x%02X\n", number, view->date_text, view->time_text,
                 view->hundredths_text, view->gain, view->range_field, view->ping_interval_ms, view->end_byte);
         return;
     }
-    fprintf(inspector->out, "record %ld: %s %s%s  gain %d dB  range %d  interval %d ms  end 0x%02X\n", number,
+    fprintf(scanner->out, "record %ld: %s %s%s  gain %d dB  range %d  interval %d ms  end 0x%02X\n", number,
             view->date_text, view->time_text, view->hundredths_text, view->gain, view->range_field,
             view->ping_interval_ms, view->end_byte);
 }
 
-void check_record(const Inspector* inspector, const char* name, InspectTally* tally)
+void check_record(const Scanner* scanner, const char* name, ScanTally* tally)
 {
     RecordView view;
-    RecordStatus status = record_parse(inspector->record, &view);
+    RecordStatus status = record_parse(scanner->record, &view);
     ++tally->records;
     if (status == RECORD_OK) {
-        print_record_line(inspector, name, tally->records, &view);
+        print_record_line(scanner, name, tally->records, &view);
         return;
     }
     ++tally->malformed;
-    fprintf(inspector->messages, "%s: record %ld is malformed at byte offset %lld: %s\n", name, tally->records,
+    fprintf(scanner->messages, "%s: record %ld is malformed at byte offset %lld: %s\n", name, tally->records,
             offset_of(tally->records - 1) + view.fault_offset, record_status_text(status));
 }
 
-void print_summary(const Inspector* inspector, const char* name, const InspectTally* tally)
+void print_summary(const Scanner* scanner, const char* name, const ScanTally* tally)
 {
-    FILE* out = inspector->format == INSPECT_CSV ? inspector->messages : inspector->out;
+    FILE* out = scanner->format == SCAN_CSV ? scanner->messages : scanner->out;
     fprintf(out, "%s: %ld records (%lld bytes)", name, tally->records, offset_of(tally->records));
     if (tally->malformed > 0) fprintf(out, ", %ld malformed", tally->malformed);
     if (tally->tail_bytes > 0) fprintf(out, ", torn tail of %ld bytes", tally->tail_bytes);
@@ -75,32 +75,32 @@ void print_summary(const Inspector* inspector, const char* name, const InspectTa
 
 }  // namespace
 
-void inspect_csv_header(const Inspector* inspector)
+void scan_csv_header(const Scanner* scanner)
 {
-    fprintf(inspector->out, "file,record,date,time,gain_db,range_field,interval_ms,end_byte\n");
+    fprintf(scanner->out, "file,record,date,time,gain_db,range_field,interval_ms,end_byte\n");
 }
 
-bool inspect_file(Inspector* inspector, const char* name, InspectRead read, void* source, InspectTally* tally)
+bool scan_file(Scanner* scanner, const char* name, ScanRead read, void* source, ScanTally* tally)
 {
-    *tally = InspectTally{};
+    *tally = ScanTally{};
     for (;;) {
-        long got = read(source, inspector->record, RECORD_SIZE);
+        long got = read(source, scanner->record, RECORD_SIZE);
         if (got < 0) {
             tally->read_failed = true;
-            fprintf(inspector->messages, "%s: read error after record %ld (byte offset %lld)\n", name,
+            fprintf(scanner->messages, "%s: read error after record %ld (byte offset %lld)\n", name,
                     tally->records, offset_of(tally->records));
             break;
         }
         if (got < RECORD_SIZE) {
             tally->tail_bytes = got;
             if (got > 0) {
-                fprintf(inspector->messages, "%s: torn tail: %ld bytes after record %ld (byte offset %lld)\n",
+                fprintf(scanner->messages, "%s: torn tail: %ld bytes after record %ld (byte offset %lld)\n",
                         name, got, tally->records, offset_of(tally->records));
             }
             break;
         }
-        check_record(inspector, name, tally);
+        check_record(scanner, name, tally);
     }
-    print_summary(inspector, name, tally);
+    print_summary(scanner, name, tally);
     return tally->malformed == 0 && tally->tail_bytes == 0 && !tally->read_failed;
 }
