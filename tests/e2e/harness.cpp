@@ -12,6 +12,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -131,6 +133,47 @@ std::vector<std::string> list_dir(const std::string& path)
 void write_settings(const TempDir& dir, const std::string& address, const std::string& extra)
 {
     write_file(dir.file("Halvex_StoreData.INI"), "[Settings]\nIPAddress=" + address + "\n" + extra);
+}
+
+std::string today()
+{
+    static const char* const MONTHS[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
+                                         "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
+    time_t now = time(nullptr);
+    struct tm local;
+    localtime_r(&now, &local);
+    char stem[16];
+    snprintf(stem, sizeof stem, "%02d%s%04d", local.tm_mday, MONTHS[local.tm_mon], local.tm_year + 1900);
+    return stem;
+}
+
+std::vector<std::string> data_files(const std::string& directory)
+{
+    const std::string shape = "99AAA9999-9999.QKV";
+    std::vector<std::string> found;
+    for (const std::string& name : list_dir(directory)) {
+        bool fits = name.size() == shape.size();
+        for (size_t i = 0; fits && i < shape.size(); ++i) {
+            unsigned char c = static_cast<unsigned char>(name[i]);
+            fits = shape[i] == '9' ? isdigit(c) != 0 : shape[i] == 'A' ? isupper(c) != 0 : name[i] == shape[i];
+        }
+        if (fits) found.push_back(name);
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+int qkvdump(const std::string& path, std::string* output)
+{
+    FILE* pipe = popen((std::string(QKVDUMP) + " '" + path + "' 2>&1").c_str(), "r");
+    if (pipe == nullptr) return -1;
+    char chunk[4096];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof chunk, pipe)) > 0) {
+        if (output) output->append(chunk, got);
+    }
+    int status = pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 HeadSim::HeadSim(const std::string& address, const std::vector<std::string>& options)

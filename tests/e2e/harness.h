@@ -36,6 +36,13 @@ bool file_exists(const std::string& path);
 std::vector<std::string> list_dir(const std::string& path);
 void write_settings(const TempDir& dir, const std::string& address, const std::string& extra = "");
 
+// Today's data file name stem as the program makes it, e.g. 08DEC2026.
+std::string today();
+// The data files (DDMMMYYYY-NNNN.QKV) in a directory, sorted by name.
+std::vector<std::string> data_files(const std::string& directory);
+// Runs qkvdump on a file and returns its exit status; what it printed goes to output when given.
+int qkvdump(const std::string& path, std::string* output = nullptr);
+
 // headsim listening on its own loopback address until stopped.
 class HeadSim {
 public:

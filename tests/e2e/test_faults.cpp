@@ -27,23 +27,6 @@ std::string settings_for(const std::string& address)
     return text;
 }
 
-std::vector<std::string> data_files(const TempDir& dir)
-{
-    std::vector<std::string> found;
-    for (const std::string& name : list_dir(dir.path())) {
-        if (name.size() == 18 && name.compare(14, 4, ".QKV") == 0) found.push_back(name);
-    }
-    std::sort(found.begin(), found.end());
-    return found;
-}
-
-int qkvdump_status(const std::string& path)
-{
-    std::string command = std::string(QKVDUMP) + " '" + path + "' >/dev/null 2>&1";
-    int status = system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // The screen after the settings lines up to the failure, with the writing line after each ping.
 struct Screen {
     Expected text;
@@ -107,14 +90,14 @@ TEST_P(HeadFault, OutcomeIsExact)
         EXPECT_LT(took, 5000);
     }
 
-    std::vector<std::string> files = data_files(dir);
+    std::vector<std::string> files = data_files(dir.path());
     ASSERT_EQ(1u, files.size()) << "the data file is created at start-up";
     Screen screen(address);
     screen.data_file = files[0];
     EXPECT_EQ(fault.screen(screen), read_file(client_options.stdout_path));
     EXPECT_EQ(settings_for(address), read_file(dir.file(SETTINGS)));
     EXPECT_EQ(fault.pings * RECORD, read_file(dir.file(files[0])).size());
-    EXPECT_EQ(0, qkvdump_status(dir.file(files[0])));
+    EXPECT_EQ(0, qkvdump(dir.file(files[0])));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -190,7 +173,7 @@ TEST(ConnectFault, NothingListeningMakesNoDataFile)
     options.with_terminal = false;
     Client client(dir.path(), options);
     EXPECT_EQ(1, client.wait_exit(5000).status);
-    EXPECT_TRUE(data_files(dir).empty());
+    EXPECT_TRUE(data_files(dir.path()).empty());
     EXPECT_EQ(settings_for("127.0.4.2"), read_file(dir.file(SETTINGS)));
 }
 
@@ -211,7 +194,7 @@ TEST(DiskFault, ReadOnlyDirectoryRunsWithoutStoring)
     Client client(dir.path(), options);
     EXPECT_EQ(1, client.wait_exit(5000).status);
     chmod(dir.path().c_str(), 0700);
-    EXPECT_TRUE(data_files(dir).empty());
+    EXPECT_TRUE(data_files(dir.path()).empty());
     Expected expected("127.0.4.3", 20, 3);
     expected.pings(1, 2).pass().text("recv() failed!\n").prompt();
     EXPECT_EQ(expected.str(), read_file(options.stdout_path));
@@ -230,7 +213,7 @@ TEST(DiskFault, NoFreeNumberLeftReplacesNothing)
         options.with_terminal = false;
         Client(dir.path(), options).wait_exit(5000);
     }
-    std::vector<std::string> first = data_files(dir);
+    std::vector<std::string> first = data_files(dir.path());
     ASSERT_EQ(1u, first.size());
     std::string stem = first[0].substr(0, 10);
     for (int number = 2; number <= 9999; ++number) {
@@ -247,7 +230,7 @@ TEST(DiskFault, NoFreeNumberLeftReplacesNothing)
     options.stdout_path = out.file("screen.txt");
     Client client(dir.path(), options);
     EXPECT_EQ(1, client.wait_exit(5000).status);
-    EXPECT_EQ(9999u, data_files(dir).size());
+    EXPECT_EQ(9999u, data_files(dir.path()).size());
     EXPECT_EQ("last of the day", read_file(dir.file(stem + "9999.QKV")));
     std::string screen = read_file(options.stdout_path);
     EXPECT_NE(std::string::npos, screen.find(" --> Ping 1\n"));
@@ -267,7 +250,7 @@ TEST(DiskFault, TwoRunsInTheSameSecond)
     Client second(dir.path(), options);
     EXPECT_EQ(1, first.wait_exit(5000).status);
     EXPECT_EQ(1, second.wait_exit(5000).status);
-    std::vector<std::string> files = data_files(dir);
+    std::vector<std::string> files = data_files(dir.path());
     ASSERT_EQ(2u, files.size());
     EXPECT_EQ(RECORD, read_file(dir.file(files[0])).size());
     EXPECT_EQ(RECORD, read_file(dir.file(files[1])).size());

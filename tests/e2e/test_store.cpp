@@ -17,55 +17,6 @@ namespace {
 
 const int RECORD = 8192;
 
-// Today's data file name stem, e.g. 08DEC2026, from the local date.
-std::string today()
-{
-    static const char* const MONTHS[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
-                                         "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
-    time_t now = time(nullptr);
-    struct tm local;
-    localtime_r(&now, &local);
-    char stem[16];
-    snprintf(stem, sizeof stem, "%02d%s%04d", local.tm_mday, MONTHS[local.tm_mon], local.tm_year + 1900);
-    return stem;
-}
-
-// DDMMMYYYY-NNNN.QKV
-bool is_data_file_name(const std::string& name)
-{
-    const std::string shape = "99AAA9999-9999.QKV";
-    if (name.size() != shape.size()) return false;
-    for (size_t i = 0; i < shape.size(); ++i) {
-        bool fits = shape[i] == '9' ? isdigit(static_cast<unsigned char>(name[i])) != 0
-                  : shape[i] == 'A' ? isupper(static_cast<unsigned char>(name[i])) != 0
-                                    : name[i] == shape[i];
-        if (!fits) return false;
-    }
-    return true;
-}
-
-std::vector<std::string> data_files(const TempDir& dir)
-{
-    std::vector<std::string> found;
-    for (const std::string& name : list_dir(dir.path())) {
-        if (is_data_file_name(name)) found.push_back(name);
-    }
-    std::sort(found.begin(), found.end());
-    return found;
-}
-
-// Runs qkvdump on a file; returns its exit status and fills its output.
-int qkvdump(const std::string& path, std::string* output)
-{
-    std::string command = std::string(QKVDUMP) + " '" + path + "' 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    char chunk[4096];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, pipe)) > 0) output->append(chunk, got);
-    int status = pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // A run with no terminal that ends by itself when the head closes after `commands` replies.
 void run_until_head_closes(const TempDir& dir, const std::string& address, int commands,
                            ClientOptions options = {})
@@ -98,7 +49,7 @@ TEST(Store, CleanRunWritesOneRecordPerPing)
     client.type("x");
     EXPECT_EQ(0, client.wait_exit().status);
 
-    std::vector<std::string> files = data_files(dir);
+    std::vector<std::string> files = data_files(dir.path());
     ASSERT_EQ(1u, files.size());
     EXPECT_EQ(today() + "-0001.QKV", files[0]);
     Expected expected("127.0.3.1", 40, 7);
@@ -129,8 +80,8 @@ TEST(Store, RecordsMatchBetweenRunsOfTheSameHead)
     TempDir first, second;
     run_until_head_closes(first, "127.0.3.2", 16);
     run_until_head_closes(second, "127.0.3.3", 16);
-    std::string a = read_file(first.file(data_files(first).at(0)));
-    std::string b = read_file(second.file(data_files(second).at(0)));
+    std::string a = read_file(first.file(data_files(first.path()).at(0)));
+    std::string b = read_file(second.file(data_files(second.path()).at(0)));
     ASSERT_EQ(2u * RECORD, a.size());
     // Everything but the time fields (8 to 31) is the same for the same head and settings.
     for (int record = 0; record < 2; ++record) {
@@ -146,7 +97,7 @@ TEST(Store, FailureExitKeepsCompletedPings)
 {
     TempDir dir;
     run_until_head_closes(dir, "127.0.3.4", 20);
-    std::vector<std::string> files = data_files(dir);
+    std::vector<std::string> files = data_files(dir.path());
     ASSERT_EQ(1u, files.size());
     EXPECT_EQ(2u * RECORD, read_file(dir.file(files[0])).size());
 }
@@ -158,7 +109,7 @@ TEST(Store, SeveralRunsTakeTheNextNumbers)
     write_file(dir.file(today() + "-0007.QKV"), "survey of yesterday evening");
     write_file(dir.file("01JAN2020-0042.QKV"), "another day");
     for (int run = 0; run < 2; ++run) run_until_head_closes(dir, "127.0.3.5", 8);
-    std::vector<std::string> files = data_files(dir);
+    std::vector<std::string> files = data_files(dir.path());
     ASSERT_EQ(4u, files.size());
     EXPECT_EQ(today() + "-0008.QKV", files[2]);
     EXPECT_EQ(today() + "-0009.QKV", files[3]);
@@ -174,7 +125,7 @@ TEST(Store, FileSizeLimitKeepsWholeRecords)
     options.file_size_limit = 3 * RECORD + RECORD / 2;
     options.stdout_path = dir.file("screen.txt");
     run_until_head_closes(dir, "127.0.3.6", 40, options);
-    std::vector<std::string> files = data_files(dir);
+    std::vector<std::string> files = data_files(dir.path());
     ASSERT_EQ(1u, files.size());
     EXPECT_EQ(3u * RECORD, read_file(dir.file(files[0])).size());
     std::string listing;
@@ -196,7 +147,7 @@ TEST(Store, SwitchOffWritesNothing)
     options.with_terminal = false;
     Client client(dir.path(), options);
     EXPECT_EQ(1, client.wait_exit(10000).status);
-    EXPECT_TRUE(data_files(dir).empty());
+    EXPECT_TRUE(data_files(dir.path()).empty());
     std::string screen = read_file(options.stdout_path);
     EXPECT_NE(std::string::npos, screen.find(" --> Ping 3\n"));
     EXPECT_EQ(std::string::npos, screen.find("Writing"));
@@ -209,5 +160,5 @@ TEST(BuiltProgram, StoreSwitchAsConfigured)
     ClientOptions options;
     options.program = HALVEX_BUILT;
     run_until_head_closes(dir, "127.0.3.8", 8, options);
-    EXPECT_EQ(HALVEX_BUILT_STORES ? 1u : 0u, data_files(dir).size());
+    EXPECT_EQ(HALVEX_BUILT_STORES ? 1u : 0u, data_files(dir.path()).size());
 }

@@ -34,17 +34,14 @@ TEST(SmallDisk, FullDiskKeepsWholeRecordsAndSettings)
     client.type("x");
     EXPECT_EQ(0, client.wait_exit().status);
 
-    std::string data_file;
-    for (const std::string& name : list_dir(dir)) {
-        if (name.size() == 18 && name.compare(14, 4, ".QKV") == 0) data_file = name;
-    }
-    ASSERT_FALSE(data_file.empty());
+    std::vector<std::string> files = data_files(dir);
+    ASSERT_EQ(1u, files.size());
+    const std::string& data_file = files[0];
     size_t size = read_file(dir + "/" + data_file).size();
     EXPECT_EQ(0u, size % RECORD);
     EXPECT_GT(size, 0u);
     EXPECT_LT(size, 20 * RECORD) << "the disk filled before ping 20";
-    std::string check = std::string(QKVDUMP) + " " + dir + "/" + data_file + " >/dev/null";
-    EXPECT_EQ(0, system(check.c_str()));
+    EXPECT_EQ(0, qkvdump(dir + "/" + data_file));
     std::string kbytes = " - " + std::to_string(size / 1024) + " kbytes";
     EXPECT_NE(std::string::npos, client.screen().find(" --> Ping 20\n\nWriting to file: " + data_file + kbytes));
 

@@ -43,7 +43,7 @@ Outcome collect(const TempDir& dir, const Client& client, ExitInfo exit, bool un
     if (!under_wine && client.screen().empty()) outcome.screen = read_file(dir.file(SCREEN));
     EXPECT_EQ(0, bare) << "line ends that are not CR LF";
     outcome.settings = profile_values(read_file(dir.file(SETTINGS)));
-    outcome.data_names = data_files(dir);
+    outcome.data_names = e2e::data_files(dir.path());
     for (const std::string& name : outcome.data_names) outcome.data.push_back(read_file(dir.file(name)));
     return outcome;
 }

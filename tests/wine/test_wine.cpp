@@ -138,7 +138,7 @@ TEST(Wine, ConnectRefused)
     EXPECT_EQ(1, answer_prompt(client, dir.file(SCREEN)).status);
     EXPECT_EQ(Expected("127.0.6.4", 30, 3).text("\nconnect() failed!\n").prompt().str(), screen_of(dir));
     EXPECT_EQ(before, read_file(dir.file(SETTINGS)));
-    EXPECT_TRUE(data_files(dir).empty());
+    EXPECT_TRUE(e2e::data_files(dir.path()).empty());
 }
 
 // A head that answers only once a second is slow, not silent: the run goes on until the key.
@@ -231,9 +231,9 @@ TEST_P(WineHeadFault, OutcomeIsExact)
         EXPECT_LT(took, 8000);
     }
 
-    std::vector<std::string> files = data_files(dir);
+    std::vector<std::string> files = e2e::data_files(dir.path());
     ASSERT_EQ(1u, files.size()) << "the data file is made at start-up";
-    EXPECT_EQ(today() + "-0001.QKV", files[0]);
+    EXPECT_EQ(e2e::today() + "-0001.QKV", files[0]);
     Expected expected(address, 20, 3);
     for (int ping = 1; ping <= fault.pings; ++ping) {
         std::vector<int> packets = {0, 1, 2, 3, 4, 5, 6, 7};
@@ -246,7 +246,7 @@ TEST_P(WineHeadFault, OutcomeIsExact)
     EXPECT_EQ(expected.str(), screen_of(dir));
     EXPECT_EQ(before, read_file(dir.file(SETTINGS)));
     EXPECT_EQ(fault.pings * RECORD, read_file(dir.file(files[0])).size());
-    EXPECT_EQ(0, qkvdump_status(dir.file(files[0])));
+    EXPECT_EQ(0, e2e::qkvdump(dir.file(files[0])));
 }
 
 // -1 in `first` is a pass whose reply was dropped (no trace).
@@ -284,16 +284,16 @@ TEST(WineStore, CleanRunWritesOneRecordPerPing)
     ASSERT_TRUE(wait_for_output(dir.file(SCREEN), " - 16 kbytes\n\nSend Switches"));
     client.type("q");
     EXPECT_EQ(0, answer_prompt(client, dir.file(SCREEN)).status);
-    std::vector<std::string> files = data_files(dir);
+    std::vector<std::string> files = e2e::data_files(dir.path());
     ASSERT_EQ(1u, files.size());
-    EXPECT_EQ(today() + "-0001.QKV", files[0]);
+    EXPECT_EQ(e2e::today() + "-0001.QKV", files[0]);
     Expected expected("127.0.6.40", 40, 7);
     expected.pings(1, 1).text("\nWriting to file: " + files[0] + " - 8 kbytes");
     expected.pings(2, 2).text("\nWriting to file: " + files[0] + " - 16 kbytes");
     expected.pass().packet(0).prompt();
     EXPECT_EQ(expected.str(), screen_of(dir));
     EXPECT_EQ(2 * RECORD, read_file(dir.file(files[0])).size());
-    EXPECT_EQ(0, qkvdump_status(dir.file(files[0])));
+    EXPECT_EQ(0, e2e::qkvdump(dir.file(files[0])));
 }
 
 // Runs in one directory take the next numbers; files already there are kept and gaps are not filled.
@@ -301,17 +301,17 @@ TEST(WineStore, SeveralRunsTakeTheNextNumbers)
 {
     SKIP_WITHOUT_WINE(EXE_STORE_ON);
     TempDir dir;
-    write_file(dir.file(today() + "-0007.QKV"), "survey of yesterday evening");
+    write_file(dir.file(e2e::today() + "-0007.QKV"), "survey of yesterday evening");
     write_file(dir.file("01JAN2020-0042.QKV"), "another day");
     write_settings(dir, "127.0.6.41");
     for (int run = 0; run < 2; ++run) {
         EXPECT_EQ(1, run_to_prompt(EXE_STORE_ON, dir, "127.0.6.41", {"--once", "--fault", "close@9"}).status);
     }
-    std::vector<std::string> files = data_files(dir);
+    std::vector<std::string> files = e2e::data_files(dir.path());
     ASSERT_EQ(4u, files.size());
-    EXPECT_EQ(today() + "-0008.QKV", files[2]);
-    EXPECT_EQ(today() + "-0009.QKV", files[3]);
-    EXPECT_EQ("survey of yesterday evening", read_file(dir.file(today() + "-0007.QKV")));
+    EXPECT_EQ(e2e::today() + "-0008.QKV", files[2]);
+    EXPECT_EQ(e2e::today() + "-0009.QKV", files[3]);
+    EXPECT_EQ("survey of yesterday evening", read_file(dir.file(e2e::today() + "-0007.QKV")));
     EXPECT_EQ(RECORD, read_file(dir.file(files[2])).size());
     EXPECT_EQ(RECORD, read_file(dir.file(files[3])).size());
 }
@@ -327,10 +327,10 @@ TEST(WineStore, FileSizeLimitKeepsWholeRecords)
     client_options.file_size_limit = 3 * RECORD + RECORD / 2;
     Client client(dir.path(), client_options);
     EXPECT_EQ(1, answer_prompt(client, dir.file(SCREEN)).status);
-    std::vector<std::string> files = data_files(dir);
+    std::vector<std::string> files = e2e::data_files(dir.path());
     ASSERT_EQ(1u, files.size());
     EXPECT_EQ(3 * RECORD, read_file(dir.file(files[0])).size());
-    EXPECT_EQ(0, qkvdump_status(dir.file(files[0])));
+    EXPECT_EQ(0, e2e::qkvdump(dir.file(files[0])));
     std::string screen = screen_of(dir);
     EXPECT_NE(std::string::npos, screen.find(" --> Ping 5\n\nWriting to file: " + files[0] + " - 24 kbytes"));
 }

@@ -121,35 +121,6 @@ Values profile_values(const std::string& text)
     return values;
 }
 
-std::string today()
-{
-    static const char* const MONTHS[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
-                                         "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
-    time_t now = time(nullptr);
-    struct tm local;
-    localtime_r(&now, &local);
-    char stem[16];
-    snprintf(stem, sizeof stem, "%02d%s%04d", local.tm_mday, MONTHS[local.tm_mon], local.tm_year + 1900);
-    return stem;
-}
-
-std::vector<std::string> data_files(const e2e::TempDir& dir)
-{
-    std::vector<std::string> found;
-    for (const std::string& name : e2e::list_dir(dir.path())) {
-        if (name.size() == 18 && name.compare(14, 4, ".QKV") == 0) found.push_back(name);
-    }
-    std::sort(found.begin(), found.end());
-    return found;
-}
-
-int qkvdump_status(const std::string& path)
-{
-    std::string command = std::string(QKVDUMP) + " '" + path + "' >/dev/null 2>&1";
-    int status = system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 int run_captured(const std::string& command, std::string* output)
 {
     FILE* pipe = popen((command + " 2>/dev/null </dev/null").c_str(), "r");

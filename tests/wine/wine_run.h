@@ -39,9 +39,6 @@ e2e::ExitInfo answer_prompt(e2e::Client& client, const std::string& path);
 typedef std::map<std::string, std::string> Values;  // "section/key" -> value
 Values profile_values(const std::string& text);
 
-std::string today();  // data file stem of today, e.g. 08DEC2026
-std::vector<std::string> data_files(const e2e::TempDir& dir);
-int qkvdump_status(const std::string& path);
 
 // Runs a shell command line (bound its time with timeout(1)); returns its exit
 // status and fills what it printed.
