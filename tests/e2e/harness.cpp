@@ -344,6 +344,13 @@ ExitInfo Client::wait_exit(int timeout_ms)
     return info;
 }
 
+ExitInfo Client::answer_prompt(int timeout_ms)
+{
+    if (!wait_for("Press any key to exit.", timeout_ms)) return ExitInfo{};
+    type("x");
+    return wait_exit();
+}
+
 pid_t Client::job_pid() const
 {
     std::string children = read_file("/proc/" + std::to_string(pid_) + "/task/" + std::to_string(pid_) + "/children");

@@ -89,6 +89,8 @@ public:
     void type(const std::string& keys);
     // Waits for the program to end; after timeout_ms it is left running (ended false).
     ExitInfo wait_exit(int timeout_ms = 15000);
+    // Waits for the exit prompt, answers it with a key and waits for the end.
+    ExitInfo answer_prompt(int timeout_ms = 10000);
     // Waits until the program is stopped (by Ctrl+Z); false after timeout_ms.
     bool wait_stopped(int timeout_ms);
     const std::string& screen() const { return screen_; }

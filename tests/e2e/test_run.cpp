@@ -28,9 +28,7 @@ TEST(Run, CleanRunScreenIsExact)
     Client client(dir.path());
     ASSERT_TRUE(client.wait_for(IN_PASS_17));
     client.type("q");
-    ASSERT_TRUE(client.wait_for("Press any key to exit."));
-    client.type("x");
-    ExitInfo exit = client.wait_exit();
+    ExitInfo exit = client.answer_prompt();
     ASSERT_TRUE(exit.ended);
     EXPECT_EQ(0, exit.status);
     Expected expected("127.0.2.1", 40, 7);
@@ -140,9 +138,7 @@ TEST(Run, DroppedAndWrongNumberedPackets)
     HeadSim head("127.0.2.6", {"--once", "--fault", "bad-header@2", "--fault", "bad-end@3", "--fault",
                                "wrong-number@5", "--fault", "close@12"});
     Client client(dir.path());
-    ASSERT_TRUE(client.wait_for("Press any key to exit."));
-    client.type("x");
-    ExitInfo exit = client.wait_exit();
+    ExitInfo exit = client.answer_prompt();
     EXPECT_EQ(1, exit.status);
     Expected expected("127.0.2.6", 30, 3);
     expected.pass().packet(0);
@@ -162,9 +158,7 @@ TEST(Run, ConnectRefused)
     write_settings(dir, "127.0.2.7", "Gain=99\n");
     std::string before = read_file(dir.file(SETTINGS));
     Client client(dir.path());
-    ASSERT_TRUE(client.wait_for("Press any key to exit."));
-    client.type("x");
-    ExitInfo exit = client.wait_exit();
+    ExitInfo exit = client.answer_prompt();
     EXPECT_EQ(1, exit.status);
     EXPECT_EQ(Expected("127.0.2.7", 30, 3).text("\nconnect() failed!\n").prompt().str(), client.screen());
     EXPECT_EQ(before, read_file(dir.file(SETTINGS)));
@@ -178,9 +172,7 @@ TEST(Run, HeadClosesMidPing)
     std::string before = read_file(dir.file(SETTINGS));
     HeadSim head("127.0.2.8", {"--once", "--fault", "close@12"});
     Client client(dir.path());
-    ASSERT_TRUE(client.wait_for("Press any key to exit."));
-    client.type("x");
-    EXPECT_EQ(1, client.wait_exit().status);
+    EXPECT_EQ(1, client.answer_prompt().status);
     Expected expected("127.0.2.8", 30, 3);
     expected.pings(1, 1);
     for (int number = 0; number < 3; ++number) expected.pass().packet(number);
@@ -210,9 +202,7 @@ TEST(Run, HeadResetsConnection)
     write_settings(dir, "127.0.2.10");
     HeadSim head("127.0.2.10", {"--once", "--fault", "reset@9"});
     Client client(dir.path());
-    ASSERT_TRUE(client.wait_for("Press any key to exit."));
-    client.type("x");
-    EXPECT_EQ(1, client.wait_exit().status);
+    EXPECT_EQ(1, client.answer_prompt().status);
     EXPECT_NE(std::string::npos, client.screen().find(" --> Ping 1\n\n\nSend Switches...    30m, 3dB\nrecv() failed!\n"));
 }
 
@@ -240,9 +230,7 @@ TEST(Run, SplitPacketsAreTakenWhole)
     write_settings(dir, "127.0.2.12");
     HeadSim head("127.0.2.12", {"--once", "--split", "5", "--split-gap-ms", "15", "--fault", "close@17"});
     Client client(dir.path());
-    ASSERT_TRUE(client.wait_for("Press any key to exit."));
-    client.type("x");
-    EXPECT_EQ(1, client.wait_exit().status);
+    EXPECT_EQ(1, client.answer_prompt().status);
     EXPECT_EQ(Expected("127.0.2.12", 30, 3).pings(1, 2).pass().text("recv() failed!\n").prompt().str(),
               client.screen());
 }
@@ -258,9 +246,7 @@ TEST(Run, SettingsReplacedAndWrittenBack)
     ASSERT_TRUE(client.wait_for(IN_PASS_17));
     EXPECT_EQ(0u, client.screen().find(Expected("127.0.2.13", 30, 7).str()));
     client.type("q");
-    ASSERT_TRUE(client.wait_for("Press any key to exit."));
-    client.type("x");
-    EXPECT_EQ(0, client.wait_exit().status);
+    EXPECT_EQ(0, client.answer_prompt().status);
     EXPECT_EQ("; survey laptop\r\n[Settings]\r\nipaddress=127.0.2.13\r\nRange=30\r\nGain=7\r\n\r\n[Display]\r\n"
               "Colour=amber\r\n",
               read_file(dir.file(SETTINGS)));
@@ -272,9 +258,7 @@ TEST(Run, LongAddressIsCut)
     TempDir dir;
     write_settings(dir, "127.0.2.14.1234567890123");
     Client client(dir.path());
-    ASSERT_TRUE(client.wait_for("Press any key to exit."));
-    client.type("x");
-    EXPECT_EQ(1, client.wait_exit().status);
+    EXPECT_EQ(1, client.answer_prompt().status);
     EXPECT_EQ(Expected("127.0.2.14.12345678", 30, 3).text("\nconnect() failed!\n").prompt().str(),
               client.screen());
 }

@@ -30,9 +30,7 @@ TEST(SmallDisk, FullDiskKeepsWholeRecordsAndSettings)
     Client client(dir, options);
     ASSERT_TRUE(client.wait_for_count("Send Switches", 161, 20000)) << "inside the held pass 161";
     client.type("q");
-    ASSERT_TRUE(client.wait_for("Press any key to exit."));
-    client.type("x");
-    EXPECT_EQ(0, client.wait_exit().status);
+    EXPECT_EQ(0, client.answer_prompt().status);
 
     std::vector<std::string> files = data_files(dir);
     ASSERT_EQ(1u, files.size());
