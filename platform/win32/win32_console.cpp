@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "platform/platform.h"
+#include "platform/win32/win32_console.h"
 
 namespace {
 
@@ -25,6 +26,7 @@ const WORD NO_CODE_WITH_CTRL[] = {0x02, 0x04, 0x05, 0x06, 0x08, 0x09, 0x0A, 0x0B
 const WORD ENHANCED_IN_TABLE[] = {0x1C, 0x35, 0x47, 0x48, 0x49, 0x4B, 0x4D, 0x4F, 0x50, 0x51, 0x52, 0x53};
 
 char output_block[512];
+bool output_on_console;
 HANDLE console_input = INVALID_HANDLE_VALUE;
 INPUT_RECORD peeked[PEEK_CAPACITY];
 bool second_code_pending;
@@ -97,13 +99,19 @@ void drop_leading_noise(DWORD peeked_count)
 
 void plat_console_start()
 {
-    if (_isatty(_fileno(stdout))) {
-        setvbuf(stdout, nullptr, _IONBF, 0);
-    } else {
-        setvbuf(stdout, output_block, _IOFBF, sizeof output_block);
-    }
+    // The runtime's printf writes an unbuffered stream one character at a
+    // time, which a console shows slowly. So a console gets the block too, and
+    // every wait (connect, packet, key) flushes it first: the screen is the
+    // same as unbuffered whenever the program waits.
+    output_on_console = _isatty(_fileno(stdout)) != 0;
+    setvbuf(stdout, output_block, _IOFBF, sizeof output_block);
     console_input = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, 0, nullptr);
+}
+
+void win32_show_output()
+{
+    if (output_on_console) fflush(stdout);
 }
 
 void plat_console_stop()
@@ -135,8 +143,8 @@ void plat_key_read()
         return;
     }
     DWORD found_mode = 0;
-    if (console_input == INVALID_HANDLE_VALUE || !GetConsoleMode(console_input, &found_mode)) return;
     fflush(stdout);
+    if (console_input == INVALID_HANDLE_VALUE || !GetConsoleMode(console_input, &found_mode)) return;
     SetConsoleMode(console_input, found_mode & ~RAW_MODE_OFF);
     INPUT_RECORD event;
     DWORD read = 0;

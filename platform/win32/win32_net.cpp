@@ -5,6 +5,7 @@
 #include <winsock.h>
 
 #include "platform/platform.h"
+#include "platform/win32/win32_console.h"
 
 namespace {
 
@@ -82,6 +83,7 @@ PlatResult plat_net_connect(PlatSocket sock, const char* address, uint16_t port,
     head.sin_port = htons(port);
     head.sin_addr.s_addr = inet_addr(address);
 
+    win32_show_output();
     set_blocking(s, false);
     PlatResult result = PLAT_OK;
     if (connect(s, reinterpret_cast<struct sockaddr*>(&head), sizeof head) != 0) {
@@ -114,6 +116,7 @@ PlatResult plat_net_wait_queued(PlatSocket sock, void* scratch, size_t count, in
     int64_t last_progress = plat_monotonic_ms();
     PlatResult injected;
     if (plat_fault_fires(PLAT_FAULT_RECEIVE, &injected)) return injected;
+    win32_show_output();
     for (;;) {
         int queued = last_queued;
         int ready = wait_readable(s, SILENCE_CHECK_MS);
