@@ -44,7 +44,7 @@ std::string sample_file(int records)
     return bytes;
 }
 
-class Inspection : public ::testing::Test {
+class DataFileScan : public ::testing::Test {
 protected:
     static Scanner scanner;
     char* out_text = nullptr;
@@ -55,7 +55,7 @@ protected:
     std::string out;
     std::string messages;
 
-    bool inspect(MemorySource* source, ScanFormat format)
+    bool scan(MemorySource* source, ScanFormat format)
     {
         scanner.format = format;
         scanner.out = open_memstream(&out_text, &out_size);
@@ -72,15 +72,15 @@ protected:
     }
 };
 
-Scanner Inspection::scanner;
+Scanner DataFileScan::scanner;
 
 }  // namespace
 
 // A good file lists every record and a clean summary, with nothing on the message stream.
-TEST_F(Inspection, GoodFile)
+TEST_F(DataFileScan, GoodFile)
 {
     MemorySource source{sample_file(3)};
-    EXPECT_TRUE(inspect(&source, SCAN_TEXT));
+    EXPECT_TRUE(scan(&source, SCAN_TEXT));
     EXPECT_EQ(3, tally.records);
     EXPECT_EQ("record 1: 07-DEC-2026 09:05:00.37  gain 7 dB  range 24  interval 0 ms  end 0xFC\n"
               "record 2: 07-DEC-2026 09:05:00.37  gain 7 dB  range 24  interval 10 ms  end 0xFC\n"
@@ -91,18 +91,18 @@ TEST_F(Inspection, GoodFile)
 }
 
 // An empty file is a whole number (none) of records.
-TEST_F(Inspection, EmptyFileIsWhole)
+TEST_F(DataFileScan, EmptyFileIsWhole)
 {
     MemorySource source{""};
-    EXPECT_TRUE(inspect(&source, SCAN_TEXT));
+    EXPECT_TRUE(scan(&source, SCAN_TEXT));
     EXPECT_EQ("day.QKV: 0 records (0 bytes), all well-formed\n", out);
 }
 
 // A torn tail: the whole records are listed and the tail is reported with its size.
-TEST_F(Inspection, TornTail)
+TEST_F(DataFileScan, TornTail)
 {
     MemorySource source{sample_file(2) + sample_record(0).substr(0, 100)};
-    EXPECT_FALSE(inspect(&source, SCAN_TEXT));
+    EXPECT_FALSE(scan(&source, SCAN_TEXT));
     EXPECT_EQ(2, tally.records);
     EXPECT_EQ(100, tally.tail_bytes);
     EXPECT_NE(std::string::npos, out.find("record 2: "));
@@ -111,11 +111,11 @@ TEST_F(Inspection, TornTail)
 }
 
 // A bad magic in record 3 is named with its byte offset; the records around it are still listed.
-TEST_F(Inspection, BadMagicInRecordThree)
+TEST_F(DataFileScan, BadMagicInRecordThree)
 {
     MemorySource source{sample_file(4)};
     source.bytes[2 * RECORD_SIZE + 1] = 'X';
-    EXPECT_FALSE(inspect(&source, SCAN_TEXT));
+    EXPECT_FALSE(scan(&source, SCAN_TEXT));
     EXPECT_EQ(4, tally.records);
     EXPECT_EQ(1, tally.malformed);
     EXPECT_EQ(std::string::npos, out.find("record 3: "));
@@ -125,21 +125,21 @@ TEST_F(Inspection, BadMagicInRecordThree)
 }
 
 // A bad end byte and a bad length field are named at their own offsets.
-TEST_F(Inspection, BadEndByteAndLength)
+TEST_F(DataFileScan, BadEndByteAndLength)
 {
     MemorySource source{sample_file(2)};
     source.bytes[RECORD_END] = 0;
     source.bytes[RECORD_SIZE + RECORD_IMAGE_LENGTH + 1] = 0;
-    EXPECT_FALSE(inspect(&source, SCAN_TEXT));
+    EXPECT_FALSE(scan(&source, SCAN_TEXT));
     EXPECT_NE(std::string::npos, messages.find("record 1 is malformed at byte offset 8112: bad end byte"));
     EXPECT_NE(std::string::npos, messages.find("record 2 is malformed at byte offset 8198: bad length"));
 }
 
 // CSV: a header and one row per record on the output; the summary goes to the messages.
-TEST_F(Inspection, Csv)
+TEST_F(DataFileScan, Csv)
 {
     MemorySource source{sample_file(2)};
-    EXPECT_TRUE(inspect(&source, SCAN_CSV));
+    EXPECT_TRUE(scan(&source, SCAN_CSV));
     EXPECT_EQ("file,record,date,time,gain_db,range_field,interval_ms,end_byte\n"
               "day.QKV,1,07-DEC-2026,09:05:00.37,7,24,0,0xFC\n"
               "day.QKV,2,07-DEC-2026,09:05:00.37,7,24,10,0xFC\n",
@@ -148,21 +148,21 @@ TEST_F(Inspection, Csv)
 }
 
 // A read error stops the listing with a message and fails the file.
-TEST_F(Inspection, ReadError)
+TEST_F(DataFileScan, ReadError)
 {
     MemorySource source{sample_file(3)};
     source.fail_at = 2 * RECORD_SIZE;
-    EXPECT_FALSE(inspect(&source, SCAN_TEXT));
+    EXPECT_FALSE(scan(&source, SCAN_TEXT));
     EXPECT_EQ(2, tally.records);
     EXPECT_EQ("day.QKV: read error after record 2 (byte offset 16384)\n", messages);
 }
 
 // Garbage in the texts of a record is shown as '?', never as raw control bytes.
-TEST_F(Inspection, GarbageTextsArePrintable)
+TEST_F(DataFileScan, GarbageTextsArePrintable)
 {
     MemorySource source{sample_file(1)};
     source.bytes[RECORD_DATE] = '\n';
     source.bytes[RECORD_TIME] = static_cast<char>(0xFF);
-    EXPECT_TRUE(inspect(&source, SCAN_TEXT));
+    EXPECT_TRUE(scan(&source, SCAN_TEXT));
     EXPECT_EQ(0u, out.find("record 1: ?7-DEC-2026 ?9:05:00.37"));
 }
