@@ -30,8 +30,12 @@ for target in "${targets[@]}"; do
     echo "== $target, ${seconds} s"
     mkdir -p "$work/$target/corpus" "$work/$target/artifacts"
     cp tests/fuzz/corpus/"$target"/* "$work/$target/corpus/"
-    if ! build/fuzz/tests/fuzz/"$target" -max_total_time="$seconds" -print_final_stats=1 \
-        -artifact_prefix="$work/$target/artifacts/" "$work/$target/corpus"; then
+    # The fuzzer's running log stays in a file; its last lines are shown on a failure.
+    if build/fuzz/tests/fuzz/"$target" -max_total_time="$seconds" -print_final_stats=1 \
+        -artifact_prefix="$work/$target/artifacts/" "$work/$target/corpus" >"$work/$target/log" 2>&1; then
+        grep -E "DONE|^Done" "$work/$target/log" || true
+    else
+        tail -n 60 "$work/$target/log"
         failed+=("$target")
         for artifact in "$work/$target/artifacts"/*; do
             [ -e "$artifact" ] || continue
