@@ -17,6 +17,8 @@ const char* const PROGRAM_STORE_ON = HALVEX_STORE_ON;
 // On screen once the program is inside pass 17, past that pass's key test:
 // a key typed now ends the loop after pass 17, never before it.
 const char* const IN_PASS_17 = " --> Ping 2\n\n\nSend Switches...";
+// Pass 3 has sent its command: with a slow head the program now waits for packet 2.
+const char* const AWAITING_PACKET_2 = "Packet Number     = 1\nser_buf_tcp[1032] = 0xFC\n\nSend Switches...";
 
 // A fresh directory under /tmp, removed with everything in it at the end.
 class TempDir {

@@ -149,7 +149,7 @@ TEST(Wine, SlowHeadIsNotAFailure)
     write_settings(dir, "127.0.6.7", "Range=20\n");
     HeadSim head("127.0.6.7", {"--once", "--delay-ms", "1000"});
     Client client(dir.path(), options(EXE, dir));
-    ASSERT_TRUE(wait_for_output(dir.file(SCREEN), "Packet Number     = 1\n"));
+    ASSERT_TRUE(wait_for_output(dir.file(SCREEN), AWAITING_PACKET_2));
     client.type("q");
     EXPECT_EQ(0, answer_prompt(client, dir.file(SCREEN)).status);
     Expected expected("127.0.6.7", 20, 3);
