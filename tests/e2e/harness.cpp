@@ -370,6 +370,17 @@ bool Client::wait_stopped(int timeout_ms)
     return false;
 }
 
+bool Client::wait_key_read(int timeout_ms)
+{
+    long long deadline = now_ms() + timeout_ms;
+    struct termios modes;
+    while (now_ms() < deadline) {
+        if (terminal_modes(&modes) && (modes.c_lflag & ISIG) == 0) return true;
+        pump(5);
+    }
+    return false;
+}
+
 bool Client::terminal_modes(struct termios* modes) const
 {
     return master_ >= 0 && tcgetattr(master_, modes) == 0;

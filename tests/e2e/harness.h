@@ -93,6 +93,8 @@ public:
     ExitInfo wait_exit(int timeout_ms = 15000);
     // Waits for the exit prompt, answers it with a key and waits for the end.
     ExitInfo answer_prompt(int timeout_ms = 10000);
+    // Waits until a key read has the terminal in raw mode (Ctrl+C is then a key).
+    bool wait_key_read(int timeout_ms = 5000);
     // Waits until the program is stopped (by Ctrl+Z); false after timeout_ms.
     bool wait_stopped(int timeout_ms);
     const std::string& screen() const { return screen_; }

@@ -159,6 +159,7 @@ TEST(Run, ConnectRefused)
     std::string before = read_file(dir.file(SETTINGS));
     Client client(dir.path());
     ASSERT_TRUE(client.wait_for("Press any key to exit."));
+    ASSERT_TRUE(client.wait_key_read());  // the prompt shows just before the key read begins
     client.type("\x03");  // at a key read Ctrl+C is an ordinary key
     ExitInfo exit = client.wait_exit();
     EXPECT_EQ(0, exit.signal);
