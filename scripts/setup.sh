@@ -1,7 +1,8 @@
 # Sourced by the other scripts: installs, with apt-get on Debian, whatever of
 # the build and test tools is missing. Call: need_packages KIND...
 # KIND: build (compiler, CMake, Ninja, GoogleTest), e2e (pty, namespaces),
-# windows (32-bit Windows cross compiler and Wine), fuzz (clang, libFuzzer).
+# windows (32-bit Windows cross compiler and Wine), fuzz (clang, libFuzzer),
+# package (Debian package tools, the cross compiler, man and groff).
 
 missing_packages=()
 
@@ -30,6 +31,14 @@ need_packages() {
                 dpkg --add-architecture i386
                 missing_packages+=(wine wine32:i386)
             fi
+            ;;
+        package)
+            # dpkg-shlibdeps works out the Debian packages' dependencies; man
+            # and groff check the manual pages.
+            need "command -v dpkg-shlibdeps" dpkg-dev
+            need "command -v i686-w64-mingw32-g++" g++-mingw-w64-i686
+            need "command -v man" man-db
+            need "command -v groff" groff-base
             ;;
         fuzz)
             need "command -v clang++" clang
