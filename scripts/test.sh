@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Builds the program and its tools for Linux and 32-bit Windows and runs every
 # test: unit and end-to-end tests of both store switch settings, the Windows
-# build under Wine, the whole suite again under sanitizers, and the fuzzers.
+# build under Wine, the packages made of those builds, the whole suite again
+# under sanitizers, and the fuzzers.
 # On a fresh Debian machine it first installs what it needs (run it as root).
 #   scripts/test.sh [FUZZ_SECONDS_PER_TARGET]   (default 60)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/setup.sh
-need_packages build e2e windows fuzz
+need_packages build e2e windows package fuzz
 
 echo "== 32-bit Windows cross builds, store switch off and on"
 cmake --preset win32
@@ -24,6 +25,9 @@ echo "== Linux build, store switch on"
 cmake --preset linux-store
 cmake --build --preset linux-store
 ctest --preset linux-store -R BuiltProgram
+
+echo "== Packages of those builds: the .deb installed, run and removed, the Windows zips listed"
+bash tests/package/check.sh
 
 echo "== Linux build with address and undefined-behaviour sanitizers; all tests"
 cmake --preset linux-asan
