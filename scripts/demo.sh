@@ -1,22 +1,53 @@
 #!/usr/bin/env bash
-# Runs the program against the simulated head on loopback (127.0.0.1:4040),
-# in the directory build/demo. Press a key to stop it, then another to exit.
+# Runs the program built with its store switch on against the simulated head
+# on loopback (127.0.0.1:4040), in the directory build/demo. Press a key to stop
+# it, then another to exit; the demo then checks the data file the run wrote
+# with qkvdump, and draws its waterfall picture where qkvdump can.
 # Options given to this script go to headsim (default: --delay-ms 50).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+# The program reads its keys from the terminal: without one it could not be stopped.
+if ! (: </dev/tty) 2>/dev/null; then
+    echo "scripts/demo.sh: needs a terminal to type the keys that stop the program; run it from one" >&2
+    exit 1
+fi
+
 . scripts/setup.sh
 need_packages build
 
-cmake --preset linux >/dev/null
-cmake --build --preset linux >/dev/null
-mkdir -p build/demo
-[ -f build/demo/Halvex_StoreData.INI ] ||
-    printf '[Settings]\nIPAddress=127.0.0.1\nRange=30\nGain=3\n' >build/demo/Halvex_StoreData.INI
+cmake --preset linux-store >/dev/null
+cmake --build --preset linux-store --target Halvex_StoreData headsim qkvdump >/dev/null
+tools=build/linux-store/tools
+demo=build/demo
+mkdir -p $demo
+[ -f $demo/Halvex_StoreData.INI ] ||
+    printf '[Settings]\nIPAddress=127.0.0.1\nRange=30\nGain=3\n' >$demo/Halvex_StoreData.INI
 
 [ $# -gt 0 ] || set -- --delay-ms 50
-build/linux/tools/headsim --address 127.0.0.1 "$@" 2>build/demo/headsim.log &
+$tools/headsim --address 127.0.0.1 "$@" 2>$demo/headsim.log &
 head_pid=$!
 trap 'kill $head_pid 2>/dev/null || true' EXIT
 sleep 0.3
-cd build/demo
-../linux/Halvex_StoreData || echo "(exit status $?)"
+touch $demo/.run-started
+(cd $demo && ../linux-store/Halvex_StoreData) || echo "(exit status $?)"
+kill $head_pid 2>/dev/null || true
+
+echo
+data_file="$(find $demo -maxdepth 1 -name '*.QKV' -newer $demo/.run-started | head -n 1)"
+if [ -z "$data_file" ]; then
+    echo "This run wrote no data file. headsim's log: $demo/headsim.log"
+    exit 1
+fi
+echo "== $tools/qkvdump $data_file"
+$tools/qkvdump "$data_file" || echo "(qkvdump exit status $?)"
+echo
+echo "Data file:         $data_file"
+case "$($tools/qkvdump --help)" in
+*--png*)
+    picture="${data_file%.QKV}.png"
+    $tools/qkvdump --png "$picture" "$data_file" >/dev/null && echo "Waterfall picture: $picture"
+    ;;
+esac
+echo "Settings file:     $demo/Halvex_StoreData.INI"
+echo "headsim's log:     $demo/headsim.log"
