@@ -112,9 +112,11 @@ for path in $main_files $store_files /usr/share/doc/$main; do
 done
 
 echo "== Windows zips"
-# qkvdump.exe is in the zips wherever the Windows build makes it.
+# qkvdump.exe is in the zips wherever the Windows build makes it (asked of the
+# build, as an old .exe may lie in the tree).
 windows_programs=(Halvex_StoreData.exe)
-[ -z "$(find build/win32 -name qkvdump.exe)" ] || windows_programs+=(qkvdump.exe)
+win32_targets="$(ninja -C build/win32 -t targets all)"
+! grep -q 'qkvdump\.exe:' <<<"$win32_targets" || windows_programs+=(qkvdump.exe)
 readme_lines=$(wc -l <README.md)
 for zip in "${zips[@]}"; do
     top="$(basename "$zip" .zip)"
