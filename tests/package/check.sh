@@ -29,14 +29,14 @@ apt_get() { # its output is shown only when it fails
 }
 
 for package in $main $store; do
-    ! installed $package || fail "$package is installed on this machine; remove it first"
+    ! installed "$package" || fail "$package is installed on this machine; remove it first"
 done
 
 scratch="$(mktemp -d)"
 remove_ours() {
     for package in $main $store; do
-        if dpkg -s $package >/dev/null 2>&1; then
-            DEBIAN_FRONTEND=noninteractive timeout 300 apt-get -y -q purge $package >/dev/null 2>&1 || true
+        if dpkg -s "$package" >/dev/null 2>&1; then
+            DEBIAN_FRONTEND=noninteractive timeout 300 apt-get -y -q purge "$package" >/dev/null 2>&1 || true
         fi
     done
     rm -rf "$scratch"
@@ -44,8 +44,8 @@ remove_ours() {
 trap remove_ours EXIT
 
 timeout 1800 bash scripts/package.sh
-main_deb=(build/packages/${main}_*.deb)
-store_deb=(build/packages/${store}_*.deb)
+main_deb=(build/packages/"$main"_*.deb)
+store_deb=(build/packages/"$store"_*.deb)
 zips=(build/packages/*-win32.zip)
 [ ${#main_deb[@]} = 1 ] && [ -f "${main_deb[0]}" ] || fail "no single $main .deb in build/packages"
 [ ${#store_deb[@]} = 1 ] && [ -f "${store_deb[0]}" ] || fail "no single $store .deb in build/packages"
@@ -61,11 +61,11 @@ installed $main || fail "apt-get did not install $main"
 
 echo "== programs from PATH"
 for program in Halvex_StoreData "${tools[@]}"; do
-    [ "$(command -v $program)" = /usr/bin/$program ] || fail "$program is not on PATH as /usr/bin/$program"
+    [ "$(command -v "$program")" = "/usr/bin/$program" ] || fail "$program is not on PATH as /usr/bin/$program"
 done
 for tool in "${tools[@]}"; do
-    help="$(cd / && timeout 10 $tool --help)" || fail "installed $tool --help failed"
-    [ "$help" = "$(timeout 10 build/linux/tools/$tool --help)" ] ||
+    help="$(cd / && timeout 10 "$tool" --help)" || fail "installed $tool --help failed"
+    [ "$help" = "$(timeout 10 "build/linux/tools/$tool" --help)" ] ||
         fail "installed $tool --help differs from the build's"
 done
 
@@ -82,7 +82,7 @@ for page in man/*.1; do
     name="$(basename "$page" .1)"
     installed_page="$man_dir/$name.1"
     [ -f "$installed_page" ] || fail "$name.1 is not installed"
-    if [ $man_dir = /usr/share/man/man1 ]; then
+    if [ "$man_dir" = /usr/share/man/man1 ]; then
         [ "$(man -w "$name")" = "$installed_page" ] || fail "man $name does not find $installed_page"
     fi
     warnings="$(groff -man -ww -z "$installed_page" 2>&1)"
