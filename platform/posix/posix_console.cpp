@@ -89,6 +89,7 @@ void finish_escape_sequence()
 void plat_console_start()
 {
     signal(SIGPIPE, SIG_IGN);  // a closed pipe or connection is an error result, not a death
+    signal(SIGXFSZ, SIG_IGN);  // so is a write past the file size limit, as on a full disk
     if (isatty(STDOUT_FILENO)) {
         setvbuf(stdout, nullptr, _IONBF, 0);
     } else {

@@ -258,7 +258,7 @@ Client::Client(const std::string& directory, const ClientOptions& options)
             struct rlimit limit = {static_cast<rlim_t>(options.file_size_limit),
                                    static_cast<rlim_t>(options.file_size_limit)};
             setrlimit(RLIMIT_FSIZE, &limit);
-            signal(SIGXFSZ, SIG_IGN);
+            signal(SIGXFSZ, options.file_size_signal_ignored ? SIG_IGN : SIG_DFL);
         }
         if (options.as_nobody && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(125);
         if (!options.stdout_path.empty()) {

@@ -71,7 +71,12 @@ struct ClientOptions {
     std::string stdout_path;  // empty: the terminal
     bool with_terminal = true;
     bool stdout_to_closed_pipe = false;
-    long file_size_limit = 0;  // bytes; 0: none. A write past it fails as on a full disk.
+    // Bytes; 0: none. SIGXFSZ is at its default, as a user's shell leaves it:
+    // the program must ignore it itself for a write past the limit to fail as
+    // on a full disk.
+    long file_size_limit = 0;
+    // Windows has no such signal: a Windows program under Wine runs with it ignored.
+    bool file_size_signal_ignored = false;
     bool as_nobody = false;    // run without root's right to write anywhere
     bool under_job_control = false;  // started as a shell starts a foreground job
     // Words put before the program, e.g. a loader such as {"/usr/bin/wine"}.

@@ -201,6 +201,24 @@ TEST(DiskFault, ReadOnlyDirectoryRunsWithoutStoring)
     EXPECT_EQ(expected.str(), read_file(options.stdout_path));
 }
 
+// Under a file size limit, with the signal for it at its default, the write-back fails without harm: the
+// program ends normally, the settings file stays as it was and no temporary file is left.
+TEST(DiskFault, FileSizeLimitKeepsOldSettings)
+{
+    TempDir dir;
+    write_file(dir.file(SETTINGS), settings_for("127.0.4.80"));
+    HeadSim head("127.0.4.80", {"--once"});
+    ClientOptions options;
+    options.file_size_limit = 16;
+    Client client(dir.path(), options);
+    ASSERT_TRUE(client.wait_for(" --> Ping 1\n"));
+    client.type("q");
+    ExitInfo exit = client.answer_prompt();
+    EXPECT_EQ(0, exit.status) << "signal " << exit.signal;
+    EXPECT_EQ(settings_for("127.0.4.80"), read_file(dir.file(SETTINGS)));
+    EXPECT_EQ(std::vector<std::string>{SETTINGS}, list_dir(dir.path()));
+}
+
 // All 9999 numbers of the day taken: none is replaced and the run goes on without storing.
 TEST(DiskFault, NoFreeNumberLeftReplacesNothing)
 {

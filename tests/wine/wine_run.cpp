@@ -68,6 +68,7 @@ e2e::ClientOptions options(const char* exe, const e2e::TempDir& dir)
     client.environment = {std::string("WINEPREFIX=") + WINE_PREFIX, "WINEDEBUG=-all",
                           "WINEDLLOVERRIDES=mscoree,mshtml="};
     client.stdout_path = dir.file(SCREEN);
+    client.file_size_signal_ignored = true;
     return client;
 }
 
