@@ -5,12 +5,15 @@
 
 namespace {
 
+// Tries the numbers from the first one on, going round from 9999 to 1, until
+// a file is made or every name of the day (at most 0000 to 9999) is taken.
 PlatResult create_from(DataStore* store, uint32_t number)
 {
     PlatResult created = PLAT_ERR_EXISTS;
-    for (; number <= NAME_NUMBER_MAX && created == PLAT_ERR_EXISTS; ++number) {
+    for (uint32_t tried = 0; tried <= NAME_NUMBER_MAX && created == PLAT_ERR_EXISTS; ++tried) {
         naming_set_number(store->name, number);
         created = plat_file_create_new(store->name, &store->file);
+        number = naming_following_number(number);
     }
     return created;
 }

@@ -22,8 +22,9 @@ struct DataStore {
 };
 
 // Names the file from the clock (updating it) and creates it; when the name
-// is taken, tries the next numbers up to 9999. False, closed, when no file
-// could be created: the run then goes on without storing.
+// is taken, tries the next numbers, going round from 9999 to 0001. False,
+// closed, when no file could be created (all names taken, or none can be
+// made): the run then goes on without storing.
 bool datastore_open(DataStore* store, TimestampClock* clock);
 // Appends one record and prints the writing line. A record that cannot be
 // written whole is cut off again and not counted.

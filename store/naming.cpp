@@ -40,7 +40,12 @@ uint32_t naming_number_of(const char* found_name)
 uint32_t naming_next_number(uint32_t largest)
 {
     uint32_t next = largest + 1u;
-    return next > NAME_NUMBER_MAX ? NAME_NUMBER_MAX : next;
+    return next > NAME_NUMBER_MAX ? 1u : next;
+}
+
+uint32_t naming_following_number(uint32_t number)
+{
+    return number >= NAME_NUMBER_MAX ? 1u : number + 1u;
 }
 
 void naming_set_number(char name[DATA_NAME_SIZE], uint32_t number)

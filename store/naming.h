@@ -1,5 +1,6 @@
 // Data file names: the day of the run and a four-digit sequence number one
-// above the highest already used that day, e.g. 07DEC2026-0012.QKV.
+// above the highest already used that day, e.g. 07DEC2026-0012.QKV. Past
+// 9999 the numbers start again from the lowest free one.
 #pragma once
 
 #include <cstdint>
@@ -17,8 +18,11 @@ void naming_pattern(char name[DATA_NAME_SIZE], const char* date_time_text);
 // The number in a found name: its four characters at the number's place,
 // read as atoi reads them and taken as unsigned.
 uint32_t naming_number_of(const char* found_name);
-// One above largest on unsigned 32 bits (so it may wrap to 0), at most 9999.
+// One above largest on unsigned 32 bits (so it may wrap to 0); 1 when that
+// would pass 9999, where the search for a free number starts again.
 uint32_t naming_next_number(uint32_t largest);
+// The number to try when number is taken: the next one, 1 after 9999.
+uint32_t naming_following_number(uint32_t number);
 // Writes the number's four digits over the pattern's "????".
 void naming_set_number(char name[DATA_NAME_SIZE], uint32_t number);
 // The largest number among the files in the current directory matching pattern; 0 for none.

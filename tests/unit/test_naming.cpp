@@ -38,7 +38,8 @@ TEST(NamingPieces, PatternFromDateTime)
     EXPECT_STREQ("07DEC2026-0012.QKV", name);
 }
 
-// Numbers are read from the four characters as atoi reads them, compared unsigned, and capped.
+// Numbers are read from the four characters as atoi reads them and compared unsigned; past 9999 the search
+// starts again at 1.
 TEST(NamingPieces, NumbersAsAtoiReadsThem)
 {
     EXPECT_EQ(12u, naming_number_of("07DEC2026-12ab.QKV"));
@@ -48,8 +49,8 @@ TEST(NamingPieces, NumbersAsAtoiReadsThem)
     EXPECT_EQ(0u, naming_number_of("short"));
     EXPECT_EQ(1u, naming_next_number(0));
     EXPECT_EQ(9999u, naming_next_number(9998));
-    EXPECT_EQ(9999u, naming_next_number(9999));
-    EXPECT_EQ(9999u, naming_next_number(4294967291u));
+    EXPECT_EQ(1u, naming_next_number(9999));
+    EXPECT_EQ(1u, naming_next_number(4294967291u));
     EXPECT_EQ(0u, naming_next_number(4294967295u));
 }
 
@@ -96,22 +97,31 @@ TEST_F(Naming, LowerCaseNamesCount)
     EXPECT_EQ("07DEC2026-0042.QKV", build());
 }
 
-// With 9999 taken no number is free: the store stays closed and nothing is created or replaced.
-TEST_F(Naming, NoFreeNumberLeavesTheStoreClosed)
+// With 9999 taken, or a foreign name ranking above it, the lowest free number from 0001 is used; the files
+// there are kept.
+TEST_F(Naming, PastTheLastNumberTheLowestFreeIsUsed)
 {
     TimestampClock clock = {};
     timestamp_update_now(&clock);
-    char today[DATA_NAME_SIZE];
-    naming_pattern(today, clock.date_time_text);
-    naming_set_number(today, 9999);
-    touch(today);
-    std::string before = listing();
-
+    char name[DATA_NAME_SIZE];
+    naming_pattern(name, clock.date_time_text);
+    for (uint32_t taken : {1u, 2u, 4u, 9999u}) {
+        naming_set_number(name, taken);
+        touch(name);
+    }
     static DataStore store;
-    EXPECT_FALSE(datastore_open(&store, &clock));
-    EXPECT_FALSE(store.open);
-    EXPECT_EQ(before, listing());
-    EXPECT_EQ(0, file_size(today));
+    ASSERT_TRUE(datastore_open(&store, &clock));
+    EXPECT_STREQ("0003.QKV", store.name + NAME_NUMBER_AT);
+    datastore_close(&store);
+
+    naming_set_number(name, 9999);
+    ASSERT_EQ(0, unlink(name));
+    memcpy(name + NAME_NUMBER_AT, "-005", NAME_NUMBER_DIGITS);
+    touch(name);
+    ASSERT_TRUE(datastore_open(&store, &clock));
+    EXPECT_STREQ("0005.QKV", store.name + NAME_NUMBER_AT);
+    datastore_close(&store);
+    EXPECT_EQ(0, file_size(name));
 }
 
 // A foreign -001 wraps the number to 0000; when that is taken too, the next free number is used.
