@@ -120,12 +120,13 @@ ParsedLine parse_line(const char* text, const TextLine& line)
     ParsedLine parsed = {LINE_BLANK, {text, 0}, false, {text, 0}};
     Span content = trim(text + line.start, line.end - line.start);
     if (content.length == 0) return parsed;
-    if (content.bytes[0] == '[') {
+    // A header runs to the line's last "]"; a "[" with no "]" after it is no
+    // header, and the line counts as an entry of the section it is in.
+    const char* close = content.bytes[0] == '[' ? last_of(content.bytes + 1, content.length - 1, ']') : nullptr;
+    if (close != nullptr) {
         const char* name = content.bytes + 1;
-        const char* close = last_of(name, content.length - 1, ']');
-        size_t name_length = close ? static_cast<size_t>(close - name) : content.length - 1;
         parsed.kind = LINE_SECTION;
-        parsed.name = trim(name, name_length);
+        parsed.name = trim(name, static_cast<size_t>(close - name));
         return parsed;
     }
     parsed.kind = LINE_ENTRY;

@@ -3,7 +3,9 @@
 //
 // Lines end at CR or LF in any mix and are trimmed of blanks, tabs, VT, FF and
 // Ctrl-Z; a leading UTF-8 byte-order mark is skipped. "[name]" opens a
-// section, "key=value" is an entry; names match ignoring ASCII letter case.
+// section (up to the line's last "]", the rest of the line ignored; a "["
+// without "]" opens none), "key=value" is an entry; names match ignoring
+// ASCII letter case.
 // Only the first section of a name counts, and the first matching key in it.
 #pragma once
 

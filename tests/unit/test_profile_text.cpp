@@ -112,13 +112,16 @@ TEST(ProfileTextGet, FirstSectionAndFirstKeyWin)
     EXPECT_EQ(get("Gain=9\n[Settings]\n", "Settings", "Gain"), "DEF");
 }
 
-// Header names run to the last "]" of the line, or the whole line without one.
+// Header names run to the last "]" of the line, the rest ignored, and blank ones end a section too; a "["
+// without "]" is no header but a line of the section it is in.
 TEST(ProfileTextGet, SectionHeaderForms)
 {
     EXPECT_EQ(get("[ Settings ] ; note\nGain=1\n", "Settings", "Gain"), "1");
-    EXPECT_EQ(get("[Settings\nGain=2\n", "Settings", "Gain"), "2");
     EXPECT_EQ(get("[a]b]\nGain=3\n", "a]b", "Gain"), "3");
-    EXPECT_EQ(get("[]\nGain=4\n", "", "Gain"), "4");
+    EXPECT_EQ(get("[Settings]\n[ \t]\nGain=4\n", "Settings", "Gain"), "DEF");
+    EXPECT_EQ(get("[Settings\nGain=2\n", "Settings", "Gain"), "DEF");
+    EXPECT_EQ(get("[Settings]\n[Other\nGain=2\n", "Settings", "Gain"), "2");
+    EXPECT_EQ(get("[Settings]\n[Other=5\n", "Settings", "[Other"), "5");
 }
 
 // A key without "=" gives the default; an empty value is a value; ";" is text.

@@ -105,6 +105,7 @@ Values profile_values(const std::string& text)
 {
     Values values;
     std::string section;
+    bool blank_header = false;
     size_t start = 0;
     while (start < text.size()) {
         size_t end = text.find_first_of("\r\n", start);
@@ -112,11 +113,13 @@ Values profile_values(const std::string& text)
         std::string line = trim(text.substr(start, end - start));
         start = end + 1;
         if (line.empty() || line[0] == ';') continue;
-        if (line[0] == '[') {
-            section = lower(trim(line.substr(1, line.find(']') - 1)));
-        } else if (line.find('=') != std::string::npos) {
+        size_t close = line.rfind(']');
+        if (line[0] == '[' && close != std::string::npos && close > 0) {
+            section = lower(trim(line.substr(1, close - 1)));
+            blank_header = section.empty();
+        } else if (line.find('=') != std::string::npos && !blank_header) {
             size_t equals = line.find('=');
-            values[section + "/" + lower(trim(line.substr(0, equals)))] = trim(line.substr(equals + 1));
+            values.emplace(section + "/" + lower(trim(line.substr(0, equals))), trim(line.substr(equals + 1)));
         }
     }
     return values;

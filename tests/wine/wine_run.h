@@ -35,7 +35,10 @@ bool wait_for_output(const std::string& path, const std::string& text, int timeo
 e2e::ExitInfo answer_prompt(e2e::Client& client, const std::string& path);
 
 // The values of every section, section and key names in lower case, as a
-// settings file reader sees them (blanks around names and values trimmed).
+// settings file reader sees them (blanks around names and values trimmed; a
+// header runs to the line's last "]", a "[" without one opens no section; the
+// first of a key counts). Entries under a header with a blank name are left
+// out: Wine's rewrite of a file drops such a header, where Windows keeps it.
 typedef std::map<std::string, std::string> Values;  // "section/key" -> value
 Values profile_values(const std::string& text);
 
