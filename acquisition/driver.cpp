@@ -23,9 +23,7 @@ DataStore data_store;
 
 void read_settings()
 {
-    char directory[SETTINGS_PATH_SIZE];
-    if (plat_current_directory(directory, sizeof directory) == 0) directory[0] = 0;
-    settings_build_path(settings_path, sizeof settings_path, directory, PLAT_DIR_SEPARATOR);
+    settings_build_path(settings_path, PLAT_DIR_SEPARATOR);
     settings_defaults(&head_settings);
     settings_read(&head_settings, settings_path);
 }

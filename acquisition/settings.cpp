@@ -55,12 +55,9 @@ int settings_gain_from_text(const char* text)
     return gain < 0 || gain > 20 ? DEFAULT_GAIN : gain;
 }
 
-void settings_build_path(char* path, size_t size, const char* directory, char separator)
+void settings_build_path(char path[SETTINGS_PATH_SIZE], char separator)
 {
-    size_t length = strlen(directory);
-    char joint[2] = {separator, 0};
-    if (length > 0 && directory[length - 1] == separator) joint[0] = 0;
-    snprintf(path, size, "%s%s%s", directory, joint, SETTINGS_FILE_NAME);
+    snprintf(path, SETTINGS_PATH_SIZE, ".%c%s", separator, SETTINGS_FILE_NAME);
 }
 
 void settings_read(HeadSettings* settings, const char* path)

@@ -13,7 +13,8 @@ constexpr int DEFAULT_RANGE = 30;
 constexpr int DEFAULT_GAIN = 3;
 constexpr int ADDRESS_MAX = 19;
 constexpr int PROFILE_VALUE_SIZE = 80;
-constexpr size_t SETTINGS_PATH_SIZE = 4096;
+// "." and a separator before the file name.
+constexpr size_t SETTINGS_PATH_SIZE = sizeof SETTINGS_FILE_NAME + 2;
 
 struct HeadSettings {
     char address[ADDRESS_MAX + 1];
@@ -26,8 +27,10 @@ void settings_defaults(HeadSettings* settings);
 // Reads the file at path into settings; missing or bad values take their defaults.
 void settings_read(HeadSettings* settings, const char* path);
 void settings_write(const HeadSettings* settings, const char* path);
-// The current directory, a separator unless it ends in one, and the file name.
-void settings_build_path(char* path, size_t size, const char* directory, char separator);
+// The settings file named relative to the current directory ("./NAME" or
+// ".\NAME"): its path cannot be cut however deep the directory lies, and
+// Windows resolves it in the current directory whatever that is called.
+void settings_build_path(char path[SETTINGS_PATH_SIZE], char separator);
 
 // Text to number as atoi reads it (leading white space, sign, digits), but
 // saturating instead of wrapping when the digits overflow.

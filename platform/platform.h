@@ -49,9 +49,10 @@ int plat_net_read(PlatSocket sock, void* bytes, size_t count);
 PlatResult plat_net_close(PlatSocket sock);
 
 // ---- Settings file ---------------------------------------------------------
+// The settings file is named relative to the current directory ("." and the
+// separator before its name), so its path is short and whole however deep the
+// directory lies and whatever it is called.
 extern const char PLAT_DIR_SEPARATOR;
-// Fills dir with the current directory; returns its length, 0 when it cannot be had.
-size_t plat_current_directory(char* dir, size_t size);
 // A missing file, section or key gives fallback; a present key its value, maybe empty.
 void plat_profile_get(const char* path, const char* section, const char* key, const char* fallback,
                       char* value, size_t size);

@@ -181,15 +181,6 @@ PlatResult replace_file(const char* target, const char* text, size_t length)
 
 }  // namespace
 
-size_t plat_current_directory(char* dir, size_t size)
-{
-    if (getcwd(dir, size) != nullptr) return strlen(dir);
-    // Too long a path or a removed directory: "." still names it.
-    if (size < 2) return 0;
-    strcpy(dir, ".");
-    return 1;
-}
-
 void plat_profile_get(const char* path, const char* section, const char* key, const char* fallback,
                       char* value, size_t size)
 {

@@ -1,18 +1,13 @@
 // The settings file through the Windows profile functions. Windows edits the
-// file in place, keeping comments, other sections and the order of keys.
+// file in place, keeping comments, other sections and the order of keys. The
+// path names the file relative to the current directory (".\NAME"): the
+// functions then look there, whatever the directory is called, and never in
+// the Windows directory as they would for a bare name.
 #include <windows.h>
 
 #include "platform/platform.h"
 
 const char PLAT_DIR_SEPARATOR = '\\';
-
-size_t plat_current_directory(char* dir, size_t size)
-{
-    // The result is the length without the zero, or the size needed when it does not fit.
-    DWORD length = GetCurrentDirectoryA(static_cast<DWORD>(size), dir);
-    if (length == 0 || length >= size) return 0;
-    return length;
-}
 
 void plat_profile_get(const char* path, const char* section, const char* key, const char* fallback,
                       char* value, size_t size)

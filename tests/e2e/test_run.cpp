@@ -2,7 +2,12 @@
 // against headsim, each test on its own loopback address.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 
 #include "tests/e2e/harness.h"
 
@@ -254,6 +259,34 @@ TEST(Run, SettingsReplacedAndWrittenBack)
     EXPECT_EQ("; survey laptop\r\n[Settings]\r\nipaddress=127.0.2.13\r\nRange=30\r\nGain=7\r\n\r\n[Display]\r\n"
               "Colour=amber\r\n",
               read_file(dir.file(SETTINGS)));
+}
+
+// In a working directory so deep that its path and the file name pass the system's path limit, the settings
+// file there is still the one read and written back. The test reaches it through its own descriptor of the
+// directory, as the whole path is too long for the file calls.
+TEST(Run, DeepWorkingDirectoryKeepsItsSettingsFile)
+{
+    TempDir top;
+    std::string deep = top.path();
+    const size_t DEPTH = 4090;  // the directory still fits a path; with the file name it does not
+    while (deep.size() < DEPTH) {
+        deep += "/" + std::string(std::min<size_t>(200, DEPTH - deep.size() - 1), 'd');
+        ASSERT_EQ(0, mkdir(deep.c_str(), 0700)) << deep.size();
+    }
+    int deep_fd = open(deep.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(deep_fd, 0);
+    std::string settings = "/proc/self/fd/" + std::to_string(deep_fd) + "/" + SETTINGS;
+    write_file(settings, "[Settings]\nIPAddress=127.0.2.80\nRange=40\n");
+    HeadSim head("127.0.2.80", HOLD_PASS_17);
+    Client client(deep);
+    ASSERT_TRUE(client.wait_for(IN_PASS_17));
+    EXPECT_EQ(0u, client.screen().find(Expected("127.0.2.80", 40, 3).str()));
+    client.type("q");
+    EXPECT_EQ(0, client.answer_prompt().status);
+    EXPECT_EQ("[Settings]\nIPAddress=127.0.2.80\nRange=40\nGain=3\n", read_file(settings));
+    EXPECT_EQ(std::vector<std::string>{SETTINGS}, list_dir(deep));
+    unlink(settings.c_str());
+    close(deep_fd);
 }
 
 // An address longer than 19 characters keeps its first 19 and fails to connect.

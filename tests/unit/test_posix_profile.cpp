@@ -1,5 +1,5 @@
-// The settings file on disk: reading, atomic write-back, permissions, links,
-// and the current directory the file is found in.
+// The settings file on disk: reading, atomic write-back, permissions and
+// links.
 #include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
@@ -257,29 +257,4 @@ TEST_F(ProfileFile, DirectoryInTheWayFails)
     ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
     EXPECT_EQ(plat_profile_set(path.c_str(), "Settings", "Gain", "3"), PLAT_ERR_FAILED);
     EXPECT_EQ(entries(), std::vector<std::string>{"Halvex_StoreData.INI"});
-}
-
-// The current directory comes back whole, or as "." when it cannot be had.
-TEST_F(ProfileFile, CurrentDirectory)
-{
-    char here[4096];
-    ASSERT_NE(getcwd(here, sizeof here), nullptr);
-    ASSERT_EQ(chdir(directory.c_str()), 0);
-
-    char dir[4096];
-    EXPECT_EQ(plat_current_directory(dir, sizeof dir), directory.size());
-    EXPECT_EQ(std::string(dir), directory);
-    char small[4];  // too small for the path
-    EXPECT_EQ(plat_current_directory(small, sizeof small), 1u);
-    EXPECT_STREQ(small, ".");
-    EXPECT_EQ(plat_current_directory(small, 1), 0u);
-
-    std::string removed = in_dir("gone");
-    ASSERT_EQ(mkdir(removed.c_str(), 0700), 0);
-    ASSERT_EQ(chdir(removed.c_str()), 0);
-    ASSERT_EQ(rmdir(removed.c_str()), 0);
-    EXPECT_EQ(plat_current_directory(dir, sizeof dir), 1u);
-    EXPECT_STREQ(dir, ".");
-
-    ASSERT_EQ(chdir(here), 0);
 }

@@ -1,4 +1,4 @@
-// Conversion of the settings texts and the settings file path.
+// Conversion of the settings texts.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -45,27 +45,4 @@ TEST(SettingsValues, GainLimits)
     EXPECT_EQ(3, settings_gain_from_text("21"));
     EXPECT_EQ(7, settings_gain_from_text("7dB"));
     EXPECT_EQ(0, settings_gain_from_text("loud"));
-}
-
-// The separator is added once, never twice, and an unknown directory still gives a path.
-TEST(SettingsPath, SeparatorRule)
-{
-    char path[SETTINGS_PATH_SIZE];
-    settings_build_path(path, sizeof path, "/home/survey", '/');
-    EXPECT_STREQ("/home/survey/Halvex_StoreData.INI", path);
-    settings_build_path(path, sizeof path, "/", '/');
-    EXPECT_STREQ("/Halvex_StoreData.INI", path);
-    settings_build_path(path, sizeof path, "C:\\", '\\');
-    EXPECT_STREQ("C:\\Halvex_StoreData.INI", path);
-    settings_build_path(path, sizeof path, "", '\\');
-    EXPECT_STREQ("\\Halvex_StoreData.INI", path);
-}
-
-// A directory longer than the old 256-byte limit is kept whole.
-TEST(SettingsPath, LongDirectoryIsNotCut)
-{
-    std::string directory = "/" + std::string(600, 'd');
-    char path[SETTINGS_PATH_SIZE];
-    settings_build_path(path, sizeof path, directory.c_str(), '/');
-    EXPECT_EQ(directory + "/Halvex_StoreData.INI", path);
 }

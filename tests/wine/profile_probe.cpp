@@ -1,7 +1,8 @@
 // Reads and writes a settings file through the platform's profile functions
 // only, so the Linux and the Windows build can be given the same file and
 // their answers compared. The file is named relative to the current
-// directory and joined to it the way the program joins its settings file.
+// directory the way the program names its settings file (".", the
+// separator, the name).
 //
 //   profile_probe get FILE SECTION KEY [SECTION KEY]...
 //       one line per pair: the value with bytes outside printable ASCII as
@@ -20,11 +21,7 @@ const char ABSENT[] = "\x01(absent)";
 
 bool probe_path(const char* name, char* path)
 {
-    size_t length = plat_current_directory(path, PATH_SIZE);
-    if (length == 0 || length + 2 + strlen(name) > PATH_SIZE) return false;
-    if (path[length - 1] != PLAT_DIR_SEPARATOR) path[length++] = PLAT_DIR_SEPARATOR;
-    strcpy(path + length, name);
-    return true;
+    return snprintf(path, PATH_SIZE, ".%c%s", PLAT_DIR_SEPARATOR, name) < static_cast<int>(PATH_SIZE);
 }
 
 void probe_print_value(const char* value)

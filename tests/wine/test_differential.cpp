@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <memory>
@@ -34,17 +35,18 @@ struct Outcome {
     std::vector<std::string> data;
 };
 
-Outcome collect(const TempDir& dir, const Client& client, ExitInfo exit, bool under_wine)
+Outcome collect(const std::string& where, const Client& client, ExitInfo exit, bool under_wine)
 {
     Outcome outcome;
     outcome.exit = exit;
     int bare = 0;
-    outcome.screen = under_wine ? fold_crlf(read_file(dir.file(SCREEN)), &bare) : client.screen();
-    if (!under_wine && client.screen().empty()) outcome.screen = read_file(dir.file(SCREEN));
+    std::string screen_file = where + "/" + SCREEN;
+    outcome.screen = under_wine ? fold_crlf(read_file(screen_file), &bare) : client.screen();
+    if (!under_wine && client.screen().empty()) outcome.screen = read_file(screen_file);
     EXPECT_EQ(0, bare) << "line ends that are not CR LF";
-    outcome.settings = profile_values(read_file(dir.file(SETTINGS)));
-    outcome.data_names = e2e::data_files(dir.path());
-    for (const std::string& name : outcome.data_names) outcome.data.push_back(read_file(dir.file(name)));
+    outcome.settings = profile_values(read_file(where + "/" + SETTINGS));
+    outcome.data_names = e2e::data_files(where);
+    for (const std::string& name : outcome.data_names) outcome.data.push_back(read_file(where + "/" + name));
     return outcome;
 }
 
@@ -62,34 +64,42 @@ Outcome run_alone(const Build& build, const std::string& settings, const std::st
     client_options.with_terminal = false;
     Client client(dir.path(), client_options);
     ExitInfo exit = client.wait_exit(25000);
-    return collect(dir, client, exit, build.under_wine);
+    return collect(dir.path(), client, exit, build.under_wine);
 }
 
-// A clean run: a key inside pass 17, then a second key at the prompt. The
-// Linux build shows its output on the terminal (redirected, it would hold it
-// back in 512-byte blocks).
-Outcome run_with_keys(const Build& build, const std::string& settings, const std::string& address)
+// A clean run: a key inside pass 17, then a second key at the prompt, in a
+// fresh directory or in a directory of the given name inside it. The Linux
+// build shows its output on the terminal (redirected, it would hold it back
+// in 512-byte blocks).
+Outcome run_with_keys(const Build& build, const std::string& settings, const std::string& address,
+                      const std::string& subdirectory = "")
 {
     TempDir dir;
-    write_file(dir.file(SETTINGS), settings);
+    std::string where = subdirectory.empty() ? dir.path() : dir.file(subdirectory);
+    if (!subdirectory.empty()) {
+        EXPECT_EQ(0, mkdir(where.c_str(), 0700));
+    }
+    write_file(where + "/" + SETTINGS, settings);
     HeadSim head(address, {"--once", "--fault", "stall:2500@17"});
     ClientOptions client_options = options(build.program, dir);
+    client_options.stdout_path = where + "/" + SCREEN;
     if (!build.under_wine) {
         client_options.command_prefix.clear();
         client_options.stdout_path.clear();
     }
-    Client client(dir.path(), client_options);
+    Client client(where, client_options);
     // Inside pass 17, past its key test, with the store on.
     const char in_pass_17[] = " - 16 kbytes\n\nSend Switches";
-    bool inside = build.under_wine ? wait_for_output(dir.file(SCREEN), in_pass_17) : client.wait_for(in_pass_17);
+    std::string screen_file = where + "/" + SCREEN;
+    bool inside = build.under_wine ? wait_for_output(screen_file, in_pass_17) : client.wait_for(in_pass_17);
     EXPECT_TRUE(inside) << build.name;
     client.type("q");
-    bool prompt = build.under_wine ? wait_for_output(dir.file(SCREEN), "Press any key to exit.")
+    bool prompt = build.under_wine ? wait_for_output(screen_file, "Press any key to exit.")
                                    : client.wait_for("Press any key to exit.");
     EXPECT_TRUE(prompt) << build.name;
     client.type("x");
     ExitInfo exit = client.wait_exit();
-    return collect(dir, client, exit, build.under_wine);
+    return collect(where, client, exit, build.under_wine);
 }
 
 void expect_same(const Outcome& linux_run, const Outcome& windows_run)
@@ -173,6 +183,25 @@ TEST(Differential, CleanRunWritesTheSameSettings)
     Outcome windows_run = run_with_keys({"windows", EXE_STORE_ON, true}, settings, "127.0.6.56");
     EXPECT_EQ(0, windows_run.exit.status);
     EXPECT_EQ("30", windows_run.settings["settings/range"]);
+    expect_same(linux_run, windows_run);
+}
+
+// In a directory whose name the Windows code page cannot hold, the Windows build still reads the settings file
+// there, connects to the head it names, writes the values back and makes its data file there, as the Linux
+// build does in a directory of the same name.
+TEST(Differential, DirectoryNamedOutsideTheCodePage)
+{
+    std::string why = missing(EXE_STORE_ON);
+    if (!why.empty()) GTEST_SKIP() << why;
+    const char directory[] = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E dir";  // three CJK characters, UTF-8
+    std::string settings = "[Settings]\r\nIPAddress=127.0.6.90\r\nRange=25\r\nGain=7dB\r\n";
+    Outcome linux_run = run_with_keys({"linux", HALVEX_STORE_ON, false}, settings, "127.0.6.90", directory);
+    Outcome windows_run = run_with_keys({"windows", EXE_STORE_ON, true}, settings, "127.0.6.90", directory);
+    EXPECT_EQ(0, windows_run.exit.status);
+    EXPECT_EQ(0u, windows_run.screen.find(Expected("127.0.6.90", 30, 7).str()));
+    EXPECT_EQ("30", windows_run.settings["settings/range"]);
+    EXPECT_EQ("7", windows_run.settings["settings/gain"]);
+    EXPECT_EQ(1u, windows_run.data_names.size());
     expect_same(linux_run, windows_run);
 }
 
