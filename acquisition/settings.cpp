@@ -78,10 +78,10 @@ void settings_read(HeadSettings* settings, const char* path)
 
 void settings_write(const HeadSettings* settings, const char* path)
 {
-    char number[16];
-    plat_profile_set(path, SETTINGS_SECTION, "IPAddress", settings->address);
-    snprintf(number, sizeof number, "%d", settings->range);
-    plat_profile_set(path, SETTINGS_SECTION, "Range", number);
-    snprintf(number, sizeof number, "%d", settings->gain);
-    plat_profile_set(path, SETTINGS_SECTION, "Gain", number);
+    char range[16];
+    char gain[16];
+    snprintf(range, sizeof range, "%d", settings->range);
+    snprintf(gain, sizeof gain, "%d", settings->gain);
+    const PlatProfileEntry entries[] = {{"IPAddress", settings->address}, {"Range", range}, {"Gain", gain}};
+    plat_profile_set(path, SETTINGS_SECTION, entries, sizeof entries / sizeof entries[0]);
 }

@@ -26,6 +26,7 @@ struct HeadSettings {
 void settings_defaults(HeadSettings* settings);
 // Reads the file at path into settings; missing or bad values take their defaults.
 void settings_read(HeadSettings* settings, const char* path);
+// Writes the three keys back in one write of the file.
 void settings_write(const HeadSettings* settings, const char* path);
 // The settings file named relative to the current directory ("./NAME" or
 // ".\NAME"): its path cannot be cut however deep the directory lies, and

@@ -53,11 +53,16 @@ PlatResult plat_net_close(PlatSocket sock);
 // separator before its name), so its path is short and whole however deep the
 // directory lies and whatever it is called.
 extern const char PLAT_DIR_SEPARATOR;
+struct PlatProfileEntry {
+    const char* key;
+    const char* value;
+};
 // A missing file, section or key gives fallback; a present key its value, maybe empty.
 void plat_profile_get(const char* path, const char* section, const char* key, const char* fallback,
                       char* value, size_t size);
-// Writes key=value into the section, creating file, section and key as needed.
-PlatResult plat_profile_set(const char* path, const char* section, const char* key, const char* value);
+// Writes each key=value into the section, creating file, section and keys as
+// needed. On POSIX the file is replaced once for all of them.
+PlatResult plat_profile_set(const char* path, const char* section, const PlatProfileEntry* entries, size_t count);
 
 // ---- Data files ------------------------------------------------------------
 typedef intptr_t PlatFile;

@@ -1,10 +1,11 @@
 // The settings file on disk. The text logic lives in profile_text; this part
-// reads the whole file into memory and writes the edited text back
-// atomically: a temporary file in the same directory, flushed to disk and
-// renamed over the old one, so a crash leaves either the old or the new file.
+// reads the file into memory and writes the edited text back atomically: one
+// temporary file in the same directory, flushed to disk and renamed over the
+// old one, so a crash leaves either the old or the new file.
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,7 +21,7 @@ const char PLAT_DIR_SEPARATOR = '/';
 namespace {
 
 const int SYMBOLIC_LINK_HOPS_MAX = 40;
-const char TEMPORARY_SUFFIX[] = ".XXXXXX";
+const char TEMPORARY_SUFFIX[] = ".tmp";
 
 struct FileText {
     char* bytes;  // malloc'd; nullptr when the file is missing
@@ -98,16 +99,6 @@ bool resolve_links(const char* path, char* target, size_t size)
     return false;
 }
 
-mode_t new_file_mode(const char* path)
-{
-    struct stat status;
-    if (stat(path, &status) == 0) return status.st_mode & 07777;
-    // umask can only be read by setting it; this runs at start-up and shut-down only.
-    mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
-}
-
 PlatResult write_all(int fd, const char* bytes, size_t count)
 {
     PlatResult injected;
@@ -144,10 +135,39 @@ void sync_directory_of(const char* path)
     close(fd);
 }
 
-PlatResult fill_temporary(int fd, const char* text, size_t length, mode_t mode)
+// The temporary file has a fixed name, so a write-back killed half-way
+// leaves no more than that one file, which the next write-back takes over.
+// Its lock keeps two write-backs at the same time apart: the file must be
+// locked by this one, still be the file of that name (not one that another
+// write-back renamed meanwhile) and have no other name.
+int open_temporary(const char* temporary)
 {
-    if (fchmod(fd, mode) != 0) return from_errno(errno);
-    PlatResult result = write_all(fd, text, length);
+    int fd = open(temporary, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return -1;
+    struct stat opened, named;
+    bool ours = flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &opened) == 0 && lstat(temporary, &named) == 0 &&
+                opened.st_dev == named.st_dev && opened.st_ino == named.st_ino && S_ISREG(opened.st_mode) &&
+                opened.st_nlink == 1 && ftruncate(fd, 0) == 0;
+    if (ours) return fd;
+    close(fd);
+    return -1;
+}
+
+// The new file gets the old one's permissions; a new file 0666 less the umask.
+PlatResult take_over_attributes(int fd, const char* target)
+{
+    struct stat old;
+    if (stat(target, &old) == 0) return fchmod(fd, old.st_mode & 07777) == 0 ? PLAT_OK : from_errno(errno);
+    // umask can only be read by setting it; this runs at shut-down only.
+    mode_t mask = umask(0);
+    umask(mask);
+    return fchmod(fd, 0666 & ~mask) == 0 ? PLAT_OK : from_errno(errno);
+}
+
+PlatResult fill_temporary(int fd, const char* target, const char* text, size_t length)
+{
+    PlatResult result = take_over_attributes(fd, target);
+    if (result == PLAT_OK) result = write_all(fd, text, length);
     if (result != PLAT_OK) return result;
     return fsync(fd) == 0 ? PLAT_OK : from_errno(errno);
 }
@@ -165,17 +185,31 @@ PlatResult replace_file(const char* target, const char* text, size_t length)
     if (snprintf(temporary, sizeof temporary, "%s%s", target, TEMPORARY_SUFFIX) >= static_cast<int>(sizeof temporary)) {
         return PLAT_ERR_FAILED;
     }
-    mode_t mode = new_file_mode(target);
-    int fd = mkstemp(temporary);
-    if (fd < 0) return from_errno(errno);
-    PlatResult result = fill_temporary(fd, text, length, mode);
-    if (close(fd) != 0 && result == PLAT_OK) result = from_errno(errno);
+    int fd = open_temporary(temporary);
+    if (fd < 0) return PLAT_ERR_FAILED;
+    PlatResult result = fill_temporary(fd, target, text, length);
     if (result == PLAT_OK) result = rename_over(temporary, target);
-    if (result != PLAT_OK) {
-        unlink(temporary);
-        return result;
+    if (result != PLAT_OK) unlink(temporary);  // still locked, so it is this write-back's own
+    close(fd);  // after fsync a close has nothing left to report
+    if (result == PLAT_OK) sync_directory_of(target);
+    return result;
+}
+
+// Applies the entries one after the other, as that many single writes would.
+PlatResult edit_text(const FileText* file, const char* section, const PlatProfileEntry* entries, size_t count,
+                     FileText* edited)
+{
+    FileText text = *file;
+    for (size_t i = 0; i < count; ++i) {
+        const PlatProfileEntry& entry = entries[i];
+        size_t capacity = profile_text_set_capacity(text.length, section, entry.key, entry.value);
+        char* bytes = static_cast<char*>(malloc(capacity));
+        size_t length = bytes ? profile_text_set(text.bytes, text.length, section, entry.key, entry.value, bytes) : 0;
+        if (text.bytes != file->bytes) free(text.bytes);
+        if (bytes == nullptr) return PLAT_ERR_FAILED;
+        text = FileText{bytes, length};
     }
-    sync_directory_of(target);
+    *edited = text;
     return PLAT_OK;
 }
 
@@ -190,22 +224,17 @@ void plat_profile_get(const char* path, const char* section, const char* key, co
     free(file.bytes);
 }
 
-PlatResult plat_profile_set(const char* path, const char* section, const char* key, const char* value)
+PlatResult plat_profile_set(const char* path, const char* section, const PlatProfileEntry* entries, size_t count)
 {
     char target[PATH_MAX];
     if (!resolve_links(path, target, sizeof target)) return PLAT_ERR_FAILED;
     FileText file;
     PlatResult result = read_file_text(target, &file);
     if (result != PLAT_OK) return result;
-    size_t capacity = profile_text_set_capacity(file.length, section, key, value);
-    char* edited = static_cast<char*>(malloc(capacity));
-    if (edited == nullptr) {
-        free(file.bytes);
-        return PLAT_ERR_FAILED;
-    }
-    size_t length = profile_text_set(file.bytes, file.length, section, key, value, edited);
+    FileText edited = {nullptr, 0};
+    result = edit_text(&file, section, entries, count, &edited);
+    if (result == PLAT_OK) result = replace_file(target, edited.bytes, edited.length);
+    if (edited.bytes != file.bytes) free(edited.bytes);
     free(file.bytes);
-    result = replace_file(target, edited, length);
-    free(edited);
     return result;
 }

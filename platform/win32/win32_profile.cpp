@@ -15,7 +15,10 @@ void plat_profile_get(const char* path, const char* section, const char* key, co
     GetPrivateProfileStringA(section, key, fallback, value, static_cast<DWORD>(size), path);
 }
 
-PlatResult plat_profile_set(const char* path, const char* section, const char* key, const char* value)
+PlatResult plat_profile_set(const char* path, const char* section, const PlatProfileEntry* entries, size_t count)
 {
-    return WritePrivateProfileStringA(section, key, value, path) ? PLAT_OK : PLAT_ERR_FAILED;
+    for (size_t i = 0; i < count; ++i) {
+        if (!WritePrivateProfileStringA(section, entries[i].key, entries[i].value, path)) return PLAT_ERR_FAILED;
+    }
+    return PLAT_OK;
 }

@@ -83,6 +83,13 @@ protected:
     }
     std::string get(const char* key) { return get(key, path); }
 
+    static PlatResult set(const std::string& file, const char* key, const char* value)
+    {
+        PlatProfileEntry entry = {key, value};
+        return plat_profile_set(file.c_str(), "Settings", &entry, 1);
+    }
+    PlatResult set(const char* key, const char* value) { return set(path, key, value); }
+
     static mode_t mode_of(const std::string& file)
     {
         struct stat status;
@@ -123,7 +130,7 @@ TEST_F(ProfileFile, UnreadableFileGivesDefault)
     ASSERT_EQ(chmod(path.c_str(), 0), 0);
     if (geteuid() != 0) {
         EXPECT_EQ(get("Range"), "DEF");
-        EXPECT_EQ(plat_profile_set(path.c_str(), "Settings", "Range", "60"), PLAT_ERR_FAILED);
+        EXPECT_EQ(set("Range", "60"), PLAT_ERR_FAILED);
         return;
     }
     // Root reads everything: look from an ordinary user's account instead.
@@ -132,7 +139,7 @@ TEST_F(ProfileFile, UnreadableFileGivesDefault)
     if (child == 0) {
         bool dropped = setgid(65534) == 0 && setuid(65534) == 0;
         bool defaulted = dropped && get("Range") == "DEF";
-        bool refused = dropped && plat_profile_set(path.c_str(), "Settings", "Range", "60") == PLAT_ERR_FAILED;
+        bool refused = dropped && set("Range", "60") == PLAT_ERR_FAILED;
         _exit(defaulted && refused ? 0 : 1);
     }
     int status = 0;
@@ -154,7 +161,7 @@ TEST_F(ProfileFile, ReadsLargeBinaryFile)
 TEST_F(ProfileFile, ReplaceKeepsOtherBytes)
 {
     write_file(path, WINDOWS_FILE);
-    ASSERT_EQ(plat_profile_set(path.c_str(), "Settings", "Range", "60"), PLAT_OK);
+    ASSERT_EQ(set("Range", "60"), PLAT_OK);
     std::string expected = WINDOWS_FILE;
     expected.replace(expected.find("Range=40"), 8, "Range=60");
     EXPECT_EQ(read_file(path), expected);
@@ -164,14 +171,14 @@ TEST_F(ProfileFile, ReplaceKeepsOtherBytes)
 TEST_F(ProfileFile, AddsKeysAndCreatesFile)
 {
     write_file(path, WINDOWS_FILE);
-    ASSERT_EQ(plat_profile_set(path.c_str(), "Settings", "Gain", "  5"), PLAT_OK);
+    ASSERT_EQ(set("Gain", "  5"), PLAT_OK);
     std::string expected = WINDOWS_FILE;
     expected.insert(expected.find("\r\n[Other]"), "Gain=5\r\n");
     EXPECT_EQ(read_file(path), expected);
 
     std::string fresh = in_dir("new.INI");
-    ASSERT_EQ(plat_profile_set(fresh.c_str(), "Settings", "IPAddress", "192.168.0.2"), PLAT_OK);
-    ASSERT_EQ(plat_profile_set(fresh.c_str(), "Settings", "Range", "30"), PLAT_OK);
+    ASSERT_EQ(set(fresh, "IPAddress", "192.168.0.2"), PLAT_OK);
+    ASSERT_EQ(set(fresh, "Range", "30"), PLAT_OK);
     EXPECT_EQ(read_file(fresh), "[Settings]\nIPAddress=192.168.0.2\nRange=30\n");
 }
 
@@ -179,15 +186,39 @@ TEST_F(ProfileFile, AddsKeysAndCreatesFile)
 TEST_F(ProfileFile, PermissionsKept)
 {
     mode_t old_mask = umask(027);
-    PlatResult created = plat_profile_set(path.c_str(), "Settings", "Gain", "3");
+    PlatResult created = set("Gain", "3");
     umask(old_mask);
     ASSERT_EQ(created, PLAT_OK);
     EXPECT_EQ(mode_of(path), 0640u);
 
     ASSERT_EQ(chmod(path.c_str(), 0604), 0);
-    ASSERT_EQ(plat_profile_set(path.c_str(), "Settings", "Gain", "4"), PLAT_OK);
+    ASSERT_EQ(set("Gain", "4"), PLAT_OK);
     EXPECT_EQ(mode_of(path), 0604u);
     EXPECT_EQ(get("Gain"), "4");
+}
+
+// Several keys go in one replacement with the bytes of as many single writes: one failed rename leaves the
+// old file whole, and the temporary file a killed write-back left is taken over, not piled up.
+TEST_F(ProfileFile, KeysWrittenInOneReplacement)
+{
+    const PlatProfileEntry three[] = {{"IPAddress", "10.9.8.7"}, {"Range", "60"}, {"Gain", "4"}};
+    std::string singly = in_dir("singly.INI");
+    write_file(singly, WINDOWS_FILE);
+    for (const PlatProfileEntry& entry : three) ASSERT_EQ(set(singly, entry.key, entry.value), PLAT_OK);
+    std::string expected = read_file(singly);
+    ASSERT_EQ(unlink(singly.c_str()), 0);
+
+    write_file(path, WINDOWS_FILE);
+    write_file(path + ".tmp", "left by a killed write-back");
+    plat_fault_arm(PLAT_FAULT_RENAME, 1, PLAT_ERR_FAILED);
+    EXPECT_EQ(plat_profile_set(path.c_str(), "Settings", three, 3), PLAT_ERR_FAILED);
+    EXPECT_EQ(read_file(path), WINDOWS_FILE);
+    EXPECT_EQ(entries(), std::vector<std::string>{"Halvex_StoreData.INI"});
+
+    write_file(path + ".tmp", "left by a killed write-back");
+    ASSERT_EQ(plat_profile_set(path.c_str(), "Settings", three, 3), PLAT_OK);
+    EXPECT_EQ(read_file(path), expected);
+    EXPECT_EQ(entries(), std::vector<std::string>{"Halvex_StoreData.INI"});
 }
 
 // Writing through a symbolic link changes its target; the link stays a link.
@@ -198,7 +229,7 @@ TEST_F(ProfileFile, SymbolicLinkTargetWritten)
     write_file(target, "[Settings]\nGain=1\n");
     ASSERT_EQ(symlink("real/settings.ini", path.c_str()), 0);  // relative to the link's directory
 
-    ASSERT_EQ(plat_profile_set(path.c_str(), "Settings", "Gain", "2"), PLAT_OK);
+    ASSERT_EQ(set("Gain", "2"), PLAT_OK);
     struct stat status;
     ASSERT_EQ(lstat(path.c_str(), &status), 0);
     EXPECT_TRUE(S_ISLNK(status.st_mode));
@@ -207,7 +238,7 @@ TEST_F(ProfileFile, SymbolicLinkTargetWritten)
     // A link to a file not yet there creates that file.
     std::string dangling = in_dir("dangling.INI");
     ASSERT_EQ(symlink(in_dir("real/later.ini").c_str(), dangling.c_str()), 0);
-    ASSERT_EQ(plat_profile_set(dangling.c_str(), "Settings", "Gain", "3"), PLAT_OK);
+    ASSERT_EQ(set(dangling, "Gain", "3"), PLAT_OK);
     EXPECT_EQ(read_file(in_dir("real/later.ini")), "[Settings]\nGain=3\n");
     ASSERT_EQ(lstat(dangling.c_str(), &status), 0);
     EXPECT_TRUE(S_ISLNK(status.st_mode));
@@ -218,17 +249,17 @@ TEST_F(ProfileFile, FailedWriteLeavesOldFile)
 {
     write_file(path, WINDOWS_FILE);
     plat_fault_arm(PLAT_FAULT_RENAME, 1, PLAT_ERR_FAILED);
-    EXPECT_EQ(plat_profile_set(path.c_str(), "Settings", "Range", "60"), PLAT_ERR_FAILED);
+    EXPECT_EQ(set("Range", "60"), PLAT_ERR_FAILED);
     EXPECT_EQ(read_file(path), WINDOWS_FILE);
     EXPECT_EQ(entries(), std::vector<std::string>{"Halvex_StoreData.INI"});
 
     plat_fault_arm(PLAT_FAULT_WRITE, 1, PLAT_ERR_NO_SPACE);
-    EXPECT_EQ(plat_profile_set(path.c_str(), "Settings", "Range", "60"), PLAT_ERR_NO_SPACE);
+    EXPECT_EQ(set("Range", "60"), PLAT_ERR_NO_SPACE);
     EXPECT_EQ(read_file(path), WINDOWS_FILE);
     EXPECT_EQ(entries(), std::vector<std::string>{"Halvex_StoreData.INI"});
 
     // With the faults spent the same write goes through.
-    EXPECT_EQ(plat_profile_set(path.c_str(), "Settings", "Range", "60"), PLAT_OK);
+    EXPECT_EQ(set("Range", "60"), PLAT_OK);
     EXPECT_EQ(get("Range"), "60");
 }
 
@@ -242,7 +273,7 @@ TEST_F(ProfileFile, FileSizeLimitLeavesOldFile)
     small_limit.rlim_cur = 16;  // smaller than the file
     void (*old_handler)(int) = signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small_limit), 0);
-    PlatResult result = plat_profile_set(path.c_str(), "Settings", "Range", "60");
+    PlatResult result = set("Range", "60");
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old_limit), 0);
     signal(SIGXFSZ, old_handler);
 
@@ -255,6 +286,6 @@ TEST_F(ProfileFile, FileSizeLimitLeavesOldFile)
 TEST_F(ProfileFile, DirectoryInTheWayFails)
 {
     ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
-    EXPECT_EQ(plat_profile_set(path.c_str(), "Settings", "Gain", "3"), PLAT_ERR_FAILED);
+    EXPECT_EQ(set("Gain", "3"), PLAT_ERR_FAILED);
     EXPECT_EQ(entries(), std::vector<std::string>{"Halvex_StoreData.INI"});
 }

@@ -178,11 +178,14 @@ void check_profile_and_clocks()
     char value[80];
     plat_profile_get(path, "Settings", "Range", "30", value, sizeof value);
     check(strcmp(value, "30") == 0, "a missing file gives the fallback");
-    check(plat_profile_set(path, "Settings", "IPAddress", "") == PLAT_OK, "a key is written, creating the file");
+    const PlatProfileEntry entries[] = {{"IPAddress", ""}, {"Range", "40"}};
+    check(plat_profile_set(path, "Settings", entries, 2) == PLAT_OK, "keys are written, creating the file");
     check(GetFileAttributesA("Halvex_StoreData.INI") != INVALID_FILE_ATTRIBUTES,
           "the file is made in the current directory");
     plat_profile_get(path, "Settings", "IPAddress", "192.168.0.2", value, sizeof value);
     check(value[0] == 0, "a present empty key gives the empty value, not the fallback");
+    plat_profile_get(path, "Settings", "Range", "30", value, sizeof value);
+    check(strcmp(value, "40") == 0, "every key given is written");
 
     PlatLocalTime local;
     PlatPreciseTime precise;

@@ -64,5 +64,6 @@ int main(int argc, char** argv)
     }
     if (!probe_path(argv[2], path)) return 2;
     if (get) return probe_get(path, (argc - 3) / 2, argv + 3);
-    return plat_profile_set(path, argv[3], argv[4], argv[5]) == PLAT_OK ? 0 : 1;
+    PlatProfileEntry entry = {argv[4], argv[5]};
+    return plat_profile_set(path, argv[3], &entry, 1) == PLAT_OK ? 0 : 1;
 }
