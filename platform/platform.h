@@ -61,7 +61,8 @@ struct PlatProfileEntry {
 void plat_profile_get(const char* path, const char* section, const char* key, const char* fallback,
                       char* value, size_t size);
 // Writes each key=value into the section, creating file, section and keys as
-// needed. On POSIX the file is replaced once for all of them.
+// needed. On POSIX the file is replaced once for all of them, and a file the
+// program may not write itself is left untouched.
 PlatResult plat_profile_set(const char* path, const char* section, const PlatProfileEntry* entries, size_t count);
 
 // ---- Data files ------------------------------------------------------------

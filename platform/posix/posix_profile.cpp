@@ -99,6 +99,16 @@ bool resolve_links(const char* path, char* target, size_t size)
     return false;
 }
 
+// A file the program may not write itself is left as it is, as Windows
+// leaves it: rename would replace it anyway. Root passes every access() test,
+// so a file without any write permission bit counts as read-only too.
+bool may_replace(const char* target)
+{
+    struct stat status;
+    if (stat(target, &status) != 0) return errno == ENOENT;
+    return (status.st_mode & 0222) != 0 && faccessat(AT_FDCWD, target, W_OK, AT_EACCESS) == 0;
+}
+
 PlatResult write_all(int fd, const char* bytes, size_t count)
 {
     PlatResult injected;
@@ -153,11 +163,21 @@ int open_temporary(const char* temporary)
     return -1;
 }
 
-// The new file gets the old one's permissions; a new file 0666 less the umask.
+// Only root may give a file away; others keep at least its group where they may.
+bool keep_owner(int fd, const struct stat& old)
+{
+    return fchown(fd, old.st_uid, old.st_gid) == 0 || fchown(fd, static_cast<uid_t>(-1), old.st_gid) == 0;
+}
+
+// The new file gets the old one's owner, group and permissions; a new file
+// 0666 less the umask.
 PlatResult take_over_attributes(int fd, const char* target)
 {
     struct stat old;
-    if (stat(target, &old) == 0) return fchmod(fd, old.st_mode & 07777) == 0 ? PLAT_OK : from_errno(errno);
+    if (stat(target, &old) == 0) {
+        keep_owner(fd, old);  // where it cannot, the file becomes the program's own
+        return fchmod(fd, old.st_mode & 07777) == 0 ? PLAT_OK : from_errno(errno);
+    }
     // umask can only be read by setting it; this runs at shut-down only.
     mode_t mask = umask(0);
     umask(mask);
@@ -227,7 +247,7 @@ void plat_profile_get(const char* path, const char* section, const char* key, co
 PlatResult plat_profile_set(const char* path, const char* section, const PlatProfileEntry* entries, size_t count)
 {
     char target[PATH_MAX];
-    if (!resolve_links(path, target, sizeof target)) return PLAT_ERR_FAILED;
+    if (!resolve_links(path, target, sizeof target) || !may_replace(target)) return PLAT_ERR_FAILED;
     FileText file;
     PlatResult result = read_file_text(target, &file);
     if (result != PLAT_OK) return result;

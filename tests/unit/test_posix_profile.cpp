@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -96,6 +97,16 @@ protected:
         return stat(file.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
     }
 
+    // Runs check as an ordinary user, as root cannot see permissions; true when it held.
+    static bool as_ordinary_user(const std::function<bool()>& check)
+    {
+        pid_t child = fork();
+        if (child < 0) return false;
+        if (child == 0) _exit(setgid(65534) == 0 && setuid(65534) == 0 && check() ? 0 : 1);
+        int status = 0;
+        return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+
     std::string directory;
     std::string path;
 };
@@ -134,17 +145,7 @@ TEST_F(ProfileFile, UnreadableFileGivesDefault)
         return;
     }
     // Root reads everything: look from an ordinary user's account instead.
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        bool dropped = setgid(65534) == 0 && setuid(65534) == 0;
-        bool defaulted = dropped && get("Range") == "DEF";
-        bool refused = dropped && set("Range", "60") == PLAT_ERR_FAILED;
-        _exit(defaulted && refused ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(as_ordinary_user([this] { return get("Range") == "DEF" && set("Range", "60") == PLAT_ERR_FAILED; }));
 }
 
 // A large file full of binary junk and NUL bytes is read whole.
@@ -182,7 +183,7 @@ TEST_F(ProfileFile, AddsKeysAndCreatesFile)
     EXPECT_EQ(read_file(fresh), "[Settings]\nIPAddress=192.168.0.2\nRange=30\n");
 }
 
-// A new file gets 0666 less the umask; an existing file keeps its permission bits.
+// A new file gets 0666 less the umask; an existing file keeps its permission bits, owner and group.
 TEST_F(ProfileFile, PermissionsKept)
 {
     mode_t old_mask = umask(027);
@@ -195,6 +196,33 @@ TEST_F(ProfileFile, PermissionsKept)
     ASSERT_EQ(set("Gain", "4"), PLAT_OK);
     EXPECT_EQ(mode_of(path), 0604u);
     EXPECT_EQ(get("Gain"), "4");
+
+    if (geteuid() != 0) return;
+    // Root writing back a user's file leaves it the user's.
+    ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(set("Gain", "5"), PLAT_OK);
+    struct stat status;
+    ASSERT_EQ(stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_uid, 65534u);
+    EXPECT_EQ(status.st_gid, 65534u);
+    EXPECT_EQ(get("Gain"), "5");
+}
+
+// A file the program may not write itself is left untouched, even where the directory would let it be
+// replaced: a read-only file also for root, another user's file for an ordinary user.
+TEST_F(ProfileFile, ReadOnlyFileLeftUntouched)
+{
+    write_file(path, WINDOWS_FILE);
+    ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+    EXPECT_EQ(set("Range", "60"), PLAT_ERR_FAILED);
+    EXPECT_EQ(read_file(path), WINDOWS_FILE);
+    if (geteuid() != 0) return;
+
+    ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+    ASSERT_EQ(chmod(directory.c_str(), 0777), 0);
+    EXPECT_TRUE(as_ordinary_user([this] { return get("Range") == "40" && set("Range", "60") == PLAT_ERR_FAILED; }));
+    EXPECT_EQ(read_file(path), WINDOWS_FILE);
+    EXPECT_EQ(entries(), std::vector<std::string>{"Halvex_StoreData.INI"});
 }
 
 // Several keys go in one replacement with the bytes of as many single writes: one failed rename leaves the
