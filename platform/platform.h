@@ -53,6 +53,10 @@ PlatResult plat_net_close(PlatSocket sock);
 // separator before its name), so its path is short and whole however deep the
 // directory lies and whatever it is called.
 extern const char PLAT_DIR_SEPARATOR;
+// On POSIX only a regular file of at most this size is read; anything else
+// counts as a missing file and is left as it is by a write. (The Windows
+// profile functions read the file themselves.)
+constexpr size_t PLAT_PROFILE_SIZE_MAX = 64 * 1024;
 struct PlatProfileEntry {
     const char* key;
     const char* value;

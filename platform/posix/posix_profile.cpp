@@ -52,20 +52,24 @@ bool read_all(int fd, char* bytes, size_t size, size_t* length)
     return true;
 }
 
-// Reads the whole file. A missing file is no error (empty text); a directory,
-// an unreadable file or a failed read is.
+// Reads the file when it is a regular file of at most PLAT_PROFILE_SIZE_MAX
+// bytes. A missing file is no error (no text). Anything else is: a directory,
+// a FIFO or device, a larger file, an unreadable file or a failed read.
 PlatResult read_file_text(const char* path, FileText* file)
 {
     file->bytes = nullptr;
     file->length = 0;
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK the open of a FIFO would wait for a writer.
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return errno == ENOENT ? PLAT_OK : PLAT_ERR_FAILED;
     struct stat status;
     PlatResult result = PLAT_ERR_FAILED;
-    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
-        size_t size = static_cast<size_t>(status.st_size);
-        file->bytes = static_cast<char*>(malloc(size > 0 ? size : 1));
-        if (file->bytes && read_all(fd, file->bytes, size, &file->length)) result = PLAT_OK;
+    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
+        status.st_size <= static_cast<off_t>(PLAT_PROFILE_SIZE_MAX)) {
+        // One byte more than allowed, to notice a file that grew meanwhile.
+        const size_t room = PLAT_PROFILE_SIZE_MAX + 1;
+        file->bytes = static_cast<char*>(malloc(room));
+        if (file->bytes && read_all(fd, file->bytes, room, &file->length) && file->length < room) result = PLAT_OK;
     }
     close(fd);
     if (result != PLAT_OK) {

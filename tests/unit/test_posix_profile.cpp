@@ -148,14 +148,32 @@ TEST_F(ProfileFile, UnreadableFileGivesDefault)
     EXPECT_TRUE(as_ordinary_user([this] { return get("Range") == "DEF" && set("Range", "60") == PLAT_ERR_FAILED; }));
 }
 
-// A large file full of binary junk and NUL bytes is read whole.
-TEST_F(ProfileFile, ReadsLargeBinaryFile)
+// A file of binary junk is read up to the size bound; a larger file or a FIFO counts as missing and is
+// left as it is by a write.
+TEST_F(ProfileFile, OnlyRegularFilesWithinTheBoundAreRead)
 {
     std::string content = "[Settings]\n";
-    for (unsigned i = 0; i < 1u << 20; ++i) content += static_cast<char>(i * 7919u % 251u);
+    for (unsigned i = 0; content.size() < PLAT_PROFILE_SIZE_MAX - 9; ++i) content += static_cast<char>(i * 7919u % 251u);
     content += "\nGain=11\n";
+    ASSERT_EQ(content.size(), PLAT_PROFILE_SIZE_MAX);
     write_file(path, content);
     EXPECT_EQ(get("Gain"), "11");
+    write_file(path, content + "\n");
+    EXPECT_EQ(get("Gain"), "DEF");
+    EXPECT_EQ(set("Gain", "4"), PLAT_ERR_FAILED);
+    EXPECT_EQ(read_file(path), content + "\n");
+
+    // Opened for reading the usual way, a FIFO without a writer would hold the program.
+    ASSERT_EQ(unlink(path.c_str()), 0);
+    ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+    alarm(10);
+    EXPECT_EQ(get("Gain"), "DEF");
+    EXPECT_EQ(set("Gain", "4"), PLAT_ERR_FAILED);
+    alarm(0);
+    struct stat status;
+    ASSERT_EQ(lstat(path.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISFIFO(status.st_mode));
+    EXPECT_EQ(entries(), std::vector<std::string>{"Halvex_StoreData.INI"});
 }
 
 // Replacing a value keeps every other byte of the file exactly.
