@@ -24,6 +24,8 @@ constexpr uint8_t RETURN_END_BYTE = 0xFC;
 constexpr int PACKETS_PER_PING = 8;
 constexpr int PING_IMAGE_SIZE = RETURN_HEADER_SIZE + PACKETS_PER_PING * RETURN_DATA_SIZE + 1;  // 8013
 constexpr int PING_IMAGE_END = PING_IMAGE_SIZE - 1;
+constexpr int PING_IMAGE_SAMPLES = RETURN_HEADER_SIZE;  // the data slots, slot 0 first: the ping's samples
+constexpr int PING_SAMPLE_COUNT = PACKETS_PER_PING * RETURN_DATA_SIZE;  // 8000
 
 struct SwitchCommand {
     int range;          // metres

@@ -32,6 +32,22 @@ void print_csv_text(FILE* out, const char* text)
     fputc('"', out);
 }
 
+// The data bytes as CSV columns, put together for one write per record: a
+// long recording has billions of them.
+void print_csv_samples(FILE* out, const uint8_t* samples)
+{
+    char text[PING_SAMPLE_COUNT * 4];
+    char* at = text;
+    for (int i = 0; i < PING_SAMPLE_COUNT; ++i) {
+        int value = samples[i];
+        *at++ = ',';
+        if (value >= 100) *at++ = static_cast<char>('0' + value / 100);
+        if (value >= 10) *at++ = static_cast<char>('0' + value / 10 % 10);
+        *at++ = static_cast<char>('0' + value % 10);
+    }
+    fwrite(text, 1, static_cast<size_t>(at - text), out);
+}
+
 void print_record_line(const Scanner* scanner, const char* name, long number, RecordView* view)
 {
     make_printable(view->date_text);
@@ -39,10 +55,13 @@ void print_record_line(const Scanner* scanner, const char* name, long number, Re
     make_printable(view->hundredths_text);
     if (scanner->format == SCAN_CSV) {
         print_csv_text(scanner->out, name);
-        fprintf(scanner->out, ",%ld,%s,%s%s,%d,%d,%d,0x%02X\n", number, view->date_text, view->time_text,
+        fprintf(scanner->out, ",%ld,%s,%s%s,%d,%d,%d,0x%02X", number, view->date_text, view->time_text,
                 view->hundredths_text, view->gain, view->range_field, view->ping_interval_ms, view->end_byte);
+        if (scanner->samples) print_csv_samples(scanner->out, view->image + PING_IMAGE_SAMPLES);
+        fputc('\n', scanner->out);
         return;
     }
+    if (scanner->format == SCAN_SUMMARY) return;
     fprintf(scanner->out, "record %ld: %s %s%s  gain %d dB  range %d  interval %d ms  end 0x%02X\n", number,
             view->date_text, view->time_text, view->hundredths_text, view->gain, view->range_field,
             view->ping_interval_ms, view->end_byte);
@@ -55,6 +74,7 @@ void check_record(const Scanner* scanner, const char* name, ScanTally* tally)
     ++tally->records;
     if (status == RECORD_OK) {
         print_record_line(scanner, name, tally->records, &view);
+        if (scanner->each) scanner->each(scanner->each_context, &view);
         return;
     }
     ++tally->malformed;
@@ -77,7 +97,9 @@ void print_summary(const Scanner* scanner, const char* name, const ScanTally* ta
 
 void scan_csv_header(const Scanner* scanner)
 {
-    fprintf(scanner->out, "file,record,date,time,gain_db,range_field,interval_ms,end_byte\n");
+    fprintf(scanner->out, "file,record,date,time,gain_db,range_field,interval_ms,end_byte");
+    for (int i = 0; scanner->samples && i < PING_SAMPLE_COUNT; ++i) fprintf(scanner->out, ",s%d", i);
+    fputc('\n', scanner->out);
 }
 
 bool scan_file(Scanner* scanner, const char* name, ScanRead read, void* source, ScanTally* tally)

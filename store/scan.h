@@ -12,7 +12,11 @@
 // Reads up to count bytes; fewer only at the end of the data; -1 on a read error.
 typedef long (*ScanRead)(void* source, uint8_t* bytes, size_t count);
 
-enum ScanFormat { SCAN_TEXT, SCAN_CSV };
+// SCAN_SUMMARY: no record lines, only the faults and the summaries.
+enum ScanFormat { SCAN_TEXT, SCAN_CSV, SCAN_SUMMARY };
+
+// Called with every well-formed record, after its line.
+typedef void (*ScanEach)(void* context, const RecordView* view);
 
 struct ScanTally {
     long records;     // whole records read
@@ -25,6 +29,9 @@ struct Scanner {
     ScanFormat format;
     FILE* out;       // record lines (and the summary in text format)
     FILE* messages;  // faults, and the summary in CSV format
+    bool samples;    // CSV: each row ends in the record's data bytes, columns s0 to s7999
+    ScanEach each;   // null for none
+    void* each_context;
     uint8_t record[RECORD_SIZE];  // one record at a time, whatever the file's size
 };
 
