@@ -1,8 +1,9 @@
 # Sourced by the other scripts: installs, with apt-get on Debian, whatever of
 # the build and test tools is missing. Call: need_packages KIND...
-# KIND: build (compiler, CMake, Ninja, GoogleTest), e2e (pty, namespaces),
-# windows (32-bit Windows cross compiler and Wine), fuzz (clang, libFuzzer),
-# package (Debian package tools, the cross compiler, man and groff).
+# KIND: build (compiler, CMake, Ninja, GoogleTest, zlib for qkvdump's pictures
+# and stb_image for the tests that decode them), e2e (pty, namespaces),
+# windows (32-bit Windows cross compiler, its zlib, and Wine), fuzz (clang, libFuzzer),
+# package (Debian package tools, the cross compiler and its zlib, man and groff).
 
 missing_packages=()
 
@@ -19,6 +20,8 @@ need_packages() {
             need "command -v ninja" ninja-build
             need "test -f /usr/include/gtest/gtest.h" libgtest-dev
             need "test -f /usr/include/gmock/gmock.h" libgmock-dev
+            need "test -f /usr/include/zlib.h" zlib1g-dev
+            need "test -f /usr/include/stb/stb_image.h" libstb-dev
             ;;
         e2e)
             need "command -v unshare" util-linux
@@ -27,6 +30,7 @@ need_packages() {
             ;;
         windows)
             need "command -v i686-w64-mingw32-g++" g++-mingw-w64-i686
+            need "test -f /usr/i686-w64-mingw32/lib/libz.a" libz-mingw-w64-dev
             if ! command -v wine >/dev/null 2>&1 || ! dpkg -s wine32:i386 >/dev/null 2>&1; then
                 dpkg --add-architecture i386
                 missing_packages+=(wine wine32:i386)
@@ -37,6 +41,7 @@ need_packages() {
             # and groff check the manual pages.
             need "command -v dpkg-shlibdeps" dpkg-dev
             need "command -v i686-w64-mingw32-g++" g++-mingw-w64-i686
+            need "test -f /usr/i686-w64-mingw32/lib/libz.a" libz-mingw-w64-dev
             need "command -v man" man-db
             need "command -v groff" groff-base
             ;;

@@ -1,24 +1,50 @@
-// qkvdump: checks data files and lists their ping records.
-//   qkvdump [--csv] FILE...
+// qkvdump: checks data files, lists their ping records, and draws their pings.
+//   qkvdump [--csv [--samples]] [--png OUT [--width N] [--gray]] FILE...
 // Exit status 0 when every file is a whole number of well-formed records,
-// 1 when any is malformed, torn or unreadable, 2 for a bad command line.
+// 1 when any is malformed, torn or unreadable or the picture could not be
+// written, 2 for a bad command line.
 #include <cstdio>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "store/scan.h"
+#include "tools/picture.h"
+#include "tools/waterfall.h"
 
 namespace {
 
 const char USAGE[] =
-    "usage: qkvdump [--csv] FILE...\n"
+    "usage: qkvdump [--csv [--samples]] [--png OUT [--width N] [--gray]] FILE...\n"
     "Checks that each data file is a whole number of well-formed 8192-byte ping\n"
     "records and prints one line per record (number, date and time, gain, range\n"
     "field, ping interval, end byte) and a summary per file.\n"
-    "  --csv   print a CSV header and one row per record; summaries go to stderr\n"
-    "  --help  print this text\n";
+    "  --csv      print a CSV header and one row per record; summaries go to stderr\n"
+    "  --samples  with --csv: each row ends in the ping's 8000 data bytes, s0 to s7999\n"
+    "  --png OUT  draw the well-formed pings of all the files, in the order given, as\n"
+    "             a PNG waterfall: one row per ping, oldest at the top, the data bytes\n"
+    "             from left to right; no record lines, only faults and summaries\n"
+    "  --width N  columns of the picture, each the mean of 8000/N data bytes; N must\n"
+    "             divide 8000 (default 1000)\n"
+    "  --gray     grey levels equal to the column means; without it the means are\n"
+    "             coloured with viridis, a perceptually uniform map from dark violet\n"
+    "             (0) through blue and green to yellow (255)\n"
+    "  --help     print this text\n";
+
+constexpr int DEFAULT_WIDTH = 1000;
+
+struct Drawing {
+    const char* path;  // null: no picture asked for
+    int width;
+    bool gray;
+    FILE* file;
+    Picture picture;
+    uint8_t means[PING_SAMPLE_COUNT];
+    uint8_t pixels[3 * PING_SAMPLE_COUNT];
+};
 
 Scanner scanner;
+Drawing drawing = {nullptr, DEFAULT_WIDTH, false, nullptr, {}, {}, {}};
 
 long read_stream(void* source, uint8_t* bytes, size_t count)
 {
@@ -41,6 +67,79 @@ bool scan_path(const char* path)
     return whole;
 }
 
+void draw_ping(void* context, const RecordView* view)
+{
+    Drawing* d = static_cast<Drawing*>(context);
+    waterfall_column_means(view->image + PING_IMAGE_SAMPLES, d->width, d->means);
+    if (d->gray) {
+        picture_add_row(&d->picture, d->means);
+        return;
+    }
+    for (int column = 0; column < d->width; ++column) {
+        memcpy(d->pixels + 3 * column, WATERFALL_COLOURS[d->means[column]], 3);
+    }
+    picture_add_row(&d->picture, d->pixels);
+}
+
+bool start_picture()
+{
+    drawing.file = fopen(drawing.path, "wb");
+    if (drawing.file == nullptr || !picture_begin(&drawing.picture, drawing.file, drawing.width,
+                                                  drawing.gray ? PICTURE_GREY : PICTURE_RGB)) {
+        fprintf(stderr, "%s: cannot write: %s\n", drawing.path, strerror(errno));
+        if (drawing.file) fclose(drawing.file);
+        return false;
+    }
+    scanner.each = draw_ping;
+    scanner.each_context = &drawing;
+    return true;
+}
+
+// Finishes the picture; one with no row, or whose writing failed, is removed.
+bool finish_picture()
+{
+    Picture* picture = &drawing.picture;
+    bool written = picture->rows > 0 && picture_finish(picture);
+    int write_error = errno;
+    written = fclose(drawing.file) == 0 && written;
+    if (!written) remove(drawing.path);
+    if (picture->rows == 0) {
+        fprintf(stderr, "%s: no picture written: no well-formed record\n", drawing.path);
+        return false;
+    }
+    if (!written) {
+        fprintf(stderr, "%s: cannot write: %s\n", drawing.path, strerror(write_error));
+        return false;
+    }
+    fprintf(scanner.format == SCAN_CSV ? scanner.messages : scanner.out, "%s: %lu x %lu pixels, %s\n", drawing.path,
+            static_cast<unsigned long>(picture->width), static_cast<unsigned long>(picture->rows),
+            drawing.gray ? "grey levels" : WATERFALL_COLOURS_NAME);
+    return true;
+}
+
+// A width of the picture: a divisor of the sample count, in plain digits.
+bool parse_width(const char* text)
+{
+    char* end = nullptr;
+    long width = text[0] >= '0' && text[0] <= '9' ? strtol(text, &end, 10) : 0;
+    if (end != nullptr && *end == 0 && width >= 1 && width <= PING_SAMPLE_COUNT && PING_SAMPLE_COUNT % width == 0) {
+        drawing.width = static_cast<int>(width);
+        return true;
+    }
+    fprintf(stderr, "qkvdump: --width must be a divisor of %d (", PING_SAMPLE_COUNT);
+    for (int divisor = 1; divisor <= PING_SAMPLE_COUNT; ++divisor) {
+        if (PING_SAMPLE_COUNT % divisor == 0) fprintf(stderr, divisor == 1 ? "%d" : " %d", divisor);
+    }
+    fprintf(stderr, "), not \"%s\"\n", text);
+    return false;
+}
+
+int usage_error(const char* first, const char* second)
+{
+    fprintf(stderr, "qkvdump: %s%s\n%s", first, second, USAGE);
+    return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -48,6 +147,8 @@ int main(int argc, char** argv)
     scanner.format = SCAN_TEXT;
     scanner.out = stdout;
     scanner.messages = stderr;
+    bool csv = false;
+    const char* width_text = nullptr;
     int first_file = argc;
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
@@ -56,24 +157,41 @@ int main(int argc, char** argv)
             return 0;
         }
         if (strcmp(argument, "--csv") == 0) {
-            scanner.format = SCAN_CSV;
+            csv = true;
+        } else if (strcmp(argument, "--samples") == 0) {
+            scanner.samples = true;
+        } else if (strcmp(argument, "--gray") == 0) {
+            drawing.gray = true;
+        } else if (strcmp(argument, "--png") == 0 && i + 1 < argc) {
+            drawing.path = argv[++i];
+        } else if (strcmp(argument, "--width") == 0 && i + 1 < argc) {
+            width_text = argv[++i];
         } else if (strcmp(argument, "--") == 0) {
             first_file = i + 1;
             break;
+        } else if (strcmp(argument, "--png") == 0 || strcmp(argument, "--width") == 0) {
+            return usage_error(argument, " needs a value");
         } else if (argument[0] == '-' && argument[1] != 0) {
-            fprintf(stderr, "qkvdump: unknown option %s\n%s", argument, USAGE);
-            return 2;
+            return usage_error("unknown option ", argument);
         } else {
             first_file = i;
             break;
         }
     }
+    if (scanner.samples && !csv) return usage_error("--samples", " needs --csv");
+    if ((drawing.gray || width_text) && !drawing.path) {
+        return usage_error(width_text ? "--width" : "--gray", " needs --png");
+    }
+    if (width_text && !parse_width(width_text)) return 2;
     if (first_file >= argc) {
         fputs(USAGE, stderr);
         return 2;
     }
-    if (scanner.format == SCAN_CSV) scan_csv_header(&scanner);
+    scanner.format = csv ? SCAN_CSV : drawing.path ? SCAN_SUMMARY : SCAN_TEXT;
+    if (drawing.path && !start_picture()) return 1;
+    if (csv) scan_csv_header(&scanner);
     bool all_whole = true;
     for (int i = first_file; i < argc; ++i) all_whole = scan_path(argv[i]) && all_whole;
+    if (drawing.path) all_whole = finish_picture() && all_whole;
     return all_whole ? 0 : 1;
 }

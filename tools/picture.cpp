@@ -1,0 +1,118 @@
+#include "tools/picture.h"
+
+#include <cstring>
+
+namespace {
+
+const uint8_t SIGNATURE[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+constexpr int HEADER_DATA_SIZE = 13;
+constexpr long HEADER_CHUNK_AT = sizeof SIGNATURE;
+constexpr uint8_t FILTER_NONE = 0;
+
+void put_be32(uint8_t* at, uint32_t value)
+{
+    at[0] = static_cast<uint8_t>(value >> 24);
+    at[1] = static_cast<uint8_t>(value >> 16);
+    at[2] = static_cast<uint8_t>(value >> 8);
+    at[3] = static_cast<uint8_t>(value);
+}
+
+void write_bytes(Picture* picture, const void* bytes, size_t count)
+{
+    if (!picture->failed && fwrite(bytes, 1, count, picture->file) != count) picture->failed = true;
+}
+
+// A chunk: data length, type, data, and the CRC-32 of type and data.
+void write_chunk(Picture* picture, const char type[4], const uint8_t* data, uint32_t size)
+{
+    uint8_t head[8];
+    put_be32(head, size);
+    memcpy(head + 4, type, 4);
+    uLong crc = crc32(crc32(0L, Z_NULL, 0), head + 4, 4);
+    if (size > 0) crc = crc32(crc, data, size);  // zlib takes no data as a request for its start value
+    uint8_t check[4];
+    put_be32(check, static_cast<uint32_t>(crc));
+    write_bytes(picture, head, sizeof head);
+    write_bytes(picture, data, size);
+    write_bytes(picture, check, sizeof check);
+}
+
+void write_header(Picture* picture)
+{
+    uint8_t data[HEADER_DATA_SIZE] = {};
+    put_be32(data, picture->width);
+    put_be32(data + 4, picture->rows);
+    data[8] = 8;  // bits per sample
+    data[9] = static_cast<uint8_t>(picture->kind);
+    // compression method, filter method and interlace method 0: deflate, the five filters, none
+    write_chunk(picture, "IHDR", data, HEADER_DATA_SIZE);
+}
+
+void write_data_chunk(Picture* picture)
+{
+    uint32_t size = PICTURE_CHUNK_DATA_SIZE - picture->deflater.avail_out;
+    if (size > 0) write_chunk(picture, "IDAT", picture->chunk_data, size);
+    picture->deflater.next_out = picture->chunk_data;
+    picture->deflater.avail_out = PICTURE_CHUNK_DATA_SIZE;
+}
+
+// Compresses bytes, writing a data chunk whenever the chunk buffer is full.
+void compress(Picture* picture, const uint8_t* bytes, size_t count, int flush)
+{
+    if (picture->failed) return;
+    z_stream* deflater = &picture->deflater;
+    deflater->next_in = const_cast<Bytef*>(bytes);
+    deflater->avail_in = static_cast<uInt>(count);
+    for (;;) {
+        int result = deflate(deflater, flush);
+        if (result == Z_STREAM_END) return;
+        if (result == Z_STREAM_ERROR || (flush == Z_FINISH && deflater->avail_out > 0)) {
+            picture->failed = true;
+            return;
+        }
+        if (deflater->avail_out > 0) return;  // all of the input taken
+        write_data_chunk(picture);
+    }
+}
+
+}  // namespace
+
+bool picture_begin(Picture* picture, FILE* file, int width, PictureKind kind)
+{
+    picture->file = file;
+    picture->width = static_cast<uint32_t>(width);
+    picture->kind = kind;
+    picture->rows = 0;
+    picture->failed = false;
+    memset(&picture->deflater, 0, sizeof picture->deflater);
+    if (deflateInit(&picture->deflater, Z_DEFAULT_COMPRESSION) != Z_OK) {
+        picture->failed = true;
+        return false;
+    }
+    picture->deflater.next_out = picture->chunk_data;
+    picture->deflater.avail_out = PICTURE_CHUNK_DATA_SIZE;
+    write_bytes(picture, SIGNATURE, sizeof SIGNATURE);
+    write_header(picture);
+    return !picture->failed;
+}
+
+bool picture_add_row(Picture* picture, const uint8_t* pixels)
+{
+    size_t size = picture->width * (picture->kind == PICTURE_RGB ? 3u : 1u);
+    compress(picture, &FILTER_NONE, 1, Z_NO_FLUSH);
+    compress(picture, pixels, size, Z_NO_FLUSH);
+    ++picture->rows;
+    return !picture->failed;
+}
+
+bool picture_finish(Picture* picture)
+{
+    compress(picture, nullptr, 0, Z_FINISH);
+    write_data_chunk(picture);
+    deflateEnd(&picture->deflater);
+    write_chunk(picture, "IEND", nullptr, 0);
+    if (!picture->failed && fseek(picture->file, HEADER_CHUNK_AT, SEEK_SET) != 0) picture->failed = true;
+    write_header(picture);
+    if (fflush(picture->file) != 0) picture->failed = true;
+    return !picture->failed;
+}
