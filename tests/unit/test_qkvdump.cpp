@@ -27,10 +27,11 @@ long read_memory(void* source, uint8_t* bytes, size_t count)
     return static_cast<long>(got);
 }
 
-std::string sample_record(int interval_ms)
+std::string sample_record(int interval_ms, const uint8_t* samples = nullptr)
 {
     static uint8_t image[PING_IMAGE_SIZE];
     image[PING_IMAGE_END] = RETURN_END_BYTE;
+    for (int i = 0; i < PING_SAMPLE_COUNT; ++i) image[PING_IMAGE_SAMPLES + i] = samples ? samples[i] : 0;
     RecordFields fields{"07-DEC-2026", "09:05:00", ".37", 7, 240, interval_ms, image};
     uint8_t record[RECORD_SIZE];
     record_build(record, &fields);
@@ -145,6 +146,27 @@ TEST_F(DataFileScan, Csv)
               "day.QKV,2,07-DEC-2026,09:05:00.37,7,24,10,0xFC\n",
               out);
     EXPECT_EQ("day.QKV: 2 records (16384 bytes), all well-formed\n", messages);
+}
+
+// With the samples, the header names s0 to s7999 and each row ends in its record's data bytes, slot 0 first.
+TEST_F(DataFileScan, CsvSamples)
+{
+    uint8_t samples[PING_SAMPLE_COUNT];
+    for (int i = 0; i < PING_SAMPLE_COUNT; ++i) samples[i] = static_cast<uint8_t>(i * 37 + i / 256);
+    MemorySource source{sample_record(0, samples) + sample_record(10)};
+    scanner.samples = true;
+    bool whole = scan(&source, SCAN_CSV);
+    scanner.samples = false;
+    EXPECT_TRUE(whole);
+    std::string header = "file,record,date,time,gain_db,range_field,interval_ms,end_byte";
+    std::string first = "day.QKV,1,07-DEC-2026,09:05:00.37,7,24,0,0xFC";
+    std::string second = "day.QKV,2,07-DEC-2026,09:05:00.37,7,24,10,0xFC";
+    for (int i = 0; i < PING_SAMPLE_COUNT; ++i) {
+        header += ",s" + std::to_string(i);
+        first += "," + std::to_string(samples[i]);
+        second += ",0";
+    }
+    EXPECT_EQ(header + "\n" + first + "\n" + second + "\n", out);
 }
 
 // A read error stops the listing with a message and fails the file.
