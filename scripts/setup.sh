@@ -1,7 +1,7 @@
 # Sourced by the other scripts: installs, with apt-get on Debian, whatever of
 # the build and test tools is missing. Call: need_packages KIND...
 # KIND: build (compiler, CMake, Ninja, GoogleTest, zlib for qkvdump's pictures
-# and stb_image for the tests that decode them), e2e (pty, namespaces),
+# and libpng for the tests that read them), e2e (pty, namespaces),
 # windows (32-bit Windows cross compiler, its zlib, and Wine), fuzz (clang, libFuzzer),
 # package (Debian package tools, the cross compiler and its zlib, man and groff).
 
@@ -21,7 +21,7 @@ need_packages() {
             need "test -f /usr/include/gtest/gtest.h" libgtest-dev
             need "test -f /usr/include/gmock/gmock.h" libgmock-dev
             need "test -f /usr/include/zlib.h" zlib1g-dev
-            need "test -f /usr/include/stb/stb_image.h" libstb-dev
+            need "test -f /usr/include/png.h" libpng-dev
             ;;
         e2e)
             need "command -v unshare" util-linux

@@ -165,7 +165,14 @@ std::vector<std::string> data_files(const std::string& directory)
 
 int qkvdump(const std::string& path, std::string* output)
 {
-    FILE* pipe = popen((std::string(QKVDUMP) + " '" + path + "' 2>&1").c_str(), "r");
+    return qkvdump_with({path}, output);
+}
+
+int qkvdump_with(const std::vector<std::string>& arguments, std::string* output)
+{
+    std::string command = QKVDUMP;
+    for (const std::string& argument : arguments) command += " '" + argument + "'";
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
     if (pipe == nullptr) return -1;
     char chunk[4096];
     size_t got;

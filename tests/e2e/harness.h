@@ -44,6 +44,8 @@ std::string today();
 std::vector<std::string> data_files(const std::string& directory);
 // Runs qkvdump on a file and returns its exit status; what it printed goes to output when given.
 int qkvdump(const std::string& path, std::string* output = nullptr);
+// The same with any arguments (options and files).
+int qkvdump_with(const std::vector<std::string>& arguments, std::string* output = nullptr);
 
 // headsim listening on its own loopback address until stopped.
 class HeadSim {

@@ -9,7 +9,10 @@
 #include <cctype>
 #include <cstring>
 
+#include <png.h>
+
 #include "tests/e2e/harness.h"
+#include "tools/waterfall.h"
 
 using namespace e2e;
 
@@ -30,6 +33,81 @@ void run_until_head_closes(const TempDir& dir, const std::string& address, int c
     ExitInfo exit = client.wait_exit(10000);
     ASSERT_TRUE(exit.ended);
     EXPECT_EQ(1, exit.status) << "signal " << exit.signal;
+}
+
+// Where a record's data bytes start: after the header of the ping image at byte 100.
+const int SAMPLES = 100 + PING_IMAGE_SAMPLES;
+
+const uint8_t* samples_of(const std::string& data, int record)
+{
+    return reinterpret_cast<const uint8_t*>(data.data()) + record * RECORD + SAMPLES;
+}
+
+// The mean of count data bytes from first, rounded to the nearest.
+int mean_of(const uint8_t* samples, int first, int count)
+{
+    int sum = 0;
+    for (int i = first; i < first + count; ++i) sum += samples[i];
+    return (sum + count / 2) / count;
+}
+
+// A data file's records with their data bytes inverted: well-formed, and unlike the original.
+std::string inverted(std::string data)
+{
+    for (size_t at = 0; at + RECORD <= data.size(); at += RECORD) {
+        for (size_t i = at + SAMPLES; i < at + SAMPLES + PING_SAMPLE_COUNT; ++i) data[i] = static_cast<char>(~data[i]);
+    }
+    return data;
+}
+
+// A PNG file read back by libpng, the decoder behind most viewers: it checks
+// the CRC-32 of every chunk it reads, where lenient decoders skip them.
+struct Decoded {
+    int width = 0;
+    int height = 0;
+    int channels = 0;
+    std::vector<uint8_t> pixels;
+    std::string fault;
+};
+
+Decoded decode_png(const std::string& path)
+{
+    Decoded picture;
+    png_image image = {};
+    image.version = PNG_IMAGE_VERSION;
+    if (png_image_begin_read_from_file(&image, path.c_str())) {
+        std::vector<uint8_t> pixels(PNG_IMAGE_SIZE(image));
+        if (png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) {
+            picture.width = static_cast<int>(image.width);
+            picture.height = static_cast<int>(image.height);
+            picture.channels = static_cast<int>(PNG_IMAGE_PIXEL_CHANNELS(image.format));
+            picture.pixels = pixels;
+        }
+    }
+    picture.fault = image.message;
+    png_image_free(&image);
+    // The end chunk is not read above: it is always the same 12 bytes.
+    std::string file = read_file(path);
+    if (file.size() < 12 || file.compare(file.size() - 12, 12, std::string("\0\0\0\0IEND\xAE\x42\x60\x82", 12)) != 0) {
+        picture.fault += " no end chunk";
+    }
+    return picture;
+}
+
+// Each pixel of a picture row: the colour map's entry, or the grey level, of its column's mean.
+void expect_row(const Decoded& picture, int row, const uint8_t* samples)
+{
+    ASSERT_EQ("", picture.fault);
+    ASSERT_LT(row, picture.height);
+    int per_column = PING_SAMPLE_COUNT / picture.width;
+    for (int column = 0; column < picture.width; ++column) {
+        int mean = mean_of(samples, column * per_column, per_column);
+        const uint8_t* pixel = picture.pixels.data() + (row * picture.width + column) * picture.channels;
+        for (int channel = 0; channel < picture.channels; ++channel) {
+            int want = picture.channels == 1 ? mean : WATERFALL_COLOURS[mean][channel];
+            ASSERT_EQ(want, pixel[channel]) << "row " << row << " column " << column << " channel " << channel;
+        }
+    }
 }
 
 }  // namespace
@@ -159,4 +237,92 @@ TEST(BuiltProgram, StoreSwitchAsConfigured)
     options.program = HALVEX_BUILT;
     run_until_head_closes(dir, "127.0.3.8", 8, options);
     EXPECT_EQ(HALVEX_BUILT_STORES ? 1u : 0u, data_files(dir.path()).size());
+}
+
+// The picture has one row per ping, the files' pings in the order given, each pixel the colour map's entry for
+// its column's mean of data bytes, or that mean as a grey level.
+TEST(Picture, PixelsAreColumnMeansOfThePingsInOrder)
+{
+    TempDir dir;
+    run_until_head_closes(dir, "127.0.9.1", 16);
+    std::string first = dir.file(data_files(dir.path()).at(0));
+    std::string data = read_file(first);
+    write_file(dir.file("inverted.QKV"), inverted(data));
+    std::string output;
+    ASSERT_EQ(0, qkvdump_with({"--png", dir.file("colour.png"), first}, &output)) << output;
+    EXPECT_NE(std::string::npos, output.find("colour.png: 1000 x 2 pixels, viridis\n")) << output;
+    EXPECT_EQ(std::string::npos, output.find("record 1:")) << "no record lines with a picture";
+    Decoded colour = decode_png(dir.file("colour.png"));
+    ASSERT_EQ(1000, colour.width);
+    ASSERT_EQ(2, colour.height);
+    ASSERT_EQ(3, colour.channels);
+    for (int row = 0; row < 2; ++row) expect_row(colour, row, samples_of(data, row));
+    EXPECT_EQ(0, memcmp(WATERFALL_COLOURS[0], "\x44\x01\x54", 3)) << "viridis starts dark violet";
+    EXPECT_EQ(0, memcmp(WATERFALL_COLOURS[255], "\xFD\xE7\x25", 3)) << "and ends yellow";
+
+    ASSERT_EQ(0, qkvdump_with({"--gray", "--width", "500", "--png", dir.file("grey.png"), dir.file("inverted.QKV"),
+                               first}, &output)) << output;
+    Decoded grey = decode_png(dir.file("grey.png"));
+    ASSERT_EQ(500, grey.width);
+    ASSERT_EQ(4, grey.height);
+    ASSERT_EQ(1, grey.channels);
+    std::string inverted_data = inverted(data);
+    for (int row = 0; row < 4; ++row) {
+        expect_row(grey, row, samples_of(row < 2 ? inverted_data : data, row % 2));
+    }
+}
+
+// Malformed records and a torn tail are reported as without a picture and left out of it; a file without a
+// well-formed record gives no picture at all.
+TEST(Picture, MalformedRecordsAndTornTailAreLeftOut)
+{
+    TempDir dir;
+    run_until_head_closes(dir, "127.0.9.2", 24);
+    std::string name = dir.file(data_files(dir.path()).at(0));
+    std::string data = read_file(name);
+    data[RECORD] = 'X';
+    data = data.substr(0, 2 * RECORD) + inverted(data.substr(2 * RECORD)) + std::string(100, '\x55');
+    write_file(name, data);
+    std::string png = dir.file("survey.png");
+    std::string listing, output;
+    EXPECT_EQ(1, qkvdump(name, &listing));
+    EXPECT_EQ(1, qkvdump_with({"--png", png, name}, &output));
+    std::string faults = name + ": record 2 is malformed at byte offset 8192: bad magic (want \"QKV\" and 0x0A)\n" +
+                         name + ": torn tail: 100 bytes after record 3 (byte offset 24576)\n";
+    std::string summary = name + ": 3 records (24576 bytes), 1 malformed, torn tail of 100 bytes\n";
+    EXPECT_EQ(0u, listing.find(faults)) << listing;
+    EXPECT_EQ(faults + summary + png + ": 1000 x 2 pixels, viridis\n", output);
+    Decoded picture = decode_png(png);
+    ASSERT_EQ(2, picture.height);
+    expect_row(picture, 0, samples_of(data, 0));
+    expect_row(picture, 1, samples_of(data, 2));
+
+    write_file(name, data.substr(3 * RECORD));
+    EXPECT_EQ(1, qkvdump_with({"--png", png, name}, &output));
+    EXPECT_NE(std::string::npos, output.find(png + ": no picture written: no well-formed record\n")) << output;
+    EXPECT_FALSE(file_exists(png));
+}
+
+// The width must divide the 8000 data bytes: anything else is refused with status 2 before any picture is made.
+TEST(Picture, WidthMustDivideTheDataBytes)
+{
+    TempDir dir;
+    run_until_head_closes(dir, "127.0.9.3", 8);
+    std::string name = dir.file(data_files(dir.path()).at(0));
+    std::string png = dir.file("ping.png");
+    for (const char* width : {"7", "0", "16000", "-8", "8x", "", " 8"}) {
+        std::string output;
+        EXPECT_EQ(2, qkvdump_with({"--width", width, "--png", png, name}, &output)) << width;
+        EXPECT_EQ(0u, output.find("qkvdump: --width must be a divisor of 8000 (1 2 4 5 8 10 16 20 25 32 40 50 64 80 "
+                                  "100 125 160 200 250 320 400 500 800 1000 1600 2000 4000 8000), not \"" +
+                                  std::string(width) + "\"\n")) << output;
+        EXPECT_FALSE(file_exists(png)) << width;
+    }
+    for (int width : {1, 8000}) {
+        std::string output;
+        EXPECT_EQ(0, qkvdump_with({"--width", std::to_string(width), "--png", png, name}, &output)) << output;
+        Decoded picture = decode_png(png);
+        EXPECT_EQ(width, picture.width);
+        expect_row(picture, 0, samples_of(read_file(name), 0));
+    }
 }
