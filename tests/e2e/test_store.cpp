@@ -1,5 +1,6 @@
 // The data store end to end: the program built with the store switch on
 // writes one record per ping to a fresh data file; built with it off, none.
+// And qkvdump's pictures of such recordings, read back by another decoder.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>

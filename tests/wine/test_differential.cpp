@@ -1,7 +1,8 @@
 // The Linux build against the Windows build under Wine: the same scenario on
 // both gives the same output once CR LF is folded to LF, the same settings
-// values and the same data file records except their time fields. And the
-// settings file reader and writer of both builds agree on a corpus of files.
+// values and the same data file records except their time fields. The
+// settings file reader and writer of both builds agree on a corpus of files,
+// and both builds of qkvdump print and draw the same from the same data file.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -203,6 +204,68 @@ TEST(Differential, DirectoryNamedOutsideTheCodePage)
     EXPECT_EQ("7", windows_run.settings["settings/gain"]);
     EXPECT_EQ(1u, windows_run.data_names.size());
     expect_same(linux_run, windows_run);
+}
+
+// ---- qkvdump -----------------------------------------------------------------
+
+namespace {
+
+struct DumpRun {
+    int status;
+    std::string out;
+    std::string errors;
+    int bare_line_ends;
+};
+
+// A qkvdump run in dir, the file names relative to it; the picture, if any, stays there.
+DumpRun run_qkvdump(const std::string& program, const TempDir& dir, const std::string& arguments)
+{
+    std::string ignored;
+    DumpRun run;
+    run.status = run_captured("(cd '" + dir.path() + "' && timeout 60 " + program + " " + arguments +
+                                  " > dump.out 2> dump.err)",
+                              &ignored);
+    int bare_out = 0, bare_errors = 0;
+    run.out = fold_crlf(read_file(dir.file("dump.out")), &bare_out);
+    run.errors = fold_crlf(read_file(dir.file("dump.err")), &bare_errors);
+    run.bare_line_ends = bare_out + bare_errors;
+    return run;
+}
+
+}  // namespace
+
+// On a recording of the Linux build with a malformed record and a torn tail, the Windows qkvdump lists it, writes
+// its CSV with the samples and draws its picture exactly as the Linux one, its lines ending in CR LF; the Windows
+// one is given *.QKV, which it expands itself.
+TEST(Differential, QkvdumpAgrees)
+{
+    std::string why = missing(QKVDUMP_EXE);
+    if (!why.empty()) GTEST_SKIP() << why;
+    Outcome recorded = run_alone({"linux", HALVEX_STORE_ON, false}, "[Settings]\nIPAddress=127.0.9.11\nGain=9\n",
+                                 "127.0.9.11", {"--once", "--fault", "close@25"});
+    ASSERT_EQ(1u, recorded.data.size());
+    std::string data = recorded.data[0];
+    ASSERT_EQ(3 * RECORD, data.size());
+    data[RECORD + 8112] = 0;  // record 2's end byte
+    TempDir linux_dir, windows_dir;
+    const std::string& name = recorded.data_names[0];
+    write_file(linux_dir.file(name), data + "torn");
+    write_file(windows_dir.file(name), data + "torn");
+    const char* const options[] = {"", "--csv --samples", "--png ping.png --width 500"};
+    for (const char* option : options) {
+        DumpRun linux_run = run_qkvdump(std::string("'") + QKVDUMP + "'", linux_dir, option + (" " + name));
+        DumpRun windows_run = run_qkvdump(wine_environment() + " '" + QKVDUMP_EXE + "'", windows_dir,
+                                          option + std::string(" '*.QKV'"));
+        EXPECT_EQ(1, linux_run.status) << option;
+        EXPECT_EQ(linux_run.status, windows_run.status) << option;
+        EXPECT_EQ(linux_run.out, windows_run.out) << option;
+        EXPECT_EQ(linux_run.errors, windows_run.errors) << option;
+        EXPECT_EQ(0, windows_run.bare_line_ends) << option;
+    }
+    EXPECT_NE(std::string::npos, read_file(linux_dir.file("dump.err")).find("torn tail: 4 bytes after record 3"));
+    std::string picture = read_file(linux_dir.file("ping.png"));
+    EXPECT_FALSE(picture.empty());
+    EXPECT_EQ(picture, read_file(windows_dir.file("ping.png")));
 }
 
 // ---- settings file reader and writer on a corpus of files -------------------

@@ -14,6 +14,7 @@ namespace wine {
 
 const char* const EXE = HALVEX_WIN32_EXE;              // store switch off
 const char* const EXE_STORE_ON = HALVEX_WIN32_STORE_EXE;  // store switch on
+const char* const QKVDUMP_EXE = QKVDUMP_WIN32_EXE;
 const char SETTINGS[] = "Halvex_StoreData.INI";
 const char SCREEN[] = "screen.txt";
 const size_t RECORD = 8192;
