@@ -133,7 +133,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     FuzzedDataProvider fuzz(data, size);
     int failing_read = fuzz.ConsumeIntegralInRange<int>(0, READS_MAX);
-    ScanFormat format = fuzz.ConsumeBool() ? SCAN_CSV : SCAN_TEXT;
+    ScanFormat format = static_cast<ScanFormat>(fuzz.ConsumeIntegralInRange<int>(SCAN_TEXT, SCAN_SUMMARY));
+    scanner.samples = fuzz.ConsumeBool();
     round_trip_record(&fuzz);
     size_t length = fuzz.remaining_bytes();
     parse_any_record(data, length);
