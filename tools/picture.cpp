@@ -1,5 +1,6 @@
 #include "tools/picture.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -17,9 +18,16 @@ void put_be32(uint8_t* at, uint32_t value)
     at[3] = static_cast<uint8_t>(value);
 }
 
+void fail(Picture* picture, int error)
+{
+    if (picture->failed) return;
+    picture->failed = true;
+    picture->error = error;
+}
+
 void write_bytes(Picture* picture, const void* bytes, size_t count)
 {
-    if (!picture->failed && fwrite(bytes, 1, count, picture->file) != count) picture->failed = true;
+    if (!picture->failed && fwrite(bytes, 1, count, picture->file) != count) fail(picture, errno);
 }
 
 // A chunk: data length, type, data, and the CRC-32 of type and data.
@@ -67,7 +75,7 @@ void compress(Picture* picture, const uint8_t* bytes, size_t count, int flush)
         int result = deflate(deflater, flush);
         if (result == Z_STREAM_END) return;
         if (result == Z_STREAM_ERROR || (flush == Z_FINISH && deflater->avail_out > 0)) {
-            picture->failed = true;
+            fail(picture, EINVAL);
             return;
         }
         if (deflater->avail_out > 0) return;  // all of the input taken
@@ -77,32 +85,31 @@ void compress(Picture* picture, const uint8_t* bytes, size_t count, int flush)
 
 }  // namespace
 
-bool picture_begin(Picture* picture, FILE* file, int width, PictureKind kind)
+void picture_begin(Picture* picture, FILE* file, int width, PictureKind kind)
 {
     picture->file = file;
     picture->width = static_cast<uint32_t>(width);
     picture->kind = kind;
     picture->rows = 0;
     picture->failed = false;
+    picture->error = 0;
     memset(&picture->deflater, 0, sizeof picture->deflater);
     if (deflateInit(&picture->deflater, Z_DEFAULT_COMPRESSION) != Z_OK) {
-        picture->failed = true;
-        return false;
+        fail(picture, ENOMEM);
+        return;
     }
     picture->deflater.next_out = picture->chunk_data;
     picture->deflater.avail_out = PICTURE_CHUNK_DATA_SIZE;
     write_bytes(picture, SIGNATURE, sizeof SIGNATURE);
     write_header(picture);
-    return !picture->failed;
 }
 
-bool picture_add_row(Picture* picture, const uint8_t* pixels)
+void picture_add_row(Picture* picture, const uint8_t* pixels)
 {
     size_t size = picture->width * (picture->kind == PICTURE_RGB ? 3u : 1u);
     compress(picture, &FILTER_NONE, 1, Z_NO_FLUSH);
     compress(picture, pixels, size, Z_NO_FLUSH);
     ++picture->rows;
-    return !picture->failed;
 }
 
 bool picture_finish(Picture* picture)
@@ -111,8 +118,8 @@ bool picture_finish(Picture* picture)
     write_data_chunk(picture);
     deflateEnd(&picture->deflater);
     write_chunk(picture, "IEND", nullptr, 0);
-    if (!picture->failed && fseek(picture->file, HEADER_CHUNK_AT, SEEK_SET) != 0) picture->failed = true;
+    if (!picture->failed && fseek(picture->file, HEADER_CHUNK_AT, SEEK_SET) != 0) fail(picture, errno);
     write_header(picture);
-    if (fflush(picture->file) != 0) picture->failed = true;
+    if (fflush(picture->file) != 0) fail(picture, errno);
     return !picture->failed;
 }

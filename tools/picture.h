@@ -23,14 +23,16 @@ struct Picture {
     PictureKind kind;
     uint32_t rows;
     bool failed;  // a write failed; everything after it is skipped
+    int error;    // errno of that write
     z_stream deflater;
     uint8_t chunk_data[PICTURE_CHUNK_DATA_SIZE];
 };
 
-// Starts the picture at the start of file; false when that write failed.
-bool picture_begin(Picture* picture, FILE* file, int width, PictureKind kind);
+// Starts the picture at the start of file. A failure here or in a row is
+// kept, the rest skipped, and reported by picture_finish.
+void picture_begin(Picture* picture, FILE* file, int width, PictureKind kind);
 // One row: width grey levels, or width red-green-blue triples.
-bool picture_add_row(Picture* picture, const uint8_t* pixels);
-// Ends the data, writes the end chunk and the height; false when any write
+void picture_add_row(Picture* picture, const uint8_t* pixels);
+// Ends the data, writes the end chunk and the height; false when anything
 // failed. Releases the compressor either way; the caller closes the file.
 bool picture_finish(Picture* picture);

@@ -37,14 +37,15 @@ struct Drawing {
     const char* path;  // null: no picture asked for
     int width;
     bool gray;
-    FILE* file;
+    FILE* file;  // opened for the first well-formed ping, so that without one nothing is touched
+    bool cannot_open;
     Picture picture;
     uint8_t means[PING_SAMPLE_COUNT];
     uint8_t pixels[3 * PING_SAMPLE_COUNT];
 };
 
 Scanner scanner;
-Drawing drawing = {nullptr, DEFAULT_WIDTH, false, nullptr, {}, {}, {}};
+Drawing drawing = {nullptr, DEFAULT_WIDTH, false, nullptr, false, {}, {}, {}};
 
 long read_stream(void* source, uint8_t* bytes, size_t count)
 {
@@ -67,9 +68,23 @@ bool scan_path(const char* path)
     return whole;
 }
 
+bool open_picture(Drawing* d)
+{
+    if (d->cannot_open) return false;
+    d->file = fopen(d->path, "wb");
+    if (d->file == nullptr) {
+        d->cannot_open = true;
+        fprintf(stderr, "%s: cannot write: %s\n", d->path, strerror(errno));
+        return false;
+    }
+    picture_begin(&d->picture, d->file, d->width, d->gray ? PICTURE_GREY : PICTURE_RGB);
+    return true;
+}
+
 void draw_ping(void* context, const RecordView* view)
 {
     Drawing* d = static_cast<Drawing*>(context);
+    if (d->file == nullptr && !open_picture(d)) return;
     waterfall_column_means(view->image + PING_IMAGE_SAMPLES, d->width, d->means);
     if (d->gray) {
         picture_add_row(&d->picture, d->means);
@@ -81,34 +96,23 @@ void draw_ping(void* context, const RecordView* view)
     picture_add_row(&d->picture, d->pixels);
 }
 
-bool start_picture()
-{
-    drawing.file = fopen(drawing.path, "wb");
-    if (drawing.file == nullptr || !picture_begin(&drawing.picture, drawing.file, drawing.width,
-                                                  drawing.gray ? PICTURE_GREY : PICTURE_RGB)) {
-        fprintf(stderr, "%s: cannot write: %s\n", drawing.path, strerror(errno));
-        if (drawing.file) fclose(drawing.file);
-        return false;
-    }
-    scanner.each = draw_ping;
-    scanner.each_context = &drawing;
-    return true;
-}
-
-// Finishes the picture; one with no row, or whose writing failed, is removed.
+// Finishes the picture and says how it went; one that failed to be written is left as far as it got.
 bool finish_picture()
 {
-    Picture* picture = &drawing.picture;
-    bool written = picture->rows > 0 && picture_finish(picture);
-    int write_error = errno;
-    written = fclose(drawing.file) == 0 && written;
-    if (!written) remove(drawing.path);
-    if (picture->rows == 0) {
+    if (drawing.cannot_open) return false;
+    if (drawing.file == nullptr) {
         fprintf(stderr, "%s: no picture written: no well-formed record\n", drawing.path);
         return false;
     }
+    Picture* picture = &drawing.picture;
+    bool written = picture_finish(picture);
+    int error = picture->error;
+    if (fclose(drawing.file) != 0 && written) {
+        written = false;
+        error = errno;
+    }
     if (!written) {
-        fprintf(stderr, "%s: cannot write: %s\n", drawing.path, strerror(write_error));
+        fprintf(stderr, "%s: cannot write: %s\n", drawing.path, strerror(error));
         return false;
     }
     fprintf(scanner.format == SCAN_CSV ? scanner.messages : scanner.out, "%s: %lu x %lu pixels, %s\n", drawing.path,
@@ -188,7 +192,10 @@ int main(int argc, char** argv)
         return 2;
     }
     scanner.format = csv ? SCAN_CSV : drawing.path ? SCAN_SUMMARY : SCAN_TEXT;
-    if (drawing.path && !start_picture()) return 1;
+    if (drawing.path) {
+        scanner.each = draw_ping;
+        scanner.each_context = &drawing;
+    }
     if (csv) scan_csv_header(&scanner);
     bool all_whole = true;
     for (int i = first_file; i < argc; ++i) all_whole = scan_path(argv[i]) && all_whole;

@@ -274,7 +274,7 @@ TEST(Picture, PixelsAreColumnMeansOfThePingsInOrder)
 }
 
 // Malformed records and a torn tail are reported as without a picture and left out of it; a file without a
-// well-formed record gives no picture at all.
+// well-formed record gives no picture at all, and leaves a file of the picture's name alone.
 TEST(Picture, MalformedRecordsAndTornTailAreLeftOut)
 {
     TempDir dir;
@@ -301,7 +301,7 @@ TEST(Picture, MalformedRecordsAndTornTailAreLeftOut)
     write_file(name, data.substr(3 * RECORD));
     EXPECT_EQ(1, qkvdump_with({"--png", png, name}, &output));
     EXPECT_NE(std::string::npos, output.find(png + ": no picture written: no well-formed record\n")) << output;
-    EXPECT_FALSE(file_exists(png));
+    EXPECT_EQ(2, decode_png(png).height) << "the picture there before is left as it was";
 }
 
 // The width must divide the 8000 data bytes: anything else is refused with status 2 before any picture is made.
@@ -326,4 +326,14 @@ TEST(Picture, WidthMustDivideTheDataBytes)
         EXPECT_EQ(width, picture.width);
         expect_row(picture, 0, samples_of(read_file(name), 0));
     }
+}
+
+// A picture that cannot be written (a full disk) fails the run with the reason, never reports success.
+TEST(Picture, WriteFailureIsReported)
+{
+    TempDir dir;
+    run_until_head_closes(dir, "127.0.9.4", 8);
+    std::string output;
+    EXPECT_EQ(1, qkvdump_with({"--png", "/dev/full", dir.file(data_files(dir.path()).at(0))}, &output));
+    EXPECT_NE(std::string::npos, output.find("/dev/full: cannot write: No space left on device\n")) << output;
 }
