@@ -27,7 +27,7 @@ void fail(Picture* picture, int error)
 
 void write_bytes(Picture* picture, const void* bytes, size_t count)
 {
-    if (!picture->failed && fwrite(bytes, 1, count, picture->file) != count) fail(picture, errno);
+    if (!picture->failed && count > 0 && fwrite(bytes, 1, count, picture->file) != count) fail(picture, errno);
 }
 
 // A chunk: data length, type, data, and the CRC-32 of type and data.
