@@ -314,9 +314,8 @@ TEST(Picture, WidthMustDivideTheDataBytes)
     for (const char* width : {"7", "0", "16000", "-8", "8x", "", " 8"}) {
         std::string output;
         EXPECT_EQ(2, qkvdump_with({"--width", width, "--png", png, name}, &output)) << width;
-        EXPECT_EQ(0u, output.find("qkvdump: --width must be a divisor of 8000 (1 2 4 5 8 10 16 20 25 32 40 50 64 80 "
-                                  "100 125 160 200 250 320 400 500 800 1000 1600 2000 4000 8000), not \"" +
-                                  std::string(width) + "\"\n")) << output;
+        EXPECT_EQ(0u, output.find("qkvdump: --width must be a divisor of 8000 (1 2 4 5 8 10 ")) << output;
+        EXPECT_NE(std::string::npos, output.find(" 4000 8000), not \"" + std::string(width) + "\"\n")) << output;
         EXPECT_FALSE(file_exists(png)) << width;
     }
     for (int width : {1, 8000}) {
