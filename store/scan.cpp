@@ -50,6 +50,7 @@ void print_csv_samples(FILE* out, const uint8_t* samples)
 
 void print_record_line(const Scanner* scanner, const char* name, long number, RecordView* view)
 {
+    if (scanner->format == SCAN_QUIET || scanner->format == SCAN_SUMMARY) return;
     make_printable(view->date_text);
     make_printable(view->time_text);
     make_printable(view->hundredths_text);
@@ -61,7 +62,6 @@ void print_record_line(const Scanner* scanner, const char* name, long number, Re
         fputc('\n', scanner->out);
         return;
     }
-    if (scanner->format == SCAN_SUMMARY) return;
     fprintf(scanner->out, "record %ld: %s %s%s  gain %d dB  range %d  interval %d ms  end 0x%02X\n", number,
             view->date_text, view->time_text, view->hundredths_text, view->gain, view->range_field,
             view->ping_interval_ms, view->end_byte);
@@ -84,6 +84,7 @@ void check_record(const Scanner* scanner, const char* name, ScanTally* tally)
 
 void print_summary(const Scanner* scanner, const char* name, const ScanTally* tally)
 {
+    if (scanner->format == SCAN_QUIET) return;
     FILE* out = scanner->format == SCAN_CSV ? scanner->messages : scanner->out;
     fprintf(out, "%s: %ld records (%lld bytes)", name, tally->records, offset_of(tally->records));
     if (tally->malformed > 0) fprintf(out, ", %ld malformed", tally->malformed);
@@ -94,6 +95,14 @@ void print_summary(const Scanner* scanner, const char* name, const ScanTally* ta
 }
 
 }  // namespace
+
+long scan_read_stream(void* source, uint8_t* bytes, size_t count)
+{
+    FILE* stream = static_cast<FILE*>(source);
+    size_t got = fread(bytes, 1, count, stream);
+    if (got < count && ferror(stream)) return -1;
+    return static_cast<long>(got);
+}
 
 void scan_csv_header(const Scanner* scanner)
 {

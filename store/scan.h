@@ -12,8 +12,12 @@
 // Reads up to count bytes; fewer only at the end of the data; -1 on a read error.
 typedef long (*ScanRead)(void* source, uint8_t* bytes, size_t count);
 
+// A ScanRead for a stdio stream opened for reading (source is the FILE*).
+long scan_read_stream(void* source, uint8_t* bytes, size_t count);
+
 // SCAN_SUMMARY: no record lines, only the faults and the summaries.
-enum ScanFormat { SCAN_TEXT, SCAN_CSV, SCAN_SUMMARY };
+// SCAN_QUIET only checks: faults still go to messages, nothing else is printed.
+enum ScanFormat { SCAN_TEXT, SCAN_CSV, SCAN_SUMMARY, SCAN_QUIET };
 
 // Called with every well-formed record, after its line.
 typedef void (*ScanEach)(void* context, const RecordView* view);

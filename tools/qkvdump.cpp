@@ -47,14 +47,6 @@ struct Drawing {
 Scanner scanner;
 Drawing drawing = {nullptr, DEFAULT_WIDTH, false, nullptr, false, {}, {}, {}};
 
-long read_stream(void* source, uint8_t* bytes, size_t count)
-{
-    FILE* stream = static_cast<FILE*>(source);
-    size_t got = fread(bytes, 1, count, stream);
-    if (got < count && ferror(stream)) return -1;
-    return static_cast<long>(got);
-}
-
 bool scan_path(const char* path)
 {
     FILE* stream = fopen(path, "rb");
@@ -63,7 +55,7 @@ bool scan_path(const char* path)
         return false;
     }
     ScanTally tally;
-    bool whole = scan_file(&scanner, path, read_stream, stream, &tally);
+    bool whole = scan_file(&scanner, path, scan_read_stream, stream, &tally);
     fclose(stream);
     return whole;
 }
