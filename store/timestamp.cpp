@@ -26,6 +26,23 @@ void format_date_and_time(TimestampClock* clock, const PlatLocalTime* local)
     memcpy(clock->date_time_text + date_length + 2, clock->time_text, strlen(clock->time_text) + 1);
 }
 
+int month_from_abbreviation(const char* text)
+{
+    for (int month = 0; month < 12; ++month) {
+        if (strcmp(text, MONTH_ABBREVIATIONS[month]) == 0) return month;
+    }
+    return -1;
+}
+
+// Days from 1 March of year 0 in the proleptic Gregorian calendar; month 0 to 11.
+long long days_of_date(int year, int month, int day)
+{
+    int shifted_year = month < 2 ? year - 1 : year;
+    int month_from_march = month < 2 ? month + 10 : month - 2;
+    long long leap_days = shifted_year / 4 - shifted_year / 100 + shifted_year / 400;
+    return 365LL * shifted_year + leap_days + (153 * month_from_march + 2) / 5 + day - 1;
+}
+
 }  // namespace
 
 void timestamp_update(TimestampClock* clock, const PlatLocalTime* local, int milliseconds)
@@ -48,4 +65,27 @@ void timestamp_update_now(TimestampClock* clock)
     PlatPreciseTime precise;
     plat_precise_time(&precise);
     timestamp_update(clock, &local, precise.milliseconds);
+}
+
+bool timestamp_parse_ms(const char* date_text, const char* time_text, const char* hundredths_text,
+                        long long* milliseconds)
+{
+    int day = 0, year = 0, hour = 0, minute = 0, second = 0, hundredths = 0;
+    int date_end = 0, time_end = 0, hundredths_end = 0;  // where each match stopped: the whole text, or 0
+    char month_text[4] = "";
+    sscanf(date_text, "%2d-%3[A-Z]-%4d%n", &day, month_text, &year, &date_end);
+    sscanf(time_text, "%2d:%2d:%2d%n", &hour, &minute, &second, &time_end);
+    sscanf(hundredths_text, ".%2d%n", &hundredths, &hundredths_end);
+    if (date_end == 0 || date_text[date_end] != 0 || time_end == 0 || time_text[time_end] != 0 ||
+        hundredths_end == 0 || hundredths_text[hundredths_end] != 0) {
+        return false;
+    }
+    int month = month_from_abbreviation(month_text);
+    if (month < 0 || day < 1 || day > 31 || year < 0 || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
+        second < 0 || second > 60 || hundredths < 0) {
+        return false;
+    }
+    long long seconds = ((days_of_date(year, month, day) * 24 + hour) * 60 + minute) * 60 + second;
+    *milliseconds = seconds * 1000 + hundredths * 10;
+    return true;
 }

@@ -20,3 +20,7 @@ struct TimestampClock {
 void timestamp_update(TimestampClock* clock, const PlatLocalTime* local, int milliseconds);
 // Reads the local time, then the precise time, and updates the clock.
 void timestamp_update_now(TimestampClock* clock);
+// Reads a record's date, time and hundredths texts back as milliseconds since
+// a fixed day; false when they are not in the form this clock writes.
+bool timestamp_parse_ms(const char* date_text, const char* time_text, const char* hundredths_text,
+                        long long* milliseconds);
