@@ -75,8 +75,7 @@ OfferOutcome assembly_offer(PingAssembly* assembly, const uint8_t* packet, int d
     int number = return_packet_number(packet);
     assembly->last_packet = number;
     memcpy(assembly->image, packet, RETURN_HEADER_SIZE);
-    memcpy(assembly->image + RETURN_HEADER_SIZE + number * RETURN_DATA_SIZE, packet + RETURN_DATA_OFFSET,
-           RETURN_DATA_SIZE);
+    memcpy(assembly->image + ping_image_slot(number), packet + RETURN_DATA_OFFSET, RETURN_DATA_SIZE);
 
     uint8_t last = packet[delivered - 1];
     printf("Header            = %c%c%c\n", packet[0], packet[1], packet[2]);

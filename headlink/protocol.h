@@ -26,6 +26,8 @@ constexpr int PING_IMAGE_SIZE = RETURN_HEADER_SIZE + PACKETS_PER_PING * RETURN_D
 constexpr int PING_IMAGE_END = PING_IMAGE_SIZE - 1;
 constexpr int PING_IMAGE_SAMPLES = RETURN_HEADER_SIZE;  // the data slots, slot 0 first: the ping's samples
 constexpr int PING_SAMPLE_COUNT = PACKETS_PER_PING * RETURN_DATA_SIZE;  // 8000
+// Where the data bytes of packet packet_number (0 to 7) sit in the ping image.
+inline int ping_image_slot(int packet_number) { return PING_IMAGE_SAMPLES + packet_number * RETURN_DATA_SIZE; }
 
 struct SwitchCommand {
     int range;          // metres
