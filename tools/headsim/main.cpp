@@ -1,0 +1,22 @@
+// headsim: a simulated sonar head for trials without hardware. It listens on
+// TCP and answers every switch command with one return packet, of invented
+// echo data or of a survey the program recorded, and can be told to misbehave
+// on chosen commands so the program's recovery paths can be exercised. Linux only.
+
+#include "tools/headsim/options.h"
+#include "tools/headsim/reply_source.h"
+#include "tools/headsim/server.h"
+
+int main(int argc, char** argv)
+{
+    Options options;
+    int parsed = options_parse(argc, argv, &options);
+    if (parsed == 1) return 0;
+    if (parsed != 0) return 2;
+    const ReplySource* source = &ECHO_SOURCE;
+    if (options.replay_path != nullptr) {
+        if (!replay_open(options.replay_path, options.loop)) return 2;
+        source = &REPLAY_SOURCE;
+    }
+    return server_run(&options, source);
+}

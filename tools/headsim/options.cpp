@@ -1,0 +1,185 @@
+#include "tools/headsim/options.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr long MS_MAX = 86400000L;
+constexpr double SPEED_MAX = 1000.0;
+
+const char USAGE_HEAD[] =
+    "Usage: headsim [options]\n"
+    "A simulated sonar head: answers each 27-byte switch command with one\n"
+    "1033-byte return packet, of synthetic echo data (a bottom echo at 18 m)\n"
+    "or, with --replay, of a survey the program recorded.\n"
+    "\n"
+    "Options:\n"
+    "  --address A          listen address (default 127.0.0.1)\n"
+    "  --port P             listen port (default 4040)\n"
+    "  --replay FILE        serve the pings of the data file FILE in order: the\n"
+    "                       reply for packet k is the ping record's header and\n"
+    "                       data slot k, whatever range and gain are asked for.\n"
+    "                       A ping ends once its packet 7 is served; a command\n"
+    "                       for packet 0 then starts the next. Each connection\n"
+    "                       starts at the first ping and is closed after the\n"
+    "                       last. FILE is checked first: a torn or malformed\n"
+    "                       file is refused (status 2).\n"
+    "  --loop               with --replay: after the last ping, start again at\n"
+    "                       the first instead of closing\n"
+    "  --speed X            with --replay: divide the waits between pings by X\n"
+    "                       (default 1: the recorded pace, each ping due its\n"
+    "                       record's ping interval after the previous one, or\n"
+    "                       where that is 0 the time between the two records;\n"
+    "                       never more than 10 s)\n"
+    "  --as-fast-as-asked   with --replay: never wait between pings\n"
+    "  --delay-ms N         wait N ms before each reply\n"
+    "  --split K            send each reply in K pieces\n"
+    "  --split-gap-ms N     wait N ms between pieces (default 20)\n"
+    "  --fault KIND@N       misbehave on the reply to the Nth command of a\n"
+    "                       connection (1-based); repeatable. KIND is one of:\n";
+
+const char USAGE_TAIL[] =
+    "  --once               exit after the first connection ends\n"
+    "  --max-connections N  exit after N connections (default unlimited)\n"
+    "  --help               show this text\n"
+    "\n"
+    "Prints \"headsim: listening on A:P\" once listening, and one line per\n"
+    "connection on stderr when it ends, with the pings served. SIGINT or\n"
+    "SIGTERM stop it (status 0). Status 1: it cannot listen; 2: a bad option\n"
+    "or a data file it refuses.\n";
+
+void print_usage()
+{
+    fputs(USAGE_HEAD, stdout);
+    fault_print_help(stdout);
+    fputs(USAGE_TAIL, stdout);
+}
+
+bool parse_count(const char* text, long low, long high, long* value)
+{
+    if (text == nullptr || *text == '\0') return false;
+    char* end = nullptr;
+    errno = 0;
+    long parsed = strtol(text, &end, 10);
+    if (errno != 0 || *end != '\0' || parsed < low || parsed > high) return false;
+    *value = parsed;
+    return true;
+}
+
+bool parse_speed(const char* text, double* speed)
+{
+    if (text == nullptr || *text == '\0') return false;
+    char* end = nullptr;
+    double parsed = strtod(text, &end);
+    if (*end != '\0' || !(parsed > 0.0 && parsed <= SPEED_MAX)) return false;
+    *speed = parsed;
+    return true;
+}
+
+void set_defaults(Options* options)
+{
+    memset(options, 0, sizeof *options);
+    snprintf(options->address, sizeof options->address, "127.0.0.1");
+    options->port = HEAD_PORT;
+    options->split = 1;
+    options->split_gap_ms = 20;
+    options->speed = 1.0;
+}
+
+// Options that take no value; false when name is none of them.
+bool parse_flag(const char* name, Options* options)
+{
+    if (strcmp(name, "--once") == 0) {
+        options->once = true;
+    } else if (strcmp(name, "--loop") == 0) {
+        options->loop = true;
+    } else if (strcmp(name, "--as-fast-as-asked") == 0) {
+        options->as_fast_as_asked = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// Options that take a value: 1 parsed, 0 bad or missing value, -1 unknown option.
+int parse_valued(const char* name, const char* value, Options* options)
+{
+    bool good = value != nullptr;
+    long number = 0;
+    if (strcmp(name, "--address") == 0) {
+        in_addr probe{};
+        good = good && inet_pton(AF_INET, value, &probe) == 1;
+        if (good) snprintf(options->address, sizeof options->address, "%s", value);
+    } else if (strcmp(name, "--port") == 0) {
+        good = good && parse_count(value, 1, 65535, &number);
+        options->port = static_cast<uint16_t>(number);
+    } else if (strcmp(name, "--replay") == 0) {
+        good = good && *value != '\0';
+        options->replay_path = value;
+    } else if (strcmp(name, "--speed") == 0) {
+        good = good && parse_speed(value, &options->speed);
+    } else if (strcmp(name, "--delay-ms") == 0) {
+        good = good && parse_count(value, 0, MS_MAX, &options->delay_ms);
+    } else if (strcmp(name, "--split") == 0) {
+        good = good && parse_count(value, 1, FAULT_OUTGOING_SIZE, &options->split);
+    } else if (strcmp(name, "--split-gap-ms") == 0) {
+        good = good && parse_count(value, 0, MS_MAX, &options->split_gap_ms);
+    } else if (strcmp(name, "--max-connections") == 0) {
+        good = good && parse_count(value, 1, 1000000000L, &options->max_connections);
+    } else if (strcmp(name, "--fault") == 0) {
+        good = good && options->fault_count < OPTIONS_FAULTS_MAX &&
+               fault_parse(value, &options->faults[options->fault_count]);
+        if (good) ++options->fault_count;
+    } else {
+        return -1;
+    }
+    return good ? 1 : 0;
+}
+
+// The pacing options only mean something for a recording, and only one of them at a time.
+bool check_pacing(const Options* options, bool speed_given)
+{
+    if (options->replay_path == nullptr && (options->loop || speed_given || options->as_fast_as_asked)) {
+        fprintf(stderr, "headsim: --loop, --speed and --as-fast-as-asked need --replay (see --help)\n");
+        return false;
+    }
+    if (speed_given && options->as_fast_as_asked) {
+        fprintf(stderr, "headsim: --speed and --as-fast-as-asked exclude each other (see --help)\n");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int options_parse(int argc, char** argv, Options* options)
+{
+    set_defaults(options);
+    bool speed_given = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* name = argv[i];
+        if (strcmp(name, "--help") == 0 || strcmp(name, "-h") == 0) {
+            print_usage();
+            return 1;
+        }
+        if (parse_flag(name, options)) continue;
+        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        int parsed = parse_valued(name, value, options);
+        if (parsed < 0) {
+            fprintf(stderr, "headsim: unknown option '%s' (see --help)\n", name);
+            return 2;
+        }
+        if (parsed == 0) {
+            fprintf(stderr, "headsim: bad or missing value for %s%s%s (see --help)\n", name,
+                    value ? ": " : "", value ? value : "");
+            return 2;
+        }
+        speed_given = speed_given || strcmp(name, "--speed") == 0;
+        ++i;
+    }
+    return check_pacing(options, speed_given) ? 0 : 2;
+}

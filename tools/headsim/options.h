@@ -1,0 +1,28 @@
+// headsim's command line.
+#pragma once
+
+#include <cstdint>
+
+#include "tools/headsim/faults.h"
+
+constexpr int OPTIONS_ADDRESS_SIZE = 64;
+constexpr int OPTIONS_FAULTS_MAX = 64;
+
+struct Options {
+    char address[OPTIONS_ADDRESS_SIZE];
+    uint16_t port;
+    long delay_ms;
+    long split;
+    long split_gap_ms;
+    bool once;
+    long max_connections;     // 0: unlimited
+    const char* replay_path;  // null: synthetic echoes
+    bool loop;
+    double speed;             // recorded waits are divided by this
+    bool as_fast_as_asked;    // recorded waits are skipped
+    Fault faults[OPTIONS_FAULTS_MAX];
+    int fault_count;
+};
+
+// 0: parsed; 1: help shown; 2: bad option (message already on stderr).
+int options_parse(int argc, char** argv, Options* options);
