@@ -163,15 +163,8 @@ std::vector<std::string> data_files(const std::string& directory)
     return found;
 }
 
-int qkvdump(const std::string& path, std::string* output)
+int run_command(const std::string& command, std::string* output)
 {
-    return qkvdump_with({path}, output);
-}
-
-int qkvdump_with(const std::vector<std::string>& arguments, std::string* output)
-{
-    std::string command = QKVDUMP;
-    for (const std::string& argument : arguments) command += " '" + argument + "'";
     FILE* pipe = popen((command + " 2>&1").c_str(), "r");
     if (pipe == nullptr) return -1;
     char chunk[4096];
@@ -181,6 +174,18 @@ int qkvdump_with(const std::vector<std::string>& arguments, std::string* output)
     }
     int status = pclose(pipe);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int qkvdump(const std::string& path, std::string* output)
+{
+    return qkvdump_with({path}, output);
+}
+
+int qkvdump_with(const std::vector<std::string>& arguments, std::string* output)
+{
+    std::string command = QKVDUMP;
+    for (const std::string& argument : arguments) command += " '" + argument + "'";
+    return run_command(command, output);
 }
 
 HeadSim::HeadSim(const std::string& address, const std::vector<std::string>& options)

@@ -42,6 +42,9 @@ void write_settings(const TempDir& dir, const std::string& address, const std::s
 std::string today();
 // The data files (DDMMMYYYY-NNNN.QKV) in a directory, sorted by name.
 std::vector<std::string> data_files(const std::string& directory);
+// Runs a shell command line and returns its exit status; what it printed, on stdout and stderr,
+// goes to output when given.
+int run_command(const std::string& command, std::string* output = nullptr);
 // Runs qkvdump on a file and returns its exit status; what it printed goes to output when given.
 int qkvdump(const std::string& path, std::string* output = nullptr);
 // The same with any arguments (options and files).

@@ -1,6 +1,7 @@
 // The data store end to end: the program built with the store switch on
 // writes one record per ping to a fresh data file; built with it off, none.
 // And qkvdump's pictures of such recordings, read back by another decoder.
+// A recording served back by headsim is recorded again as it was.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -12,6 +13,7 @@
 
 #include <png.h>
 
+#include "store/record.h"
 #include "tests/e2e/harness.h"
 #include "tools/waterfall.h"
 
@@ -109,6 +111,35 @@ void expect_row(const Decoded& picture, int row, const uint8_t* samples)
             ASSERT_EQ(want, pixel[channel]) << "row " << row << " column " << column << " channel " << channel;
         }
     }
+}
+
+// One well-formed record of a ping recorded at 10:00:00 plus hundredths.
+std::string make_record(const char* hundredths, int interval_ms)
+{
+    uint8_t image[PING_IMAGE_SIZE] = {'I', 'U', 'X', 0, 0, 7};
+    image[PING_IMAGE_END] = RETURN_END_BYTE;
+    RecordFields fields = {"08-DEC-2026", "10:00:00", hundredths, 3, 180, interval_ms, image};
+    uint8_t record[RECORD_SIZE];
+    record_build(record, &fields);
+    return std::string(reinterpret_cast<const char*>(record), RECORD_SIZE);
+}
+
+// headsim serving a recording to one run of the program; how long the run took, in ms.
+long long replay_run_ms(const std::string& address, const std::string& recording,
+                        const std::vector<std::string>& pace)
+{
+    TempDir dir;
+    write_settings(dir, address);
+    std::vector<std::string> head_options = {"--once", "--replay", recording};
+    head_options.insert(head_options.end(), pace.begin(), pace.end());
+    HeadSim head(address, head_options);
+    EXPECT_TRUE(head.ready());
+    ClientOptions options;
+    options.with_terminal = false;
+    long long start = now_ms();
+    Client client(dir.path(), options);
+    EXPECT_EQ(1, client.wait_exit(20000).status);
+    return now_ms() - start;
 }
 
 }  // namespace
@@ -335,4 +366,80 @@ TEST(Picture, WriteFailureIsReported)
     std::string output;
     EXPECT_EQ(1, qkvdump_with({"--png", "/dev/full", dir.file(data_files(dir.path()).at(0))}, &output));
     EXPECT_NE(std::string::npos, output.find("/dev/full: cannot write: No space left on device\n")) << output;
+}
+
+// A run recorded, served back by headsim and recorded again gives the same ping images in order,
+// and ends with the receive failure after the last ping.
+TEST(Replay, RecordingServedBackIsRecordedTheSame)
+{
+    TempDir first, second;
+    run_until_head_closes(first, "127.0.10.1", 24);
+    std::string recording = first.file(data_files(first.path()).at(0));
+    write_settings(second, "127.0.10.1", "Range=40\nGain=7\n");
+    HeadSim head("127.0.10.1", {"--once", "--replay", recording, "--as-fast-as-asked"});
+    ASSERT_TRUE(head.ready());
+    ClientOptions options;
+    options.program = PROGRAM_STORE_ON;
+    options.with_terminal = false;
+    options.stdout_path = second.file("screen.txt");
+    Client client(second.path(), options);
+    EXPECT_EQ(1, client.wait_exit(10000).status);
+    EXPECT_NE(std::string::npos, head.stop().find("24 replies, 3 pings (end of the recording)"));
+
+    std::vector<std::string> files = data_files(second.path());
+    ASSERT_EQ(1u, files.size());
+    Expected expected("127.0.10.1", 40, 7);
+    for (int ping = 1; ping <= 3; ++ping) {
+        expected.pings(ping, ping).text("\nWriting to file: " + files[0] + " - " + std::to_string(8 * ping) + " kbytes");
+    }
+    expected.pass().text("recv() failed!\n").prompt();
+    EXPECT_EQ(expected.str(), read_file(options.stdout_path));
+    std::string a = read_file(recording);
+    std::string b = read_file(second.file(files[0]));
+    ASSERT_EQ(3u * RECORD, a.size());
+    ASSERT_EQ(a.size(), b.size());
+    for (size_t at = 0; at < a.size(); at += RECORD) {
+        EXPECT_EQ(a.substr(at + RECORD_IMAGE, PING_IMAGE_SIZE), b.substr(at + RECORD_IMAGE, PING_IMAGE_SIZE))
+            << "record " << at / RECORD + 1;
+    }
+}
+
+// A recording with a torn tail, a malformed record or no record at all is refused before listening,
+// naming the record and byte offset of the fault.
+TEST(Replay, UnservableRecordingIsRefused)
+{
+    TempDir dir;
+    std::string record = make_record(".00", 0);
+    std::string torn = dir.file("torn.QKV");
+    write_file(torn, record + record + record.substr(0, 100));
+    std::string malformed = dir.file("malformed.QKV");
+    std::string bad = record;
+    bad[RECORD_END] = 0;
+    write_file(malformed, record + bad + record);
+    std::string empty = dir.file("empty.QKV");
+    write_file(empty, "");
+
+    // headsim that wrongly listens is ended by the timeout, with another status.
+    const std::string serve = std::string("timeout 10 ") + HEADSIM + " --address 127.0.10.2 --replay ";
+    std::string said;
+    EXPECT_EQ(2, run_command(serve + torn, &said));
+    EXPECT_NE(std::string::npos, said.find("torn tail: 100 bytes after record 2 (byte offset 16384)")) << said;
+    EXPECT_EQ(2, run_command(serve + malformed, &said));
+    EXPECT_NE(std::string::npos, said.find("record 2 is malformed at byte offset 16304")) << said;
+    EXPECT_EQ(2, run_command(serve + empty, &said));
+    EXPECT_NE(std::string::npos, said.find("holds no ping")) << said;
+    EXPECT_EQ(std::string::npos, said.find("listening")) << said;
+}
+
+// Pings are served at the recorded pace: 200 ms apart by the timestamps where the interval field is 0,
+// then by the field, so three take at least 400 ms, and under half that at four times the speed.
+TEST(Replay, PacedByTheRecording)
+{
+    TempDir dir;
+    std::string recording = dir.file("paced.QKV");
+    write_file(recording, make_record(".00", 0) + make_record(".20", 0) + make_record(".20", 200));
+    long long recorded_pace = replay_run_ms("127.0.10.3", recording, {});
+    long long four_times = replay_run_ms("127.0.10.3", recording, {"--speed", "4"});
+    EXPECT_GE(recorded_pace, 400);
+    EXPECT_LT(four_times, recorded_pace / 2);
 }
