@@ -32,7 +32,8 @@ constexpr PlatSocket PLAT_NO_SOCKET = -1;
 PlatResult plat_net_start();
 void plat_net_stop();
 PlatResult plat_net_socket(PlatSocket* sock);
-// The address is dotted-decimal text, converted as inet_addr does.
+// Four decimal parts separated by dots are read as decimal (leading zeros
+// included); any other address text is converted as inet_addr does.
 PlatResult plat_net_connect(PlatSocket sock, const char* address, uint16_t port, int limit_ms);
 // Sends all bytes in one call; PLAT_ERR_TIMEOUT when they cannot go within limit_ms.
 PlatResult plat_net_send(PlatSocket sock, const void* bytes, size_t count, int limit_ms);

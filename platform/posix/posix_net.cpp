@@ -9,6 +9,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstring>
+
+#include "platform/address_text.h"
 #include "platform/platform.h"
 
 namespace {
@@ -53,6 +56,16 @@ PlatResult whole_packet_left(int fd, void* scratch, size_t count)
     return peeked == static_cast<ssize_t>(count) ? PLAT_OK : PLAT_ERR_CLOSED;
 }
 
+// Four decimal parts are read as decimal; any other text as inet_addr reads it.
+in_addr_t address_of(const char* text)
+{
+    uint8_t octets[ADDRESS_TEXT_PARTS];
+    if (!address_text_decimal(text, octets)) return inet_addr(text);
+    in_addr_t address;
+    memcpy(&address, octets, sizeof address);
+    return address;
+}
+
 PlatResult wait_connected(int fd, int limit_ms)
 {
     struct pollfd writable = {fd, POLLOUT, 0};
@@ -88,7 +101,7 @@ PlatResult plat_net_connect(PlatSocket sock, const char* address, uint16_t port,
     struct sockaddr_in head = {};
     head.sin_family = AF_INET;
     head.sin_port = htons(port);
-    head.sin_addr.s_addr = inet_addr(address);
+    head.sin_addr.s_addr = address_of(address);
 
     int flags = fcntl(fd, F_GETFL);
     fcntl(fd, F_SETFL, flags | O_NONBLOCK);

@@ -4,6 +4,9 @@
 // packet is still incomplete.
 #include <winsock.h>
 
+#include <cstring>
+
+#include "platform/address_text.h"
 #include "platform/platform.h"
 #include "platform/win32/win32_console.h"
 
@@ -31,6 +34,16 @@ void set_blocking(SOCKET sock, bool blocking)
 {
     u_long non_blocking = blocking ? 0 : 1;
     ioctlsocket(sock, FIONBIO, &non_blocking);
+}
+
+// Four decimal parts are read as decimal; any other text as inet_addr reads it.
+u_long address_of(const char* text)
+{
+    uint8_t octets[ADDRESS_TEXT_PARTS];
+    if (!address_text_decimal(text, octets)) return inet_addr(text);
+    u_long address;
+    memcpy(&address, octets, sizeof address);
+    return address;
 }
 
 PlatResult wait_connected(SOCKET sock, int limit_ms)
@@ -81,7 +94,7 @@ PlatResult plat_net_connect(PlatSocket sock, const char* address, uint16_t port,
     struct sockaddr_in head = {};
     head.sin_family = AF_INET;
     head.sin_port = htons(port);
-    head.sin_addr.s_addr = inet_addr(address);
+    head.sin_addr.s_addr = address_of(address);
 
     win32_show_output();
     set_blocking(s, false);

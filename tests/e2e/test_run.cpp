@@ -300,6 +300,18 @@ TEST(Run, LongAddressIsCut)
               client.screen());
 }
 
+// A zero-padded address is read as decimal, as shown: 127.000.002.089 is 127.0.2.89 (as octal it converts to nothing).
+TEST(Run, ZeroPaddedAddressIsDecimal)
+{
+    TempDir dir;
+    write_settings(dir, "127.000.002.089");
+    HeadSim head("127.0.2.89", {"--once", "--fault", "close@9"});
+    Client client(dir.path());
+    EXPECT_EQ(1, client.answer_prompt().status);
+    EXPECT_EQ(Expected("127.000.002.089", 30, 3).pings(1, 1).pass().text("recv() failed!\n").prompt().str(),
+              client.screen());
+}
+
 // With stdout redirected, keys still come from the terminal and the file gets whole 512-byte blocks, then the rest at exit.
 TEST(Run, RedirectedOutputIsBlockBuffered)
 {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "headlink/headlink.h"
+#include "platform/address_text.h"
 
 namespace {
 
@@ -189,4 +190,18 @@ TEST_F(Assembly, OutOfOrderPacketsDoNotCompleteAPing)
     }
     EXPECT_EQ(0, assembly.ping_count);
     EXPECT_EQ(1, assembly.expected_packet);
+}
+
+// Only exactly four decimal parts of 0 to 255 are read as decimal; any other text is left to the old conversion.
+TEST(AddressText, FourDecimalPartsOnly)
+{
+    uint8_t octets[ADDRESS_TEXT_PARTS] = {};
+    ASSERT_TRUE(address_text_decimal("127.000.005.010", octets));
+    EXPECT_EQ(0, memcmp(octets, "\x7F\x00\x05\x0A", 4));
+    ASSERT_TRUE(address_text_decimal("255.0255.00000.9", octets));
+    EXPECT_EQ(0, memcmp(octets, "\xFF\xFF\x00\x09", 4));
+    for (const char* other : {"", "127.1", "1.2.3.4.5", "1..2.3", "256.0.0.1", "1.2.3.4 ", " 1.2.3.4", "0x7f.0.0.1",
+                              "1.2.3.", "+1.2.3.4", "1.2.3.99999999999"}) {
+        EXPECT_FALSE(address_text_decimal(other, octets)) << other;
+    }
 }

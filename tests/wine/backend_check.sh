@@ -26,6 +26,7 @@ trap "exit 3" INT TERM HUP PIPE
 
 i686-w64-mingw32-g++ -std=c++17 -Wall -Wextra -Wpedantic -Werror -O2 -static -I"$source_dir" \
     "$source_dir/tests/wine/backend_check.cpp" "$source_dir/platform/fault.cpp" \
+    "$source_dir/platform/address_text.cpp" \
     "$source_dir"/platform/win32/win32_*.cpp -lwsock32 -o "$work/backend_check.exe" || exit 2
 [ -n "$shared_prefix" ] || timeout 180 wineboot -i >/dev/null 2>&1 || { echo "backend_check: wineboot failed" >&2; exit 2; }
 

@@ -141,6 +141,17 @@ TEST(Wine, ConnectRefused)
     EXPECT_TRUE(e2e::data_files(dir.path()).empty());
 }
 
+// A zero-padded address is read as decimal, as shown: 127.000.006.089 is 127.0.6.89 (as octal it converts to nothing).
+TEST(Wine, ZeroPaddedAddressIsDecimal)
+{
+    SKIP_WITHOUT_WINE(EXE);
+    TempDir dir;
+    write_settings(dir, "127.000.006.089");
+    EXPECT_EQ(1, run_to_prompt(EXE, dir, "127.0.6.89", {"--once", "--fault", "close@9"}).status);
+    EXPECT_EQ(Expected("127.000.006.089", 30, 3).pings(1, 1).pass().text("recv() failed!\n").prompt().str(),
+              screen_of(dir));
+}
+
 // A head that answers only once a second is slow, not silent: the run goes on until the key.
 TEST(Wine, SlowHeadIsNotAFailure)
 {
