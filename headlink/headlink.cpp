@@ -35,9 +35,21 @@ bool headlink_send_command(HeadLink* link)
 
 bool headlink_receive(HeadLink* link, int* delivered)
 {
-    if (plat_net_wait_queued(link->socket, link->ser_buf_tcp, RETURN_PACKET_SIZE, HEAD_SILENCE_LIMIT_MS) !=
-        PLAT_OK) {
-        return false;
+    int64_t last_progress = plat_monotonic_ms();
+    int last_queued = 0;
+    for (;;) {
+        int queued = 0;
+        PlatResult waited =
+            plat_net_wait_queued(link->socket, link->ser_buf_tcp, RETURN_PACKET_SIZE, HEAD_WAIT_SLICE_MS, &queued);
+        if (waited == PLAT_OK) break;
+        if (waited != PLAT_ERR_TIMEOUT) return false;
+        int64_t now = plat_monotonic_ms();
+        if (queued != last_queued) {
+            last_queued = queued;
+            last_progress = now;
+        } else if (now - last_progress >= HEAD_SILENCE_LIMIT_MS) {
+            return false;
+        }
     }
     *delivered = plat_net_read(link->socket, link->ser_buf_tcp, RETURN_PACKET_SIZE);
     return true;

@@ -10,6 +10,8 @@
 // A head that sends nothing for this long, or a send or connect that cannot
 // complete within it, counts as a failed link.
 constexpr int HEAD_SILENCE_LIMIT_MS = 10000;
+// A pass waiting for the head looks at the limits at least this often.
+constexpr int HEAD_WAIT_SLICE_MS = 1000;
 
 struct PingAssembly {
     int expected_packet;  // 0 to 8: the packet wanted next in this ping

@@ -37,11 +37,12 @@ PlatResult plat_net_socket(PlatSocket* sock);
 PlatResult plat_net_connect(PlatSocket sock, const char* address, uint16_t port, int limit_ms);
 // Sends all bytes in one call; PLAT_ERR_TIMEOUT when they cannot go within limit_ms.
 PlatResult plat_net_send(PlatSocket sock, const void* bytes, size_t count, int limit_ms);
-// Blocks, without spinning, until count bytes are queued (PLAT_OK), the peer
+// Sleeps, without spinning, until count bytes are queued (PLAT_OK), the peer
 // closes (PLAT_ERR_CLOSED, also with part of a packet queued), an error
-// occurs, or no new byte arrives for silence_ms (PLAT_ERR_TIMEOUT).
+// occurs, or wait_ms pass (PLAT_ERR_TIMEOUT, with *queued the bytes queued so
+// far). The caller keeps the time limits and waits again.
 // `scratch` holds count bytes, room for a backend that must peek to count.
-PlatResult plat_net_wait_queued(PlatSocket sock, void* scratch, size_t count, int silence_ms);
+PlatResult plat_net_wait_queued(PlatSocket sock, void* scratch, size_t count, int wait_ms, int* queued);
 // Drops whatever is queued unread (stray bytes of a misbehaving head), so
 // the reply to the next command starts the stream afresh.
 void plat_net_discard_queued(PlatSocket sock, void* scratch, size_t size);

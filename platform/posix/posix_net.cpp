@@ -16,8 +16,6 @@
 
 namespace {
 
-const int SILENCE_CHECK_MS = 1000;  // how often a silent head's progress is looked at
-
 PlatResult from_errno(int error)
 {
     switch (error) {
@@ -125,32 +123,22 @@ PlatResult plat_net_send(PlatSocket sock, const void* bytes, size_t count, int /
     return sent < 0 ? from_errno(errno) : PLAT_ERR_TIMEOUT;
 }
 
-PlatResult plat_net_wait_queued(PlatSocket sock, void* scratch, size_t count, int silence_ms)
+PlatResult plat_net_wait_queued(PlatSocket sock, void* scratch, size_t count, int wait_ms, int* queued)
 {
     int fd = static_cast<int>(sock);
+    PlatResult injected;
+    if (plat_fault_fires(PLAT_FAULT_RECEIVE, &injected)) return injected;
     set_low_water(fd, static_cast<int>(count));
-    int last_queued = 0;
-    int64_t last_progress = plat_monotonic_ms();
-    for (;;) {
-        PlatResult injected;
-        if (plat_fault_fires(PLAT_FAULT_RECEIVE, &injected)) return injected;
-        struct pollfd readable = {fd, POLLIN | POLLRDHUP, 0};
-        int ready = poll(&readable, 1, SILENCE_CHECK_MS);
-        if (ready > 0) {
-            // With the low-water mark at count, readable without a hang-up means count bytes are queued.
-            if (!(readable.revents & (POLLRDHUP | POLLHUP | POLLERR))) return PLAT_OK;
-            return whole_packet_left(fd, scratch, count);
-        }
-        if (ready < 0 && errno != EINTR) return PLAT_ERR_FAILED;
-        int queued = queued_bytes(fd);
-        int64_t now = plat_monotonic_ms();
-        if (queued != last_queued) {
-            last_queued = queued;
-            last_progress = now;
-        } else if (now - last_progress >= silence_ms) {
-            return PLAT_ERR_TIMEOUT;
-        }
+    struct pollfd readable = {fd, POLLIN | POLLRDHUP, 0};
+    int ready = poll(&readable, 1, wait_ms);
+    if (ready > 0) {
+        // With the low-water mark at count, readable without a hang-up means count bytes are queued.
+        if (!(readable.revents & (POLLRDHUP | POLLHUP | POLLERR))) return PLAT_OK;
+        return whole_packet_left(fd, scratch, count);
     }
+    if (ready < 0 && errno != EINTR) return PLAT_ERR_FAILED;
+    *queued = queued_bytes(fd);
+    return PLAT_ERR_TIMEOUT;
 }
 
 void plat_net_discard_queued(PlatSocket sock, void* scratch, size_t size)

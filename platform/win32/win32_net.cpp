@@ -12,7 +12,6 @@
 
 namespace {
 
-const long SILENCE_CHECK_MS = 1000;  // how often a silent head's progress is looked at
 const DWORD PARTIAL_PACKET_PAUSE_MS = 1;
 
 PlatResult from_wsa_error(int error)
@@ -70,6 +69,12 @@ int wait_readable(SOCKET sock, long wait_ms)
     return select(0, &readable, nullptr, nullptr, &wait);
 }
 
+long ms_left(int64_t deadline)
+{
+    int64_t left = deadline - plat_monotonic_ms();
+    return left > 0 ? static_cast<long>(left) : 0;
+}
+
 }  // namespace
 
 PlatResult plat_net_start()
@@ -120,34 +125,27 @@ PlatResult plat_net_send(PlatSocket sock, const void* bytes, size_t count, int /
 }
 
 // A close after part of a packet cannot be told here: the peek keeps
-// returning the part, so that case ends through the silence limit.
-PlatResult plat_net_wait_queued(PlatSocket sock, void* scratch, size_t count, int silence_ms)
+// returning the part, so that case ends through the caller's silence limit.
+PlatResult plat_net_wait_queued(PlatSocket sock, void* scratch, size_t count, int wait_ms, int* queued)
 {
     SOCKET s = socket_of(sock);
     int wanted = static_cast<int>(count);
-    int last_queued = 0;
-    int64_t last_progress = plat_monotonic_ms();
     PlatResult injected;
     if (plat_fault_fires(PLAT_FAULT_RECEIVE, &injected)) return injected;
     win32_show_output();
+    int64_t deadline = plat_monotonic_ms() + wait_ms;
+    *queued = 0;
     for (;;) {
-        int queued = last_queued;
-        int ready = wait_readable(s, SILENCE_CHECK_MS);
+        int ready = wait_readable(s, ms_left(deadline));
         if (ready < 0) return PLAT_ERR_FAILED;
         if (ready > 0) {
-            queued = recv(s, static_cast<char*>(scratch), wanted, MSG_PEEK);
-            if (queued == SOCKET_ERROR) return from_wsa_error(WSAGetLastError());
-            if (queued == 0) return PLAT_ERR_CLOSED;
-            if (queued == wanted) return PLAT_OK;
+            *queued = recv(s, static_cast<char*>(scratch), wanted, MSG_PEEK);
+            if (*queued == SOCKET_ERROR) return from_wsa_error(WSAGetLastError());
+            if (*queued == 0) return PLAT_ERR_CLOSED;
+            if (*queued == wanted) return PLAT_OK;
         }
-        int64_t now = plat_monotonic_ms();
-        if (queued != last_queued) {
-            last_queued = queued;
-            last_progress = now;
-        } else if (now - last_progress >= silence_ms) {
-            return PLAT_ERR_TIMEOUT;
-        }
-        if (queued > 0) Sleep(PARTIAL_PACKET_PAUSE_MS);
+        if (plat_monotonic_ms() >= deadline) return PLAT_ERR_TIMEOUT;
+        if (*queued > 0) Sleep(PARTIAL_PACKET_PAUSE_MS);
     }
 }
 
