@@ -3,6 +3,34 @@
 #include <cstdio>
 #include <cstring>
 
+namespace {
+
+// The limits on the wait for one packet.
+struct ReceiveWatch {
+    int64_t deadline;       // the packet limit
+    int64_t last_progress;  // when the bytes queued last changed
+    int last_queued;
+};
+
+// False once the head has been silent too long or the packet is overdue.
+bool within_limits(ReceiveWatch* watch, int queued, int64_t now)
+{
+    if (queued != watch->last_queued) {
+        watch->last_queued = queued;
+        watch->last_progress = now;
+    }
+    return now - watch->last_progress < HEAD_SILENCE_LIMIT_MS && now < watch->deadline;
+}
+
+// A slice, cut short so that the packet limit is looked at when it passes.
+int next_wait_ms(const ReceiveWatch* watch, int64_t now)
+{
+    int64_t left = watch->deadline - now;
+    return left < HEAD_WAIT_SLICE_MS ? static_cast<int>(left) : HEAD_WAIT_SLICE_MS;
+}
+
+}  // namespace
+
 void headlink_init(HeadLink* link)
 {
     memset(link, 0, sizeof *link);
@@ -29,27 +57,23 @@ void headlink_build_command(HeadLink* link, int range, int gain)
 
 bool headlink_send_command(HeadLink* link)
 {
+    link->command_sent_ms = plat_monotonic_ms();
     return plat_net_send(link->socket, link->switch_command, SWITCH_COMMAND_SIZE, HEAD_SILENCE_LIMIT_MS) ==
            PLAT_OK;
 }
 
 bool headlink_receive(HeadLink* link, int* delivered)
 {
-    int64_t last_progress = plat_monotonic_ms();
-    int last_queued = 0;
+    ReceiveWatch watch = {link->command_sent_ms + HEAD_PACKET_LIMIT_MS, link->command_sent_ms, 0};
+    int wait_ms = HEAD_WAIT_SLICE_MS;
     for (;;) {
         int queued = 0;
-        PlatResult waited =
-            plat_net_wait_queued(link->socket, link->ser_buf_tcp, RETURN_PACKET_SIZE, HEAD_WAIT_SLICE_MS, &queued);
+        PlatResult waited = plat_net_wait_queued(link->socket, link->ser_buf_tcp, RETURN_PACKET_SIZE, wait_ms, &queued);
         if (waited == PLAT_OK) break;
         if (waited != PLAT_ERR_TIMEOUT) return false;
         int64_t now = plat_monotonic_ms();
-        if (queued != last_queued) {
-            last_queued = queued;
-            last_progress = now;
-        } else if (now - last_progress >= HEAD_SILENCE_LIMIT_MS) {
-            return false;
-        }
+        if (!within_limits(&watch, queued, now)) return false;
+        wait_ms = next_wait_ms(&watch, now);
     }
     *delivered = plat_net_read(link->socket, link->ser_buf_tcp, RETURN_PACKET_SIZE);
     return true;

@@ -10,6 +10,9 @@
 // A head that sends nothing for this long, or a send or connect that cannot
 // complete within it, counts as a failed link.
 constexpr int HEAD_SILENCE_LIMIT_MS = 10000;
+// A packet not whole this long after its command is a failed link too,
+// however the head drips its bytes.
+constexpr int HEAD_PACKET_LIMIT_MS = 30000;
 // A pass waiting for the head looks at the limits at least this often.
 constexpr int HEAD_WAIT_SLICE_MS = 1000;
 
@@ -24,6 +27,7 @@ struct PingAssembly {
 struct HeadLink {
     PlatSocket socket;
     uint8_t switch_command[SWITCH_COMMAND_SIZE];
+    int64_t command_sent_ms;  // when the latest switch command went
     int range_by_six;
     uint8_t ser_buf_tcp[RETURN_PACKET_SIZE];
     PingAssembly assembly;
@@ -36,8 +40,9 @@ void headlink_init(HeadLink* link);
 LinkStart headlink_start(HeadLink* link, const char* address, uint16_t port);
 void headlink_build_command(HeadLink* link, int range, int gain);
 bool headlink_send_command(HeadLink* link);
-// False when the wait for a whole packet fails; otherwise *delivered is the
-// result of the one read into ser_buf_tcp (0 or less when nothing came).
+// False when the wait for a whole packet fails: the peer closed, an error, or
+// a limit passed. Otherwise *delivered is the result of the one read into
+// ser_buf_tcp (0 or less when nothing came).
 bool headlink_receive(HeadLink* link, int* delivered);
 OfferOutcome headlink_offer(HeadLink* link, int delivered);
 // Closes the socket, then stops the socket service; false, with nothing

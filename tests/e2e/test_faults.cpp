@@ -19,6 +19,8 @@ namespace {
 const char SETTINGS[] = "Halvex_StoreData.INI";
 const char SETTINGS_TEXT[] = "[Settings]\nIPAddress=%s\nRange=20\n";
 const size_t RECORD = 8192;
+const int SILENCE_LIMIT_MS = 10000;  // a head silent this long fails the receive
+const int PACKET_LIMIT_MS = 30000;   // so does a packet not whole this long after its command
 
 std::string settings_for(const std::string& address)
 {
@@ -55,7 +57,7 @@ struct LinkFault {
     std::vector<std::string> head_options;
     std::function<std::string(Screen&)> screen;
     int pings;
-    bool after_silence;  // ends only through the ten-second silence limit
+    int limit_ms;  // the time limit that ends the run; 0: it ends at once
 };
 
 class HeadFault : public testing::TestWithParam<LinkFault> {};
@@ -80,15 +82,12 @@ TEST_P(HeadFault, OutcomeIsExact)
     client_options.stdout_path = out.file("screen.txt");
     long long started = now_ms();
     Client client(dir.path(), client_options);
-    ExitInfo exit = client.wait_exit(20000);
+    ExitInfo exit = client.wait_exit(fault.limit_ms + 10000);
     long long took = now_ms() - started;
     ASSERT_TRUE(exit.ended);
     EXPECT_EQ(1, exit.status);
-    if (fault.after_silence) {
-        EXPECT_GE(took, 9000);
-    } else {
-        EXPECT_LT(took, 5000);
-    }
+    EXPECT_GE(took, fault.limit_ms - 1000);
+    EXPECT_LT(took, fault.limit_ms + 5000);
 
     std::vector<std::string> files = data_files(dir.path());
     ASSERT_EQ(1u, files.size()) << "the data file is created at start-up";
@@ -104,45 +103,50 @@ INSTANTIATE_TEST_SUITE_P(
     Link, HeadFault,
     testing::Values(
         LinkFault{21, "close_before_first_packet", {"--fault", "close@1"},
-                  [](Screen& s) { return s.failed("recv() failed!\n"); }, 0, false},
+                  [](Screen& s) { return s.failed("recv() failed!\n"); }, 0, 0},
         LinkFault{22, "reset_before_first_packet", {"--fault", "reset@1"},
-                  [](Screen& s) { return s.failed("recv() failed!\n"); }, 0, false},
+                  [](Screen& s) { return s.failed("recv() failed!\n"); }, 0, 0},
         LinkFault{23, "close_mid_ping", {"--fault", "close@12"},
-                  [](Screen& s) { return s.whole_ping().packets({0, 1, 2}).failed("recv() failed!\n"); }, 1, false},
+                  [](Screen& s) { return s.whole_ping().packets({0, 1, 2}).failed("recv() failed!\n"); }, 1, 0},
         LinkFault{24, "reset_mid_ping", {"--fault", "reset@12"},
-                  [](Screen& s) { return s.whole_ping().packets({0, 1, 2}).failed("recv() failed!\n"); }, 1, false},
+                  [](Screen& s) { return s.whole_ping().packets({0, 1, 2}).failed("recv() failed!\n"); }, 1, 0},
         LinkFault{25, "close_at_ping_boundary", {"--fault", "close@17"},
-                  [](Screen& s) { return s.whole_ping().whole_ping().failed("recv() failed!\n"); }, 2, false},
+                  [](Screen& s) { return s.whole_ping().whole_ping().failed("recv() failed!\n"); }, 2, 0},
         LinkFault{26, "reset_at_ping_boundary", {"--fault", "reset@17"},
-                  [](Screen& s) { return s.whole_ping().whole_ping().failed("recv() failed!\n"); }, 2, false},
+                  [](Screen& s) { return s.whole_ping().whole_ping().failed("recv() failed!\n"); }, 2, 0},
         LinkFault{27, "close_with_part_of_a_packet_sent", {"--fault", "truncate@12"},
-                  [](Screen& s) { return s.whole_ping().packets({0, 1, 2}).failed("recv() failed!\n"); }, 1, false},
+                  [](Screen& s) { return s.whole_ping().packets({0, 1, 2}).failed("recv() failed!\n"); }, 1, 0},
         LinkFault{28, "stops_answering", {"--fault", "silent@10"},
-                  [](Screen& s) { return s.whole_ping().packets({0}).failed("recv() failed!\n"); }, 1, true},
+                  [](Screen& s) { return s.whole_ping().packets({0}).failed("recv() failed!\n"); }, 1,
+                  SILENCE_LIMIT_MS},
         LinkFault{29, "short_reply", {"--fault", "short@10"},
-                  [](Screen& s) { return s.whole_ping().packets({0}).failed("recv() failed!\n"); }, 1, true},
+                  [](Screen& s) { return s.whole_ping().packets({0}).failed("recv() failed!\n"); }, 1,
+                  SILENCE_LIMIT_MS},
         LinkFault{30, "garbage_reply_is_dropped", {"--fault", "garbage@3", "--fault", "close@12"},
                   [](Screen& s) {
                       return s.packets({0, 1}).dropped().packets({2, 3, 4, 5, 6, 7}).ping().packets({0, 1})
                           .failed("recv() failed!\n");
                   },
-                  1, false},
+                  1, 0},
         // The seven extra bytes put the next reply out of step; it fails the check and the rest is dropped.
         LinkFault{31, "long_reply_costs_one_pass", {"--fault", "long@3", "--fault", "close@13"},
                   [](Screen& s) {
                       return s.packets({0, 1, 2}).dropped().packets({3, 4, 5, 6, 7}).ping().packets({0, 1, 2})
                           .failed("recv() failed!\n");
                   },
-                  1, false},
+                  1, 0},
         // A second reply keeps the program one reply behind: every packet arrives twice, the ping still completes.
         LinkFault{32, "double_reply_is_read_as_wrong_numbers", {"--fault", "double@3", "--fault", "close@15"},
                   [](Screen& s) {
                       return s.packets({0, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7}).ping().packets({7, 0})
                           .failed("recv() failed!\n");
                   },
-                  1, false},
+                  1, 0},
         LinkFault{33, "many_small_pieces", {"--split", "100", "--split-gap-ms", "1", "--fault", "close@9"},
-                  [](Screen& s) { return s.whole_ping().failed("recv() failed!\n"); }, 1, false}),
+                  [](Screen& s) { return s.whole_ping().failed("recv() failed!\n"); }, 1, 0},
+        // 52 bytes every 2 s: never silent for long, but no packet is whole within the limit.
+        LinkFault{34, "drips_bytes", {"--split", "20", "--split-gap-ms", "2000"},
+                  [](Screen& s) { return s.failed("recv() failed!\n"); }, 0, PACKET_LIMIT_MS}),
     [](const testing::TestParamInfo<LinkFault>& info) { return std::string(info.param.name); });
 
 // A head that answers only once a second is slow, not silent: the run goes on until the key.
