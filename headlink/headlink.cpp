@@ -62,21 +62,33 @@ bool headlink_send_command(HeadLink* link)
            PLAT_OK;
 }
 
+// The wait reports a whole packet queued and one read takes it. Should a
+// wait be wrong about that, the read still returns at once with what is
+// there, and the rest is waited for within the same limits.
 bool headlink_receive(HeadLink* link, int* delivered)
 {
     ReceiveWatch watch = {link->command_sent_ms + HEAD_PACKET_LIMIT_MS, link->command_sent_ms, 0};
+    int taken = 0;
     int wait_ms = HEAD_WAIT_SLICE_MS;
     for (;;) {
+        uint8_t* rest = link->ser_buf_tcp + taken;
+        size_t wanted = RETURN_PACKET_SIZE - taken;
         int queued = 0;
-        PlatResult waited = plat_net_wait_queued(link->socket, link->ser_buf_tcp, RETURN_PACKET_SIZE, wait_ms, &queued);
-        if (waited == PLAT_OK) break;
-        if (waited != PLAT_ERR_TIMEOUT) return false;
+        PlatResult waited = plat_net_wait_queued(link->socket, rest, wanted, wait_ms, &queued);
+        if (waited == PLAT_OK) {
+            int read = plat_net_read(link->socket, rest, wanted);
+            if (read <= 0 || taken + read == RETURN_PACKET_SIZE) {
+                *delivered = read <= 0 ? read : RETURN_PACKET_SIZE;
+                return true;
+            }
+            taken += read;
+        } else if (waited != PLAT_ERR_TIMEOUT) {
+            return false;
+        }
         int64_t now = plat_monotonic_ms();
-        if (!within_limits(&watch, queued, now)) return false;
+        if (!within_limits(&watch, taken + queued, now)) return false;
         wait_ms = next_wait_ms(&watch, now);
     }
-    *delivered = plat_net_read(link->socket, link->ser_buf_tcp, RETURN_PACKET_SIZE);
-    return true;
 }
 
 OfferOutcome headlink_offer(HeadLink* link, int delivered)

@@ -41,8 +41,8 @@ LinkStart headlink_start(HeadLink* link, const char* address, uint16_t port);
 void headlink_build_command(HeadLink* link, int range, int gain);
 bool headlink_send_command(HeadLink* link);
 // False when the wait for a whole packet fails: the peer closed, an error, or
-// a limit passed. Otherwise *delivered is the result of the one read into
-// ser_buf_tcp (0 or less when nothing came).
+// a limit passed. Otherwise *delivered is the packet's size, now in
+// ser_buf_tcp, or 0 or less when a read delivered nothing.
 bool headlink_receive(HeadLink* link, int* delivered);
 OfferOutcome headlink_offer(HeadLink* link, int delivered);
 // Closes the socket, then stops the socket service; false, with nothing

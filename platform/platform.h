@@ -46,7 +46,9 @@ PlatResult plat_net_wait_queued(PlatSocket sock, void* scratch, size_t count, in
 // Drops whatever is queued unread (stray bytes of a misbehaving head), so
 // the reply to the next command starts the stream afresh.
 void plat_net_discard_queued(PlatSocket sock, void* scratch, size_t size);
-// One read of up to count bytes: the byte count, or 0 or less when nothing came.
+// One read of up to count bytes, after a wait reported them queued. It never
+// blocks: should fewer be queued after all, it takes those. The byte count,
+// or 0 or less when nothing came.
 int plat_net_read(PlatSocket sock, void* bytes, size_t count);
 PlatResult plat_net_close(PlatSocket sock);
 

@@ -132,7 +132,8 @@ PlatResult plat_net_wait_queued(PlatSocket sock, void* scratch, size_t count, in
     struct pollfd readable = {fd, POLLIN | POLLRDHUP, 0};
     int ready = poll(&readable, 1, wait_ms);
     if (ready > 0) {
-        // With the low-water mark at count, readable without a hang-up means count bytes are queued.
+        // With the low-water mark at count, readable without a hang-up means count bytes are queued
+        // (as a rule: see plat_net_read).
         if (!(readable.revents & (POLLRDHUP | POLLHUP | POLLERR))) return PLAT_OK;
         return whole_packet_left(fd, scratch, count);
     }
@@ -149,9 +150,12 @@ void plat_net_discard_queued(PlatSocket sock, void* scratch, size_t size)
     }
 }
 
+// poll may call a socket readable below the low-water mark (under memory
+// pressure, or with a small receive window), and a blocking read would then
+// wait for the rest with no limit.
 int plat_net_read(PlatSocket sock, void* bytes, size_t count)
 {
-    return static_cast<int>(recv(static_cast<int>(sock), bytes, count, 0));
+    return static_cast<int>(recv(static_cast<int>(sock), bytes, count, MSG_DONTWAIT));
 }
 
 PlatResult plat_net_close(PlatSocket sock)

@@ -158,6 +158,7 @@ void plat_net_discard_queued(PlatSocket sock, void* scratch, size_t size)
     }
 }
 
+// The wait's peek has seen count bytes queued, so this returns at once.
 int plat_net_read(PlatSocket sock, void* bytes, size_t count)
 {
     return recv(socket_of(sock), static_cast<char*>(bytes), static_cast<int>(count), 0);

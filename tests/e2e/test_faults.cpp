@@ -149,6 +149,29 @@ INSTANTIATE_TEST_SUITE_P(
                   [](Screen& s) { return s.failed("recv() failed!\n"); }, 0, PACKET_LIMIT_MS}),
     [](const testing::TestParamInfo<LinkFault>& info) { return std::string(info.param.name); });
 
+// poll may call the socket readable with only part of a packet queued: the read after it never blocks, pieces
+// still make whole packets, and a head stopping mid-packet still ends the run through the silence limit.
+TEST(ReadAfterWait, ReadableBelowTheMarkNeverBlocks)
+{
+    TempDir dir, out;
+    write_file(dir.file(SETTINGS), settings_for("127.0.4.6"));
+    HeadSim head("127.0.4.6", {"--once", "--split", "5", "--split-gap-ms", "15", "--fault", "short@10"});
+    ClientOptions options;
+    options.with_terminal = false;
+    options.stdout_path = out.file("screen.txt");
+    const char* sanitizer_options = getenv("ASAN_OPTIONS");
+    options.environment = {std::string("LD_PRELOAD=") + READABLE_BELOW_MARK,
+                           std::string("ASAN_OPTIONS=") + (sanitizer_options ? sanitizer_options : "") +
+                               ":verify_asan_link_order=0"};
+    Client client(dir.path(), options);
+    ExitInfo exit = client.wait_exit(SILENCE_LIMIT_MS + 10000);
+    ASSERT_TRUE(exit.ended) << "the read after the wait blocked";
+    EXPECT_EQ(1, exit.status);
+    Expected expected("127.0.4.6", 20, 3);
+    expected.pings(1, 1).pass().packet(0).pass().text("recv() failed!\n").prompt();
+    EXPECT_EQ(expected.str(), read_file(options.stdout_path));
+}
+
 // A head that answers only once a second is slow, not silent: the run goes on until the key.
 TEST(SlowHead, OneSecondPerPacketIsNotAFailure)
 {
