@@ -44,10 +44,17 @@ void store_open()
     datastore_open(&data_store, &timestamp_clock);
 }
 
+// While the program waits, records written lately still go to the disk.
+void store_idle()
+{
+    if (STORE_SWITCH) datastore_sync_when_due(&data_store);
+}
+
 // B: top of every pass, whatever the store switch says.
 void store_pass_start()
 {
     timestamp_update_now(&timestamp_clock);
+    store_idle();
 }
 
 // C: after every completed ping; the meter runs whatever the store switch says.
@@ -104,7 +111,7 @@ bool run_pass(const char** failure)
         return false;
     }
     int delivered = 0;
-    if (!headlink_receive(&head_link, &delivered)) {
+    if (!headlink_receive(&head_link, &delivered, store_idle)) {
         *failure = "recv() failed!\n";
         return false;
     }

@@ -65,7 +65,7 @@ bool headlink_send_command(HeadLink* link)
 // The wait reports a whole packet queued and one read takes it. Should a
 // wait be wrong about that, the read still returns at once with what is
 // there, and the rest is waited for within the same limits.
-bool headlink_receive(HeadLink* link, int* delivered)
+bool headlink_receive(HeadLink* link, int* delivered, void (*idle)())
 {
     ReceiveWatch watch = {link->command_sent_ms + HEAD_PACKET_LIMIT_MS, link->command_sent_ms, 0};
     int taken = 0;
@@ -87,6 +87,7 @@ bool headlink_receive(HeadLink* link, int* delivered)
         }
         int64_t now = plat_monotonic_ms();
         if (!within_limits(&watch, taken + queued, now)) return false;
+        idle();
         wait_ms = next_wait_ms(&watch, now);
     }
 }

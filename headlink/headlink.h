@@ -13,7 +13,8 @@ constexpr int HEAD_SILENCE_LIMIT_MS = 10000;
 // A packet not whole this long after its command is a failed link too,
 // however the head drips its bytes.
 constexpr int HEAD_PACKET_LIMIT_MS = 30000;
-// A pass waiting for the head looks at the limits at least this often.
+// A pass waiting for the head looks at the limits, and does the caller's
+// idle work, at least this often.
 constexpr int HEAD_WAIT_SLICE_MS = 1000;
 
 struct PingAssembly {
@@ -42,8 +43,9 @@ void headlink_build_command(HeadLink* link, int range, int gain);
 bool headlink_send_command(HeadLink* link);
 // False when the wait for a whole packet fails: the peer closed, an error, or
 // a limit passed. Otherwise *delivered is the packet's size, now in
-// ser_buf_tcp, or 0 or less when a read delivered nothing.
-bool headlink_receive(HeadLink* link, int* delivered);
+// ser_buf_tcp, or 0 or less when a read delivered nothing. idle() is called
+// after every slice of the wait that brought no whole packet.
+bool headlink_receive(HeadLink* link, int* delivered, void (*idle)());
 OfferOutcome headlink_offer(HeadLink* link, int delivered);
 // Closes the socket, then stops the socket service; false, with nothing
 // stopped, when the close failed.

@@ -18,15 +18,6 @@ PlatResult create_from(DataStore* store, uint32_t number)
     return created;
 }
 
-// At most once a second, so the loop is not held up by the disk.
-void sync_when_due(DataStore* store)
-{
-    int64_t now = plat_monotonic_ms();
-    if (now - store->last_sync_ms < DATASTORE_SYNC_EVERY_MS) return;
-    plat_file_sync(store->file);
-    store->last_sync_ms = now;
-}
-
 }  // namespace
 
 bool datastore_open(DataStore* store, TimestampClock* clock)
@@ -40,6 +31,7 @@ bool datastore_open(DataStore* store, TimestampClock* clock)
         return false;
     }
     store->open = true;
+    store->unsynced = false;
     store->last_sync_ms = plat_monotonic_ms();
     return true;
 }
@@ -52,13 +44,26 @@ void datastore_write(DataStore* store, const RecordFields* fields)
     } else {
         plat_file_truncate(store->file, store->bytes_written);
     }
-    sync_when_due(store);
+    store->unsynced = true;
+    datastore_sync_when_due(store);
     printf("\nWriting to file: %s - %d kbytes", store->name, static_cast<int>(store->bytes_written / 1024));
 }
 
 void datastore_sync(DataStore* store)
 {
-    if (store->open) plat_file_sync(store->file);
+    if (!store->open) return;
+    plat_file_sync(store->file);
+    store->unsynced = false;
+}
+
+// At most once a second, so the loop is not held up by the disk.
+void datastore_sync_when_due(DataStore* store)
+{
+    if (!store->unsynced) return;
+    int64_t now = plat_monotonic_ms();
+    if (now - store->last_sync_ms < DATASTORE_SYNC_EVERY_MS) return;
+    datastore_sync(store);
+    store->last_sync_ms = now;
 }
 
 void datastore_close(DataStore* store)

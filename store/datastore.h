@@ -17,6 +17,7 @@ struct DataStore {
     bool open;               // records are written only while set
     char name[DATA_NAME_SIZE];
     int64_t bytes_written;   // whole records only
+    bool unsynced;           // written since the last sync
     int64_t last_sync_ms;
     uint8_t record[RECORD_SIZE];  // built here, so writing takes no memory
 };
@@ -31,4 +32,8 @@ bool datastore_open(DataStore* store, TimestampClock* clock);
 void datastore_write(DataStore* store, const RecordFields* fields);
 // Puts what was written on the disk itself (when the file is open).
 void datastore_sync(DataStore* store);
+// The same, at most once a second and only when something was written since.
+// Called after every record and while the program waits, so a record is on
+// the disk about a second after it was written however the head goes on.
+void datastore_sync_when_due(DataStore* store);
 void datastore_close(DataStore* store);

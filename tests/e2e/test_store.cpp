@@ -4,8 +4,11 @@
 // A recording served back by headsim is recorded again as it was.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -142,6 +145,31 @@ long long replay_run_ms(const std::string& address, const std::string& recording
     return now_ms() - start;
 }
 
+const long CACHESTAT = 451;  // cachestat(2), Linux 6.5 and later
+
+// Pages of a file not on the disk yet (dirty or being written); -1 when the kernel cannot tell.
+long long pages_not_on_disk(const std::string& path)
+{
+    struct { uint64_t offset, length; } range = {0, 0};
+    struct { uint64_t cached, dirty, writeback, evicted, recently_evicted; } pages = {};
+    int fd = open(path.c_str(), O_RDONLY);
+    long told = syscall(CACHESTAT, fd, &range, &pages, 0);
+    close(fd);
+    return told == 0 ? static_cast<long long>(pages.dirty + pages.writeback) : -1;
+}
+
+// Whether a file written and synced here is seen to be on the disk (not so on a file system in memory).
+bool sees_pages_reach_disk(const TempDir& dir)
+{
+    std::string probe = dir.file("probe");
+    int fd = open(probe.c_str(), O_WRONLY | O_CREAT, 0644);
+    bool synced = write(fd, "probe", 5) == 5 && fdatasync(fd) == 0;
+    close(fd);
+    bool seen = synced && pages_not_on_disk(probe) == 0;
+    unlink(probe.c_str());
+    return seen;
+}
+
 }  // namespace
 
 // A clean run with the store on: one file of today, one record per ping, the writing line after each ping.
@@ -241,6 +269,25 @@ TEST(Store, FileSizeLimitKeepsWholeRecords)
     std::string screen = read_file(options.stdout_path);
     EXPECT_NE(std::string::npos, screen.find(" - 24 kbytes\n\nSend Switches"));
     EXPECT_NE(std::string::npos, screen.find(" --> Ping 5\n\nWriting to file: " + files[0] + " - 24 kbytes"));
+}
+
+// A record written just before the head stalls is on the disk about a second later, not only once the head answers.
+TEST(Store, RecordReachesDiskWhileHeadStalls)
+{
+    TempDir dir;
+    if (!sees_pages_reach_disk(dir)) GTEST_SKIP() << "this kernel or file system does not tell when pages are on disk";
+    write_settings(dir, "127.0.3.9");
+    HeadSim head("127.0.3.9", {"--once", "--fault", "stall:3500@9"});
+    ClientOptions options;
+    options.program = PROGRAM_STORE_ON;
+    Client client(dir.path(), options);
+    ASSERT_TRUE(client.wait_for(" - 8 kbytes\n\nSend Switches"));
+    long long written = now_ms();
+    std::string file = dir.file(data_files(dir.path()).at(0));
+    while (pages_not_on_disk(file) != 0 && now_ms() - written < 2000) usleep(20000);
+    EXPECT_EQ(0, pages_not_on_disk(file)) << "not on the disk 2 s after it was written";
+    client.type("q");
+    EXPECT_EQ(0, client.answer_prompt().status);
 }
 
 // With the store switch off nothing is written: no data file, no writing line.
