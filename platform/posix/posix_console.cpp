@@ -1,8 +1,10 @@
 // Console on a POSIX terminal. Keys are read from /dev/tty so that they work
 // with stdin or stdout redirected. During the run the terminal is in
-// non-canonical mode without echo (signals still on, so Ctrl+C ends the
-// process); a key read switches to raw mode for its duration. The terminal is
-// put back as it was found on every way out, death by signal included.
+// non-canonical mode without echo and without output flow control, so Ctrl+S
+// and Ctrl+Q are keys rather than a freeze of the output (signals stay on, so
+// Ctrl+C ends the process); a key read switches to raw mode for its duration.
+// The terminal is put back as it was found on every way out, death by signal
+// included.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -16,7 +18,7 @@
 namespace {
 
 const int ESCAPE = 0x1B;
-const int SEQUENCE_GAP_MS = 30;  // the bytes of one key's escape sequence arrive together
+const int SEQUENCE_GAP_MS = 30;  // the bytes of one key's sequence arrive together
 const int RESTORE_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 char output_block[512];
@@ -46,7 +48,7 @@ void set_tty_mode(tcflag_t lflag_off, tcflag_t iflag_off)
     tcsetattr(tty_fd, TCSANOW, &mode);
 }
 
-void set_run_mode() { set_tty_mode(ICANON | ECHO, 0); }
+void set_run_mode() { set_tty_mode(ICANON | ECHO, IXON); }
 void restore_tty() { tcsetattr(tty_fd, TCSANOW, &tty_found); }
 
 void restore_and_die(int signal_number)
@@ -71,17 +73,34 @@ void restore_and_stop(int signal_number)
 }
 
 // An arrow or function key comes as ESC [ ... or ESC O ... ending in a
-// letter or '~'. The whole sequence is one key that leaves a second code.
+// letter or '~'; the Linux console sends F1 to F5 as ESC [ [ A to ESC [ [ E.
+// The whole sequence is one key that leaves a second code.
 void finish_escape_sequence()
 {
     if (!tty_has_byte(SEQUENCE_GAP_MS)) return;
     int introducer = tty_read_byte();
     second_code_pending = true;
     if (introducer != '[' && introducer != 'O') return;
-    while (tty_has_byte(SEQUENCE_GAP_MS)) {
+    for (int taken = 0; tty_has_byte(SEQUENCE_GAP_MS); ++taken) {
         int byte = tty_read_byte();
-        if (byte < 0 || (byte >= 0x40 && byte <= 0x7E)) return;
+        bool console_function_key = taken == 0 && introducer == '[' && byte == '[';
+        if (byte < 0 || (!console_function_key && byte >= 0x40 && byte <= 0x7E)) return;
     }
+}
+
+// How many continuation bytes follow a UTF-8 lead byte.
+int utf8_continuations(int lead)
+{
+    if (lead >= 0xC2 && lead <= 0xDF) return 1;
+    if (lead >= 0xE0 && lead <= 0xEF) return 2;
+    if (lead >= 0xF0 && lead <= 0xF4) return 3;
+    return 0;
+}
+
+// A character beyond ASCII comes as several UTF-8 bytes; they are one key.
+void finish_utf8_sequence(int lead)
+{
+    for (int left = utf8_continuations(lead); left > 0 && tty_has_byte(SEQUENCE_GAP_MS); --left) tty_read_byte();
 }
 
 }  // namespace
@@ -132,6 +151,11 @@ void plat_key_read()
     if (tty_fd < 0) return;
     fflush(stdout);
     set_tty_mode(ICANON | ECHO | ISIG | IEXTEN, IXON | ICRNL);
-    if (tty_read_byte() == ESCAPE) finish_escape_sequence();
+    int first = tty_read_byte();
+    if (first == ESCAPE) {
+        finish_escape_sequence();
+    } else {
+        finish_utf8_sequence(first);
+    }
     set_run_mode();
 }

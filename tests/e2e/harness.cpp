@@ -247,6 +247,8 @@ Client::Client(const std::string& directory, const ClientOptions& options)
     modes.c_cc[VSUSP] = 26;
     modes.c_cc[VERASE] = 127;
     modes.c_cc[VEOF] = 4;
+    modes.c_cc[VSTART] = 17;  // Ctrl+Q and Ctrl+S, the output flow control keys
+    modes.c_cc[VSTOP] = 19;
     modes.c_cc[VMIN] = 1;
     initial_ = modes;
     struct winsize size = {24, 80, 0, 0};
@@ -255,6 +257,7 @@ Client::Client(const std::string& directory, const ClientOptions& options)
     if (options.stdout_to_closed_pipe && pipe(closed_pipe) != 0) return;
     if (options.with_terminal) {
         pid_ = forkpty(&master_, nullptr, &modes, &size);
+        if (pid_ > 0 && options.keep_terminal) terminal_ = open(ptsname(master_), O_RDWR | O_NOCTTY | O_NONBLOCK);
     } else {
         pid_ = fork();
         if (pid_ == 0) {
@@ -297,6 +300,7 @@ Client::~Client()
 {
     if (pid_ > 0) reap(pid_, 0);
     if (master_ >= 0) close(master_);
+    if (terminal_ >= 0) close(terminal_);
 }
 
 void Client::pump(int wait_ms)
@@ -391,6 +395,21 @@ bool Client::wait_key_read(int timeout_ms)
         pump(5);
     }
     return false;
+}
+
+std::string Client::unread_keys()
+{
+    std::string left;
+    struct termios modes;
+    if (terminal_ < 0 || tcgetattr(terminal_, &modes) != 0) return left;
+    modes.c_lflag &= ~ICANON;  // a line not ended yet is read too
+    modes.c_cc[VMIN] = 0;
+    modes.c_cc[VTIME] = 0;
+    tcsetattr(terminal_, TCSANOW, &modes);
+    char chunk[64];
+    ssize_t got;
+    while ((got = read(terminal_, chunk, sizeof chunk)) > 0) left.append(chunk, static_cast<size_t>(got));
+    return left;
 }
 
 bool Client::terminal_modes(struct termios* modes) const

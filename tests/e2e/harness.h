@@ -84,6 +84,7 @@ struct ClientOptions {
     bool file_size_signal_ignored = false;
     bool as_nobody = false;    // run without root's right to write anywhere
     bool under_job_control = false;  // started as a shell starts a foreground job
+    bool keep_terminal = false;  // the test holds the terminal open too, so unread_keys() sees what is left
     // Words put before the program, e.g. a loader such as {"/usr/bin/wine"}.
     std::vector<std::string> command_prefix;
     std::vector<std::string> environment;  // "NAME=value" set for the program only
@@ -113,12 +114,15 @@ public:
     pid_t job_pid() const;
     // The terminal modes now (readable after exit too).
     bool terminal_modes(struct termios* modes) const;
+    // Keys typed but never read by the program: what the shell would get after it (keep_terminal only).
+    std::string unread_keys();
     const struct termios& initial_modes() const { return initial_; }
 
 private:
     void pump(int wait_ms);
     pid_t pid_ = -1;
     int master_ = -1;
+    int terminal_ = -1;  // the terminal's own side, when kept open
     std::string screen_;
     struct termios initial_ = {};
 };

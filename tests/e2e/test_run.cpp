@@ -9,6 +9,8 @@
 
 #include <algorithm>
 
+#include <functional>
+
 #include "tests/e2e/harness.h"
 
 using namespace e2e;
@@ -20,6 +22,19 @@ const char SETTINGS[] = "Halvex_StoreData.INI";
 // headsim holds the reply to command 17 for 1.5 s, so a key typed once ping 2
 // shows arrives while the program waits in that pass.
 const std::vector<std::string> HOLD_PASS_17 = {"--once", "--fault", "stall:1500@17"};
+
+// A run on its own address with keys typed in pass 17; check then looks at the client.
+void type_in_pass_17(const std::string& address, const std::string& keys, const ClientOptions& options,
+                     const std::function<void(Client&, const TempDir&)>& check)
+{
+    TempDir dir;
+    write_settings(dir, address);
+    HeadSim head(address, HOLD_PASS_17);
+    Client client(dir.path(), options);
+    ASSERT_TRUE(client.wait_for(IN_PASS_17));
+    client.type(keys);
+    check(client, dir);
+}
 
 }  // namespace
 
@@ -55,24 +70,48 @@ TEST(Run, PromptWaitsForSecondKey)
     EXPECT_FALSE(client.wait_exit(700).ended) << "ended without the second key";
 }
 
-// Arrow, function and navigation keys leave a second code that answers the prompt: one key press ends the run.
+// Arrow, function and navigation keys (the Linux console's F1 to F5 too) leave a second code that answers
+// the prompt: one key press ends the run, and no byte of it is left for the shell.
 TEST(Run, KeysWithSecondCodeEndRunAlone)
 {
-    const char* const keys[] = {"\x1b[A", "\x1bOP", "\x1b[15~", "\x1b[H", "\x1b[6~"};
+    const char* const keys[] = {"\x1b[A", "\x1bOP", "\x1b[15~", "\x1b[H", "\x1b[6~", "\x1b[[A", "\x1b[[E"};
+    ClientOptions options;
+    options.keep_terminal = true;
     int n = 0;
     for (const char* key : keys) {
-        TempDir dir;
-        std::string address = "127.0.2." + std::to_string(30 + n++);
-        write_settings(dir, address);
-        HeadSim head(address, HOLD_PASS_17);
-        Client client(dir.path());
-        ASSERT_TRUE(client.wait_for(IN_PASS_17));
-        client.type(key);
-        ExitInfo exit = client.wait_exit(5000);
-        ASSERT_TRUE(exit.ended) << "key " << key + 1;
-        EXPECT_EQ(0, exit.status);
-        EXPECT_TRUE(file_exists(dir.file(SETTINGS)));
+        type_in_pass_17("127.0.2." + std::to_string(30 + n++), key, options, [key](Client& client, const TempDir& dir) {
+            ExitInfo exit = client.wait_exit(5000);
+            ASSERT_TRUE(exit.ended) << "key " << key + 1;
+            EXPECT_EQ(0, exit.status);
+            EXPECT_TRUE(file_exists(dir.file(SETTINGS)));
+            EXPECT_EQ("", client.unread_keys()) << "key " << key + 1;
+        });
     }
+}
+
+// A character typed as several UTF-8 bytes is one key: the prompt still waits for a second key.
+TEST(Run, MultiByteCharacterIsOneKey)
+{
+    const char* const characters[] = {"\xC3\xA9", "\xF0\x9F\x99\x82"};  // e acute, a smiling face
+    int n = 0;
+    for (const char* character : characters) {
+        type_in_pass_17("127.0.2." + std::to_string(40 + n++), character, {}, [](Client& client, const TempDir&) {
+            ASSERT_TRUE(client.wait_for("Press any key to exit."));
+            EXPECT_FALSE(client.wait_exit(700).ended) << "a byte of the character answered the prompt";
+            client.type("x");
+            EXPECT_EQ(0, client.wait_exit().status);
+        });
+    }
+}
+
+// Ctrl+S and Ctrl+Q are ordinary keys: Ctrl+S ends the loop instead of freezing the output, Ctrl+Q answers the prompt.
+TEST(Run, CtrlSAndCtrlQAreKeys)
+{
+    type_in_pass_17("127.0.2.19", "\x13", {}, [](Client& client, const TempDir&) {
+        ASSERT_TRUE(client.wait_for("Press any key to exit.", 5000)) << "the output froze";
+        client.type("\x11");
+        EXPECT_EQ(0, client.wait_exit().status);
+    });
 }
 
 // Esc alone is a key with a character: the prompt still waits for a second key.
