@@ -101,7 +101,7 @@ void plat_console_start()
 {
     // The runtime's printf writes an unbuffered stream one character at a
     // time, which a console shows slowly. So a console gets the block too, and
-    // every wait (connect, packet, key) flushes it first: the screen is the
+    // every wait (connect, send, packet, key) flushes it first: the screen is the
     // same as unbuffered whenever the program waits.
     output_on_console = _isatty(_fileno(stdout)) != 0;
     setvbuf(stdout, output_block, _IOFBF, sizeof output_block);

@@ -119,6 +119,7 @@ PlatResult plat_net_send(PlatSocket sock, const void* bytes, size_t count, int /
 {
     PlatResult injected;
     if (plat_fault_fires(PLAT_FAULT_SEND, &injected)) return injected;
+    win32_show_output();  // a send may wait up to its limit
     int sent = send(socket_of(sock), static_cast<const char*>(bytes), static_cast<int>(count), 0);
     if (sent == static_cast<int>(count)) return PLAT_OK;
     return sent == SOCKET_ERROR ? from_wsa_error(WSAGetLastError()) : PLAT_ERR_TIMEOUT;
