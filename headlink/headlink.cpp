@@ -76,12 +76,12 @@ bool headlink_receive(HeadLink* link, int* delivered, void (*idle)())
         int queued = 0;
         PlatResult waited = plat_net_wait_queued(link->socket, rest, wanted, wait_ms, &queued);
         if (waited == PLAT_OK) {
-            int read = plat_net_read(link->socket, rest, wanted);
-            if (read <= 0 || taken + read == RETURN_PACKET_SIZE) {
-                *delivered = read <= 0 ? read : RETURN_PACKET_SIZE;
+            int got = plat_net_read(link->socket, rest, wanted);
+            if (got <= 0 || taken + got == RETURN_PACKET_SIZE) {
+                *delivered = got <= 0 ? got : RETURN_PACKET_SIZE;
                 return true;
             }
-            taken += read;
+            taken += got;
         } else if (waited != PLAT_ERR_TIMEOUT) {
             return false;
         }
