@@ -19,7 +19,12 @@ namespace {
 
 const int ESCAPE = 0x1B;
 const int SEQUENCE_GAP_MS = 30;  // the bytes of one key's sequence arrive together
-const int RESTORE_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// Every signal a program can catch that would end it while the terminal is in
+// run mode (the real-time ones too). Faults of the program itself (SIGSEGV and
+// the like) keep their default, as do signals the program was started with
+// ignored (nohup). SIGPIPE and SIGXFSZ are ignored.
+const int ENDING_SIGNALS[] = {SIGINT,    SIGTERM, SIGHUP,  SIGQUIT, SIGUSR1, SIGUSR2,
+                              SIGALRM,   SIGVTALRM, SIGPROF, SIGXCPU, SIGIO,   SIGPWR};
 
 char output_block[512];
 int tty_fd = -1;
@@ -56,6 +61,17 @@ void restore_and_die(int signal_number)
     restore_tty();
     signal(signal_number, SIG_DFL);
     raise(signal_number);
+}
+
+// Sets the handler of each ending signal that is not ignored.
+void handle_ending_signals(void (*handler)(int))
+{
+    for (int signal_number : ENDING_SIGNALS) {
+        if (signal(signal_number, handler) == SIG_IGN) signal(signal_number, SIG_IGN);
+    }
+    for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number) {
+        if (signal(signal_number, handler) == SIG_IGN) signal(signal_number, SIG_IGN);
+    }
 }
 
 // Ctrl+Z: the shell gets its terminal back as it was; on fg the run mode returns.
@@ -121,7 +137,7 @@ void plat_console_start()
         tty_fd = -1;
         return;
     }
-    for (int signal_number : RESTORE_SIGNALS) signal(signal_number, restore_and_die);
+    handle_ending_signals(restore_and_die);
     signal(SIGTSTP, restore_and_stop);
     set_run_mode();
 }
@@ -131,7 +147,7 @@ void plat_console_stop()
     fflush(stdout);
     if (tty_fd < 0) return;
     restore_tty();
-    for (int signal_number : RESTORE_SIGNALS) signal(signal_number, SIG_DFL);
+    handle_ending_signals(SIG_DFL);
     signal(SIGTSTP, SIG_DFL);
     close(tty_fd);
     tty_fd = -1;

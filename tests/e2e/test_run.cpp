@@ -149,11 +149,12 @@ TEST(Run, CtrlCKillsAndRestoresTerminal)
     EXPECT_EQ(before, read_file(dir.file(SETTINGS)));
 }
 
-// SIGTERM, SIGHUP and SIGQUIT also leave the terminal as it was found, and the process dies by that signal.
+// SIGTERM, SIGHUP, SIGQUIT and the other catchable ending signals also leave the terminal as it was found,
+// and the process dies by that signal.
 TEST(Run, TerminationSignalsRestoreTerminal)
 {
     int n = 0;
-    for (int signal_number : {SIGTERM, SIGHUP, SIGQUIT}) {
+    for (int signal_number : {SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM, SIGRTMIN}) {
         TempDir dir;
         std::string address = "127.0.2." + std::to_string(60 + n++);
         write_settings(dir, address);
