@@ -10,11 +10,18 @@ namespace {
 const int DATE_CHARACTERS[] = {0, 1, 3, 4, 5, 7, 8, 9, 10};
 const char NAME_TAIL[] = "-????.QKV";
 
+struct Largest {
+    uint32_t number;
+    char* name;  // null: only the number is wanted
+};
+
 void keep_largest(const char* name, void* context)
 {
-    uint32_t* largest = static_cast<uint32_t*>(context);
+    Largest* largest = static_cast<Largest*>(context);
     uint32_t number = naming_number_of(name);
-    if (number > *largest) *largest = number;
+    if (number <= largest->number) return;
+    largest->number = number;
+    if (largest->name) snprintf(largest->name, DATA_NAME_SIZE, "%s", name);
 }
 
 }  // namespace
@@ -57,9 +64,14 @@ void naming_set_number(char name[DATA_NAME_SIZE], uint32_t number)
 
 uint32_t naming_largest_number(const char* pattern)
 {
-    uint32_t largest = 0;
+    return naming_newest(pattern, nullptr);
+}
+
+uint32_t naming_newest(const char* pattern, char name[DATA_NAME_SIZE])
+{
+    Largest largest = {0, name};
     plat_find_files(pattern, keep_largest, &largest);
-    return largest;
+    return largest.number;
 }
 
 uint32_t naming_build_from(char name[DATA_NAME_SIZE], const char* date_time_text)

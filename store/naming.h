@@ -27,6 +27,8 @@ uint32_t naming_following_number(uint32_t number);
 void naming_set_number(char name[DATA_NAME_SIZE], uint32_t number);
 // The largest number among the files in the current directory matching pattern; 0 for none.
 uint32_t naming_largest_number(const char* pattern);
+// The same, and the name of the file that has it, when name is not null (left as it is for none).
+uint32_t naming_newest(const char* pattern, char name[DATA_NAME_SIZE]);
 // Builds the name for the day in date_time_text; returns its sequence number.
 uint32_t naming_build_from(char name[DATA_NAME_SIZE], const char* date_time_text);
 // Updates the clock, then builds the name from it; returns its sequence number.

@@ -8,14 +8,6 @@ long long offset_of(long record_index)
     return static_cast<long long>(record_index) * RECORD_SIZE;
 }
 
-// Record texts come from the file as they are; show only printable characters.
-void make_printable(char* text)
-{
-    for (; *text; ++text) {
-        if (*text < 0x20 || *text > 0x7E) *text = '?';
-    }
-}
-
 void print_csv_text(FILE* out, const char* text)
 {
     bool quote = false;
@@ -51,9 +43,9 @@ void print_csv_samples(FILE* out, const uint8_t* samples)
 void print_record_line(const Scanner* scanner, const char* name, long number, RecordView* view)
 {
     if (scanner->format == SCAN_QUIET || scanner->format == SCAN_SUMMARY) return;
-    make_printable(view->date_text);
-    make_printable(view->time_text);
-    make_printable(view->hundredths_text);
+    scan_make_printable(view->date_text);
+    scan_make_printable(view->time_text);
+    scan_make_printable(view->hundredths_text);
     if (scanner->format == SCAN_CSV) {
         print_csv_text(scanner->out, name);
         fprintf(scanner->out, ",%ld,%s,%s%s,%d,%d,%d,0x%02X", number, view->date_text, view->time_text,
@@ -78,6 +70,7 @@ void check_record(const Scanner* scanner, const char* name, ScanTally* tally)
         return;
     }
     ++tally->malformed;
+    if (scanner->messages == nullptr) return;
     fprintf(scanner->messages, "%s: record %ld is malformed at byte offset %lld: %s\n", name, tally->records,
             offset_of(tally->records - 1) + view.fault_offset, record_status_text(status));
 }
@@ -95,6 +88,13 @@ void print_summary(const Scanner* scanner, const char* name, const ScanTally* ta
 }
 
 }  // namespace
+
+void scan_make_printable(char* text)
+{
+    for (; *text; ++text) {
+        if (*text < 0x20 || *text > 0x7E) *text = '?';
+    }
+}
 
 long scan_read_stream(void* source, uint8_t* bytes, size_t count)
 {
@@ -118,13 +118,14 @@ bool scan_file(Scanner* scanner, const char* name, ScanRead read, void* source, 
         long got = read(source, scanner->record, RECORD_SIZE);
         if (got < 0) {
             tally->read_failed = true;
+            if (scanner->messages == nullptr) break;
             fprintf(scanner->messages, "%s: read error after record %ld (byte offset %lld)\n", name,
                     tally->records, offset_of(tally->records));
             break;
         }
         if (got < RECORD_SIZE) {
             tally->tail_bytes = got;
-            if (got > 0) {
+            if (got > 0 && scanner->messages != nullptr) {
                 fprintf(scanner->messages, "%s: torn tail: %ld bytes after record %ld (byte offset %lld)\n",
                         name, got, tally->records, offset_of(tally->records));
             }

@@ -32,13 +32,15 @@ struct ScanTally {
 struct Scanner {
     ScanFormat format;
     FILE* out;       // record lines (and the summary in text format)
-    FILE* messages;  // faults, and the summary in CSV format
+    FILE* messages;  // faults, and the summary in CSV format; null with SCAN_QUIET: faults only counted
     bool samples;    // CSV: each row ends in the record's data bytes, columns s0 to s7999
     ScanEach each;   // null for none
     void* each_context;
     uint8_t record[RECORD_SIZE];  // one record at a time, whatever the file's size
 };
 
+// Record texts come from the file as they are: shows only printable characters, '?' for the rest.
+void scan_make_printable(char* text);
 void scan_csv_header(const Scanner* scanner);
 // Lists the file's records; true when it is a whole number of well-formed records.
 bool scan_file(Scanner* scanner, const char* name, ScanRead read, void* source, ScanTally* tally);
