@@ -1,14 +1,17 @@
-// qkvdump: checks data files, lists their ping records, and draws their pings.
+// qkvdump: checks data files, lists their ping records, and draws their pings,
+// also live in the terminal while the program records.
 //   qkvdump [--csv [--samples]] [--png OUT [--width N] [--gray]] FILE...
+//   qkvdump --follow [FILE]
 // Exit status 0 when every file is a whole number of well-formed records,
 // 1 when any is malformed, torn or unreadable or the picture could not be
-// written, 2 for a bad command line.
+// written, 2 for a bad command line. --follow: see tools/follow.h.
 #include <cstdio>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
 #include "store/scan.h"
+#include "tools/follow.h"
 #include "tools/picture.h"
 #include "tools/waterfall.h"
 
@@ -16,6 +19,7 @@ namespace {
 
 const char USAGE[] =
     "usage: qkvdump [--csv [--samples]] [--png OUT [--width N] [--gray]] FILE...\n"
+    "       qkvdump --follow [FILE]\n"
     "Checks that each data file is a whole number of well-formed 8192-byte ping\n"
     "records and prints one line per record (number, date and time, gain, range\n"
     "field, ping interval, end byte) and a summary per file.\n"
@@ -29,6 +33,11 @@ const char USAGE[] =
     "  --gray     grey levels equal to the column means; without it the means are\n"
     "             coloured with viridis, a perceptually uniform map from dark violet\n"
     "             (0) through blue and green to yellow (255)\n"
+    "  --follow   draw the pings live in this terminal as FILE grows: a waterfall\n"
+    "             filling it, the newest ping at the bottom, two pings a text cell,\n"
+    "             columns the means of the data bytes, the same colours; a status\n"
+    "             line under it. Without FILE, today's newest data file here, and\n"
+    "             the next one when the next run starts. q, Esc or Ctrl+C ends it\n"
     "  --help     print this text\n";
 
 constexpr int DEFAULT_WIDTH = 1000;
@@ -144,6 +153,7 @@ int main(int argc, char** argv)
     scanner.out = stdout;
     scanner.messages = stderr;
     bool csv = false;
+    bool follow = false;
     const char* width_text = nullptr;
     int first_file = argc;
     for (int i = 1; i < argc; ++i) {
@@ -156,6 +166,8 @@ int main(int argc, char** argv)
             csv = true;
         } else if (strcmp(argument, "--samples") == 0) {
             scanner.samples = true;
+        } else if (strcmp(argument, "--follow") == 0) {
+            follow = true;
         } else if (strcmp(argument, "--gray") == 0) {
             drawing.gray = true;
         } else if (strcmp(argument, "--png") == 0 && i + 1 < argc) {
@@ -173,6 +185,13 @@ int main(int argc, char** argv)
             first_file = i;
             break;
         }
+    }
+    if (follow) {
+        if (csv || scanner.samples || drawing.path || drawing.gray || width_text) {
+            return usage_error("--follow", " goes with no other option");
+        }
+        if (argc - first_file > 1) return usage_error("--follow", " takes one file at most");
+        return follow_run(first_file < argc ? argv[first_file] : nullptr);
     }
     if (scanner.samples && !csv) return usage_error("--samples", " needs --csv");
     if ((drawing.gray || width_text) && !drawing.path) {

@@ -1,0 +1,256 @@
+// The follower looks at the data file's size 20 times a second, takes the
+// whole records that came since the last look through the data file check,
+// and draws the picture and the status line again when anything changed. A
+// record still being written is left for a later look; a file that shrinks
+// (replaced, or cut back) is taken again from its start. Everything it holds
+// is in one program-wide record: nothing is allocated per record.
+#include "tools/follow.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "store/naming.h"
+#include "store/scan.h"
+#include "store/timestamp.h"
+#include "tools/cells.h"
+#include "tools/viewer.h"
+
+namespace {
+
+const int LOOK_EVERY_MS = 50;
+const int64_t SEARCH_EVERY_MS = 1000;  // for a newer data file of today
+const int RECORDS_PER_LOOK = 256;      // a long file is taken in parts, so that keys are still answered
+const size_t OUTPUT_SIZE = 64 * 1024;
+static_assert(OUTPUT_SIZE >= CELLS_ROW_BYTES_MAX, "a row fits the output block");
+
+struct Follower {
+    const char* path;  // the file followed: the one named, or found; null before there is one
+    char found[DATA_NAME_SIZE];
+    ViewerFile file;
+    bool open;
+    long long offset;  // where the whole records taken so far end
+    long long size;    // the file's size at this look
+    int records_left;  // of this look
+    bool behind;       // the look ran out of records to take: look again at once
+    int64_t last_news_ms;
+    int64_t next_search_ms;
+    bool picture_changed;
+    bool status_changed;
+    Scanner scanner;
+    CellsStatus status;
+    CellsPicture picture;
+    size_t used;
+    char output[OUTPUT_SIZE];
+};
+
+Follower follower;
+
+// The data file check's read function: only whole records, as many as this look may take.
+long read_whole_records(void* source, uint8_t* bytes, size_t count)
+{
+    Follower* f = static_cast<Follower*>(source);
+    if (f->size - f->offset < static_cast<long long>(count)) return 0;
+    if (f->records_left == 0) {
+        f->behind = true;
+        return 0;
+    }
+    if (!viewer_file_read(f->file, f->offset, bytes, count)) return -1;
+    f->offset += static_cast<long long>(count);
+    --f->records_left;
+    return static_cast<long>(count);
+}
+
+void take_ping(void* context, const RecordView* view)
+{
+    Follower* f = static_cast<Follower*>(context);
+    CellsStatus* status = &f->status;
+    cells_add_ping(&f->picture, view->image + PING_IMAGE_SAMPLES);
+    ++status->pings;
+    status->have_record = true;
+    snprintf(status->time_text, sizeof status->time_text, "%s%s", view->time_text, view->hundredths_text);
+    scan_make_printable(status->time_text);
+    status->gain = view->gain;
+    status->range_field = view->range_field;
+    status->interval_ms = view->ping_interval_ms;
+}
+
+void set_note(Follower* f, const char* format, ...)
+{
+    char note[sizeof f->status.note];
+    va_list values;
+    va_start(values, format);
+    vsnprintf(note, sizeof note, format, values);
+    va_end(values);
+    scan_make_printable(note);
+    if (strcmp(note, f->status.note) == 0) return;
+    memcpy(f->status.note, note, sizeof note);
+    f->status_changed = true;
+}
+
+// A file newly followed: an empty picture, its pings counted from the first.
+void start_file(Follower* f, int64_t now)
+{
+    f->offset = 0;
+    f->last_news_ms = now;
+    cells_clear(&f->picture);
+    f->status = CellsStatus{};
+    snprintf(f->status.file_name, sizeof f->status.file_name, "%s", f->path);
+    scan_make_printable(f->status.file_name);
+    f->picture_changed = true;
+}
+
+// Without a file named: today's newest data file by the program's own naming, whenever that changes.
+void search_newest(Follower* f, int64_t now)
+{
+    f->next_search_ms = now + SEARCH_EVERY_MS;
+    TimestampClock clock = {};
+    timestamp_update_now(&clock);
+    char pattern[DATA_NAME_SIZE];
+    naming_pattern(pattern, clock.date_time_text);
+    char newest[DATA_NAME_SIZE] = {};
+    if (naming_newest(pattern, newest) == 0) {
+        if (!f->open) set_note(f, "waiting for a data file of today, %s", pattern);
+        return;
+    }
+    if (f->open && strcmp(newest, f->found) == 0) return;
+    if (f->open) viewer_file_close(f->file);
+    memcpy(f->found, newest, sizeof newest);
+    f->path = f->found;
+    start_file(f, now);
+    char reason[128];
+    f->open = viewer_file_open(f->path, &f->file, reason, sizeof reason);
+    if (!f->open) set_note(f, "%s: cannot open: %s", f->path, reason);
+}
+
+void read_news(Follower* f, int64_t now)
+{
+    f->size = viewer_file_size(f->file);
+    if (f->size < 0) {
+        set_note(f, "%s: read error", f->path);
+        return;
+    }
+    if (f->size < f->offset) start_file(f, now);
+    f->records_left = RECORDS_PER_LOOK;
+    ScanTally tally;
+    scan_file(&f->scanner, f->path, read_whole_records, f, &tally);
+    f->status.malformed += tally.malformed;
+    if (tally.records > 0) {
+        f->last_news_ms = now;
+        f->picture_changed = true;
+    }
+    if (tally.read_failed) {
+        set_note(f, "%s: read error", f->path);
+    } else {
+        set_note(f, "");
+    }
+}
+
+// Past the mark the status line counts whole seconds: it is drawn again when the count changes.
+void update_quiet(Follower* f, int64_t now)
+{
+    if (!f->open) return;
+    int64_t quiet_ms = now - f->last_news_ms;
+    int64_t shown = f->status.quiet_ms > CELLS_QUIET_MARK_MS ? f->status.quiet_ms / 1000 : -1;
+    int64_t to_show = quiet_ms > CELLS_QUIET_MARK_MS ? quiet_ms / 1000 : -1;
+    if (shown != to_show) f->status_changed = true;
+    f->status.quiet_ms = quiet_ms;
+}
+
+void flush_output(Follower* f)
+{
+    viewer_write(f->output, f->used);
+    f->used = 0;
+}
+
+char* room_for_row(Follower* f)
+{
+    if (OUTPUT_SIZE - f->used < CELLS_ROW_BYTES_MAX) flush_output(f);
+    return f->output + f->used;
+}
+
+void draw(Follower* f)
+{
+    if (f->picture_changed) {
+        for (int row = 0; row + 1 < f->picture.rows; ++row) {
+            f->used += cells_picture_row(&f->picture, row, room_for_row(f));
+        }
+    }
+    if (f->picture_changed || f->status_changed) {
+        f->used += cells_status_line(&f->picture, &f->status, room_for_row(f));
+        flush_output(f);
+    }
+    f->picture_changed = false;
+    f->status_changed = false;
+}
+
+void take_size(Follower* f)
+{
+    int rows = 0;
+    int columns = 0;
+    viewer_size(&rows, &columns);
+    cells_resize(&f->picture, rows, columns);
+    f->picture_changed = true;
+}
+
+bool asks_for_24_bit()
+{
+    const char* colour_term = getenv("COLORTERM");
+    return colour_term && (strcmp(colour_term, "truecolor") == 0 || strcmp(colour_term, "24bit") == 0);
+}
+
+void start(Follower* f)
+{
+    f->scanner.format = SCAN_QUIET;
+    f->scanner.messages = nullptr;
+    f->scanner.each = take_ping;
+    f->scanner.each_context = f;
+    int rows = 0;
+    int columns = 0;
+    viewer_size(&rows, &columns);
+    cells_start(&f->picture, asks_for_24_bit() ? CELLS_24_BIT : CELLS_256_COLOURS, rows, columns);
+}
+
+}  // namespace
+
+int follow_run(const char* path)
+{
+    Follower* f = &follower;
+    const char* refusal = viewer_start();
+    if (refusal != nullptr) {
+        fprintf(stderr, "qkvdump: --follow draws on a terminal: %s\n", refusal);
+        return 2;
+    }
+    start(f);
+    if (path != nullptr) {
+        char reason[128];
+        if (!viewer_file_open(path, &f->file, reason, sizeof reason)) {
+            viewer_stop();
+            fprintf(stderr, "%s: cannot open: %s\n", path, reason);
+            return 1;
+        }
+        f->open = true;
+        f->path = path;
+        start_file(f, plat_monotonic_ms());
+    }
+    viewer_write(CELLS_ENTER, strlen(CELLS_ENTER));
+    f->picture_changed = true;
+    ViewerEvent event = VIEWER_NOTHING;
+    while (event != VIEWER_QUIT && event != VIEWER_ENDED) {
+        int64_t now = plat_monotonic_ms();
+        if (path == nullptr && now >= f->next_search_ms) search_newest(f, now);
+        f->behind = false;
+        if (f->open) read_news(f, now);
+        update_quiet(f, now);
+        draw(f);
+        event = viewer_wait(f->behind ? 0 : LOOK_EVERY_MS);
+        if (event == VIEWER_RESIZED) take_size(f);
+    }
+    viewer_write(CELLS_LEAVE, strlen(CELLS_LEAVE));
+    viewer_stop();
+    if (f->open) viewer_file_close(f->file);
+    if (event == VIEWER_ENDED) viewer_end_as_asked();
+    return 0;
+}

@@ -1,0 +1,9 @@
+// qkvdump --follow: a live waterfall in the terminal of a data file as the
+// program records it.
+#pragma once
+
+// Follows path as it grows; with path null, the newest data file of today in
+// the current directory, moving on to a newer one when the next run starts.
+// Returns the exit status: 0 when ended by a key, 1 when path cannot be
+// opened, 2 when there is no terminal it can draw on.
+int follow_run(const char* path);
