@@ -1,7 +1,8 @@
 # Sourced by the other scripts: installs, with apt-get on Debian, whatever of
 # the build and test tools is missing. Call: need_packages KIND...
-# KIND: build (compiler, CMake, Ninja, GoogleTest, zlib for qkvdump's pictures
-# and libpng for the tests that read them), e2e (pty, namespaces),
+# KIND: build (compiler, CMake, Ninja, GoogleTest, zlib for qkvdump's pictures,
+# libpng for the tests that read them and libvterm for the tests that look at
+# what qkvdump --follow draws), e2e (pty, namespaces),
 # windows (32-bit Windows cross compiler, its zlib, and Wine), fuzz (clang, libFuzzer),
 # package (Debian package tools, the cross compiler and its zlib, man and groff).
 
@@ -22,6 +23,7 @@ need_packages() {
             need "test -f /usr/include/gmock/gmock.h" libgmock-dev
             need "test -f /usr/include/zlib.h" zlib1g-dev
             need "test -f /usr/include/png.h" libpng-dev
+            need "test -f /usr/include/vterm.h" libvterm-dev
             ;;
         e2e)
             need "command -v unshare" util-linux

@@ -6,11 +6,13 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
+#include <utmp.h>
 
 #include <algorithm>
 #include <cctype>
@@ -250,14 +252,24 @@ Client::Client(const std::string& directory, const ClientOptions& options)
     modes.c_cc[VSTART] = 17;  // Ctrl+Q and Ctrl+S, the output flow control keys
     modes.c_cc[VSTOP] = 19;
     modes.c_cc[VMIN] = 1;
-    initial_ = modes;
-    struct winsize size = {24, 80, 0, 0};
+    struct winsize size = {options.rows, options.columns, 0, 0};
 
     int closed_pipe[2] = {-1, -1};
     if (options.stdout_to_closed_pipe && pipe(closed_pipe) != 0) return;
     if (options.with_terminal) {
-        pid_ = forkpty(&master_, nullptr, &modes, &size);
-        if (pid_ > 0 && options.keep_terminal) terminal_ = open(ptsname(master_), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        // As forkpty does, but with the modes the terminal really holds (the
+        // system adds its own flags) kept before the program can change them.
+        int slave = -1;
+        if (openpty(&master_, &slave, nullptr, &modes, &size) != 0) return;
+        tcgetattr(slave, &initial_);
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(master_);
+            if (login_tty(slave) != 0) _exit(124);
+        } else {
+            if (pid_ > 0 && options.keep_terminal) terminal_ = open(ptsname(master_), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            close(slave);
+        }
     } else {
         pid_ = fork();
         if (pid_ == 0) {
@@ -288,6 +300,7 @@ Client::Client(const std::string& directory, const ClientOptions& options)
         if (options.under_job_control) run_as_foreground_job(options.program);
         std::vector<std::string> argv = options.command_prefix;
         argv.push_back(options.program);
+        argv.insert(argv.end(), options.arguments.begin(), options.arguments.end());
         exec_or_die(argv);
     }
     if (options.stdout_to_closed_pipe) {
@@ -327,6 +340,16 @@ bool Client::wait_for(const std::string& text, int timeout_ms)
     return true;
 }
 
+bool Client::wait_until(const std::function<bool(const std::string&)>& done, int timeout_ms)
+{
+    long long deadline = now_ms() + timeout_ms;
+    while (!done(screen_)) {
+        if (now_ms() > deadline) return false;
+        pump(20);
+    }
+    return true;
+}
+
 bool Client::wait_for_count(const std::string& text, int count, int timeout_ms)
 {
     long long deadline = now_ms() + timeout_ms;
@@ -342,6 +365,12 @@ bool Client::wait_for_count(const std::string& text, int count, int timeout_ms)
 void Client::type(const std::string& keys)
 {
     if (master_ >= 0 && write(master_, keys.data(), keys.size()) < 0) perror("type");
+}
+
+void Client::resize(unsigned short rows, unsigned short columns)
+{
+    struct winsize size = {rows, columns, 0, 0};
+    if (master_ >= 0 && ioctl(master_, TIOCSWINSZ, &size) != 0) perror("resize");
 }
 
 ExitInfo Client::wait_exit(int timeout_ms)

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 #include <termios.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,9 @@ struct ClientOptions {
     bool keep_terminal = false;  // the test holds the terminal open too, so unread_keys() sees what is left
     // Words put before the program, e.g. a loader such as {"/usr/bin/wine"}.
     std::vector<std::string> command_prefix;
+    std::vector<std::string> arguments;  // words after the program
+    unsigned short rows = 24;            // the terminal's size
+    unsigned short columns = 80;
     std::vector<std::string> environment;  // "NAME=value" set for the program only
 };
 
@@ -97,9 +101,13 @@ public:
     ~Client();
     // Reads the screen until text has appeared; false after timeout_ms.
     bool wait_for(const std::string& text, int timeout_ms = 10000);
+    // Reads the screen until done(screen) holds; false after timeout_ms.
+    bool wait_until(const std::function<bool(const std::string&)>& done, int timeout_ms = 10000);
     // Reads the screen until text has appeared count times.
     bool wait_for_count(const std::string& text, int count, int timeout_ms = 10000);
     void type(const std::string& keys);
+    // Gives the terminal a new size, as a window resized does (the program gets SIGWINCH).
+    void resize(unsigned short rows, unsigned short columns);
     // Waits for the program to end; after timeout_ms it is left running (ended false).
     ExitInfo wait_exit(int timeout_ms = 15000);
     // Waits for the exit prompt, answers it with a key and waits for the end.

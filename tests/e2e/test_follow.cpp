@@ -1,0 +1,356 @@
+// qkvdump --follow under a pseudo-terminal of known size, with a data file
+// grown record by record. What it draws is fed to a terminal emulator
+// (libvterm), and the cells are compared with the colours of the pings'
+// column means.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <vterm.h>
+
+#include <array>
+#include <cstring>
+#include <fstream>
+#include <memory>
+
+#include "store/record.h"
+#include "tests/e2e/harness.h"
+#include "tools/waterfall.h"
+
+using namespace e2e;
+
+namespace {
+
+const char FILE_NAME[] = "F.QKV";
+const uint32_t UPPER_HALF = 0x2580;
+const uint32_t LOWER_HALF = 0x2584;
+
+typedef std::array<uint8_t, PING_SAMPLE_COUNT> Samples;
+
+// Ping n's samples: a ramp across the range, shifted by n, so that columns and pings differ.
+Samples ping_samples(int n)
+{
+    Samples samples;
+    for (int i = 0; i < PING_SAMPLE_COUNT; ++i) samples[i] = static_cast<uint8_t>(i * 7 / 31 + 40 * n);
+    return samples;
+}
+
+// Ping n as a record: its time 09:05:0n.37, gain 7 dB, 40 m, interval 120 ms.
+std::string ping_record(int n)
+{
+    uint8_t image[PING_IMAGE_SIZE] = {};
+    Samples samples = ping_samples(n);
+    memcpy(image + PING_IMAGE_SAMPLES, samples.data(), PING_SAMPLE_COUNT);
+    image[PING_IMAGE_END] = RETURN_END_BYTE;
+    std::string time = "09:05:0" + std::to_string(n % 10);
+    RecordFields fields{"08-DEC-2026", time.c_str(), ".37", 7, 240, 120, image};
+    uint8_t record[RECORD_SIZE];
+    record_build(record, &fields);
+    return std::string(reinterpret_cast<char*>(record), RECORD_SIZE);
+}
+
+void append(const std::string& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary | std::ios::app) << bytes;
+}
+
+std::vector<uint8_t> column_means(int ping, int columns)
+{
+    std::vector<uint8_t> means(columns);
+    waterfall_column_means(ping_samples(ping).data(), columns, means.data());
+    return means;
+}
+
+// What the program drew, as a terminal shows it.
+class Screen {
+public:
+    Screen(int rows, int columns) : vt_(vterm_new(rows, columns))
+    {
+        vterm_set_utf8(vt_, 1);
+        screen_ = vterm_obtain_screen(vt_);
+        vterm_screen_enable_altscreen(screen_, 1);
+        callbacks_.settermprop = note_property;
+        vterm_screen_set_callbacks(screen_, &callbacks_, this);
+        vterm_screen_reset(screen_, 1);
+    }
+    ~Screen() { vterm_free(vt_); }
+    Screen(const Screen&) = delete;
+    Screen& operator=(const Screen&) = delete;
+
+    // Takes in what the program wrote since the last call.
+    void update(const std::string& output)
+    {
+        if (output.size() > fed_) vterm_input_write(vt_, output.data() + fed_, output.size() - fed_);
+        fed_ = output.size();
+    }
+    void resize(int rows, int columns) { vterm_set_size(vt_, rows, columns); }
+    VTermScreenCell cell(int row, int column) const
+    {
+        VTermScreenCell cell;
+        vterm_screen_get_cell(screen_, VTermPos{row, column}, &cell);
+        return cell;
+    }
+    std::string text(int row) const
+    {
+        int rows = 0;
+        int columns = 0;
+        vterm_get_size(vt_, &rows, &columns);
+        std::string text;
+        for (int column = 0; column < columns; ++column) {
+            uint32_t c = cell(row, column).chars[0];
+            text += c == 0 ? ' ' : c < 0x80 ? static_cast<char>(c) : '#';
+        }
+        return text.substr(0, text.find_last_not_of(' ') + 1);
+    }
+    bool alternate = false;
+    bool cursor_visible = true;
+
+private:
+    static int note_property(VTermProp property, VTermValue* value, void* user)
+    {
+        Screen* screen = static_cast<Screen*>(user);
+        if (property == VTERM_PROP_ALTSCREEN) screen->alternate = value->boolean;
+        if (property == VTERM_PROP_CURSORVISIBLE) screen->cursor_visible = value->boolean;
+        return 1;
+    }
+    VTerm* vt_;
+    VTermScreen* screen_;
+    VTermScreenCallbacks callbacks_ = {};
+    size_t fed_ = 0;
+};
+
+bool is_rgb(const VTermColor& colour, const uint8_t* rgb)
+{
+    return VTERM_COLOR_IS_RGB(&colour) && !VTERM_COLOR_IS_DEFAULT_FG(&colour) &&
+           !VTERM_COLOR_IS_DEFAULT_BG(&colour) && colour.rgb.red == rgb[0] && colour.rgb.green == rgb[1] &&
+           colour.rgb.blue == rgb[2];
+}
+
+std::string describe(const VTermScreenCell& cell)
+{
+    char text[96];
+    snprintf(text, sizeof text, "U+%04X fg %d,%d,%d bg %d,%d,%d", cell.chars[0], cell.fg.rgb.red, cell.fg.rgb.green,
+             cell.fg.rgb.blue, cell.bg.rgb.red, cell.bg.rgb.green, cell.bg.rgb.blue);
+    return text;
+}
+
+// A picture row in 24-bit colour: upper halves in the older ping's colours, lower halves in the newer's.
+// An older of 0: only the newer, as lower half blocks. Returns the first column that differs, or "".
+std::string row_mismatch(const Screen& screen, int row, int columns, int older, int newer)
+{
+    std::vector<uint8_t> newer_means = column_means(newer, columns);
+    std::vector<uint8_t> older_means = older > 0 ? column_means(older, columns) : newer_means;
+    for (int column = 0; column < columns; ++column) {
+        VTermScreenCell cell = screen.cell(row, column);
+        const uint8_t* newer_rgb = WATERFALL_COLOURS[newer_means[column]];
+        bool right = older > 0 ? cell.chars[0] == UPPER_HALF && is_rgb(cell.fg, WATERFALL_COLOURS[older_means[column]]) &&
+                                     is_rgb(cell.bg, newer_rgb)
+                               : cell.chars[0] == LOWER_HALF && is_rgb(cell.fg, newer_rgb) &&
+                                     VTERM_COLOR_IS_DEFAULT_BG(&cell.bg);
+        if (!right) return "row " + std::to_string(row) + " column " + std::to_string(column) + ": " + describe(cell);
+    }
+    return "";
+}
+
+// Colours 16 to 255 as terminals commonly show them (libvterm's own differ): a 6x6x6 cube, then 24 greys.
+std::array<int, 3> xterm_colour(int index)
+{
+    static const int LEVELS[6] = {0, 0x5F, 0x87, 0xAF, 0xD7, 0xFF};
+    if (index >= 232) return {8 + 10 * (index - 232), 8 + 10 * (index - 232), 8 + 10 * (index - 232)};
+    int cube = index - 16;
+    return {LEVELS[cube / 36], LEVELS[cube / 6 % 6], LEVELS[cube % 6]};
+}
+
+std::string pings_text(int count)
+{
+    return std::string(FILE_NAME) + "  " + std::to_string(count) + (count == 1 ? " ping " : " pings");
+}
+
+ClientOptions follow_options(const std::vector<std::string>& arguments, const std::string& colour_term)
+{
+    ClientOptions options;
+    options.program = QKVDUMP;
+    options.arguments = arguments;
+    options.environment = {"COLORTERM=" + colour_term};
+    return options;
+}
+
+// qkvdump --follow on a data file of pings 1 to `pings`, on a terminal of 24 rows and 80 columns.
+class Following {
+public:
+    explicit Following(int pings, const std::string& colour_term = "truecolor")
+    {
+        std::string records;
+        for (int n = 1; n <= pings; ++n) records += ping_record(n);
+        write_file(path(), records);
+        client_.reset(new Client(dir_.path(), follow_options({"--follow", FILE_NAME}, colour_term)));
+    }
+    std::string path() const { return dir_.file(FILE_NAME); }
+    Client& client() { return *client_; }
+    // Waits until the status line counts `count` pings, and takes in the screen so far.
+    bool wait_pings(int count, int timeout_ms = 10000)
+    {
+        bool counted = client_->wait_for(pings_text(count), timeout_ms);
+        screen.update(client_->screen());
+        return counted;
+    }
+    int quit()
+    {
+        client_->type("q");
+        return client_->wait_exit(5000).status;
+    }
+    Screen screen{24, 80};
+
+private:
+    TempDir dir_;
+    std::unique_ptr<Client> client_;
+};
+
+}  // namespace
+
+// Records appended one by one appear at the bottom in their column means' colours, the picture moving up.
+TEST(Follow, NewPingsAppearAtTheBottomInTheirColumnMeansColours)
+{
+    Following follow(0);
+    ASSERT_TRUE(follow.wait_pings(0));
+    for (int n = 1; n <= 5; ++n) {
+        append(follow.path(), ping_record(n));
+        ASSERT_TRUE(follow.wait_pings(n, 5000)) << n;
+        EXPECT_EQ("", row_mismatch(follow.screen, 22, 80, n - 1, n)) << "after ping " << n;
+    }
+    EXPECT_EQ("", row_mismatch(follow.screen, 21, 80, 2, 3));
+    EXPECT_EQ("", row_mismatch(follow.screen, 20, 80, 0, 1));
+    EXPECT_EQ("", follow.screen.text(19));
+    EXPECT_EQ(0, follow.quit());
+}
+
+// Without a 24-bit terminal each cell takes, of the 256 colours past the first 16, the one nearest its mean's colour.
+TEST(Follow, OtherwiseCellsTakeTheNearestOf256Colours)
+{
+    Following follow(2, "");
+    ASSERT_TRUE(follow.wait_pings(2));
+    std::vector<uint8_t> means[2] = {column_means(1, 80), column_means(2, 80)};
+    for (int column = 0; column < 80; ++column) {
+        VTermScreenCell cell = follow.screen.cell(22, column);
+        ASSERT_EQ(UPPER_HALF, cell.chars[0]) << column;
+        VTermColor shown[2] = {cell.fg, cell.bg};
+        for (int layer = 0; layer < 2; ++layer) {
+            ASSERT_TRUE(VTERM_COLOR_IS_INDEXED(&shown[layer])) << column;
+            ASSERT_GE(shown[layer].indexed.idx, 16) << column;
+            const uint8_t* wanted = WATERFALL_COLOURS[means[layer][column]];
+            auto distance = [&](int index) {
+                std::array<int, 3> colour = xterm_colour(index);
+                int dr = colour[0] - wanted[0], dg = colour[1] - wanted[1], db = colour[2] - wanted[2];
+                return dr * dr + dg * dg + db * db;
+            };
+            int nearest = distance(shown[layer].indexed.idx);
+            for (int index = 16; index < 256; ++index) ASSERT_LE(nearest, distance(index)) << column << " " << index;
+        }
+    }
+    EXPECT_EQ(0, follow.quit());
+}
+
+// The status line counts whole well-formed records only: a torn tail waits for its rest, a malformed record is counted apart.
+TEST(Follow, StatusLineCountsPingsAndWaitsForATornTail)
+{
+    Following follow(2);
+    ASSERT_TRUE(follow.wait_pings(2));
+    const std::string two = "F.QKV  2 pings  09:05:02.37  gain 7 dB  range 40 m  interval 120 ms";
+    EXPECT_EQ(two, follow.screen.text(23));
+
+    std::string third = ping_record(3);
+    append(follow.path(), third.substr(0, RECORD_SIZE / 2));
+    follow.wait_pings(3, 500);
+    EXPECT_EQ(two, follow.screen.text(23));
+    EXPECT_EQ("", row_mismatch(follow.screen, 22, 80, 1, 2)) << "half a record is not drawn";
+    append(follow.path(), third.substr(RECORD_SIZE / 2));
+    ASSERT_TRUE(follow.wait_pings(3));
+
+    std::string malformed = ping_record(4);
+    malformed[RECORD_MAGIC] = 'X';
+    append(follow.path(), malformed + ping_record(5));
+    ASSERT_TRUE(follow.wait_pings(4));
+    EXPECT_EQ("F.QKV  4 pings  1 malformed  09:05:05.37  gain 7 dB  range 40 m  interval 120 ms",
+              follow.screen.text(23)) << "up to the last column";
+    EXPECT_EQ("", row_mismatch(follow.screen, 22, 80, 3, 5));
+    EXPECT_EQ(0, follow.quit());
+}
+
+// A resized terminal is drawn again at its new size, the columns the means at the new width.
+TEST(Follow, ResizeRedrawsAtTheNewWidth)
+{
+    Following follow(2);
+    ASSERT_TRUE(follow.wait_pings(2));
+    follow.client().resize(30, 120);
+    follow.screen.resize(30, 120);
+    ASSERT_TRUE(follow.client().wait_until([&](const std::string& output) {
+        follow.screen.update(output);
+        return follow.screen.text(29).rfind(pings_text(2), 0) == 0;
+    }));
+    EXPECT_EQ("", row_mismatch(follow.screen, 28, 120, 1, 2));
+    EXPECT_EQ(0, follow.quit());
+}
+
+// q, Esc, Ctrl+C, SIGTERM and SIGHUP each leave the terminal exactly as found: modes, main screen, cursor shown.
+TEST(Follow, EveryWayOutRestoresTheTerminal)
+{
+    const std::vector<std::string> ways = {"q", "\x1b", "\x03", "SIGTERM", "SIGHUP"};
+    for (const std::string& way : ways) {
+        Following follow(1);
+        Client& client = follow.client();
+        ASSERT_TRUE(follow.wait_pings(1)) << way;
+        EXPECT_TRUE(follow.screen.alternate && !follow.screen.cursor_visible) << way;
+        struct termios running;
+        ASSERT_TRUE(client.terminal_modes(&running));
+        EXPECT_EQ(0u, running.c_lflag & (ICANON | ECHO | ISIG)) << way << ": keys one by one, Ctrl+C a key";
+        if (way == "\x1b") {
+            client.type("\x1b[A");
+            EXPECT_FALSE(client.wait_exit(300).ended) << "an arrow key's escape sequence is not Esc";
+        }
+        if (way.rfind("SIG", 0) == 0) {
+            kill(client.pid(), way == "SIGTERM" ? SIGTERM : SIGHUP);
+        } else {
+            client.type(way);
+        }
+        ExitInfo exit = client.wait_exit(5000);
+        ASSERT_TRUE(exit.ended) << way;
+        EXPECT_EQ(way == "SIGTERM" ? SIGTERM : way == "SIGHUP" ? SIGHUP : 0, exit.signal) << way;
+        if (exit.signal == 0) {
+            EXPECT_EQ(0, exit.status) << way;
+        }
+        struct termios after;
+        ASSERT_TRUE(client.terminal_modes(&after));
+        const struct termios& found = client.initial_modes();
+        EXPECT_TRUE(after.c_iflag == found.c_iflag && after.c_oflag == found.c_oflag &&
+                    after.c_lflag == found.c_lflag && after.c_cflag == found.c_cflag &&
+                    memcmp(after.c_cc, found.c_cc, sizeof found.c_cc) == 0)
+            << way;
+        follow.screen.update(client.screen());
+        EXPECT_TRUE(!follow.screen.alternate && follow.screen.cursor_visible) << way;
+    }
+}
+
+// Without a file named it waits for today's data file, takes the newest by number, and moves on to the next run's.
+TEST(Follow, WithoutFileFollowsTodaysNewestDataFile)
+{
+    TempDir dir;
+    Client client(dir.path(), follow_options({"--follow"}, "truecolor"));
+    ASSERT_TRUE(client.wait_for("waiting for a data file of today, " + today() + "-????.QKV"));
+    write_file(dir.file("01JAN2020-0009.QKV"), ping_record(1));
+    write_file(dir.file(today() + "-0002.QKV"), ping_record(1) + ping_record(2));
+    write_file(dir.file(today() + "-0001.QKV"), ping_record(1));
+    ASSERT_TRUE(client.wait_for(today() + "-0002.QKV  2 pings", 5000));
+    write_file(dir.file(today() + "-0003.QKV"), ping_record(3));
+    ASSERT_TRUE(client.wait_for(today() + "-0003.QKV  1 ping ", 5000));
+    client.type("q");
+    EXPECT_EQ(0, client.wait_exit(5000).status);
+}
+
+// With its output redirected it draws nothing and refuses with status 2.
+TEST(Follow, RefusesOutputThatIsNotATerminal)
+{
+    TempDir dir;
+    write_file(dir.file(FILE_NAME), ping_record(1));
+    std::string output;
+    EXPECT_EQ(2, qkvdump_with({"--follow", dir.file(FILE_NAME)}, &output));
+    EXPECT_EQ("qkvdump: --follow draws on a terminal: standard output is not a terminal\n", output);
+}
