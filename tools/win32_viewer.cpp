@@ -92,7 +92,7 @@ const char* viewer_start()
 {
     output = GetStdHandle(STD_OUTPUT_HANDLE);
     if (!GetConsoleMode(output, &output_found)) return "standard output is not a console";
-    if (!SetConsoleMode(output, output_found | ENABLE_VIRTUAL_TERMINAL_PROCESSING)) {
+    if (!SetConsoleMode(output, (output_found | ENABLE_VIRTUAL_TERMINAL_PROCESSING) & ~ENABLE_WRAP_AT_EOL_OUTPUT)) {
         return "this console cannot switch on virtual terminal processing (Windows 10 or later has it)";
     }
     input = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

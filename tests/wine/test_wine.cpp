@@ -366,3 +366,20 @@ TEST(Wine, CtrlCEndsRunSettingsUntouched)
     EXPECT_EQ(std::string::npos, screen_of(dir).find("Press any key")) << "status " << exit.status;
     EXPECT_EQ(before, read_file(dir.file(SETTINGS)));
 }
+
+// qkvdump.exe --follow with its output redirected draws nothing and refuses with status 2, as on Linux. (Wine's
+// console takes escape sequences for text and wraps them, so what --follow draws there is looked at by hand.)
+TEST(Wine, FollowRefusesOutputThatIsNotAConsole)
+{
+    SKIP_WITHOUT_WINE(QKVDUMP_EXE);
+    TempDir dir;
+    write_file(dir.file("F.QKV"), "");
+    std::string ignored;
+    int status = run_captured("(cd '" + dir.path() + "' && timeout 60 " + wine_environment() + " '" + QKVDUMP_EXE +
+                                  "' --follow F.QKV > out.txt 2> errors.txt)",
+                              &ignored);
+    EXPECT_EQ(2, status);
+    EXPECT_EQ("", read_file(dir.file("out.txt")));
+    EXPECT_EQ("qkvdump: --follow draws on a terminal: standard output is not a console\r\n",
+              read_file(dir.file("errors.txt")));
+}
