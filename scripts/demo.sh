@@ -2,7 +2,7 @@
 # Runs the program built with its store switch on against the simulated head
 # on loopback (127.0.0.1:4040), in the directory build/demo. Press a key to stop
 # it, then another to exit; the demo then checks the data file the run wrote
-# with qkvdump, and draws its waterfall picture where qkvdump can.
+# with qkvdump and draws its waterfall picture.
 # Options given to this script go to headsim (default: --delay-ms 50).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -43,11 +43,7 @@ echo "== $tools/qkvdump $data_file"
 $tools/qkvdump "$data_file" || echo "(qkvdump exit status $?)"
 echo
 echo "Data file:         $data_file"
-case "$($tools/qkvdump --help)" in
-*--png*)
-    picture="${data_file%.QKV}.png"
-    $tools/qkvdump --png "$picture" "$data_file" >/dev/null && echo "Waterfall picture: $picture"
-    ;;
-esac
+picture="${data_file%.QKV}.png"
+$tools/qkvdump --png "$picture" "$data_file" >/dev/null && echo "Waterfall picture: $picture"
 echo "Settings file:     $demo/Halvex_StoreData.INI"
 echo "headsim's log:     $demo/headsim.log"
