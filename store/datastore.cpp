@@ -13,7 +13,7 @@ PlatResult create_from(DataStore* store, uint32_t number)
     for (uint32_t tried = 0; tried <= NAME_NUMBER_MAX && created == PLAT_ERR_EXISTS; ++tried) {
         naming_set_number(store->name, number);
         created = plat_file_create_new(store->name, &store->file);
-        number = naming_following_number(number);
+        number = naming_next_number(number);
     }
     return created;
 }

@@ -50,11 +50,6 @@ uint32_t naming_next_number(uint32_t largest)
     return next > NAME_NUMBER_MAX ? 1u : next;
 }
 
-uint32_t naming_following_number(uint32_t number)
-{
-    return number >= NAME_NUMBER_MAX ? 1u : number + 1u;
-}
-
 void naming_set_number(char name[DATA_NAME_SIZE], uint32_t number)
 {
     char digits[16];

@@ -19,10 +19,9 @@ void naming_pattern(char name[DATA_NAME_SIZE], const char* date_time_text);
 // read as atoi reads them and taken as unsigned.
 uint32_t naming_number_of(const char* found_name);
 // One above largest on unsigned 32 bits (so it may wrap to 0); 1 when that
-// would pass 9999, where the search for a free number starts again.
+// would pass 9999, where the search for a free number starts again. Also the
+// number to try when a number is taken.
 uint32_t naming_next_number(uint32_t largest);
-// The number to try when number is taken: the next one, 1 after 9999.
-uint32_t naming_following_number(uint32_t number);
 // Writes the number's four digits over the pattern's "????".
 void naming_set_number(char name[DATA_NAME_SIZE], uint32_t number);
 // The largest number among the files in the current directory matching pattern; 0 for none.

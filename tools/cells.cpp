@@ -106,11 +106,6 @@ void palette_colour(int index, int rgb[3])
     rgb[2] = CUBE_LEVELS[cube % 6];
 }
 
-int visible_columns(const CellsPicture* picture)
-{
-    return picture->columns < CELLS_COLUMNS_MAX ? picture->columns : CELLS_COLUMNS_MAX;
-}
-
 // The status text after the mark: the file, its counts and the last record's fields.
 void describe(const CellsStatus* status, char* text, size_t size)
 {
@@ -154,7 +149,7 @@ void cells_resize(CellsPicture* picture, int rows, int columns)
 {
     picture->rows = rows > 0 ? rows : 1;
     picture->columns = columns > 0 ? columns : 1;
-    int drawn = visible_columns(picture);
+    int drawn = picture->columns < CELLS_COLUMNS_MAX ? picture->columns : CELLS_COLUMNS_MAX;
     if (drawn == picture->drawn_columns) return;
     picture->drawn_columns = drawn;
     for (int age = 0; age < picture->count; ++age) {
@@ -205,7 +200,7 @@ size_t cells_picture_row(const CellsPicture* picture, int row, char* out)
 size_t cells_status_line(const CellsPicture* picture, const CellsStatus* status, char* out)
 {
     char* at = put_move(out, picture->rows - 1);
-    int room = visible_columns(picture);
+    int room = picture->drawn_columns;
     if (status->note[0] == 0 && status->quiet_ms > CELLS_QUIET_MARK_MS) {
         char mark[48];
         int length = snprintf(mark, sizeof mark, " nothing new for %lld s ",

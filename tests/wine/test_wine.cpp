@@ -359,7 +359,7 @@ TEST(Wine, CtrlCEndsRunSettingsUntouched)
     std::string before = read_file(dir.file(SETTINGS));
     HeadSim head("127.0.6.8", {"--once", "--delay-ms", "20"});
     Client client(dir.path(), options(EXE, dir));
-    ASSERT_TRUE(wait_for_output(dir.file(SCREEN), " --> Ping 1\n"));
+    ASSERT_TRUE(wait_for_output(dir.file(SCREEN), " --> Ping 1\n")) << screen_of(dir) << head.stop();
     client.type("\x03");
     ExitInfo exit = client.wait_exit(5000);
     ASSERT_TRUE(exit.ended);

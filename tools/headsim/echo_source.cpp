@@ -6,7 +6,6 @@
 
 namespace {
 
-constexpr int SAMPLES_PER_PING = PACKETS_PER_PING * RETURN_DATA_SIZE;
 constexpr double BOTTOM_DEPTH_M = 18.0;
 constexpr uint8_t HEAD_ID = 0x10;
 constexpr uint8_t HEAD_STATUS_READY = 0x80;
@@ -17,7 +16,7 @@ uint16_t head_reply_counter = 0;  // running across connections, like a real hea
 // and a strong bottom echo with a decaying tail, all scaled by the gain.
 uint8_t echo_sample(int sample, int range, int gain)
 {
-    double depth = range > 0 ? static_cast<double>(sample) * range / SAMPLES_PER_PING : 0.0;
+    double depth = range > 0 ? static_cast<double>(sample) * range / PING_SAMPLE_COUNT : 0.0;
     uint32_t seed = static_cast<uint32_t>(sample) | static_cast<uint32_t>(range) << 13 |
                     static_cast<uint32_t>(gain) << 21;
     double noise = 3.0 + static_cast<double>(headsim_hash(seed) % 9);
