@@ -62,18 +62,20 @@ void settings_build_path(char path[SETTINGS_PATH_SIZE], char separator)
 
 void settings_read(HeadSettings* settings, const char* path)
 {
-    char value[PROFILE_VALUE_SIZE];
-    plat_profile_get(path, SETTINGS_SECTION, "IPAddress", DEFAULT_ADDRESS, value, sizeof value);
+    char address_value[PROFILE_VALUE_SIZE];
+    char range_value[PROFILE_VALUE_SIZE];
+    char gain_value[PROFILE_VALUE_SIZE];
+    PlatProfileQuery queries[] = {{"IPAddress", DEFAULT_ADDRESS, address_value, sizeof address_value},
+                                  {"Range", "30", range_value, sizeof range_value},
+                                  {"Gain", "3", gain_value, sizeof gain_value}};
+    plat_profile_get(path, SETTINGS_SECTION, queries, sizeof queries / sizeof queries[0]);
     // A longer address keeps its first characters; it will fail to connect.
-    const char* address = value[0] ? value : DEFAULT_ADDRESS;
+    const char* address = address_value[0] ? address_value : DEFAULT_ADDRESS;
     size_t length = strnlen(address, ADDRESS_MAX);
     memcpy(settings->address, address, length);
     settings->address[length] = 0;
-
-    plat_profile_get(path, SETTINGS_SECTION, "Range", "30", value, sizeof value);
-    settings->range = settings_range_from_text(value);
-    plat_profile_get(path, SETTINGS_SECTION, "Gain", "3", value, sizeof value);
-    settings->gain = settings_gain_from_text(value);
+    settings->range = settings_range_from_text(range_value);
+    settings->gain = settings_gain_from_text(gain_value);
 }
 
 void settings_write(const HeadSettings* settings, const char* path)

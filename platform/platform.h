@@ -57,20 +57,27 @@ PlatResult plat_net_close(PlatSocket sock);
 // separator before its name), so its path is short and whole however deep the
 // directory lies and whatever it is called.
 extern const char PLAT_DIR_SEPARATOR;
-// On POSIX only a regular file of at most this size is read; anything else
-// counts as a missing file and is left as it is by a write. (The Windows
-// profile functions read the file themselves.)
-constexpr size_t PLAT_PROFILE_SIZE_MAX = 64 * 1024;
+// Only a regular file is read; anything else (a directory, a FIFO, a device)
+// counts as a missing file and is left as it is by a write. A file of any
+// size is read as a stream, in memory that does not grow with it.
 struct PlatProfileEntry {
     const char* key;
     const char* value;
 };
-// A missing file, section or key gives fallback; a present key its value, maybe empty.
-void plat_profile_get(const char* path, const char* section, const char* key, const char* fallback,
-                      char* value, size_t size);
+// One key to look up: a missing file, section or key gives fallback; a present
+// key its value, maybe empty, at most size - 1 bytes and a terminating zero.
+struct PlatProfileQuery {
+    const char* key;
+    const char* fallback;
+    char* value;  // the caller's buffer
+    size_t size;
+};
+// Looks up each query's key in the section, in one reading of the file.
+void plat_profile_get(const char* path, const char* section, PlatProfileQuery* queries, size_t count);
 // Writes each key=value into the section, creating file, section and keys as
-// needed. On POSIX the file is replaced once for all of them, and a file the
-// program may not write itself is left untouched.
+// needed. On POSIX the file is replaced once for all of them (at most four),
+// and a file the program may not write itself, or whose owner and group the
+// replacement could not keep, is left untouched.
 PlatResult plat_profile_set(const char* path, const char* section, const PlatProfileEntry* entries, size_t count);
 
 // ---- Data files ------------------------------------------------------------

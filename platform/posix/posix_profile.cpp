@@ -1,7 +1,9 @@
 // The settings file on disk. The text logic lives in profile_text; this part
-// reads the file into memory and writes the edited text back atomically: one
+// feeds it the file a piece at a time and writes the edited text back
+// atomically: the old file copied with the changed lines spliced in to one
 // temporary file in the same directory, flushed to disk and renamed over the
-// old one, so a crash leaves either the old or the new file.
+// old one, so a crash leaves either the old or the new file. Memory stays the
+// same whatever the file's size.
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -23,10 +25,10 @@ namespace {
 const int SYMBOLIC_LINK_HOPS_MAX = 40;
 const char TEMPORARY_SUFFIX[] = ".tmp";
 
-struct FileText {
-    char* bytes;  // malloc'd; nullptr when the file is missing
-    size_t length;
-};
+// The file is read and the edit written in pieces of this size.
+const size_t PIECE_SIZE = 64 * 1024;
+char read_piece[PIECE_SIZE];
+char write_piece[PIECE_SIZE];
 
 PlatResult from_errno(int error)
 {
@@ -38,46 +40,35 @@ PlatResult from_errno(int error)
     }
 }
 
-bool read_all(int fd, char* bytes, size_t size, size_t* length)
+// Opens the file for reading when it is a regular file. Without O_NONBLOCK
+// the open of a FIFO would wait for a writer. *fd is -1 for a missing file,
+// which is no error; anything else is: a directory, a FIFO or device, an
+// unreadable file.
+PlatResult open_settings_file(const char* path, int* fd)
 {
-    size_t total = 0;
-    while (total < size) {
-        ssize_t got = read(fd, bytes + total, size - total);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return false;
-        if (got == 0) break;  // the file shrank meanwhile
-        total += static_cast<size_t>(got);
-    }
-    *length = total;
-    return true;
+    *fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (*fd < 0) return errno == ENOENT ? PLAT_OK : PLAT_ERR_FAILED;
+    struct stat status;
+    if (fstat(*fd, &status) == 0 && S_ISREG(status.st_mode)) return PLAT_OK;
+    close(*fd);
+    *fd = -1;
+    return PLAT_ERR_FAILED;
 }
 
-// Reads the file when it is a regular file of at most PLAT_PROFILE_SIZE_MAX
-// bytes. A missing file is no error (no text). Anything else is: a directory,
-// a FIFO or device, a larger file, an unreadable file or a failed read.
-PlatResult read_file_text(const char* path, FileText* file)
+// Feeds the file to the scan, to its end or, when only a lookup is wanted,
+// until the rest cannot matter; false on a read error.
+bool scan_settings_file(int fd, ProfileScan* scan, bool to_the_end)
 {
-    file->bytes = nullptr;
-    file->length = 0;
-    // Without O_NONBLOCK the open of a FIFO would wait for a writer.
-    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT ? PLAT_OK : PLAT_ERR_FAILED;
-    struct stat status;
-    PlatResult result = PLAT_ERR_FAILED;
-    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
-        status.st_size <= static_cast<off_t>(PLAT_PROFILE_SIZE_MAX)) {
-        // One byte more than allowed, to notice a file that grew meanwhile.
-        const size_t room = PLAT_PROFILE_SIZE_MAX + 1;
-        file->bytes = static_cast<char*>(malloc(room));
-        if (file->bytes && read_all(fd, file->bytes, room, &file->length) && file->length < room) result = PLAT_OK;
+    for (;;) {
+        ssize_t got = fd < 0 ? 0 : read(fd, read_piece, sizeof read_piece);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return false;
+        if (got == 0) break;
+        profile_scan_feed(scan, read_piece, static_cast<size_t>(got));
+        if (!to_the_end && profile_scan_done(scan)) break;
     }
-    close(fd);
-    if (result != PLAT_OK) {
-        free(file->bytes);
-        file->bytes = nullptr;
-        file->length = 0;
-    }
-    return result;
+    profile_scan_finish(scan);
+    return true;
 }
 
 // Follows symbolic links so that the write goes to the file they name; the
@@ -153,10 +144,12 @@ void sync_directory_of(const char* path)
 // leaves no more than that one file, which the next write-back takes over.
 // Its lock keeps two write-backs at the same time apart: the file must be
 // locked by this one, still be the file of that name (not one that another
-// write-back renamed meanwhile) and have no other name.
+// write-back renamed meanwhile) and have no other name. Anything else of
+// that name (a FIFO, a device) fails the write-back at once: the open does
+// not wait, and only a regular file passes.
 int open_temporary(const char* temporary)
 {
-    int fd = open(temporary, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    int fd = open(temporary, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
     if (fd < 0) return -1;
     struct stat opened, named;
     bool ours = flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &opened) == 0 && lstat(temporary, &named) == 0 &&
@@ -167,10 +160,15 @@ int open_temporary(const char* temporary)
     return -1;
 }
 
-// Only root may give a file away; others keep at least its group where they may.
-bool keep_owner(int fd, const struct stat& old)
+// The replacement must have the old file's owner and group: only root may
+// give a file away, so another user's file that anyone may write cannot be
+// replaced without becoming the program's own. It is then left as it is.
+PlatResult keep_owner(int fd, const struct stat& old)
 {
-    return fchown(fd, old.st_uid, old.st_gid) == 0 || fchown(fd, static_cast<uid_t>(-1), old.st_gid) == 0;
+    struct stat made;
+    if (fstat(fd, &made) != 0) return from_errno(errno);
+    if (made.st_uid == old.st_uid && made.st_gid == old.st_gid) return PLAT_OK;
+    return fchown(fd, old.st_uid, old.st_gid) == 0 ? PLAT_OK : PLAT_ERR_FAILED;
 }
 
 // The new file gets the old one's owner, group and permissions; a new file
@@ -179,7 +177,8 @@ PlatResult take_over_attributes(int fd, const char* target)
 {
     struct stat old;
     if (stat(target, &old) == 0) {
-        keep_owner(fd, old);  // where it cannot, the file becomes the program's own
+        PlatResult kept = keep_owner(fd, old);
+        if (kept != PLAT_OK) return kept;
         return fchmod(fd, old.st_mode & 07777) == 0 ? PLAT_OK : from_errno(errno);
     }
     // umask can only be read by setting it; this runs at shut-down only.
@@ -188,11 +187,65 @@ PlatResult take_over_attributes(int fd, const char* target)
     return fchmod(fd, 0666 & ~mask) == 0 ? PLAT_OK : from_errno(errno);
 }
 
-PlatResult fill_temporary(int fd, const char* target, const char* text, size_t length)
+// The edited text on its way from the old file to the temporary file.
+struct Copying {
+    int old_fd;  // -1: there is no old file
+    int new_fd;
+    size_t held;  // bytes of write_piece not written yet
+    PlatResult result;
+};
+
+bool put_to_file(void* context, const char* bytes, size_t count)
 {
-    PlatResult result = take_over_attributes(fd, target);
-    if (result == PLAT_OK) result = write_all(fd, text, length);
-    if (result != PLAT_OK) return result;
+    Copying* copying = static_cast<Copying*>(context);
+    while (count > 0 && copying->result == PLAT_OK) {
+        size_t room = PIECE_SIZE - copying->held;
+        size_t taken = count < room ? count : room;
+        memcpy(write_piece + copying->held, bytes, taken);
+        copying->held += taken;
+        bytes += taken;
+        count -= taken;
+        if (copying->held == PIECE_SIZE) {
+            copying->result = write_all(copying->new_fd, write_piece, copying->held);
+            copying->held = 0;
+        }
+    }
+    return copying->result == PLAT_OK;
+}
+
+// The old file's bytes [from, to), read where they lie; a file that shrank
+// since it was scanned fails the edit.
+bool copy_from_file(void* context, uint64_t from, uint64_t to)
+{
+    Copying* copying = static_cast<Copying*>(context);
+    if (from == to) return copying->result == PLAT_OK;
+    if (copying->old_fd < 0 || lseek(copying->old_fd, static_cast<off_t>(from), SEEK_SET) < 0) {
+        copying->result = PLAT_ERR_FAILED;
+        return false;
+    }
+    for (uint64_t left = to - from; left > 0 && copying->result == PLAT_OK;) {
+        size_t wanted = left < PIECE_SIZE ? static_cast<size_t>(left) : PIECE_SIZE;
+        ssize_t got = read(copying->old_fd, read_piece, wanted);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            copying->result = PLAT_ERR_FAILED;
+            break;
+        }
+        put_to_file(context, read_piece, static_cast<size_t>(got));
+        left -= static_cast<uint64_t>(got);
+    }
+    return copying->result == PLAT_OK;
+}
+
+PlatResult fill_temporary(int fd, const char* target, int old_fd, const ProfileScan* scan,
+                          const char* const* values)
+{
+    Copying copying = {old_fd, fd, 0, take_over_attributes(fd, target)};
+    ProfileSink sink = {&copying, copy_from_file, put_to_file};
+    if (copying.result == PLAT_OK && profile_edit(scan, values, &sink) && copying.held > 0) {
+        copying.result = write_all(fd, write_piece, copying.held);
+    }
+    if (copying.result != PLAT_OK) return copying.result;
     return fsync(fd) == 0 ? PLAT_OK : from_errno(errno);
 }
 
@@ -203,7 +256,7 @@ PlatResult rename_over(const char* temporary, const char* target)
     return rename(temporary, target) == 0 ? PLAT_OK : from_errno(errno);
 }
 
-PlatResult replace_file(const char* target, const char* text, size_t length)
+PlatResult replace_file(const char* target, int old_fd, const ProfileScan* scan, const char* const* values)
 {
     char temporary[PATH_MAX];
     if (snprintf(temporary, sizeof temporary, "%s%s", target, TEMPORARY_SUFFIX) >= static_cast<int>(sizeof temporary)) {
@@ -211,7 +264,7 @@ PlatResult replace_file(const char* target, const char* text, size_t length)
     }
     int fd = open_temporary(temporary);
     if (fd < 0) return PLAT_ERR_FAILED;
-    PlatResult result = fill_temporary(fd, target, text, length);
+    PlatResult result = fill_temporary(fd, target, old_fd, scan, values);
     if (result == PLAT_OK) result = rename_over(temporary, target);
     if (result != PLAT_OK) unlink(temporary);  // still locked, so it is this write-back's own
     close(fd);  // after fsync a close has nothing left to report
@@ -219,46 +272,52 @@ PlatResult replace_file(const char* target, const char* text, size_t length)
     return result;
 }
 
-// Applies the entries one after the other, as that many single writes would.
-PlatResult edit_text(const FileText* file, const char* section, const PlatProfileEntry* entries, size_t count,
-                     FileText* edited)
+void look_up(const char* path, const char* section, PlatProfileQuery* queries, size_t count)
 {
-    FileText text = *file;
+    ProfileKey keys[PROFILE_KEYS_MAX] = {};
     for (size_t i = 0; i < count; ++i) {
-        const PlatProfileEntry& entry = entries[i];
-        size_t capacity = profile_text_set_capacity(text.length, section, entry.key, entry.value);
-        char* bytes = static_cast<char*>(malloc(capacity));
-        size_t length = bytes ? profile_text_set(text.bytes, text.length, section, entry.key, entry.value, bytes) : 0;
-        if (text.bytes != file->bytes) free(text.bytes);
-        if (bytes == nullptr) return PLAT_ERR_FAILED;
-        text = FileText{bytes, length};
+        keys[i].name = queries[i].key;
+        keys[i].value = queries[i].value;
+        keys[i].size = queries[i].size;
     }
-    *edited = text;
-    return PLAT_OK;
+    ProfileScan scan;
+    profile_scan_start(&scan, section, keys, static_cast<int>(count));
+    int fd = -1;
+    bool read = open_settings_file(path, &fd) == PLAT_OK && scan_settings_file(fd, &scan, false);
+    if (fd >= 0) close(fd);
+    for (size_t i = 0; i < count; ++i) {
+        if (!read) keys[i].found = false;  // an unreadable file gives the defaults
+        profile_key_result(&keys[i], queries[i].fallback);
+    }
 }
 
 }  // namespace
 
-void plat_profile_get(const char* path, const char* section, const char* key, const char* fallback,
-                      char* value, size_t size)
+void plat_profile_get(const char* path, const char* section, PlatProfileQuery* queries, size_t count)
 {
-    FileText file;
-    read_file_text(path, &file);
-    profile_text_get(file.bytes, file.length, section, key, fallback, value, size);
-    free(file.bytes);
+    for (size_t done = 0; done < count; done += PROFILE_KEYS_MAX) {
+        size_t left = count - done;
+        look_up(path, section, queries + done, left < PROFILE_KEYS_MAX ? left : PROFILE_KEYS_MAX);
+    }
 }
 
 PlatResult plat_profile_set(const char* path, const char* section, const PlatProfileEntry* entries, size_t count)
 {
+    if (count > PROFILE_KEYS_MAX) return PLAT_ERR_FAILED;
     char target[PATH_MAX];
     if (!resolve_links(path, target, sizeof target) || !may_replace(target)) return PLAT_ERR_FAILED;
-    FileText file;
-    PlatResult result = read_file_text(target, &file);
-    if (result != PLAT_OK) return result;
-    FileText edited = {nullptr, 0};
-    result = edit_text(&file, section, entries, count, &edited);
-    if (result == PLAT_OK) result = replace_file(target, edited.bytes, edited.length);
-    if (edited.bytes != file.bytes) free(edited.bytes);
-    free(file.bytes);
+    ProfileKey keys[PROFILE_KEYS_MAX] = {};
+    const char* values[PROFILE_KEYS_MAX] = {};
+    for (size_t i = 0; i < count; ++i) {
+        keys[i].name = entries[i].key;
+        values[i] = entries[i].value;
+    }
+    ProfileScan scan;
+    profile_scan_start(&scan, section, keys, static_cast<int>(count));
+    int old_fd = -1;
+    PlatResult result = open_settings_file(target, &old_fd);
+    if (result == PLAT_OK && !scan_settings_file(old_fd, &scan, true)) result = PLAT_ERR_FAILED;
+    if (result == PLAT_OK) result = replace_file(target, old_fd, &scan, values);
+    if (old_fd >= 0) close(old_fd);
     return result;
 }

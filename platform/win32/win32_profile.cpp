@@ -9,10 +9,12 @@
 
 const char PLAT_DIR_SEPARATOR = '\\';
 
-void plat_profile_get(const char* path, const char* section, const char* key, const char* fallback,
-                      char* value, size_t size)
+void plat_profile_get(const char* path, const char* section, PlatProfileQuery* queries, size_t count)
 {
-    GetPrivateProfileStringA(section, key, fallback, value, static_cast<DWORD>(size), path);
+    for (size_t i = 0; i < count; ++i) {
+        PlatProfileQuery& query = queries[i];
+        GetPrivateProfileStringA(section, query.key, query.fallback, query.value, static_cast<DWORD>(query.size), path);
+    }
 }
 
 PlatResult plat_profile_set(const char* path, const char* section, const PlatProfileEntry* entries, size_t count)

@@ -79,7 +79,8 @@ protected:
     std::string get(const char* key, const std::string& file)
     {
         char value[80];
-        plat_profile_get(file.c_str(), "Settings", key, "DEF", value, sizeof value);
+        PlatProfileQuery query = {key, "DEF", value, sizeof value};
+        plat_profile_get(file.c_str(), "Settings", &query, 1);
         return value;
     }
     std::string get(const char* key) { return get(key, path); }
@@ -148,25 +149,30 @@ TEST_F(ProfileFile, UnreadableFileGivesDefault)
     EXPECT_TRUE(as_ordinary_user([this] { return get("Range") == "DEF" && set("Range", "60") == PLAT_ERR_FAILED; }));
 }
 
-// A file of binary junk is read up to the size bound; a larger file or a FIFO counts as missing and is
-// left as it is by a write.
-TEST_F(ProfileFile, OnlyRegularFilesWithinTheBoundAreRead)
+// A file of any size is read and written back whole: several MB of binary junk and lines of 100,000 bytes
+// before the section and as a value. A FIFO counts as missing and is left as it is by a write, and a FIFO
+// in the temporary file's place fails the write at once.
+TEST_F(ProfileFile, AnyRegularFileIsReadNothingElse)
 {
-    std::string content = "[Settings]\n";
-    for (unsigned i = 0; content.size() < PLAT_PROFILE_SIZE_MAX - 9; ++i) content += static_cast<char>(i * 7919u % 251u);
-    content += "\nGain=11\n";
-    ASSERT_EQ(content.size(), PLAT_PROFILE_SIZE_MAX);
-    write_file(path, content);
+    std::string junk;
+    for (unsigned i = 0; junk.size() < 4u << 20; ++i) junk += static_cast<char>(i * 7919u % 251u);
+    std::string long_line(100000, 'x');
+    std::string before = junk + "\n[Other]\n" + long_line + "\n[Settings]\nNote=" + long_line + "\n";
+    std::string after = "\n[Later]\n" + long_line + "\n";
+    write_file(path, before + "Gain=11" + after);
     EXPECT_EQ(get("Gain"), "11");
-    write_file(path, content + "\n");
-    EXPECT_EQ(get("Gain"), "DEF");
-    EXPECT_EQ(set("Gain", "4"), PLAT_ERR_FAILED);
-    EXPECT_EQ(read_file(path), content + "\n");
+    EXPECT_EQ(get("Note"), std::string(79, 'x'));
+    ASSERT_EQ(set("Gain", "4"), PLAT_OK);
+    EXPECT_EQ(read_file(path), before + "Gain=4" + after);
 
     // Opened for reading the usual way, a FIFO without a writer would hold the program.
+    alarm(10);
+    ASSERT_EQ(mkfifo((path + ".tmp").c_str(), 0644), 0);
+    EXPECT_EQ(set("Gain", "5"), PLAT_ERR_FAILED);
+    EXPECT_EQ(get("Gain"), "4");
+    ASSERT_EQ(unlink((path + ".tmp").c_str()), 0);
     ASSERT_EQ(unlink(path.c_str()), 0);
     ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
-    alarm(10);
     EXPECT_EQ(get("Gain"), "DEF");
     EXPECT_EQ(set("Gain", "4"), PLAT_ERR_FAILED);
     alarm(0);
@@ -227,7 +233,8 @@ TEST_F(ProfileFile, PermissionsKept)
 }
 
 // A file the program may not write itself is left untouched, even where the directory would let it be
-// replaced: a read-only file also for root, another user's file for an ordinary user.
+// replaced: a read-only file also for root, another user's file for an ordinary user, and one whose owner
+// the replacement could not keep.
 TEST_F(ProfileFile, ReadOnlyFileLeftUntouched)
 {
     write_file(path, WINDOWS_FILE);
@@ -240,6 +247,13 @@ TEST_F(ProfileFile, ReadOnlyFileLeftUntouched)
     ASSERT_EQ(chmod(directory.c_str(), 0777), 0);
     EXPECT_TRUE(as_ordinary_user([this] { return get("Range") == "40" && set("Range", "60") == PLAT_ERR_FAILED; }));
     EXPECT_EQ(read_file(path), WINDOWS_FILE);
+    // Root's file that anyone may write: a replacement would be the user's, so the file stays as it is.
+    ASSERT_EQ(chmod(path.c_str(), 0666), 0);
+    EXPECT_TRUE(as_ordinary_user([this] { return set("Range", "60") == PLAT_ERR_FAILED; }));
+    EXPECT_EQ(read_file(path), WINDOWS_FILE);
+    struct stat status;
+    ASSERT_EQ(stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_uid, 0u);
     EXPECT_EQ(entries(), std::vector<std::string>{"Halvex_StoreData.INI"});
 }
 

@@ -2,6 +2,7 @@
 // and by hand come.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -47,6 +48,25 @@ std::string random_text(uint32_t* state, size_t length)
         text += pick % 4 == 0 ? static_cast<char>(pick >> 4) : MEANINGFUL[pick % (sizeof MEANINGFUL - 1)];
     }
     return text;
+}
+
+// An edit written to a string.
+struct Edited {
+    const std::string* old_text;
+    std::string text;
+};
+
+bool copy_old_bytes(void* context, uint64_t from, uint64_t to)
+{
+    Edited* edited = static_cast<Edited*>(context);
+    edited->text.append(*edited->old_text, from, to - from);
+    return true;
+}
+
+bool put_new_bytes(void* context, const char* bytes, size_t count)
+{
+    static_cast<Edited*>(context)->text.append(bytes, count);
+    return true;
 }
 
 }  // namespace
@@ -234,5 +254,42 @@ TEST(ProfileTextSet, MalformedTextsReadBack)
         std::string text = random_text(&state, next_random(&state) % 300);
         std::string edited = set(text, "Settings", "Gain", "17");
         EXPECT_EQ(get(edited, "Settings", "Gain"), "17") << "text: " << testing::PrintToString(text);
+    }
+}
+
+// A text fed in pieces, down to single bytes, is read and edited as when fed whole: a CR LF, a byte-order
+// mark or a name split between pieces means the same, and three keys edited at once give the bytes of three
+// single edits one after the other.
+TEST(ProfileScan, PiecesAndSeveralKeysAsOneText)
+{
+    const char* const names[] = {"IPAddress", "Range", "Gain"};
+    const char* const values[] = {"10.0.0.9", "40", " 7"};
+    uint32_t state = 4242;
+    for (int round = 0; round < 2000; ++round) {
+        std::string text = (round % 3 == 0 ? BOM : "") + random_text(&state, next_random(&state) % 200);
+        std::string one_by_one = text;
+        for (int k = 0; k < 3; ++k) one_by_one = set(one_by_one, "Settings", names[k], values[k]);
+
+        char found[3][80];
+        ProfileKey keys[3] = {};
+        for (int k = 0; k < 3; ++k) {
+            keys[k].name = names[k];
+            keys[k].value = found[k];
+            keys[k].size = sizeof found[k];
+        }
+        ProfileScan scan;
+        profile_scan_start(&scan, "Settings", keys, 3);
+        for (size_t at = 0, piece = 1; at < text.size(); at += piece, piece = 1 + next_random(&state) % 4) {
+            profile_scan_feed(&scan, text.data() + at, std::min(piece, text.size() - at));
+        }
+        profile_scan_finish(&scan);
+        Edited edited = {&text, ""};
+        ProfileSink sink = {&edited, copy_old_bytes, put_new_bytes};
+        ASSERT_TRUE(profile_edit(&scan, values, &sink));
+        EXPECT_EQ(one_by_one, edited.text) << "text: " << testing::PrintToString(text);
+        for (int k = 0; k < 3; ++k) {
+            profile_key_result(&keys[k], "DEF");
+            EXPECT_EQ(get(text, "Settings", names[k]), found[k]) << testing::PrintToString(text);
+        }
     }
 }

@@ -176,16 +176,18 @@ void check_profile_and_clocks()
     char path[64];
     snprintf(path, sizeof path, ".%cHalvex_StoreData.INI", PLAT_DIR_SEPARATOR);
     char value[80];
-    plat_profile_get(path, "Settings", "Range", "30", value, sizeof value);
+    PlatProfileQuery range = {"Range", "30", value, sizeof value};
+    plat_profile_get(path, "Settings", &range, 1);
     check(strcmp(value, "30") == 0, "a missing file gives the fallback");
     const PlatProfileEntry entries[] = {{"IPAddress", ""}, {"Range", "40"}};
     check(plat_profile_set(path, "Settings", entries, 2) == PLAT_OK, "keys are written, creating the file");
     check(GetFileAttributesA("Halvex_StoreData.INI") != INVALID_FILE_ATTRIBUTES,
           "the file is made in the current directory");
-    plat_profile_get(path, "Settings", "IPAddress", "192.168.0.2", value, sizeof value);
-    check(value[0] == 0, "a present empty key gives the empty value, not the fallback");
-    plat_profile_get(path, "Settings", "Range", "30", value, sizeof value);
-    check(strcmp(value, "40") == 0, "every key given is written");
+    char address[80];
+    PlatProfileQuery both[] = {{"IPAddress", "192.168.0.2", address, sizeof address}, range};
+    plat_profile_get(path, "Settings", both, 2);
+    check(address[0] == 0, "a present empty key gives the empty value, not the fallback");
+    check(strcmp(value, "40") == 0, "every key given is written, and each query gets its own value");
 
     PlatLocalTime local;
     PlatPreciseTime precise;

@@ -44,7 +44,8 @@ int probe_get(const char* path, int pairs, char** names)
 {
     static char value[VALUE_SIZE];
     for (int pair = 0; pair < pairs; ++pair) {
-        plat_profile_get(path, names[2 * pair], names[2 * pair + 1], ABSENT, value, sizeof value);
+        PlatProfileQuery query = {names[2 * pair + 1], ABSENT, value, sizeof value};
+        plat_profile_get(path, names[2 * pair], &query, 1);
         probe_print_value(value);
     }
     return 0;

@@ -276,9 +276,35 @@ namespace {
 const char* const QUERIES[] = {"Settings", "IPAddress", "Settings", "Range", "Settings", "Gain",
                                "Settings", "Note",      "Display",  "Colour", "Settings", "Missing"};
 
+// Files too large to keep in the corpus, made here: a settings section after tens of thousands of others,
+// and lines of 100,000 characters before the section, as its values (plain and quoted) and as a key.
+const char GENERATED_MANY_SECTIONS[] = "generated_many_sections.ini";
+const char GENERATED_LONG_LINES[] = "generated_long_lines.ini";
+
+std::string generated_content(const std::string& name)
+{
+    std::string text;
+    if (name == GENERATED_MANY_SECTIONS) {
+        for (int section = 0; section < 40000; ++section) {
+            text += "[Survey " + std::to_string(section) + "]\r\nRange=" + std::to_string(section % 100) +
+                    "\r\nNote=line " + std::to_string(section) + " of the log\r\n\r\n";
+        }
+        return text + "[Settings]\r\nIPAddress=10.0.0.5\r\nGain=9\r\n[Display]\r\nColour=amber\r\n";
+    }
+    std::string long_text(100000, 'w');
+    return "; " + long_text + "\r\n[Display]\r\nColour=" + long_text + "\r\n" + long_text + "=1\r\n[Settings]\r\n" +
+           long_text + "\r\nIPAddress=\"" + long_text + "\"\r\nNote=" + long_text + "\r\nGain=4\r\n";
+}
+
+std::string corpus_content(const std::string& name)
+{
+    if (name.compare(0, 10, "generated_") == 0) return generated_content(name);
+    return read_file(std::string(PROFILE_CORPUS) + "/" + name);
+}
+
 std::vector<std::string> corpus_files()
 {
-    std::vector<std::string> names;
+    std::vector<std::string> names = {GENERATED_MANY_SECTIONS, GENERATED_LONG_LINES};
     if (DIR* directory = opendir(PROFILE_CORPUS)) {
         while (struct dirent* entry = readdir(directory)) {
             std::string name = entry->d_name;
@@ -337,7 +363,7 @@ TEST_P(ProfileCorpus, LinuxAndWindowsReadAndWriteAlike)
     if (!why.empty()) GTEST_SKIP() << why;
     std::string linux_probe = std::string("'") + PROFILE_PROBE + "'";
     std::string windows_probe = wine_environment() + " '" + PROFILE_PROBE_EXE + "'";
-    std::string content = read_file(std::string(PROFILE_CORPUS) + "/" + GetParam());
+    std::string content = corpus_content(GetParam());
     TempDir linux_dir, windows_dir;
     write_file(linux_dir.file("probe.ini"), content);
     write_file(windows_dir.file("probe.ini"), content);
