@@ -1,18 +1,20 @@
 #!/bin/sh
-# Builds tests/wine/backend_check.cpp with the Windows platform backend for
-# 32-bit Windows and runs it under Wine from a pseudo-terminal (the console
-# checks need a console), in a scratch directory with a Wine prefix of its own.
+# Runs the Windows platform backend's checks (backend_check.exe, built by the
+# win32 preset from tests/wine/backend_check.cpp) under Wine from a
+# pseudo-terminal (the console checks need a console), in a scratch directory.
 # Every wait is bounded. Exit status 0 when all checks pass.
 #
-# Usage: tests/wine/backend_check.sh [source dir]
+# Usage: tests/wine/backend_check.sh <backend_check.exe>
 # With WINEPREFIX set it uses that prefix as it is (shared with other tests:
-# its wineserver is left running). Exit status 77 (skipped) when a tool is missing.
+# its wineserver is left running).
 set -u
 
-source_dir=$(cd "${1:-$(dirname "$0")/../..}" && pwd)
-for tool in i686-w64-mingw32-g++ wine wineboot wineserver script timeout; do
-    command -v "$tool" >/dev/null || { echo "backend_check: $tool is not installed" >&2; exit 77; }
+exe=${1:?usage: backend_check.sh <backend_check.exe>}
+for tool in wine wineboot wineserver script timeout; do
+    command -v "$tool" >/dev/null || { echo "backend_check: $tool is not installed" >&2; exit 1; }
 done
+[ -f "$exe" ] || { echo "backend_check: no program at $exe" >&2; exit 1; }
+exe=$(cd "$(dirname "$exe")" && pwd)/$(basename "$exe")
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/halvex-wine-backend.XXXXXX")
 shared_prefix=${WINEPREFIX:+yes}
@@ -24,17 +26,13 @@ cleanup() {
 trap cleanup EXIT
 trap "exit 3" INT TERM HUP PIPE
 
-i686-w64-mingw32-g++ -std=c++17 -Wall -Wextra -Wpedantic -Werror -O2 -static -I"$source_dir" \
-    "$source_dir/tests/wine/backend_check.cpp" "$source_dir/platform/fault.cpp" \
-    "$source_dir/platform/address_text.cpp" \
-    "$source_dir"/platform/win32/win32_*.cpp -lwsock32 -o "$work/backend_check.exe" || exit 2
 [ -n "$shared_prefix" ] || timeout 180 wineboot -i >/dev/null 2>&1 || { echo "backend_check: wineboot failed" >&2; exit 2; }
 
 mkdir "$work/run" && cd "$work/run" || exit 2
 # The terminal's input stays open and silent: an end of input would reach the
 # console as a typed Ctrl+D.
 mkfifo keys
-timeout 120 script -qfec "wine '$work/backend_check.exe' > report.txt" /dev/null < keys > console.txt 2>&1 &
+timeout 120 script -qfec "wine '$exe' > report.txt" /dev/null < keys > console.txt 2>&1 &
 run_pid=$!
 exec 3> keys
 wait "$run_pid"

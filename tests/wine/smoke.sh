@@ -7,17 +7,17 @@
 # Usage: tests/wine/smoke.sh <linux build dir> <Halvex_StoreData.exe>
 # With WINEPREFIX set it uses that prefix as it is (the test fixture's, shared
 # with other tests: its wineserver is left running); else one of its own.
-# Exit status 77 (skipped) when a tool or the program is missing.
+# A missing tool or program fails it.
 set -u
 
 linux_build=${1:?usage: smoke.sh <linux build dir> <Halvex_StoreData.exe>}
 exe=${2:?usage: smoke.sh <linux build dir> <Halvex_StoreData.exe>}
 headsim="$linux_build/tools/headsim"
 for tool in wine wineboot wineserver script timeout; do
-    command -v "$tool" >/dev/null || { echo "smoke: $tool is not installed" >&2; exit 77; }
+    command -v "$tool" >/dev/null || { echo "smoke: $tool is not installed" >&2; exit 1; }
 done
-[ -x "$headsim" ] || { echo "smoke: no headsim at $headsim" >&2; exit 77; }
-[ -f "$exe" ] || { echo "smoke: no program at $exe" >&2; exit 77; }
+[ -x "$headsim" ] || { echo "smoke: no headsim at $headsim" >&2; exit 1; }
+[ -f "$exe" ] || { echo "smoke: no program at $exe" >&2; exit 1; }
 headsim=$(cd "$(dirname "$headsim")" && pwd)/headsim
 exe=$(cd "$(dirname "$exe")" && pwd)/$(basename "$exe")
 

@@ -144,8 +144,7 @@ TEST_P(SameOutcome, LinuxAndWindowsBuildsAgree)
     const Scenario& scenario = GetParam();
     Build windows = {"windows", scenario.store ? EXE_STORE_ON : EXE, true};
     Build linux = {"linux", scenario.store ? HALVEX_STORE_ON : HALVEX_STORE_OFF, false};
-    std::string why = missing(windows.program);
-    if (!why.empty()) GTEST_SKIP() << why;
+    REQUIRE_WINE(windows.program);
     std::string address = "127.0.6." + std::to_string(scenario.host);
     std::string settings = "[Settings]\r\nIPAddress=" + address + "\r\n" + scenario.settings_extra;
     std::vector<std::string> head_options;
@@ -176,8 +175,7 @@ INSTANTIATE_TEST_SUITE_P(
 // A clean run with out-of-range settings: the same output, and the same values written back.
 TEST(Differential, CleanRunWritesTheSameSettings)
 {
-    std::string why = missing(EXE_STORE_ON);
-    if (!why.empty()) GTEST_SKIP() << why;
+    REQUIRE_WINE(EXE_STORE_ON);
     std::string settings = "; survey laptop\r\n[Settings]\r\nipaddress = 127.0.6.56\r\nRange=25\r\nGain=7dB\r\n"
                            "\r\n[Display]\r\nColour=amber\r\n";
     Outcome linux_run = run_with_keys({"linux", HALVEX_STORE_ON, false}, settings, "127.0.6.56");
@@ -192,8 +190,7 @@ TEST(Differential, CleanRunWritesTheSameSettings)
 // build does in a directory of the same name.
 TEST(Differential, DirectoryNamedOutsideTheCodePage)
 {
-    std::string why = missing(EXE_STORE_ON);
-    if (!why.empty()) GTEST_SKIP() << why;
+    REQUIRE_WINE(EXE_STORE_ON);
     const char directory[] = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E dir";  // three CJK characters, UTF-8
     std::string settings = "[Settings]\r\nIPAddress=127.0.6.90\r\nRange=25\r\nGain=7dB\r\n";
     Outcome linux_run = run_with_keys({"linux", HALVEX_STORE_ON, false}, settings, "127.0.6.90", directory);
@@ -239,8 +236,7 @@ DumpRun run_qkvdump(const std::string& program, const TempDir& dir, const std::s
 // one is given *.QKV, which it expands itself.
 TEST(Differential, QkvdumpAgrees)
 {
-    std::string why = missing(QKVDUMP_EXE);
-    if (!why.empty()) GTEST_SKIP() << why;
+    REQUIRE_WINE(QKVDUMP_EXE);
     Outcome recorded = run_alone({"linux", HALVEX_STORE_ON, false}, "[Settings]\nIPAddress=127.0.9.11\nGain=9\n",
                                  "127.0.9.11", {"--once", "--fault", "close@25"});
     ASSERT_EQ(1u, recorded.data.size());
@@ -359,8 +355,7 @@ class ProfileCorpus : public testing::TestWithParam<std::string> {};
 // every key that was there before keeps its value.
 TEST_P(ProfileCorpus, LinuxAndWindowsReadAndWriteAlike)
 {
-    std::string why = missing(PROFILE_PROBE_EXE);
-    if (!why.empty()) GTEST_SKIP() << why;
+    REQUIRE_WINE(PROFILE_PROBE_EXE);
     std::string linux_probe = std::string("'") + PROFILE_PROBE + "'";
     std::string windows_probe = wine_environment() + " '" + PROFILE_PROBE_EXE + "'";
     std::string content = corpus_content(GetParam());

@@ -13,12 +13,6 @@
 using namespace e2e;
 using namespace wine;
 
-#define SKIP_WITHOUT_WINE(exe)                                  \
-    do {                                                        \
-        std::string why = missing(exe);                         \
-        if (!why.empty()) GTEST_SKIP() << why;                  \
-    } while (0)
-
 namespace {
 
 // headsim holds the reply to command 17 so a key typed once ping 2 shows
@@ -51,7 +45,7 @@ ExitInfo run_to_prompt(const char* exe, const TempDir& dir, const std::string& a
 // A clean run: a key inside pass 17, the prompt, a second key: status 0 and the settings written back.
 TEST(Wine, CleanRunOutputIsExact)
 {
-    SKIP_WITHOUT_WINE(EXE);
+    REQUIRE_WINE(EXE);
     TempDir dir;
     write_file(dir.file(SETTINGS), "[Settings]\r\nIPAddress=127.0.6.1\r\nRange=40\r\nGain=7\r\n");
     HeadSim head("127.0.6.1", HOLD_PASS_17);
@@ -78,7 +72,7 @@ TEST(Wine, CleanRunOutputIsExact)
 // Out-of-range settings are shown replaced and written back replaced; other sections stay.
 TEST(Wine, SettingsReplacedAndWrittenBack)
 {
-    SKIP_WITHOUT_WINE(EXE);
+    REQUIRE_WINE(EXE);
     TempDir dir;
     write_file(dir.file(SETTINGS), "; survey laptop\r\n[Settings]\r\nipaddress = 127.0.6.2\r\nRange=25\r\n"
                                    "Gain=7dB\r\n\r\n[Display]\r\nColour=amber\r\n");
@@ -102,7 +96,7 @@ TEST(Wine, SettingsReplacedAndWrittenBack)
 // the keys) leave a second code that answers the prompt: one key press ends the run.
 TEST(Wine, KeysWithSecondCodeEndRunAlone)
 {
-    SKIP_WITHOUT_WINE(EXE);
+    REQUIRE_WINE(EXE);
     const char* const keys[] = {"\x1b[A", "\x1bOP", "\x1b[6~", "\x1b[H"};
     int host = 10;
     for (const char* key : keys) {
@@ -130,7 +124,7 @@ TEST(Wine, KeysWithSecondCodeEndRunAlone)
 // Nothing listening: the connect fails, status 1, the settings file untouched, no data file made.
 TEST(Wine, ConnectRefused)
 {
-    SKIP_WITHOUT_WINE(EXE_STORE_ON);
+    REQUIRE_WINE(EXE_STORE_ON);
     TempDir dir;
     write_settings(dir, "127.0.6.4", "Gain=99\n");
     std::string before = read_file(dir.file(SETTINGS));
@@ -144,7 +138,7 @@ TEST(Wine, ConnectRefused)
 // A zero-padded address is read as decimal, as shown: 127.000.006.089 is 127.0.6.89 (as octal it converts to nothing).
 TEST(Wine, ZeroPaddedAddressIsDecimal)
 {
-    SKIP_WITHOUT_WINE(EXE);
+    REQUIRE_WINE(EXE);
     TempDir dir;
     write_settings(dir, "127.000.006.089");
     EXPECT_EQ(1, run_to_prompt(EXE, dir, "127.0.6.89", {"--once", "--fault", "close@9"}).status);
@@ -155,7 +149,7 @@ TEST(Wine, ZeroPaddedAddressIsDecimal)
 // A head that answers only once a second is slow, not silent: the run goes on until the key.
 TEST(Wine, SlowHeadIsNotAFailure)
 {
-    SKIP_WITHOUT_WINE(EXE);
+    REQUIRE_WINE(EXE);
     TempDir dir;
     write_settings(dir, "127.0.6.7", "Range=20\n");
     HeadSim head("127.0.6.7", {"--once", "--delay-ms", "1000"});
@@ -172,7 +166,7 @@ TEST(Wine, SlowHeadIsNotAFailure)
 // Dropped packets give no trace and the packet is asked for again; a wrong number is traced, not counted.
 TEST(Wine, DroppedAndWrongNumberedPackets)
 {
-    SKIP_WITHOUT_WINE(EXE);
+    REQUIRE_WINE(EXE);
     TempDir dir;
     write_settings(dir, "127.0.6.5");
     ExitInfo exit = run_to_prompt(EXE, dir, "127.0.6.5",
@@ -189,7 +183,7 @@ TEST(Wine, DroppedAndWrongNumberedPackets)
 // A packet arriving in pieces is taken whole.
 TEST(Wine, SplitPacketsAreTakenWhole)
 {
-    SKIP_WITHOUT_WINE(EXE);
+    REQUIRE_WINE(EXE);
     TempDir dir;
     write_settings(dir, "127.0.6.6");
     ExitInfo exit = run_to_prompt(EXE, dir, "127.0.6.6",
@@ -221,7 +215,7 @@ class WineHeadFault : public testing::TestWithParam<WineFault> {};
 // Each head fault ends the run with status 1, the exact output, the settings untouched and every completed ping stored.
 TEST_P(WineHeadFault, OutcomeIsExact)
 {
-    SKIP_WITHOUT_WINE(EXE_STORE_ON);
+    REQUIRE_WINE(EXE_STORE_ON);
     const WineFault& fault = GetParam();
     std::string address = "127.0.6." + std::to_string(fault.host);
     TempDir dir;
@@ -290,7 +284,7 @@ INSTANTIATE_TEST_SUITE_P(
 // A clean run with the store on: today's first file, one 8192-byte record per ping, qkvdump accepts it.
 TEST(WineStore, CleanRunWritesOneRecordPerPing)
 {
-    SKIP_WITHOUT_WINE(EXE_STORE_ON);
+    REQUIRE_WINE(EXE_STORE_ON);
     TempDir dir;
     write_settings(dir, "127.0.6.40", "Range=40\nGain=7\n");
     HeadSim head("127.0.6.40", HOLD_PASS_17);
@@ -313,7 +307,7 @@ TEST(WineStore, CleanRunWritesOneRecordPerPing)
 // Runs in one directory take the next numbers; files already there are kept and gaps are not filled.
 TEST(WineStore, SeveralRunsTakeTheNextNumbers)
 {
-    SKIP_WITHOUT_WINE(EXE_STORE_ON);
+    REQUIRE_WINE(EXE_STORE_ON);
     TempDir dir;
     write_file(dir.file(e2e::today() + "-0007.QKV"), "survey of yesterday evening");
     write_file(dir.file("01JAN2020-0042.QKV"), "another day");
@@ -333,7 +327,7 @@ TEST(WineStore, SeveralRunsTakeTheNextNumbers)
 // A file size limit reached mid-run leaves whole records only, and the total shown stops growing.
 TEST(WineStore, FileSizeLimitKeepsWholeRecords)
 {
-    SKIP_WITHOUT_WINE(EXE_STORE_ON);
+    REQUIRE_WINE(EXE_STORE_ON);
     TempDir dir;
     write_settings(dir, "127.0.6.42");
     HeadSim head("127.0.6.42", {"--once", "--fault", "close@41"});
@@ -353,7 +347,7 @@ TEST(WineStore, FileSizeLimitKeepsWholeRecords)
 // STATUS_CONTROL_C_EXIT (0xC000013A, seen as 0x3A here); Wine exits with 0, so the status is not asserted.
 TEST(Wine, CtrlCEndsRunSettingsUntouched)
 {
-    SKIP_WITHOUT_WINE(EXE);
+    REQUIRE_WINE(EXE);
     TempDir dir;
     write_settings(dir, "127.0.6.8", "Range=25\n");
     std::string before = read_file(dir.file(SETTINGS));
@@ -371,7 +365,7 @@ TEST(Wine, CtrlCEndsRunSettingsUntouched)
 // console takes escape sequences for text and wraps them, so what --follow draws there is looked at by hand.)
 TEST(Wine, FollowRefusesOutputThatIsNotAConsole)
 {
-    SKIP_WITHOUT_WINE(QKVDUMP_EXE);
+    REQUIRE_WINE(QKVDUMP_EXE);
     TempDir dir;
     write_file(dir.file("F.QKV"), "");
     std::string ignored;

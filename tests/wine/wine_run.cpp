@@ -50,7 +50,7 @@ std::string missing(const char* exe)
     if (!e2e::file_exists(std::string(WINE_PREFIX) + "/system.reg"))
         return std::string("no Wine prefix at ") + WINE_PREFIX + " (the wine.prefix test makes it)";
     if (exe && !e2e::file_exists(exe))
-        return std::string("no Windows program at ") + exe + " (cross-build it first: cmake --preset win32, win32-store)";
+        return std::string("no Windows program at ") + exe + " (the windows.builds test makes it)";
     return "";
 }
 

@@ -22,6 +22,14 @@ const size_t RECORD = 8192;
 // Empty when wine, the prefix and the program are there; else why not.
 std::string missing(const char* exe);
 
+// Fails the test, never skips it, when the Windows program or Wine is not
+// there: the test command builds the one and installs the other.
+#define REQUIRE_WINE(exe)                                       \
+    do {                                                        \
+        std::string why = wine::missing(exe);                   \
+        if (!why.empty()) GTEST_FAIL() << why;                  \
+    } while (0)
+
 // Options that start exe under wine with its output in dir's screen file.
 e2e::ClientOptions options(const char* exe, const e2e::TempDir& dir);
 
