@@ -97,11 +97,13 @@ struct PlatLocalTime {
     int hour;
     int minute;
     int second;
+    int millisecond;  // 0 to 999, of the same instant as the fields above
 };
 struct PlatPreciseTime {
     int64_t seconds;  // since 1970
     int milliseconds;
 };
+// The local calendar time and its milliseconds, from one reading of the wall clock.
 void plat_local_time(PlatLocalTime* now);
 void plat_precise_time(PlatPreciseTime* now);
 int64_t plat_monotonic_ms();

@@ -238,6 +238,19 @@ TEST(Store, FailureExitKeepsCompletedPings)
     EXPECT_EQ(2u * RECORD, read_file(dir.file(files[0])).size());
 }
 
+// A head answering as fast as it can: thousands of records over several seconds, their times never going back.
+TEST(Store, RecordTimesNeverGoBack)
+{
+    const size_t pings = 5000;
+    TempDir dir;
+    ClientOptions options;
+    options.stdout_path = dir.file("screen.txt");
+    run_until_head_closes(dir, "127.0.3.10", 8 * pings, options);
+    std::string data = read_file(dir.file(data_files(dir.path()).at(0)));
+    EXPECT_EQ(pings * RECORD, data.size());
+    EXPECT_EQ("", first_time_step_back(data));
+}
+
 // Runs in one directory get the next numbers; existing files are kept and gaps are not filled.
 TEST(Store, SeveralRunsTakeTheNextNumbers)
 {

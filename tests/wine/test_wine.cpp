@@ -6,6 +6,7 @@
 // for a line in the file before typing a key.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "tests/wine/wine_run.h"
@@ -347,6 +348,27 @@ TEST(WineStore, FileSizeLimitKeepsWholeRecords)
     EXPECT_EQ(0, e2e::qkvdump(dir.file(files[0])));
     std::string screen = screen_of(dir);
     EXPECT_NE(std::string::npos, screen.find(" --> Ping 5\n\nWriting to file: " + files[0] + " - 24 kbytes"));
+}
+
+// A head answering as fast as it can: thousands of records over several seconds, their times never going back.
+TEST(WineStore, RecordTimesNeverGoBack)
+{
+    SKIP_WITHOUT_WINE(EXE_STORE_ON);
+    const size_t pings = 2000;
+    TempDir dir;
+    write_settings(dir, "127.0.6.43");
+    HeadSim head("127.0.6.43", {"--once", "--fault", "close@" + std::to_string(8 * pings + 1)});
+    Client client(dir.path(), options(EXE_STORE_ON, dir));
+    // Under Wine this takes tens of seconds: watch the data file's size, not the growing output.
+    std::string data_file = dir.file(e2e::today() + "-0001.QKV");
+    struct stat status = {};
+    for (long long deadline = now_ms() + 90000; now_ms() < deadline; usleep(200000)) {
+        if (stat(data_file.c_str(), &status) == 0 && static_cast<size_t>(status.st_size) >= pings * RECORD) break;
+    }
+    EXPECT_EQ(1, answer_prompt(client, dir.file(SCREEN)).status);
+    std::string data = read_file(data_file);
+    EXPECT_EQ(pings * RECORD, data.size());
+    EXPECT_EQ("", e2e::first_time_step_back(data));
 }
 
 // Ctrl+C ends the run at once, before the prompt, and leaves the settings file untouched. Windows reports
