@@ -84,6 +84,8 @@ PlatResult plat_file_write(PlatFile file, const void* bytes, size_t count);
 PlatResult plat_file_truncate(PlatFile file, int64_t size);
 PlatResult plat_file_sync(PlatFile file);
 PlatResult plat_file_close(PlatFile file);
+// Removes a closed file of the current directory.
+PlatResult plat_file_remove(const char* name);
 // Calls found() with each name in the current directory matching pattern
 // ('?' is any one character, letter case ignored), skipping directories and
 // hidden and system files.
