@@ -173,9 +173,10 @@ std::string first_time_step_back(const std::string& data)
     for (size_t at = 0; at + record_size <= data.size(); at += record_size) {
         std::string date(data, at + date_at, 11), time_text(data, at + time_at, 8);
         std::string hundredths(data, at + hundredths_at, 3);
-        std::string text = date + " " + time_text + hundredths;
+        std::string whole_seconds = date + " " + time_text;
+        std::string text = whole_seconds + hundredths;
         struct tm calendar = {};
-        const char* end = strptime((date + " " + time_text).c_str(), "%d-%b-%Y %H:%M:%S", &calendar);
+        const char* end = strptime(whole_seconds.c_str(), "%d-%b-%Y %H:%M:%S", &calendar);
         bool readable = end != nullptr && *end == 0 && hundredths[0] == '.' && isdigit(hundredths[1]) &&
                         isdigit(hundredths[2]);
         long long now = readable ? static_cast<long long>(timegm(&calendar)) * 100 + atoi(hundredths.c_str() + 1) : -1;
