@@ -80,10 +80,11 @@ void store_close()
 }
 
 // The failure exit closes nothing, but the records so far go to the disk
-// before the program waits for the operator.
+// before the program waits for the operator (and a data file without any
+// is removed).
 int failure_exit(const char* message)
 {
-    if (STORE_SWITCH) datastore_sync(&data_store);
+    if (STORE_SWITCH) datastore_failure_exit(&data_store);
     printf("%s", message);
     printf("\n\nPress any key to exit.");
     plat_key_read();

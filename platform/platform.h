@@ -91,6 +91,8 @@ PlatResult plat_file_write(PlatFile file, const void* bytes, size_t count);
 PlatResult plat_file_truncate(PlatFile file, int64_t size);
 PlatResult plat_file_sync(PlatFile file);
 PlatResult plat_file_close(PlatFile file);
+// Removes a closed file of the current directory.
+PlatResult plat_file_remove(const char* name);
 // Calls found() with each name in the current directory matching pattern
 // ('?' is any one character, letter case ignored), skipping directories and
 // hidden and system files.
@@ -104,11 +106,13 @@ struct PlatLocalTime {
     int hour;
     int minute;
     int second;
+    int millisecond;  // 0 to 999, of the same instant as the fields above
 };
 struct PlatPreciseTime {
     int64_t seconds;  // since 1970
     int milliseconds;
 };
+// The local calendar time and its milliseconds, from one reading of the wall clock.
 void plat_local_time(PlatLocalTime* now);
 void plat_precise_time(PlatPreciseTime* now);
 int64_t plat_monotonic_ms();

@@ -73,4 +73,14 @@ void datastore_close(DataStore* store)
     plat_file_close(store->file);
     store->file = PLAT_NO_FILE;
     store->open = false;
+    if (store->bytes_written == 0) plat_file_remove(store->name);
+}
+
+void datastore_failure_exit(DataStore* store)
+{
+    if (store->bytes_written == 0) {
+        datastore_close(store);
+    } else {
+        datastore_sync(store);
+    }
 }

@@ -86,6 +86,11 @@ PlatResult plat_file_close(PlatFile file)
     return close(static_cast<int>(file)) == 0 ? PLAT_OK : from_errno(errno);
 }
 
+PlatResult plat_file_remove(const char* name)
+{
+    return unlink(name) == 0 ? PLAT_OK : from_errno(errno);
+}
+
 void plat_find_files(const char* pattern, void (*found)(const char* name, void* context), void* context)
 {
     DIR* directory = opendir(".");

@@ -210,6 +210,24 @@ TEST(Store, CleanRunWritesOneRecordPerPing)
     EXPECT_EQ(0, qkvdump(dir.file(files[0]), &listing)) << listing;
 }
 
+// A key pressed before the first ping ends the run cleanly and leaves no data file: one without a record is removed.
+TEST(Store, KeyBeforeFirstPingLeavesNoFile)
+{
+    TempDir dir;
+    write_settings(dir, "127.0.3.11");
+    HeadSim head("127.0.3.11", {"--once", "--fault", "stall:1500@3"});
+    ClientOptions options;
+    options.program = PROGRAM_STORE_ON;
+    Client client(dir.path(), options);
+    ASSERT_TRUE(client.wait_for(AWAITING_PACKET_2));
+    client.type("q");
+    EXPECT_EQ(0, client.answer_prompt().status);
+    Expected expected("127.0.3.11", 30, 3);
+    expected.pass().packet(0).pass().packet(1).pass().packet(2).prompt();
+    EXPECT_EQ(expected.str(), client.screen());
+    EXPECT_EQ(std::vector<std::string>{"Halvex_StoreData.INI"}, list_dir(dir.path()));
+}
+
 // The data slots of a record hold the data bytes of packets 0 to 7 as the head sent them.
 TEST(Store, RecordsMatchBetweenRunsOfTheSameHead)
 {
@@ -236,6 +254,19 @@ TEST(Store, FailureExitKeepsCompletedPings)
     std::vector<std::string> files = data_files(dir.path());
     ASSERT_EQ(1u, files.size());
     EXPECT_EQ(2u * RECORD, read_file(dir.file(files[0])).size());
+}
+
+// A head answering as fast as it can: thousands of records over several seconds, their times never going back.
+TEST(Store, RecordTimesNeverGoBack)
+{
+    const size_t pings = 5000;
+    TempDir dir;
+    ClientOptions options;
+    options.stdout_path = dir.file("screen.txt");
+    run_until_head_closes(dir, "127.0.3.10", 8 * pings, options);
+    std::string data = read_file(dir.file(data_files(dir.path()).at(0)));
+    EXPECT_EQ(pings * RECORD, data.size());
+    EXPECT_EQ("", first_time_step_back(data));
 }
 
 // Runs in one directory get the next numbers; existing files are kept and gaps are not filled.

@@ -193,8 +193,9 @@ void check_profile_and_clocks()
     PlatPreciseTime precise;
     plat_local_time(&local);
     plat_precise_time(&precise);
-    check(local.year_since_1900 >= 124 && local.month >= 0 && local.month <= 11 && local.day >= 1,
-          "the local time is a plausible date");
+    check(local.year_since_1900 >= 124 && local.month >= 0 && local.month <= 11 && local.day >= 1 &&
+              local.millisecond >= 0 && local.millisecond < 1000,
+          "the local time is a plausible date with milliseconds");
     check(precise.seconds > 1700000000LL && precise.milliseconds >= 0 && precise.milliseconds < 1000,
           "the precise time counts from 1970 with milliseconds");
     int64_t start = plat_monotonic_ms();
