@@ -352,7 +352,7 @@ TEST(WineStore, FileSizeLimitKeepsWholeRecords)
 // A head answering as fast as it can: thousands of records over several seconds, their times never going back.
 TEST(WineStore, RecordTimesNeverGoBack)
 {
-    SKIP_WITHOUT_WINE(EXE_STORE_ON);
+    REQUIRE_WINE(EXE_STORE_ON);
     const size_t pings = 2000;
     TempDir dir;
     write_settings(dir, "127.0.6.43");
