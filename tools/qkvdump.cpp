@@ -28,7 +28,8 @@ const char USAGE[] =
     "  --samples  with --csv: each row ends in the ping's 8000 data bytes, s0 to s7999\n"
     "  --png OUT  draw the well-formed pings of all the files, in the order given, as\n"
     "             a PNG waterfall: one row per ping, oldest at the top, the data bytes\n"
-    "             from left to right; no record lines, only faults and summaries\n"
+    "             from left to right; no record lines, only faults and summaries.\n"
+    "             OUT may not be a file read or a data file\n"
     "  --width N  columns of the picture, each the mean of 8000/N data bytes; N must\n"
     "             divide 8000 (default 1000)\n"
     "  --gray     grey levels equal to the column means; without it the means are\n"
@@ -37,8 +38,9 @@ const char USAGE[] =
     "  --follow   draw the pings live in this terminal as FILE grows: a waterfall\n"
     "             filling it, the newest ping at the bottom, two pings a text cell,\n"
     "             columns the means of the data bytes, the same colours; a status\n"
-    "             line under it. Without FILE, today's newest data file here, and\n"
-    "             the next one when the next run starts. q, Esc or Ctrl+C ends it\n"
+    "             line under it. Without FILE, today's most recently created data\n"
+    "             file here, and the next one when the next run starts. q, Esc or\n"
+    "             Ctrl+C ends it\n"
     "  --help     print this text\n";
 
 constexpr int DEFAULT_WIDTH = 1000;
