@@ -5,8 +5,9 @@
 // Exit status 0 when every file is a whole number of well-formed records,
 // 1 when any is malformed, torn or unreadable or the picture could not be
 // written, 2 for a bad command line. --follow: see tools/follow.h.
-#include <cstdio>
+#include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -46,6 +47,7 @@ const char USAGE[] =
 constexpr int DEFAULT_WIDTH = 1000;
 constexpr size_t PATH_SIZE = 4096;
 constexpr size_t REASON_SIZE = 256;
+const char DATA_FILE_SUFFIX[] = ".QKV";
 
 struct Drawing {
     const char* path;  // null: no picture asked for
@@ -85,12 +87,17 @@ bool scan_path(const char* path)
     return whole;
 }
 
+// Named as the program names its data files, letter case ignored.
 bool is_data_file_name(const char* path)
 {
     size_t length = strlen(path);
-    const char* tail = path + (length >= 4 ? length - 4 : 0);
-    return length >= 4 && tail[0] == '.' && (tail[1] | 0x20) == 'q' && (tail[2] | 0x20) == 'k' &&
-           (tail[3] | 0x20) == 'v';
+    size_t suffix_length = sizeof DATA_FILE_SUFFIX - 1;
+    if (length < suffix_length) return false;
+    const char* tail = path + length - suffix_length;
+    for (size_t i = 0; i < suffix_length; ++i) {
+        if (toupper(static_cast<unsigned char>(tail[i])) != DATA_FILE_SUFFIX[i]) return false;
+    }
+    return true;
 }
 
 bool starts_as_data_file(const char* path)
