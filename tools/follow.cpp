@@ -23,6 +23,7 @@ namespace {
 
 const int LOOK_EVERY_MS = 50;
 const int64_t SEARCH_EVERY_MS = 1000;  // for a newer data file of today
+const int64_t CHECK_NAME_EVERY_MS = 1000;  // for another file moved over the name followed
 const int RECORDS_PER_LOOK = 256;      // a long file is taken in parts, so that keys are still answered
 const size_t OUTPUT_SIZE = 64 * 1024;
 const size_t REASON_SIZE = 128;
@@ -60,6 +61,7 @@ struct Follower {
     bool behind;       // the look ran out of records to take: look again at once
     int64_t last_news_ms;
     int64_t next_search_ms;
+    int64_t next_name_check_ms;
     bool picture_changed;
     bool status_changed;
     Newest newest;  // of a search
@@ -166,15 +168,17 @@ void retry_named(Follower* f, int64_t now)
 }
 
 // Another file moved over the name (a file renamed into place) is a new file, whatever its size.
-bool replaced(const Follower* f)
+bool replaced(Follower* f, int64_t now)
 {
+    if (now < f->next_name_check_ms) return false;
+    f->next_name_check_ms = now + CHECK_NAME_EVERY_MS;
     ViewerLook look;
     return viewer_look(f->path, &look) && !viewer_same_file(look, f->identity);
 }
 
 void read_news(Follower* f, int64_t now)
 {
-    if (replaced(f)) {
+    if (replaced(f, now)) {
         viewer_file_close(f->file);
         open_followed(f, now);
         if (!f->open) return;
