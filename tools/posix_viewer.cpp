@@ -3,12 +3,15 @@
 // end the loop, which puts the terminal back before the process dies by the
 // signal. SIGWINCH marks a resize. The handlers only set flags, and are
 // installed without SA_RESTART so that they cut a wait or a write short.
+// A file's creation time is its birth time where the file system keeps one
+// (statx), else its last status change, which a program cannot set back.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -26,6 +29,7 @@ const int ENDING_SIGNALS[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
 const int ENDING_SIGNAL_COUNT = sizeof ENDING_SIGNALS / sizeof ENDING_SIGNALS[0];
 const int DEFAULT_ROWS = 24;
 const int DEFAULT_COLUMNS = 80;
+const int BESIDE_ATTEMPTS = 100;  // names tried for a new file beside another
 
 int tty_fd = -1;
 struct termios tty_found;
@@ -77,6 +81,16 @@ ViewerEvent signalled_event()
     if (resized == 0) return VIEWER_NOTHING;
     resized = 0;
     return VIEWER_RESIZED;
+}
+
+int64_t nanoseconds(const struct statx_timestamp& at)
+{
+    return static_cast<int64_t>(at.tv_sec) * 1000000000 + at.tv_nsec;
+}
+
+void copy_errno(char* reason, size_t reason_size)
+{
+    snprintf(reason, reason_size, "%s", strerror(errno));
 }
 
 }  // namespace
@@ -155,13 +169,33 @@ void viewer_end_as_asked()
     raise(ending_signal);
 }
 
-bool viewer_file_open(const char* path, ViewerFile* file, char* reason, size_t reason_size)
+bool viewer_look(const char* path, ViewerLook* look)
 {
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        snprintf(reason, reason_size, "%s", strerror(errno));
+    struct statx status;
+    if (statx(AT_FDCWD, path, 0, STATX_TYPE | STATX_INO | STATX_CTIME | STATX_BTIME, &status) != 0) return false;
+    look->regular = S_ISREG(status.stx_mode);
+    look->identified = true;
+    look->volume = makedev(status.stx_dev_major, status.stx_dev_minor);
+    look->index = status.stx_ino;
+    look->created = nanoseconds((status.stx_mask & STATX_BTIME) ? status.stx_btime : status.stx_ctime);
+    return true;
+}
+
+bool viewer_file_open(const char* path, ViewerFile* file, ViewerLook* look, char* reason, size_t reason_size)
+{
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat status;
+    if (fd < 0 || fstat(fd, &status) != 0) {
+        copy_errno(reason, reason_size);
+        if (fd >= 0) close(fd);
         return false;
     }
+    if (!S_ISREG(status.st_mode)) {
+        close(fd);
+        snprintf(reason, reason_size, "not a regular file");
+        return false;
+    }
+    *look = ViewerLook{true, true, status.st_dev, status.st_ino, 0};
     *file = fd;
     return true;
 }
@@ -188,4 +222,34 @@ bool viewer_file_read(ViewerFile file, long long offset, uint8_t* bytes, size_t 
 void viewer_file_close(ViewerFile file)
 {
     close(static_cast<int>(file));
+}
+
+FILE* viewer_create_beside(const char* path, char* temp, size_t temp_size, char* reason, size_t reason_size)
+{
+    for (int attempt = 0; attempt < BESIDE_ATTEMPTS; ++attempt) {
+        int length = snprintf(temp, temp_size, "%s.%ld-%d.tmp", path, static_cast<long>(getpid()), attempt);
+        if (length < 0 || static_cast<size_t>(length) >= temp_size) {
+            errno = ENAMETOOLONG;
+            break;
+        }
+        // Made as fopen would make the file itself: readable and writable by all the umask lets through.
+        int fd = open(temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno == EEXIST) continue;
+        if (fd < 0) break;
+        FILE* stream = fdopen(fd, "wb");
+        if (stream != nullptr) return stream;
+        copy_errno(reason, reason_size);
+        close(fd);
+        unlink(temp);
+        return nullptr;
+    }
+    copy_errno(reason, reason_size);
+    return nullptr;
+}
+
+bool viewer_replace(const char* from, const char* to, char* reason, size_t reason_size)
+{
+    if (rename(from, to) == 0) return true;
+    copy_errno(reason, reason_size);
+    return false;
 }

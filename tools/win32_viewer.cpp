@@ -5,8 +5,12 @@
 // off, so Ctrl+C is a key; Ctrl+Break, closing the window, logging off and
 // shutting down end the loop through the console control handler, which
 // gives the loop a moment to put the console back. A resize shows in the
-// window's size, looked at on every wait.
+// window's size, looked at on every wait. A file is named by its volume's
+// serial number and its index on the volume, and created at its creation time.
 #include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
 
 #include <cstdio>
 #include <cstring>
@@ -21,6 +25,8 @@ const DWORD ENDED_EXIT_CODE = 0xC000013A;  // STATUS_CONTROL_C_EXIT: what Window
 const int ENDING_GRACE_MS = 2000;          // the console is closed after the handler returns
 const int CTRL_C = 0x03;
 const size_t WIDE_PIECE = 4096;
+const int BESIDE_ATTEMPTS = 100;  // names tried for a new file beside another
+const DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 HANDLE output = INVALID_HANDLE_VALUE;
 HANDLE input = INVALID_HANDLE_VALUE;
@@ -84,6 +90,24 @@ void copy_reason(char* reason, size_t reason_size)
         text[--length] = 0;
     }
     snprintf(reason, reason_size, "%s", text);
+}
+
+uint64_t joined(DWORD high, DWORD low)
+{
+    return (static_cast<uint64_t>(high) << 32) | low;
+}
+
+// Which file an open handle is; a handle of no disk file (a pipe, a device) is not regular.
+void look_at_handle(HANDLE handle, ViewerLook* look)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    *look = ViewerLook{};
+    if (!GetFileInformationByHandle(handle, &info)) return;
+    look->regular = GetFileType(handle) == FILE_TYPE_DISK && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    look->identified = true;
+    look->volume = info.dwVolumeSerialNumber;
+    look->index = joined(info.nFileIndexHigh, info.nFileIndexLow);
+    look->created = static_cast<int64_t>(joined(info.ftCreationTime.dwHighDateTime, info.ftCreationTime.dwLowDateTime));
 }
 
 }  // namespace
@@ -162,12 +186,27 @@ void viewer_end_as_asked()
     ExitProcess(ENDED_EXIT_CODE);
 }
 
-bool viewer_file_open(const char* path, ViewerFile* file, char* reason, size_t reason_size)
+bool viewer_look(const char* path, ViewerLook* look)
 {
-    HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // No access asked: the file's metadata only, whoever holds it and however they share it.
+    HANDLE handle = CreateFileA(path, 0, SHARE_ALL, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    look_at_handle(handle, look);
+    CloseHandle(handle);
+    return true;
+}
+
+bool viewer_file_open(const char* path, ViewerFile* file, ViewerLook* look, char* reason, size_t reason_size)
+{
+    HANDLE handle = CreateFileA(path, GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         copy_reason(reason, reason_size);
+        return false;
+    }
+    look_at_handle(handle, look);
+    if (!look->regular) {
+        CloseHandle(handle);
+        snprintf(reason, reason_size, "not a regular file");
         return false;
     }
     *file = reinterpret_cast<ViewerFile>(handle);
@@ -192,4 +231,39 @@ bool viewer_file_read(ViewerFile file, long long offset, uint8_t* bytes, size_t 
 void viewer_file_close(ViewerFile file)
 {
     CloseHandle(reinterpret_cast<HANDLE>(file));
+}
+
+FILE* viewer_create_beside(const char* path, char* temp, size_t temp_size, char* reason, size_t reason_size)
+{
+    for (int attempt = 0; attempt < BESIDE_ATTEMPTS; ++attempt) {
+        int length = snprintf(temp, temp_size, "%s.%lu-%d.tmp", path, static_cast<unsigned long>(GetCurrentProcessId()),
+                              attempt);
+        if (length < 0 || static_cast<size_t>(length) >= temp_size) {
+            SetLastError(ERROR_FILENAME_EXCED_RANGE);
+            break;
+        }
+        HANDLE handle = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) continue;
+        if (handle == INVALID_HANDLE_VALUE) break;
+        int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+        FILE* stream = fd < 0 ? nullptr : _fdopen(fd, "wb");
+        if (stream != nullptr) return stream;
+        snprintf(reason, reason_size, "%s", strerror(errno));
+        if (fd < 0) {
+            CloseHandle(handle);
+        } else {
+            _close(fd);
+        }
+        DeleteFileA(temp);
+        return nullptr;
+    }
+    copy_reason(reason, reason_size);
+    return nullptr;
+}
+
+bool viewer_replace(const char* from, const char* to, char* reason, size_t reason_size)
+{
+    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) return true;
+    copy_reason(reason, reason_size);
+    return false;
 }
