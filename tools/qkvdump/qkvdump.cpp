@@ -11,11 +11,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/platform.h"
 #include "store/scan.h"
-#include "tools/follow.h"
-#include "tools/picture.h"
-#include "tools/viewer.h"
-#include "tools/waterfall.h"
+#include "tools/qkvdump/follow.h"
+#include "tools/qkvdump/picture.h"
+#include "tools/qkvdump/waterfall.h"
 
 namespace {
 
@@ -115,12 +115,12 @@ bool starts_as_data_file(const char* path)
 // written: a forgotten OUT (--png *.QKV) would otherwise turn a recording into a picture.
 bool picture_target_allowed(Drawing* d, char** files, int count)
 {
-    ViewerLook target;
-    if (!viewer_look(d->path, &target)) return true;
+    PlatFileLook target;
+    if (!plat_file_look(d->path, &target)) return true;
     d->in_place = !target.regular;
     for (int i = 0; i < count; ++i) {
-        ViewerLook input;
-        if (viewer_look(files[i], &input) && viewer_same_file(input, target)) {
+        PlatFileLook input;
+        if (plat_file_look(files[i], &input) && plat_same_file(input, target)) {
             fprintf(stderr, "qkvdump: --png %s is %s, a file to read: not writing the picture over it\n", d->path,
                     files[i]);
             return false;
@@ -142,7 +142,7 @@ bool open_picture(Drawing* d)
         d->file = fopen(d->path, "wb");
         if (d->file == nullptr) snprintf(reason, sizeof reason, "%s", strerror(errno));
     } else {
-        d->file = viewer_create_beside(d->path, d->temp, sizeof d->temp, reason, sizeof reason);
+        d->file = plat_file_create_beside(d->path, d->temp, sizeof d->temp, reason, sizeof reason);
     }
     if (d->file == nullptr) {
         d->cannot_open = true;
@@ -186,7 +186,7 @@ bool finish_picture(bool keep)
         snprintf(reason, sizeof reason, "%s", strerror(errno));
     }
     if (written && keep && !drawing.in_place) {
-        written = viewer_replace(drawing.temp, drawing.path, reason, sizeof reason);
+        written = plat_file_replace(drawing.temp, drawing.path, reason, sizeof reason) == PLAT_OK;
     }
     if (!written || !keep) {
         if (!drawing.in_place) remove(drawing.temp);

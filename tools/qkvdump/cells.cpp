@@ -1,4 +1,4 @@
-#include "tools/cells.h"
+#include "tools/qkvdump/cells.h"
 
 #include <cstdio>
 #include <cstring>
