@@ -1,6 +1,5 @@
 #include "store/datastore.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -46,7 +45,6 @@ void datastore_write(DataStore* store, const RecordFields* fields)
     }
     store->unsynced = true;
     datastore_sync_when_due(store);
-    printf("\nWriting to file: %s - %d kbytes", store->name, static_cast<int>(store->bytes_written / 1024));
 }
 
 void datastore_sync(DataStore* store)

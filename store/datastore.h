@@ -27,7 +27,7 @@ struct DataStore {
 // closed, when no file could be created (all names taken, or none can be
 // made): the run then goes on without storing.
 bool datastore_open(DataStore* store, TimestampClock* clock);
-// Appends one record and prints the writing line. A record that cannot be
+// Appends one record (the driver prints the writing line). A record that cannot be
 // written whole is cut off again and not counted.
 void datastore_write(DataStore* store, const RecordFields* fields);
 // Puts what was written on the disk itself (when the file is open).

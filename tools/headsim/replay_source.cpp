@@ -78,7 +78,7 @@ void replay_build(uint8_t packet[RETURN_PACKET_SIZE], const SwitchCommand*, int 
     int number = packet_number & 7;
     return_packet_build(packet, number, image + ping_image_slot(number));
     memcpy(packet, image, RETURN_HEADER_SIZE);
-    packet[RETURN_PACKET_NUMBER] = static_cast<uint8_t>((image[RETURN_PACKET_NUMBER] & ~7) | number);
+    return_packet_set_number(packet, image[RETURN_PACKET_NUMBER], number);
     packet[RETURN_END] = image[PING_IMAGE_END];
 }
 
