@@ -27,8 +27,8 @@ void read_settings()
     settings_read(&head_settings, settings_path);
 }
 
-// Store hooks; the data store plugs in here.
-// A: after the ping assembly is reset. A failed open leaves the store closed
+// The data store plugs in at four moments, each a function named after it.
+// At start-up, after the ping assembly is reset. A failed open leaves the store closed
 // and the run goes on without storing.
 void store_open()
 {
@@ -41,14 +41,14 @@ void store_idle()
     if (STORE_SWITCH) datastore_sync_when_due(&data_store);
 }
 
-// B: top of every pass, whatever the store switch says.
+// At the start of every pass, whatever the store switch says.
 void store_pass_start()
 {
     timestamp_update_now(&timestamp_clock);
     store_idle();
 }
 
-// C: after every completed ping; the meter runs whatever the store switch says.
+// After every completed ping; the meter runs whatever the store switch says.
 void store_ping_complete()
 {
     interval_update_now(&interval_meter);
@@ -65,7 +65,7 @@ void store_ping_complete()
     trace_writing(data_store.name, data_store.bytes_written);
 }
 
-// D: at shut-down, before the socket is closed.
+// At shut-down, before the socket is closed.
 void store_close()
 {
     datastore_close(&data_store);

@@ -25,7 +25,11 @@ enum PlatResult {
 void plat_console_start();
 void plat_console_stop();  // puts the terminal back as it was found
 bool plat_key_waiting();   // never removes anything
-void plat_key_read();      // one key, raw mode; a key with a second code leaves it pending
+// A key without a character (a function key, an arrow, Home, End, Page Up,
+// Page Down, Insert, Delete) comes as two codes: the key read takes the first
+// and leaves the second code pending, and a key test or key read then sees it
+// at once, as if a second key had been pressed.
+void plat_key_read();      // one key, raw mode
 
 // ---- Sockets ---------------------------------------------------------------
 typedef intptr_t PlatSocket;
