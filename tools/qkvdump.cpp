@@ -38,7 +38,8 @@ const char USAGE[] =
     "             columns the means of the data bytes, the same colours; a status\n"
     "             line under it. Without FILE, today's newest data file here, and\n"
     "             the next one when the next run starts. q, Esc or Ctrl+C ends it\n"
-    "  --help     print this text\n";
+    "  --help     print this text\n"
+    "  --version  print the name and version\n";
 
 constexpr int DEFAULT_WIDTH = 1000;
 
@@ -160,6 +161,10 @@ int main(int argc, char** argv)
         const char* argument = argv[i];
         if (strcmp(argument, "--help") == 0 || strcmp(argument, "-h") == 0) {
             fputs(USAGE, stdout);
+            return 0;
+        }
+        if (strcmp(argument, "--version") == 0) {
+            printf("qkvdump %s\n", HALVEX_VERSION);
             return 0;
         }
         if (strcmp(argument, "--csv") == 0) {
