@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
 # Makes every package (scripts/package.sh) and checks them as a user meets them:
+# - lintian, Debian's own package checker, finds no error and no warning;
 # - each Debian package has computed dependencies and installs with apt-get;
-#   its programs run from PATH and its manual pages render without a warning;
+#   its programs run from PATH and its manual pages render without a warning
+#   (groff, man, mandoc);
+# - the systemd units verify; the recording service's command, run as the
+#   service runs it, records until the head fails and leaves only the
+#   settings and the failure for the journal (and where a service manager
+#   runs, an instance of the unit records and restarts on a new data file);
 # - the store-on package replaces the other, as both hold the same program;
 # - removal leaves no file of either behind;
 # - each Windows zip holds the Windows programs and a README with CR LF ends.
@@ -51,10 +57,20 @@ zips=(build/packages/*-win32.zip)
 [ ${#store_deb[@]} = 1 ] && [ -f "${store_deb[0]}" ] || fail "no single $store .deb in build/packages"
 [ ${#zips[@]} = 2 ] || fail "expected two Windows zips in build/packages, found: ${zips[*]}"
 
+version="$(dpkg-deb -f "${main_deb[0]}" Version)"
+
+echo "== lintian"
+for deb in "${main_deb[0]}" "${store_deb[0]}"; do
+    lintian --fail-on error,warning "$deb" >"$scratch/lintian.log" 2>&1 || {
+        grep -v '^running with root privileges' "$scratch/lintian.log" >&2
+        fail "lintian finds errors or warnings in $deb"
+    }
+done
+
 echo "== $main: computed dependencies, installed with apt-get"
 for deb in "${main_deb[0]}" "${store_deb[0]}"; do
     depends="$(dpkg-deb -f "$deb" Depends)"
-    case "$depends" in libc6*) ;; *) fail "$deb: dependencies not computed (Depends: '$depends')" ;; esac
+    case "$depends" in *libc6*) ;; *) fail "$deb: dependencies not computed (Depends: '$depends')" ;; esac
 done
 apt_get install "./${main_deb[0]}"
 installed $main || fail "apt-get did not install $main"
@@ -67,30 +83,47 @@ for tool in "${tools[@]}"; do
     help="$(cd / && timeout 10 "$tool" --help)" || fail "installed $tool --help failed"
     [ "$help" = "$(timeout 10 "build/linux/tools/$tool" --help)" ] ||
         fail "installed $tool --help differs from the build's"
+    [ "$(timeout 10 "$tool" --version)" = "$tool $version" ] || fail "installed $tool --version is not '$tool $version'"
 done
 
 echo "== manual pages"
 # A dpkg told to leave manual pages out (as slim container images are) does
 # not install them; the pages are then checked unpacked from the package.
 man_dir=/usr/share/man/man1
-if [ ! -e $man_dir/Halvex_StoreData.1 ] && grep -qs 'path-exclude.*/usr/share/man' /etc/dpkg/dpkg.cfg.d/*; then
+if [ ! -e $man_dir/Halvex_StoreData.1.gz ] && grep -qs 'path-exclude.*/usr/share/man' /etc/dpkg/dpkg.cfg.d/*; then
     echo "this machine's dpkg leaves manual pages out: checking them unpacked from ${main_deb[0]}"
     dpkg-deb -x "${main_deb[0]}" "$scratch/root"
     man_dir="$scratch/root/usr/share/man/man1"
 fi
 for page in man/*.1; do
     name="$(basename "$page" .1)"
-    installed_page="$man_dir/$name.1"
-    [ -f "$installed_page" ] || fail "$name.1 is not installed"
+    installed_page="$man_dir/$name.1.gz"
+    [ -f "$installed_page" ] || fail "$name.1.gz is not installed"
     if [ "$man_dir" = /usr/share/man/man1 ]; then
         [ "$(man -w "$name")" = "$installed_page" ] || fail "man $name does not find $installed_page"
     fi
-    warnings="$(groff -man -ww -z "$installed_page" 2>&1)"
+    zcat "$installed_page" | cmp -s - "$page" || fail "$installed_page is not $page"
+    warnings="$(groff -man -ww -z "$page" 2>&1)"
     [ -z "$warnings" ] || fail "groff warns on $name.1: $warnings"
+    warnings="$(mandoc -Tlint "$page" 2>&1)"
+    [ -z "$warnings" ] || fail "mandoc warns on $name.1: $warnings"
     rendered="$(MANWIDTH=80 timeout 60 man --warnings=w -l "$installed_page" 2>"$scratch/man.err")"
     [ ! -s "$scratch/man.err" ] || fail "man warns on $name.1: $(cat "$scratch/man.err")"
     case "$rendered" in *NAME*"$name"*) ;; *) fail "man $name shows no page" ;; esac
 done
+
+echo "== systemd units"
+unit_dir=/usr/lib/systemd/system
+units=($unit_dir/halvex-storedata@.service $unit_dir/halvex-storedata-newday.timer
+    $unit_dir/halvex-storedata-newday.service)
+for unit in "${units[@]}"; do [ -f "$unit" ] || fail "$unit is not installed"; done
+# The manual page the units name is looked up too, unless dpkg left it out.
+man_lookup=yes
+[ "$man_dir" = /usr/share/man/man1 ] || man_lookup=no
+messages="$(systemd-analyze verify --man=$man_lookup "${units[@]}" 2>&1)" || fail "systemd-analyze verify failed: $messages"
+[ -z "$messages" ] || fail "systemd-analyze verify: $messages"
+[ "$(id -un halvex-storedata 2>/dev/null)" = halvex-storedata ] || fail "the service's user halvex-storedata was not made"
+echo "${units[*]}: verified"
 
 files_of() { # the files (not directories) a package installed
     dpkg -L "$1" | while read -r path; do [ -d "$path" ] || echo "$path"; done
@@ -104,6 +137,50 @@ installed $store || fail "apt-get did not install $store"
 owner="$(dpkg -S /usr/bin/Halvex_StoreData)"
 [ "$owner" = "$store: /usr/bin/Halvex_StoreData" ] || fail "/usr/bin/Halvex_StoreData belongs to '$owner'"
 store_files="$(files_of $store)"
+
+start_headsim() { # start_headsim ADDRESS OPTION...: waits until it listens
+    /usr/bin/headsim --address "$@" >"$scratch/headsim.out" 2>"$scratch/headsim.log" &
+    headsim_pid=$!
+    for _ in $(seq 100); do
+        grep -q listening "$scratch/headsim.out" && return
+        sleep 0.1
+    done
+    fail "headsim does not listen on $1"
+}
+
+whole_records() { # whole_records FILE: prints the record count of a whole file
+    local size
+    size=$(stat -c %s "$1")
+    [ $((size % 8192)) = 0 ] || fail "$1 is $size bytes, not whole records"
+    echo $((size / 8192))
+}
+
+echo "== the recording service's command, as the service runs it"
+# As its own user, in a survey directory, standard input /dev/null and no
+# controlling terminal. The head closes the connection at its 100th command,
+# after 12 pings: the command ends with status 1, and the journal would get the
+# settings lines and the failed call, none of the trace.
+service_unit=$unit_dir/halvex-storedata@.service
+exec_start="$(sed -n 's/^ExecStart=//p' $service_unit | sed 's/\$\$/$/g')"
+chmod 755 "$scratch"
+survey="$scratch/survey"
+mkdir "$survey"
+printf '[Settings]\nIPAddress=127.0.18.1\n' >"$survey/Halvex_StoreData.INI"
+chown -R halvex-storedata:halvex-storedata "$survey"
+start_headsim 127.0.18.1 --fault close@100 --once
+status=0
+(cd "$survey" && timeout 60 setsid -w setpriv --reuid=halvex-storedata --regid=halvex-storedata --init-groups \
+    sh -c "exec $exec_start" </dev/null >"$scratch/journal.txt" 2>&1) || status=$?
+wait $headsim_pid || true
+[ $status = 1 ] || fail "the service's command ended with status $status, not 1 (output: $(cat "$scratch/journal.txt"))"
+expected=$'IP Address: 127.0.18.1\nPort:       4040\nRange:      30m\nGain:       3dB\nrecv() failed!'
+[ "$(cat "$scratch/journal.txt")" = "$expected" ] ||
+    fail "the service's command passes on, instead of the settings and the failure: $(head -c 2000 "$scratch/journal.txt")"
+data_files=("$survey"/*.QKV)
+[ ${#data_files[@]} = 1 ] && [ -f "${data_files[0]}" ] || fail "expected one data file in $survey: ${data_files[*]}"
+[ "$(stat -c %U "${data_files[0]}")" = halvex-storedata ] || fail "${data_files[0]} does not belong to halvex-storedata"
+[ "$(whole_records "${data_files[0]}")" = 12 ] || fail "${data_files[0]} does not hold the 12 pings served"
+echo "status 1 after 12 pings, one data file of 12 records, the journal: the settings and recv() failed!"
 
 echo "== removed cleanly"
 apt_get purge $store
