@@ -39,7 +39,16 @@ for package in $main $store; do
 done
 
 scratch="$(mktemp -d)"
+instance=halvex-storedata@package-check.service
+instance_dir=/var/lib/halvex-storedata/package-check
+instance_started=no
+headsim_pid=
 remove_ours() {
+    [ -z "$headsim_pid" ] || kill "$headsim_pid" 2>/dev/null || true
+    if [ $instance_started = yes ]; then
+        systemctl stop "$instance" >/dev/null 2>&1 || true
+        rm -rf "$instance_dir"
+    fi
     for package in $main $store; do
         if dpkg -s "$package" >/dev/null 2>&1; then
             DEBIAN_FRONTEND=noninteractive timeout 300 apt-get -y -q purge "$package" >/dev/null 2>&1 || true
@@ -114,8 +123,8 @@ done
 
 echo "== systemd units"
 unit_dir=/usr/lib/systemd/system
-units=($unit_dir/halvex-storedata@.service $unit_dir/halvex-storedata-newday.timer
-    $unit_dir/halvex-storedata-newday.service)
+units=("$unit_dir/halvex-storedata@.service" "$unit_dir/halvex-storedata-newday.timer"
+    "$unit_dir/halvex-storedata-newday.service")
 for unit in "${units[@]}"; do [ -f "$unit" ] || fail "$unit is not installed"; done
 # The manual page the units name is looked up too, unless dpkg left it out.
 man_lookup=yes
@@ -171,7 +180,8 @@ start_headsim 127.0.18.1 --fault close@100 --once
 status=0
 (cd "$survey" && timeout 60 setsid -w setpriv --reuid=halvex-storedata --regid=halvex-storedata --init-groups \
     sh -c "exec $exec_start" </dev/null >"$scratch/journal.txt" 2>&1) || status=$?
-wait $headsim_pid || true
+wait "$headsim_pid" || true
+headsim_pid=
 [ $status = 1 ] || fail "the service's command ended with status $status, not 1 (output: $(cat "$scratch/journal.txt"))"
 expected=$'IP Address: 127.0.18.1\nPort:       4040\nRange:      30m\nGain:       3dB\nrecv() failed!'
 [ "$(cat "$scratch/journal.txt")" = "$expected" ] ||
@@ -181,6 +191,62 @@ data_files=("$survey"/*.QKV)
 [ "$(stat -c %U "${data_files[0]}")" = halvex-storedata ] || fail "${data_files[0]} does not belong to halvex-storedata"
 [ "$(whole_records "${data_files[0]}")" = 12 ] || fail "${data_files[0]} does not hold the 12 pings served"
 echo "status 1 after 12 pings, one data file of 12 records, the journal: the settings and recv() failed!"
+
+record_counts() { # the whole records of each data file of the instance, in order
+    local file
+    for file in "$instance_dir"/*.QKV; do [ ! -f "$file" ] || whole_records "$file"; done
+}
+
+wait_for_data_files() { # wait_for_data_files N: until N data files hold a ping or more each
+    for _ in $(seq 150); do
+        [ "$(record_counts | awk '$1 > 0' | wc -l)" -ge "$1" ] && return
+        sleep 0.2
+    done
+    fail "$instance: no $1 data files with pings in $instance_dir ($(ls "$instance_dir"))"
+}
+
+# A real instance: it records, the midnight timer's service restarts it on a
+# new data file, and when the head goes away it fails and is started again.
+run_instance() {
+    [ ! -e "$instance_dir" ] || fail "$instance_dir is there already"
+    mkdir -p "$instance_dir"
+    printf '[Settings]\nIPAddress=127.0.18.2\n' >"$instance_dir/Halvex_StoreData.INI"
+    start_headsim 127.0.18.2 --delay-ms 10
+    local since
+    since="$(date '+%Y-%m-%d %H:%M:%S')"
+    instance_started=yes
+    systemctl start "$instance"
+    [ "$(stat -c %U "$instance_dir")" = halvex-storedata ] || fail "$instance_dir does not belong to halvex-storedata"
+    systemctl is-active --quiet halvex-storedata-newday.timer || fail "the instance did not start the midnight timer"
+    wait_for_data_files 1
+    systemctl start halvex-storedata-newday.service
+    wait_for_data_files 2
+    kill "$headsim_pid"
+    wait "$headsim_pid" || true
+    headsim_pid=
+    for _ in $(seq 150); do
+        [ "$(systemctl show -p NRestarts --value "$instance")" -ge 1 ] && break
+        sleep 0.2
+    done
+    [ "$(systemctl show -p NRestarts --value "$instance")" -ge 1 ] || fail "$instance was not started again after the head failed"
+    systemctl stop "$instance"
+    record_counts >/dev/null
+    local journal
+    journal="$(journalctl -u "$instance" --since "$since" -o cat --no-pager)"
+    [ "$(grep -c '^IP Address: 127.0.18.2$' <<<"$journal")" -ge 3 ] || fail "$instance: settings lines missing in the journal: $journal"
+    grep -q '^recv() failed!$' <<<"$journal" || fail "$instance: recv() failed! not in the journal: $journal"
+    ! grep -q 'Send Switches' <<<"$journal" || fail "$instance: the trace reached the journal"
+    rm -rf "$instance_dir"
+    instance_started=no
+    echo "$instance: recorded, restarted on a new data file, started again after the head failed"
+}
+
+echo "== an instance of the service"
+if [ -d /run/systemd/system ]; then
+    run_instance
+else
+    echo "no service manager runs on this machine (PID 1 is $(cat /proc/1/comm)): no instance started"
+fi
 
 echo "== removed cleanly"
 apt_get purge $store
