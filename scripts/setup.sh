@@ -5,7 +5,7 @@
 # what qkvdump --follow draws), e2e (pty, namespaces),
 # windows (32-bit Windows cross compiler, its zlib, and Wine), fuzz (clang, libFuzzer),
 # package (Debian package tools, the cross compiler and its zlib, man, groff
-# and mandoc, lintian, systemd's unit checker).
+# and mandoc, lintian, systemd's unit checker and its containers).
 
 missing_packages=()
 
@@ -47,6 +47,9 @@ need_packages() {
             need "command -v lintian" lintian
             need "command -v mandoc" mandoc
             need "command -v systemd-analyze" systemd
+            # Where no service manager runs, one boots in a container to run
+            # an instance of the service.
+            need "command -v systemd-nspawn" systemd-container
             need "command -v i686-w64-mingw32-g++" g++-mingw-w64-i686
             need "test -f /usr/i686-w64-mingw32/lib/libz.a" libz-mingw-w64-dev
             need "command -v man" man-db

@@ -6,8 +6,9 @@
 #   (groff, man, mandoc);
 # - the systemd units verify; the recording service's command, run as the
 #   service runs it, records until the head fails and leaves only the
-#   settings and the failure for the journal (and where a service manager
-#   runs, an instance of the unit records and restarts on a new data file);
+#   settings and the failure for the journal; an instance of the unit records,
+#   restarts on a new data file and is started again after a failure
+#   (instance.sh; in a container where no service manager runs here);
 # - the store-on package replaces the other, as both hold the same program;
 # - removal leaves no file of either behind;
 # - each Windows zip holds the Windows programs and a README with CR LF ends.
@@ -17,6 +18,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/setup.sh
 need_packages package
+. tests/package/instance.sh
 
 main=halvex-storedata
 store=halvex-storedata-store
@@ -39,16 +41,9 @@ for package in $main $store; do
 done
 
 scratch="$(mktemp -d)"
-instance=halvex-storedata@package-check.service
-instance_dir=/var/lib/halvex-storedata/package-check
-instance_started=no
 headsim_pid=
 remove_ours() {
     [ -z "$headsim_pid" ] || kill "$headsim_pid" 2>/dev/null || true
-    if [ $instance_started = yes ]; then
-        systemctl stop "$instance" >/dev/null 2>&1 || true
-        rm -rf "$instance_dir"
-    fi
     for package in $main $store; do
         if dpkg -s "$package" >/dev/null 2>&1; then
             DEBIAN_FRONTEND=noninteractive timeout 300 apt-get -y -q purge "$package" >/dev/null 2>&1 || true
@@ -147,23 +142,6 @@ owner="$(dpkg -S /usr/bin/Halvex_StoreData)"
 [ "$owner" = "$store: /usr/bin/Halvex_StoreData" ] || fail "/usr/bin/Halvex_StoreData belongs to '$owner'"
 store_files="$(files_of $store)"
 
-start_headsim() { # start_headsim ADDRESS OPTION...: waits until it listens
-    /usr/bin/headsim --address "$@" >"$scratch/headsim.out" 2>"$scratch/headsim.log" &
-    headsim_pid=$!
-    for _ in $(seq 100); do
-        grep -q listening "$scratch/headsim.out" && return
-        sleep 0.1
-    done
-    fail "headsim does not listen on $1"
-}
-
-whole_records() { # whole_records FILE: prints the record count of a whole file
-    local size
-    size=$(stat -c %s "$1")
-    [ $((size % 8192)) = 0 ] || fail "$1 is $size bytes, not whole records"
-    echo $((size / 8192))
-}
-
 echo "== the recording service's command, as the service runs it"
 # As its own user, in a survey directory, standard input /dev/null and no
 # controlling terminal. The head closes the connection at its 100th command,
@@ -192,58 +170,51 @@ data_files=("$survey"/*.QKV)
 [ "$(whole_records "${data_files[0]}")" = 12 ] || fail "${data_files[0]} does not hold the 12 pings served"
 echo "status 1 after 12 pings, one data file of 12 records, the journal: the settings and recv() failed!"
 
-record_counts() { # the whole records of each data file of the instance, in order
-    local file
-    for file in "$instance_dir"/*.QKV; do [ ! -f "$file" ] || whole_records "$file"; done
-}
-
-wait_for_data_files() { # wait_for_data_files N: until N data files hold a ping or more each
-    for _ in $(seq 150); do
-        [ "$(record_counts | awk '$1 > 0' | wc -l)" -ge "$1" ] && return
-        sleep 0.2
+# Boots systemd in a container over this machine's /usr and /etc into a unit
+# that runs instance.sh and powers off. Nothing of this machine's /etc or /var
+# changes, and the container's cgroups, made below one of the check's own, go
+# at the end.
+instance_in_container() {
+    local root="$scratch/container" etc_changes="$scratch/container-etc" out="$scratch/container-out"
+    local cgroup_name="halvex-package-check-$$" hierarchy link
+    local hierarchies=()
+    mkdir -p "$root"/{usr,etc,var,proc,sys,dev,run,tmp} "$etc_changes/systemd/system" "$out"
+    for link in bin lib lib32 lib64 sbin; do
+        [ ! -L "/$link" ] || ln -s "$(readlink "/$link")" "$root/$link"
     done
-    fail "$instance: no $1 data files with pings in $instance_dir ($(ls "$instance_dir"))"
-}
-
-# A real instance: it records, the midnight timer's service restarts it on a
-# new data file, and when the head goes away it fails and is started again.
-run_instance() {
-    [ ! -e "$instance_dir" ] || fail "$instance_dir is there already"
-    mkdir -p "$instance_dir"
-    printf '[Settings]\nIPAddress=127.0.18.2\n' >"$instance_dir/Halvex_StoreData.INI"
-    start_headsim 127.0.18.2 --delay-ms 10
-    local since
-    since="$(date '+%Y-%m-%d %H:%M:%S')"
-    instance_started=yes
-    systemctl start "$instance"
-    [ "$(stat -c %U "$instance_dir")" = halvex-storedata ] || fail "$instance_dir does not belong to halvex-storedata"
-    systemctl is-active --quiet halvex-storedata-newday.timer || fail "the instance did not start the midnight timer"
-    wait_for_data_files 1
-    systemctl start halvex-storedata-newday.service
-    wait_for_data_files 2
-    kill "$headsim_pid"
-    wait "$headsim_pid" || true
-    headsim_pid=
-    for _ in $(seq 150); do
-        [ "$(systemctl show -p NRestarts --value "$instance")" -ge 1 ] && break
-        sleep 0.2
+    cp /etc/os-release "$root/etc/"
+    printf '%s\n' '[Unit]' 'Description=Package check: an instance of halvex-storedata@.service' '' \
+        '[Service]' 'Type=oneshot' \
+        "ExecStart=/bin/sh -c 'bash /check/instance.sh >/out/log 2>&1; echo \$\$? >/out/status'" \
+        'ExecStartPost=/bin/systemctl --no-block poweroff' \
+        >"$etc_changes/systemd/system/halvex-package-check.service"
+    for hierarchy in /sys/fs/cgroup /sys/fs/cgroup/systemd /sys/fs/cgroup/unified; do
+        [ -f "$hierarchy/cgroup.procs" ] || continue
+        mkdir "$hierarchy/$cgroup_name" || fail "cannot make the cgroup $hierarchy/$cgroup_name"
+        hierarchies+=("$hierarchy/$cgroup_name")
     done
-    [ "$(systemctl show -p NRestarts --value "$instance")" -ge 1 ] || fail "$instance was not started again after the head failed"
-    systemctl stop "$instance"
-    record_counts >/dev/null
-    local journal
-    journal="$(journalctl -u "$instance" --since "$since" -o cat --no-pager)"
-    [ "$(grep -c '^IP Address: 127.0.18.2$' <<<"$journal")" -ge 2 ] || fail "$instance: settings lines missing in the journal: $journal"
-    grep -q '^recv() failed!$' <<<"$journal" || fail "$instance: recv() failed! not in the journal: $journal"
-    ! grep -q 'Send Switches' <<<"$journal" || fail "$instance: the trace reached the journal"
-    rm -rf "$instance_dir"
-    instance_started=no
-    echo "$instance: recorded, restarted on a new data file, started again after the head failed"
+    (
+        for hierarchy in "${hierarchies[@]}"; do echo $BASHPID >"$hierarchy/cgroup.procs"; done
+        exec timeout 300 systemd-nspawn -q -D "$root" --bind-ro=/usr --overlay="/etc:$etc_changes:/etc" \
+            --bind-ro="$PWD/tests/package:/check" --bind="$out:/out" --private-network --register=no \
+            --keep-unit -b systemd.unit=halvex-package-check.service
+    ) >"$scratch/container.log" 2>&1 </dev/null || true
+    for hierarchy in "${hierarchies[@]}"; do
+        find "$hierarchy" -depth -type d -exec rmdir {} + || echo "could not remove the cgroup $hierarchy" >&2
+    done
+    [ -f "$out/status" ] || fail "the container did not run the instance check: $(tail -20 "$scratch/container.log")"
+    cat "$out/log"
+    [ "$(cat "$out/status")" = 0 ] || fail "the instance check failed in the container"
 }
 
 echo "== an instance of the service"
 if [ -d /run/systemd/system ]; then
-    run_instance
+    bash tests/package/instance.sh
+elif command -v systemd-nspawn >/dev/null; then
+    # No service manager runs here: boot one in a container that sees this
+    # machine's /usr (with the package installed) and /etc (changes kept apart),
+    # with a network of its own, holding only loopback.
+    instance_in_container
 else
     echo "no service manager runs on this machine (PID 1 is $(cat /proc/1/comm)): no instance started"
 fi
