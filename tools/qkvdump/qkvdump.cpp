@@ -42,7 +42,8 @@ const char USAGE[] =
     "             line under it. Without FILE, today's most recently created data\n"
     "             file here, and the next one when the next run starts. q, Esc or\n"
     "             Ctrl+C ends it\n"
-    "  --help     print this text\n";
+    "  --help     print this text\n"
+    "  --version  print the name and version\n";
 
 constexpr int DEFAULT_WIDTH = 1000;
 constexpr size_t PATH_SIZE = 4096;
@@ -237,6 +238,10 @@ int main(int argc, char** argv)
         const char* argument = argv[i];
         if (strcmp(argument, "--help") == 0 || strcmp(argument, "-h") == 0) {
             fputs(USAGE, stdout);
+            return 0;
+        }
+        if (strcmp(argument, "--version") == 0) {
+            printf("qkvdump %s\n", HALVEX_VERSION);
             return 0;
         }
         if (strcmp(argument, "--csv") == 0) {
