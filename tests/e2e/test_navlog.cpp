@@ -476,3 +476,31 @@ TEST(Navlog, UnusableSourcesRefused)
     EXPECT_EQ(0, e2e::run_command(std::string(NAVLOG) + " --version", &version));
     EXPECT_EQ("navlog 1.0.0\n", version);
 }
+
+// headsim's simulated track, at its highest rate, is logged as a vessel under way.
+TEST(Navlog, HeadsimTrackIsLogged)
+{
+    TempDir dir;
+    Client client(dir.path(), navlog_options({"--udp", "47108", "--bind", "127.0.0.1"}));
+    ASSERT_TRUE(started(client)) << client.screen();
+    e2e::HeadSim head("127.77.1.8", {"--nmea-udp", "47108", "--nmea-rate", "10"});
+    ASSERT_TRUE(head.ready());
+    ASSERT_TRUE(wait_for_lines(dir.file(today_file()), 20, 5000));
+    head.stop();
+    client.type("q");
+    EXPECT_EQ(0, client.wait_exit().status);
+    std::vector<std::string> sentences = logged_sentences(dir.file(today_file()));
+    for (size_t i = 0; i + 1 < sentences.size(); i += 2) {
+        EXPECT_EQ(0u, sentences[i].find("$GPGGA,")) << sentences[i];
+        EXPECT_EQ(0u, sentences[i + 1].find("$GPRMC,")) << sentences[i + 1];
+    }
+    std::string track = gpsbabel_track(dir, today_file());
+    EXPECT_EQ(std::string::npos, track.find("Invalid")) << track;
+    std::vector<std::string> points = lines_of(track);
+    ASSERT_GE(points.size(), 10u) << track;
+    double first_latitude = 0, last_latitude = 0;
+    ASSERT_EQ(1, sscanf(points[1].c_str(), "%*d,%lf", &first_latitude)) << points[1];
+    ASSERT_EQ(1, sscanf(points.back().c_str(), "%*d,%lf", &last_latitude)) << points.back();
+    EXPECT_NEAR(51.1164, first_latitude, 0.0001);
+    EXPECT_GT(last_latitude, first_latitude);  // under way to the north-east
+}
