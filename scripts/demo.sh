@@ -27,7 +27,8 @@ mkdir -p $demo
     printf '[Settings]\nIPAddress=127.0.0.1\nRange=30\nGain=3\n' >$demo/Halvex_StoreData.INI
 
 nmea_port=10110
-(cd $demo && exec ../linux-store/tools/navlog --udp $nmea_port --bind 127.0.0.1 >navlog.log 2>&1) &
+# In a session of its own navlog has no terminal, so the keys typed here all go to the program.
+(cd $demo && exec setsid ../linux-store/tools/navlog --udp $nmea_port --bind 127.0.0.1 </dev/null >navlog.log 2>&1) &
 navlog_pid=$!
 [ $# -gt 0 ] || set -- --delay-ms 50
 $tools/headsim --address 127.0.0.1 --nmea-udp $nmea_port --nmea-rate 2 "$@" 2>$demo/headsim.log &

@@ -45,6 +45,19 @@ volatile sig_atomic_t ending;
 
 void note_ending(int) { ending = 1; }
 
+// ppoll lets a blocked signal in only when it waits: with the source or the
+// terminal ready at once, a signal stays pending, so it is looked for too.
+bool asked_to_end()
+{
+    sigset_t pending;
+    if (ending) return true;
+    if (sigpending(&pending) != 0) return false;
+    for (int signal_number : ENDING_SIGNALS) {
+        if (sigismember(&pending, signal_number) == 1) return true;
+    }
+    return false;
+}
+
 int fd_of(const NavSource* source) { return static_cast<int>(source->handle); }
 
 void set_reason(NavSource* source, const char* text) { snprintf(source->reason, NAVLOG_REASON_SIZE, "%s", text); }
@@ -181,12 +194,17 @@ NavEvent read_source(NavSource* source, short revents, uint8_t* bytes, size_t si
 }
 
 // The keys typed since the last look; an Esc last waits a moment for the
-// rest of an escape sequence, whose bytes come together.
+// rest of an escape sequence, whose bytes come together. A terminal that has
+// gone (hung up) is let go: keys can come no more.
 bool keys_quit()
 {
     uint8_t keys[KEYS_READ_MAX];
     ssize_t got = read(tty_fd, keys, sizeof keys);
-    if (got <= 0) return false;
+    if (got < 0 && (errno == EAGAIN || errno == EINTR)) return false;
+    if (got <= 0) {
+        navlog_console_stop();
+        return false;
+    }
     size_t count = static_cast<size_t>(got);
     struct pollfd more = {tty_fd, POLLIN, 0};
     if (keys[count - 1] == ESCAPE && count < sizeof keys && poll(&more, 1, SEQUENCE_GAP_MS) > 0) {
@@ -232,7 +250,7 @@ NavOpen navlog_source_open(NavSource* source)
 NavEvent navlog_wait(NavSource* source, uint8_t* bytes, size_t size, int wait_ms, size_t* count)
 {
     *count = 0;
-    if (ending) return NAV_EVENT_QUIT;
+    if (asked_to_end()) return NAV_EVENT_QUIT;
     struct pollfd ready[2];
     int watched = 0;
     int source_at = -1;
@@ -247,7 +265,7 @@ NavEvent navlog_wait(NavSource* source, uint8_t* bytes, size_t size, int wait_ms
     }
     struct timespec limit = {wait_ms / 1000, (wait_ms % 1000) * 1000000L};
     int count_ready = ppoll(ready, static_cast<nfds_t>(watched), &limit, &mask_found);
-    if (ending) return NAV_EVENT_QUIT;
+    if (asked_to_end()) return NAV_EVENT_QUIT;
     if (count_ready <= 0) return NAV_EVENT_NONE;
     if (key_at >= 0 && ready[key_at].revents != 0) {
         if (!(ready[key_at].revents & POLLIN)) {
