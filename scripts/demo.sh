@@ -55,7 +55,8 @@ picture="${data_file%.QKV}.png"
 $tools/qkvdump --png "$picture" "$data_file" >/dev/null && echo "Waterfall picture: $picture"
 nav_file="$(find $demo -maxdepth 1 -name '*.NAV' -newer $demo/.run-started | head -n 1)"
 if [ -n "$nav_file" ]; then
-    echo "Position log:      $nav_file ($(wc -l <"$nav_file") sentences; the last: $(tail -n 1 "$nav_file"))"
+    echo "Position log:      $nav_file ($(wc -l <"$nav_file") sentences of the day, the last:"
+    echo "                   $(tail -n 1 "$nav_file")"
 else
     echo "navlog logged no position: see $demo/navlog.log"
 fi
