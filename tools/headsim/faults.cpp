@@ -60,7 +60,7 @@ void fill_random(uint8_t* bytes, int count, uint32_t* state)
 
 }  // namespace
 
-bool fault_parse(const char* text, Fault* fault)
+bool quirk_parse(const char* text, Fault* fault)
 {
     const char* at = strrchr(text, '@');
     if (at == nullptr || !parse_number(at + 1, strlen(at + 1), 1000000000L, &fault->command) ||
@@ -80,7 +80,7 @@ bool fault_parse(const char* text, Fault* fault)
     return false;
 }
 
-void fault_print_help(FILE* out)
+void quirk_print_help(FILE* out)
 {
     for (const FaultKindEntry& entry : FAULT_KINDS) {
         char name[32];
@@ -89,7 +89,7 @@ void fault_print_help(FILE* out)
     }
 }
 
-const Fault* fault_for(const Fault* faults, int count, long command)
+const Fault* quirk_for(const Fault* faults, int count, long command)
 {
     for (int i = 0; i < count; ++i) {
         if (faults[i].command == command) return &faults[i];
@@ -97,7 +97,7 @@ const Fault* fault_for(const Fault* faults, int count, long command)
     return nullptr;
 }
 
-int fault_prepare_reply(uint8_t outgoing[FAULT_OUTGOING_SIZE], const ReplySource* source,
+int quirk_prepare_reply(uint8_t outgoing[FAULT_OUTGOING_SIZE], const ReplySource* source,
                         const SwitchCommand* command, FaultKind kind, uint32_t* garbage_state)
 {
     int asked = command->packet_number & 7;

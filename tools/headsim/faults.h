@@ -33,11 +33,11 @@ constexpr int FAULT_OUTGOING_SIZE = 2 * RETURN_PACKET_SIZE;  // the most one rep
 constexpr int FAULT_TRUNCATE_SIZE = 500;                     // truncate: bytes sent before the close
 
 // Reads KIND@N or KIND:MS@N; false when it is neither.
-bool fault_parse(const char* text, Fault* fault);
+bool quirk_parse(const char* text, Fault* fault);
 // One help line per kind.
-void fault_print_help(FILE* out);
-const Fault* fault_for(const Fault* faults, int count, long command);
+void quirk_print_help(FILE* out);
+const Fault* quirk_for(const Fault* faults, int count, long command);
 // Builds one reply from the source into outgoing, bent by the fault kind;
 // returns how many of its bytes to send.
-int fault_prepare_reply(uint8_t outgoing[FAULT_OUTGOING_SIZE], const ReplySource* source,
+int quirk_prepare_reply(uint8_t outgoing[FAULT_OUTGOING_SIZE], const ReplySource* source,
                         const SwitchCommand* command, FaultKind kind, uint32_t* garbage_state);

@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "platform/platform.h"
-#include "tools/headsim/net.h"
+#include "tools/headsim/wire.h"
 #include "tools/navlog/nmea.h"
 
 namespace {
@@ -73,10 +73,10 @@ void send_track(long rate_hz)
 {
     long period_ms = 1000 / rate_hz;
     int64_t started_ms = plat_monotonic_ms();
-    for (long fix = 0; !stopping && !net_stop_requested(); ++fix) {
+    for (long fix = 0; !stopping && !wire_stop_requested(); ++fix) {
         send_fix(static_cast<double>(fix * period_ms) / 3600000.0);
         int64_t due_ms = started_ms + (fix + 1) * period_ms;
-        if (!net_sleep_ms(static_cast<long>(due_ms - plat_monotonic_ms()))) break;
+        if (!wire_sleep_ms(static_cast<long>(due_ms - plat_monotonic_ms()))) break;
     }
 }
 

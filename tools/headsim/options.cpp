@@ -62,7 +62,7 @@ const char USAGE_TAIL[] =
 void print_usage()
 {
     fputs(USAGE_HEAD, stdout);
-    fault_print_help(stdout);
+    quirk_print_help(stdout);
     fputs(USAGE_TAIL, stdout);
 }
 
@@ -145,7 +145,7 @@ int parse_valued(const char* name, const char* value, Options* options)
         good = good && parse_count(value, 1, 10, &options->nmea_rate_hz);
     } else if (strcmp(name, "--fault") == 0) {
         good = good && options->fault_count < OPTIONS_FAULTS_MAX &&
-               fault_parse(value, &options->faults[options->fault_count]);
+               quirk_parse(value, &options->faults[options->fault_count]);
         if (good) ++options->fault_count;
     } else {
         return -1;

@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include "platform/platform.h"
-#include "tools/headsim/net.h"
+#include "tools/headsim/wire.h"
 
 namespace {
 
@@ -36,7 +36,7 @@ struct Head {
 
 struct Connection {
     int socket;
-    char peer[NET_PEER_SIZE];
+    char peer[WIRE_PEER_SIZE];
     long commands;
     long replies;
     long pings;
@@ -49,13 +49,13 @@ struct Connection {
 
 Connection the_connection;  // holds the send buffer; static so nothing is allocated per connection
 
-EndReason end_of(NetResult result)
+EndReason end_of(WireResult result)
 {
     switch (result) {
-    case NET_OK: return END_NONE;
-    case NET_CLOSED: return END_CLIENT_CLOSED;
-    case NET_ERROR: return END_READ_ERROR;
-    case NET_STOPPED: return END_STOPPED;
+    case WIRE_OK: return END_NONE;
+    case WIRE_CLOSED: return END_CLIENT_CLOSED;
+    case WIRE_ERROR: return END_READ_ERROR;
+    case WIRE_STOPPED: return END_STOPPED;
     }
     return END_READ_ERROR;
 }
@@ -75,7 +75,7 @@ EndReason step_ping(const Head* head, Connection* connection, int asked)
     if (!head->source->next_ping(&wait_ms)) return END_RECORDING_ENDED;
     if (!first) {
         int64_t due = connection->ping_started_ms + paced_wait_ms(head->options, wait_ms);
-        if (!net_sleep_ms(static_cast<long>(due - plat_monotonic_ms()))) return END_STOPPED;
+        if (!wire_sleep_ms(static_cast<long>(due - plat_monotonic_ms()))) return END_STOPPED;
     }
     connection->ping = PING_SERVING;
     connection->ping_started_ms = plat_monotonic_ms();
@@ -86,23 +86,23 @@ EndReason step_ping(const Head* head, Connection* connection, int asked)
 EndReason answer(const Head* head, Connection* connection, const SwitchCommand* command)
 {
     const Options* options = head->options;
-    const Fault* fault = fault_for(options->faults, options->fault_count, connection->commands);
+    const Fault* fault = quirk_for(options->faults, options->fault_count, connection->commands);
     FaultKind kind = fault ? fault->kind : FAULT_NONE;
     if (kind == FAULT_SILENT) connection->silent = true;
     if (connection->silent) return END_NONE;
     int asked = command->packet_number & 7;
     EndReason stepped = step_ping(head, connection, asked);
     if (stepped != END_NONE) return stepped;
-    if (!net_sleep_ms(options->delay_ms)) return END_STOPPED;
-    if (kind == FAULT_STALL && !net_sleep_ms(fault->ms)) return END_STOPPED;
+    if (!wire_sleep_ms(options->delay_ms)) return END_STOPPED;
+    if (kind == FAULT_STALL && !wire_sleep_ms(fault->ms)) return END_STOPPED;
     if (kind == FAULT_CLOSE) return END_FAULT_CLOSE;
     if (kind == FAULT_RESET) {
-        net_abort_on_close(connection->socket);
+        wire_abort_on_close(connection->socket);
         return END_FAULT_RESET;
     }
-    int size = fault_prepare_reply(connection->outgoing, head->source, command, kind, &connection->garbage_state);
+    int size = quirk_prepare_reply(connection->outgoing, head->source, command, kind, &connection->garbage_state);
     EndReason sent = end_of(
-        net_send_pieces(connection->socket, connection->outgoing, size, options->split, options->split_gap_ms));
+        wire_send_pieces(connection->socket, connection->outgoing, size, options->split, options->split_gap_ms));
     if (sent != END_NONE) return sent;
     ++connection->replies;
     if (kind == FAULT_TRUNCATE) return END_FAULT_TRUNCATE;
@@ -127,7 +127,7 @@ void serve(const Head* head, int client, const char* peer, Connection* connectio
     EndReason reason = END_NONE;
     while (reason == END_NONE) {
         uint8_t bytes[SWITCH_COMMAND_SIZE];
-        reason = end_of(net_read_command(connection->socket, bytes));
+        reason = end_of(wire_read_command(connection->socket, bytes));
         if (reason != END_NONE) break;
         ++connection->commands;
         SwitchCommand command{};
@@ -146,16 +146,16 @@ void serve(const Head* head, int client, const char* peer, Connection* connectio
 
 int server_run(const Options* options, const ReplySource* source)
 {
-    net_install_signals();
-    int listener = net_listen(options->address, options->port);
+    wire_install_signals();
+    int listener = wire_listen(options->address, options->port);
     if (listener < 0) return 1;
     printf("headsim: listening on %s:%u\n", options->address, static_cast<unsigned>(options->port));
     fflush(stdout);
     Head head = {options, source};
     long limit = options->once ? 1 : options->max_connections;
-    for (long served = 0; !net_stop_requested() && (limit == 0 || served < limit); ++served) {
-        char peer[NET_PEER_SIZE];
-        int client = net_accept(listener, peer);
+    for (long served = 0; !wire_stop_requested() && (limit == 0 || served < limit); ++served) {
+        char peer[WIRE_PEER_SIZE];
+        int client = wire_accept(listener, peer);
         if (client < 0) break;
         serve(&head, client, peer, &the_connection);
     }

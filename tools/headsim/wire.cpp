@@ -1,4 +1,4 @@
-#include "tools/headsim/net.h"
+#include "tools/headsim/wire.h"
 
 #include "platform/platform.h"
 
@@ -49,9 +49,9 @@ bool send_all(int fd, const uint8_t* bytes, int size)
 
 }  // namespace
 
-bool net_stop_requested() { return stop_requested != 0; }
+bool wire_stop_requested() { return stop_requested != 0; }
 
-void net_install_signals()
+void wire_install_signals()
 {
     struct sigaction action {};
     action.sa_handler = on_stop_signal;
@@ -61,7 +61,7 @@ void net_install_signals()
     signal(SIGPIPE, SIG_IGN);
 }
 
-bool net_sleep_ms(long ms)
+bool wire_sleep_ms(long ms)
 {
     int64_t deadline = plat_monotonic_ms() + ms;
     while (!stop_requested) {
@@ -73,7 +73,7 @@ bool net_sleep_ms(long ms)
     return false;
 }
 
-int net_listen(const char* address_text, uint16_t port)
+int wire_listen(const char* address_text, uint16_t port)
 {
     int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listener < 0) {
@@ -96,7 +96,7 @@ int net_listen(const char* address_text, uint16_t port)
     return listener;
 }
 
-int net_accept(int listener, char peer[NET_PEER_SIZE])
+int wire_accept(int listener, char peer[WIRE_PEER_SIZE])
 {
     for (;;) {
         int ready = wait_readable(listener);
@@ -109,42 +109,42 @@ int net_accept(int listener, char peer[NET_PEER_SIZE])
         setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         char text[INET_ADDRSTRLEN] = "?";
         inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
-        snprintf(peer, NET_PEER_SIZE, "%s:%u", text, static_cast<unsigned>(ntohs(address.sin_port)));
+        snprintf(peer, WIRE_PEER_SIZE, "%s:%u", text, static_cast<unsigned>(ntohs(address.sin_port)));
         return client;
     }
 }
 
-NetResult net_read_command(int socket, uint8_t command[SWITCH_COMMAND_SIZE])
+WireResult wire_read_command(int socket, uint8_t command[SWITCH_COMMAND_SIZE])
 {
     int have = 0;
     while (have < SWITCH_COMMAND_SIZE) {
         int ready = wait_readable(socket);
-        if (ready == 0) return NET_STOPPED;
-        if (ready < 0) return NET_ERROR;
+        if (ready == 0) return WIRE_STOPPED;
+        if (ready < 0) return WIRE_ERROR;
         ssize_t got = recv(socket, command + have, static_cast<size_t>(SWITCH_COMMAND_SIZE - have), 0);
-        if (got == 0) return NET_CLOSED;
+        if (got == 0) return WIRE_CLOSED;
         if (got < 0) {
             if (errno == EINTR || errno == EAGAIN) continue;
-            return NET_ERROR;
+            return WIRE_ERROR;
         }
         have += static_cast<int>(got);
     }
-    return NET_OK;
+    return WIRE_OK;
 }
 
-NetResult net_send_pieces(int socket, const uint8_t* bytes, int size, long pieces, long gap_ms)
+WireResult wire_send_pieces(int socket, const uint8_t* bytes, int size, long pieces, long gap_ms)
 {
     if (pieces > size) pieces = size;
     int piece = static_cast<int>((size + pieces - 1) / pieces);
     for (int offset = 0; offset < size; offset += piece) {
-        if (offset > 0 && !net_sleep_ms(gap_ms)) return NET_STOPPED;
+        if (offset > 0 && !wire_sleep_ms(gap_ms)) return WIRE_STOPPED;
         int length = size - offset < piece ? size - offset : piece;
-        if (!send_all(socket, bytes + offset, length)) return NET_CLOSED;
+        if (!send_all(socket, bytes + offset, length)) return WIRE_CLOSED;
     }
-    return NET_OK;
+    return WIRE_OK;
 }
 
-void net_abort_on_close(int socket)
+void wire_abort_on_close(int socket)
 {
     linger abortive{1, 0};
     setsockopt(socket, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
