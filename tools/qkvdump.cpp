@@ -1,6 +1,6 @@
 // qkvdump: checks data files, lists their ping records, and draws their pings,
 // also live in the terminal while the program records.
-//   qkvdump [--csv [--samples]] [--png OUT [--width N] [--gray]] FILE...
+//   qkvdump [--csv [--samples]] [--png OUT [--width N] [--height N] [--gray]] FILE...
 //   qkvdump --follow [FILE]
 // Exit status 0 when every file is a whole number of well-formed records,
 // 1 when any is malformed, torn or unreadable or the picture could not be
@@ -13,12 +13,13 @@
 #include "store/scan.h"
 #include "tools/follow.h"
 #include "tools/picture.h"
+#include "tools/qkvdump/waterfall_rows.h"
 #include "tools/waterfall.h"
 
 namespace {
 
 const char USAGE[] =
-    "usage: qkvdump [--csv [--samples]] [--png OUT [--width N] [--gray]] FILE...\n"
+    "usage: qkvdump [--csv [--samples]] [--png OUT [--width N] [--height N] [--gray]] FILE...\n"
     "       qkvdump --follow [FILE]\n"
     "Checks that each data file is a whole number of well-formed 8192-byte ping\n"
     "records and prints one line per record (number, date and time, gain, range\n"
@@ -30,6 +31,9 @@ const char USAGE[] =
     "             from left to right; no record lines, only faults and summaries\n"
     "  --width N  columns of the picture, each the mean of 8000/N data bytes; N must\n"
     "             divide 8000 (default 1000)\n"
+    "  --height N rows of the picture, each the mean of consecutive pings (the last\n"
+    "             rows one ping fewer where they do not share out evenly); default\n"
+    "             one row per ping\n"
     "  --gray     grey levels equal to the column means; without it the means are\n"
     "             coloured with viridis, a perceptually uniform map from dark violet\n"
     "             (0) through blue and green to yellow (255)\n"
@@ -48,13 +52,14 @@ struct Drawing {
     bool gray;
     FILE* file;  // opened for the first well-formed ping, so that without one nothing is touched
     bool cannot_open;
+    int height;  // 0: one row per ping
+    WaterfallRows rows;
     Picture picture;
     uint8_t means[PING_SAMPLE_COUNT];
-    uint8_t pixels[3 * PING_SAMPLE_COUNT];
 };
 
 Scanner scanner;
-Drawing drawing = {nullptr, DEFAULT_WIDTH, false, nullptr, false, {}, {}, {}};
+Drawing drawing = {nullptr, DEFAULT_WIDTH, false, nullptr, false, 0, {}, {}, {}};
 
 bool scan_path(const char* path)
 {
@@ -78,7 +83,8 @@ bool open_picture(Drawing* d)
         fprintf(stderr, "%s: cannot write: %s\n", d->path, strerror(errno));
         return false;
     }
-    picture_begin(&d->picture, d->file, d->width, d->gray ? PICTURE_GREY : PICTURE_RGB);
+    picture_begin(&d->picture, d->file, d->width, d->gray ? PICTURE_GREY : PICTURE_INDEXED,
+                  d->gray ? nullptr : WATERFALL_COLOURS);
     return true;
 }
 
@@ -86,15 +92,27 @@ void draw_ping(void* context, const RecordView* view)
 {
     Drawing* d = static_cast<Drawing*>(context);
     if (d->file == nullptr && !open_picture(d)) return;
-    waterfall_column_means(view->image + PING_IMAGE_SAMPLES, d->width, d->means);
-    if (d->gray) {
+    // The colour picture's pixels index the colour map by the column means.
+    if (waterfall_rows_add(&d->rows, view->image + PING_IMAGE_SAMPLES, d->width, d->means)) {
         picture_add_row(&d->picture, d->means);
-        return;
     }
-    for (int column = 0; column < d->width; ++column) {
-        memcpy(d->pixels + 3 * column, WATERFALL_COLOURS[d->means[column]], 3);
+}
+
+// The well-formed pings of the files, for sharing them out over the rows of a picture of a given height.
+long count_pings(char** files, int count)
+{
+    static Scanner counter;
+    counter.format = SCAN_QUIET;
+    long pings = 0;
+    for (int i = 0; i < count; ++i) {
+        FILE* stream = fopen(files[i], "rb");
+        if (stream == nullptr) continue;  // reported when drawn
+        ScanTally tally;
+        scan_file(&counter, files[i], scan_read_stream, stream, &tally);
+        pings += tally.records - tally.malformed;
+        fclose(stream);
     }
-    picture_add_row(&d->picture, d->pixels);
+    return pings;
 }
 
 // Finishes the picture and says how it went; one that failed to be written is left as far as it got.
@@ -106,6 +124,7 @@ bool finish_picture()
         return false;
     }
     Picture* picture = &drawing.picture;
+    if (waterfall_rows_finish(&drawing.rows, drawing.width, drawing.means)) picture_add_row(picture, drawing.means);
     bool written = picture_finish(picture);
     int error = picture->error;
     if (fclose(drawing.file) != 0 && written) {
@@ -120,6 +139,20 @@ bool finish_picture()
             static_cast<unsigned long>(picture->width), static_cast<unsigned long>(picture->rows),
             drawing.gray ? "grey levels" : WATERFALL_COLOURS_NAME);
     return true;
+}
+
+// A height of the picture: a whole number of rows from 1, in plain digits.
+bool parse_height(const char* text)
+{
+    char* end = nullptr;
+    long height = text[0] >= '0' && text[0] <= '9' ? strtol(text, &end, 10) : 0;
+    if (end != nullptr && *end == 0 && height >= 1 && height <= PICTURE_HEIGHT_MAX) {
+        drawing.height = static_cast<int>(height);
+        return true;
+    }
+    fprintf(stderr, "qkvdump: --height must be a number of rows from 1 to %d, not \"%s\"\n", PICTURE_HEIGHT_MAX,
+            text);
+    return false;
 }
 
 // A width of the picture: a divisor of the sample count, in plain digits.
@@ -155,6 +188,7 @@ int main(int argc, char** argv)
     bool csv = false;
     bool follow = false;
     const char* width_text = nullptr;
+    const char* height_text = nullptr;
     int first_file = argc;
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
@@ -174,10 +208,13 @@ int main(int argc, char** argv)
             drawing.path = argv[++i];
         } else if (strcmp(argument, "--width") == 0 && i + 1 < argc) {
             width_text = argv[++i];
+        } else if (strcmp(argument, "--height") == 0 && i + 1 < argc) {
+            height_text = argv[++i];
         } else if (strcmp(argument, "--") == 0) {
             first_file = i + 1;
             break;
-        } else if (strcmp(argument, "--png") == 0 || strcmp(argument, "--width") == 0) {
+        } else if (strcmp(argument, "--png") == 0 || strcmp(argument, "--width") == 0 ||
+                   strcmp(argument, "--height") == 0) {
             return usage_error(argument, " needs a value");
         } else if (argument[0] == '-' && argument[1] != 0) {
             return usage_error("unknown option ", argument);
@@ -187,23 +224,26 @@ int main(int argc, char** argv)
         }
     }
     if (follow) {
-        if (csv || scanner.samples || drawing.path || drawing.gray || width_text) {
+        if (csv || scanner.samples || drawing.path || drawing.gray || width_text || height_text) {
             return usage_error("--follow", " goes with no other option");
         }
         if (argc - first_file > 1) return usage_error("--follow", " takes one file at most");
         return follow_run(first_file < argc ? argv[first_file] : nullptr);
     }
     if (scanner.samples && !csv) return usage_error("--samples", " needs --csv");
-    if ((drawing.gray || width_text) && !drawing.path) {
-        return usage_error(width_text ? "--width" : "--gray", " needs --png");
+    if ((drawing.gray || width_text || height_text) && !drawing.path) {
+        return usage_error(width_text ? "--width" : height_text ? "--height" : "--gray", " needs --png");
     }
     if (width_text && !parse_width(width_text)) return 2;
+    if (height_text && !parse_height(height_text)) return 2;
     if (first_file >= argc) {
         fputs(USAGE, stderr);
         return 2;
     }
     scanner.format = csv ? SCAN_CSV : drawing.path ? SCAN_SUMMARY : SCAN_TEXT;
     if (drawing.path) {
+        long pings = drawing.height > 0 ? count_pings(argv + first_file, argc - first_file) : 0;
+        waterfall_rows_begin(&drawing.rows, pings, drawing.height);
         scanner.each = draw_ping;
         scanner.each_context = &drawing;
     }
