@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the program and prints its performance figures against headsim on
-# loopback, then those of qkvdump --follow on a data file.
+# loopback, then those of qkvdump --follow on a data file, then navlog's.
 #   scripts/bench.sh [PACKETS_PER_ROUND]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,3 +11,4 @@ cmake --build --preset linux >/dev/null
 build/linux/bench/halvex_bench build/linux/Halvex_StoreData build/linux/variants/store-on/Halvex_StoreData \
     build/linux/tools/headsim build/linux/bench/libhalvex_count_alloc.so "$@"
 build/linux/bench/follow_bench build/linux/tools/qkvdump
+build/linux/bench/navlog_bench build/linux/tools/navlog build/linux/bench/libhalvex_count_alloc.so

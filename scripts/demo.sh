@@ -2,7 +2,9 @@
 # Runs the program built with its store switch on against the simulated head
 # on loopback (127.0.0.1:4040), in the directory build/demo. Press a key to stop
 # it, then another to exit; the demo then checks the data file the run wrote
-# with qkvdump and draws its waterfall picture.
+# with qkvdump and draws its waterfall picture. Beside the run, navlog logs the
+# simulated vessel's position, which headsim sends as NMEA over UDP to
+# 127.0.0.1:10110, to the day's .NAV file.
 # Options given to this script go to headsim (default: --delay-ms 50).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,21 +19,26 @@ fi
 need_packages build
 
 cmake --preset linux-store >/dev/null
-cmake --build --preset linux-store --target Halvex_StoreData headsim qkvdump >/dev/null
+cmake --build --preset linux-store --target Halvex_StoreData headsim qkvdump navlog >/dev/null
 tools=build/linux-store/tools
 demo=build/demo
 mkdir -p $demo
 [ -f $demo/Halvex_StoreData.INI ] ||
     printf '[Settings]\nIPAddress=127.0.0.1\nRange=30\nGain=3\n' >$demo/Halvex_StoreData.INI
 
+nmea_port=10110
+(cd $demo && exec ../linux-store/tools/navlog --udp $nmea_port --bind 127.0.0.1 >navlog.log 2>&1) &
+navlog_pid=$!
 [ $# -gt 0 ] || set -- --delay-ms 50
-$tools/headsim --address 127.0.0.1 "$@" 2>$demo/headsim.log &
+$tools/headsim --address 127.0.0.1 --nmea-udp $nmea_port --nmea-rate 2 "$@" 2>$demo/headsim.log &
 head_pid=$!
-trap 'kill $head_pid 2>/dev/null || true' EXIT
+trap 'kill $head_pid $navlog_pid 2>/dev/null || true' EXIT
 sleep 0.3
 touch $demo/.run-started
 (cd $demo && ../linux-store/Halvex_StoreData) || echo "(exit status $?)"
 kill $head_pid 2>/dev/null || true
+kill $navlog_pid 2>/dev/null || true
+wait $navlog_pid 2>/dev/null || true
 
 echo
 data_file="$(find $demo -maxdepth 1 -name '*.QKV' -newer $demo/.run-started | head -n 1)"
@@ -45,5 +52,12 @@ echo
 echo "Data file:         $data_file"
 picture="${data_file%.QKV}.png"
 $tools/qkvdump --png "$picture" "$data_file" >/dev/null && echo "Waterfall picture: $picture"
+nav_file="$(find $demo -maxdepth 1 -name '*.NAV' -newer $demo/.run-started | head -n 1)"
+if [ -n "$nav_file" ]; then
+    echo "Position log:      $nav_file ($(wc -l <"$nav_file") sentences; the last: $(tail -n 1 "$nav_file"))"
+else
+    echo "navlog logged no position: see $demo/navlog.log"
+fi
 echo "Settings file:     $demo/Halvex_StoreData.INI"
 echo "headsim's log:     $demo/headsim.log"
+echo "navlog's status:   $demo/navlog.log"

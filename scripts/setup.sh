@@ -2,8 +2,9 @@
 # the build and test tools is missing. Call: need_packages KIND...
 # KIND: build (compiler, CMake, Ninja, GoogleTest, zlib for qkvdump's pictures,
 # libpng for the tests that read them and libvterm for the tests that look at
-# what qkvdump --follow draws), e2e (pty, namespaces),
-# windows (32-bit Windows cross compiler, its zlib, and Wine), fuzz (clang, libFuzzer),
+# what qkvdump --follow draws), e2e (pty, namespaces, and gpsbabel, which
+# reads navlog's logs back), windows (32-bit Windows cross compiler, its zlib,
+# and Wine), fuzz (clang, libFuzzer),
 # package (Debian package tools, the cross compiler and its zlib, man and groff).
 
 missing_packages=()
@@ -29,6 +30,7 @@ need_packages() {
             need "command -v unshare" util-linux
             need "command -v ip" iproute2
             need "command -v script" bsdutils
+            need "command -v gpsbabel" gpsbabel
             ;;
         windows)
             need "command -v i686-w64-mingw32-g++" g++-mingw-w64-i686

@@ -14,7 +14,7 @@ need_packages package
 
 main=halvex-storedata
 store=halvex-storedata-store
-tools=(headsim qkvdump)
+tools=(headsim qkvdump navlog)
 
 fail() {
     echo "package check: $*" >&2
@@ -112,11 +112,12 @@ for path in $main_files $store_files /usr/share/doc/$main; do
 done
 
 echo "== Windows zips"
-# qkvdump.exe is in the zips wherever the Windows build makes it (asked of the
+# qkvdump.exe and navlog.exe are in the zips wherever the Windows build makes it (asked of the
 # build, as an old .exe may lie in the tree).
 windows_programs=(Halvex_StoreData.exe)
 win32_targets="$(ninja -C build/win32 -t targets all)"
 ! grep -q 'qkvdump\.exe:' <<<"$win32_targets" || windows_programs+=(qkvdump.exe)
+! grep -q 'navlog\.exe:' <<<"$win32_targets" || windows_programs+=(navlog.exe)
 readme_lines=$(wc -l <README.md)
 for zip in "${zips[@]}"; do
     top="$(basename "$zip" .zip)"

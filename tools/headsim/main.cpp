@@ -1,8 +1,11 @@
 // headsim: a simulated sonar head for trials without hardware. It listens on
 // TCP and answers every switch command with one return packet, of invented
 // echo data or of a survey the program recorded, and can be told to misbehave
-// on chosen commands so the program's recovery paths can be exercised. Linux only.
+// on chosen commands so the program's recovery paths can be exercised. It can
+// also send a simulated vessel's track as NMEA over UDP to loopback, for
+// navlog. Linux only.
 
+#include "tools/headsim/nmea_track.h"
 #include "tools/headsim/options.h"
 #include "tools/headsim/reply_source.h"
 #include "tools/headsim/server.h"
@@ -18,5 +21,8 @@ int main(int argc, char** argv)
         if (!replay_open(options.replay_path, options.loop)) return 2;
         source = &REPLAY_SOURCE;
     }
-    return server_run(&options, source);
+    if (options.nmea_port != 0 && !track_start(options.nmea_port, options.nmea_rate_hz)) return 1;
+    int status = server_run(&options, source);
+    track_stop();
+    return status;
 }

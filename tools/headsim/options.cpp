@@ -43,6 +43,10 @@ const char USAGE_HEAD[] =
     "                       connection (1-based); repeatable. KIND is one of:\n";
 
 const char USAGE_TAIL[] =
+    "  --nmea-udp PORT      also send a simulated track, a vessel at 4 knots\n"
+    "                       heading north-east, as NMEA GGA and RMC sentences\n"
+    "                       in UDP datagrams to 127.0.0.1:PORT\n"
+    "  --nmea-rate HZ       with --nmea-udp: fixes a second, 1 to 10 (default 1)\n"
     "  --once               exit after the first connection ends\n"
     "  --max-connections N  exit after N connections (default unlimited)\n"
     "  --help               show this text\n"
@@ -88,6 +92,7 @@ void set_defaults(Options* options)
     options->split = 1;
     options->split_gap_ms = 20;
     options->speed = 1.0;
+    options->nmea_rate_hz = 1;
 }
 
 // Options that take no value; false when name is none of them.
@@ -130,6 +135,11 @@ int parse_valued(const char* name, const char* value, Options* options)
         good = good && parse_count(value, 0, MS_MAX, &options->split_gap_ms);
     } else if (strcmp(name, "--max-connections") == 0) {
         good = good && parse_count(value, 1, 1000000000L, &options->max_connections);
+    } else if (strcmp(name, "--nmea-udp") == 0) {
+        good = good && parse_count(value, 1, 65535, &number);
+        options->nmea_port = static_cast<uint16_t>(number);
+    } else if (strcmp(name, "--nmea-rate") == 0) {
+        good = good && parse_count(value, 1, 10, &options->nmea_rate_hz);
     } else if (strcmp(name, "--fault") == 0) {
         good = good && options->fault_count < OPTIONS_FAULTS_MAX &&
                fault_parse(value, &options->faults[options->fault_count]);

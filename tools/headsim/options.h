@@ -20,6 +20,8 @@ struct Options {
     bool loop;
     double speed;             // recorded waits are divided by this
     bool as_fast_as_asked;    // recorded waits are skipped
+    uint16_t nmea_port;       // 0: no simulated track
+    long nmea_rate_hz;
     Fault faults[OPTIONS_FAULTS_MAX];
     int fault_count;
 };

@@ -1,0 +1,129 @@
+// NMEA sentences out of a byte stream, and the fix fields of GGA and RMC.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tools/navlog/nmea.h"
+
+namespace {
+
+const char GGA[] = "$GPGGA,090500.00,5106.9848,N,00123.4567,E,1,09,0.9,12.3,M,47.0,M,,*5C";
+
+// What the framer made of a stream: each verdict, and the text of each good sentence.
+std::string frame(const std::string& stream)
+{
+    NmeaFramer framer;
+    nmea_framer_reset(&framer);
+    std::string seen;
+    for (char c : stream) {
+        NmeaVerdict verdict = nmea_framer_take(&framer, static_cast<uint8_t>(c));
+        if (verdict == NMEA_GOOD) seen += std::string("good ") + framer.text + ";";
+        if (verdict == NMEA_BAD_CHECKSUM) seen += "bad checksum;";
+        if (verdict == NMEA_NO_CHECKSUM) seen += "no checksum;";
+        if (verdict == NMEA_TOO_LONG) seen += "too long;";
+        if (verdict == NMEA_BROKEN) seen += "broken;";
+    }
+    return seen;
+}
+
+// A sentence of exactly length characters without its line end, checksum right.
+std::string sentence_of_length(size_t length)
+{
+    char text[256] = "$GPTXT,";
+    std::string body(text);
+    body.append(length - body.size() - NMEA_CHECKSUM_LENGTH, 'A');
+    snprintf(text, sizeof text, "%s", body.c_str());
+    nmea_append_checksum(text, body.size());
+    return text;
+}
+
+struct FrameCase {
+    const char* name;
+    std::string stream;
+    std::string expected;
+};
+
+}  // namespace
+
+TEST(NmeaFramer, Streams)
+{
+    const std::string good = std::string("good ") + GGA + ";";
+    const std::string longest = sentence_of_length(NMEA_TEXT_MAX);
+    const std::vector<FrameCase> cases = {
+        {"CR LF ends it", std::string(GGA) + "\r\n", good},
+        {"LF alone ends it", std::string(GGA) + "\n", good},
+        {"bytes outside a sentence are skipped", std::string("\x00\xff junk\r\n", 10) + GGA + "\r\n", good},
+        {"two in one piece", std::string(GGA) + "\r\n" + GGA + "\r\n", good + good},
+        {"wrong checksum", "$GPGGA,090500.00,,,,,0,00,,,,,,,*00\r\n", "bad checksum;"},
+        {"no checksum", "$GPGGA,090500.00,,,,,0,00,,,,,,,\r\n", "no checksum;"},
+        {"one checksum digit", "$GPGGA,1*5\r\n", "no checksum;"},
+        {"text after the checksum", std::string(GGA) + "X\r\n", "no checksum;"},
+        {"lower-case checksum digits", "$GPTXT,i*0a\r\n$GPTXT,i*0A\r\n", "good $GPTXT,i*0a;good $GPTXT,i*0A;"},
+        {"AIS start character", "!AIVDM,1,1,,A,13u?etPv2;0n:dDPwUM1U1Cb069D,0*24\r\n",
+         "good !AIVDM,1,1,,A,13u?etPv2;0n:dDPwUM1U1Cb069D,0*24;"},
+        {"82 characters with CR LF", longest + "\r\n", "good " + longest + ";"},
+        {"83 characters", sentence_of_length(NMEA_TEXT_MAX + 1) + "\r\n" + GGA + "\n", "too long;" + good},
+        {"far too long, then a start", std::string(300, 'B').insert(0, "$GP") + GGA + "\n", "too long;" + good},
+        {"a new start before the line end", std::string("$GPGGA,0905") + GGA + "\r\n", "broken;" + good},
+        {"a control character inside", "$GPTXT,\ta*0B\r\n", "broken;"},
+        {"a CR inside", "$GPTXT,\ra*5B\r\n", "broken;"},
+        {"a byte above ASCII inside", "$GPTXT,\xe9*5B\r\n", "broken;"},
+    };
+    for (const FrameCase& c : cases) EXPECT_EQ(c.expected, frame(c.stream)) << c.name;
+}
+
+struct FixCase {
+    const char* sentence;
+    bool valid;
+    const char* quality;
+    int satellites;
+    const char* latitude;
+    const char* longitude;
+};
+
+TEST(NmeaFix, GgaAndRmcOfAnyTalker)
+{
+    const FixCase cases[] = {
+        {GGA, true, "GPS", 9, "51 06.9848 N", "001 23.4567 E"},
+        {"$GNGGA,090500.00,5106.98,S,12323.45,W,4,12,0.9,12.3,M,47.0,M,,*00", true, "RTK", 12, "51 06.98 S",
+         "123 23.45 W"},
+        {"$GPGGA,090500.00,,,,,0,00,,,,,,,*00", false, "no fix", 0, "", ""},
+        {"$GLGGA,090500.00,5106.9848,X,00123.4567,E,2,7,,,,,,,*00", true, "DGPS", 7, "", "001 23.4567 E"},
+        {"$GPGGA,090500.00,510.9848,N,0123.4567,E,1,,,,,,,,*00", true, "GPS", -1, "", ""},
+        {"$GPRMC,090500.00,A,5106.9848,N,00123.4567,E,4.2,90.0,081226,,,D*00", true, "DGPS", -1, "51 06.9848 N",
+         "001 23.4567 E"},
+        {"$GARMC,090500.00,A,5106.9848,N,00123.4567,E,4.2,90.0,081226,,*00", true, "GPS", -1, "51 06.9848 N",
+         "001 23.4567 E"},
+        {"$GPRMC,090500.00,V,,,,,,,081226,,,N*00", false, "no fix", -1, "", ""},
+        {"$GPRMC,090500.00,A,5106.9848,N,00123.4567,E,4.2,90.0,081226,,,N*00", false, "no fix", -1,
+         "51 06.9848 N", "001 23.4567 E"},
+    };
+    for (const FixCase& c : cases) {
+        NmeaFix fix;
+        nmea_fix_clear(&fix);
+        ASSERT_TRUE(nmea_take_fix(c.sentence, &fix)) << c.sentence;
+        EXPECT_TRUE(fix.present);
+        EXPECT_EQ(c.valid, fix.valid) << c.sentence;
+        EXPECT_STREQ(c.quality, fix.quality) << c.sentence;
+        EXPECT_EQ(c.satellites, fix.satellites) << c.sentence;
+        EXPECT_STREQ(c.latitude, fix.latitude) << c.sentence;
+        EXPECT_STREQ(c.longitude, fix.longitude) << c.sentence;
+    }
+}
+
+// An RMC after a GGA moves the position on but keeps the satellites it does not tell;
+// other sentences change nothing.
+TEST(NmeaFix, RmcKeepsSatellitesOtherSentencesNothing)
+{
+    NmeaFix fix;
+    nmea_fix_clear(&fix);
+    EXPECT_FALSE(nmea_take_fix("$GPGSV,3,1,11,01,40,083,46*00", &fix));
+    EXPECT_FALSE(fix.present);
+    ASSERT_TRUE(nmea_take_fix(GGA, &fix));
+    ASSERT_TRUE(nmea_take_fix("$GPRMC,090501.00,A,5107.0000,N,00124.0000,E,4.2,90.0,081226,,*00", &fix));
+    EXPECT_EQ(9, fix.satellites);
+    EXPECT_STREQ("51 07.0000 N", fix.latitude);
+    EXPECT_FALSE(nmea_take_fix("$GPVTG,90.0,T,,M,4.2,N,7.8,K*00", &fix));
+    EXPECT_STREQ("51 07.0000 N", fix.latitude);
+}

@@ -1,0 +1,30 @@
+// navlog's command line: one source of NMEA sentences.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+enum NavSourceKind { NAV_SOURCE_SERIAL, NAV_SOURCE_UDP, NAV_SOURCE_TCP };
+
+constexpr long NAVLOG_DEFAULT_BAUD = 4800;  // NMEA 0183's own rate
+constexpr int NAVLOG_HOST_SIZE = 256;
+constexpr int NAVLOG_MESSAGE_SIZE = 512;
+// The rates a serial line can be set to, on every system.
+constexpr long NAVLOG_BAUD_RATES[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400};
+
+struct NavOptions {
+    NavSourceKind kind;
+    const char* device;        // serial
+    long baud;
+    uint16_t port;             // UDP: the port listened on; TCP: the port connected to
+    const char* bind_address;  // UDP
+    char host[NAVLOG_HOST_SIZE];  // TCP
+};
+
+enum NavParse { NAV_PARSE_RUN, NAV_PARSE_HELP, NAV_PARSE_VERSION, NAV_PARSE_BAD };
+
+extern const char NAVLOG_USAGE[];
+// Reads the arguments; for NAV_PARSE_BAD, message says why.
+NavParse navlog_parse(int argc, const char* const* argv, NavOptions* options, char message[NAVLOG_MESSAGE_SIZE]);
+// How the source is named on the status line: the device, "udp 0.0.0.0:10110" or "tcp HOST:PORT".
+void navlog_source_name(const NavOptions* options, char* text, size_t size);

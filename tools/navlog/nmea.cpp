@@ -1,0 +1,243 @@
+#include "tools/navlog/nmea.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char HEX_DIGITS[] = "0123456789ABCDEF";
+constexpr int FIELD_SIZE = NMEA_TEXT_MAX + 1;
+constexpr int SENTENCE_TYPE_LENGTH = 3;  // after the talker: "GGA" of "GPGGA"
+
+// GGA's fix quality 0 to 8.
+const char* const GGA_QUALITY[] = {"no fix",    "GPS",       "DGPS",   "PPS",       "RTK",
+                                   "float RTK", "estimated", "manual", "simulated"};
+constexpr int GGA_QUALITY_COUNT = sizeof GGA_QUALITY / sizeof GGA_QUALITY[0];
+
+// RMC's mode letter (NMEA 2.3 and later).
+struct ModeName {
+    char letter;
+    const char* name;
+};
+const ModeName RMC_MODES[] = {{'A', "GPS"},     {'D', "DGPS"},   {'P', "PPS"},       {'R', "RTK"},
+                              {'F', "float RTK"}, {'E', "estimated"}, {'M', "manual"}, {'S', "simulated"}};
+
+// GGA: time, latitude, N/S, longitude, E/W, quality, satellites; RMC: time, status, latitude, ...
+enum GgaField { GGA_LATITUDE = 2, GGA_QUALITY_FIELD = 6, GGA_SATELLITES = 7 };
+enum RmcField { RMC_STATUS = 2, RMC_LATITUDE = 3, RMC_MODE = 12 };
+constexpr int LATITUDE_DEGREE_DIGITS = 2;
+constexpr int LONGITUDE_DEGREE_DIGITS = 3;
+
+int hex_value(char c)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+NmeaVerdict end_sentence(NmeaFramer* framer)
+{
+    NmeaVerdict verdict = framer->too_long ? NMEA_TOO_LONG
+                          : framer->broken ? NMEA_BROKEN
+                                           : nmea_check(framer->text, static_cast<size_t>(framer->length));
+    framer->text[framer->length] = 0;
+    framer->collecting = false;
+    return verdict;
+}
+
+void start_sentence(NmeaFramer* framer, char start)
+{
+    nmea_framer_reset(framer);
+    framer->collecting = true;
+    framer->text[0] = start;
+    framer->length = 1;
+}
+
+// Field n of a sentence (0: the address, "GPGGA"), fields ending at ',' or '*'; false past the last.
+bool field_of(const char* sentence, int n, char out[FIELD_SIZE])
+{
+    const char* at = sentence + 1;
+    for (int i = 0; i < n; ++i) {
+        at = strpbrk(at, ",*");
+        if (at == nullptr || *at == '*') return false;
+        ++at;
+    }
+    size_t length = strcspn(at, ",*");
+    memcpy(out, at, length);
+    out[length] = 0;
+    return true;
+}
+
+bool is_type(const char* address, const char* type)
+{
+    size_t length = strlen(address);
+    return length > SENTENCE_TYPE_LENGTH && strcmp(address + length - SENTENCE_TYPE_LENGTH, type) == 0;
+}
+
+bool all_digits(const char* text, size_t count)
+{
+    for (size_t i = 0; i < count; ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+    }
+    return true;
+}
+
+// "5106.9848" and "N" as "51 06.9848 N"; empty unless the value is whole
+// degrees and minutes ("ddmm" or "ddmm.m...") and the hemisphere one of the two.
+void format_angle(const char* value, const char* hemisphere, int degree_digits, const char* hemispheres,
+                  char out[16])
+{
+    out[0] = 0;
+    size_t whole = strcspn(value, ".");
+    size_t length = strlen(value);
+    bool fraction_ok = whole == length || (whole + 1 < length && all_digits(value + whole + 1, length - whole - 1));
+    bool fits = whole == static_cast<size_t>(degree_digits) + 2 && length + 4 < 16;
+    if (!fits || !all_digits(value, whole) || !fraction_ok || strlen(hemisphere) != 1 ||
+        strchr(hemispheres, hemisphere[0]) == nullptr) {
+        return;
+    }
+    snprintf(out, 16, "%.*s %s %s", degree_digits, value, value + degree_digits, hemisphere);
+}
+
+// Latitude, N/S, longitude, E/W from field first on.
+void take_position(const char* sentence, int first, NmeaFix* fix)
+{
+    char value[FIELD_SIZE], hemisphere[FIELD_SIZE];
+    fix->latitude[0] = fix->longitude[0] = 0;
+    if (field_of(sentence, first, value) && field_of(sentence, first + 1, hemisphere)) {
+        format_angle(value, hemisphere, LATITUDE_DEGREE_DIGITS, "NS", fix->latitude);
+    }
+    if (field_of(sentence, first + 2, value) && field_of(sentence, first + 3, hemisphere)) {
+        format_angle(value, hemisphere, LONGITUDE_DEGREE_DIGITS, "EW", fix->longitude);
+    }
+}
+
+void set_quality(NmeaFix* fix, const char* name)
+{
+    snprintf(fix->quality, sizeof fix->quality, "%s", name);
+    fix->valid = strcmp(name, GGA_QUALITY[0]) != 0;
+}
+
+void take_gga(const char* sentence, NmeaFix* fix)
+{
+    char value[FIELD_SIZE];
+    int quality = 0;
+    if (field_of(sentence, GGA_QUALITY_FIELD, value) && strlen(value) == 1 && all_digits(value, 1)) {
+        quality = value[0] - '0';
+    }
+    set_quality(fix, quality < GGA_QUALITY_COUNT ? GGA_QUALITY[quality] : GGA_QUALITY[0]);
+    fix->satellites = -1;
+    size_t digits = field_of(sentence, GGA_SATELLITES, value) ? strlen(value) : 0;
+    if (digits > 0 && digits <= 2 && all_digits(value, digits)) {
+        fix->satellites = 0;
+        for (size_t i = 0; i < digits; ++i) fix->satellites = fix->satellites * 10 + (value[i] - '0');
+    }
+    take_position(sentence, GGA_LATITUDE, fix);
+}
+
+// Status A is a fix, V none; the mode letter, where given, says which kind.
+void take_rmc(const char* sentence, NmeaFix* fix)
+{
+    char status[FIELD_SIZE], mode[FIELD_SIZE];
+    const char* name = GGA_QUALITY[0];
+    if (field_of(sentence, RMC_STATUS, status) && strcmp(status, "A") == 0) {
+        name = GGA_QUALITY[1];
+        if (field_of(sentence, RMC_MODE, mode) && strlen(mode) == 1) {
+            name = GGA_QUALITY[0];
+            for (const ModeName& known : RMC_MODES) {
+                if (known.letter == mode[0]) name = known.name;
+            }
+        }
+    }
+    set_quality(fix, name);
+    take_position(sentence, RMC_LATITUDE, fix);
+}
+
+}  // namespace
+
+void nmea_framer_reset(NmeaFramer* framer)
+{
+    framer->length = 0;
+    framer->text[0] = 0;
+    framer->collecting = false;
+    framer->too_long = false;
+    framer->broken = false;
+    framer->after_cr = false;
+}
+
+NmeaVerdict nmea_framer_take(NmeaFramer* framer, uint8_t byte)
+{
+    if (byte == '$' || byte == '!') {
+        NmeaVerdict cut = framer->collecting ? (framer->too_long ? NMEA_TOO_LONG : NMEA_BROKEN) : NMEA_PENDING;
+        start_sentence(framer, static_cast<char>(byte));
+        return cut;
+    }
+    if (!framer->collecting) return NMEA_PENDING;
+    if (byte == '\n') return end_sentence(framer);
+    if (framer->after_cr || byte == '\r') {
+        framer->broken = framer->broken || framer->after_cr;  // a CR not followed by LF
+        framer->after_cr = byte == '\r';
+        return NMEA_PENDING;
+    }
+    if (byte < 0x20 || byte > 0x7E) framer->broken = true;
+    if (framer->length >= NMEA_TEXT_MAX) {
+        framer->too_long = true;
+    } else {
+        framer->text[framer->length++] = static_cast<char>(byte);
+    }
+    return NMEA_PENDING;
+}
+
+uint8_t nmea_checksum(const char* text, size_t count)
+{
+    uint8_t sum = 0;
+    for (size_t i = 0; i < count; ++i) sum ^= static_cast<uint8_t>(text[i]);
+    return sum;
+}
+
+NmeaVerdict nmea_check(const char* text, size_t length)
+{
+    const void* found = memchr(text, '*', length);
+    if (found == nullptr) return NMEA_NO_CHECKSUM;
+    size_t star = static_cast<size_t>(static_cast<const char*>(found) - text);
+    if (star + NMEA_CHECKSUM_LENGTH != length) return NMEA_NO_CHECKSUM;
+    int high = hex_value(text[star + 1]);
+    int low = hex_value(text[star + 2]);
+    if (high < 0 || low < 0) return NMEA_NO_CHECKSUM;
+    bool right = nmea_checksum(text + 1, star - 1) == static_cast<uint8_t>(high * 16 + low);
+    return right ? NMEA_GOOD : NMEA_BAD_CHECKSUM;
+}
+
+size_t nmea_append_checksum(char* text, size_t length)
+{
+    uint8_t sum = nmea_checksum(text + 1, length - 1);
+    text[length] = '*';
+    text[length + 1] = HEX_DIGITS[sum >> 4];
+    text[length + 2] = HEX_DIGITS[sum & 0x0F];
+    text[length + 3] = 0;
+    return length + NMEA_CHECKSUM_LENGTH;
+}
+
+void nmea_fix_clear(NmeaFix* fix)
+{
+    memset(fix, 0, sizeof *fix);
+    fix->satellites = -1;
+}
+
+bool nmea_take_fix(const char* sentence, NmeaFix* fix)
+{
+    char address[FIELD_SIZE];
+    if (!field_of(sentence, 0, address)) return false;
+    int satellites = fix->satellites;
+    if (is_type(address, "GGA")) {
+        take_gga(sentence, fix);
+    } else if (is_type(address, "RMC")) {
+        take_rmc(sentence, fix);
+        fix->satellites = satellites;  // RMC does not tell them
+    } else {
+        return false;
+    }
+    fix->present = true;
+    return true;
+}

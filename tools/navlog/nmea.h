@@ -1,0 +1,59 @@
+// NMEA 0183 sentences: framing them out of a byte stream that comes in pieces,
+// their checksum, and the fields of the two fix sentences navlog shows (GGA
+// and RMC, of any talker).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The longest sentence NMEA 0183 allows: 82 characters with its CR LF, so at
+// most 80 from the start character to the checksum's second digit.
+constexpr int NMEA_SENTENCE_MAX = 82;
+constexpr int NMEA_TEXT_MAX = NMEA_SENTENCE_MAX - 2;
+constexpr int NMEA_CHECKSUM_LENGTH = 3;  // '*' and two hexadecimal digits
+
+enum NmeaVerdict {
+    NMEA_PENDING,        // the byte did not end a sentence
+    NMEA_GOOD,           // a whole sentence with the right checksum
+    NMEA_BAD_CHECKSUM,   // its checksum is not that of its characters
+    NMEA_NO_CHECKSUM,    // it has no '*hh' at its end
+    NMEA_TOO_LONG,       // over 82 characters
+    NMEA_BROKEN,         // a new start, or a character no sentence holds, before its line end
+};
+
+struct NmeaFramer {
+    char text[NMEA_TEXT_MAX + 1];  // the sentence so far; after NMEA_GOOD the sentence, ended by a NUL
+    int length;
+    bool collecting;  // a start character has come
+    bool too_long;    // more came than a sentence holds: skipped to its line end
+    bool broken;      // a control or non-ASCII character came
+    bool after_cr;    // the last byte was a CR, which must be followed by LF
+};
+
+void nmea_framer_reset(NmeaFramer* framer);
+// Takes the next byte of the stream. Bytes outside a sentence are skipped. A
+// '$' or '!' starts a sentence, also inside one (which then is NMEA_BROKEN);
+// LF, or CR LF, ends it with its verdict.
+NmeaVerdict nmea_framer_take(NmeaFramer* framer, uint8_t byte);
+
+// The checksum of the characters between the start character and '*'.
+uint8_t nmea_checksum(const char* text, size_t count);
+// The verdict of a whole sentence text without its line end.
+NmeaVerdict nmea_check(const char* text, size_t length);
+// Appends "*hh" to a sentence text of length characters; the new length.
+size_t nmea_append_checksum(char* text, size_t length);
+
+// What the latest fix sentence said. Position texts are in degrees and
+// decimal minutes as received, e.g. "51 06.9848 N"; empty when not given.
+struct NmeaFix {
+    bool present;      // a GGA or RMC has come
+    bool valid;        // and it says there is a fix
+    char quality[16];  // "GPS", "DGPS", "RTK", ...; "no fix" when not valid
+    int satellites;    // from the latest GGA; -1 before one
+    char latitude[16];
+    char longitude[16];
+};
+
+void nmea_fix_clear(NmeaFix* fix);
+// Updates the fix from a good sentence when it is a GGA or an RMC; false for any other.
+bool nmea_take_fix(const char* sentence, NmeaFix* fix);

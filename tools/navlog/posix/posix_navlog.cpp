@@ -1,0 +1,359 @@
+// navlog's operating-system side on POSIX. The source is a file descriptor:
+// a serial line set raw, 8N1; a bound UDP socket; a TCP socket connected
+// without blocking. Keys come from /dev/tty in raw mode, so Ctrl+C is a key.
+// SIGTERM, SIGHUP and SIGINT are held blocked except inside the wait, which
+// they end, so one that comes at any other moment ends the next wait.
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "tools/navlog/navlog_os.h"
+
+namespace {
+
+const int ESCAPE = 0x1B;
+const int CTRL_C = 0x03;
+const int SEQUENCE_GAP_MS = 30;  // the bytes of one key's escape sequence arrive together
+const int ENDING_SIGNALS[] = {SIGTERM, SIGHUP, SIGINT};
+const int DEFAULT_COLUMNS = 80;
+
+struct BaudConstant {
+    long rate;
+    speed_t constant;
+};
+const BaudConstant BAUD_CONSTANTS[] = {{1200, B1200},   {2400, B2400},   {4800, B4800},
+                                       {9600, B9600},   {19200, B19200}, {38400, B38400},
+                                       {57600, B57600}, {115200, B115200}, {230400, B230400}};
+
+int tty_fd = -1;
+struct termios tty_found;
+sigset_t mask_found;  // the signal mask the wait lets signals through with
+volatile sig_atomic_t ending;
+
+void note_ending(int) { ending = 1; }
+
+int fd_of(const NavSource* source) { return static_cast<int>(source->handle); }
+
+void set_reason(NavSource* source, const char* text) { snprintf(source->reason, NAVLOG_REASON_SIZE, "%s", text); }
+
+// A device that is not there now, or not yet ready, may come back.
+bool device_may_come(int error)
+{
+    return error == ENOENT || error == ENODEV || error == ENXIO || error == EIO || error == EBUSY ||
+           error == EAGAIN || error == EINTR;
+}
+
+NavOpen open_serial(NavSource* source)
+{
+    const NavOptions* options = source->options;
+    int fd = open(options->device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        int error = errno;
+        set_reason(source, strerror(error));
+        return device_may_come(error) ? NAV_OPEN_ABSENT : NAV_OPEN_UNUSABLE;
+    }
+    struct termios line;
+    if (tcgetattr(fd, &line) != 0) {
+        set_reason(source, "not a serial device");
+        close(fd);
+        return NAV_OPEN_UNUSABLE;
+    }
+    speed_t speed = B0;
+    for (const BaudConstant& known : BAUD_CONSTANTS) {
+        if (known.rate == options->baud) speed = known.constant;
+    }
+    cfmakeraw(&line);
+    line.c_cflag &= ~(PARENB | CSTOPB | CSIZE | CRTSCTS);
+    line.c_cflag |= CS8 | CLOCAL | CREAD;
+    line.c_cc[VMIN] = 1;
+    line.c_cc[VTIME] = 0;
+    if (speed == B0 || cfsetispeed(&line, speed) != 0 || cfsetospeed(&line, speed) != 0 ||
+        tcsetattr(fd, TCSANOW, &line) != 0) {
+        snprintf(source->reason, NAVLOG_REASON_SIZE, "cannot be set to %ld baud, 8N1", options->baud);
+        close(fd);
+        return NAV_OPEN_UNUSABLE;
+    }
+    source->handle = fd;
+    return NAV_OPEN_READY;
+}
+
+NavOpen open_udp(NavSource* source)
+{
+    const NavOptions* options = source->options;
+    struct sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(options->port);
+    if (inet_pton(AF_INET, options->bind_address, &address.sin_addr) != 1) {
+        set_reason(source, "not an IPv4 address");
+        return NAV_OPEN_UNUSABLE;
+    }
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        set_reason(source, strerror(errno));
+        return NAV_OPEN_ABSENT;
+    }
+    if (bind(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address) != 0) {
+        set_reason(source, strerror(errno));
+        close(fd);
+        return NAV_OPEN_UNUSABLE;
+    }
+    source->handle = fd;
+    return NAV_OPEN_READY;
+}
+
+NavOpen open_tcp(NavSource* source)
+{
+    const NavOptions* options = source->options;
+    struct addrinfo hints = {};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    struct addrinfo* found = nullptr;
+    int looked_up = getaddrinfo(options->host, nullptr, &hints, &found);
+    if (looked_up != 0 || found == nullptr) {
+        set_reason(source, gai_strerror(looked_up));
+        return NAV_OPEN_ABSENT;
+    }
+    struct sockaddr_in address;
+    memcpy(&address, found->ai_addr, sizeof address);
+    freeaddrinfo(found);
+    address.sin_port = htons(options->port);
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        set_reason(source, strerror(errno));
+        return NAV_OPEN_ABSENT;
+    }
+    source->handle = fd;
+    if (connect(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address) == 0) return NAV_OPEN_READY;
+    if (errno == EINPROGRESS) {
+        source->connecting = true;
+        return NAV_OPEN_PENDING;
+    }
+    set_reason(source, strerror(errno));
+    navlog_source_close(source);
+    return NAV_OPEN_ABSENT;
+}
+
+NavEvent lost(NavSource* source, const char* reason)
+{
+    set_reason(source, reason);
+    navlog_source_close(source);
+    return NAV_EVENT_LOST;
+}
+
+NavEvent connect_finished(NavSource* source)
+{
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (getsockopt(fd_of(source), SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
+    if (error != 0) return lost(source, strerror(error));
+    source->connecting = false;
+    return NAV_EVENT_CONNECTED;
+}
+
+NavEvent read_source(NavSource* source, short revents, uint8_t* bytes, size_t size, size_t* count)
+{
+    if (source->connecting) return connect_finished(source);
+    ssize_t got = source->options->kind == NAV_SOURCE_UDP ? recv(fd_of(source), bytes, size, MSG_DONTWAIT)
+                                                           : read(fd_of(source), bytes, size);
+    if (got > 0) {
+        *count = static_cast<size_t>(got);
+        return NAV_EVENT_BYTES;
+    }
+    if (got < 0 && (errno == EAGAIN || errno == EINTR)) {
+        return (revents & (POLLHUP | POLLERR)) ? lost(source, "gone") : NAV_EVENT_NONE;
+    }
+    if (source->options->kind == NAV_SOURCE_UDP) return NAV_EVENT_NONE;  // an error report of an earlier datagram
+    if (got == 0) return lost(source, source->options->kind == NAV_SOURCE_TCP ? "closed by the other end" : "gone");
+    return lost(source, strerror(errno));
+}
+
+bool byte_within(int wait_ms)
+{
+    struct pollfd ready = {tty_fd, POLLIN, 0};
+    return poll(&ready, 1, wait_ms) > 0 && (ready.revents & POLLIN);
+}
+
+int read_key_byte()
+{
+    unsigned char byte = 0;
+    return read(tty_fd, &byte, 1) == 1 ? byte : -1;
+}
+
+// q, Esc alone or Ctrl+C ends the run. An arrow or function key comes as
+// ESC [ ... or ESC O ... ending in a letter or '~': read whole and ignored.
+bool key_quits()
+{
+    int byte = read_key_byte();
+    if (byte == 'q' || byte == 'Q' || byte == CTRL_C) return true;
+    if (byte != ESCAPE) return false;
+    if (!byte_within(SEQUENCE_GAP_MS)) return true;
+    int introducer = read_key_byte();
+    if (introducer != '[' && introducer != 'O') return false;
+    while (byte_within(SEQUENCE_GAP_MS)) {
+        int next = read_key_byte();
+        if (next < 0 || (next >= 0x40 && next <= 0x7E)) break;
+    }
+    return false;
+}
+
+void catch_ending_signals()
+{
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    for (int signal_number : ENDING_SIGNALS) {
+        struct sigaction found;
+        sigaction(signal_number, nullptr, &found);
+        if (found.sa_handler == SIG_IGN) continue;  // started to ignore it (nohup): it stays ignored
+        struct sigaction action = {};
+        action.sa_handler = note_ending;
+        sigemptyset(&action.sa_mask);
+        sigaction(signal_number, &action, nullptr);
+        sigaddset(&blocked, signal_number);
+    }
+    sigprocmask(SIG_BLOCK, &blocked, &mask_found);
+    for (int signal_number : ENDING_SIGNALS) sigdelset(&mask_found, signal_number);
+}
+
+}  // namespace
+
+NavOpen navlog_source_open(NavSource* source)
+{
+    source->handle = NAVLOG_NO_HANDLE;
+    source->connecting = false;
+    source->reason[0] = 0;
+    switch (source->options->kind) {
+    case NAV_SOURCE_SERIAL: return open_serial(source);
+    case NAV_SOURCE_UDP: return open_udp(source);
+    case NAV_SOURCE_TCP: return open_tcp(source);
+    }
+    return NAV_OPEN_UNUSABLE;
+}
+
+NavEvent navlog_wait(NavSource* source, uint8_t* bytes, size_t size, int wait_ms, size_t* count)
+{
+    *count = 0;
+    if (ending) return NAV_EVENT_QUIT;
+    struct pollfd ready[2];
+    int watched = 0;
+    int source_at = -1;
+    int key_at = -1;
+    if (source->handle != NAVLOG_NO_HANDLE) {
+        ready[watched] = {fd_of(source), static_cast<short>(source->connecting ? POLLOUT : POLLIN), 0};
+        source_at = watched++;
+    }
+    if (tty_fd >= 0) {
+        ready[watched] = {tty_fd, POLLIN, 0};
+        key_at = watched++;
+    }
+    struct timespec limit = {wait_ms / 1000, (wait_ms % 1000) * 1000000L};
+    int count_ready = ppoll(ready, static_cast<nfds_t>(watched), &limit, &mask_found);
+    if (ending) return NAV_EVENT_QUIT;
+    if (count_ready <= 0) return NAV_EVENT_NONE;
+    if (key_at >= 0 && ready[key_at].revents != 0) {
+        if (!(ready[key_at].revents & POLLIN)) {
+            navlog_console_stop();  // the terminal has gone: no more keys
+        } else if (key_quits()) {
+            return NAV_EVENT_QUIT;
+        }
+    }
+    if (source_at >= 0 && ready[source_at].revents != 0) {
+        return read_source(source, ready[source_at].revents, bytes, size, count);
+    }
+    return NAV_EVENT_NONE;
+}
+
+void navlog_source_close(NavSource* source)
+{
+    if (source->handle != NAVLOG_NO_HANDLE) close(fd_of(source));
+    source->handle = NAVLOG_NO_HANDLE;
+    source->connecting = false;
+}
+
+bool navlog_console_start()
+{
+    // A write past a file size limit fails as on a full disk instead of ending navlog.
+    signal(SIGXFSZ, SIG_IGN);
+    signal(SIGPIPE, SIG_IGN);
+    catch_ending_signals();
+    tty_fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (tty_fd >= 0 && tcgetattr(tty_fd, &tty_found) == 0) {
+        struct termios raw = tty_found;
+        raw.c_lflag &= ~(ICANON | ECHO | ISIG | IEXTEN);
+        raw.c_iflag &= ~(IXON | ICRNL | INLCR | ISTRIP);
+        raw.c_cc[VMIN] = 1;
+        raw.c_cc[VTIME] = 0;
+        tcsetattr(tty_fd, TCSANOW, &raw);
+    } else if (tty_fd >= 0) {
+        close(tty_fd);
+        tty_fd = -1;
+    }
+    return isatty(STDOUT_FILENO) == 1;
+}
+
+void navlog_console_stop()
+{
+    if (tty_fd < 0) return;
+    tcsetattr(tty_fd, TCSANOW, &tty_found);
+    close(tty_fd);
+    tty_fd = -1;
+}
+
+int navlog_console_columns()
+{
+    struct winsize size = {};
+    return ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : DEFAULT_COLUMNS;
+}
+
+void navlog_console_write(const char* text, size_t count)
+{
+    while (count > 0) {
+        ssize_t written = write(STDOUT_FILENO, text, count);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return;
+        text += written;
+        count -= static_cast<size_t>(written);
+    }
+}
+
+void navlog_clock_now(NavTime* now)
+{
+    struct timespec wall = {};
+    clock_gettime(CLOCK_REALTIME, &wall);
+    struct tm local = {};
+    localtime_r(&wall.tv_sec, &local);
+    now->year = local.tm_year + 1900;
+    now->month = local.tm_mon + 1;
+    now->day = local.tm_mday;
+    now->hour = local.tm_hour;
+    now->minute = local.tm_min;
+    now->second = local.tm_sec;
+    now->millisecond = static_cast<int>(wall.tv_nsec / 1000000);
+    now->utc_offset_seconds = static_cast<int>(local.tm_gmtoff);
+}
+
+PlatResult navlog_file_open(const char* name, PlatFile* file, int64_t* size, char reason[NAVLOG_REASON_SIZE])
+{
+    int fd = open(name, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    struct stat status;
+    if (fd < 0 || fstat(fd, &status) != 0) {
+        snprintf(reason, NAVLOG_REASON_SIZE, "%s", strerror(errno));
+        if (fd >= 0) close(fd);
+        return PLAT_ERR_FAILED;
+    }
+    *file = fd;
+    *size = static_cast<int64_t>(status.st_size);
+    return PLAT_OK;
+}

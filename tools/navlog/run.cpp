@@ -1,0 +1,271 @@
+#include "tools/navlog/run.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "tools/navlog/navlog_os.h"
+
+namespace {
+
+constexpr int64_t SYNC_EVERY_MS = 1000;           // a line reaches the disk about a second after it came
+constexpr int64_t STATUS_EVERY_MS = 1000;         // on a terminal
+constexpr int64_t PLAIN_STATUS_EVERY_MS = 10000;  // a plain line when the output is not a terminal
+constexpr int64_t REOPEN_FIRST_MS = 1000;         // a source that went away is opened again after this,
+constexpr int64_t REOPEN_LONGEST_MS = 10000;      // a TCP source after a pause that doubles up to this
+constexpr int64_t CONNECT_LIMIT_MS = 10000;       // a TCP connect not done by then has failed
+constexpr int WAIT_LONGEST_MS = 1000;
+constexpr size_t READ_SIZE = 65536;               // the largest UDP datagram
+constexpr int SOURCE_NAME_SIZE = NAVLOG_HOST_SIZE + 16;
+
+enum SourceState { SOURCE_UP, SOURCE_CONNECTING, SOURCE_DOWN };
+
+struct LogFile {
+    PlatFile file;
+    bool open;
+    char name[NAVLOG_NAME_SIZE];
+    NavTime day;      // the local day it is the file of
+    int64_t size;     // whole lines only
+    bool unsynced;
+    int64_t last_sync_ms;
+};
+
+struct Logger {
+    const NavOptions* options;
+    NavSource source;
+    SourceState state;
+    char source_name[SOURCE_NAME_SIZE];
+    int64_t reopen_at_ms;
+    int64_t connect_started_ms;
+    int64_t reopen_pause_ms;
+    bool terminal;
+    NmeaFramer framer;
+    NmeaFix fix;
+    int64_t fix_at_ms;
+    int64_t last_good_ms;
+    long good_since_status;
+    long bad;
+    long unwritten;
+    int64_t status_at_ms;  // when the last status was shown
+    LogFile log;
+    uint8_t bytes[READ_SIZE];
+    char line[NAVLOG_LINE_SIZE];
+    char trouble[SOURCE_NAME_SIZE + NAVLOG_REASON_SIZE + 64];
+    char status[NAVLOG_STATUS_SIZE];
+    char redraw[NAVLOG_STATUS_SIZE + 2];
+};
+
+Logger logger;  // static, so nothing is allocated while it runs
+
+bool open_log(LogFile* log, const NavTime* day, char reason[NAVLOG_REASON_SIZE])
+{
+    navlog_file_name(day, log->name);
+    log->day = *day;
+    log->unsynced = false;
+    log->last_sync_ms = plat_monotonic_ms();
+    log->open = navlog_file_open(log->name, &log->file, &log->size, reason) == PLAT_OK;
+    return log->open;
+}
+
+void sync_log(LogFile* log)
+{
+    if (!log->open || !log->unsynced) return;
+    plat_file_sync(log->file);
+    log->unsynced = false;
+    log->last_sync_ms = plat_monotonic_ms();
+}
+
+void close_log(LogFile* log)
+{
+    if (!log->open) return;
+    sync_log(log);
+    plat_file_close(log->file);
+    log->open = false;
+}
+
+// A line goes whole or not at all: what a failed write left of it is cut off again.
+void write_line(Logger* l, const NavTime* time, const char* sentence)
+{
+    LogFile* log = &l->log;
+    if (log->open && !navlog_same_day(time, &log->day)) close_log(log);
+    char reason[NAVLOG_REASON_SIZE];
+    if (!log->open && !open_log(log, time, reason)) {
+        ++l->unwritten;
+        return;
+    }
+    size_t length = navlog_line(time, sentence, l->line);
+    if (plat_file_write(log->file, l->line, length) != PLAT_OK) {
+        plat_file_truncate(log->file, log->size);
+        ++l->unwritten;
+        return;
+    }
+    log->size += static_cast<int64_t>(length);
+    log->unsynced = true;
+}
+
+void take_bytes(Logger* l, size_t count)
+{
+    NavTime time;
+    navlog_clock_now(&time);  // the arrival of the last byte read
+    int64_t now_ms = plat_monotonic_ms();
+    for (size_t i = 0; i < count; ++i) {
+        NmeaVerdict verdict = nmea_framer_take(&l->framer, l->bytes[i]);
+        if (verdict == NMEA_PENDING) continue;
+        if (verdict != NMEA_GOOD) {
+            ++l->bad;
+            continue;
+        }
+        write_line(l, &time, l->framer.text);
+        ++l->good_since_status;
+        l->last_good_ms = now_ms;
+        if (nmea_take_fix(l->framer.text, &l->fix)) l->fix_at_ms = now_ms;
+    }
+}
+
+void source_down(Logger* l, int64_t pause_ms)
+{
+    l->state = SOURCE_DOWN;
+    l->reopen_at_ms = plat_monotonic_ms() + pause_ms;
+    nmea_framer_reset(&l->framer);  // a sentence cut short never joins the next connection's bytes
+}
+
+// A TCP source is tried again after a pause that doubles up to ten seconds; the others every second.
+void source_lost(Logger* l)
+{
+    int64_t pause = l->options->kind == NAV_SOURCE_TCP ? l->reopen_pause_ms : REOPEN_FIRST_MS;
+    if (l->options->kind == NAV_SOURCE_TCP) {
+        l->reopen_pause_ms = l->reopen_pause_ms * 2 > REOPEN_LONGEST_MS ? REOPEN_LONGEST_MS : l->reopen_pause_ms * 2;
+    }
+    source_down(l, pause);
+}
+
+NavOpen open_source(Logger* l)
+{
+    NavOpen opened = navlog_source_open(&l->source);
+    l->connect_started_ms = plat_monotonic_ms();
+    if (opened == NAV_OPEN_READY) l->state = SOURCE_UP;
+    if (opened == NAV_OPEN_PENDING) l->state = SOURCE_CONNECTING;
+    if (opened == NAV_OPEN_ABSENT || opened == NAV_OPEN_UNUSABLE) source_lost(l);
+    return opened;
+}
+
+const char* source_trouble(Logger* l, int64_t now_ms)
+{
+    if (l->state == SOURCE_UP) return nullptr;
+    if (l->state == SOURCE_CONNECTING) {
+        snprintf(l->trouble, sizeof l->trouble, "%s: connecting", l->source_name);
+    } else {
+        long long seconds = (l->reopen_at_ms - now_ms + 999) / 1000;
+        snprintf(l->trouble, sizeof l->trouble, "%s: %s, trying again in %lld s", l->source_name, l->source.reason,
+                 seconds > 0 ? seconds : 0);
+    }
+    return l->trouble;
+}
+
+void show_status(Logger* l, int64_t now_ms, bool last)
+{
+    int64_t elapsed = now_ms - l->status_at_ms;
+    NavStatus status = {};
+    status.file_name = l->log.name;
+    status.source_trouble = source_trouble(l, now_ms);
+    status.sentences_per_second = elapsed > 0 ? l->good_since_status * 1000.0 / static_cast<double>(elapsed) : 0.0;
+    status.silent_ms = now_ms - l->last_good_ms;
+    status.bad = l->bad;
+    status.unwritten = l->unwritten;
+    status.fix = &l->fix;
+    status.fix_age_ms = now_ms - l->fix_at_ms;
+    size_t length = navlog_status_text(&status, l->status);
+    if (l->terminal) {
+        length = navlog_status_redraw(l->status, navlog_console_columns(), l->redraw);
+        navlog_console_write(l->redraw, length);
+        if (last) navlog_console_write("\n", 1);
+    } else {
+        l->status[length] = '\n';
+        navlog_console_write(l->status, length + 1);
+    }
+    l->status_at_ms = now_ms;
+    l->good_since_status = 0;
+}
+
+int wait_for(const Logger* l, int64_t now_ms)
+{
+    int64_t every = l->terminal ? STATUS_EVERY_MS : PLAIN_STATUS_EVERY_MS;
+    int64_t until = l->status_at_ms + every;
+    if (l->state == SOURCE_DOWN && l->reopen_at_ms < until) until = l->reopen_at_ms;
+    if (l->log.unsynced && l->log.last_sync_ms + SYNC_EVERY_MS < until) until = l->log.last_sync_ms + SYNC_EVERY_MS;
+    int64_t wait = until - now_ms;
+    return wait < 0 ? 0 : wait > WAIT_LONGEST_MS ? WAIT_LONGEST_MS : static_cast<int>(wait);
+}
+
+void handle(Logger* l, NavEvent event, size_t count)
+{
+    switch (event) {
+    case NAV_EVENT_BYTES: take_bytes(l, count); break;
+    case NAV_EVENT_CONNECTED:
+        l->state = SOURCE_UP;
+        l->reopen_pause_ms = REOPEN_FIRST_MS;
+        break;
+    case NAV_EVENT_LOST: source_lost(l); break;
+    case NAV_EVENT_NONE:
+    case NAV_EVENT_QUIT: break;
+    }
+}
+
+void run_loop(Logger* l)
+{
+    for (;;) {
+        int64_t now_ms = plat_monotonic_ms();
+        if (l->state == SOURCE_DOWN && now_ms >= l->reopen_at_ms) open_source(l);
+        if (l->state == SOURCE_CONNECTING && now_ms - l->connect_started_ms >= CONNECT_LIMIT_MS) {
+            navlog_source_close(&l->source);
+            snprintf(l->source.reason, sizeof l->source.reason, "no answer");
+            source_lost(l);
+        }
+        size_t count = 0;
+        NavEvent event = navlog_wait(&l->source, l->bytes, sizeof l->bytes, wait_for(l, now_ms), &count);
+        if (event == NAV_EVENT_QUIT) return;
+        handle(l, event, count);
+        now_ms = plat_monotonic_ms();
+        if (l->log.unsynced && now_ms - l->log.last_sync_ms >= SYNC_EVERY_MS) sync_log(&l->log);
+        int64_t every = l->terminal ? STATUS_EVERY_MS : PLAIN_STATUS_EVERY_MS;
+        if (now_ms - l->status_at_ms >= every) show_status(l, now_ms, false);
+    }
+}
+
+}  // namespace
+
+int navlog_run(const NavOptions* options)
+{
+    Logger* l = &logger;
+    l->options = options;
+    l->source.options = options;
+    l->source.handle = NAVLOG_NO_HANDLE;
+    l->reopen_pause_ms = REOPEN_FIRST_MS;
+    navlog_source_name(options, l->source_name, sizeof l->source_name);
+    nmea_framer_reset(&l->framer);
+    nmea_fix_clear(&l->fix);
+    plat_net_start();
+    if (open_source(l) == NAV_OPEN_UNUSABLE) {
+        fprintf(stderr, "navlog: %s: %s\n", l->source_name, l->source.reason);
+        return 2;
+    }
+    NavTime today;
+    navlog_clock_now(&today);
+    char reason[NAVLOG_REASON_SIZE];
+    if (!open_log(&l->log, &today, reason)) {
+        fprintf(stderr, "navlog: cannot open %s: %s\n", l->log.name, reason);
+        navlog_source_close(&l->source);
+        return 1;
+    }
+    l->terminal = navlog_console_start();
+    int64_t start_ms = plat_monotonic_ms();
+    l->last_good_ms = start_ms;
+    l->status_at_ms = start_ms;
+    show_status(l, start_ms, false);
+    run_loop(l);
+    show_status(l, plat_monotonic_ms(), true);
+    navlog_console_stop();
+    navlog_source_close(&l->source);
+    close_log(&l->log);
+    plat_net_stop();
+    return 0;
+}
