@@ -37,6 +37,8 @@ struct SwitchCommand {
 
 // Range in metres times six, over ten: the head's sample spacing code.
 inline int range_by_six_code(int range_by_six) { return range_by_six / 10; }
+// The range in metres a code stands for: 24 is 40 m, 18 is 30 m.
+inline double range_code_metres(int code) { return code * 10.0 / 6.0; }
 
 void switch_command_build(uint8_t command[SWITCH_COMMAND_SIZE], const SwitchCommand* fields);
 // False when the fixed bytes are not those of a switch command.

@@ -51,6 +51,7 @@ void print_record_line(const Scanner* scanner, const char* name, long number, Re
         fprintf(scanner->out, ",%ld,%s,%s%s,%d,%d,%d,0x%02X", number, view->date_text, view->time_text,
                 view->hundredths_text, view->gain, view->range_field, view->ping_interval_ms, view->end_byte);
         if (scanner->samples) print_csv_samples(scanner->out, view->image + PING_IMAGE_SAMPLES);
+        if (scanner->row_end) scanner->row_end(scanner->each_context, view, scanner->out);
         fputc('\n', scanner->out);
         return;
     }
@@ -108,6 +109,7 @@ void scan_csv_header(const Scanner* scanner)
 {
     fprintf(scanner->out, "file,record,date,time,gain_db,range_field,interval_ms,end_byte");
     for (int i = 0; scanner->samples && i < PING_SAMPLE_COUNT; ++i) fprintf(scanner->out, ",s%d", i);
+    if (scanner->extra_header) fputs(scanner->extra_header, scanner->out);
     fputc('\n', scanner->out);
 }
 
@@ -131,6 +133,7 @@ bool scan_file(Scanner* scanner, const char* name, ScanRead read, void* source, 
             }
             break;
         }
+        scanner->record_number = tally->records + 1;
         check_record(scanner, name, tally);
     }
     print_summary(scanner, name, tally);

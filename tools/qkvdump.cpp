@@ -1,6 +1,7 @@
 // qkvdump: checks data files, lists their ping records, and draws their pings,
 // also live in the terminal while the program records.
 //   qkvdump [--csv [--samples]] [--png OUT [--width N] [--height N] [--gray]] FILE...
+//   qkvdump [--csv] [--nav NAVFILE... [--geojson OUT]] [--netcdf OUT [--utc-offset +HH:MM]] FILE...
 //   qkvdump --follow [FILE]
 // Exit status 0 when every file is a whole number of well-formed records,
 // 1 when any is malformed, torn or unreadable or the picture could not be
@@ -13,6 +14,7 @@
 #include "store/scan.h"
 #include "tools/follow.h"
 #include "tools/picture.h"
+#include "tools/qkvdump/exports.h"
 #include "tools/qkvdump/waterfall_rows.h"
 #include "tools/waterfall.h"
 
@@ -20,6 +22,7 @@ namespace {
 
 const char USAGE[] =
     "usage: qkvdump [--csv [--samples]] [--png OUT [--width N] [--height N] [--gray]] FILE...\n"
+    "       qkvdump [--csv] [--nav NAVFILE... [--geojson OUT]] [--netcdf OUT [--utc-offset +HH:MM]] FILE...\n"
     "       qkvdump --follow [FILE]\n"
     "Checks that each data file is a whole number of well-formed 8192-byte ping\n"
     "records and prints one line per record (number, date and time, gain, range\n"
@@ -37,6 +40,14 @@ const char USAGE[] =
     "  --gray     grey levels equal to the column means; without it the means are\n"
     "             coloured with viridis, a perceptually uniform map from dark violet\n"
     "             (0) through blue and green to yellow (255)\n"
+    "  --nav NAVFILE...  navlog's .NAV files (up to the next option or .QKV file):\n"
+    "             each ping's UTC time and position, interpolated between the fixes\n"
+    "             either side within 10 s; with --csv the columns time_utc, lat, lon,\n"
+    "             fix_quality, fix_age_ms, speed_kn and course_deg end each row\n"
+    "  --geojson OUT  with --nav: the pings with a position as a GeoJSON track\n"
+    "  --netcdf OUT   all the pings as one netCDF-4 file (CF-1.8)\n"
+    "  --utc-offset +HH:MM  without --nav: the UTC offset of the record times; by\n"
+    "             default this computer's time zone\n"
     "  --follow   draw the pings live in this terminal as FILE grows: a waterfall\n"
     "             filling it, the newest ping at the bottom, two pings a text cell,\n"
     "             columns the means of the data bytes, the same colours; a status\n"
@@ -88,14 +99,19 @@ bool open_picture(Drawing* d)
     return true;
 }
 
-void draw_ping(void* context, const RecordView* view)
+void draw_ping(Drawing* d, const RecordView* view)
 {
-    Drawing* d = static_cast<Drawing*>(context);
     if (d->file == nullptr && !open_picture(d)) return;
     // The colour picture's pixels index the colour map by the column means.
     if (waterfall_rows_add(&d->rows, view->image + PING_IMAGE_SAMPLES, d->width, d->means)) {
         picture_add_row(&d->picture, d->means);
     }
+}
+
+void take_ping(void*, const RecordView* view)
+{
+    if (drawing.path) draw_ping(&drawing, view);
+    exports_ping(view, scanner.record_number);
 }
 
 // The well-formed pings of the files, for sharing them out over the rows of a picture of a given height.
@@ -210,6 +226,8 @@ int main(int argc, char** argv)
             width_text = argv[++i];
         } else if (strcmp(argument, "--height") == 0 && i + 1 < argc) {
             height_text = argv[++i];
+        } else if (int taken = exports_option(argc, argv, &i)) {
+            if (taken == 2) return usage_error("see --help", "");
         } else if (strcmp(argument, "--") == 0) {
             first_file = i + 1;
             break;
@@ -236,6 +254,7 @@ int main(int argc, char** argv)
     }
     if (width_text && !parse_width(width_text)) return 2;
     if (height_text && !parse_height(height_text)) return 2;
+    if (exports_check(csv) != 0) return 2;
     if (first_file >= argc) {
         fputs(USAGE, stderr);
         return 2;
@@ -244,12 +263,16 @@ int main(int argc, char** argv)
     if (drawing.path) {
         long pings = drawing.height > 0 ? count_pings(argv + first_file, argc - first_file) : 0;
         waterfall_rows_begin(&drawing.rows, pings, drawing.height);
-        scanner.each = draw_ping;
-        scanner.each_context = &drawing;
     }
+    scanner.each = take_ping;
+    if (!exports_begin(argv + first_file, argc - first_file, &scanner)) return 1;
     if (csv) scan_csv_header(&scanner);
     bool all_whole = true;
-    for (int i = first_file; i < argc; ++i) all_whole = scan_path(argv[i]) && all_whole;
+    for (int i = first_file; i < argc; ++i) {
+        exports_file(i - first_file, argv[i]);
+        all_whole = scan_path(argv[i]) && all_whole;
+    }
+    all_whole = exports_finish() && all_whole;
     if (drawing.path) all_whole = finish_picture() && all_whole;
     return all_whole ? 0 : 1;
 }
