@@ -1,8 +1,7 @@
 #include "acquisition/driver.h"
 
-#include <cstdio>
-
 #include "acquisition/settings.h"
+#include "acquisition/trace.h"
 #include "headlink/headlink.h"
 #include "platform/platform.h"
 #include "store/datastore.h"
@@ -28,16 +27,8 @@ void read_settings()
     settings_read(&head_settings, settings_path);
 }
 
-void print_settings()
-{
-    printf("IP Address: %s\n", head_settings.address);
-    printf("Port:       %d\n", head_settings.port);
-    printf("Range:      %dm\n", head_settings.range);
-    printf("Gain:       %ddB\n", head_settings.gain);
-}
-
-// Store hooks; the data store plugs in here.
-// A: after the ping assembly is reset. A failed open leaves the store closed
+// The data store plugs in at four moments, each a function named after it.
+// At start-up, after the ping assembly is reset. A failed open leaves the store closed
 // and the run goes on without storing.
 void store_open()
 {
@@ -50,14 +41,14 @@ void store_idle()
     if (STORE_SWITCH) datastore_sync_when_due(&data_store);
 }
 
-// B: top of every pass, whatever the store switch says.
+// At the start of every pass, whatever the store switch says.
 void store_pass_start()
 {
     timestamp_update_now(&timestamp_clock);
     store_idle();
 }
 
-// C: after every completed ping; the meter runs whatever the store switch says.
+// After every completed ping; the meter runs whatever the store switch says.
 void store_ping_complete()
 {
     interval_update_now(&interval_meter);
@@ -71,78 +62,91 @@ void store_ping_complete()
     fields.ping_interval_ms = interval_meter.ping_interval;
     fields.image = head_link.assembly.image;
     datastore_write(&data_store, &fields);
+    trace_writing(data_store.name, data_store.bytes_written);
 }
 
-// D: at shut-down, before the socket is closed.
+// At shut-down, before the socket is closed.
 void store_close()
 {
     datastore_close(&data_store);
 }
 
 // The failure exit closes nothing, but the records so far go to the disk
-// before the program waits for the operator.
-int failure_exit(const char* message)
+// before the program waits for the operator (and a data file without any
+// is removed).
+int failure_exit(TraceFailure failure)
 {
-    if (STORE_SWITCH) datastore_sync(&data_store);
-    printf("%s", message);
-    printf("\n\nPress any key to exit.");
+    if (STORE_SWITCH) datastore_failure_exit(&data_store);
+    trace_failure(failure);
+    trace_exit_prompt();
     plat_key_read();
     return 1;
 }
 
-const char* start_failure_message(LinkStart started)
+TraceFailure start_failure(LinkStart started)
 {
     switch (started) {
-    case LINK_NO_SERVICE: return "WSAStartup() failed!\n";
-    case LINK_NO_SOCKET: return "socket() failed!\n";
-    default: return "\nconnect() failed!\n";
+    case LINK_NO_SERVICE: return FAILED_SERVICE;
+    case LINK_NO_SOCKET: return FAILED_SOCKET;
+    default: return FAILED_CONNECT;
     }
 }
 
+// A packet the assembly accepted is traced, and the ping it completes.
+void take_packet(int delivered)
+{
+    OfferOutcome outcome = headlink_offer(&head_link, delivered);
+    if (outcome == OFFER_DROPPED) return;
+    trace_packet(head_link.ser_buf_tcp, delivered);
+    if (outcome != OFFER_PING_COMPLETE) return;
+    trace_ping(head_link.assembly.ping_count);
+    store_ping_complete();
+}
+
 // One pass: one switch command, one return packet. Returns false with the
-// failure message when the link failed.
-bool run_pass(const char** failure)
+// failure when the link failed.
+bool run_pass(TraceFailure* failure)
 {
     store_pass_start();
     headlink_build_command(&head_link, head_settings.range, head_settings.gain);
-    printf("\n\nSend Switches...    %dm, %ddB\n", head_settings.range, head_settings.gain);
+    trace_send_line(head_settings.range, head_settings.gain);
     if (!headlink_send_command(&head_link)) {
-        *failure = "send() failed!\n";
+        *failure = FAILED_SEND;
         return false;
     }
     int delivered = 0;
     if (!headlink_receive(&head_link, &delivered, store_idle)) {
-        *failure = "recv() failed!\n";
+        *failure = FAILED_RECEIVE;
         return false;
     }
     if (delivered <= 0) {
-        printf("No Data\n");
+        trace_no_data();
         return true;
     }
-    if (headlink_offer(&head_link, delivered) == OFFER_PING_COMPLETE) store_ping_complete();
+    take_packet(delivered);
     return true;
 }
 
 int run()
 {
     read_settings();
-    print_settings();
+    trace_settings(&head_settings);
 
-    headlink_init(&head_link);
+    headlink_init(&head_link, head_settings.range);
     LinkStart started = headlink_start(&head_link, head_settings.address, head_settings.port);
-    if (started != LINK_STARTED) return failure_exit(start_failure_message(started));
+    if (started != LINK_STARTED) return failure_exit(start_failure(started));
     assembly_reset(&head_link.assembly);
     if (STORE_SWITCH) store_open();
 
     while (!plat_key_waiting()) {
-        const char* failure = nullptr;
+        TraceFailure failure = FAILED_RECEIVE;
         if (!run_pass(&failure)) return failure_exit(failure);
     }
 
     if (STORE_SWITCH) store_close();
-    if (!headlink_close(&head_link)) return failure_exit("closesocket() failed!\n");
+    if (!headlink_close(&head_link)) return failure_exit(FAILED_CLOSE);
     plat_key_read();
-    printf("\n\nPress any key to exit.");
+    trace_exit_prompt();
     plat_key_read();
     settings_write(&head_settings, settings_path);
     return 0;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "headlink/protocol.h"
 #include "platform/platform.h"
 
 namespace {
@@ -23,7 +24,7 @@ void settings_defaults(HeadSettings* settings)
     strcpy(settings->address, DEFAULT_ADDRESS);
     settings->range = DEFAULT_RANGE;
     settings->gain = DEFAULT_GAIN;
-    settings->port = 4040;
+    settings->port = HEAD_PORT;
 }
 
 int settings_parse_number(const char* text)
@@ -62,12 +63,17 @@ void settings_build_path(char path[SETTINGS_PATH_SIZE], char separator)
 
 void settings_read(HeadSettings* settings, const char* path)
 {
+    // The lookup's fallbacks are the defaults as the file would hold them.
+    char default_range[16];
+    char default_gain[16];
+    snprintf(default_range, sizeof default_range, "%d", DEFAULT_RANGE);
+    snprintf(default_gain, sizeof default_gain, "%d", DEFAULT_GAIN);
     char address_value[PROFILE_VALUE_SIZE];
     char range_value[PROFILE_VALUE_SIZE];
     char gain_value[PROFILE_VALUE_SIZE];
     PlatProfileQuery queries[] = {{"IPAddress", DEFAULT_ADDRESS, address_value, sizeof address_value},
-                                  {"Range", "30", range_value, sizeof range_value},
-                                  {"Gain", "3", gain_value, sizeof gain_value}};
+                                  {"Range", default_range, range_value, sizeof range_value},
+                                  {"Gain", default_gain, gain_value, sizeof gain_value}};
     plat_profile_get(path, SETTINGS_SECTION, queries, sizeof queries / sizeof queries[0]);
     // A longer address keeps its first characters; it will fail to connect.
     const char* address = address_value[0] ? address_value : DEFAULT_ADDRESS;

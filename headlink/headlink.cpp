@@ -1,6 +1,5 @@
 #include "headlink/headlink.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -31,11 +30,11 @@ int next_wait_ms(const ReceiveWatch* watch, int64_t now)
 
 }  // namespace
 
-void headlink_init(HeadLink* link)
+void headlink_init(HeadLink* link, int range)
 {
     memset(link, 0, sizeof *link);
     link->socket = PLAT_NO_SOCKET;
-    link->range_by_six = 180;
+    link->range_by_six = range_by_six_of(range);
 }
 
 LinkStart headlink_start(HeadLink* link, const char* address, uint16_t port)
@@ -52,7 +51,7 @@ void headlink_build_command(HeadLink* link, int range, int gain)
 {
     SwitchCommand fields = {range, gain, link->assembly.expected_packet};
     switch_command_build(link->switch_command, &fields);
-    link->range_by_six = range * 6;
+    link->range_by_six = range_by_six_of(range);
 }
 
 bool headlink_send_command(HeadLink* link)
@@ -126,18 +125,12 @@ OfferOutcome assembly_offer(PingAssembly* assembly, const uint8_t* packet, int d
     memcpy(assembly->image, packet, RETURN_HEADER_SIZE);
     memcpy(assembly->image + ping_image_slot(number), packet + RETURN_DATA_OFFSET, RETURN_DATA_SIZE);
 
-    uint8_t last = packet[delivered - 1];
-    printf("Header            = %c%c%c\n", packet[0], packet[1], packet[2]);
-    printf("Packet Number     = %d\n", number);
-    printf("ser_buf_tcp[%d] = 0x%02X", delivered - 1, last);
-
     if (number == assembly->expected_packet) ++assembly->expected_packet;
     if (assembly->expected_packet < PACKETS_PER_PING) return OFFER_ACCEPTED;
 
-    assembly->image[PING_IMAGE_END] = last;
+    assembly->image[PING_IMAGE_END] = packet[delivered - 1];
     assembly->image_length = PING_IMAGE_SIZE;
     assembly->expected_packet = 0;
     ++assembly->ping_count;
-    printf(" --> Ping %d\n", assembly->ping_count);
     return OFFER_PING_COMPLETE;
 }

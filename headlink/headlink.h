@@ -37,7 +37,8 @@ struct HeadLink {
 enum LinkStart { LINK_STARTED, LINK_NO_SERVICE, LINK_NO_SOCKET, LINK_NO_CONNECTION };
 enum OfferOutcome { OFFER_DROPPED, OFFER_ACCEPTED, OFFER_PING_COMPLETE };
 
-void headlink_init(HeadLink* link);
+// Starts with the range of the settings, before any command carries it.
+void headlink_init(HeadLink* link, int range);
 LinkStart headlink_start(HeadLink* link, const char* address, uint16_t port);
 void headlink_build_command(HeadLink* link, int range, int gain);
 bool headlink_send_command(HeadLink* link);
@@ -52,5 +53,5 @@ OfferOutcome headlink_offer(HeadLink* link, int delivered);
 bool headlink_close(HeadLink* link);
 
 void assembly_reset(PingAssembly* assembly);
-// Validates, stores and traces one return packet.
+// Validates and stores one return packet (the driver traces it).
 OfferOutcome assembly_offer(PingAssembly* assembly, const uint8_t* packet, int delivered);

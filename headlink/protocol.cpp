@@ -16,7 +16,7 @@ void switch_command_build(uint8_t command[SWITCH_COMMAND_SIZE], const SwitchComm
     command[SWITCH_RANGE] = static_cast<uint8_t>(fields->range);
     command[SWITCH_GAIN] = static_cast<uint8_t>(fields->gain);
     command[SWITCH_PACKET_NUMBER] = static_cast<uint8_t>(fields->packet_number);
-    command[SWITCH_RANGE_BY_SIX] = static_cast<uint8_t>(range_by_six_code(fields->range * 6));
+    command[SWITCH_RANGE_BY_SIX] = static_cast<uint8_t>(range_by_six_code(range_by_six_of(fields->range)));
 }
 
 bool switch_command_parse(const uint8_t command[SWITCH_COMMAND_SIZE], SwitchCommand* fields)
@@ -39,7 +39,7 @@ void return_packet_build(uint8_t packet[RETURN_PACKET_SIZE], int packet_number,
     packet[0] = 'I';
     packet[1] = 'U';
     packet[2] = 'X';
-    packet[RETURN_PACKET_NUMBER] = static_cast<uint8_t>(packet_number & 7);
+    return_packet_set_number(packet, 0, packet_number);
     memcpy(packet + RETURN_DATA_OFFSET, data, RETURN_DATA_SIZE);
     packet[RETURN_END] = RETURN_END_BYTE;
 }

@@ -35,9 +35,19 @@ struct SwitchCommand {
     int packet_number;  // 0 to 7
 };
 
-// Range in metres times six, over ten: the head's sample spacing code.
+// The range in metres times six: what the head link keeps of the range.
+inline int range_by_six_of(int range) { return range * 6; }
+// Range by six, over ten: the head's sample spacing code (switch command byte 14, record byte 44).
 inline int range_by_six_code(int range_by_six) { return range_by_six / 10; }
-// The range in metres a code stands for: 24 is 40 m, 18 is 30 m.
+// The range in metres a code stands for: exact for every range the program offers;
+// false for a code no whole number of metres gives.
+inline bool range_of_code(int code, int* metres)
+{
+    if (code * 10 % 6 != 0) return false;
+    *metres = code * 10 / 6;
+    return true;
+}
+// The range in metres of any code, as a fraction where no whole number gives it: 24 is 40 m.
 inline double range_code_metres(int code) { return code * 10.0 / 6.0; }
 
 void switch_command_build(uint8_t command[SWITCH_COMMAND_SIZE], const SwitchCommand* fields);
@@ -51,3 +61,8 @@ void return_packet_build(uint8_t packet[RETURN_PACKET_SIZE], int packet_number,
 // The acceptance rule: "IUX" at the start and the end byte as the last byte delivered.
 bool return_packet_valid(const uint8_t* packet, int delivered);
 inline int return_packet_number(const uint8_t* packet) { return packet[RETURN_PACKET_NUMBER] & 7; }
+// Byte 5 with the packet number in its low three bits; the head's own bits above them stay.
+inline void return_packet_set_number(uint8_t* packet, uint8_t head_bits, int packet_number)
+{
+    packet[RETURN_PACKET_NUMBER] = static_cast<uint8_t>((head_bits & ~7) | (packet_number & 7));
+}

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 enum PlatResult {
     PLAT_OK = 0,
@@ -13,6 +14,7 @@ enum PlatResult {
     PLAT_ERR_EXISTS = -3,    // a file of that name is already there
     PLAT_ERR_NO_SPACE = -4,  // disk full or file size limit reached
     PLAT_ERR_FAILED = -5,    // any other failure of the call
+    PLAT_ERR_HELD = -6,      // another program holds the file and shares it with no one
 };
 
 // ---- Console ---------------------------------------------------------------
@@ -23,7 +25,11 @@ enum PlatResult {
 void plat_console_start();
 void plat_console_stop();  // puts the terminal back as it was found
 bool plat_key_waiting();   // never removes anything
-void plat_key_read();      // one key, raw mode; a key with a second code leaves it pending
+// A key without a character (a function key, an arrow, Home, End, Page Up,
+// Page Down, Insert, Delete) comes as two codes: the key read takes the first
+// and leaves the second code pending, and a key test or key read then sees it
+// at once, as if a second key had been pressed.
+void plat_key_read();      // one key, raw mode
 
 // ---- Sockets ---------------------------------------------------------------
 typedef intptr_t PlatSocket;
@@ -91,10 +97,53 @@ PlatResult plat_file_write(PlatFile file, const void* bytes, size_t count);
 PlatResult plat_file_truncate(PlatFile file, int64_t size);
 PlatResult plat_file_sync(PlatFile file);
 PlatResult plat_file_close(PlatFile file);
+// Removes a closed file of the current directory.
+PlatResult plat_file_remove(const char* name);
 // Calls found() with each name in the current directory matching pattern
 // ('?' is any one character, letter case ignored), skipping directories and
 // hidden and system files.
 void plat_find_files(const char* pattern, void (*found)(const char* name, void* context), void* context);
+
+// ---- Files shared with their writer ------------------------------------------
+// For the tools: data files read while the program writes them, and pictures
+// moved into place only when whole. A PlatFile opened here is closed with
+// plat_file_close.
+
+// What a path names, found without opening it for reading: no wait on a pipe,
+// no conflict with a writer that shares nothing.
+struct PlatFileLook {
+    bool regular;     // a plain file: not a directory, pipe or device
+    bool identified;  // volume and index are known
+    uint64_t volume;  // with index: the same pair is the same file, however it is named
+    uint64_t index;
+    int64_t created;  // when it was created, in the system's own units: its birth time, or where the file
+                      // system keeps none, the last change of its status
+};
+// False when nothing is there, or it cannot be looked at.
+bool plat_file_look(const char* path, PlatFileLook* look);
+
+inline bool plat_same_file(const PlatFileLook& a, const PlatFileLook& b)
+{
+    return a.identified && b.identified && a.volume == b.volume && a.index == b.index;
+}
+
+// Opens a regular file for reading, sharing it with its writer, without
+// waiting (a pipe with no writer is refused at once); look tells which file it
+// is. PLAT_ERR_HELD when its writer lets no one read it; any failure comes
+// with the reason in words.
+PlatResult plat_file_open_shared(const char* path, PlatFile* file, PlatFileLook* look, char* reason,
+                                 size_t reason_size);
+// The file's size now; -1 when it cannot be told.
+int64_t plat_file_size(PlatFile file);
+// Reads count bytes at offset: PLAT_OK only when all of them came.
+PlatResult plat_file_read_at(PlatFile file, int64_t offset, uint8_t* bytes, size_t count);
+// Creates a new file in path's directory, named after path, to be written and
+// then moved over path; its name goes to temp. Null with the reason.
+FILE* plat_file_create_beside(const char* path, char* temp, size_t temp_size, char* reason, size_t reason_size);
+// Moves the file from over the file to in one step, replacing it: to is
+// always the old file or the new one. On failure the reason, and from is left
+// where it was.
+PlatResult plat_file_replace(const char* from, const char* to, char* reason, size_t reason_size);
 
 // ---- Clocks ----------------------------------------------------------------
 struct PlatLocalTime {
@@ -104,11 +153,13 @@ struct PlatLocalTime {
     int hour;
     int minute;
     int second;
+    int millisecond;  // 0 to 999, of the same instant as the fields above
 };
 struct PlatPreciseTime {
     int64_t seconds;  // since 1970
     int milliseconds;
 };
+// The local calendar time and its milliseconds, from one reading of the wall clock.
 void plat_local_time(PlatLocalTime* now);
 void plat_precise_time(PlatPreciseTime* now);
 int64_t plat_monotonic_ms();

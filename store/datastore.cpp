@@ -1,6 +1,5 @@
 #include "store/datastore.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -46,7 +45,6 @@ void datastore_write(DataStore* store, const RecordFields* fields)
     }
     store->unsynced = true;
     datastore_sync_when_due(store);
-    printf("\nWriting to file: %s - %d kbytes", store->name, static_cast<int>(store->bytes_written / 1024));
 }
 
 void datastore_sync(DataStore* store)
@@ -73,4 +71,14 @@ void datastore_close(DataStore* store)
     plat_file_close(store->file);
     store->file = PLAT_NO_FILE;
     store->open = false;
+    if (store->bytes_written == 0) plat_file_remove(store->name);
+}
+
+void datastore_failure_exit(DataStore* store)
+{
+    if (store->bytes_written == 0) {
+        datastore_close(store);
+    } else {
+        datastore_sync(store);
+    }
 }

@@ -27,7 +27,7 @@ struct DataStore {
 // closed, when no file could be created (all names taken, or none can be
 // made): the run then goes on without storing.
 bool datastore_open(DataStore* store, TimestampClock* clock);
-// Appends one record and prints the writing line. A record that cannot be
+// Appends one record (the driver prints the writing line). A record that cannot be
 // written whole is cut off again and not counted.
 void datastore_write(DataStore* store, const RecordFields* fields);
 // Puts what was written on the disk itself (when the file is open).
@@ -36,4 +36,10 @@ void datastore_sync(DataStore* store);
 // Called after every record and while the program waits, so a record is on
 // the disk about a second after it was written however the head goes on.
 void datastore_sync_when_due(DataStore* store);
+// Closes the file; a file that got no record is removed, so a run without
+// a ping leaves no empty file behind.
 void datastore_close(DataStore* store);
+// At a failure exit: the records so far go to the disk and the file stays
+// open until the process ends; a file that got no record is closed and
+// removed as at the close.
+void datastore_failure_exit(DataStore* store);

@@ -47,9 +47,15 @@ void print_record_line(const Scanner* scanner, const char* name, long number, Re
     scan_make_printable(view->time_text);
     scan_make_printable(view->hundredths_text);
     if (scanner->format == SCAN_CSV) {
+        char time[RECORD_TIME_SIZE + RECORD_HUNDREDTHS_SIZE + 1];
+        snprintf(time, sizeof time, "%s%s", view->time_text, view->hundredths_text);
         print_csv_text(scanner->out, name);
-        fprintf(scanner->out, ",%ld,%s,%s%s,%d,%d,%d,0x%02X", number, view->date_text, view->time_text,
-                view->hundredths_text, view->gain, view->range_field, view->ping_interval_ms, view->end_byte);
+        fprintf(scanner->out, ",%ld,", number);
+        print_csv_text(scanner->out, view->date_text);
+        fputc(',', scanner->out);
+        print_csv_text(scanner->out, time);
+        fprintf(scanner->out, ",%d,%d,%d,0x%02X", view->gain, view->range_field, view->ping_interval_ms,
+                view->end_byte);
         if (scanner->samples) print_csv_samples(scanner->out, view->image + PING_IMAGE_SAMPLES);
         if (scanner->row_end) scanner->row_end(scanner->each_context, view, scanner->out);
         fputc('\n', scanner->out);
@@ -135,7 +141,10 @@ bool scan_file(Scanner* scanner, const char* name, ScanRead read, void* source, 
         }
         scanner->record_number = tally->records + 1;
         check_record(scanner, name, tally);
+        if (scanner->out != nullptr && ferror(scanner->out)) return false;
     }
+    // A listing that could not be written whole gets no summary: the caller reports the output's failure.
+    if (scanner->out != nullptr && (fflush(scanner->out) != 0 || ferror(scanner->out))) return false;
     print_summary(scanner, name, tally);
     return tally->malformed == 0 && tally->tail_bytes == 0 && !tally->read_failed;
 }

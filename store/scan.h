@@ -47,5 +47,7 @@ struct Scanner {
 // Record texts come from the file as they are: shows only printable characters, '?' for the rest.
 void scan_make_printable(char* text);
 void scan_csv_header(const Scanner* scanner);
-// Lists the file's records; true when it is a whole number of well-formed records.
+// Lists the file's records; true when it is a whole number of well-formed records. A write to out that fails
+// ends the listing there, without the summary, with false. In CSV every text field that holds a comma, a quote or
+// a line break is quoted.
 bool scan_file(Scanner* scanner, const char* name, ScanRead read, void* source, ScanTally* tally);

@@ -26,6 +26,13 @@ void format_date_and_time(TimestampClock* clock, const PlatLocalTime* local)
     memcpy(clock->date_time_text + date_length + 2, clock->time_text, strlen(clock->time_text) + 1);
 }
 
+// Whole second against whole second: the milliseconds play no part.
+bool same_calendar_second(const PlatLocalTime* a, const PlatLocalTime* b)
+{
+    return a->second == b->second && a->minute == b->minute && a->hour == b->hour && a->day == b->day &&
+           a->month == b->month && a->year_since_1900 == b->year_since_1900;
+}
+
 int month_from_abbreviation(const char* text)
 {
     for (int month = 0; month < 12; ++month) {
@@ -45,14 +52,14 @@ long long days_of_date(int year, int month, int day)
 
 }  // namespace
 
-void timestamp_update(TimestampClock* clock, const PlatLocalTime* local, int milliseconds)
+void timestamp_update(TimestampClock* clock, const PlatLocalTime* local)
 {
-    if (!clock->updated || local->second != clock->last_second) {
+    if (!clock->updated || !same_calendar_second(local, &clock->formatted)) {
         clock->updated = true;
-        clock->last_second = local->second;
+        clock->formatted = *local;
         format_date_and_time(clock, local);
     }
-    int hundredths = milliseconds / 10;
+    int hundredths = local->millisecond / 10;
     if (hundredths < 0 || hundredths > 99) hundredths = 0;
     snprintf(clock->hundredths_text, sizeof clock->hundredths_text, ".%02d", hundredths);
 }
@@ -61,10 +68,7 @@ void timestamp_update_now(TimestampClock* clock)
 {
     PlatLocalTime local;
     plat_local_time(&local);
-    // A second reading: its hundredths may belong to the next second.
-    PlatPreciseTime precise;
-    plat_precise_time(&precise);
-    timestamp_update(clock, &local, precise.milliseconds);
+    timestamp_update(clock, &local);
 }
 
 bool timestamp_parse_ms(const char* date_text, const char* time_text, const char* hundredths_text,

@@ -9,16 +9,16 @@ struct TimestampClock {
     char time_text[20];        // "09:05:00"
     char date_time_text[40];   // "07-DEC-2026  09:05:00"
     char hundredths_text[8];   // ".37"
-    int last_second;           // seconds field of the last formatting of the three texts above
+    PlatLocalTime formatted;   // the calendar second the three texts above show
     bool updated;              // false until the first update
 };
 
-// Formats the texts from one local time and the milliseconds of a second
-// reading. Date, time and date-time are reformatted only when the seconds
-// field differs from last_second (or on the first update); the hundredths
-// always.
-void timestamp_update(TimestampClock* clock, const PlatLocalTime* local, int milliseconds);
-// Reads the local time, then the precise time, and updates the clock.
+// Formats the texts from one local time. Date, time and date-time are
+// reformatted when its calendar second differs from the one they show (or on
+// the first update), however many minutes or days lie between; the
+// hundredths always.
+void timestamp_update(TimestampClock* clock, const PlatLocalTime* local);
+// Reads the local time once and updates the clock from it.
 void timestamp_update_now(TimestampClock* clock);
 // Reads a record's date, time and hundredths texts back as milliseconds since
 // a fixed day; false when they are not in the form this clock writes.

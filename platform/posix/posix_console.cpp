@@ -20,11 +20,14 @@ namespace {
 const int ESCAPE = 0x1B;
 const int SEQUENCE_GAP_MS = 30;  // the bytes of one key's sequence arrive together
 // Every signal a program can catch that would end it while the terminal is in
-// run mode (the real-time ones too). Faults of the program itself (SIGSEGV and
-// the like) keep their default, as do signals the program was started with
-// ignored (nohup). SIGPIPE and SIGXFSZ are ignored.
-const int ENDING_SIGNALS[] = {SIGINT,    SIGTERM, SIGHUP,  SIGQUIT, SIGUSR1, SIGUSR2,
-                              SIGALRM,   SIGVTALRM, SIGPROF, SIGXCPU, SIGIO,   SIGPWR};
+// run mode (the real-time ones too), the program's own faults among them:
+// their handler dies by the same signal after the terminal is put back.
+// Signals the program was started with ignored (nohup) stay ignored. SIGPIPE
+// and SIGXFSZ are ignored.
+const int ENDING_SIGNALS[] = {
+    SIGINT,    SIGTERM, SIGHUP,  SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGIO, SIGPWR,
+    SIGSTKFLT, SIGABRT, SIGTRAP, SIGSYS,  SIGBUS,  SIGSEGV, SIGFPE,  SIGILL,
+};
 
 char output_block[512];
 int tty_fd = -1;
@@ -88,22 +91,6 @@ void restore_and_stop(int signal_number)
     set_run_mode();
 }
 
-// An arrow or function key comes as ESC [ ... or ESC O ... ending in a
-// letter or '~'; the Linux console sends F1 to F5 as ESC [ [ A to ESC [ [ E.
-// The whole sequence is one key that leaves a second code.
-void finish_escape_sequence()
-{
-    if (!tty_has_byte(SEQUENCE_GAP_MS)) return;
-    int introducer = tty_read_byte();
-    second_code_pending = true;
-    if (introducer != '[' && introducer != 'O') return;
-    for (int taken = 0; tty_has_byte(SEQUENCE_GAP_MS); ++taken) {
-        int byte = tty_read_byte();
-        bool console_function_key = taken == 0 && introducer == '[' && byte == '[';
-        if (byte < 0 || (!console_function_key && byte >= 0x40 && byte <= 0x7E)) return;
-    }
-}
-
 // How many continuation bytes follow a UTF-8 lead byte.
 int utf8_continuations(int lead)
 {
@@ -117,6 +104,26 @@ int utf8_continuations(int lead)
 void finish_utf8_sequence(int lead)
 {
     for (int left = utf8_continuations(lead); left > 0 && tty_has_byte(SEQUENCE_GAP_MS); --left) tty_read_byte();
+}
+
+// An arrow or function key comes as ESC [ ... or ESC O ... ending in a
+// letter or '~'; the Linux console sends F1 to F5 as ESC [ [ A to ESC [ [ E.
+// The whole sequence is one key that leaves a second code, as is ESC and a
+// character (Alt with a key), however many bytes the character takes.
+void finish_escape_sequence()
+{
+    if (!tty_has_byte(SEQUENCE_GAP_MS)) return;
+    int introducer = tty_read_byte();
+    second_code_pending = true;
+    if (introducer != '[' && introducer != 'O') {
+        finish_utf8_sequence(introducer);  // Alt with a character typed as several bytes
+        return;
+    }
+    for (int taken = 0; tty_has_byte(SEQUENCE_GAP_MS); ++taken) {
+        int byte = tty_read_byte();
+        bool console_function_key = taken == 0 && introducer == '[' && byte == '[';
+        if (byte < 0 || (!console_function_key && byte >= 0x40 && byte <= 0x7E)) return;
+    }
 }
 
 }  // namespace

@@ -9,19 +9,9 @@
 #include <cctype>
 
 #include "platform/platform.h"
+#include "platform/posix/posix_errors.h"
 
 namespace {
-
-PlatResult from_errno(int error)
-{
-    switch (error) {
-    case EEXIST: return PLAT_ERR_EXISTS;
-    case ENOSPC:
-    case EFBIG:
-    case EDQUOT: return PLAT_ERR_NO_SPACE;
-    default: return PLAT_ERR_FAILED;
-    }
-}
 
 bool matches(const char* pattern, const char* name)
 {
@@ -46,7 +36,7 @@ bool is_regular_file(const char* name)
 PlatResult plat_file_create_new(const char* name, PlatFile* file)
 {
     int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0666);
-    if (fd < 0) return from_errno(errno);
+    if (fd < 0) return plat_result_of_errno(errno);
     *file = fd;
     return PLAT_OK;
 }
@@ -58,13 +48,13 @@ PlatResult plat_file_write(PlatFile file, const void* bytes, size_t count)
     PlatResult injected;
     if (plat_fault_fires(PLAT_FAULT_WRITE, &injected)) {
         // As a full disk does it: part of the buffer goes, then the write fails.
-        if (write(static_cast<int>(file), next, left / 2) < 0) return from_errno(errno);
+        if (write(static_cast<int>(file), next, left / 2) < 0) return plat_result_of_errno(errno);
         return injected;
     }
     while (left > 0) {
         ssize_t written = write(static_cast<int>(file), next, left);
         if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return written < 0 ? from_errno(errno) : PLAT_ERR_NO_SPACE;
+        if (written <= 0) return written < 0 ? plat_result_of_errno(errno) : PLAT_ERR_NO_SPACE;
         next += written;
         left -= static_cast<size_t>(written);
     }
@@ -73,17 +63,22 @@ PlatResult plat_file_write(PlatFile file, const void* bytes, size_t count)
 
 PlatResult plat_file_truncate(PlatFile file, int64_t size)
 {
-    return ftruncate(static_cast<int>(file), static_cast<off_t>(size)) == 0 ? PLAT_OK : from_errno(errno);
+    return ftruncate(static_cast<int>(file), static_cast<off_t>(size)) == 0 ? PLAT_OK : plat_result_of_errno(errno);
 }
 
 PlatResult plat_file_sync(PlatFile file)
 {
-    return fdatasync(static_cast<int>(file)) == 0 ? PLAT_OK : from_errno(errno);
+    return fdatasync(static_cast<int>(file)) == 0 ? PLAT_OK : plat_result_of_errno(errno);
 }
 
 PlatResult plat_file_close(PlatFile file)
 {
-    return close(static_cast<int>(file)) == 0 ? PLAT_OK : from_errno(errno);
+    return close(static_cast<int>(file)) == 0 ? PLAT_OK : plat_result_of_errno(errno);
+}
+
+PlatResult plat_file_remove(const char* name)
+{
+    return unlink(name) == 0 ? PLAT_OK : plat_result_of_errno(errno);
 }
 
 void plat_find_files(const char* pattern, void (*found)(const char* name, void* context), void* context)

@@ -13,20 +13,9 @@
 
 #include "platform/address_text.h"
 #include "platform/platform.h"
+#include "platform/posix/posix_errors.h"
 
 namespace {
-
-PlatResult from_errno(int error)
-{
-    switch (error) {
-    case ECONNRESET:
-    case EPIPE:
-    case ECONNABORTED: return PLAT_ERR_CLOSED;
-    case EAGAIN:
-    case ETIMEDOUT: return PLAT_ERR_TIMEOUT;
-    default: return PLAT_ERR_FAILED;
-    }
-}
 
 int queued_bytes(int fd)
 {
@@ -50,7 +39,7 @@ void set_low_water(int fd, int count)
 PlatResult whole_packet_left(int fd, void* scratch, size_t count)
 {
     ssize_t peeked = recv(fd, scratch, count, MSG_PEEK | MSG_DONTWAIT);
-    if (peeked < 0) return from_errno(errno);
+    if (peeked < 0) return plat_result_of_errno(errno);
     return peeked == static_cast<ssize_t>(count) ? PLAT_OK : PLAT_ERR_CLOSED;
 }
 
@@ -76,7 +65,7 @@ PlatResult wait_connected(int fd, int limit_ms)
     int error = 0;
     socklen_t length = sizeof error;
     if (ready < 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return PLAT_ERR_FAILED;
-    return error == 0 ? PLAT_OK : from_errno(error);
+    return error == 0 ? PLAT_OK : plat_result_of_errno(error);
 }
 
 }  // namespace
@@ -105,7 +94,7 @@ PlatResult plat_net_connect(PlatSocket sock, const char* address, uint16_t port,
     fcntl(fd, F_SETFL, flags | O_NONBLOCK);
     PlatResult result = PLAT_OK;
     if (connect(fd, reinterpret_cast<struct sockaddr*>(&head), sizeof head) != 0) {
-        result = errno == EINPROGRESS ? wait_connected(fd, limit_ms) : from_errno(errno);
+        result = errno == EINPROGRESS ? wait_connected(fd, limit_ms) : plat_result_of_errno(errno);
     }
     fcntl(fd, F_SETFL, flags);
 
@@ -120,7 +109,7 @@ PlatResult plat_net_send(PlatSocket sock, const void* bytes, size_t count, int /
     if (plat_fault_fires(PLAT_FAULT_SEND, &injected)) return injected;
     ssize_t sent = send(static_cast<int>(sock), bytes, count, MSG_NOSIGNAL);
     if (sent == static_cast<ssize_t>(count)) return PLAT_OK;
-    return sent < 0 ? from_errno(errno) : PLAT_ERR_TIMEOUT;
+    return sent < 0 ? plat_result_of_errno(errno) : PLAT_ERR_TIMEOUT;
 }
 
 PlatResult plat_net_wait_queued(PlatSocket sock, void* scratch, size_t count, int wait_ms, int* queued)

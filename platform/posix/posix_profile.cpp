@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/posix/posix_errors.h"
 #include "platform/posix/profile_text.h"
 
 const char PLAT_DIR_SEPARATOR = '/';
@@ -29,16 +30,6 @@ const char TEMPORARY_SUFFIX[] = ".tmp";
 const size_t PIECE_SIZE = 64 * 1024;
 char read_piece[PIECE_SIZE];
 char write_piece[PIECE_SIZE];
-
-PlatResult from_errno(int error)
-{
-    switch (error) {
-    case ENOSPC:
-    case EFBIG:
-    case EDQUOT: return PLAT_ERR_NO_SPACE;
-    default: return PLAT_ERR_FAILED;
-    }
-}
 
 // Opens the file for reading when it is a regular file. Without O_NONBLOCK
 // the open of a FIFO would wait for a writer. *fd is -1 for a missing file,
@@ -109,13 +100,13 @@ PlatResult write_all(int fd, const char* bytes, size_t count)
     PlatResult injected;
     if (plat_fault_fires(PLAT_FAULT_WRITE, &injected)) {
         // As a full disk does it: part of the text goes, then the write fails.
-        if (write(fd, bytes, count / 2) < 0) return from_errno(errno);
+        if (write(fd, bytes, count / 2) < 0) return plat_result_of_errno(errno);
         return injected;
     }
     while (count > 0) {
         ssize_t written = write(fd, bytes, count);
         if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return written < 0 ? from_errno(errno) : PLAT_ERR_NO_SPACE;
+        if (written <= 0) return written < 0 ? plat_result_of_errno(errno) : PLAT_ERR_NO_SPACE;
         bytes += written;
         count -= static_cast<size_t>(written);
     }
@@ -166,7 +157,7 @@ int open_temporary(const char* temporary)
 PlatResult keep_owner(int fd, const struct stat& old)
 {
     struct stat made;
-    if (fstat(fd, &made) != 0) return from_errno(errno);
+    if (fstat(fd, &made) != 0) return plat_result_of_errno(errno);
     if (made.st_uid == old.st_uid && made.st_gid == old.st_gid) return PLAT_OK;
     return fchown(fd, old.st_uid, old.st_gid) == 0 ? PLAT_OK : PLAT_ERR_FAILED;
 }
@@ -179,12 +170,12 @@ PlatResult take_over_attributes(int fd, const char* target)
     if (stat(target, &old) == 0) {
         PlatResult kept = keep_owner(fd, old);
         if (kept != PLAT_OK) return kept;
-        return fchmod(fd, old.st_mode & 07777) == 0 ? PLAT_OK : from_errno(errno);
+        return fchmod(fd, old.st_mode & 07777) == 0 ? PLAT_OK : plat_result_of_errno(errno);
     }
     // umask can only be read by setting it; this runs at shut-down only.
     mode_t mask = umask(0);
     umask(mask);
-    return fchmod(fd, 0666 & ~mask) == 0 ? PLAT_OK : from_errno(errno);
+    return fchmod(fd, 0666 & ~mask) == 0 ? PLAT_OK : plat_result_of_errno(errno);
 }
 
 // The edited text on its way from the old file to the temporary file.
@@ -246,14 +237,14 @@ PlatResult fill_temporary(int fd, const char* target, int old_fd, const ProfileS
         copying.result = write_all(fd, write_piece, copying.held);
     }
     if (copying.result != PLAT_OK) return copying.result;
-    return fsync(fd) == 0 ? PLAT_OK : from_errno(errno);
+    return fsync(fd) == 0 ? PLAT_OK : plat_result_of_errno(errno);
 }
 
 PlatResult rename_over(const char* temporary, const char* target)
 {
     PlatResult injected;
     if (plat_fault_fires(PLAT_FAULT_RENAME, &injected)) return injected != PLAT_OK ? injected : PLAT_ERR_FAILED;
-    return rename(temporary, target) == 0 ? PLAT_OK : from_errno(errno);
+    return rename(temporary, target) == 0 ? PLAT_OK : plat_result_of_errno(errno);
 }
 
 PlatResult replace_file(const char* target, int old_fd, const ProfileScan* scan, const char* const* values)

@@ -1,20 +1,24 @@
-// Clocks: local calendar time, wall time with milliseconds, and a monotonic
-// clock for time limits. All in 64 bits, so dates after 2038 are right.
+// Clocks: local calendar time and wall time, both with milliseconds, and a
+// monotonic clock for time limits. All in 64 bits, so dates after 2038 are right.
 #include <time.h>
 
 #include "platform/platform.h"
 
 void plat_local_time(PlatLocalTime* now)
 {
-    time_t seconds = time(nullptr);
+    // One reading for the whole and the part: time() follows a coarser clock
+    // that lags this one by up to a tick.
+    struct timespec wall = {};
+    clock_gettime(CLOCK_REALTIME, &wall);
     struct tm local = {};
-    localtime_r(&seconds, &local);
+    localtime_r(&wall.tv_sec, &local);
     now->year_since_1900 = local.tm_year;
     now->month = local.tm_mon;
     now->day = local.tm_mday;
     now->hour = local.tm_hour;
     now->minute = local.tm_min;
     now->second = local.tm_sec;
+    now->millisecond = static_cast<int>(wall.tv_nsec / 1000000);
 }
 
 void plat_precise_time(PlatPreciseTime* now)

@@ -80,6 +80,11 @@ PlatResult plat_file_close(PlatFile file)
     return CloseHandle(handle_of(file)) ? PLAT_OK : from_last_error();
 }
 
+PlatResult plat_file_remove(const char* name)
+{
+    return DeleteFileA(name) ? PLAT_OK : from_last_error();
+}
+
 // The pattern is matched by Windows itself. Windows lets a '?' before the
 // dot match nothing (08DEC2026-12.QKV would match ????), so names of another
 // length than the pattern are left out: '?' stands for exactly one character.

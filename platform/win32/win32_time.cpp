@@ -1,5 +1,5 @@
-// Clocks: local calendar time, wall time with milliseconds, and a monotonic
-// clock for time limits. All in 64 bits, so dates after 2038 are right.
+// Clocks: local calendar time and wall time, both with milliseconds, and a
+// monotonic clock for time limits. All in 64 bits, so dates after 2038 are right.
 // GetTickCount64 is missing before Vista and GetTickCount wraps after 49.7
 // days, so the monotonic clock counts with the performance counter.
 #include <windows.h>
@@ -33,6 +33,7 @@ void plat_local_time(PlatLocalTime* now)
     now->hour = local.wHour;
     now->minute = local.wMinute;
     now->second = local.wSecond;
+    now->millisecond = local.wMilliseconds;
 }
 
 void plat_precise_time(PlatPreciseTime* now)

@@ -165,6 +165,30 @@ std::vector<std::string> data_files(const std::string& directory)
     return found;
 }
 
+std::string first_time_step_back(const std::string& data)
+{
+    const size_t record_size = 8192, date_at = 8, time_at = 20, hundredths_at = 29;
+    long long previous = -1;
+    std::string previous_text;
+    for (size_t at = 0; at + record_size <= data.size(); at += record_size) {
+        std::string date(data, at + date_at, 11), time_text(data, at + time_at, 8);
+        std::string hundredths(data, at + hundredths_at, 3);
+        std::string whole_seconds = date + " " + time_text;
+        std::string text = whole_seconds + hundredths;
+        struct tm calendar = {};
+        const char* end = strptime(whole_seconds.c_str(), "%d-%b-%Y %H:%M:%S", &calendar);
+        bool readable = end != nullptr && *end == 0 && hundredths[0] == '.' && isdigit(hundredths[1]) &&
+                        isdigit(hundredths[2]);
+        long long now = readable ? static_cast<long long>(timegm(&calendar)) * 100 + atoi(hundredths.c_str() + 1) : -1;
+        if (now < previous || now < 0) {
+            return "record " + std::to_string(at / record_size + 1) + " at " + text + " after " + previous_text;
+        }
+        previous = now;
+        previous_text = text;
+    }
+    return "";
+}
+
 int run_command(const std::string& command, std::string* output)
 {
     FILE* pipe = popen((command + " 2>&1").c_str(), "r");

@@ -43,6 +43,10 @@ void write_settings(const TempDir& dir, const std::string& address, const std::s
 std::string today();
 // The data files (DDMMMYYYY-NNNN.QKV) in a directory, sorted by name.
 std::vector<std::string> data_files(const std::string& directory);
+// The first record of a data file whose time (date, time and hundredths
+// texts) is earlier than the one before it, or not readable as a time, as
+// "record 50 at 02:20:34.00 after 02:20:34.59"; empty when the times never go back.
+std::string first_time_step_back(const std::string& data);
 // Runs a shell command line and returns its exit status; what it printed, on stdout and stderr,
 // goes to output when given.
 int run_command(const std::string& command, std::string* output = nullptr);

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vterm.h>
 
 #include <array>
@@ -14,7 +16,7 @@
 
 #include "store/record.h"
 #include "tests/e2e/harness.h"
-#include "tools/waterfall.h"
+#include "tools/qkvdump/waterfall.h"
 
 using namespace e2e;
 
@@ -329,20 +331,53 @@ TEST(Follow, EveryWayOutRestoresTheTerminal)
     }
 }
 
-// Without a file named it waits for today's data file, takes the newest by number, and moves on to the next run's.
+// Without a file named it waits for today's data file, takes the most recently created, and moves on to the next
+// run's: also to -0001 after -9999, where the numbers start again.
 TEST(Follow, WithoutFileFollowsTodaysNewestDataFile)
 {
     TempDir dir;
     Client client(dir.path(), follow_options({"--follow"}, "truecolor"));
     ASSERT_TRUE(client.wait_for("waiting for a data file of today, " + today() + "-????.QKV"));
     write_file(dir.file("01JAN2020-0009.QKV"), ping_record(1));
-    write_file(dir.file(today() + "-0002.QKV"), ping_record(1) + ping_record(2));
     write_file(dir.file(today() + "-0001.QKV"), ping_record(1));
+    write_file(dir.file(today() + "-0002.QKV"), ping_record(1) + ping_record(2));
     ASSERT_TRUE(client.wait_for(today() + "-0002.QKV  2 pings", 5000));
-    write_file(dir.file(today() + "-0003.QKV"), ping_record(3));
-    ASSERT_TRUE(client.wait_for(today() + "-0003.QKV  1 ping ", 5000));
+    write_file(dir.file(today() + "-9999.QKV"), ping_record(3));
+    ASSERT_TRUE(client.wait_for(today() + "-9999.QKV  1 ping ", 5000));
+    unlink(dir.file(today() + "-0001.QKV").c_str());
+    write_file(dir.file(today() + "-0001.QKV"), ping_record(4) + ping_record(5) + ping_record(6));
+    ASSERT_TRUE(client.wait_for(today() + "-0001.QKV  3 pings", 5000));
     client.type("q");
     EXPECT_EQ(0, client.wait_exit(5000).status);
+}
+
+// A file moved over the name followed is read from its start, though it is no shorter than the old one.
+TEST(Follow, FileMovedOverTheNameIsReadFromItsStart)
+{
+    Following follow(3);
+    ASSERT_TRUE(follow.wait_pings(3));
+    std::string next = follow.path() + ".next";
+    write_file(next, ping_record(7) + ping_record(8) + ping_record(9));
+    ASSERT_EQ(0, rename(next.c_str(), follow.path().c_str()));
+    ASSERT_TRUE(follow.client().wait_for(pings_text(3) + "  09:05:09.37", 5000));
+    follow.screen.update(follow.client().screen());
+    EXPECT_EQ("", row_mismatch(follow.screen, 22, 80, 8, 9));
+    EXPECT_EQ(0, follow.quit());
+}
+
+// A pipe is refused at once, not waited on, and the terminal is left as it was found.
+TEST(Follow, RefusesAPipeWithoutWaiting)
+{
+    TempDir dir;
+    ASSERT_EQ(0, mkfifo(dir.file("P.QKV").c_str(), 0600));
+    Client client(dir.path(), follow_options({"--follow", "P.QKV"}, "truecolor"));
+    ExitInfo exit = client.wait_exit(5000);
+    ASSERT_TRUE(exit.ended) << client.screen();
+    EXPECT_EQ(1, exit.status);
+    EXPECT_NE(std::string::npos, client.screen().find("P.QKV: cannot open: not a regular file")) << client.screen();
+    struct termios after;
+    ASSERT_TRUE(client.terminal_modes(&after));
+    EXPECT_EQ(client.initial_modes().c_lflag, after.c_lflag);
 }
 
 // With its output redirected it draws nothing and refuses with status 2.

@@ -71,10 +71,12 @@ TEST(Run, PromptWaitsForSecondKey)
 }
 
 // Arrow, function and navigation keys (the Linux console's F1 to F5 too) leave a second code that answers
-// the prompt: one key press ends the run, and no byte of it is left for the shell.
+// the prompt: one key press ends the run, and no byte of it is left for the shell. So does Alt with a key,
+// ESC and the key's character, also a character of several bytes (Alt+e acute).
 TEST(Run, KeysWithSecondCodeEndRunAlone)
 {
-    const char* const keys[] = {"\x1b[A", "\x1bOP", "\x1b[15~", "\x1b[H", "\x1b[6~", "\x1b[[A", "\x1b[[E"};
+    const char* const keys[] = {"\x1b[A",  "\x1bOP",  "\x1b[15~", "\x1b[H",
+                                "\x1b[6~", "\x1b[[A", "\x1b[[E",  "\x1b\xC3\xA9"};
     ClientOptions options;
     options.keep_terminal = true;
     int n = 0;
@@ -149,12 +151,13 @@ TEST(Run, CtrlCKillsAndRestoresTerminal)
     EXPECT_EQ(before, read_file(dir.file(SETTINGS)));
 }
 
-// SIGTERM, SIGHUP, SIGQUIT and the other catchable ending signals also leave the terminal as it was found,
-// and the process dies by that signal.
+// SIGTERM, SIGHUP, SIGQUIT and the other catchable ending signals, those of a program's own faults sent with
+// kill too, also leave the terminal as it was found, and the process dies by that signal.
 TEST(Run, TerminationSignalsRestoreTerminal)
 {
     int n = 0;
-    for (int signal_number : {SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM, SIGRTMIN}) {
+    for (int signal_number :
+         {SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM, SIGRTMIN, SIGSTKFLT, SIGABRT, SIGSEGV, SIGSYS}) {
         TempDir dir;
         std::string address = "127.0.2." + std::to_string(60 + n++);
         write_settings(dir, address);

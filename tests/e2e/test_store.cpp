@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -18,7 +19,7 @@
 
 #include "store/record.h"
 #include "tests/e2e/harness.h"
-#include "tools/waterfall.h"
+#include "tools/qkvdump/waterfall.h"
 
 using namespace e2e;
 
@@ -212,6 +213,24 @@ TEST(Store, CleanRunWritesOneRecordPerPing)
     EXPECT_EQ(0, qkvdump(dir.file(files[0]), &listing)) << listing;
 }
 
+// A key pressed before the first ping ends the run cleanly and leaves no data file: one without a record is removed.
+TEST(Store, KeyBeforeFirstPingLeavesNoFile)
+{
+    TempDir dir;
+    write_settings(dir, "127.0.3.11");
+    HeadSim head("127.0.3.11", {"--once", "--fault", "stall:1500@3"});
+    ClientOptions options;
+    options.program = PROGRAM_STORE_ON;
+    Client client(dir.path(), options);
+    ASSERT_TRUE(client.wait_for(AWAITING_PACKET_2));
+    client.type("q");
+    EXPECT_EQ(0, client.answer_prompt().status);
+    Expected expected("127.0.3.11", 30, 3);
+    expected.pass().packet(0).pass().packet(1).pass().packet(2).prompt();
+    EXPECT_EQ(expected.str(), client.screen());
+    EXPECT_EQ(std::vector<std::string>{"Halvex_StoreData.INI"}, list_dir(dir.path()));
+}
+
 // The data slots of a record hold the data bytes of packets 0 to 7 as the head sent them.
 TEST(Store, RecordsMatchBetweenRunsOfTheSameHead)
 {
@@ -238,6 +257,19 @@ TEST(Store, FailureExitKeepsCompletedPings)
     std::vector<std::string> files = data_files(dir.path());
     ASSERT_EQ(1u, files.size());
     EXPECT_EQ(2u * RECORD, read_file(dir.file(files[0])).size());
+}
+
+// A head answering as fast as it can: thousands of records over several seconds, their times never going back.
+TEST(Store, RecordTimesNeverGoBack)
+{
+    const size_t pings = 5000;
+    TempDir dir;
+    ClientOptions options;
+    options.stdout_path = dir.file("screen.txt");
+    run_until_head_closes(dir, "127.0.3.10", 8 * pings, options);
+    std::string data = read_file(dir.file(data_files(dir.path()).at(0)));
+    EXPECT_EQ(pings * RECORD, data.size());
+    EXPECT_EQ("", first_time_step_back(data));
 }
 
 // Runs in one directory get the next numbers; existing files are kept and gaps are not filled.
@@ -488,13 +520,91 @@ TEST(Picture, HeightTakesTheMeanOfConsecutivePings)
 }
 
 // A picture that cannot be written (a full disk) fails the run with the reason, never reports success.
+// A picture that cannot be written (a full disk) fails the run with the reason, never reports success. Written
+// beside OUT and moved over it only when whole, so a file OUT that was there keeps what it held, and nothing is
+// left beside it.
 TEST(Picture, WriteFailureIsReported)
 {
     TempDir dir;
-    run_until_head_closes(dir, "127.0.9.4", 8);
+    run_until_head_closes(dir, "127.0.9.4", 16);
+    std::string name = dir.file(data_files(dir.path()).at(0));
     std::string output;
-    EXPECT_EQ(1, qkvdump_with({"--png", "/dev/full", dir.file(data_files(dir.path()).at(0))}, &output));
+    EXPECT_EQ(1, qkvdump_with({"--png", "/dev/full", name}, &output));
     EXPECT_NE(std::string::npos, output.find("/dev/full: cannot write: No space left on device\n")) << output;
+
+    std::string png = dir.file("survey.png");
+    write_file(png, "the picture drawn before");
+    write_file(dir.file("wide.QKV"), read_file(name) + inverted(read_file(name)));
+    // A file size limit stands in for a full disk; SIGXFSZ ignored makes the write fail instead of killing.
+    std::string limited = "sh -c \"trap '' XFSZ; ulimit -f 8; exec '" + std::string(QKVDUMP) + "' --width 8000 --png '" +
+                          png + "' '" + dir.file("wide.QKV") + "'\"";
+    EXPECT_EQ(1, run_command(limited, &output));
+    EXPECT_NE(std::string::npos, output.find(png + ": cannot write: File too large\n")) << output;
+    EXPECT_EQ("the picture drawn before", read_file(png));
+    std::vector<std::string> left = list_dir(dir.path());
+    EXPECT_EQ(0, std::count_if(left.begin(), left.end(), [](const std::string& file) {
+                  return file.find(".tmp") != std::string::npos;
+              })) << "the part-written picture is removed";
+    ASSERT_EQ(0, qkvdump_with({"--png", png, name}, &output)) << output;
+    EXPECT_EQ(2, decode_png(png).height) << "a whole picture replaces it";
+}
+
+// An OUT that is one of the files read, however named, or a data file (a forgotten OUT: --png *.QKV) is refused
+// with status 2 before anything is read or written, and keeps its bytes.
+TEST(Picture, OutThatIsAnInputOrADataFileIsRefused)
+{
+    TempDir dir;
+    run_until_head_closes(dir, "127.0.9.5", 8);
+    std::string file = data_files(dir.path()).at(0);
+    std::string name = dir.file(file);
+    std::string data = read_file(name);
+    write_file(dir.file("copy.qkv"), data);
+    write_file(dir.file("recording.bin"), data);
+    write_file(dir.file("notes.txt"), "not a recording");
+    ASSERT_EQ(0, link(name.c_str(), dir.file("linked.png").c_str()));
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string refusal;
+    };
+    const Case cases[] = {
+        {{name, name}, name + " is " + name + ", a file to read"},
+        {{dir.path() + "/./" + file, name}, dir.path() + "/./" + file + " is " + name + ", a file to read"},
+        {{dir.file("linked.png"), name}, dir.file("linked.png") + " is " + name + ", a file to read"},
+        {{dir.file("notes.txt"), dir.file("notes.txt"), name}, dir.file("notes.txt") + " is " +
+                                                                   dir.file("notes.txt") + ", a file to read"},
+        {{dir.file("copy.qkv"), name}, dir.file("copy.qkv") + " is a data file"},
+        {{dir.file("recording.bin"), name}, dir.file("recording.bin") + " is a data file"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> arguments = {"--png"};
+        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+        std::string output;
+        EXPECT_EQ(2, qkvdump_with(arguments, &output)) << c.arguments[0];
+        EXPECT_EQ(0u, output.find("qkvdump: --png " + c.refusal + ": not writing the picture over it")) << output;
+        EXPECT_EQ(std::string::npos, output.find("records")) << "nothing is read: " << output;
+    }
+    EXPECT_EQ(data, read_file(name));
+    EXPECT_EQ(data, read_file(dir.file("copy.qkv")));
+    EXPECT_EQ(data, read_file(dir.file("recording.bin")));
+    EXPECT_EQ("not a recording", read_file(dir.file("notes.txt")));
+    std::string output;
+    EXPECT_EQ(0, qkvdump_with({"--png", dir.file("notes.txt"), name}, &output)) << "any other file is replaced";
+    EXPECT_EQ(1, decode_png(dir.file("notes.txt")).height);
+}
+
+// The listing and the CSV, with or without the samples, fail with status 1 and the reason when standard output
+// cannot take them, instead of reporting the files well-formed.
+TEST(Listing, OutputThatCannotBeWrittenIsAFailure)
+{
+    TempDir dir;
+    run_until_head_closes(dir, "127.0.9.6", 8);
+    std::string name = dir.file(data_files(dir.path()).at(0));
+    for (const char* options : {"", "--csv", "--csv --samples"}) {
+        std::string said;
+        std::string command = "(" + std::string(QKVDUMP) + " " + options + " '" + name + "' > /dev/full)";
+        EXPECT_EQ(1, run_command(command, &said)) << options;
+        EXPECT_EQ("qkvdump: cannot write to standard output: No space left on device\n", said) << options;
+    }
 }
 
 // A run recorded, served back by headsim and recorded again gives the same ping images in order,
@@ -533,7 +643,7 @@ TEST(Replay, RecordingServedBackIsRecordedTheSame)
     }
 }
 
-// A recording with a torn tail, a malformed record or no record at all is refused before listening,
+// A recording with a torn tail, a malformed record or no record at all, or a pipe, is refused before listening,
 // naming the record and byte offset of the fault.
 TEST(Replay, UnservableRecordingIsRefused)
 {
@@ -558,6 +668,16 @@ TEST(Replay, UnservableRecordingIsRefused)
     EXPECT_EQ(2, run_command(serve + empty, &said));
     EXPECT_NE(std::string::npos, said.find("holds no ping")) << said;
     EXPECT_EQ(std::string::npos, said.find("listening")) << said;
+
+    // A pipe cannot be read again for the next connection; one with no writer is not waited on.
+    std::string whole = dir.file("whole.QKV");
+    write_file(whole, record + record);
+    EXPECT_EQ(2, run_command("cat '" + whole + "' | " + serve + "/dev/stdin", &said));
+    EXPECT_NE(std::string::npos, said.find("/dev/stdin is not a regular file")) << said;
+    std::string fifo = dir.file("fifo.QKV");
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    EXPECT_EQ(2, run_command(serve + fifo, &said));
+    EXPECT_NE(std::string::npos, said.find("fifo.QKV is not a regular file")) << said;
 }
 
 // Pings are served at the recorded pace: 200 ms apart by the timestamps where the interval field is 0,

@@ -2,14 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 #include "store/timestamp.h"
 
 namespace {
 
-PlatLocalTime local_time(int year, int month, int day, int hour, int minute, int second)
+PlatLocalTime local_time(int year, int month, int day, int hour, int minute, int second, int millisecond = 0)
 {
-    return PlatLocalTime{year - 1900, month, day, hour, minute, second};
+    return PlatLocalTime{year - 1900, month, day, hour, minute, second, millisecond};
 }
 
 }  // namespace
@@ -19,40 +20,52 @@ TEST(TimestampClock, FirstUpdateFormatsAllTexts)
 {
     TimestampClock clock = {};
     EXPECT_STREQ("", clock.date_time_text);
-    PlatLocalTime now = local_time(2026, 11, 7, 9, 5, 0);
-    timestamp_update(&clock, &now, 370);
+    PlatLocalTime now = local_time(2026, 11, 7, 9, 5, 0, 370);
+    timestamp_update(&clock, &now);
     EXPECT_STREQ("07-DEC-2026", clock.date_text);
     EXPECT_STREQ("09:05:00", clock.time_text);
     EXPECT_STREQ("07-DEC-2026  09:05:00", clock.date_time_text);
     EXPECT_STREQ(".37", clock.hundredths_text);
 }
 
-// Only a changed seconds field reformats the date and time; the hundredths always follow.
-TEST(TimestampClock, SameSecondsFieldKeepsTexts)
+// The texts follow the whole calendar second: a later update in the same second renews only the hundredths,
+// and one a whole minute, hour, day, month or year away (same seconds field, as after a pause) shows its own.
+TEST(TimestampClock, CalendarSecondDecidesReformatting)
 {
-    TimestampClock clock = {};
-    PlatLocalTime first = local_time(2026, 11, 7, 9, 5, 0);
-    timestamp_update(&clock, &first, 120);
-    PlatLocalTime minute_later = local_time(2026, 11, 7, 9, 6, 0);
-    timestamp_update(&clock, &minute_later, 450);
-    EXPECT_STREQ("09:05:00", clock.time_text);
-    EXPECT_STREQ("07-DEC-2026  09:05:00", clock.date_time_text);
-    EXPECT_STREQ(".45", clock.hundredths_text);
-
-    PlatLocalTime next_second = local_time(2026, 11, 7, 9, 6, 1);
-    timestamp_update(&clock, &next_second, 0);
-    EXPECT_STREQ("09:06:01", clock.time_text);
-    EXPECT_STREQ("07-DEC-2026  09:06:01", clock.date_time_text);
+    struct Row {
+        PlatLocalTime later;
+        const char* date_time_text;
+    };
+    const Row rows[] = {
+        {local_time(2026, 11, 7, 9, 5, 0, 450), "07-DEC-2026  09:05:00"},
+        {local_time(2026, 11, 7, 9, 5, 1, 450), "07-DEC-2026  09:05:01"},
+        {local_time(2026, 11, 7, 9, 6, 0, 450), "07-DEC-2026  09:06:00"},
+        {local_time(2026, 11, 7, 10, 5, 0, 450), "07-DEC-2026  10:05:00"},
+        {local_time(2026, 11, 8, 9, 5, 0, 450), "08-DEC-2026  09:05:00"},
+        {local_time(2026, 0, 7, 9, 5, 0, 450), "07-JAN-2026  09:05:00"},
+        {local_time(2027, 11, 7, 9, 5, 0, 450), "07-DEC-2027  09:05:00"},
+    };
+    for (const Row& row : rows) {
+        TimestampClock clock = {};
+        PlatLocalTime first = local_time(2026, 11, 7, 9, 5, 0, 120);
+        timestamp_update(&clock, &first);
+        timestamp_update(&clock, &row.later);
+        EXPECT_STREQ(row.date_time_text, clock.date_time_text);
+        EXPECT_EQ(std::string(row.date_time_text, 11), clock.date_text);
+        EXPECT_EQ(std::string(row.date_time_text + 13), clock.time_text);
+        EXPECT_STREQ(".45", clock.hundredths_text) << row.date_time_text;
+    }
 }
 
 // Hundredths are the milliseconds truncated: 999 gives .99 and 5 gives .00.
 TEST(TimestampClock, HundredthsTruncate)
 {
     TimestampClock clock = {};
-    PlatLocalTime now = local_time(2026, 11, 7, 9, 5, 0);
-    timestamp_update(&clock, &now, 999);
+    PlatLocalTime now = local_time(2026, 11, 7, 9, 5, 0, 999);
+    timestamp_update(&clock, &now);
     EXPECT_STREQ(".99", clock.hundredths_text);
-    timestamp_update(&clock, &now, 5);
+    now.millisecond = 5;
+    timestamp_update(&clock, &now);
     EXPECT_STREQ(".00", clock.hundredths_text);
 }
 
@@ -61,12 +74,12 @@ TEST(TimestampClock, MonthsAndYears)
 {
     TimestampClock clock = {};
     PlatLocalTime new_year = local_time(2027, 0, 1, 0, 0, 7);
-    timestamp_update(&clock, &new_year, 0);
+    timestamp_update(&clock, &new_year);
     EXPECT_STREQ("01-JAN-2027", clock.date_text);
     EXPECT_STREQ("00:00:07", clock.time_text);
 
     PlatLocalTime later = local_time(2040, 5, 30, 23, 59, 58);
-    timestamp_update(&clock, &later, 0);
+    timestamp_update(&clock, &later);
     EXPECT_STREQ("30-JUN-2040  23:59:58", clock.date_time_text);
 }
 

@@ -143,7 +143,20 @@ void check_files()
     plat_file_write(file, block, 40);
     plat_fault_arm(PLAT_FAULT_WRITE, 1, PLAT_ERR_NO_SPACE);
     check(plat_file_write(file, block, sizeof block) == PLAT_ERR_NO_SPACE, "the write fault reports a full disk");
+    // The program holds its data file to itself while it records: a reader is told so, in its own result.
+    PlatFile reader = PLAT_NO_FILE;
+    PlatFileLook look = {};
+    char reason[128] = "";
+    check(plat_file_open_shared("08DEC2026-0001.QKV", &reader, &look, reason, sizeof reason) == PLAT_ERR_HELD &&
+              strcmp(reason, "another program holds it and lets no one read it") == 0,
+          "a data file being recorded cannot be opened for reading: held by another program");
     check(plat_file_sync(file) == PLAT_OK && plat_file_close(file) == PLAT_OK, "the file is synced and closed");
+    uint8_t head[4] = {};
+    check(plat_file_open_shared("08DEC2026-0001.QKV", &reader, &look, reason, sizeof reason) == PLAT_OK &&
+              look.regular && plat_file_size(reader) == 150 && plat_file_read_at(reader, 96, head, 4) == PLAT_OK &&
+              memcmp(head, "rrrr", 4) == 0 && plat_file_read_at(reader, 148, head, 4) == PLAT_ERR_FAILED,
+          "once closed it is read at an offset, and a read past its end fails");
+    plat_file_close(reader);
     WIN32_FILE_ATTRIBUTE_DATA data;
     GetFileAttributesExA("08DEC2026-0001.QKV", GetFileExInfoStandard, &data);
     check(data.nFileSizeLow == 150, "writes after a truncate go to the new end; the fault writes half its buffer");
@@ -193,8 +206,9 @@ void check_profile_and_clocks()
     PlatPreciseTime precise;
     plat_local_time(&local);
     plat_precise_time(&precise);
-    check(local.year_since_1900 >= 124 && local.month >= 0 && local.month <= 11 && local.day >= 1,
-          "the local time is a plausible date");
+    check(local.year_since_1900 >= 124 && local.month >= 0 && local.month <= 11 && local.day >= 1 &&
+              local.millisecond >= 0 && local.millisecond < 1000,
+          "the local time is a plausible date with milliseconds");
     check(precise.seconds > 1700000000LL && precise.milliseconds >= 0 && precise.milliseconds < 1000,
           "the precise time counts from 1970 with milliseconds");
     int64_t start = plat_monotonic_ms();

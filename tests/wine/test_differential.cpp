@@ -233,7 +233,7 @@ DumpRun run_qkvdump(const std::string& program, const TempDir& dir, const std::s
 
 // On a recording of the Linux build with a malformed record and a torn tail, the Windows qkvdump lists it, writes
 // its CSV with the samples and draws its picture exactly as the Linux one, its lines ending in CR LF; the Windows
-// one is given *.QKV, which it expands itself.
+// one is given *.QKV, which it expands itself. Both refuse a picture that would overwrite what they read.
 TEST(Differential, QkvdumpAgrees)
 {
     REQUIRE_WINE(QKVDUMP_EXE);
@@ -261,6 +261,22 @@ TEST(Differential, QkvdumpAgrees)
     EXPECT_NE(std::string::npos, read_file(linux_dir.file("dump.err")).find("torn tail: 4 bytes after record 3"));
     std::string picture = read_file(linux_dir.file("ping.png"));
     EXPECT_FALSE(picture.empty());
+    EXPECT_EQ(picture, read_file(windows_dir.file("ping.png")));
+
+    // An OUT that is an input named another way, or a data file (OUT forgotten), is refused alike and kept.
+    write_file(linux_dir.file("notes.txt"), "notes");
+    write_file(windows_dir.file("notes.txt"), "notes");
+    const std::string refused[] = {"--png ./notes.txt notes.txt", "--png " + name + " ping.png"};
+    for (const std::string& arguments : refused) {
+        DumpRun linux_run = run_qkvdump(std::string("'") + QKVDUMP + "'", linux_dir, arguments);
+        DumpRun windows_run = run_qkvdump(wine_environment() + " '" + QKVDUMP_EXE + "'", windows_dir, arguments);
+        EXPECT_EQ(2, linux_run.status) << arguments;
+        EXPECT_EQ(2, windows_run.status) << arguments;
+        EXPECT_NE(std::string::npos, linux_run.errors.find(": not writing the picture over it")) << linux_run.errors;
+        EXPECT_EQ(linux_run.errors, windows_run.errors) << arguments;
+    }
+    EXPECT_EQ("notes", read_file(windows_dir.file("notes.txt")));
+    EXPECT_EQ(data + "torn", read_file(windows_dir.file(name)));
     EXPECT_EQ(picture, read_file(windows_dir.file("ping.png")));
 }
 

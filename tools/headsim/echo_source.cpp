@@ -48,8 +48,8 @@ void echo_status_fill(uint8_t packet[RETURN_PACKET_SIZE], const SwitchCommand* c
     ++head_reply_counter;
     packet[3] = HEAD_ID;
     packet[4] = HEAD_STATUS_READY;
-    packet[RETURN_PACKET_NUMBER] =
-        static_cast<uint8_t>((head_reply_counter & 0x1F) << 3 | (packet[RETURN_PACKET_NUMBER] & 7));
+    return_packet_set_number(packet, static_cast<uint8_t>((head_reply_counter & 0x1F) << 3),
+                             return_packet_number(packet));
     packet[6] = static_cast<uint8_t>(head_reply_counter & 0xFF);
     packet[7] = static_cast<uint8_t>(head_reply_counter >> 8);
     packet[8] = static_cast<uint8_t>(command->range);

@@ -1,5 +1,7 @@
 #include "tools/headsim/net.h"
 
+#include "platform/platform.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
@@ -9,7 +11,6 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -60,20 +61,13 @@ void net_install_signals()
     signal(SIGPIPE, SIG_IGN);
 }
 
-long net_now_ms()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
 bool net_sleep_ms(long ms)
 {
-    long deadline = net_now_ms() + ms;
+    int64_t deadline = plat_monotonic_ms() + ms;
     while (!stop_requested) {
-        long left = deadline - net_now_ms();
+        int64_t left = deadline - plat_monotonic_ms();
         if (left <= 0) return true;
-        long slice = left < POLL_SLICE_MS ? left : POLL_SLICE_MS;
+        int64_t slice = left < POLL_SLICE_MS ? left : POLL_SLICE_MS;
         poll(nullptr, 0, static_cast<int>(slice));
     }
     return false;

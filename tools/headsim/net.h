@@ -1,5 +1,6 @@
-// headsim's sockets and clock: listening, accepting, reading commands and
-// sending replies, every wait cut short when a stop is requested.
+// headsim's sockets and its sleep: listening, accepting, reading commands and
+// sending replies, every wait cut short when a stop is requested. Time is the
+// platform's monotonic clock.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +13,6 @@ constexpr int NET_PEER_SIZE = 64;
 bool net_stop_requested();
 void net_install_signals();
 
-long net_now_ms();
 // Sleeps in short slices; false when a stop was requested meanwhile.
 bool net_sleep_ms(long ms);
 

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/platform.h"
 #include "tools/headsim/net.h"
 #include "tools/navlog/nmea.h"
 
@@ -71,11 +72,11 @@ void send_fix(double hours)
 void send_track(long rate_hz)
 {
     long period_ms = 1000 / rate_hz;
-    long started_ms = net_now_ms();
+    int64_t started_ms = plat_monotonic_ms();
     for (long fix = 0; !stopping && !net_stop_requested(); ++fix) {
         send_fix(static_cast<double>(fix * period_ms) / 3600000.0);
-        long due_ms = started_ms + (fix + 1) * period_ms;
-        if (!net_sleep_ms(due_ms - net_now_ms())) break;
+        int64_t due_ms = started_ms + (fix + 1) * period_ms;
+        if (!net_sleep_ms(static_cast<long>(due_ms - plat_monotonic_ms()))) break;
     }
 }
 

@@ -2,6 +2,10 @@
 // record at a time, so memory stays the same whatever the file's size.
 #include "tools/headsim/reply_source.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -74,19 +78,41 @@ void replay_build(uint8_t packet[RETURN_PACKET_SIZE], const SwitchCommand*, int 
     int number = packet_number & 7;
     return_packet_build(packet, number, image + ping_image_slot(number));
     memcpy(packet, image, RETURN_HEADER_SIZE);
-    packet[RETURN_PACKET_NUMBER] = static_cast<uint8_t>((image[RETURN_PACKET_NUMBER] & ~7) | number);
+    return_packet_set_number(packet, image[RETURN_PACKET_NUMBER], number);
     packet[RETURN_END] = image[PING_IMAGE_END];
+}
+
+// Opens the recording without waiting for a writer, and only a regular file: it is read once to be checked and
+// again for every connection, which a pipe cannot give.
+FILE* open_recording(const char* path)
+{
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat status;
+    if (fd < 0 || fstat(fd, &status) != 0) {
+        fprintf(stderr, "headsim: cannot open %s: %s\n", path, strerror(errno));
+        if (fd >= 0) close(fd);
+        return nullptr;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        fprintf(stderr, "headsim: %s is not a regular file: a recording is read again for every connection\n",
+                path);
+        close(fd);
+        return nullptr;
+    }
+    FILE* file = fdopen(fd, "rb");
+    if (file == nullptr) {
+        fprintf(stderr, "headsim: cannot open %s: %s\n", path, strerror(errno));
+        close(fd);
+    }
+    return file;
 }
 
 }  // namespace
 
 bool replay_open(const char* path, bool loop)
 {
-    replay.file = fopen(path, "rb");
-    if (replay.file == nullptr) {
-        fprintf(stderr, "headsim: cannot open %s: %s\n", path, strerror(errno));
-        return false;
-    }
+    replay.file = open_recording(path);
+    if (replay.file == nullptr) return false;
     replay.loop = loop;
     scanner.format = SCAN_QUIET;
     scanner.messages = stderr;

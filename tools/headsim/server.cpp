@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <unistd.h>
 
+#include "platform/platform.h"
 #include "tools/headsim/net.h"
 
 namespace {
@@ -42,7 +43,7 @@ struct Connection {
     bool silent;
     uint32_t garbage_state;
     PingState ping;
-    long ping_started_ms;  // when the current ping started: the next is due from then
+    int64_t ping_started_ms;  // when the current ping started: the next is due from then
     uint8_t outgoing[FAULT_OUTGOING_SIZE];
 };
 
@@ -73,11 +74,11 @@ EndReason step_ping(const Head* head, Connection* connection, int asked)
     long wait_ms = 0;
     if (!head->source->next_ping(&wait_ms)) return END_RECORDING_ENDED;
     if (!first) {
-        long due = connection->ping_started_ms + paced_wait_ms(head->options, wait_ms);
-        if (!net_sleep_ms(due - net_now_ms())) return END_STOPPED;
+        int64_t due = connection->ping_started_ms + paced_wait_ms(head->options, wait_ms);
+        if (!net_sleep_ms(static_cast<long>(due - plat_monotonic_ms()))) return END_STOPPED;
     }
     connection->ping = PING_SERVING;
-    connection->ping_started_ms = net_now_ms();
+    connection->ping_started_ms = plat_monotonic_ms();
     return END_NONE;
 }
 

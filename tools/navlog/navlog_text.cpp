@@ -63,9 +63,9 @@ size_t navlog_line(const NavTime* time, const char* sentence, char line[NAVLOG_L
 
 void navlog_file_name(const NavTime* time, char name[NAVLOG_NAME_SIZE])
 {
-    PlatLocalTime local = {time->year - 1900, time->month - 1, time->day, time->hour, time->minute, time->second};
+    PlatLocalTime local = {time->year - 1900, time->month - 1, time->day, time->hour, time->minute, time->second, 0};
     TimestampClock clock = {};
-    timestamp_update(&clock, &local, 0);
+    timestamp_update(&clock, &local);
     char pattern[DATA_NAME_SIZE];
     naming_pattern(pattern, clock.date_time_text);
     snprintf(name, NAVLOG_NAME_SIZE, "%.*s%s", DAY_STEM_LENGTH, pattern, NAV_SUFFIX);

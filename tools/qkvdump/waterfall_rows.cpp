@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "tools/waterfall.h"
+#include "tools/qkvdump/waterfall.h"
 
 namespace {
 

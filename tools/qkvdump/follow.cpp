@@ -2,9 +2,10 @@
 // whole records that came since the last look through the data file check,
 // and draws the picture and the status line again when anything changed. A
 // record still being written is left for a later look; a file that shrinks
-// (replaced, or cut back) is taken again from its start. Everything it holds
-// is in one program-wide record: nothing is allocated per record.
-#include "tools/follow.h"
+// (cut back) or another file moved over its name is taken again from its
+// start. Everything it holds is in one program-wide record: nothing is
+// allocated per record.
+#include "tools/qkvdump/follow.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -15,30 +16,55 @@
 #include "store/naming.h"
 #include "store/scan.h"
 #include "store/timestamp.h"
-#include "tools/cells.h"
-#include "tools/viewer.h"
+#include "tools/qkvdump/cells.h"
+#include "tools/qkvdump/terminal.h"
 
 namespace {
 
 const int LOOK_EVERY_MS = 50;
 const int64_t SEARCH_EVERY_MS = 1000;  // for a newer data file of today
+const int64_t CHECK_NAME_EVERY_MS = 1000;  // for another file moved over the name followed
 const int RECORDS_PER_LOOK = 256;      // a long file is taken in parts, so that keys are still answered
 const size_t OUTPUT_SIZE = 64 * 1024;
+const size_t REASON_SIZE = 128;
 static_assert(OUTPUT_SIZE >= CELLS_ROW_BYTES_MAX, "a row fits the output block");
+
+struct Newest {
+    bool found;
+    PlatFileLook look;
+    char name[DATA_NAME_SIZE];
+};
+
+// The most recently created regular file wins; of two created at once, the higher number.
+void keep_newest(const char* name, void* context)
+{
+    Newest* newest = static_cast<Newest*>(context);
+    PlatFileLook look;
+    if (!plat_file_look(name, &look) || !look.regular) return;
+    bool newer = !newest->found || look.created > newest->look.created ||
+                 (look.created == newest->look.created && naming_number_of(name) > naming_number_of(newest->name));
+    if (!newer) return;
+    newest->found = true;
+    newest->look = look;
+    snprintf(newest->name, sizeof newest->name, "%s", name);
+}
 
 struct Follower {
     const char* path;  // the file followed: the one named, or found; null before there is one
     char found[DATA_NAME_SIZE];
-    ViewerFile file;
+    PlatFile file;
+    PlatFileLook identity;  // of the file open, to notice another moved over its name
     bool open;
-    long long offset;  // where the whole records taken so far end
-    long long size;    // the file's size at this look
+    int64_t offset;    // where the whole records taken so far end
+    int64_t size;      // the file's size at this look
     int records_left;  // of this look
     bool behind;       // the look ran out of records to take: look again at once
     int64_t last_news_ms;
     int64_t next_search_ms;
+    int64_t next_name_check_ms;
     bool picture_changed;
     bool status_changed;
+    Newest newest;  // of a search
     Scanner scanner;
     CellsStatus status;
     CellsPicture picture;
@@ -52,13 +78,13 @@ Follower follower;
 long read_whole_records(void* source, uint8_t* bytes, size_t count)
 {
     Follower* f = static_cast<Follower*>(source);
-    if (f->size - f->offset < static_cast<long long>(count)) return 0;
+    if (f->size - f->offset < static_cast<int64_t>(count)) return 0;
     if (f->records_left == 0) {
         f->behind = true;
         return 0;
     }
-    if (!viewer_file_read(f->file, f->offset, bytes, count)) return -1;
-    f->offset += static_cast<long long>(count);
+    if (plat_file_read_at(f->file, f->offset, bytes, count) != PLAT_OK) return -1;
+    f->offset += static_cast<int64_t>(count);
     --f->records_left;
     return static_cast<long>(count);
 }
@@ -102,7 +128,17 @@ void start_file(Follower* f, int64_t now)
     f->picture_changed = true;
 }
 
-// Without a file named: today's newest data file by the program's own naming, whenever that changes.
+// Follows f->path from its start; when it cannot be opened, the status line says why.
+void open_followed(Follower* f, int64_t now)
+{
+    start_file(f, now);
+    char reason[REASON_SIZE];
+    f->open = plat_file_open_shared(f->path, &f->file, &f->identity, reason, sizeof reason) == PLAT_OK;
+    if (!f->open) set_note(f, "%s: cannot open: %s", f->path, reason);
+}
+
+// Without a file named: today's most recently created data file, whenever that changes. Not the highest
+// number: past 9999 the next run takes the lowest free one.
 void search_newest(Follower* f, int64_t now)
 {
     f->next_search_ms = now + SEARCH_EVERY_MS;
@@ -110,24 +146,44 @@ void search_newest(Follower* f, int64_t now)
     timestamp_update_now(&clock);
     char pattern[DATA_NAME_SIZE];
     naming_pattern(pattern, clock.date_time_text);
-    char newest[DATA_NAME_SIZE] = {};
-    if (naming_newest(pattern, newest) == 0) {
+    Newest* newest = &f->newest;
+    newest->found = false;
+    plat_find_files(pattern, keep_newest, newest);
+    if (!newest->found) {
         if (!f->open) set_note(f, "waiting for a data file of today, %s", pattern);
         return;
     }
-    if (f->open && strcmp(newest, f->found) == 0) return;
-    if (f->open) viewer_file_close(f->file);
-    memcpy(f->found, newest, sizeof newest);
+    if (f->open && strcmp(newest->name, f->found) == 0) return;
+    if (f->open) plat_file_close(f->file);
+    memcpy(f->found, newest->name, sizeof newest->name);
     f->path = f->found;
-    start_file(f, now);
-    char reason[128];
-    f->open = viewer_file_open(f->path, &f->file, reason, sizeof reason);
-    if (!f->open) set_note(f, "%s: cannot open: %s", f->path, reason);
+    open_followed(f, now);
+}
+
+// The file named, after another was moved over its name that could not be opened: tried again now and then.
+void retry_named(Follower* f, int64_t now)
+{
+    f->next_search_ms = now + SEARCH_EVERY_MS;
+    open_followed(f, now);
+}
+
+// Another file moved over the name (a file renamed into place) is a new file, whatever its size.
+bool replaced(Follower* f, int64_t now)
+{
+    if (now < f->next_name_check_ms) return false;
+    f->next_name_check_ms = now + CHECK_NAME_EVERY_MS;
+    PlatFileLook look;
+    return plat_file_look(f->path, &look) && !plat_same_file(look, f->identity);
 }
 
 void read_news(Follower* f, int64_t now)
 {
-    f->size = viewer_file_size(f->file);
+    if (replaced(f, now)) {
+        plat_file_close(f->file);
+        open_followed(f, now);
+        if (!f->open) return;
+    }
+    f->size = plat_file_size(f->file);
     if (f->size < 0) {
         set_note(f, "%s: read error", f->path);
         return;
@@ -161,7 +217,7 @@ void update_quiet(Follower* f, int64_t now)
 
 void flush_output(Follower* f)
 {
-    viewer_write(f->output, f->used);
+    terminal_write(f->output, f->used);
     f->used = 0;
 }
 
@@ -190,7 +246,7 @@ void take_size(Follower* f)
 {
     int rows = 0;
     int columns = 0;
-    viewer_size(&rows, &columns);
+    terminal_size(&rows, &columns);
     cells_resize(&f->picture, rows, columns);
     f->picture_changed = true;
 }
@@ -209,7 +265,7 @@ void start(Follower* f)
     f->scanner.each_context = f;
     int rows = 0;
     int columns = 0;
-    viewer_size(&rows, &columns);
+    terminal_size(&rows, &columns);
     cells_start(&f->picture, asks_for_24_bit() ? CELLS_24_BIT : CELLS_256_COLOURS, rows, columns);
 }
 
@@ -218,39 +274,43 @@ void start(Follower* f)
 int follow_run(const char* path)
 {
     Follower* f = &follower;
-    const char* refusal = viewer_start();
+    // The file is opened before the terminal is taken; the open never waits (a pipe is refused).
+    char reason[REASON_SIZE];
+    bool opened = path != nullptr && plat_file_open_shared(path, &f->file, &f->identity, reason, sizeof reason) == PLAT_OK;
+    const char* refusal = terminal_start();
     if (refusal != nullptr) {
+        if (opened) plat_file_close(f->file);
         fprintf(stderr, "qkvdump: --follow draws on a terminal: %s\n", refusal);
         return 2;
     }
+    if (path != nullptr && !opened) {
+        terminal_stop();
+        fprintf(stderr, "%s: cannot open: %s\n", path, reason);
+        return 1;
+    }
     start(f);
-    if (path != nullptr) {
-        char reason[128];
-        if (!viewer_file_open(path, &f->file, reason, sizeof reason)) {
-            viewer_stop();
-            fprintf(stderr, "%s: cannot open: %s\n", path, reason);
-            return 1;
-        }
+    if (opened) {
         f->open = true;
         f->path = path;
         start_file(f, plat_monotonic_ms());
     }
-    viewer_write(CELLS_ENTER, strlen(CELLS_ENTER));
+    terminal_write(CELLS_ENTER, strlen(CELLS_ENTER));
     f->picture_changed = true;
-    ViewerEvent event = VIEWER_NOTHING;
-    while (event != VIEWER_QUIT && event != VIEWER_ENDED) {
+    TerminalEvent event = TERMINAL_NOTHING;
+    while (event != TERMINAL_QUIT && event != TERMINAL_ENDED) {
         int64_t now = plat_monotonic_ms();
         if (path == nullptr && now >= f->next_search_ms) search_newest(f, now);
+        if (path != nullptr && !f->open && now >= f->next_search_ms) retry_named(f, now);
         f->behind = false;
         if (f->open) read_news(f, now);
         update_quiet(f, now);
         draw(f);
-        event = viewer_wait(f->behind ? 0 : LOOK_EVERY_MS);
-        if (event == VIEWER_RESIZED) take_size(f);
+        event = terminal_wait(f->behind ? 0 : LOOK_EVERY_MS);
+        if (event == TERMINAL_RESIZED) take_size(f);
     }
-    viewer_write(CELLS_LEAVE, strlen(CELLS_LEAVE));
-    viewer_stop();
-    if (f->open) viewer_file_close(f->file);
-    if (event == VIEWER_ENDED) viewer_end_as_asked();
+    terminal_write(CELLS_LEAVE, strlen(CELLS_LEAVE));
+    terminal_stop();
+    if (f->open) plat_file_close(f->file);
+    if (event == TERMINAL_ENDED) terminal_end_as_asked();
     return 0;
 }

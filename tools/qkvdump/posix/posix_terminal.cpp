@@ -15,7 +15,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "tools/viewer.h"
+#include "tools/qkvdump/terminal.h"
 
 namespace {
 
@@ -59,29 +59,29 @@ int read_byte()
 
 // Esc alone quits. An arrow or function key comes as ESC [ ... or ESC O ...
 // ending in a letter or '~', Alt and a key as ESC and the key: read whole and ignored.
-ViewerEvent after_escape()
+TerminalEvent after_escape()
 {
-    if (!byte_within(SEQUENCE_GAP_MS)) return VIEWER_QUIT;
+    if (!byte_within(SEQUENCE_GAP_MS)) return TERMINAL_QUIT;
     int introducer = read_byte();
-    if (introducer != '[' && introducer != 'O') return VIEWER_NOTHING;
+    if (introducer != '[' && introducer != 'O') return TERMINAL_NOTHING;
     while (byte_within(SEQUENCE_GAP_MS)) {
         int byte = read_byte();
         if (byte < 0 || (byte >= 0x40 && byte <= 0x7E)) break;
     }
-    return VIEWER_NOTHING;
+    return TERMINAL_NOTHING;
 }
 
-ViewerEvent signalled_event()
+TerminalEvent signalled_event()
 {
-    if (ending_signal != 0) return VIEWER_ENDED;
-    if (resized == 0) return VIEWER_NOTHING;
+    if (ending_signal != 0) return TERMINAL_ENDED;
+    if (resized == 0) return TERMINAL_NOTHING;
     resized = 0;
-    return VIEWER_RESIZED;
+    return TERMINAL_RESIZED;
 }
 
 }  // namespace
 
-const char* viewer_start()
+const char* terminal_start()
 {
     if (!isatty(STDOUT_FILENO)) return "standard output is not a terminal";
     tty_fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -106,7 +106,7 @@ const char* viewer_start()
     return nullptr;
 }
 
-void viewer_stop()
+void terminal_stop()
 {
     if (tty_fd < 0) return;
     tcsetattr(tty_fd, TCSANOW, &tty_found);
@@ -116,7 +116,7 @@ void viewer_stop()
     sigaction(SIGWINCH, &resize_found, nullptr);
 }
 
-void viewer_size(int* rows, int* columns)
+void terminal_size(int* rows, int* columns)
 {
     struct winsize size = {};
     bool known = ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 0 && size.ws_col > 0;
@@ -124,21 +124,21 @@ void viewer_size(int* rows, int* columns)
     *columns = known ? size.ws_col : DEFAULT_COLUMNS;
 }
 
-ViewerEvent viewer_wait(int wait_ms)
+TerminalEvent terminal_wait(int wait_ms)
 {
-    ViewerEvent event = signalled_event();
-    if (event != VIEWER_NOTHING) return event;
+    TerminalEvent event = signalled_event();
+    if (event != TERMINAL_NOTHING) return event;
     struct pollfd ready = {tty_fd, POLLIN, 0};
     int count = poll(&ready, 1, wait_ms);
     event = signalled_event();
-    if (event != VIEWER_NOTHING || count <= 0) return event;
-    if (!(ready.revents & POLLIN)) return VIEWER_QUIT;  // the terminal has gone
+    if (event != TERMINAL_NOTHING || count <= 0) return event;
+    if (!(ready.revents & POLLIN)) return TERMINAL_QUIT;  // the terminal has gone
     int byte = read_byte();
-    if (byte == 'q' || byte == 'Q' || byte == CTRL_C) return VIEWER_QUIT;
-    return byte == ESCAPE ? after_escape() : VIEWER_NOTHING;
+    if (byte == 'q' || byte == 'Q' || byte == CTRL_C) return TERMINAL_QUIT;
+    return byte == ESCAPE ? after_escape() : TERMINAL_NOTHING;
 }
 
-void viewer_write(const char* text, size_t count)
+void terminal_write(const char* text, size_t count)
 {
     while (count > 0) {
         ssize_t written = write(STDOUT_FILENO, text, count);
@@ -149,43 +149,8 @@ void viewer_write(const char* text, size_t count)
     }
 }
 
-void viewer_end_as_asked()
+void terminal_end_as_asked()
 {
     signal(ending_signal, SIG_DFL);
     raise(ending_signal);
-}
-
-bool viewer_file_open(const char* path, ViewerFile* file, char* reason, size_t reason_size)
-{
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        snprintf(reason, reason_size, "%s", strerror(errno));
-        return false;
-    }
-    *file = fd;
-    return true;
-}
-
-long long viewer_file_size(ViewerFile file)
-{
-    struct stat status;
-    return fstat(static_cast<int>(file), &status) == 0 ? static_cast<long long>(status.st_size) : -1;
-}
-
-bool viewer_file_read(ViewerFile file, long long offset, uint8_t* bytes, size_t count)
-{
-    while (count > 0) {
-        ssize_t got = pread(static_cast<int>(file), bytes, count, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        bytes += got;
-        offset += got;
-        count -= static_cast<size_t>(got);
-    }
-    return true;
-}
-
-void viewer_file_close(ViewerFile file)
-{
-    close(static_cast<int>(file));
 }

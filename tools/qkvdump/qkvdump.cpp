@@ -6,17 +6,19 @@
 // Exit status 0 when every file is a whole number of well-formed records,
 // 1 when any is malformed, torn or unreadable or the picture could not be
 // written, 2 for a bad command line. --follow: see tools/follow.h.
-#include <cstdio>
+#include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/platform.h"
 #include "store/scan.h"
-#include "tools/follow.h"
-#include "tools/picture.h"
+#include "tools/qkvdump/follow.h"
 #include "tools/qkvdump/exports.h"
+#include "tools/qkvdump/picture.h"
 #include "tools/qkvdump/waterfall_rows.h"
-#include "tools/waterfall.h"
+#include "tools/qkvdump/waterfall.h"
 
 namespace {
 
@@ -31,7 +33,8 @@ const char USAGE[] =
     "  --samples  with --csv: each row ends in the ping's 8000 data bytes, s0 to s7999\n"
     "  --png OUT  draw the well-formed pings of all the files, in the order given, as\n"
     "             a PNG waterfall: one row per ping, oldest at the top, the data bytes\n"
-    "             from left to right; no record lines, only faults and summaries\n"
+    "             from left to right; no record lines, only faults and summaries.\n"
+    "             OUT may not be a file read or a data file\n"
     "  --width N  columns of the picture, each the mean of 8000/N data bytes; N must\n"
     "             divide 8000 (default 1000)\n"
     "  --height N rows of the picture, each the mean of consecutive pings (the last\n"
@@ -51,26 +54,41 @@ const char USAGE[] =
     "  --follow   draw the pings live in this terminal as FILE grows: a waterfall\n"
     "             filling it, the newest ping at the bottom, two pings a text cell,\n"
     "             columns the means of the data bytes, the same colours; a status\n"
-    "             line under it. Without FILE, today's newest data file here, and\n"
-    "             the next one when the next run starts. q, Esc or Ctrl+C ends it\n"
-    "  --help     print this text\n";
+    "             line under it. Without FILE, today's most recently created data\n"
+    "             file here, and the next one when the next run starts. q, Esc or\n"
+    "             Ctrl+C ends it\n"
+    "  --help     print this text\n"
+    "  --version  print the name and version\n";
 
 constexpr int DEFAULT_WIDTH = 1000;
+constexpr size_t PATH_SIZE = 4096;
+constexpr size_t REASON_SIZE = 256;
+const char DATA_FILE_SUFFIX[] = ".QKV";
 
 struct Drawing {
     const char* path;  // null: no picture asked for
     int width;
     bool gray;
-    FILE* file;  // opened for the first well-formed ping, so that without one nothing is touched
+    bool in_place;  // OUT is there and no regular file (a device): written as it is, not replaced
+    FILE* file;     // opened for the first well-formed ping, so that without one nothing is touched
     bool cannot_open;
-    int height;  // 0: one row per ping
+    char temp[PATH_SIZE];  // the new picture beside OUT, moved over it once whole
+    int height;            // 0: one row per ping
     WaterfallRows rows;
     Picture picture;
     uint8_t means[PING_SAMPLE_COUNT];
 };
 
 Scanner scanner;
-Drawing drawing = {nullptr, DEFAULT_WIDTH, false, nullptr, false, 0, {}, {}, {}};
+Drawing drawing = {nullptr, DEFAULT_WIDTH, false, false, nullptr, false, {}, 0, {}, {}, {}};
+int output_error;  // errno of the first write to standard output that failed
+
+// A failed write to standard output stops the run: what it was to hold is not whole.
+bool output_failed()
+{
+    if (output_error == 0 && ferror(stdout)) output_error = errno != 0 ? errno : EIO;
+    return output_error != 0;
+}
 
 bool scan_path(const char* path)
 {
@@ -81,17 +99,71 @@ bool scan_path(const char* path)
     }
     ScanTally tally;
     bool whole = scan_file(&scanner, path, scan_read_stream, stream, &tally);
+    output_failed();
     fclose(stream);
     return whole;
+}
+
+// Named as the program names its data files, letter case ignored.
+bool is_data_file_name(const char* path)
+{
+    size_t length = strlen(path);
+    size_t suffix_length = sizeof DATA_FILE_SUFFIX - 1;
+    if (length < suffix_length) return false;
+    const char* tail = path + length - suffix_length;
+    for (size_t i = 0; i < suffix_length; ++i) {
+        if (toupper(static_cast<unsigned char>(tail[i])) != DATA_FILE_SUFFIX[i]) return false;
+    }
+    return true;
+}
+
+bool starts_as_data_file(const char* path)
+{
+    uint8_t start[sizeof RECORD_MAGIC_BYTES] = {};
+    FILE* stream = fopen(path, "rb");
+    if (stream == nullptr) return false;
+    bool magic = fread(start, 1, sizeof start, stream) == sizeof start &&
+                 memcmp(start, RECORD_MAGIC_BYTES, sizeof start) == 0;
+    fclose(stream);
+    return magic;
+}
+
+// An OUT that is one of the files to read (however named) or a data file is refused before anything is read or
+// written: a forgotten OUT (--png *.QKV) would otherwise turn a recording into a picture.
+bool picture_target_allowed(Drawing* d, char** files, int count)
+{
+    PlatFileLook target;
+    if (!plat_file_look(d->path, &target)) return true;
+    d->in_place = !target.regular;
+    for (int i = 0; i < count; ++i) {
+        PlatFileLook input;
+        if (plat_file_look(files[i], &input) && plat_same_file(input, target)) {
+            fprintf(stderr, "qkvdump: --png %s is %s, a file to read: not writing the picture over it\n", d->path,
+                    files[i]);
+            return false;
+        }
+    }
+    if (target.regular && (is_data_file_name(d->path) || starts_as_data_file(d->path))) {
+        fprintf(stderr, "qkvdump: --png %s is a data file: not writing the picture over it (--png OUT FILE...)\n",
+                d->path);
+        return false;
+    }
+    return true;
 }
 
 bool open_picture(Drawing* d)
 {
     if (d->cannot_open) return false;
-    d->file = fopen(d->path, "wb");
+    char reason[REASON_SIZE] = {};
+    if (d->in_place) {
+        d->file = fopen(d->path, "wb");
+        if (d->file == nullptr) snprintf(reason, sizeof reason, "%s", strerror(errno));
+    } else {
+        d->file = plat_file_create_beside(d->path, d->temp, sizeof d->temp, reason, sizeof reason);
+    }
     if (d->file == nullptr) {
         d->cannot_open = true;
-        fprintf(stderr, "%s: cannot write: %s\n", d->path, strerror(errno));
+        fprintf(stderr, "%s: cannot write: %s\n", d->path, reason);
         return false;
     }
     picture_begin(&d->picture, d->file, d->width, d->gray ? PICTURE_GREY : PICTURE_INDEXED,
@@ -131,24 +203,30 @@ long count_pings(char** files, int count)
     return pings;
 }
 
-// Finishes the picture and says how it went; one that failed to be written is left as far as it got.
-bool finish_picture()
+// Finishes the picture and moves it over OUT; one that could not be written whole is removed, and OUT keeps
+// what it held. keep false: the run failed on its output, and the picture is dropped.
+bool finish_picture(bool keep)
 {
     if (drawing.cannot_open) return false;
     if (drawing.file == nullptr) {
-        fprintf(stderr, "%s: no picture written: no well-formed record\n", drawing.path);
+        if (keep) fprintf(stderr, "%s: no picture written: no well-formed record\n", drawing.path);
         return false;
     }
     Picture* picture = &drawing.picture;
     if (waterfall_rows_finish(&drawing.rows, drawing.width, drawing.means)) picture_add_row(picture, drawing.means);
     bool written = picture_finish(picture);
-    int error = picture->error;
+    char reason[REASON_SIZE];
+    snprintf(reason, sizeof reason, "%s", strerror(picture->error));
     if (fclose(drawing.file) != 0 && written) {
         written = false;
-        error = errno;
+        snprintf(reason, sizeof reason, "%s", strerror(errno));
     }
-    if (!written) {
-        fprintf(stderr, "%s: cannot write: %s\n", drawing.path, strerror(error));
+    if (written && keep && !drawing.in_place) {
+        written = plat_file_replace(drawing.temp, drawing.path, reason, sizeof reason) == PLAT_OK;
+    }
+    if (!written || !keep) {
+        if (!drawing.in_place) remove(drawing.temp);
+        if (keep) fprintf(stderr, "%s: cannot write: %s\n", drawing.path, reason);
         return false;
     }
     fprintf(scanner.format == SCAN_CSV ? scanner.messages : scanner.out, "%s: %lu x %lu pixels, %s\n", drawing.path,
@@ -212,6 +290,10 @@ int main(int argc, char** argv)
             fputs(USAGE, stdout);
             return 0;
         }
+        if (strcmp(argument, "--version") == 0) {
+            printf("qkvdump %s\n", HALVEX_VERSION);
+            return 0;
+        }
         if (strcmp(argument, "--csv") == 0) {
             csv = true;
         } else if (strcmp(argument, "--samples") == 0) {
@@ -259,6 +341,7 @@ int main(int argc, char** argv)
         fputs(USAGE, stderr);
         return 2;
     }
+    if (drawing.path && !picture_target_allowed(&drawing, argv + first_file, argc - first_file)) return 2;
     scanner.format = csv ? SCAN_CSV : drawing.path ? SCAN_SUMMARY : SCAN_TEXT;
     if (drawing.path) {
         long pings = drawing.height > 0 ? count_pings(argv + first_file, argc - first_file) : 0;
@@ -268,11 +351,16 @@ int main(int argc, char** argv)
     if (!exports_begin(argv + first_file, argc - first_file, &scanner)) return 1;
     if (csv) scan_csv_header(&scanner);
     bool all_whole = true;
-    for (int i = first_file; i < argc; ++i) {
+    for (int i = first_file; i < argc && !output_failed(); ++i) {
         exports_file(i - first_file, argv[i]);
         all_whole = scan_path(argv[i]) && all_whole;
     }
+    if (drawing.path) all_whole = finish_picture(!output_failed()) && all_whole;
     all_whole = exports_finish() && all_whole;
-    if (drawing.path) all_whole = finish_picture() && all_whole;
+    if (fflush(stdout) != 0 && output_error == 0) output_error = errno;
+    if (output_failed()) {
+        fprintf(stderr, "qkvdump: cannot write to standard output: %s\n", strerror(output_error));
+        return 1;
+    }
     return all_whole ? 0 : 1;
 }

@@ -1,4 +1,4 @@
-#include "tools/picture.h"
+#include "tools/qkvdump/picture.h"
 
 #include <cerrno>
 #include <cstring>

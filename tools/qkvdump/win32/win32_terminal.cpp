@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "tools/viewer.h"
+#include "tools/qkvdump/terminal.h"
 
 namespace {
 
@@ -59,36 +59,17 @@ bool size_changed()
     return rows != known_rows || columns != known_columns;
 }
 
-ViewerEvent key_event(const KEY_EVENT_RECORD& key)
+TerminalEvent key_event(const KEY_EVENT_RECORD& key)
 {
-    if (!key.bKeyDown) return VIEWER_NOTHING;
+    if (!key.bKeyDown) return TERMINAL_NOTHING;
     WCHAR c = key.uChar.UnicodeChar;
     bool quits = c == L'q' || c == L'Q' || c == CTRL_C || key.wVirtualKeyCode == VK_ESCAPE;
-    return quits ? VIEWER_QUIT : VIEWER_NOTHING;
-}
-
-void copy_reason(char* reason, size_t reason_size)
-{
-    DWORD error = GetLastError();
-    if (error == ERROR_SHARING_VIOLATION) {
-        snprintf(reason, reason_size, "another program holds it and lets no one read it");
-        return;
-    }
-    char text[256] = {};
-    if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
-                        sizeof text, nullptr)) {
-        snprintf(text, sizeof text, "error %lu", static_cast<unsigned long>(error));
-    }
-    size_t length = strlen(text);
-    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == '.')) {
-        text[--length] = 0;
-    }
-    snprintf(reason, reason_size, "%s", text);
+    return quits ? TERMINAL_QUIT : TERMINAL_NOTHING;
 }
 
 }  // namespace
 
-const char* viewer_start()
+const char* terminal_start()
 {
     output = GetStdHandle(STD_OUTPUT_HANDLE);
     if (!GetConsoleMode(output, &output_found)) return "standard output is not a console";
@@ -108,7 +89,7 @@ const char* viewer_start()
     return nullptr;
 }
 
-void viewer_stop()
+void terminal_stop()
 {
     if (input == INVALID_HANDLE_VALUE) return;
     SetConsoleMode(input, input_found);
@@ -119,31 +100,31 @@ void viewer_stop()
     InterlockedExchange(&stopped, 1);
 }
 
-void viewer_size(int* rows, int* columns)
+void terminal_size(int* rows, int* columns)
 {
     window_size(rows, columns);
     known_rows = *rows;
     known_columns = *columns;
 }
 
-ViewerEvent viewer_wait(int wait_ms)
+TerminalEvent terminal_wait(int wait_ms)
 {
-    if (ending) return VIEWER_ENDED;
-    if (size_changed()) return VIEWER_RESIZED;
+    if (ending) return TERMINAL_ENDED;
+    if (size_changed()) return TERMINAL_RESIZED;
     DWORD waited = WaitForSingleObject(input, static_cast<DWORD>(wait_ms));
-    if (ending) return VIEWER_ENDED;
-    if (size_changed()) return VIEWER_RESIZED;
+    if (ending) return TERMINAL_ENDED;
+    if (size_changed()) return TERMINAL_RESIZED;
     DWORD pending = 0;
     if (waited != WAIT_OBJECT_0 || !GetNumberOfConsoleInputEvents(input, &pending) || pending == 0) {
-        return VIEWER_NOTHING;
+        return TERMINAL_NOTHING;
     }
     INPUT_RECORD event;
     DWORD read = 0;
-    if (!ReadConsoleInputW(input, &event, 1, &read) || read != 1) return VIEWER_NOTHING;
-    return event.EventType == KEY_EVENT ? key_event(event.Event.KeyEvent) : VIEWER_NOTHING;
+    if (!ReadConsoleInputW(input, &event, 1, &read) || read != 1) return TERMINAL_NOTHING;
+    return event.EventType == KEY_EVENT ? key_event(event.Event.KeyEvent) : TERMINAL_NOTHING;
 }
 
-void viewer_write(const char* text, size_t count)
+void terminal_write(const char* text, size_t count)
 {
     while (count > 0) {
         size_t piece = count < WIDE_PIECE ? count : WIDE_PIECE;
@@ -157,39 +138,7 @@ void viewer_write(const char* text, size_t count)
     }
 }
 
-void viewer_end_as_asked()
+void terminal_end_as_asked()
 {
     ExitProcess(ENDED_EXIT_CODE);
-}
-
-bool viewer_file_open(const char* path, ViewerFile* file, char* reason, size_t reason_size)
-{
-    HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        copy_reason(reason, reason_size);
-        return false;
-    }
-    *file = reinterpret_cast<ViewerFile>(handle);
-    return true;
-}
-
-long long viewer_file_size(ViewerFile file)
-{
-    LARGE_INTEGER size;
-    return GetFileSizeEx(reinterpret_cast<HANDLE>(file), &size) ? size.QuadPart : -1;
-}
-
-bool viewer_file_read(ViewerFile file, long long offset, uint8_t* bytes, size_t count)
-{
-    OVERLAPPED at = {};
-    at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFF);
-    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    DWORD got = 0;
-    return ReadFile(reinterpret_cast<HANDLE>(file), bytes, static_cast<DWORD>(count), &got, &at) && got == count;
-}
-
-void viewer_file_close(ViewerFile file)
-{
-    CloseHandle(reinterpret_cast<HANDLE>(file));
 }

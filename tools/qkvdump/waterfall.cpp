@@ -1,4 +1,4 @@
-#include "tools/waterfall.h"
+#include "tools/qkvdump/waterfall.h"
 
 const char WATERFALL_COLOURS_NAME[] = "viridis";
 

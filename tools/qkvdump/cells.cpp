@@ -1,4 +1,4 @@
-#include "tools/cells.h"
+#include "tools/qkvdump/cells.h"
 
 #include <cstdio>
 #include <cstring>
@@ -117,9 +117,9 @@ void describe(const CellsStatus* status, char* text, size_t size)
     if (status->malformed > 0) used += snprintf(text + used, size - used, "  %ld malformed", status->malformed);
     if (!status->have_record) return;
     used += snprintf(text + used, size - used, "  %s  gain %d dB  ", status->time_text, status->gain);
-    // The range code is the range in metres times six over ten: exact for every range the program offers.
-    if (status->range_field * 10 % 6 == 0) {
-        used += snprintf(text + used, size - used, "range %d m", status->range_field * 10 / 6);
+    int metres = 0;
+    if (range_of_code(status->range_field, &metres)) {
+        used += snprintf(text + used, size - used, "range %d m", metres);
     } else {
         used += snprintf(text + used, size - used, "range field %d", status->range_field);
     }

@@ -1,0 +1,140 @@
+// Files shared with the program that writes them: looked at by path without
+// being opened, read at an offset while they grow, and a new file made beside
+// another and moved over it in one step. A file is named by its volume's
+// serial number and its index on the volume, and created at its creation
+// time. A file held by a program that shares it with no one (the acquisition
+// program keeps its data file so) cannot be opened: PLAT_ERR_HELD.
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace {
+
+const int BESIDE_ATTEMPTS = 100;  // names tried for a new file beside another
+const DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+void copy_reason(char* reason, size_t reason_size)
+{
+    DWORD error = GetLastError();
+    if (error == ERROR_SHARING_VIOLATION) {
+        snprintf(reason, reason_size, "another program holds it and lets no one read it");
+        return;
+    }
+    char text[256] = {};
+    if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
+                        sizeof text, nullptr)) {
+        snprintf(text, sizeof text, "error %lu", static_cast<unsigned long>(error));
+    }
+    size_t length = strlen(text);
+    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == '.')) {
+        text[--length] = 0;
+    }
+    snprintf(reason, reason_size, "%s", text);
+}
+
+uint64_t joined(DWORD high, DWORD low)
+{
+    return (static_cast<uint64_t>(high) << 32) | low;
+}
+
+// Which file an open handle is; a handle of no disk file (a pipe, a device) is not regular.
+void look_at_handle(HANDLE handle, PlatFileLook* look)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    *look = PlatFileLook{};
+    if (!GetFileInformationByHandle(handle, &info)) return;
+    look->regular = GetFileType(handle) == FILE_TYPE_DISK && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    look->identified = true;
+    look->volume = info.dwVolumeSerialNumber;
+    look->index = joined(info.nFileIndexHigh, info.nFileIndexLow);
+    look->created = static_cast<int64_t>(joined(info.ftCreationTime.dwHighDateTime, info.ftCreationTime.dwLowDateTime));
+}
+
+}  // namespace
+
+bool plat_file_look(const char* path, PlatFileLook* look)
+{
+    // No access asked: the file's metadata only, whoever holds it and however they share it.
+    HANDLE handle = CreateFileA(path, 0, SHARE_ALL, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    look_at_handle(handle, look);
+    CloseHandle(handle);
+    return true;
+}
+
+PlatResult plat_file_open_shared(const char* path, PlatFile* file, PlatFileLook* look, char* reason,
+                                 size_t reason_size)
+{
+    HANDLE handle = CreateFileA(path, GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        bool held = GetLastError() == ERROR_SHARING_VIOLATION;
+        copy_reason(reason, reason_size);
+        return held ? PLAT_ERR_HELD : PLAT_ERR_FAILED;
+    }
+    look_at_handle(handle, look);
+    if (!look->regular) {
+        CloseHandle(handle);
+        snprintf(reason, reason_size, "not a regular file");
+        return PLAT_ERR_FAILED;
+    }
+    *file = reinterpret_cast<PlatFile>(handle);
+    return PLAT_OK;
+}
+
+int64_t plat_file_size(PlatFile file)
+{
+    LARGE_INTEGER size;
+    return GetFileSizeEx(reinterpret_cast<HANDLE>(file), &size) ? size.QuadPart : -1;
+}
+
+PlatResult plat_file_read_at(PlatFile file, int64_t offset, uint8_t* bytes, size_t count)
+{
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFF);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD got = 0;
+    bool whole = ReadFile(reinterpret_cast<HANDLE>(file), bytes, static_cast<DWORD>(count), &got, &at) && got == count;
+    return whole ? PLAT_OK : PLAT_ERR_FAILED;
+}
+
+FILE* plat_file_create_beside(const char* path, char* temp, size_t temp_size, char* reason, size_t reason_size)
+{
+    for (int attempt = 0; attempt < BESIDE_ATTEMPTS; ++attempt) {
+        int length = snprintf(temp, temp_size, "%s.%lu-%d.tmp", path, static_cast<unsigned long>(GetCurrentProcessId()),
+                              attempt);
+        if (length < 0 || static_cast<size_t>(length) >= temp_size) {
+            SetLastError(ERROR_FILENAME_EXCED_RANGE);
+            break;
+        }
+        HANDLE handle = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) continue;
+        if (handle == INVALID_HANDLE_VALUE) break;
+        int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+        FILE* stream = fd < 0 ? nullptr : _fdopen(fd, "wb");
+        if (stream != nullptr) return stream;
+        snprintf(reason, reason_size, "%s", strerror(errno));
+        if (fd < 0) {
+            CloseHandle(handle);
+        } else {
+            _close(fd);
+        }
+        DeleteFileA(temp);
+        return nullptr;
+    }
+    copy_reason(reason, reason_size);
+    return nullptr;
+}
+
+PlatResult plat_file_replace(const char* from, const char* to, char* reason, size_t reason_size)
+{
+    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) return PLAT_OK;
+    copy_reason(reason, reason_size);
+    return PLAT_ERR_FAILED;
+}
