@@ -69,11 +69,10 @@ void locate(const RecordView* view, long record)
     ping->file_name = exports.file_name;
     ping->file_index = exports.file_index;
     ping->record = record;
-    CivilTime local;
-    ping->time_known = pingtime_from_record(view, &local);
+    int64_t local_ms = 0;
+    ping->time_known = pingtime_from_record(view, &local_ms);
     if (ping->time_known) {
-        int64_t local_ms = pingtime_civil_ms(&local);
-        int offset = exports.basis == BASIS_OFFSET ? exports.offset_seconds : pingtime_machine_offset(&local);
+        int offset = exports.basis == BASIS_OFFSET ? exports.offset_seconds : pingtime_machine_offset(local_ms);
         ping->utc_ms = local_ms - offset * 1000LL;
         // Without any line to give the offset, the computer's zone stands in.
         if (exports.basis == BASIS_NAV) nav_join_locate(&exports.join, local_ms, &ping->utc_ms, &ping->position);

@@ -1,13 +1,13 @@
 #include "tools/qkvdump/ping_time.h"
 
+#include "store/timestamp.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 
 namespace {
-
-const char MONTHS[] = "JANFEBMARAPRMAYJUNJULAUGSEPOCTNOVDEC";
 
 bool digits(const char* text, int count, int* value)
 {
@@ -51,27 +51,23 @@ bool plausible(const CivilTime* t)
 
 }  // namespace
 
-bool pingtime_from_record(const RecordView* view, CivilTime* local)
+bool pingtime_from_record(const RecordView* view, int64_t* local_ms)
 {
-    const char* date = view->date_text;
-    const char* time = view->time_text;
-    const char* hundredths = view->hundredths_text;
-    if (strlen(date) != 11 || date[2] != '-' || date[6] != '-' || strlen(time) != 8 || time[2] != ':' ||
-        time[5] != ':' || strlen(hundredths) != 3 || hundredths[0] != '.') {
-        return false;
-    }
-    const char* month = nullptr;
-    for (int i = 0; i < 12 && month == nullptr; ++i) {
-        if (strncmp(MONTHS + 3 * i, date + 3, 3) == 0) month = MONTHS + 3 * i;
-    }
-    int centiseconds = 0;
-    bool read = month != nullptr && digits(date, 2, &local->day) && digits(date + 7, 4, &local->year) &&
-                digits(time, 2, &local->hour) && digits(time + 3, 2, &local->minute) &&
-                digits(time + 6, 2, &local->second) && digits(hundredths + 1, 2, &centiseconds);
-    if (!read) return false;
-    local->month = static_cast<int>((month - MONTHS) / 3) + 1;
-    local->millisecond = centiseconds * 10;
-    return plausible(local);
+    long long since_day_zero = 0;
+    if (!timestamp_parse_ms(view->date_text, view->time_text, view->hundredths_text, &since_day_zero)) return false;
+    *local_ms = since_day_zero - TIMESTAMP_EPOCH_DAY * 86400000LL;
+    return true;
+}
+
+void pingtime_civil_of_ms(int64_t ms, CivilTime* time)
+{
+    int64_t days = (ms >= 0 ? ms : ms - 86399999) / 86400000;
+    int64_t of_day = ms - days * 86400000;
+    civil_from_days(days, &time->year, &time->month, &time->day);
+    time->hour = static_cast<int>(of_day / 3600000);
+    time->minute = static_cast<int>(of_day / 60000 % 60);
+    time->second = static_cast<int>(of_day / 1000 % 60);
+    time->millisecond = static_cast<int>(of_day % 1000);
 }
 
 int64_t pingtime_civil_ms(const CivilTime* t)
@@ -116,13 +112,10 @@ bool pingtime_parse_stamp(const char* text, int64_t* utc_ms, int* offset_seconds
 
 void pingtime_iso_utc(int64_t utc_ms, char text[PINGTIME_ISO_SIZE])
 {
-    int64_t days = (utc_ms >= 0 ? utc_ms : utc_ms - 86399999) / 86400000;
-    int64_t of_day = utc_ms - days * 86400000;
-    int year, month, day;
-    civil_from_days(days, &year, &month, &day);
-    snprintf(text, PINGTIME_ISO_SIZE, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", year, month, day,
-             static_cast<int>(of_day / 3600000), static_cast<int>(of_day / 60000 % 60),
-             static_cast<int>(of_day / 1000 % 60), static_cast<int>(of_day % 1000));
+    CivilTime t;
+    pingtime_civil_of_ms(utc_ms, &t);
+    snprintf(text, PINGTIME_ISO_SIZE, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", t.year, t.month, t.day, t.hour, t.minute,
+             t.second, t.millisecond);
 }
 
 void pingtime_offset_text(int offset_seconds, char text[PINGTIME_OFFSET_SIZE])
@@ -132,8 +125,11 @@ void pingtime_offset_text(int offset_seconds, char text[PINGTIME_OFFSET_SIZE])
              magnitude / 60 % 60);
 }
 
-int pingtime_machine_offset(const CivilTime* local)
+int pingtime_machine_offset(int64_t local_ms)
 {
+    CivilTime civil;
+    pingtime_civil_of_ms(local_ms, &civil);
+    const CivilTime* local = &civil;
     tm broken = {};
     broken.tm_year = local->year - 1900;
     broken.tm_mon = local->month - 1;
@@ -144,9 +140,7 @@ int pingtime_machine_offset(const CivilTime* local)
     broken.tm_isdst = -1;  // the zone's rule decides
     time_t utc = mktime(&broken);
     if (utc == static_cast<time_t>(-1)) return 0;
-    CivilTime as_utc = *local;
-    as_utc.millisecond = 0;
-    return static_cast<int>(pingtime_civil_ms(&as_utc) / 1000 - static_cast<int64_t>(utc));
+    return static_cast<int>((local_ms - local->millisecond) / 1000 - static_cast<int64_t>(utc));
 }
 
 void pingtime_machine_zone(char* text, int size)

@@ -17,8 +17,10 @@ struct CivilTime {
     int millisecond;
 };
 
-// "08-DEC-2026", "09:05:00" and ".37"; false when the texts are not such.
-bool pingtime_from_record(const RecordView* view, CivilTime* local);
+// The record's local date and time texts as milliseconds since 1970-01-01
+// read as UTC; false when the texts are not such.
+bool pingtime_from_record(const RecordView* view, int64_t* local_ms);
+void pingtime_civil_of_ms(int64_t ms, CivilTime* time);
 // Milliseconds since the epoch of a civil time read as UTC.
 int64_t pingtime_civil_ms(const CivilTime* time);
 // "+01:00", "-05:30" or "+0100": seconds east of Greenwich; false for anything else.
@@ -33,8 +35,9 @@ void pingtime_iso_utc(int64_t utc_ms, char text[PINGTIME_ISO_SIZE]);
 constexpr int PINGTIME_OFFSET_SIZE = 16;
 void pingtime_offset_text(int offset_seconds, char text[PINGTIME_OFFSET_SIZE]);
 
-// The offset from UTC of the computer's own time zone at a local time (the
-// C library's, so the summer time rule of that day applies).
-int pingtime_machine_offset(const CivilTime* local);
+// The offset from UTC of the computer's own time zone at a local time, in
+// milliseconds read as UTC (the C library's, so the summer time rule of that
+// day applies).
+int pingtime_machine_offset(int64_t local_ms);
 // The names of the computer's time zone, e.g. "CET/CEST".
 void pingtime_machine_zone(char* text, int size);
