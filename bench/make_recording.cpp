@@ -9,24 +9,15 @@
 #include <cstring>
 
 #include "store/record.h"
+#include "tools/headsim/reply_source.h"
 
 namespace {
-
-uint32_t hash(uint32_t value)
-{
-    value ^= value >> 16;
-    value *= 0x7FEB352Du;
-    value ^= value >> 15;
-    value *= 0x846CA68Bu;
-    value ^= value >> 16;
-    return value;
-}
 
 void survey_ping(long ping, uint8_t* samples)
 {
     double bottom = 3000.0 + 600.0 * sin(ping / 900.0) + 80.0 * sin(ping / 37.0);
     for (int i = 0; i < PING_SAMPLE_COUNT; ++i) {
-        double noise = hash(static_cast<uint32_t>(ping * PING_SAMPLE_COUNT + i)) % 6;
+        double noise = headsim_hash(static_cast<uint32_t>(ping * PING_SAMPLE_COUNT + i)) % 6;
         double surface = 60.0 * exp(-i / 300.0);
         double below = i - bottom;
         double echo = below < -20 ? 0.0 : below < 0 ? 150.0 * exp(-below * below / 60.0)
@@ -38,7 +29,7 @@ void survey_ping(long ping, uint8_t* samples)
 
 void noise_ping(long ping, uint8_t* samples)
 {
-    for (int i = 0; i < PING_SAMPLE_COUNT; ++i) samples[i] = hash(static_cast<uint32_t>(ping * PING_SAMPLE_COUNT + i)) & 0xFF;
+    for (int i = 0; i < PING_SAMPLE_COUNT; ++i) samples[i] = headsim_hash(static_cast<uint32_t>(ping * PING_SAMPLE_COUNT + i)) & 0xFF;
 }
 
 }  // namespace

@@ -97,7 +97,7 @@ TEST(PingTime, RecordTimesAndOffsets)
     }
     setenv("TZ", "Europe/Berlin", 1);
     tzset();
-    CivilTime winter = {2026, 12, 8, 9, 0, 0, 0}, summer = {2026, 7, 8, 9, 0, 0, 0};
+    NavTime winter = {2026, 12, 8, 9, 0, 0, 0, 0}, summer = {2026, 7, 8, 9, 0, 0, 0, 0};
     EXPECT_EQ(3600, pingtime_machine_offset(pingtime_civil_ms(&winter)));
     EXPECT_EQ(7200, pingtime_machine_offset(pingtime_civil_ms(&summer)));
     unsetenv("TZ");
@@ -165,7 +165,7 @@ TEST(NavJoin, PositionsBetweenFixes)
         {"22.000", false, 0, 0, 0, 0, false},                 // after the last fix
     };
     for (const Case& c : cases) {
-        CivilTime local = {2026, 12, 8, 9, 5, atoi(c.local), atoi(c.local + 3)};
+        NavTime local = {2026, 12, 8, 9, 5, atoi(c.local), atoi(c.local + 3), 0};
         int64_t utc = 0;
         PingPosition p;
         ASSERT_TRUE(nav_join_locate(&join, pingtime_civil_ms(&local), &utc, &p)) << c.local;

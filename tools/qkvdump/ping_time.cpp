@@ -43,7 +43,7 @@ void civil_from_days(int64_t days, int* year, int* month, int* day)
     *year = static_cast<int>(year_of_era + era * 400 + (*month <= 2));
 }
 
-bool plausible(const CivilTime* t)
+bool plausible(const NavTime* t)
 {
     return t->month >= 1 && t->month <= 12 && t->day >= 1 && t->day <= 31 && t->hour <= 23 && t->minute <= 59 &&
            t->second <= 60;
@@ -59,7 +59,7 @@ bool pingtime_from_record(const RecordView* view, int64_t* local_ms)
     return true;
 }
 
-void pingtime_civil_of_ms(int64_t ms, CivilTime* time)
+void pingtime_civil_of_ms(int64_t ms, NavTime* time)
 {
     int64_t days = (ms >= 0 ? ms : ms - 86399999) / 86400000;
     int64_t of_day = ms - days * 86400000;
@@ -70,7 +70,7 @@ void pingtime_civil_of_ms(int64_t ms, CivilTime* time)
     time->millisecond = static_cast<int>(of_day % 1000);
 }
 
-int64_t pingtime_civil_ms(const CivilTime* t)
+int64_t pingtime_civil_ms(const NavTime* t)
 {
     int64_t seconds = days_from_civil(t->year, t->month, t->day) * 86400 + t->hour * 3600 + t->minute * 60 + t->second;
     return seconds * 1000 + t->millisecond;
@@ -89,7 +89,7 @@ bool pingtime_parse_offset(const char* text, int* offset_seconds)
 
 bool pingtime_parse_stamp(const char* text, int64_t* utc_ms, int* offset_seconds, const char** end)
 {
-    CivilTime t = {};
+    NavTime t = {};
     if (!digits(text, 4, &t.year) || text[4] != '-' || !digits(text + 5, 2, &t.month) || text[7] != '-' ||
         !digits(text + 8, 2, &t.day) || text[10] != 'T' || !digits(text + 11, 2, &t.hour) || text[13] != ':' ||
         !digits(text + 14, 2, &t.minute) || text[16] != ':' || !digits(text + 17, 2, &t.second) ||
@@ -112,7 +112,7 @@ bool pingtime_parse_stamp(const char* text, int64_t* utc_ms, int* offset_seconds
 
 void pingtime_iso_utc(int64_t utc_ms, char text[PINGTIME_ISO_SIZE])
 {
-    CivilTime t;
+    NavTime t;
     pingtime_civil_of_ms(utc_ms, &t);
     snprintf(text, PINGTIME_ISO_SIZE, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", t.year, t.month, t.day, t.hour, t.minute,
              t.second, t.millisecond);
@@ -127,9 +127,9 @@ void pingtime_offset_text(int offset_seconds, char text[PINGTIME_OFFSET_SIZE])
 
 int pingtime_machine_offset(int64_t local_ms)
 {
-    CivilTime civil;
+    NavTime civil;
     pingtime_civil_of_ms(local_ms, &civil);
-    const CivilTime* local = &civil;
+    const NavTime* local = &civil;
     tm broken = {};
     broken.tm_year = local->year - 1900;
     broken.tm_mon = local->month - 1;

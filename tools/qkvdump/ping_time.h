@@ -1,4 +1,4 @@
-// Times of pings and fixes: a record's date and time texts are the
+// Times of pings and fixes (civil times as navlog's NavTime, its offset unused here): a record's date and time texts are the
 // acquisition computer's local time; with the UTC offset then in force they
 // give the absolute time, kept as milliseconds since 1970-01-01 00:00 UTC.
 #pragma once
@@ -6,23 +6,15 @@
 #include <cstdint>
 
 #include "store/record.h"
+#include "tools/navlog/navlog_text.h"
 
-struct CivilTime {
-    int year;
-    int month;  // 1 = January
-    int day;
-    int hour;
-    int minute;
-    int second;
-    int millisecond;
-};
 
 // The record's local date and time texts as milliseconds since 1970-01-01
 // read as UTC; false when the texts are not such.
 bool pingtime_from_record(const RecordView* view, int64_t* local_ms);
-void pingtime_civil_of_ms(int64_t ms, CivilTime* time);
+void pingtime_civil_of_ms(int64_t ms, NavTime* time);
 // Milliseconds since the epoch of a civil time read as UTC.
-int64_t pingtime_civil_ms(const CivilTime* time);
+int64_t pingtime_civil_ms(const NavTime* time);
 // "+01:00", "-05:30" or "+0100": seconds east of Greenwich; false for anything else.
 bool pingtime_parse_offset(const char* text, int* offset_seconds);
 // "2026-12-08T09:05:00.123+01:00" (navlog's stamp): the UTC time and the
