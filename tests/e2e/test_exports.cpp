@@ -161,6 +161,12 @@ TEST(Exports, CommandLinesRefused)
         {{"--csv", "--nav", dir.file("day.NAV"), "--utc-offset", "+01:00", data},
          "qkvdump: --utc-offset goes without --nav: the .NAV lines carry the offset\n"},
         {{"--netcdf"}, "qkvdump: --netcdf needs a value\n"},
+        {{"--csv", "--utc-offset", "+01:00", data}, "qkvdump: --utc-offset needs --netcdf\n"},
+        {{"--nav", dir.file("day.NAV"), "--geojson", data, data},
+         "qkvdump: --geojson " + data + " is " + data + ", a file to read: not writing the track over it\n"},
+        {{"--netcdf", dir.file("day.NAV"), "--nav", dir.file("day.NAV"), data},
+         "qkvdump: --netcdf " + dir.file("day.NAV") + " is " + dir.file("day.NAV") +
+             ", a file to read: not writing the netCDF file over it\n"},
     };
     for (const Case& c : cases) {
         std::string said;
@@ -168,6 +174,7 @@ TEST(Exports, CommandLinesRefused)
         EXPECT_EQ(0u, said.find(c.said)) << said;
         EXPECT_FALSE(file_exists(out)) << c.said;
     }
+    EXPECT_EQ(RECORD_SIZE, static_cast<int>(read_file(data).size())) << "the data file is left as it was";
 }
 
 }  // namespace

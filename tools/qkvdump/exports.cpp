@@ -3,10 +3,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "tools/qkvdump/geojson_track.h"
 #include "tools/qkvdump/nav_join.h"
 #include "tools/qkvdump/netcdf_export.h"
+#include "tools/qkvdump/output_target.h"
 #include "tools/qkvdump/ping_time.h"
 
 namespace {
@@ -46,14 +48,6 @@ struct Exports {
 };
 
 Exports exports;
-
-bool ends_with_qkv(const char* name)
-{
-    size_t length = strlen(name);
-    const char* tail = name + (length >= 4 ? length - 4 : 0);
-    return length >= 4 && tail[0] == '.' && (tail[1] | 0x20) == 'q' && (tail[2] | 0x20) == 'k' &&
-           (tail[3] | 0x20) == 'v';
-}
 
 int refuse(const char* first, const char* second)
 {
@@ -174,7 +168,7 @@ int exports_option(int argc, char** argv, int* i)
     if (strcmp(option, "--nav") != 0) return 0;
     // The .NAV files run up to the next option or the first data file.
     int first = *i + 1;
-    while (*i + 1 < argc && argv[*i + 1][0] != '-' && !ends_with_qkv(argv[*i + 1])) {
+    while (*i + 1 < argc && argv[*i + 1][0] != '-' && !output_is_data_file_name(argv[*i + 1])) {
         if (exports.nav_count == NAV_FILES_MAX) return refuse("--nav", " takes 4096 files at most");
         exports.nav_files[exports.nav_count++] = argv[++*i];
     }
@@ -191,7 +185,7 @@ int exports_check(bool csv)
     if (exports.offset_text && !pingtime_parse_offset(exports.offset_text, &exports.offset_seconds)) {
         return refuse("--utc-offset must be +HH:MM or -HH:MM, not ", exports.offset_text);
     }
-    if (exports.offset_text && !exports.netcdf_path && !csv) return refuse("--utc-offset", " needs --netcdf");
+    if (exports.offset_text && !exports.netcdf_path) return refuse("--utc-offset", " needs --netcdf");
     if (exports.nav_count > 0 && !csv && !exports.netcdf_path && !exports.geojson_path) {
         return refuse("--nav", " needs --csv, --geojson or --netcdf");
     }
@@ -203,8 +197,18 @@ int exports_check(bool csv)
     return 0;
 }
 
-bool exports_begin(char** files, int count, Scanner* scanner)
+int exports_begin(char** files, int count, Scanner* scanner)
 {
+    bool in_place = false;  // a device as OUT is written as it is either way
+    for (const char* const* out : {&exports.geojson_path, &exports.netcdf_path}) {
+        if (*out == nullptr) continue;
+        const char* option = out == &exports.netcdf_path ? "--netcdf" : "--geojson";
+        const char* what = out == &exports.netcdf_path ? "netCDF file" : "track";
+        if (!output_target_allowed(option, what, *out, files, count, &in_place) ||
+            !output_target_allowed(option, what, *out, exports.nav_files, exports.nav_count, &in_place)) {
+            return 2;
+        }
+    }
     describe_basis();
     // An output file takes the place of the record lines, as the picture does.
     if (scanner->format == SCAN_TEXT && (exports.geojson_path || exports.netcdf_path)) scanner->format = SCAN_SUMMARY;
@@ -223,7 +227,7 @@ bool exports_begin(char** files, int count, Scanner* scanner)
             fprintf(stderr, "%s: cannot write: %s\n", exports.geojson_path, strerror(errno));
             if (exports.geojson) fclose(exports.geojson);
             exports.geojson = nullptr;
-            return false;
+            return 1;
         }
     }
     if (exports.netcdf_path) {
@@ -231,11 +235,11 @@ bool exports_begin(char** files, int count, Scanner* scanner)
         if (!netcdf_begin(&exports.netcdf, exports.netcdf_path, &source)) {
             fprintf(stderr, "%s: %s\n", exports.netcdf_path, exports.netcdf.reason);
             netcdf_finish(&exports.netcdf);
-            return false;
+            return 1;
         }
         exports.netcdf_open = true;
     }
-    return true;
+    return 0;
 }
 
 void exports_file(int index, const char* name)
@@ -269,6 +273,12 @@ bool exports_finish()
             whole = false;
         }
     }
-    if (exports.nav_count > 0) whole = nav_lines_close(&exports.lines) && whole;
+    if (exports.nav_count > 0) {
+        whole = nav_lines_close(&exports.lines) && whole;
+        if (exports.join.unreadable > 0) {
+            fprintf(stderr, "--nav: %ld lines skipped: no stamped NMEA sentence with a right checksum\n",
+                    exports.join.unreadable);
+        }
+    }
     return whole;
 }

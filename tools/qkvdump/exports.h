@@ -12,8 +12,10 @@ int exports_option(int argc, char** argv, int* i);
 // After the command line: 0 when the options go together, else 2 (said).
 int exports_check(bool csv);
 // Starts what was asked for over the data files given; sets the scanner's
-// CSV columns when there are more. False when an output cannot be made (said).
-bool exports_begin(char** files, int count, Scanner* scanner);
+// CSV columns when there are more. 0 when started, 2 for an OUT that would
+// overwrite a file to read or a data file, 1 when an output cannot be made
+// (said).
+int exports_begin(char** files, int count, Scanner* scanner);
 void exports_file(int index, const char* name);
 // Every well-formed record, after its line.
 void exports_ping(const RecordView* view, long record);

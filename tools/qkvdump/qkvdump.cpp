@@ -6,7 +6,6 @@
 // Exit status 0 when every file is a whole number of well-formed records,
 // 1 when any is malformed, torn or unreadable or the picture could not be
 // written, 2 for a bad command line. --follow: see tools/follow.h.
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +15,7 @@
 #include "store/scan.h"
 #include "tools/qkvdump/follow.h"
 #include "tools/qkvdump/exports.h"
+#include "tools/qkvdump/output_target.h"
 #include "tools/qkvdump/picture.h"
 #include "tools/qkvdump/waterfall_rows.h"
 #include "tools/qkvdump/waterfall.h"
@@ -63,7 +63,6 @@ const char USAGE[] =
 constexpr int DEFAULT_WIDTH = 1000;
 constexpr size_t PATH_SIZE = 4096;
 constexpr size_t REASON_SIZE = 256;
-const char DATA_FILE_SUFFIX[] = ".QKV";
 
 struct Drawing {
     const char* path;  // null: no picture asked for
@@ -104,51 +103,10 @@ bool scan_path(const char* path)
     return whole;
 }
 
-// Named as the program names its data files, letter case ignored.
-bool is_data_file_name(const char* path)
-{
-    size_t length = strlen(path);
-    size_t suffix_length = sizeof DATA_FILE_SUFFIX - 1;
-    if (length < suffix_length) return false;
-    const char* tail = path + length - suffix_length;
-    for (size_t i = 0; i < suffix_length; ++i) {
-        if (toupper(static_cast<unsigned char>(tail[i])) != DATA_FILE_SUFFIX[i]) return false;
-    }
-    return true;
-}
-
-bool starts_as_data_file(const char* path)
-{
-    uint8_t start[sizeof RECORD_MAGIC_BYTES] = {};
-    FILE* stream = fopen(path, "rb");
-    if (stream == nullptr) return false;
-    bool magic = fread(start, 1, sizeof start, stream) == sizeof start &&
-                 memcmp(start, RECORD_MAGIC_BYTES, sizeof start) == 0;
-    fclose(stream);
-    return magic;
-}
-
-// An OUT that is one of the files to read (however named) or a data file is refused before anything is read or
-// written: a forgotten OUT (--png *.QKV) would otherwise turn a recording into a picture.
+// An OUT that is one of the files to read or a data file is refused (output_target.h).
 bool picture_target_allowed(Drawing* d, char** files, int count)
 {
-    PlatFileLook target;
-    if (!plat_file_look(d->path, &target)) return true;
-    d->in_place = !target.regular;
-    for (int i = 0; i < count; ++i) {
-        PlatFileLook input;
-        if (plat_file_look(files[i], &input) && plat_same_file(input, target)) {
-            fprintf(stderr, "qkvdump: --png %s is %s, a file to read: not writing the picture over it\n", d->path,
-                    files[i]);
-            return false;
-        }
-    }
-    if (target.regular && (is_data_file_name(d->path) || starts_as_data_file(d->path))) {
-        fprintf(stderr, "qkvdump: --png %s is a data file: not writing the picture over it (--png OUT FILE...)\n",
-                d->path);
-        return false;
-    }
-    return true;
+    return output_target_allowed("--png", "picture", d->path, files, count, &d->in_place);
 }
 
 bool open_picture(Drawing* d)
@@ -348,7 +306,7 @@ int main(int argc, char** argv)
         waterfall_rows_begin(&drawing.rows, pings, drawing.height);
     }
     scanner.each = take_ping;
-    if (!exports_begin(argv + first_file, argc - first_file, &scanner)) return 1;
+    if (int refused = exports_begin(argv + first_file, argc - first_file, &scanner)) return refused;
     if (csv) scan_csv_header(&scanner);
     bool all_whole = true;
     for (int i = first_file; i < argc && !output_failed(); ++i) {
