@@ -27,7 +27,8 @@ mkdir -p $demo
     printf '[Settings]\nIPAddress=127.0.0.1\nRange=30\nGain=3\n' >$demo/Halvex_StoreData.INI
 
 nmea_port=10110
-(cd $demo && exec ../linux-store/tools/navlog --udp $nmea_port --bind 127.0.0.1 >navlog.log 2>&1) &
+# In a session of its own navlog has no terminal, so the keys typed here all go to the program.
+(cd $demo && exec setsid ../linux-store/tools/navlog --udp $nmea_port --bind 127.0.0.1 </dev/null >navlog.log 2>&1) &
 navlog_pid=$!
 [ $# -gt 0 ] || set -- --delay-ms 50
 $tools/headsim --address 127.0.0.1 --nmea-udp $nmea_port --nmea-rate 2 "$@" 2>$demo/headsim.log &
@@ -54,7 +55,8 @@ picture="${data_file%.QKV}.png"
 $tools/qkvdump --png "$picture" "$data_file" >/dev/null && echo "Waterfall picture: $picture"
 nav_file="$(find $demo -maxdepth 1 -name '*.NAV' -newer $demo/.run-started | head -n 1)"
 if [ -n "$nav_file" ]; then
-    echo "Position log:      $nav_file ($(wc -l <"$nav_file") sentences; the last: $(tail -n 1 "$nav_file"))"
+    echo "Position log:      $nav_file ($(wc -l <"$nav_file") sentences of the day, the last:"
+    echo "                   $(tail -n 1 "$nav_file")"
 else
     echo "navlog logged no position: see $demo/navlog.log"
 fi

@@ -5,7 +5,8 @@
 # what qkvdump --follow draws, the netCDF C library for qkvdump --netcdf), e2e (pty, namespaces, and gpsbabel, which
 # reads navlog's logs back), windows (32-bit Windows cross compiler, its zlib,
 # and Wine), fuzz (clang, libFuzzer),
-# package (Debian package tools, the cross compiler and its zlib, man and groff).
+# package (Debian package tools, the cross compiler and its zlib, man, groff
+# and mandoc, lintian, systemd's unit checker and its containers).
 
 missing_packages=()
 
@@ -48,13 +49,21 @@ need_packages() {
             fi
             ;;
         package)
-            # dpkg-shlibdeps works out the Debian packages' dependencies; man
-            # and groff check the manual pages.
+            # dpkg-shlibdeps works out the Debian packages' dependencies;
+            # lintian checks the packages, man, groff and mandoc the manual
+            # pages, systemd-analyze the units.
             need "command -v dpkg-shlibdeps" dpkg-dev
+            need "command -v lintian" lintian
+            need "command -v mandoc" mandoc
+            need "command -v systemd-analyze" systemd
+            # Where no service manager runs, one boots in a container to run
+            # an instance of the service.
+            need "command -v systemd-nspawn" systemd-container
             need "command -v i686-w64-mingw32-g++" g++-mingw-w64-i686
             need "test -f /usr/i686-w64-mingw32/lib/libz.a" libz-mingw-w64-dev
             need "command -v man" man-db
             need "command -v groff" groff-base
+            need "command -v setpriv" util-linux
             ;;
         fuzz)
             need "command -v clang++" clang

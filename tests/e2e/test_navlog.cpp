@@ -9,7 +9,9 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -503,4 +505,89 @@ TEST(Navlog, HeadsimTrackIsLogged)
     ASSERT_EQ(1, sscanf(points.back().c_str(), "%*d,%lf", &last_latitude)) << points.back();
     EXPECT_NEAR(51.1164, first_latitude, 0.0001);
     EXPECT_GT(last_latitude, first_latitude);  // under way to the north-east
+}
+
+namespace {
+
+// navlog started on a terminal of its own, as from a terminal window that can be closed.
+struct OwnTerminal {
+    pid_t pid = -1;
+    int master = -1;
+    OwnTerminal(const std::string& directory, const std::vector<std::string>& arguments, bool hangup_ignored)
+    {
+        int slave = -1;
+        if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return;
+        fcntl(master, F_SETFD, FD_CLOEXEC);
+        pid = fork();
+        if (pid == 0) {
+            setsid();
+            ioctl(slave, TIOCSCTTY, 0);
+            for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) dup2(slave, fd);
+            if (chdir(directory.c_str()) != 0) _exit(126);
+            if (hangup_ignored) signal(SIGHUP, SIG_IGN);  // as nohup starts it
+            std::vector<char*> argv = {const_cast<char*>(NAVLOG)};
+            for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        close(slave);
+    }
+    // The exit status; -1 when it had not ended after timeout_ms (it is then killed).
+    int wait_exit(int timeout_ms)
+    {
+        long long deadline = e2e::now_ms() + timeout_ms;
+        int status = 0;
+        while (waitpid(pid, &status, WNOHANG) == 0) {
+            if (e2e::now_ms() > deadline) {
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                return -1;
+            }
+            usleep(10000);
+        }
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    double cpu_seconds() const
+    {
+        unsigned long long running_ns = 0;
+        FILE* stat = fopen(("/proc/" + std::to_string(pid) + "/schedstat").c_str(), "r");
+        if (stat != nullptr && fscanf(stat, "%llu", &running_ns) != 1) running_ns = 0;
+        if (stat != nullptr) fclose(stat);
+        return running_ns / 1e9;
+    }
+};
+
+}  // namespace
+
+// The terminal window closed: navlog ends with status 0 and its file complete; started to ignore
+// the hang-up (nohup), it logs on without its terminal, idle, until SIGTERM.
+TEST(Navlog, TerminalClosed)
+{
+    for (bool hangup_ignored : {false, true}) {
+        TempDir dir;
+        OwnTerminal navlog(dir.path(), {"--udp", "47109", "--bind", "127.77.1.9"}, hangup_ignored);
+        ASSERT_GT(navlog.pid, 0);
+        UdpSender receiver("127.77.1.9", 47109);
+        ASSERT_TRUE(wait_for_lines(dir.file(today_file()), 0, 100));
+        usleep(300000);
+        receiver.send(gga(1) + "\r\n");
+        ASSERT_TRUE(wait_for_lines(dir.file(today_file()), 1, 5000));
+        close(navlog.master);
+        if (!hangup_ignored) {
+            EXPECT_EQ(0, navlog.wait_exit(3000));
+        } else {
+            usleep(200000);
+            double cpu_before = navlog.cpu_seconds();
+            usleep(1000000);
+            EXPECT_LT(navlog.cpu_seconds() - cpu_before, 0.05) << "spins on the closed terminal";
+            receiver.send(gga(2) + "\r\n");
+            EXPECT_TRUE(wait_for_lines(dir.file(today_file()), 2, 5000));
+            kill(navlog.pid, SIGTERM);
+            EXPECT_EQ(0, navlog.wait_exit(3000));
+        }
+        std::vector<std::string> expected = {gga(1)};
+        if (hangup_ignored) expected.push_back(gga(2));
+        EXPECT_EQ(expected, logged_sentences(dir.file(today_file()))) << hangup_ignored;
+    }
 }

@@ -1,7 +1,14 @@
 #!/usr/bin/env bash
 # Makes every package (scripts/package.sh) and checks them as a user meets them:
+# - lintian, Debian's own package checker, finds no error and no warning;
 # - each Debian package has computed dependencies and installs with apt-get;
-#   its programs run from PATH and its manual pages render without a warning;
+#   its programs run from PATH and its manual pages render without a warning
+#   (groff, man, mandoc);
+# - the systemd units verify; the recording service's command, run as the
+#   service runs it, records until the head fails and leaves only the
+#   settings and the failure for the journal; an instance of the unit records,
+#   restarts on a new data file and is started again after a failure
+#   (instance.sh; in a container where no service manager runs here);
 # - the store-on package replaces the other, as both hold the same program;
 # - removal leaves no file of either behind;
 # - each Windows zip holds the Windows programs and a README with CR LF ends.
@@ -11,6 +18,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/setup.sh
 need_packages package
+. tests/package/instance.sh
 
 main=halvex-storedata
 store=halvex-storedata-store
@@ -33,7 +41,9 @@ for package in $main $store; do
 done
 
 scratch="$(mktemp -d)"
+headsim_pid=
 remove_ours() {
+    [ -z "$headsim_pid" ] || kill "$headsim_pid" 2>/dev/null || true
     for package in $main $store; do
         if dpkg -s "$package" >/dev/null 2>&1; then
             DEBIAN_FRONTEND=noninteractive timeout 300 apt-get -y -q purge "$package" >/dev/null 2>&1 || true
@@ -51,10 +61,20 @@ zips=(build/packages/*-win32.zip)
 [ ${#store_deb[@]} = 1 ] && [ -f "${store_deb[0]}" ] || fail "no single $store .deb in build/packages"
 [ ${#zips[@]} = 2 ] || fail "expected two Windows zips in build/packages, found: ${zips[*]}"
 
+version="$(dpkg-deb -f "${main_deb[0]}" Version)"
+
+echo "== lintian"
+for deb in "${main_deb[0]}" "${store_deb[0]}"; do
+    lintian --fail-on error,warning "$deb" >"$scratch/lintian.log" 2>&1 || {
+        grep -v '^running with root privileges' "$scratch/lintian.log" >&2
+        fail "lintian finds errors or warnings in $deb"
+    }
+done
+
 echo "== $main: computed dependencies, installed with apt-get"
 for deb in "${main_deb[0]}" "${store_deb[0]}"; do
     depends="$(dpkg-deb -f "$deb" Depends)"
-    case "$depends" in libc6*) ;; *) fail "$deb: dependencies not computed (Depends: '$depends')" ;; esac
+    case "$depends" in *libc6*) ;; *) fail "$deb: dependencies not computed (Depends: '$depends')" ;; esac
 done
 apt_get install "./${main_deb[0]}"
 installed $main || fail "apt-get did not install $main"
@@ -67,30 +87,47 @@ for tool in "${tools[@]}"; do
     help="$(cd / && timeout 10 "$tool" --help)" || fail "installed $tool --help failed"
     [ "$help" = "$(timeout 10 "build/linux/tools/$tool" --help)" ] ||
         fail "installed $tool --help differs from the build's"
+    [ "$(timeout 10 "$tool" --version)" = "$tool $version" ] || fail "installed $tool --version is not '$tool $version'"
 done
 
 echo "== manual pages"
 # A dpkg told to leave manual pages out (as slim container images are) does
 # not install them; the pages are then checked unpacked from the package.
 man_dir=/usr/share/man/man1
-if [ ! -e $man_dir/Halvex_StoreData.1 ] && grep -qs 'path-exclude.*/usr/share/man' /etc/dpkg/dpkg.cfg.d/*; then
+if [ ! -e $man_dir/Halvex_StoreData.1.gz ] && grep -qs 'path-exclude.*/usr/share/man' /etc/dpkg/dpkg.cfg.d/*; then
     echo "this machine's dpkg leaves manual pages out: checking them unpacked from ${main_deb[0]}"
     dpkg-deb -x "${main_deb[0]}" "$scratch/root"
     man_dir="$scratch/root/usr/share/man/man1"
 fi
 for page in man/*.1; do
     name="$(basename "$page" .1)"
-    installed_page="$man_dir/$name.1"
-    [ -f "$installed_page" ] || fail "$name.1 is not installed"
+    installed_page="$man_dir/$name.1.gz"
+    [ -f "$installed_page" ] || fail "$name.1.gz is not installed"
     if [ "$man_dir" = /usr/share/man/man1 ]; then
         [ "$(man -w "$name")" = "$installed_page" ] || fail "man $name does not find $installed_page"
     fi
-    warnings="$(groff -man -ww -z "$installed_page" 2>&1)"
+    zcat "$installed_page" | cmp -s - "$page" || fail "$installed_page is not $page"
+    warnings="$(groff -man -ww -z "$page" 2>&1)"
     [ -z "$warnings" ] || fail "groff warns on $name.1: $warnings"
+    warnings="$(mandoc -Tlint "$page" 2>&1)"
+    [ -z "$warnings" ] || fail "mandoc warns on $name.1: $warnings"
     rendered="$(MANWIDTH=80 timeout 60 man --warnings=w -l "$installed_page" 2>"$scratch/man.err")"
     [ ! -s "$scratch/man.err" ] || fail "man warns on $name.1: $(cat "$scratch/man.err")"
     case "$rendered" in *NAME*"$name"*) ;; *) fail "man $name shows no page" ;; esac
 done
+
+echo "== systemd units"
+unit_dir=/usr/lib/systemd/system
+units=("$unit_dir/halvex-storedata@.service" "$unit_dir/halvex-storedata-newday.timer"
+    "$unit_dir/halvex-storedata-newday.service")
+for unit in "${units[@]}"; do [ -f "$unit" ] || fail "$unit is not installed"; done
+# The manual page the units name is looked up too, unless dpkg left it out.
+man_lookup=yes
+[ "$man_dir" = /usr/share/man/man1 ] || man_lookup=no
+messages="$(systemd-analyze verify --man=$man_lookup "${units[@]}" 2>&1)" || fail "systemd-analyze verify failed: $messages"
+[ -z "$messages" ] || fail "systemd-analyze verify: $messages"
+[ "$(id -un halvex-storedata 2>/dev/null)" = halvex-storedata ] || fail "the service's user halvex-storedata was not made"
+echo "${units[*]}: verified"
 
 files_of() { # the files (not directories) a package installed
     dpkg -L "$1" | while read -r path; do [ -d "$path" ] || echo "$path"; done
@@ -104,6 +141,83 @@ installed $store || fail "apt-get did not install $store"
 owner="$(dpkg -S /usr/bin/Halvex_StoreData)"
 [ "$owner" = "$store: /usr/bin/Halvex_StoreData" ] || fail "/usr/bin/Halvex_StoreData belongs to '$owner'"
 store_files="$(files_of $store)"
+
+echo "== the recording service's command, as the service runs it"
+# As its own user, in a survey directory, standard input /dev/null and no
+# controlling terminal. The head closes the connection at its 100th command,
+# after 12 pings: the command ends with status 1, and the journal would get the
+# settings lines and the failed call, none of the trace.
+service_unit=$unit_dir/halvex-storedata@.service
+exec_start="$(sed -n 's/^ExecStart=//p' $service_unit | sed 's/\$\$/$/g')"
+chmod 755 "$scratch"
+survey="$scratch/survey"
+mkdir "$survey"
+printf '[Settings]\nIPAddress=127.0.18.1\n' >"$survey/Halvex_StoreData.INI"
+chown -R halvex-storedata:halvex-storedata "$survey"
+start_headsim 127.0.18.1 --fault close@100 --once
+status=0
+(cd "$survey" && timeout 60 setsid -w setpriv --reuid=halvex-storedata --regid=halvex-storedata --init-groups \
+    sh -c "exec $exec_start" </dev/null >"$scratch/journal.txt" 2>&1) || status=$?
+wait "$headsim_pid" || true
+headsim_pid=
+[ $status = 1 ] || fail "the service's command ended with status $status, not 1 (output: $(cat "$scratch/journal.txt"))"
+expected=$'IP Address: 127.0.18.1\nPort:       4040\nRange:      30m\nGain:       3dB\nrecv() failed!'
+[ "$(cat "$scratch/journal.txt")" = "$expected" ] ||
+    fail "the service's command passes on, instead of the settings and the failure: $(head -c 2000 "$scratch/journal.txt")"
+data_files=("$survey"/*.QKV)
+[ ${#data_files[@]} = 1 ] && [ -f "${data_files[0]}" ] || fail "expected one data file in $survey: ${data_files[*]}"
+[ "$(stat -c %U "${data_files[0]}")" = halvex-storedata ] || fail "${data_files[0]} does not belong to halvex-storedata"
+[ "$(whole_records "${data_files[0]}")" = 12 ] || fail "${data_files[0]} does not hold the 12 pings served"
+echo "status 1 after 12 pings, one data file of 12 records, the journal: the settings and recv() failed!"
+
+# Boots systemd in a container over this machine's /usr and /etc into a unit
+# that runs instance.sh and powers off. Nothing of this machine's /etc or /var
+# changes, and the container's cgroups, made below one of the check's own, go
+# at the end.
+instance_in_container() {
+    local root="$scratch/container" etc_changes="$scratch/container-etc" out="$scratch/container-out"
+    local cgroup_name="halvex-package-check-$$" hierarchy link
+    local hierarchies=()
+    mkdir -p "$root"/{usr,etc,var,proc,sys,dev,run,tmp} "$etc_changes/systemd/system" "$out"
+    for link in bin lib lib32 lib64 sbin; do
+        [ ! -L "/$link" ] || ln -s "$(readlink "/$link")" "$root/$link"
+    done
+    cp /etc/os-release "$root/etc/"
+    printf '%s\n' '[Unit]' 'Description=Package check: an instance of halvex-storedata@.service' '' \
+        '[Service]' 'Type=oneshot' \
+        "ExecStart=/bin/sh -c 'bash /check/instance.sh >/out/log 2>&1; echo \$\$? >/out/status'" \
+        'ExecStartPost=/bin/systemctl --no-block poweroff' \
+        >"$etc_changes/systemd/system/halvex-package-check.service"
+    for hierarchy in /sys/fs/cgroup /sys/fs/cgroup/systemd /sys/fs/cgroup/unified; do
+        [ -f "$hierarchy/cgroup.procs" ] || continue
+        mkdir "$hierarchy/$cgroup_name" || fail "cannot make the cgroup $hierarchy/$cgroup_name"
+        hierarchies+=("$hierarchy/$cgroup_name")
+    done
+    (
+        for hierarchy in "${hierarchies[@]}"; do echo $BASHPID >"$hierarchy/cgroup.procs"; done
+        exec timeout 300 systemd-nspawn -q -D "$root" --bind-ro=/usr --overlay="/etc:$etc_changes:/etc" \
+            --bind-ro="$PWD/tests/package:/check" --bind="$out:/out" --private-network --register=no \
+            --keep-unit -b systemd.unit=halvex-package-check.service
+    ) >"$scratch/container.log" 2>&1 </dev/null || true
+    for hierarchy in "${hierarchies[@]}"; do
+        find "$hierarchy" -depth -type d -exec rmdir {} + || echo "could not remove the cgroup $hierarchy" >&2
+    done
+    [ -f "$out/status" ] || fail "the container did not run the instance check: $(tail -20 "$scratch/container.log")"
+    cat "$out/log"
+    [ "$(cat "$out/status")" = 0 ] || fail "the instance check failed in the container"
+}
+
+echo "== an instance of the service"
+if [ -d /run/systemd/system ]; then
+    bash tests/package/instance.sh
+elif command -v systemd-nspawn >/dev/null; then
+    # No service manager runs here: boot one in a container that sees this
+    # machine's /usr (with the package installed) and /etc (changes kept apart),
+    # with a network of its own, holding only loopback.
+    instance_in_container
+else
+    echo "no service manager runs on this machine (PID 1 is $(cat /proc/1/comm)): no instance started"
+fi
 
 echo "== removed cleanly"
 apt_get purge $store

@@ -68,16 +68,10 @@ bool wait_for_lines(const std::string& path, size_t count)
 
 }  // namespace
 
-#define SKIP_WITHOUT_WINE(exe)                 \
-    do {                                       \
-        std::string why = wine::missing(exe);  \
-        if (!why.empty()) GTEST_SKIP() << why; \
-    } while (0)
-
 // Sentences in pieces, together and bad, by Winsock's UDP; q ends it with status 0.
 TEST(WineNavlog, UdpSource)
 {
-    SKIP_WITHOUT_WINE(NAVLOG_EXE);
+    REQUIRE_WINE(NAVLOG_EXE);
     TempDir dir;
     e2e::ClientOptions options = wine::options(NAVLOG_EXE, dir);
     options.arguments = {"--udp", "47301", "--bind", "127.77.3.1"};
@@ -114,7 +108,7 @@ TEST(WineNavlog, UdpSource)
 // in the device namespace form, as COM ports from 10 on must be.
 TEST(WineNavlog, ComPortOnAPseudoTerminal)
 {
-    SKIP_WITHOUT_WINE(NAVLOG_EXE);
+    REQUIRE_WINE(NAVLOG_EXE);
     struct termios raw = {};
     cfmakeraw(&raw);
     int master = -1, slave = -1;

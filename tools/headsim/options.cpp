@@ -52,6 +52,7 @@ const char USAGE_TAIL[] =
     "  --once               exit after the first connection ends\n"
     "  --max-connections N  exit after N connections (default unlimited)\n"
     "  --help               show this text\n"
+    "  --version            show the name and version\n"
     "\n"
     "Prints \"headsim: listening on A:P\" once listening, and one line per\n"
     "connection on stderr when it ends, with the pings served. SIGINT or\n"
@@ -176,6 +177,10 @@ int options_parse(int argc, char** argv, Options* options)
         const char* name = argv[i];
         if (strcmp(name, "--help") == 0 || strcmp(name, "-h") == 0) {
             print_usage();
+            return 1;
+        }
+        if (strcmp(name, "--version") == 0) {
+            printf("headsim %s\n", HALVEX_VERSION);
             return 1;
         }
         if (parse_flag(name, options)) continue;

@@ -26,5 +26,5 @@ struct Options {
     int fault_count;
 };
 
-// 0: parsed; 1: help shown; 2: bad option (message already on stderr).
+// 0: parsed; 1: help or version shown; 2: bad option (message already on stderr).
 int options_parse(int argc, char** argv, Options* options);

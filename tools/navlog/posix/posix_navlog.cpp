@@ -24,9 +24,9 @@
 
 namespace {
 
-const int ESCAPE = 0x1B;
-const int CTRL_C = 0x03;
+const uint8_t ESCAPE = 0x1B;
 const int SEQUENCE_GAP_MS = 30;  // the bytes of one key's escape sequence arrive together
+const size_t KEYS_READ_MAX = 64;
 const int ENDING_SIGNALS[] = {SIGTERM, SIGHUP, SIGINT};
 const int DEFAULT_COLUMNS = 80;
 
@@ -44,6 +44,19 @@ sigset_t mask_found;  // the signal mask the wait lets signals through with
 volatile sig_atomic_t ending;
 
 void note_ending(int) { ending = 1; }
+
+// ppoll lets a blocked signal in only when it waits: with the source or the
+// terminal ready at once, a signal stays pending, so it is looked for too.
+bool asked_to_end()
+{
+    sigset_t pending;
+    if (ending) return true;
+    if (sigpending(&pending) != 0) return false;
+    for (int signal_number : ENDING_SIGNALS) {
+        if (sigismember(&pending, signal_number) == 1) return true;
+    }
+    return false;
+}
 
 int fd_of(const NavSource* source) { return static_cast<int>(source->handle); }
 
@@ -180,33 +193,25 @@ NavEvent read_source(NavSource* source, short revents, uint8_t* bytes, size_t si
     return lost(source, strerror(errno));
 }
 
-bool byte_within(int wait_ms)
+// The keys typed since the last look; an Esc last waits a moment for the
+// rest of an escape sequence, whose bytes come together. A terminal that has
+// gone (hung up) is let go: keys can come no more.
+bool keys_quit()
 {
-    struct pollfd ready = {tty_fd, POLLIN, 0};
-    return poll(&ready, 1, wait_ms) > 0 && (ready.revents & POLLIN);
-}
-
-int read_key_byte()
-{
-    unsigned char byte = 0;
-    return read(tty_fd, &byte, 1) == 1 ? byte : -1;
-}
-
-// q, Esc alone or Ctrl+C ends the run. An arrow or function key comes as
-// ESC [ ... or ESC O ... ending in a letter or '~': read whole and ignored.
-bool key_quits()
-{
-    int byte = read_key_byte();
-    if (byte == 'q' || byte == 'Q' || byte == CTRL_C) return true;
-    if (byte != ESCAPE) return false;
-    if (!byte_within(SEQUENCE_GAP_MS)) return true;
-    int introducer = read_key_byte();
-    if (introducer != '[' && introducer != 'O') return false;
-    while (byte_within(SEQUENCE_GAP_MS)) {
-        int next = read_key_byte();
-        if (next < 0 || (next >= 0x40 && next <= 0x7E)) break;
+    uint8_t keys[KEYS_READ_MAX];
+    ssize_t got = read(tty_fd, keys, sizeof keys);
+    if (got < 0 && (errno == EAGAIN || errno == EINTR)) return false;
+    if (got <= 0) {
+        navlog_console_stop();
+        return false;
     }
-    return false;
+    size_t count = static_cast<size_t>(got);
+    struct pollfd more = {tty_fd, POLLIN, 0};
+    if (keys[count - 1] == ESCAPE && count < sizeof keys && poll(&more, 1, SEQUENCE_GAP_MS) > 0) {
+        ssize_t rest = read(tty_fd, keys + count, sizeof keys - count);
+        if (rest > 0) count += static_cast<size_t>(rest);
+    }
+    return navlog_keys_quit(keys, count);
 }
 
 void catch_ending_signals()
@@ -245,7 +250,7 @@ NavOpen navlog_source_open(NavSource* source)
 NavEvent navlog_wait(NavSource* source, uint8_t* bytes, size_t size, int wait_ms, size_t* count)
 {
     *count = 0;
-    if (ending) return NAV_EVENT_QUIT;
+    if (asked_to_end()) return NAV_EVENT_QUIT;
     struct pollfd ready[2];
     int watched = 0;
     int source_at = -1;
@@ -260,12 +265,12 @@ NavEvent navlog_wait(NavSource* source, uint8_t* bytes, size_t size, int wait_ms
     }
     struct timespec limit = {wait_ms / 1000, (wait_ms % 1000) * 1000000L};
     int count_ready = ppoll(ready, static_cast<nfds_t>(watched), &limit, &mask_found);
-    if (ending) return NAV_EVENT_QUIT;
+    if (asked_to_end()) return NAV_EVENT_QUIT;
     if (count_ready <= 0) return NAV_EVENT_NONE;
     if (key_at >= 0 && ready[key_at].revents != 0) {
         if (!(ready[key_at].revents & POLLIN)) {
             navlog_console_stop();  // the terminal has gone: no more keys
-        } else if (key_quits()) {
+        } else if (keys_quit()) {
             return NAV_EVENT_QUIT;
         }
     }
