@@ -104,7 +104,9 @@ void describe_basis()
     char offset[PINGTIME_OFFSET_SIZE];
     char zone[64];
     const char* local = "record times are the acquisition computer's local time, made UTC";
-    switch (exports.basis) {
+    // Navigation files without a single fix give no offset: the computer's zone stands in, and is named.
+    bool nav_offset = exports.basis == BASIS_NAV && exports.join.after.present;
+    switch (nav_offset || exports.basis != BASIS_NAV ? exports.basis : BASIS_MACHINE) {
     case BASIS_NAV:
         snprintf(exports.basis_text, BASIS_SIZE, "%s with the UTC offsets of the navigation log's lines", local);
         break;
@@ -209,7 +211,6 @@ int exports_begin(char** files, int count, Scanner* scanner)
             return 2;
         }
     }
-    describe_basis();
     // An output file takes the place of the record lines, as the picture does.
     if (scanner->format == SCAN_TEXT && (exports.geojson_path || exports.netcdf_path)) scanner->format = SCAN_SUMMARY;
     exports.summary = scanner->format == SCAN_CSV ? scanner->messages : scanner->out;
@@ -217,6 +218,7 @@ int exports_begin(char** files, int count, Scanner* scanner)
         nav_lines_open(&exports.lines, exports.nav_files, exports.nav_count);
         nav_join_begin(&exports.join, nav_lines_next, &exports.lines);
     }
+    describe_basis();
     if (exports.csv_columns) {
         scanner->row_end = csv_columns;
         scanner->extra_header = NAV_CSV_HEADER;
