@@ -278,8 +278,8 @@ bool exports_finish()
     if (exports.nav_count > 0) {
         whole = nav_lines_close(&exports.lines) && whole;
         if (exports.join.unreadable > 0) {
-            fprintf(stderr, "--nav: %ld lines skipped: no stamped NMEA sentence with a right checksum\n",
-                    exports.join.unreadable);
+            fprintf(stderr, "qkvdump: --nav: %ld line%s skipped: no stamped NMEA sentence with a right checksum\n",
+                    exports.join.unreadable, exports.join.unreadable == 1 ? "" : "s");
         }
     }
     return whole;
