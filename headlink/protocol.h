@@ -47,6 +47,8 @@ inline bool range_of_code(int code, int* metres)
     *metres = code * 10 / 6;
     return true;
 }
+// The range in metres of any code, as a fraction where no whole number gives it: 24 is 40 m.
+inline double range_code_metres(int code) { return code * 10.0 / 6.0; }
 
 void switch_command_build(uint8_t command[SWITCH_COMMAND_SIZE], const SwitchCommand* fields);
 // False when the fixed bytes are not those of a switch command.

@@ -1,8 +1,8 @@
 # Sourced by the other scripts: installs, with apt-get on Debian, whatever of
 # the build and test tools is missing. Call: need_packages KIND...
 # KIND: build (compiler, CMake, Ninja, GoogleTest, zlib for qkvdump's pictures,
-# libpng for the tests that read them and libvterm for the tests that look at
-# what qkvdump --follow draws), e2e (pty, namespaces, and gpsbabel, which
+# libpng for the tests that read them, libvterm for the tests that look at
+# what qkvdump --follow draws, the netCDF C library for qkvdump --netcdf), e2e (pty, namespaces, and gpsbabel, which
 # reads navlog's logs back), windows (32-bit Windows cross compiler, its zlib,
 # and Wine), fuzz (clang, libFuzzer),
 # package (Debian package tools, the cross compiler and its zlib, man, groff
@@ -26,12 +26,19 @@ need_packages() {
             need "test -f /usr/include/zlib.h" zlib1g-dev
             need "test -f /usr/include/png.h" libpng-dev
             need "test -f /usr/include/vterm.h" libvterm-dev
+            need "test -f /usr/include/netcdf.h" libnetcdf-dev
             ;;
         e2e)
             need "command -v unshare" util-linux
             need "command -v ip" iproute2
             need "command -v script" bsdutils
             need "command -v gpsbabel" gpsbabel
+            need "command -v ncdump" netcdf-bin
+            need "command -v ogrinfo" gdal-bin
+            need "/usr/bin/python3 -c 'import pandas'" python3-pandas
+            need "/usr/bin/python3 -c 'import netCDF4'" python3-netcdf4
+            need "/usr/bin/python3 -c 'import xarray'" python3-xarray
+            need "/usr/bin/python3 -c 'import matplotlib'" python3-matplotlib
             ;;
         windows)
             need "command -v i686-w64-mingw32-g++" g++-mingw-w64-i686

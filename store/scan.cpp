@@ -57,6 +57,7 @@ void print_record_line(const Scanner* scanner, const char* name, long number, Re
         fprintf(scanner->out, ",%d,%d,%d,0x%02X", view->gain, view->range_field, view->ping_interval_ms,
                 view->end_byte);
         if (scanner->samples) print_csv_samples(scanner->out, view->image + PING_IMAGE_SAMPLES);
+        if (scanner->row_end) scanner->row_end(scanner->each_context, view, scanner->out);
         fputc('\n', scanner->out);
         return;
     }
@@ -114,6 +115,7 @@ void scan_csv_header(const Scanner* scanner)
 {
     fprintf(scanner->out, "file,record,date,time,gain_db,range_field,interval_ms,end_byte");
     for (int i = 0; scanner->samples && i < PING_SAMPLE_COUNT; ++i) fprintf(scanner->out, ",s%d", i);
+    if (scanner->extra_header) fputs(scanner->extra_header, scanner->out);
     fputc('\n', scanner->out);
 }
 
@@ -137,6 +139,7 @@ bool scan_file(Scanner* scanner, const char* name, ScanRead read, void* source, 
             }
             break;
         }
+        scanner->record_number = tally->records + 1;
         check_record(scanner, name, tally);
         if (scanner->out != nullptr && ferror(scanner->out)) return false;
     }

@@ -21,6 +21,8 @@ enum ScanFormat { SCAN_TEXT, SCAN_CSV, SCAN_SUMMARY, SCAN_QUIET };
 
 // Called with every well-formed record, after its line.
 typedef void (*ScanEach)(void* context, const RecordView* view);
+// Called with every well-formed record's CSV row before its line end, to add columns (each starting with a comma).
+typedef void (*ScanRowEnd)(void* context, const RecordView* view, FILE* out);
 
 struct ScanTally {
     long records;     // whole records read
@@ -36,6 +38,9 @@ struct Scanner {
     bool samples;    // CSV: each row ends in the record's data bytes, columns s0 to s7999
     ScanEach each;   // null for none
     void* each_context;
+    ScanRowEnd row_end;        // CSV: null for none; called with each_context
+    const char* extra_header;  // CSV: the names of row_end's columns, each after a comma; null for none
+    long record_number;        // the record being checked, from 1, as the callbacks see it
     uint8_t record[RECORD_SIZE];  // one record at a time, whatever the file's size
 };
 

@@ -20,6 +20,8 @@ struct TimestampClock {
 void timestamp_update(TimestampClock* clock, const PlatLocalTime* local);
 // Reads the local time once and updates the clock from it.
 void timestamp_update_now(TimestampClock* clock);
+// 1970-01-01 as counted by timestamp_parse_ms: days from 1 March of year 0.
+constexpr long long TIMESTAMP_EPOCH_DAY = 719468;
 // Reads a record's date, time and hundredths texts back as milliseconds since
 // a fixed day; false when they are not in the form this clock writes.
 bool timestamp_parse_ms(const char* date_text, const char* time_text, const char* hundredths_text,

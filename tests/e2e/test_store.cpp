@@ -83,6 +83,7 @@ Decoded decode_png(const std::string& path)
     png_image image = {};
     image.version = PNG_IMAGE_VERSION;
     if (png_image_begin_read_from_file(&image, path.c_str())) {
+        image.format &= ~PNG_FORMAT_FLAG_COLORMAP;  // a palette picture read as the colours it indexes
         std::vector<uint8_t> pixels(PNG_IMAGE_SIZE(image));
         if (png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) {
             picture.width = static_cast<int>(image.width);
@@ -117,11 +118,12 @@ void expect_row(const Decoded& picture, int row, const uint8_t* samples)
     }
 }
 
-// One well-formed record of a ping recorded at 10:00:00 plus hundredths.
-std::string make_record(const char* hundredths, int interval_ms)
+// One well-formed record of a ping recorded at 10:00:00 plus hundredths, with the data bytes given or all 0.
+std::string make_record(const char* hundredths, int interval_ms, const uint8_t* samples = nullptr)
 {
     uint8_t image[PING_IMAGE_SIZE] = {'I', 'U', 'X', 0, 0, 7};
     image[PING_IMAGE_END] = RETURN_END_BYTE;
+    if (samples != nullptr) memcpy(image + PING_IMAGE_SAMPLES, samples, PING_SAMPLE_COUNT);
     RecordFields fields = {"08-DEC-2026", "10:00:00", hundredths, 3, 180, interval_ms, image};
     uint8_t record[RECORD_SIZE];
     record_build(record, &fields);
@@ -437,6 +439,87 @@ TEST(Picture, WidthMustDivideTheDataBytes)
     }
 }
 
+// Pings unlike each other and unlike their neighbours' bytes, so that rows are stored with every one of PNG's
+// filters: noise, ramps up and down, a constant, a repeat of the row above. The data file of them, and the pings.
+std::string varied_recording(const TempDir& dir, int pings, std::vector<uint8_t>* samples)
+{
+    samples->assign(static_cast<size_t>(pings) * PING_SAMPLE_COUNT, 0);
+    uint32_t noise = 12345;
+    std::string records;
+    for (int ping = 0; ping < pings; ++ping) {
+        uint8_t* row = samples->data() + ping * PING_SAMPLE_COUNT;
+        for (int i = 0; i < PING_SAMPLE_COUNT; ++i) {
+            noise = noise * 1103515245u + 12345u;
+            switch (ping % 5) {
+            case 0: row[i] = static_cast<uint8_t>(noise >> 16); break;
+            case 1: row[i] = static_cast<uint8_t>(i / 8 + ping); break;
+            case 2: row[i] = ping == 2 ? 200 : row[i - PING_SAMPLE_COUNT]; break;
+            case 3: row[i] = static_cast<uint8_t>(255 - i / 31 - (noise >> 30)); break;
+            default: row[i] = static_cast<uint8_t>(i % 97 * 2 + ping); break;
+            }
+        }
+        records += make_record(".00", 0, row);
+    }
+    std::string name = dir.file("varied.QKV");
+    write_file(name, records);
+    return name;
+}
+
+// Whichever filter a row is stored with, it decodes to exactly the pixels of its column means, in colour and grey.
+TEST(Picture, EveryRowDecodesToItsPixelsWhateverItsFilter)
+{
+    TempDir dir;
+    std::vector<uint8_t> samples;
+    std::string name = varied_recording(dir, 12, &samples);
+    for (std::vector<std::string> options : {std::vector<std::string>{"--width", "8000"},
+                                             {"--width", "1000"}, {"--width", "8000", "--gray"}}) {
+        std::string png = dir.file("varied.png");
+        options.insert(options.end(), {"--png", png, name});
+        std::string output;
+        ASSERT_EQ(0, qkvdump_with(options, &output)) << output;
+        Decoded picture = decode_png(png);
+        ASSERT_EQ(12, picture.height) << options[1];
+        for (int row = 0; row < 12; ++row) expect_row(picture, row, samples.data() + row * PING_SAMPLE_COUNT);
+    }
+}
+
+// --height N: N rows, each the mean of consecutive pings, the first rows taking one ping more where the pings do
+// not share out evenly; more rows than pings gives a row per ping; a height that is no number of rows is refused.
+TEST(Picture, HeightTakesTheMeanOfConsecutivePings)
+{
+    TempDir dir;
+    std::vector<uint8_t> samples;
+    std::string name = varied_recording(dir, 10, &samples);
+    std::string png = dir.file("height.png");
+    std::string output;
+    ASSERT_EQ(0, qkvdump_with({"--png", png, "--height", "4", "--width", "500", "--gray", name}, &output)) << output;
+    EXPECT_NE(std::string::npos, output.find("height.png: 500 x 4 pixels, grey levels\n")) << output;
+    Decoded picture = decode_png(png);
+    ASSERT_EQ("", picture.fault);
+    ASSERT_EQ(4, picture.height);
+    const int first_ping[] = {0, 3, 6, 8, 10};
+    for (int row = 0; row < 4; ++row) {
+        for (int column = 0; column < 500; ++column) {
+            int sum = 0, count = 0;
+            for (int ping = first_ping[row]; ping < first_ping[row + 1]; ++ping) {
+                for (int i = column * 16; i < column * 16 + 16; ++i, ++count) sum += samples[ping * PING_SAMPLE_COUNT + i];
+            }
+            ASSERT_EQ((sum + count / 2) / count, picture.pixels[row * 500 + column]) << "row " << row << " column " << column;
+        }
+    }
+    ASSERT_EQ(0, qkvdump_with({"--png", png, "--height", "25", name}, &output)) << output;
+    picture = decode_png(png);
+    ASSERT_EQ(10, picture.height);
+    for (int row = 0; row < 10; ++row) expect_row(picture, row, samples.data() + row * PING_SAMPLE_COUNT);
+    for (const char* height : {"0", "-3", "4x", ""}) {
+        std::string refused;
+        EXPECT_EQ(2, qkvdump_with({"--png", png, "--height", height, name}, &refused)) << height;
+        EXPECT_EQ("qkvdump: --height must be a number of rows from 1 to 2147483647, not \"" + std::string(height) +
+                      "\"\n", refused);
+    }
+}
+
+// A picture that cannot be written (a full disk) fails the run with the reason, never reports success.
 // A picture that cannot be written (a full disk) fails the run with the reason, never reports success. Written
 // beside OUT and moved over it only when whole, so a file OUT that was there keeps what it held, and nothing is
 // left beside it.

@@ -280,6 +280,61 @@ TEST(Differential, QkvdumpAgrees)
     EXPECT_EQ(picture, read_file(windows_dir.file("ping.png")));
 }
 
+// A .NAV line of a GGA fix at the record's local time plus seconds, at UTC+00:00 (the line's checksum is
+// not checked by the comparison: both builds read the same bytes).
+std::string nav_line_at(const std::string& record, int seconds, const char* latitude)
+{
+    static const char MONTHS[] = "JANFEBMARAPRMAYJUNJULAUGSEPOCTNOVDEC";
+    std::string date = record.substr(8, 11), time = record.substr(20, 8);
+    int month = static_cast<int>(std::string(MONTHS).find(date.substr(3, 3)) / 3 + 1);
+    int clock = std::stoi(time.substr(0, 2)) * 3600 + std::stoi(time.substr(3, 2)) * 60 + std::stoi(time.substr(6, 2));
+    clock += seconds;  // the test records well away from midnight
+    char body[128], line[256];
+    snprintf(body, sizeof body, "GPGGA,%02d%02d%02d.00,%s,N,00123.4567,E,1,09,0.9,12.3,M,47.0,M,,", clock / 3600,
+             clock / 60 % 60, clock % 60, latitude);
+    unsigned checksum = 0;
+    for (const char* c = body; *c; ++c) checksum ^= static_cast<unsigned char>(*c);
+    snprintf(line, sizeof line, "%s-%02d-%sT%02d:%02d:%02d.000+00:00 $%s*%02X\n", date.substr(7, 4).c_str(), month,
+             date.substr(0, 2).c_str(), clock / 3600, clock / 60 % 60, clock % 60, body, checksum);
+    return line;
+}
+
+// The position exports of the Windows qkvdump are the Linux one's byte for byte (CSV columns and GeoJSON track
+// from a .NAV file), and its build without the netCDF library refuses --netcdf with status 2.
+TEST(Differential, QkvdumpPositionsAgree)
+{
+    REQUIRE_WINE(QKVDUMP_EXE);
+    Outcome recorded = run_alone({"linux", HALVEX_STORE_ON, false}, "[Settings]\nIPAddress=127.0.9.12\nGain=9\n",
+                                 "127.0.9.12", {"--once", "--fault", "close@25"});
+    ASSERT_EQ(1u, recorded.data.size());
+    const std::string& data = recorded.data[0];
+    std::string nav = nav_line_at(data, -2, "5106.9848") + nav_line_at(data, 3, "5107.0848");
+    TempDir linux_dir, windows_dir;
+    const std::string& name = recorded.data_names[0];
+    for (const TempDir* dir : {&linux_dir, &windows_dir}) {
+        write_file(dir->file(name), data);
+        write_file(dir->file("day.NAV"), nav);
+    }
+    for (const char* option : {"--csv --nav day.NAV", "--nav day.NAV --geojson track.geojson"}) {
+        DumpRun linux_run = run_qkvdump(std::string("'") + QKVDUMP + "'", linux_dir, option + (" " + name));
+        DumpRun windows_run = run_qkvdump(wine_environment() + " '" + QKVDUMP_EXE + "'", windows_dir,
+                                          option + (" " + name));
+        EXPECT_EQ(0, linux_run.status) << option << linux_run.errors;
+        EXPECT_EQ(linux_run.status, windows_run.status) << option;
+        EXPECT_EQ(linux_run.out, windows_run.out) << option;
+        EXPECT_EQ(linux_run.errors, windows_run.errors) << option;
+    }
+    std::string track = read_file(linux_dir.file("track.geojson"));
+    EXPECT_NE(std::string::npos, track.find("\"coordinates\":[1.3909450,51.11")) << track;
+    EXPECT_EQ(track, read_file(windows_dir.file("track.geojson")));
+    DumpRun refused = run_qkvdump(wine_environment() + " '" + QKVDUMP_EXE + "'", windows_dir,
+                                  "--netcdf pings.nc " + name);
+    EXPECT_EQ(2, refused.status);
+    EXPECT_EQ("qkvdump: --netcdf: this build has no netCDF library (the Linux build writes netCDF files)\n",
+              refused.errors);
+    EXPECT_FALSE(file_exists(windows_dir.file("pings.nc")));
+}
+
 // ---- settings file reader and writer on a corpus of files -------------------
 
 namespace {

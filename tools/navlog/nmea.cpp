@@ -1,6 +1,7 @@
 #include "tools/navlog/nmea.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -23,8 +24,8 @@ const ModeName RMC_MODES[] = {{'A', "GPS"},     {'D', "DGPS"},   {'P', "PPS"},  
                               {'F', "float RTK"}, {'E', "estimated"}, {'M', "manual"}, {'S', "simulated"}};
 
 // GGA: time, latitude, N/S, longitude, E/W, quality, satellites; RMC: time, status, latitude, ...
-enum GgaField { GGA_LATITUDE = 2, GGA_QUALITY_FIELD = 6, GGA_SATELLITES = 7 };
-enum RmcField { RMC_STATUS = 2, RMC_LATITUDE = 3, RMC_MODE = 12 };
+enum GgaField { GGA_TIME = 1, GGA_LATITUDE = 2, GGA_QUALITY_FIELD = 6, GGA_SATELLITES = 7 };
+enum RmcField { RMC_TIME = 1, RMC_STATUS = 2, RMC_LATITUDE = 3, RMC_SPEED = 7, RMC_COURSE = 8, RMC_MODE = 12 };
 constexpr int LATITUDE_DEGREE_DIGITS = 2;
 constexpr int LONGITUDE_DEGREE_DIGITS = 3;
 
@@ -154,6 +155,52 @@ void take_rmc(const char* sentence, NmeaFix* fix)
     take_position(sentence, RMC_LATITUDE, fix);
 }
 
+// An angle of degrees and decimal minutes as signed decimal degrees; false unless well-formed.
+bool angle_value(const char* sentence, int field, int degree_digits, const char* hemispheres, double* degrees)
+{
+    char value[FIELD_SIZE], hemisphere[FIELD_SIZE], checked[16];
+    if (!field_of(sentence, field, value) || !field_of(sentence, field + 1, hemisphere)) return false;
+    format_angle(value, hemisphere, degree_digits, hemispheres, checked);
+    if (checked[0] == 0) return false;
+    int whole = 0;
+    for (int i = 0; i < degree_digits; ++i) whole = whole * 10 + (value[i] - '0');
+    *degrees = whole + strtod(value + degree_digits, nullptr) / 60.0;
+    if (hemisphere[0] == hemispheres[1]) *degrees = -*degrees;
+    return true;
+}
+
+// "hhmmss" or "hhmmss.sss" as milliseconds of the day; -1 when not such.
+long time_of_day_ms(const char* sentence, int field)
+{
+    char value[FIELD_SIZE];
+    if (!field_of(sentence, field, value) || strlen(value) < 6 || !all_digits(value, 6)) return -1;
+    long hours = (value[0] - '0') * 10 + (value[1] - '0');
+    long minutes = (value[2] - '0') * 10 + (value[3] - '0');
+    long seconds = (value[4] - '0') * 10 + (value[5] - '0');
+    double fraction = value[6] == '.' ? strtod(value + 6, nullptr) : 0.0;
+    if (hours > 23 || minutes > 59 || seconds > 60 || (value[6] != 0 && value[6] != '.')) return -1;
+    return ((hours * 60 + minutes) * 60 + seconds) * 1000 + static_cast<long>(fraction * 1000.0 + 0.5);
+}
+
+// A decimal number field; false when empty or not a number.
+bool number_value(const char* sentence, int field, double* number)
+{
+    char value[FIELD_SIZE];
+    char* end = nullptr;
+    if (!field_of(sentence, field, value) || value[0] == 0) return false;
+    *number = strtod(value, &end);
+    return *end == 0;
+}
+
+// The GGA number of a quality name.
+int quality_number(const char* name)
+{
+    for (int i = 0; i < GGA_QUALITY_COUNT; ++i) {
+        if (strcmp(GGA_QUALITY[i], name) == 0) return i;
+    }
+    return 0;
+}
+
 }  // namespace
 
 void nmea_framer_reset(NmeaFramer* framer)
@@ -239,5 +286,28 @@ bool nmea_take_fix(const char* sentence, NmeaFix* fix)
         return false;
     }
     fix->present = true;
+    return true;
+}
+
+bool nmea_read_position(const char* sentence, NmeaPosition* position)
+{
+    char address[FIELD_SIZE];
+    *position = NmeaPosition{};
+    if (!field_of(sentence, 0, address)) return false;
+    bool gga = is_type(address, "GGA");
+    if (!gga && !is_type(address, "RMC")) return false;
+    NmeaFix fix;
+    nmea_fix_clear(&fix);
+    (gga ? take_gga : take_rmc)(sentence, &fix);
+    position->kind = gga ? NMEA_FIX_GGA : NMEA_FIX_RMC;
+    position->quality = quality_number(fix.quality);
+    int time_field = gga ? static_cast<int>(GGA_TIME) : static_cast<int>(RMC_TIME);
+    int first = gga ? static_cast<int>(GGA_LATITUDE) : static_cast<int>(RMC_LATITUDE);
+    position->utc_ms_of_day = time_of_day_ms(sentence, time_field);
+    position->has_position =
+        angle_value(sentence, first, LATITUDE_DEGREE_DIGITS, "NS", &position->latitude) &&
+        angle_value(sentence, first + 2, LONGITUDE_DEGREE_DIGITS, "EW", &position->longitude);
+    position->has_motion = !gga && number_value(sentence, RMC_SPEED, &position->speed_knots) &&
+                           number_value(sentence, RMC_COURSE, &position->course_degrees);
     return true;
 }

@@ -57,3 +57,20 @@ struct NmeaFix {
 void nmea_fix_clear(NmeaFix* fix);
 // Updates the fix from a good sentence when it is a GGA or an RMC; false for any other.
 bool nmea_take_fix(const char* sentence, NmeaFix* fix);
+
+// A fix sentence's values as numbers, for joining positions to other data.
+enum NmeaFixKind { NMEA_FIX_NONE, NMEA_FIX_GGA, NMEA_FIX_RMC };
+struct NmeaPosition {
+    NmeaFixKind kind;
+    long utc_ms_of_day;    // the sentence's UTC time of day in milliseconds; -1 when not given
+    bool has_position;     // latitude and longitude given and well-formed
+    double latitude;       // decimal degrees, north positive
+    double longitude;      // decimal degrees, east positive
+    int quality;           // GGA's 0 to 8; for an RMC the GGA number of its mode (1 without one), 0 for status V
+    bool has_motion;       // RMC's speed and course, where given
+    double speed_knots;
+    double course_degrees;
+};
+
+// Reads a good sentence when it is a GGA or an RMC; false for any other.
+bool nmea_read_position(const char* sentence, NmeaPosition* position);

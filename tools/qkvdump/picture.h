@@ -12,10 +12,16 @@
 
 #include <zlib.h>
 
-constexpr int PICTURE_CHUNK_DATA_SIZE = 1 << 16;
+#include "headlink/protocol.h"
 
-// The PNG colour types written: one grey level or red, green and blue per pixel, 8 bits each.
-enum PictureKind { PICTURE_GREY = 0, PICTURE_RGB = 2 };
+constexpr int PICTURE_CHUNK_DATA_SIZE = 1 << 16;
+constexpr int PICTURE_ROW_MAX = PING_SAMPLE_COUNT;  // the widest picture
+constexpr int PICTURE_HEIGHT_MAX = 0x7FFFFFFF;      // PNG's limit
+
+// The PNG colour types written, 8 bits a pixel: a grey level, or an index
+// into a palette of up to 256 colours (a colour map is one).
+enum PictureKind { PICTURE_GREY = 0, PICTURE_INDEXED = 3 };
+constexpr int PICTURE_PALETTE_SIZE = 256;
 
 struct Picture {
     FILE* file;
@@ -26,12 +32,18 @@ struct Picture {
     int error;    // errno of that write
     z_stream deflater;
     uint8_t chunk_data[PICTURE_CHUNK_DATA_SIZE];
+    uint8_t previous[PICTURE_ROW_MAX];      // the row above as drawn, for the filters that look up
+    uint8_t filtered[1 + PICTURE_ROW_MAX];  // the row as stored: its filter type and the filtered bytes
 };
 
-// Starts the picture at the start of file. A failure here or in a row is
-// kept, the rest skipped, and reported by picture_finish.
-void picture_begin(Picture* picture, FILE* file, int width, PictureKind kind);
-// One row: width grey levels, or width red-green-blue triples.
+// Starts the picture at the start of file; palette: PICTURE_PALETTE_SIZE red,
+// green and blue triples for PICTURE_INDEXED, else null. A failure here or
+// in a row is kept, the rest skipped, and reported by picture_finish.
+void picture_begin(Picture* picture, FILE* file, int width, PictureKind kind,
+                   const uint8_t (*palette)[3]);
+// One row: width grey levels or palette indices. Each row is stored with the
+// filter that suits it best (tools/qkvdump/picture_filter.h); compressed
+// with the settings PNG encoders use for filtered rows.
 void picture_add_row(Picture* picture, const uint8_t* pixels);
 // Ends the data, writes the end chunk and the height; false when anything
 // failed. Releases the compressor either way; the caller closes the file.

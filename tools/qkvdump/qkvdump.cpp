@@ -1,11 +1,11 @@
 // qkvdump: checks data files, lists their ping records, and draws their pings,
 // also live in the terminal while the program records.
-//   qkvdump [--csv [--samples]] [--png OUT [--width N] [--gray]] FILE...
+//   qkvdump [--csv [--samples]] [--png OUT [--width N] [--height N] [--gray]] FILE...
+//   qkvdump [--csv] [--nav NAVFILE... [--geojson OUT]] [--netcdf OUT [--utc-offset +HH:MM]] FILE...
 //   qkvdump --follow [FILE]
 // Exit status 0 when every file is a whole number of well-formed records,
 // 1 when any is malformed, torn or unreadable or the picture could not be
 // written, 2 for a bad command line. --follow: see tools/follow.h.
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -14,13 +14,17 @@
 #include "platform/platform.h"
 #include "store/scan.h"
 #include "tools/qkvdump/follow.h"
+#include "tools/qkvdump/exports.h"
+#include "tools/qkvdump/output_target.h"
 #include "tools/qkvdump/picture.h"
+#include "tools/qkvdump/waterfall_rows.h"
 #include "tools/qkvdump/waterfall.h"
 
 namespace {
 
 const char USAGE[] =
-    "usage: qkvdump [--csv [--samples]] [--png OUT [--width N] [--gray]] FILE...\n"
+    "usage: qkvdump [--csv [--samples]] [--png OUT [--width N] [--height N] [--gray]] FILE...\n"
+    "       qkvdump [--csv] [--nav NAVFILE... [--geojson OUT]] [--netcdf OUT [--utc-offset +HH:MM]] FILE...\n"
     "       qkvdump --follow [FILE]\n"
     "Checks that each data file is a whole number of well-formed 8192-byte ping\n"
     "records and prints one line per record (number, date and time, gain, range\n"
@@ -33,9 +37,20 @@ const char USAGE[] =
     "             OUT may not be a file read or a data file\n"
     "  --width N  columns of the picture, each the mean of 8000/N data bytes; N must\n"
     "             divide 8000 (default 1000)\n"
+    "  --height N rows of the picture, each the mean of consecutive pings (the last\n"
+    "             rows one ping fewer where they do not share out evenly); default\n"
+    "             one row per ping\n"
     "  --gray     grey levels equal to the column means; without it the means are\n"
     "             coloured with viridis, a perceptually uniform map from dark violet\n"
     "             (0) through blue and green to yellow (255)\n"
+    "  --nav NAVFILE...  navlog's .NAV files (up to the next option or .QKV file):\n"
+    "             each ping's UTC time and position, interpolated between the fixes\n"
+    "             either side within 10 s; with --csv the columns time_utc, lat, lon,\n"
+    "             fix_quality, fix_age_ms, speed_kn and course_deg end each row\n"
+    "  --geojson OUT  with --nav: the pings with a position as a GeoJSON track\n"
+    "  --netcdf OUT   all the pings as one netCDF-4 file (CF-1.8)\n"
+    "  --utc-offset +HH:MM  without --nav: the UTC offset of the record times; by\n"
+    "             default this computer's time zone\n"
     "  --follow   draw the pings live in this terminal as FILE grows: a waterfall\n"
     "             filling it, the newest ping at the bottom, two pings a text cell,\n"
     "             columns the means of the data bytes, the same colours; a status\n"
@@ -48,7 +63,6 @@ const char USAGE[] =
 constexpr int DEFAULT_WIDTH = 1000;
 constexpr size_t PATH_SIZE = 4096;
 constexpr size_t REASON_SIZE = 256;
-const char DATA_FILE_SUFFIX[] = ".QKV";
 
 struct Drawing {
     const char* path;  // null: no picture asked for
@@ -58,13 +72,14 @@ struct Drawing {
     FILE* file;     // opened for the first well-formed ping, so that without one nothing is touched
     bool cannot_open;
     char temp[PATH_SIZE];  // the new picture beside OUT, moved over it once whole
+    int height;            // 0: one row per ping
+    WaterfallRows rows;
     Picture picture;
     uint8_t means[PING_SAMPLE_COUNT];
-    uint8_t pixels[3 * PING_SAMPLE_COUNT];
 };
 
 Scanner scanner;
-Drawing drawing = {nullptr, DEFAULT_WIDTH, false, false, nullptr, false, {}, {}, {}, {}};
+Drawing drawing = {nullptr, DEFAULT_WIDTH, false, false, nullptr, false, {}, 0, {}, {}, {}};
 int output_error;  // errno of the first write to standard output that failed
 
 // A failed write to standard output stops the run: what it was to hold is not whole.
@@ -88,51 +103,10 @@ bool scan_path(const char* path)
     return whole;
 }
 
-// Named as the program names its data files, letter case ignored.
-bool is_data_file_name(const char* path)
-{
-    size_t length = strlen(path);
-    size_t suffix_length = sizeof DATA_FILE_SUFFIX - 1;
-    if (length < suffix_length) return false;
-    const char* tail = path + length - suffix_length;
-    for (size_t i = 0; i < suffix_length; ++i) {
-        if (toupper(static_cast<unsigned char>(tail[i])) != DATA_FILE_SUFFIX[i]) return false;
-    }
-    return true;
-}
-
-bool starts_as_data_file(const char* path)
-{
-    uint8_t start[sizeof RECORD_MAGIC_BYTES] = {};
-    FILE* stream = fopen(path, "rb");
-    if (stream == nullptr) return false;
-    bool magic = fread(start, 1, sizeof start, stream) == sizeof start &&
-                 memcmp(start, RECORD_MAGIC_BYTES, sizeof start) == 0;
-    fclose(stream);
-    return magic;
-}
-
-// An OUT that is one of the files to read (however named) or a data file is refused before anything is read or
-// written: a forgotten OUT (--png *.QKV) would otherwise turn a recording into a picture.
+// An OUT that is one of the files to read or a data file is refused (output_target.h).
 bool picture_target_allowed(Drawing* d, char** files, int count)
 {
-    PlatFileLook target;
-    if (!plat_file_look(d->path, &target)) return true;
-    d->in_place = !target.regular;
-    for (int i = 0; i < count; ++i) {
-        PlatFileLook input;
-        if (plat_file_look(files[i], &input) && plat_same_file(input, target)) {
-            fprintf(stderr, "qkvdump: --png %s is %s, a file to read: not writing the picture over it\n", d->path,
-                    files[i]);
-            return false;
-        }
-    }
-    if (target.regular && (is_data_file_name(d->path) || starts_as_data_file(d->path))) {
-        fprintf(stderr, "qkvdump: --png %s is a data file: not writing the picture over it (--png OUT FILE...)\n",
-                d->path);
-        return false;
-    }
-    return true;
+    return output_target_allowed("--png", "picture", d->path, files, count, &d->in_place);
 }
 
 bool open_picture(Drawing* d)
@@ -150,23 +124,41 @@ bool open_picture(Drawing* d)
         fprintf(stderr, "%s: cannot write: %s\n", d->path, reason);
         return false;
     }
-    picture_begin(&d->picture, d->file, d->width, d->gray ? PICTURE_GREY : PICTURE_RGB);
+    picture_begin(&d->picture, d->file, d->width, d->gray ? PICTURE_GREY : PICTURE_INDEXED,
+                  d->gray ? nullptr : WATERFALL_COLOURS);
     return true;
 }
 
-void draw_ping(void* context, const RecordView* view)
+void draw_ping(Drawing* d, const RecordView* view)
 {
-    Drawing* d = static_cast<Drawing*>(context);
     if (d->file == nullptr && !open_picture(d)) return;
-    waterfall_column_means(view->image + PING_IMAGE_SAMPLES, d->width, d->means);
-    if (d->gray) {
+    // The colour picture's pixels index the colour map by the column means.
+    if (waterfall_rows_add(&d->rows, view->image + PING_IMAGE_SAMPLES, d->width, d->means)) {
         picture_add_row(&d->picture, d->means);
-        return;
     }
-    for (int column = 0; column < d->width; ++column) {
-        memcpy(d->pixels + 3 * column, WATERFALL_COLOURS[d->means[column]], 3);
+}
+
+void take_ping(void*, const RecordView* view)
+{
+    if (drawing.path) draw_ping(&drawing, view);
+    exports_ping(view, scanner.record_number);
+}
+
+// The well-formed pings of the files, for sharing them out over the rows of a picture of a given height.
+long count_pings(char** files, int count)
+{
+    static Scanner counter;
+    counter.format = SCAN_QUIET;
+    long pings = 0;
+    for (int i = 0; i < count; ++i) {
+        FILE* stream = fopen(files[i], "rb");
+        if (stream == nullptr) continue;  // reported when drawn
+        ScanTally tally;
+        scan_file(&counter, files[i], scan_read_stream, stream, &tally);
+        pings += tally.records - tally.malformed;
+        fclose(stream);
     }
-    picture_add_row(&d->picture, d->pixels);
+    return pings;
 }
 
 // Finishes the picture and moves it over OUT; one that could not be written whole is removed, and OUT keeps
@@ -179,6 +171,7 @@ bool finish_picture(bool keep)
         return false;
     }
     Picture* picture = &drawing.picture;
+    if (waterfall_rows_finish(&drawing.rows, drawing.width, drawing.means)) picture_add_row(picture, drawing.means);
     bool written = picture_finish(picture);
     char reason[REASON_SIZE];
     snprintf(reason, sizeof reason, "%s", strerror(picture->error));
@@ -198,6 +191,20 @@ bool finish_picture(bool keep)
             static_cast<unsigned long>(picture->width), static_cast<unsigned long>(picture->rows),
             drawing.gray ? "grey levels" : WATERFALL_COLOURS_NAME);
     return true;
+}
+
+// A height of the picture: a whole number of rows from 1, in plain digits.
+bool parse_height(const char* text)
+{
+    char* end = nullptr;
+    long height = text[0] >= '0' && text[0] <= '9' ? strtol(text, &end, 10) : 0;
+    if (end != nullptr && *end == 0 && height >= 1 && height <= PICTURE_HEIGHT_MAX) {
+        drawing.height = static_cast<int>(height);
+        return true;
+    }
+    fprintf(stderr, "qkvdump: --height must be a number of rows from 1 to %d, not \"%s\"\n", PICTURE_HEIGHT_MAX,
+            text);
+    return false;
 }
 
 // A width of the picture: a divisor of the sample count, in plain digits.
@@ -233,6 +240,7 @@ int main(int argc, char** argv)
     bool csv = false;
     bool follow = false;
     const char* width_text = nullptr;
+    const char* height_text = nullptr;
     int first_file = argc;
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
@@ -256,10 +264,15 @@ int main(int argc, char** argv)
             drawing.path = argv[++i];
         } else if (strcmp(argument, "--width") == 0 && i + 1 < argc) {
             width_text = argv[++i];
+        } else if (strcmp(argument, "--height") == 0 && i + 1 < argc) {
+            height_text = argv[++i];
+        } else if (int taken = exports_option(argc, argv, &i)) {
+            if (taken == 2) return usage_error("see --help", "");
         } else if (strcmp(argument, "--") == 0) {
             first_file = i + 1;
             break;
-        } else if (strcmp(argument, "--png") == 0 || strcmp(argument, "--width") == 0) {
+        } else if (strcmp(argument, "--png") == 0 || strcmp(argument, "--width") == 0 ||
+                   strcmp(argument, "--height") == 0) {
             return usage_error(argument, " needs a value");
         } else if (argument[0] == '-' && argument[1] != 0) {
             return usage_error("unknown option ", argument);
@@ -269,17 +282,19 @@ int main(int argc, char** argv)
         }
     }
     if (follow) {
-        if (csv || scanner.samples || drawing.path || drawing.gray || width_text) {
+        if (csv || scanner.samples || drawing.path || drawing.gray || width_text || height_text) {
             return usage_error("--follow", " goes with no other option");
         }
         if (argc - first_file > 1) return usage_error("--follow", " takes one file at most");
         return follow_run(first_file < argc ? argv[first_file] : nullptr);
     }
     if (scanner.samples && !csv) return usage_error("--samples", " needs --csv");
-    if ((drawing.gray || width_text) && !drawing.path) {
-        return usage_error(width_text ? "--width" : "--gray", " needs --png");
+    if ((drawing.gray || width_text || height_text) && !drawing.path) {
+        return usage_error(width_text ? "--width" : height_text ? "--height" : "--gray", " needs --png");
     }
     if (width_text && !parse_width(width_text)) return 2;
+    if (height_text && !parse_height(height_text)) return 2;
+    if (exports_check(csv) != 0) return 2;
     if (first_file >= argc) {
         fputs(USAGE, stderr);
         return 2;
@@ -287,13 +302,19 @@ int main(int argc, char** argv)
     if (drawing.path && !picture_target_allowed(&drawing, argv + first_file, argc - first_file)) return 2;
     scanner.format = csv ? SCAN_CSV : drawing.path ? SCAN_SUMMARY : SCAN_TEXT;
     if (drawing.path) {
-        scanner.each = draw_ping;
-        scanner.each_context = &drawing;
+        long pings = drawing.height > 0 ? count_pings(argv + first_file, argc - first_file) : 0;
+        waterfall_rows_begin(&drawing.rows, pings, drawing.height);
     }
+    scanner.each = take_ping;
+    if (int refused = exports_begin(argv + first_file, argc - first_file, &scanner)) return refused;
     if (csv) scan_csv_header(&scanner);
     bool all_whole = true;
-    for (int i = first_file; i < argc && !output_failed(); ++i) all_whole = scan_path(argv[i]) && all_whole;
+    for (int i = first_file; i < argc && !output_failed(); ++i) {
+        exports_file(i - first_file, argv[i]);
+        all_whole = scan_path(argv[i]) && all_whole;
+    }
     if (drawing.path) all_whole = finish_picture(!output_failed()) && all_whole;
+    all_whole = exports_finish() && all_whole;
     if (fflush(stdout) != 0 && output_error == 0) output_error = errno;
     if (output_failed()) {
         fprintf(stderr, "qkvdump: cannot write to standard output: %s\n", strerror(output_error));

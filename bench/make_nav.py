@@ -1,0 +1,30 @@
+#!/usr/bin/env python3
+"""Writes a .NAV file as navlog would of a vessel steaming north-east at 4
+knots, a GGA and an RMC every 0.2 s (10 sentences a second), stamped at UTC+01:00:
+  make_nav.py OUT START_LOCAL_ISO LINES"""
+import datetime
+import functools
+import math
+import sys
+
+out, start, lines = sys.argv[1], datetime.datetime.fromisoformat(sys.argv[2]), int(sys.argv[3])
+zone = datetime.timezone(datetime.timedelta(hours=1))
+
+
+def sentence(body):
+    return "$%s*%02X" % (body, functools.reduce(lambda a, c: a ^ ord(c), body, 0))
+
+
+with open(out, "w", encoding="ascii") as nav:
+    for n in range(lines // 2):
+        local = (start + datetime.timedelta(milliseconds=200 * n)).replace(tzinfo=zone)
+        utc = local.astimezone(datetime.timezone.utc)
+        hours = n * 0.2 / 3600
+        lat = 51 * 60 + 6.9848 + 4 * hours * math.cos(math.radians(45))
+        lon = 60 + 23.4567 + 4 * hours * math.sin(math.radians(45)) / math.cos(math.radians(lat / 60))
+        clock = utc.strftime("%H%M%S.") + "%02d" % (utc.microsecond // 10000)
+        position = "%02d%07.4f,N,%03d%07.4f,E" % (lat // 60, lat % 60, lon // 60, lon % 60)
+        stamp = local.isoformat(timespec="milliseconds")
+        nav.write("%s %s\n" % (stamp, sentence("GPGGA,%s,%s,1,09,0.9,12.3,M,47.0,M,," % (clock, position))))
+        nav.write("%s %s\n" % (stamp, sentence("GPRMC,%s,A,%s,4.0,45.0,%s,,,A" % (clock, position,
+                                                                             utc.strftime("%d%m%y")))))

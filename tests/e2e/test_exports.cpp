@@ -1,0 +1,180 @@
+// qkvdump's exports read back by the field's own readers (pandas, Python's
+// json, GDAL's ogrinfo, ncdump, netCDF4 and xarray, in check_exports.py):
+// positions from a .NAV file navlog logged beside the program while headsim
+// played a vessel's track, and netCDF files of made-up recordings.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "store/record.h"
+#include "tests/e2e/harness.h"
+
+using namespace e2e;
+
+namespace {
+
+const std::string CHECKER = std::string(__FILE__).substr(0, std::string(__FILE__).rfind('/')) + "/check_exports.py";
+
+// The checker's verdict: "ok" and what it counted with status 0, or what differs.
+std::string check(const std::string& arguments)
+{
+    std::string output;
+    int status = run_command("/usr/bin/python3 '" + CHECKER + "' " + arguments, &output);
+    return status == 0 ? output : "status " + std::to_string(status) + ": " + output;
+}
+
+std::string in_quotes(const std::string& path)
+{
+    return "'" + path + "'";
+}
+
+size_t lines_in(const std::string& path)
+{
+    std::string text = read_file(path);
+    size_t lines = 0;
+    for (char c : text) lines += c == '\n';
+    return lines;
+}
+
+bool wait_for_more_lines(const std::string& path, size_t count, int timeout_ms)
+{
+    long long deadline = now_ms() + timeout_ms;
+    while (lines_in(path) < count) {
+        if (now_ms() > deadline) return false;
+        usleep(20000);
+    }
+    return true;
+}
+
+// A record of the given local date and time, gain, range code and interval, its data bytes from seed.
+std::string record_of(const char* date, const char* time, const char* hundredths, int gain, int range_field,
+                      int interval_ms, int seed)
+{
+    uint8_t image[PING_IMAGE_SIZE] = {'I', 'U', 'X', 0, 0, 7};
+    for (int i = 0; i < PING_SAMPLE_COUNT; ++i) image[PING_IMAGE_SAMPLES + i] = static_cast<uint8_t>(i * seed + seed);
+    image[PING_IMAGE_SAMPLES] = 255;
+    image[PING_IMAGE_SAMPLES + 1] = 0;
+    image[PING_IMAGE_END] = RETURN_END_BYTE;
+    RecordFields fields = {date, time, hundredths, gain, range_field * 10, interval_ms, image};
+    uint8_t record[RECORD_SIZE];
+    record_build(record, &fields);
+    return std::string(reinterpret_cast<const char*>(record), RECORD_SIZE);
+}
+
+// navlog logs headsim's track over loopback UDP while the program records headsim's pings; the pings' UTC times
+// and positions in the CSV, the GeoJSON track and the netCDF file are those the .NAV lines give.
+TEST(Exports, PositionsFromNavlogBesideTheProgram)
+{
+    TempDir dir;
+    ClientOptions logging;
+    logging.program = NAVLOG;
+    logging.arguments = {"--udp", "47120", "--bind", "127.0.0.1"};
+    logging.columns = 200;
+    Client logger(dir.path(), logging);
+    std::string nav = dir.file(today() + ".NAV");
+    ASSERT_TRUE(logger.wait_for("\r" + today() + ".NAV", 5000)) << logger.screen();
+    HeadSim head("127.77.20.1", {"--delay-ms", "4", "--nmea-udp", "47120", "--nmea-rate", "10", "--fault", "close@321"});
+    ASSERT_TRUE(head.ready());
+    ASSERT_TRUE(wait_for_more_lines(nav, 6, 5000)) << "fixes before the first ping";
+    write_settings(dir, "127.77.20.1", "Range=40\nGain=7\n");
+    ClientOptions recording;
+    recording.program = PROGRAM_STORE_ON;
+    recording.with_terminal = false;
+    recording.stdout_path = dir.file("screen.txt");
+    Client client(dir.path(), recording);
+    ASSERT_TRUE(client.wait_exit(20000).ended);
+    ASSERT_TRUE(wait_for_more_lines(nav, lines_in(nav) + 6, 5000)) << "fixes after the last ping";
+    head.stop();
+    logger.type("q");
+    EXPECT_EQ(0, logger.wait_exit().status);
+    std::vector<std::string> files = data_files(dir.path());
+    ASSERT_EQ(1u, files.size());
+    std::string data = dir.file(files[0]);
+    ASSERT_EQ(40u * RECORD_SIZE, read_file(data).size());
+
+    std::string csv = dir.file("pings.csv"), track = dir.file("track.geojson"), nc = dir.file("pings.nc");
+    std::string said;
+    ASSERT_EQ(0, run_command("(" + std::string(QKVDUMP) + " --csv --nav " + in_quotes(nav) + " " + in_quotes(data) +
+                                 " > " + in_quotes(csv) + ")", &said)) << said;
+    EXPECT_EQ("ok 40 of 40 pings located\n", check("csv " + in_quotes(csv) + " " + in_quotes(nav)));
+
+    ASSERT_EQ(0, qkvdump_with({"--nav", nav, "--geojson", track, "--netcdf", nc, data}, &said)) << said;
+    EXPECT_NE(std::string::npos, said.find("track.geojson: 40 pings with a position\n")) << said;
+    EXPECT_EQ("ok 40 features\n", check("geojson " + in_quotes(track) + " " + in_quotes(csv)));
+    EXPECT_EQ("ok 40 pings\n", check("netcdf " + in_quotes(nc) + " nav:" + in_quotes(csv) + " " + in_quotes(data)));
+    std::string ogrinfo;
+    EXPECT_EQ(0, run_command("ogrinfo -ro -al -so " + in_quotes(track), &ogrinfo));
+    EXPECT_NE(std::string::npos, ogrinfo.find("Geometry: Point\nFeature Count: 40\n")) << ogrinfo;
+    EXPECT_NE(std::string::npos, ogrinfo.find("time_utc: DateTime")) << ogrinfo;
+}
+
+// Every value of every record of two files is in the netCDF file as netCDF4 and xarray read it, the times made
+// UTC with the offset given; ncdump shows the layout. Without an offset, the computer's zone with its summer time.
+TEST(Exports, NetcdfHoldsEveryValueOfTheRecords)
+{
+    TempDir dir;
+    std::string first = dir.file("08DEC2026-0001.QKV"), second = dir.file("08DEC2026-0002.QKV");
+    write_file(first, record_of("08-DEC-2026", "23:59:59", ".99", 3, 18, 0, 1) +
+                          record_of("09-DEC-2026", "00:00:00", ".37", 20, 24, 250, 2));
+    write_file(second, record_of("08-JUL-2026", "12:00:00", ".00", 0, 60, 65535, 3) + std::string(100, 'x'));
+    std::string nc = dir.file("pings.nc");
+    std::string said;
+    EXPECT_EQ(1, qkvdump_with({"--utc-offset", "-05:30", "--netcdf", nc, first, second}, &said)) << "the torn tail";
+    EXPECT_NE(std::string::npos, said.find("pings.nc: 3 pings\n")) << said;
+    EXPECT_EQ("ok 3 pings\n", check("netcdf " + in_quotes(nc) + " -19800 " + in_quotes(first) + " " + in_quotes(second)));
+    std::string header;
+    ASSERT_EQ(0, run_command("ncdump -hs " + in_quotes(nc), &header));
+    for (const char* line : {"ping = UNLIMITED ; // (3 currently)", "sample = 8000 ;", "ubyte samples(ping, sample) ;",
+                             "samples:_ChunkSizes = 128, 8000 ;", "samples:_DeflateLevel = 1 ;",
+                             "time:units = \"seconds since 1970-01-01 00:00:00 UTC\" ;", ":Conventions = \"CF-1.8\" ;",
+                             ":source = \"qkvdump 1.0.0 (Halvex_StoreData)\" ;", "lat:_FillValue"}) {
+        bool wanted = strcmp(line, "lat:_FillValue") != 0;
+        EXPECT_EQ(wanted, header.find(line) != std::string::npos) << line << "\n" << header;
+    }
+    EXPECT_NE(std::string::npos, header.find("with the UTC offset -05:30 given (--utc-offset)")) << header;
+
+    ASSERT_EQ(1, run_command("TZ=Europe/Berlin " + std::string(QKVDUMP) + " --netcdf " + in_quotes(nc) + " " +
+                             in_quotes(first) + " " + in_quotes(second)));
+    std::string times;
+    ASSERT_EQ(0, run_command("ncdump -v time -p 15 " + in_quotes(nc), &times));
+    EXPECT_NE(std::string::npos, times.find("time = 1796770799.99, 1796770800.37, 1783504800 ;")) << times;
+    EXPECT_NE(std::string::npos, times.find("the time zone of the computer that ran qkvdump (CET/CEST)")) << times;
+}
+
+// Options that do not go together, or values that are none, are refused with status 2 before anything is written.
+TEST(Exports, CommandLinesRefused)
+{
+    TempDir dir;
+    std::string data = dir.file("one.QKV"), out = dir.file("out");
+    write_file(data, record_of("08-DEC-2026", "10:00:00", ".00", 3, 18, 0, 1));
+    write_file(dir.file("day.NAV"), "");
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string said;
+    } cases[] = {
+        {{"--geojson", out, data}, "qkvdump: --geojson needs --nav\n"},
+        {{"--nav", data}, "qkvdump: --nav needs a .NAV file\n"},
+        {{"--nav", dir.file("day.NAV"), data}, "qkvdump: --nav needs --csv, --geojson or --netcdf\n"},
+        {{"--netcdf", out, "--utc-offset", "+1", data}, "qkvdump: --utc-offset must be +HH:MM or -HH:MM, not +1\n"},
+        {{"--csv", "--nav", dir.file("day.NAV"), "--utc-offset", "+01:00", data},
+         "qkvdump: --utc-offset goes without --nav: the .NAV lines carry the offset\n"},
+        {{"--netcdf"}, "qkvdump: --netcdf needs a value\n"},
+        {{"--csv", "--utc-offset", "+01:00", data}, "qkvdump: --utc-offset needs --netcdf\n"},
+        {{"--nav", dir.file("day.NAV"), "--geojson", data, data},
+         "qkvdump: --geojson " + data + " is " + data + ", a file to read: not writing the track over it\n"},
+        {{"--netcdf", dir.file("day.NAV"), "--nav", dir.file("day.NAV"), data},
+         "qkvdump: --netcdf " + dir.file("day.NAV") + " is " + dir.file("day.NAV") +
+             ", a file to read: not writing the netCDF file over it\n"},
+    };
+    for (const Case& c : cases) {
+        std::string said;
+        EXPECT_EQ(2, qkvdump_with(c.arguments, &said)) << c.said;
+        EXPECT_EQ(0u, said.find(c.said)) << said;
+        EXPECT_FALSE(file_exists(out)) << c.said;
+    }
+    EXPECT_EQ(RECORD_SIZE, static_cast<int>(read_file(data).size())) << "the data file is left as it was";
+}
+
+}  // namespace

@@ -1,0 +1,18 @@
+// The pings with a position as an RFC 7946 GeoJSON FeatureCollection, one
+// Point feature a ping, written as a stream: the opening, the features one
+// by one, the closing.
+#pragma once
+
+#include <cstddef>
+
+#include "tools/qkvdump/ping_export.h"
+
+extern const char GEOJSON_OPENING[];
+extern const char GEOJSON_CLOSING[];
+constexpr int GEOJSON_FEATURE_SIZE = 4096 + 512;  // a file name of up to 4096 bytes escaped, and the rest
+
+// The feature of a ping that has a position, with the separating comma
+// before it unless first; its length, 0 when it does not fit.
+size_t geojson_feature(const ExportPing* ping, bool first, char* text, size_t size);
+// A JSON string of text, quotes included; its length, 0 when it does not fit.
+size_t geojson_string(const char* text, char* out, size_t size);

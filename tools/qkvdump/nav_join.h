@@ -1,0 +1,63 @@
+// Position for every ping from navlog's .NAV lines: each line is the
+// computer's local time with its UTC offset and an NMEA sentence. A fix is
+// the GGA and RMC of one time of day (the GGA's position, or the RMC's
+// where there is no GGA; speed and course from the RMC). A ping's position
+// is interpolated linearly in time between the last fix at or before it and
+// the first after it; none when either is more than NAV_FIX_REACH_MS away
+// or has fix quality 0. Pings and lines are taken in time order, as streams.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "tools/navlog/navlog_text.h"
+#include "tools/qkvdump/ping_export.h"
+
+constexpr int64_t NAV_FIX_REACH_MS = 10000;
+
+// The next line without its line end in *line; false at the end of the lines.
+typedef bool (*NavLineRead)(void* source, const char** line);
+
+struct NavFix {
+    bool present;
+    int64_t utc_ms;         // the line's stamp: the computer's clock, as the pings'
+    int offset_seconds;     // the UTC offset the line was stamped with
+    long time_of_day_ms;    // the sentences' own UTC time of day, which groups them into one fix
+    bool from_gga;
+    bool has_position;
+    double latitude;
+    double longitude;
+    int quality;
+    bool has_motion;
+    double speed_knots;
+    double course_degrees;
+};
+
+struct NavJoin {
+    NavLineRead read;
+    void* source;
+    NavFix before;    // the last fix at or before the latest ping
+    NavFix after;     // the first fix after it
+    NavFix building;  // the sentences of the time of day being read
+    long unreadable;  // lines that are no stamped NMEA sentence with a right checksum
+};
+
+void nav_join_begin(NavJoin* join, NavLineRead read, void* source);
+// The ping's UTC time from its local time (read as UTC) and the lines'
+// offset, and its position. False when no line gave an offset.
+bool nav_join_locate(NavJoin* join, int64_t local_ms, int64_t* utc_ms, PingPosition* position);
+
+// The lines of .NAV files in the order given, read one at a time.
+struct NavLines {
+    const char* const* files;
+    int count;
+    int next;         // the file to open after this one
+    FILE* stream;
+    bool failed;      // a file could not be opened or read (said)
+    char line[NAVLOG_LINE_SIZE + 2];
+};
+
+void nav_lines_open(NavLines* lines, const char* const* files, int count);
+bool nav_lines_next(void* lines, const char** line);
+// Closes the last file; false when any could not be read.
+bool nav_lines_close(NavLines* lines);

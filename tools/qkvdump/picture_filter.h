@@ -1,0 +1,20 @@
+// PNG's row filters: each row of a picture may be stored as the difference
+// from its left neighbour (Sub), the row above (Up), their mean (Average) or
+// the Paeth predictor of the three, or as it is (None). A decoder undoes the
+// filter, so the pixels are the same whichever is chosen; a good choice only
+// leaves the compressor smaller numbers to work on. Rows of one byte a pixel.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+enum PictureFilter { FILTER_NONE, FILTER_SUB, FILTER_UP, FILTER_AVERAGE, FILTER_PAETH, FILTER_COUNT };
+
+// Filters row (size bytes) against previous, the row above unfiltered (all
+// zero for the first row), into out.
+void picture_filter_apply(PictureFilter filter, const uint8_t* row, const uint8_t* previous, size_t size,
+                          uint8_t* out);
+// The filter PNG encoders choose by the usual heuristic: the one whose bytes,
+// read as signed numbers, have the smallest sum of magnitudes; the lower
+// filter number on a tie.
+PictureFilter picture_filter_choose(const uint8_t* row, const uint8_t* previous, size_t size);

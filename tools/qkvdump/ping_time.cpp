@@ -1,0 +1,154 @@
+#include "tools/qkvdump/ping_time.h"
+
+#include "store/timestamp.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+bool digits(const char* text, int count, int* value)
+{
+    *value = 0;
+    for (int i = 0; i < count; ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        *value = *value * 10 + (text[i] - '0');
+    }
+    return true;
+}
+
+// Days from 1970-01-01 of a date of the proleptic Gregorian calendar.
+int64_t days_from_civil(int year, int month, int day)
+{
+    year -= month <= 2;
+    int64_t era = (year >= 0 ? year : year - 399) / 400;
+    int64_t year_of_era = year - era * 400;
+    int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+    return era * 146097 + day_of_era - 719468;
+}
+
+void civil_from_days(int64_t days, int* year, int* month, int* day)
+{
+    days += 719468;
+    int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    int64_t day_of_era = days - era * 146097;
+    int64_t year_of_era = (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+    int64_t day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+    int64_t shifted_month = (5 * day_of_year + 2) / 153;
+    *day = static_cast<int>(day_of_year - (153 * shifted_month + 2) / 5 + 1);
+    *month = static_cast<int>(shifted_month < 10 ? shifted_month + 3 : shifted_month - 9);
+    *year = static_cast<int>(year_of_era + era * 400 + (*month <= 2));
+}
+
+bool plausible(const NavTime* t)
+{
+    return t->month >= 1 && t->month <= 12 && t->day >= 1 && t->day <= 31 && t->hour <= 23 && t->minute <= 59 &&
+           t->second <= 60;
+}
+
+}  // namespace
+
+bool pingtime_from_record(const RecordView* view, int64_t* local_ms)
+{
+    long long since_day_zero = 0;
+    if (!timestamp_parse_ms(view->date_text, view->time_text, view->hundredths_text, &since_day_zero)) return false;
+    *local_ms = since_day_zero - TIMESTAMP_EPOCH_DAY * 86400000LL;
+    return true;
+}
+
+void pingtime_civil_of_ms(int64_t ms, NavTime* time)
+{
+    int64_t days = (ms >= 0 ? ms : ms - 86399999) / 86400000;
+    int64_t of_day = ms - days * 86400000;
+    civil_from_days(days, &time->year, &time->month, &time->day);
+    time->hour = static_cast<int>(of_day / 3600000);
+    time->minute = static_cast<int>(of_day / 60000 % 60);
+    time->second = static_cast<int>(of_day / 1000 % 60);
+    time->millisecond = static_cast<int>(of_day % 1000);
+}
+
+int64_t pingtime_civil_ms(const NavTime* t)
+{
+    int64_t seconds = days_from_civil(t->year, t->month, t->day) * 86400 + t->hour * 3600 + t->minute * 60 + t->second;
+    return seconds * 1000 + t->millisecond;
+}
+
+bool pingtime_parse_offset(const char* text, int* offset_seconds)
+{
+    int hours = 0, minutes = 0;
+    if ((text[0] != '+' && text[0] != '-') || !digits(text + 1, 2, &hours)) return false;
+    const char* rest = text + 3;
+    if (*rest == ':') ++rest;
+    if (!digits(rest, 2, &minutes) || rest[2] != 0 || hours > 14 || minutes > 59) return false;
+    *offset_seconds = (text[0] == '-' ? -1 : 1) * (hours * 3600 + minutes * 60);
+    return true;
+}
+
+bool pingtime_parse_stamp(const char* text, int64_t* utc_ms, int* offset_seconds, const char** end)
+{
+    NavTime t = {};
+    if (!digits(text, 4, &t.year) || text[4] != '-' || !digits(text + 5, 2, &t.month) || text[7] != '-' ||
+        !digits(text + 8, 2, &t.day) || text[10] != 'T' || !digits(text + 11, 2, &t.hour) || text[13] != ':' ||
+        !digits(text + 14, 2, &t.minute) || text[16] != ':' || !digits(text + 17, 2, &t.second) ||
+        text[19] != '.' || !digits(text + 20, 3, &t.millisecond) || !plausible(&t)) {
+        return false;
+    }
+    const char* zone = text + 23;
+    int hours = 0, minutes = 0, seconds = 0;
+    if ((zone[0] != '+' && zone[0] != '-') || !digits(zone + 1, 2, &hours) || zone[3] != ':' ||
+        !digits(zone + 4, 2, &minutes)) {
+        return false;
+    }
+    const char* after = zone + 6;
+    if (after[0] == ':' && digits(after + 1, 2, &seconds)) after += 3;  // a zone whose offset has seconds
+    *offset_seconds = (zone[0] == '-' ? -1 : 1) * (hours * 3600 + minutes * 60 + seconds);
+    *utc_ms = pingtime_civil_ms(&t) - *offset_seconds * 1000LL;
+    *end = after;
+    return true;
+}
+
+void pingtime_iso_utc(int64_t utc_ms, char text[PINGTIME_ISO_SIZE])
+{
+    NavTime t;
+    pingtime_civil_of_ms(utc_ms, &t);
+    snprintf(text, PINGTIME_ISO_SIZE, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", t.year, t.month, t.day, t.hour, t.minute,
+             t.second, t.millisecond);
+}
+
+void pingtime_offset_text(int offset_seconds, char text[PINGTIME_OFFSET_SIZE])
+{
+    int magnitude = abs(offset_seconds);
+    snprintf(text, PINGTIME_OFFSET_SIZE, "%c%02d:%02d", offset_seconds < 0 ? '-' : '+', magnitude / 3600,
+             magnitude / 60 % 60);
+}
+
+int pingtime_machine_offset(int64_t local_ms)
+{
+    NavTime civil;
+    pingtime_civil_of_ms(local_ms, &civil);
+    const NavTime* local = &civil;
+    tm broken = {};
+    broken.tm_year = local->year - 1900;
+    broken.tm_mon = local->month - 1;
+    broken.tm_mday = local->day;
+    broken.tm_hour = local->hour;
+    broken.tm_min = local->minute;
+    broken.tm_sec = local->second;
+    broken.tm_isdst = -1;  // the zone's rule decides
+    time_t utc = mktime(&broken);
+    if (utc == static_cast<time_t>(-1)) return 0;
+    return static_cast<int>((local_ms - local->millisecond) / 1000 - static_cast<int64_t>(utc));
+}
+
+void pingtime_machine_zone(char* text, int size)
+{
+    tzset();
+    if (strcmp(tzname[0], tzname[1]) == 0 || tzname[1][0] == 0) {
+        snprintf(text, static_cast<size_t>(size), "%s", tzname[0]);
+    } else {
+        snprintf(text, static_cast<size_t>(size), "%s/%s", tzname[0], tzname[1]);
+    }
+}

@@ -1,0 +1,35 @@
+// Times of pings and fixes (civil times as navlog's NavTime, its offset unused here): a record's date and time texts are the
+// acquisition computer's local time; with the UTC offset then in force they
+// give the absolute time, kept as milliseconds since 1970-01-01 00:00 UTC.
+#pragma once
+
+#include <cstdint>
+
+#include "store/record.h"
+#include "tools/navlog/navlog_text.h"
+
+
+// The record's local date and time texts as milliseconds since 1970-01-01
+// read as UTC; false when the texts are not such.
+bool pingtime_from_record(const RecordView* view, int64_t* local_ms);
+void pingtime_civil_of_ms(int64_t ms, NavTime* time);
+// Milliseconds since the epoch of a civil time read as UTC.
+int64_t pingtime_civil_ms(const NavTime* time);
+// "+01:00", "-05:30" or "+0100": seconds east of Greenwich; false for anything else.
+bool pingtime_parse_offset(const char* text, int* offset_seconds);
+// "2026-12-08T09:05:00.123+01:00" (navlog's stamp): the UTC time and the
+// offset; the text after it in *end. False when the text does not start so.
+bool pingtime_parse_stamp(const char* text, int64_t* utc_ms, int* offset_seconds, const char** end);
+// "2026-12-08T08:05:00.370Z".
+constexpr int PINGTIME_ISO_SIZE = 48;  // room for any year the arithmetic gives
+void pingtime_iso_utc(int64_t utc_ms, char text[PINGTIME_ISO_SIZE]);
+// "+01:00".
+constexpr int PINGTIME_OFFSET_SIZE = 16;
+void pingtime_offset_text(int offset_seconds, char text[PINGTIME_OFFSET_SIZE]);
+
+// The offset from UTC of the computer's own time zone at a local time, in
+// milliseconds read as UTC (the C library's, so the summer time rule of that
+// day applies).
+int pingtime_machine_offset(int64_t local_ms);
+// The names of the computer's time zone, e.g. "CET/CEST".
+void pingtime_machine_zone(char* text, int size);
