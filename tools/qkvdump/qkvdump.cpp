@@ -230,17 +230,22 @@ int usage_error(const char* first, const char* second)
     return 2;
 }
 
-}  // namespace
+// What the command line asks for; the options themselves land in the scanner, the drawing and the exports.
+struct CommandLine {
+    bool csv;
+    bool follow;
+    const char* width_text;
+    const char* height_text;
+    char** files;
+    int file_count;
+};
 
-int main(int argc, char** argv)
+const int GO_ON = -1;  // the command line is good: run
+
+// Takes the options up to the first file; GO_ON, or the exit status (help and version shown, or a bad option).
+int read_options(int argc, char** argv, CommandLine* line)
 {
-    scanner.format = SCAN_TEXT;
-    scanner.out = stdout;
-    scanner.messages = stderr;
-    bool csv = false;
-    bool follow = false;
-    const char* width_text = nullptr;
-    const char* height_text = nullptr;
+    *line = CommandLine{false, false, nullptr, nullptr, argv + argc, 0};
     int first_file = argc;
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
@@ -253,19 +258,19 @@ int main(int argc, char** argv)
             return 0;
         }
         if (strcmp(argument, "--csv") == 0) {
-            csv = true;
+            line->csv = true;
         } else if (strcmp(argument, "--samples") == 0) {
             scanner.samples = true;
         } else if (strcmp(argument, "--follow") == 0) {
-            follow = true;
+            line->follow = true;
         } else if (strcmp(argument, "--gray") == 0) {
             drawing.gray = true;
         } else if (strcmp(argument, "--png") == 0 && i + 1 < argc) {
             drawing.path = argv[++i];
         } else if (strcmp(argument, "--width") == 0 && i + 1 < argc) {
-            width_text = argv[++i];
+            line->width_text = argv[++i];
         } else if (strcmp(argument, "--height") == 0 && i + 1 < argc) {
-            height_text = argv[++i];
+            line->height_text = argv[++i];
         } else if (int taken = exports_option(argc, argv, &i)) {
             if (taken == 2) return usage_error("see --help", "");
         } else if (strcmp(argument, "--") == 0) {
@@ -281,37 +286,58 @@ int main(int argc, char** argv)
             break;
         }
     }
-    if (follow) {
-        if (csv || scanner.samples || drawing.path || drawing.gray || width_text || height_text) {
+    line->files = argv + first_file;
+    line->file_count = argc - first_file;
+    return GO_ON;
+}
+
+// The options that go together, and their values; GO_ON or status 2.
+int check_options(const CommandLine* line)
+{
+    if (line->follow) {
+        if (line->csv || scanner.samples || drawing.path || drawing.gray || line->width_text || line->height_text) {
             return usage_error("--follow", " goes with no other option");
         }
-        if (argc - first_file > 1) return usage_error("--follow", " takes one file at most");
-        return follow_run(first_file < argc ? argv[first_file] : nullptr);
+        return line->file_count > 1 ? usage_error("--follow", " takes one file at most") : GO_ON;
     }
-    if (scanner.samples && !csv) return usage_error("--samples", " needs --csv");
-    if ((drawing.gray || width_text || height_text) && !drawing.path) {
-        return usage_error(width_text ? "--width" : height_text ? "--height" : "--gray", " needs --png");
+    if (scanner.samples && !line->csv) return usage_error("--samples", " needs --csv");
+    if ((drawing.gray || line->width_text || line->height_text) && !drawing.path) {
+        return usage_error(line->width_text ? "--width" : line->height_text ? "--height" : "--gray", " needs --png");
     }
-    if (width_text && !parse_width(width_text)) return 2;
-    if (height_text && !parse_height(height_text)) return 2;
-    if (exports_check(csv) != 0) return 2;
-    if (first_file >= argc) {
+    if (line->width_text && !parse_width(line->width_text)) return 2;
+    if (line->height_text && !parse_height(line->height_text)) return 2;
+    if (exports_check(line->csv) != 0) return 2;
+    if (line->file_count == 0) {
         fputs(USAGE, stderr);
         return 2;
     }
-    if (drawing.path && !picture_target_allowed(&drawing, argv + first_file, argc - first_file)) return 2;
-    scanner.format = csv ? SCAN_CSV : drawing.path ? SCAN_SUMMARY : SCAN_TEXT;
+    return GO_ON;
+}
+
+int read_command_line(int argc, char** argv, CommandLine* line)
+{
+    int status = read_options(argc, argv, line);
+    return status == GO_ON ? check_options(line) : status;
+}
+
+// Checks, lists, exports and draws the files given.
+int run(const CommandLine* line)
+{
+    char** files = line->files;
+    int count = line->file_count;
+    if (drawing.path && !picture_target_allowed(&drawing, files, count)) return 2;
+    scanner.format = line->csv ? SCAN_CSV : drawing.path ? SCAN_SUMMARY : SCAN_TEXT;
     if (drawing.path) {
-        long pings = drawing.height > 0 ? count_pings(argv + first_file, argc - first_file) : 0;
+        long pings = drawing.height > 0 ? count_pings(files, count) : 0;
         waterfall_rows_begin(&drawing.rows, pings, drawing.height);
     }
     scanner.each = take_ping;
-    if (int refused = exports_begin(argv + first_file, argc - first_file, &scanner)) return refused;
-    if (csv) scan_csv_header(&scanner);
+    if (int refused = exports_begin(files, count, &scanner)) return refused;
+    if (line->csv) scan_csv_header(&scanner);
     bool all_whole = true;
-    for (int i = first_file; i < argc && !output_failed(); ++i) {
-        exports_file(i - first_file, argv[i]);
-        all_whole = scan_path(argv[i]) && all_whole;
+    for (int i = 0; i < count && !output_failed(); ++i) {
+        exports_file(i, files[i]);
+        all_whole = scan_path(files[i]) && all_whole;
     }
     if (drawing.path) all_whole = finish_picture(!output_failed()) && all_whole;
     all_whole = exports_finish() && all_whole;
@@ -321,4 +347,18 @@ int main(int argc, char** argv)
         return 1;
     }
     return all_whole ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    scanner.format = SCAN_TEXT;
+    scanner.out = stdout;
+    scanner.messages = stderr;
+    CommandLine line;
+    int status = read_command_line(argc, argv, &line);
+    if (status != GO_ON) return status;
+    if (line.follow) return follow_run(line.file_count > 0 ? line.files[0] : nullptr);
+    return run(&line);
 }
