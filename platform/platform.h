@@ -109,6 +109,10 @@ void plat_find_files(const char* pattern, void (*found)(const char* name, void* 
 // moved into place only when whole. A PlatFile opened here is closed with
 // plat_file_close.
 
+// A system error (errno on POSIX, GetLastError or WSAGetLastError on Windows)
+// in the system's own words, without a closing full stop.
+void plat_error_words(int error, char* text, size_t size);
+
 // What a path names, found without opening it for reading: no wait on a pipe,
 // no conflict with a writer that shares nothing.
 struct PlatFileLook {

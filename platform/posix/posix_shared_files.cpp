@@ -25,10 +25,15 @@ int64_t nanoseconds(const struct statx_timestamp& at)
 
 void copy_errno(char* reason, size_t reason_size)
 {
-    snprintf(reason, reason_size, "%s", strerror(errno));
+    plat_error_words(errno, reason, reason_size);
 }
 
 }  // namespace
+
+void plat_error_words(int error, char* text, size_t size)
+{
+    snprintf(text, size, "%s", strerror(error));
+}
 
 bool plat_file_look(const char* path, PlatFileLook* look)
 {

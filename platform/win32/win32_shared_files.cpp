@@ -27,16 +27,7 @@ void copy_reason(char* reason, size_t reason_size)
         snprintf(reason, reason_size, "another program holds it and lets no one read it");
         return;
     }
-    char text[256] = {};
-    if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
-                        sizeof text, nullptr)) {
-        snprintf(text, sizeof text, "error %lu", static_cast<unsigned long>(error));
-    }
-    size_t length = strlen(text);
-    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == '.')) {
-        text[--length] = 0;
-    }
-    snprintf(reason, reason_size, "%s", text);
+    plat_error_words(static_cast<int>(error), reason, reason_size);
 }
 
 uint64_t joined(DWORD high, DWORD low)
@@ -58,6 +49,22 @@ void look_at_handle(HANDLE handle, PlatFileLook* look)
 }
 
 }  // namespace
+
+void plat_error_words(int error, char* text, size_t size)
+{
+    char words[256] = {};
+    DWORD code = static_cast<DWORD>(error);
+    if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, words,
+                        sizeof words, nullptr)) {
+        snprintf(words, sizeof words, "error %lu", static_cast<unsigned long>(code));
+    }
+    // The system's sentence without its full stop and line end, as the tools show it after a colon.
+    size_t length = strlen(words);
+    while (length > 0 && (words[length - 1] == '\n' || words[length - 1] == '\r' || words[length - 1] == '.')) {
+        words[--length] = 0;
+    }
+    snprintf(text, size, "%s", words);
+}
 
 bool plat_file_look(const char* path, PlatFileLook* look)
 {

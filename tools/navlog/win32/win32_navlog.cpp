@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/platform.h"
 #include "tools/navlog/navlog_os.h"
 
 namespace {
@@ -42,16 +43,7 @@ void set_reason(NavSource* source, const char* text) { snprintf(source->reason, 
 
 void set_system_reason(char reason[NAVLOG_REASON_SIZE], DWORD error)
 {
-    char text[NAVLOG_REASON_SIZE] = {};
-    if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
-                        sizeof text, nullptr)) {
-        snprintf(text, sizeof text, "error %lu", static_cast<unsigned long>(error));
-    }
-    size_t length = strlen(text);
-    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == '.')) {
-        text[--length] = 0;
-    }
-    snprintf(reason, NAVLOG_REASON_SIZE, "%s", text);
+    plat_error_words(static_cast<int>(error), reason, NAVLOG_REASON_SIZE);
 }
 
 // A port that is not there now, or held by another program, may come back.
