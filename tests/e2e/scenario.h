@@ -44,9 +44,13 @@ struct Scenario {
     Scenario& head(const std::vector<std::string>& options) { return head_options = options, *this; }
     Scenario& no_head() { return head_listens = false, *this; }
     Scenario& key(KeyMoment when, const std::string& keys) { return moment = when, typed = keys, *this; }
-    Scenario& prompt_answered_with(const std::string& keys) { return prompt_key = keys, *this; }
+    Scenario& prompt_answered_with(const std::string& keys) { return prompt_key = windows_prompt_key = keys, *this; }
+    Scenario& on_windows_prompt_answered_with(const std::string& keys, const char* reason)
+    {
+        return windows_prompt_key = keys, windows_why = reason, *this;
+    }
     // The key typed answers the prompt by itself: the run ends without another.
-    Scenario& ends_on_the_key_alone() { return prompt_key.clear(), *this; }
+    Scenario& ends_on_the_key_alone() { return prompt_key.clear(), windows_prompt_key.clear(), *this; }
     Scenario& shows(const std::string& address, int range, int gain)
     {
         return shown_address = address, shown_range = range, shown_gain = gain, *this;
@@ -82,6 +86,7 @@ struct Scenario {
     KeyMoment moment = NO_KEY;
     std::string typed;
     std::string prompt_key = "x";
+    std::string windows_prompt_key = "x";
     std::string shown_address = "$A";
     int shown_range = 30;
     int shown_gain = 3;
@@ -94,7 +99,7 @@ struct Scenario {
     int record_count = 0;
     int limit_ms = 0;
     int windows_limit_ms = 0;
-    const char* windows_why = "";
+    const char* windows_why = "";  // why a Windows build expects otherwise
     long size_limit = 0;
     bool terminal = true;
     std::vector<std::pair<std::string, std::string>> present;
