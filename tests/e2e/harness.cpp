@@ -415,7 +415,7 @@ ExitInfo Client::wait_exit(int timeout_ms)
 
 ExitInfo Client::answer_prompt(int timeout_ms)
 {
-    if (!wait_for("Press any key to exit.", timeout_ms)) return ExitInfo{};
+    if (!wait_for(PROMPT, timeout_ms)) return ExitInfo{};
     type("x");
     return wait_exit();
 }

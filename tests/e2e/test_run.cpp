@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "tests/e2e/harness.h"
 
@@ -121,7 +122,7 @@ TEST(Run, RedirectedOutputIsBlockBuffered)
     std::string screen = read_file(options.stdout_path);
     EXPECT_EQ(0u, screen.find(Expected("127.0.2.15", 30, 3).pass().str()));
     EXPECT_EQ(std::string::npos, screen.find('\r'));
-    EXPECT_EQ(screen.size() - 24, screen.rfind("\n\nPress any key to exit."));
+    EXPECT_EQ(screen.size() - strlen(PROMPT) - 2, screen.rfind(std::string("\n\n") + PROMPT));
     EXPECT_EQ("", client.screen()) << "nothing is written to the terminal";
 }
 

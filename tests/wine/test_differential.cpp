@@ -74,8 +74,8 @@ Outcome run_with_keys(const Build& build, const std::string& settings, const std
     bool inside = build.under_wine ? wait_for_output(screen_file, in_pass_17) : client.wait_for(in_pass_17);
     EXPECT_TRUE(inside) << build.name;
     client.type("q");
-    bool prompt = build.under_wine ? wait_for_output(screen_file, "Press any key to exit.")
-                                   : client.wait_for("Press any key to exit.");
+    bool prompt = build.under_wine ? wait_for_output(screen_file, PROMPT)
+                                   : client.wait_for(PROMPT);
     EXPECT_TRUE(prompt) << build.name;
     client.type("x");
     ExitInfo exit = client.wait_exit();
