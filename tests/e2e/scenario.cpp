@@ -139,6 +139,8 @@ std::vector<Scenario> make_scenarios()
             .settings_after("[Settings]\nIPAddress=$A\nRange=20\nGain=3\n"),
         // Dropped packets give no trace and the same packet is asked for again; a wrong number is traced, not counted.
         Scenario("dropped_and_wrong_numbered_packets")
+            .settings("[Settings]\nIPAddress=$A\nRange=5\n")
+            .shows("$A", 5, 3)
             .head({"--fault", "bad-header@2", "--fault", "bad-end@3", "--fault", "wrong-number@5", "--fault", "close@12"})
             .screen([](Expected& e) {
                 e.packets({0}).pass().pass().packets({1, 3, 2, 3, 4, 5, 6, 7}).ping(1).fails_with(RECV_FAILED);
@@ -146,6 +148,8 @@ std::vector<Scenario> make_scenarios()
             .records(1),
         // Packets arriving in many small pieces are taken whole.
         Scenario("many_small_pieces")
+            .settings("[Settings]\nIPAddress=$A\nGain=12\n")
+            .shows("$A", 30, 12)
             .head({"--split", "100", "--split-gap-ms", "1", "--fault", "close@17"})
             .screen([](Expected& e) { e.pings(1, 2).fails_with(RECV_FAILED); })
             .records(2),
