@@ -448,7 +448,13 @@ void run_scenario(const ScenarioCase& which)
 
     if (storing) {
         left.push_back(data_file);
-        EXPECT_EQ(row.record_count * RECORD, read_file(dir.file(data_file)).size());
+        std::string data = read_file(dir.file(data_file));
+        EXPECT_EQ(row.record_count * RECORD, data.size());
+        for (size_t at = 0; at + RECORD <= data.size(); at += RECORD) {
+            EXPECT_EQ(row.shown_gain, data[at + RECORD_GAIN_AT]) << "record " << at / RECORD + 1;
+            EXPECT_EQ(row.shown_range * 6 / 10, data[at + RECORD_RANGE_AT]) << "the range code, in units of 10/6 m";
+            EXPECT_EQ("IUX", data.substr(at + RECORD_IMAGE_AT, 3)) << "packet 7's header";
+        }
         std::string listing;
         EXPECT_EQ(0, qkvdump(dir.file(data_file), &listing)) << listing;
     }

@@ -185,9 +185,9 @@ TEST(Store, RecordsMatchBetweenRunsOfTheSameHead)
         size_t at = static_cast<size_t>(record) * RECORD;
         const char* bytes = a.data() + at;
         EXPECT_EQ(0, memcmp(bytes, "QKV\x0A\x20\x00\x1F\x4D", 8));
-        EXPECT_EQ(7, bytes[38]) << "gain";
-        EXPECT_EQ(24, bytes[44]) << "range code of 40 m";
-        EXPECT_EQ(0, memcmp(bytes + 100, "IUX", 3));
+        EXPECT_EQ(7, bytes[RECORD_GAIN_AT]) << "gain";
+        EXPECT_EQ(24, bytes[RECORD_RANGE_AT]) << "range code of 40 m";
+        EXPECT_EQ(0, memcmp(bytes + RECORD_IMAGE_AT, "IUX", 3));
         EXPECT_EQ(7, bytes[105] & 7) << "the header kept is packet 7's";
         EXPECT_EQ('\xFC', bytes[8112]);
         EXPECT_EQ(0, bytes[88] | bytes[89]) << "no interval before the tenth ping";
