@@ -134,7 +134,7 @@ std::vector<std::string> list_dir(const std::string& path)
 
 void write_settings(const TempDir& dir, const std::string& address, const std::string& extra)
 {
-    write_file(dir.file("Halvex_StoreData.INI"), "[Settings]\nIPAddress=" + address + "\n" + extra);
+    write_file(dir.file(SETTINGS), "[Settings]\nIPAddress=" + address + "\n" + extra);
 }
 
 std::string today()
@@ -167,7 +167,7 @@ std::vector<std::string> data_files(const std::string& directory)
 
 std::string first_time_step_back(const std::string& data)
 {
-    const size_t record_size = 8192, date_at = 8, time_at = 20, hundredths_at = 29;
+    const size_t record_size = RECORD, date_at = 8, time_at = 20, hundredths_at = 29;
     long long previous = -1;
     std::string previous_text;
     for (size_t at = 0; at + record_size <= data.size(); at += record_size) {
@@ -415,7 +415,7 @@ ExitInfo Client::wait_exit(int timeout_ms)
 
 ExitInfo Client::answer_prompt(int timeout_ms)
 {
-    if (!wait_for("Press any key to exit.", timeout_ms)) return ExitInfo{};
+    if (!wait_for(PROMPT, timeout_ms)) return ExitInfo{};
     type("x");
     return wait_exit();
 }
@@ -473,8 +473,8 @@ bool Client::terminal_modes(struct termios* modes) const
 Expected::Expected(const std::string& address, int range, int gain)
 {
     char line[128];
-    snprintf(line, sizeof line, "IP Address: %s\nPort:       4040\nRange:      %dm\nGain:       %ddB\n",
-             address.c_str(), range, gain);
+    snprintf(line, sizeof line, "IP Address: %s\nPort:       %d\nRange:      %dm\nGain:       %ddB\n",
+             address.c_str(), PORT, range, gain);
     text_ = line;
     snprintf(line, sizeof line, "\n\nSend Switches...    %dm, %ddB\n", range, gain);
     send_line_ = line;
@@ -493,9 +493,20 @@ Expected& Expected::packet(int number)
     return *this;
 }
 
+Expected& Expected::storing(const std::string& data_file, int records_that_fit)
+{
+    data_file_ = data_file;
+    records_that_fit_ = records_that_fit;
+    return *this;
+}
+
 Expected& Expected::ping(int count)
 {
     text_ += " --> Ping " + std::to_string(count) + "\n";
+    if (!data_file_.empty()) {
+        int kbytes = static_cast<int>(RECORD / 1024) * std::min(count, records_that_fit_);
+        text_ += "\nWriting to file: " + data_file_ + " - " + std::to_string(kbytes) + " kbytes";
+    }
     return *this;
 }
 
@@ -508,12 +519,73 @@ Expected& Expected::pings(int first, int last)
     return *this;
 }
 
+Expected& Expected::packets(std::initializer_list<int> numbers)
+{
+    for (int number : numbers) pass().packet(number);
+    return *this;
+}
+
+Expected& Expected::fails_with(const std::string& message) { return pass().text(message).prompt(); }
+
 Expected& Expected::text(const std::string& raw)
 {
     text_ += raw;
     return *this;
 }
 
-Expected& Expected::prompt() { return text("\n\nPress any key to exit."); }
+Expected& Expected::prompt() { return text(std::string("\n\n") + PROMPT); }
+
+std::string fold_crlf(const std::string& raw, int* bare)
+{
+    std::string folded;
+    *bare = 0;
+    for (size_t at = 0; at < raw.size(); ++at) {
+        if (raw[at] == '\r' && at + 1 < raw.size() && raw[at + 1] == '\n') continue;
+        if (raw[at] == '\r' || (raw[at] == '\n' && (at == 0 || raw[at - 1] != '\r'))) ++*bare;
+        folded += raw[at];
+    }
+    return folded;
+}
+
+namespace {
+
+std::string trim(const std::string& text)
+{
+    size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return "";
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+std::string lower(std::string text)
+{
+    for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+}  // namespace
+
+Values profile_values(const std::string& text)
+{
+    Values values;
+    std::string section;
+    bool blank_header = false;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find_first_of("\r\n", start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = trim(text.substr(start, end - start));
+        start = end + 1;
+        if (line.empty() || line[0] == ';') continue;
+        size_t close = line.rfind(']');
+        if (line[0] == '[' && close != std::string::npos && close > 0) {
+            section = lower(trim(line.substr(1, close - 1)));
+            blank_header = section.empty();
+        } else if (line.find('=') != std::string::npos && !blank_header) {
+            size_t equals = line.find('=');
+            values.emplace(section + "/" + lower(trim(line.substr(0, equals))), trim(line.substr(equals + 1)));
+        }
+    }
+    return values;
+}
 
 }  // namespace e2e

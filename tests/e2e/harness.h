@@ -6,9 +6,14 @@
 #include <sys/types.h>
 #include <termios.h>
 
+#include <climits>
 #include <functional>
+#include <initializer_list>
+#include <map>
 #include <string>
 #include <vector>
+
+#include "tests/e2e/constants.h"
 
 namespace e2e {
 
@@ -17,9 +22,9 @@ const char* const PROGRAM_STORE_ON = HALVEX_STORE_ON;
 
 // On screen once the program is inside pass 17, past that pass's key test:
 // a key typed now ends the loop after pass 17, never before it.
-const char* const IN_PASS_17 = " --> Ping 2\n\n\nSend Switches...";
+const char* const IN_PASS_17_SHOWN = " --> Ping 2\n\n\nSend Switches...";
 // Pass 3 has sent its command: with a slow head the program now waits for packet 2.
-const char* const AWAITING_PACKET_2 = "Packet Number     = 1\nser_buf_tcp[1032] = 0xFC\n\nSend Switches...";
+const char* const AWAITING_PACKET_2_SHOWN = "Packet Number     = 1\nser_buf_tcp[1032] = 0xFC\n\nSend Switches...";
 
 // A fresh directory under /tmp, removed with everything in it at the end.
 class TempDir {
@@ -148,8 +153,13 @@ public:
     Expected(const std::string& address, int range, int gain);
     Expected& pass();                    // the send line
     Expected& packet(int number);        // a traced packet
+    // With the store on: each ping's writing line names the file and the kbytes in it, which stop
+    // growing once records_that_fit are written.
+    Expected& storing(const std::string& data_file, int records_that_fit = INT_MAX);
     Expected& ping(int count);           // ends the trace of the eighth packet
     Expected& pings(int first, int last);  // whole pings, each eight passes
+    Expected& packets(std::initializer_list<int> numbers);  // a pass and its traced packet, for each
+    Expected& fails_with(const std::string& message);       // a pass that fails, and the prompt
     Expected& text(const std::string& raw);
     Expected& prompt();
     const std::string& str() const { return text_; }
@@ -157,6 +167,20 @@ public:
 private:
     std::string send_line_;
     std::string text_;
+    std::string data_file_;  // empty: the store is off
+    int records_that_fit_ = INT_MAX;
 };
+
+// Redirected output with CR LF folded to LF; bare counts line ends that were
+// not CR LF and CRs that ended no line.
+std::string fold_crlf(const std::string& raw, int* bare);
+
+// The values of every section, section and key names in lower case, as a
+// settings file reader sees them (blanks around names and values trimmed; a
+// header runs to the line's last "]", a "[" without one opens no section; the
+// first of a key counts). Entries under a header with a blank name are left
+// out: Wine's rewrite of a file drops such a header, where Windows keeps it.
+typedef std::map<std::string, std::string> Values;  // "section/key" -> value
+Values profile_values(const std::string& text);
 
 }  // namespace e2e

@@ -8,7 +8,6 @@ using namespace e2e;
 
 namespace {
 
-const char SETTINGS[] = "Halvex_StoreData.INI";
 
 // Refuses to run anywhere but in a namespace whose only interface is lo
 // (/proc/net/dev lists the interfaces of the caller's own namespace).
@@ -24,7 +23,7 @@ bool in_private_namespace()
 
 void clean_run(Client& client)
 {
-    ASSERT_TRUE(client.wait_for(IN_PASS_17));
+    ASSERT_TRUE(client.wait_for(IN_PASS_17_SHOWN));
     client.type("q");
     EXPECT_EQ(0, client.answer_prompt().status);
 }

@@ -7,13 +7,6 @@
 
 using namespace e2e;
 
-namespace {
-
-const char SETTINGS[] = "Halvex_StoreData.INI";
-const size_t RECORD = 8192;
-
-}  // namespace
-
 // The data file keeps whole records when the disk fills, and the settings file stays whole too.
 TEST(SmallDisk, FullDiskKeepsWholeRecordsAndSettings)
 {

@@ -1,8 +1,7 @@
-// The Linux build against the Windows build under Wine: the same scenario on
-// both gives the same output once CR LF is folded to LF, the same settings
-// values and the same data file records except their time fields. The
-// settings file reader and writer of both builds agree on a corpus of files,
-// and both builds of qkvdump print and draw the same from the same data file.
+// The Linux build against the Windows build under Wine where no exact
+// expectation can be written down: a run in a directory named outside the
+// Windows code page, the settings file reader and writer of both on a corpus
+// of files, and qkvdump's outputs of one data file on both.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -17,9 +16,6 @@ using namespace e2e;
 using namespace wine;
 
 namespace {
-
-const size_t TIME_FIELDS_START = 8;
-const size_t TIME_FIELDS_END = 32;
 
 struct Build {
     const char* name;
@@ -51,23 +47,6 @@ Outcome collect(const std::string& where, const Client& client, ExitInfo exit, b
     return outcome;
 }
 
-// A run that ends by itself: no terminal, so the exit prompt does not wait.
-// No head options: nothing listens on the address.
-Outcome run_alone(const Build& build, const std::string& settings, const std::string& address,
-                  const std::vector<std::string>& head_options)
-{
-    TempDir dir;
-    write_file(dir.file(SETTINGS), settings);
-    std::unique_ptr<HeadSim> head;
-    if (!head_options.empty()) head.reset(new HeadSim(address, head_options));
-    ClientOptions client_options = options(build.program, dir);
-    if (!build.under_wine) client_options.command_prefix.clear();
-    client_options.with_terminal = false;
-    Client client(dir.path(), client_options);
-    ExitInfo exit = client.wait_exit(25000);
-    return collect(dir.path(), client, exit, build.under_wine);
-}
-
 // A clean run: a key inside pass 17, then a second key at the prompt, in a
 // fresh directory or in a directory of the given name inside it. The Linux
 // build shows its output on the terminal (redirected, it would hold it back
@@ -82,7 +61,7 @@ Outcome run_with_keys(const Build& build, const std::string& settings, const std
     }
     write_file(where + "/" + SETTINGS, settings);
     HeadSim head(address, {"--once", "--fault", "stall:2500@17"});
-    ClientOptions client_options = options(build.program, dir);
+    ClientOptions client_options = options(build.program);
     client_options.stdout_path = where + "/" + SCREEN;
     if (!build.under_wine) {
         client_options.command_prefix.clear();
@@ -95,8 +74,8 @@ Outcome run_with_keys(const Build& build, const std::string& settings, const std
     bool inside = build.under_wine ? wait_for_output(screen_file, in_pass_17) : client.wait_for(in_pass_17);
     EXPECT_TRUE(inside) << build.name;
     client.type("q");
-    bool prompt = build.under_wine ? wait_for_output(screen_file, "Press any key to exit.")
-                                   : client.wait_for("Press any key to exit.");
+    bool prompt = build.under_wine ? wait_for_output(screen_file, PROMPT)
+                                   : client.wait_for(PROMPT);
     EXPECT_TRUE(prompt) << build.name;
     client.type("x");
     ExitInfo exit = client.wait_exit();
@@ -126,64 +105,7 @@ void expect_same(const Outcome& linux_run, const Outcome& windows_run)
     }
 }
 
-struct Scenario {
-    int host;  // of its own loopback address 127.0.6.host
-    const char* name;
-    bool store;
-    std::string settings_extra;
-    std::vector<std::string> head_options;  // empty: no head listens
-};
-
-class SameOutcome : public testing::TestWithParam<Scenario> {};
-
 }  // namespace
-
-// The same head misbehaving the same way gives both builds the same output, status, settings and records.
-TEST_P(SameOutcome, LinuxAndWindowsBuildsAgree)
-{
-    const Scenario& scenario = GetParam();
-    Build windows = {"windows", scenario.store ? EXE_STORE_ON : EXE, true};
-    Build linux = {"linux", scenario.store ? HALVEX_STORE_ON : HALVEX_STORE_OFF, false};
-    REQUIRE_WINE(windows.program);
-    std::string address = "127.0.6." + std::to_string(scenario.host);
-    std::string settings = "[Settings]\r\nIPAddress=" + address + "\r\n" + scenario.settings_extra;
-    std::vector<std::string> head_options;
-    if (!scenario.head_options.empty()) head_options = {"--once"};
-    head_options.insert(head_options.end(), scenario.head_options.begin(), scenario.head_options.end());
-    Outcome linux_run = run_alone(linux, settings, address, head_options);
-    Outcome windows_run = run_alone(windows, settings, address, head_options);
-    EXPECT_EQ(1, windows_run.exit.status);
-    EXPECT_FALSE(windows_run.screen.empty());
-    expect_same(linux_run, windows_run);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Fault, SameOutcome,
-    testing::Values(
-        Scenario{50, "store_two_pings_then_close", true, "Range=40\r\nGain=7\r\n", {"--fault", "close@20"}},
-        Scenario{51, "dropped_and_wrong_numbers", true, "",
-                 {"--fault", "bad-header@2", "--fault", "bad-end@3", "--fault", "wrong-number@5", "--fault",
-                  "close@12"}},
-        Scenario{52, "garbage_long_and_double_replies", true, "Range=5\r\n",
-                 {"--fault", "garbage@3", "--fault", "long@11", "--fault", "double@20", "--fault", "close@30"}},
-        Scenario{53, "split_packets", false, "Gain=12\r\n",
-                 {"--split", "5", "--split-gap-ms", "5", "--fault", "close@17"}},
-        Scenario{54, "reset_mid_ping", true, "", {"--fault", "reset@12"}},
-        Scenario{55, "connect_refused", false, "Gain=99\r\n", {}}),
-    [](const testing::TestParamInfo<Scenario>& info) { return std::string(info.param.name); });
-
-// A clean run with out-of-range settings: the same output, and the same values written back.
-TEST(Differential, CleanRunWritesTheSameSettings)
-{
-    REQUIRE_WINE(EXE_STORE_ON);
-    std::string settings = "; survey laptop\r\n[Settings]\r\nipaddress = 127.0.6.56\r\nRange=25\r\nGain=7dB\r\n"
-                           "\r\n[Display]\r\nColour=amber\r\n";
-    Outcome linux_run = run_with_keys({"linux", HALVEX_STORE_ON, false}, settings, "127.0.6.56");
-    Outcome windows_run = run_with_keys({"windows", EXE_STORE_ON, true}, settings, "127.0.6.56");
-    EXPECT_EQ(0, windows_run.exit.status);
-    EXPECT_EQ("30", windows_run.settings["settings/range"]);
-    expect_same(linux_run, windows_run);
-}
 
 // In a directory whose name the Windows code page cannot hold, the Windows build still reads the settings file
 // there, connects to the head it names, writes the values back and makes its data file there, as the Linux
@@ -237,14 +159,22 @@ DumpRun run_qkvdump(const std::string& program, const TempDir& dir, const std::s
 TEST(Differential, QkvdumpAgrees)
 {
     REQUIRE_WINE(QKVDUMP_EXE);
-    Outcome recorded = run_alone({"linux", HALVEX_STORE_ON, false}, "[Settings]\nIPAddress=127.0.9.11\nGain=9\n",
-                                 "127.0.9.11", {"--once", "--fault", "close@25"});
-    ASSERT_EQ(1u, recorded.data.size());
-    std::string data = recorded.data[0];
+    TempDir recording;
+    write_settings(recording, "127.0.9.11", "Gain=9\n");
+    {
+        HeadSim head("127.0.9.11", {"--once", "--fault", "close@25"});
+        ClientOptions client_options;
+        client_options.program = HALVEX_STORE_ON;
+        client_options.with_terminal = false;
+        EXPECT_EQ(1, Client(recording.path(), client_options).wait_exit(10000).status);
+    }
+    std::vector<std::string> names = e2e::data_files(recording.path());
+    ASSERT_EQ(1u, names.size());
+    std::string data = read_file(recording.file(names[0]));
     ASSERT_EQ(3 * RECORD, data.size());
     data[RECORD + 8112] = 0;  // record 2's end byte
     TempDir linux_dir, windows_dir;
-    const std::string& name = recorded.data_names[0];
+    const std::string& name = names[0];
     write_file(linux_dir.file(name), data + "torn");
     write_file(windows_dir.file(name), data + "torn");
     const char* const options[] = {"", "--csv --samples", "--png ping.png --width 500"};
