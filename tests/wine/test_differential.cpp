@@ -234,13 +234,21 @@ std::string nav_line_at(const std::string& record, int seconds, const char* lati
 TEST(Differential, QkvdumpPositionsAgree)
 {
     REQUIRE_WINE(QKVDUMP_EXE);
-    Outcome recorded = run_alone({"linux", HALVEX_STORE_ON, false}, "[Settings]\nIPAddress=127.0.9.12\nGain=9\n",
-                                 "127.0.9.12", {"--once", "--fault", "close@25"});
-    ASSERT_EQ(1u, recorded.data.size());
-    const std::string& data = recorded.data[0];
+    TempDir recording;
+    write_settings(recording, "127.0.9.12", "Gain=9\n");
+    {
+        HeadSim head("127.0.9.12", {"--once", "--fault", "close@25"});
+        ClientOptions client_options;
+        client_options.program = HALVEX_STORE_ON;
+        client_options.with_terminal = false;
+        EXPECT_EQ(1, Client(recording.path(), client_options).wait_exit(10000).status);
+    }
+    std::vector<std::string> names = e2e::data_files(recording.path());
+    ASSERT_EQ(1u, names.size());
+    std::string data = read_file(recording.file(names[0]));
     std::string nav = nav_line_at(data, -2, "5106.9848") + nav_line_at(data, 3, "5107.0848");
     TempDir linux_dir, windows_dir;
-    const std::string& name = recorded.data_names[0];
+    const std::string& name = names[0];
     for (const TempDir* dir : {&linux_dir, &windows_dir}) {
         write_file(dir->file(name), data);
         write_file(dir->file("day.NAV"), nav);

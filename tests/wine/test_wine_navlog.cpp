@@ -73,10 +73,11 @@ TEST(WineNavlog, UdpSource)
 {
     REQUIRE_WINE(NAVLOG_EXE);
     TempDir dir;
-    e2e::ClientOptions options = wine::options(NAVLOG_EXE, dir);
+    e2e::ClientOptions options = wine::options(NAVLOG_EXE);
+    options.stdout_path = dir.file(e2e::SCREEN);
     options.arguments = {"--udp", "47301", "--bind", "127.77.3.1"};
     Client client(dir.path(), options);
-    ASSERT_TRUE(wine::wait_for_output(dir.file(wine::SCREEN), "  0 bad  no fix")) << e2e::read_file(dir.file(wine::SCREEN));
+    ASSERT_TRUE(wine::wait_for_output(dir.file(e2e::SCREEN), "  0 bad  no fix")) << e2e::read_file(dir.file(e2e::SCREEN));
     int sender = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in to = {};
     to.sin_family = AF_INET;
@@ -90,15 +91,15 @@ TEST(WineNavlog, UdpSource)
     }
     close(sender);
     std::string day_file = dir.file(e2e::today() + ".NAV");
-    ASSERT_TRUE(wait_for_lines(day_file, 3)) << e2e::read_file(dir.file(wine::SCREEN));
+    ASSERT_TRUE(wait_for_lines(day_file, 3)) << e2e::read_file(dir.file(e2e::SCREEN));
     client.type("q");
     e2e::ExitInfo exit = client.wait_exit(20000);
     EXPECT_TRUE(exit.ended);
     EXPECT_EQ(0, exit.status);
     // The last status line, written as it ends.
     EXPECT_NE(std::string::npos,
-              e2e::read_file(dir.file(wine::SCREEN)).find("  1 bad  GPS  9 satellites  51 06.9848 N  001 23.4567 E"))
-        << e2e::read_file(dir.file(wine::SCREEN));
+              e2e::read_file(dir.file(e2e::SCREEN)).find("  1 bad  GPS  9 satellites  51 06.9848 N  001 23.4567 E"))
+        << e2e::read_file(dir.file(e2e::SCREEN));
     bool times_right = false;
     EXPECT_EQ((std::vector<std::string>{gga(1), gga(2), gga(4)}), logged(day_file, &times_right));
     EXPECT_TRUE(times_right) << e2e::read_file(day_file);
@@ -119,10 +120,11 @@ TEST(WineNavlog, ComPortOnAPseudoTerminal)
     unlink(link.c_str());
     ASSERT_EQ(0, symlink(ptsname(master), link.c_str()));
     TempDir dir;
-    e2e::ClientOptions options = wine::options(NAVLOG_EXE, dir);
+    e2e::ClientOptions options = wine::options(NAVLOG_EXE);
+    options.stdout_path = dir.file(e2e::SCREEN);
     options.arguments = {"--serial", "\\\\.\\COM31", "--baud", "4800"};
     Client client(dir.path(), options);
-    ASSERT_TRUE(wine::wait_for_output(dir.file(wine::SCREEN), "  0 bad  no fix")) << e2e::read_file(dir.file(wine::SCREEN));
+    ASSERT_TRUE(wine::wait_for_output(dir.file(e2e::SCREEN), "  0 bad  no fix")) << e2e::read_file(dir.file(e2e::SCREEN));
     std::string bytes = gga(1) + "\r\n" + gga(2) + "\r\n";
     ASSERT_EQ(static_cast<ssize_t>(bytes.size()), write(master, bytes.data(), bytes.size()));
     std::string day_file = dir.file(e2e::today() + ".NAV");
@@ -132,7 +134,7 @@ TEST(WineNavlog, ComPortOnAPseudoTerminal)
     unlink(link.c_str());
     close(master);
     close(slave);
-    ASSERT_TRUE(arrived) << e2e::read_file(dir.file(wine::SCREEN));
+    ASSERT_TRUE(arrived) << e2e::read_file(dir.file(e2e::SCREEN));
     EXPECT_EQ(0, exit.status);
     bool times_right = false;
     EXPECT_EQ((std::vector<std::string>{gga(1), gga(2)}), logged(day_file, &times_right));
