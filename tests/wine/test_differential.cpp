@@ -151,6 +151,24 @@ DumpRun run_qkvdump(const std::string& program, const TempDir& dir, const std::s
     return run;
 }
 
+// A recording of three pings by the Linux store-on build, the head closing at command 25; empty when the
+// run made no single data file. Its name goes to name.
+std::string three_pings_recorded(const TempDir& recording, const std::string& address, std::string* name)
+{
+    write_settings(recording, address, "Gain=9\n");
+    {
+        HeadSim head(address, {"--once", "--fault", "close@25"});
+        ClientOptions client_options;
+        client_options.program = HALVEX_STORE_ON;
+        client_options.with_terminal = false;
+        EXPECT_EQ(1, Client(recording.path(), client_options).wait_exit(10000).status);
+    }
+    std::vector<std::string> names = e2e::data_files(recording.path());
+    if (names.size() != 1) return "";
+    *name = names[0];
+    return read_file(recording.file(names[0]));
+}
+
 }  // namespace
 
 // On a recording of the Linux build with a malformed record and a torn tail, the Windows qkvdump lists it, writes
@@ -160,21 +178,12 @@ TEST(Differential, QkvdumpAgrees)
 {
     REQUIRE_WINE(QKVDUMP_EXE);
     TempDir recording;
-    write_settings(recording, "127.0.9.11", "Gain=9\n");
-    {
-        HeadSim head("127.0.9.11", {"--once", "--fault", "close@25"});
-        ClientOptions client_options;
-        client_options.program = HALVEX_STORE_ON;
-        client_options.with_terminal = false;
-        EXPECT_EQ(1, Client(recording.path(), client_options).wait_exit(10000).status);
-    }
-    std::vector<std::string> names = e2e::data_files(recording.path());
-    ASSERT_EQ(1u, names.size());
-    std::string data = read_file(recording.file(names[0]));
+    std::string name;
+    std::string data = three_pings_recorded(recording, "127.0.9.11", &name);
+    ASSERT_FALSE(data.empty());
     ASSERT_EQ(3 * RECORD, data.size());
     data[RECORD + 8112] = 0;  // record 2's end byte
     TempDir linux_dir, windows_dir;
-    const std::string& name = names[0];
     write_file(linux_dir.file(name), data + "torn");
     write_file(windows_dir.file(name), data + "torn");
     const char* const options[] = {"", "--csv --samples", "--png ping.png --width 500"};
@@ -235,20 +244,11 @@ TEST(Differential, QkvdumpPositionsAgree)
 {
     REQUIRE_WINE(QKVDUMP_EXE);
     TempDir recording;
-    write_settings(recording, "127.0.9.12", "Gain=9\n");
-    {
-        HeadSim head("127.0.9.12", {"--once", "--fault", "close@25"});
-        ClientOptions client_options;
-        client_options.program = HALVEX_STORE_ON;
-        client_options.with_terminal = false;
-        EXPECT_EQ(1, Client(recording.path(), client_options).wait_exit(10000).status);
-    }
-    std::vector<std::string> names = e2e::data_files(recording.path());
-    ASSERT_EQ(1u, names.size());
-    std::string data = read_file(recording.file(names[0]));
+    std::string name;
+    std::string data = three_pings_recorded(recording, "127.0.9.12", &name);
+    ASSERT_FALSE(data.empty());
     std::string nav = nav_line_at(data, -2, "5106.9848") + nav_line_at(data, 3, "5107.0848");
     TempDir linux_dir, windows_dir;
-    const std::string& name = names[0];
     for (const TempDir* dir : {&linux_dir, &windows_dir}) {
         write_file(dir->file(name), data);
         write_file(dir->file("day.NAV"), nav);

@@ -38,8 +38,12 @@ enum NavEvent {
     NAV_EVENT_QUIT,       // q, Esc, Ctrl+C, or a signal or console event that ends navlog
 };
 
-// Opens the source (sets the serial line up: 8N1 at the rate, raw).
-NavOpen navlog_source_open(NavSource* source);
+// Open the source, which the caller has reset (no handle, no reason): a
+// serial line set up 8N1 at the rate, raw; a UDP socket bound to its port; a
+// TCP connect started.
+NavOpen navlog_open_serial(NavSource* source);
+NavOpen navlog_open_udp(NavSource* source);
+NavOpen navlog_open_tcp(NavSource* source);
 // Waits at most wait_ms for bytes from the source (when open), a key or an
 // end; reads into bytes what came, *count of them.
 NavEvent navlog_wait(NavSource* source, uint8_t* bytes, size_t size, int wait_ms, size_t* count);

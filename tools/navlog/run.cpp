@@ -138,9 +138,22 @@ void source_lost(Logger* l)
     source_down(l, pause);
 }
 
+NavOpen open_by_kind(NavSource* source)
+{
+    source->handle = NAVLOG_NO_HANDLE;
+    source->connecting = false;
+    source->reason[0] = 0;
+    switch (source->options->kind) {
+    case NAV_SOURCE_SERIAL: return navlog_open_serial(source);
+    case NAV_SOURCE_UDP: return navlog_open_udp(source);
+    case NAV_SOURCE_TCP: return navlog_open_tcp(source);
+    }
+    return NAV_OPEN_UNUSABLE;
+}
+
 NavOpen open_source(Logger* l)
 {
-    NavOpen opened = navlog_source_open(&l->source);
+    NavOpen opened = open_by_kind(&l->source);
     l->connect_started_ms = plat_monotonic_ms();
     if (opened == NAV_OPEN_READY) l->state = SOURCE_UP;
     if (opened == NAV_OPEN_PENDING) l->state = SOURCE_CONNECTING;

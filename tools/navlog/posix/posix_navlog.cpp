@@ -69,96 +69,6 @@ bool device_may_come(int error)
            error == EAGAIN || error == EINTR;
 }
 
-NavOpen open_serial(NavSource* source)
-{
-    const NavOptions* options = source->options;
-    int fd = open(options->device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        int error = errno;
-        set_reason(source, strerror(error));
-        return device_may_come(error) ? NAV_OPEN_ABSENT : NAV_OPEN_UNUSABLE;
-    }
-    struct termios line;
-    if (tcgetattr(fd, &line) != 0) {
-        set_reason(source, "not a serial device");
-        close(fd);
-        return NAV_OPEN_UNUSABLE;
-    }
-    speed_t speed = B0;
-    for (const BaudConstant& known : BAUD_CONSTANTS) {
-        if (known.rate == options->baud) speed = known.constant;
-    }
-    cfmakeraw(&line);
-    line.c_cflag &= ~(PARENB | CSTOPB | CSIZE | CRTSCTS);
-    line.c_cflag |= CS8 | CLOCAL | CREAD;
-    line.c_cc[VMIN] = 1;
-    line.c_cc[VTIME] = 0;
-    if (speed == B0 || cfsetispeed(&line, speed) != 0 || cfsetospeed(&line, speed) != 0 ||
-        tcsetattr(fd, TCSANOW, &line) != 0) {
-        snprintf(source->reason, NAVLOG_REASON_SIZE, "cannot be set to %ld baud, 8N1", options->baud);
-        close(fd);
-        return NAV_OPEN_UNUSABLE;
-    }
-    source->handle = fd;
-    return NAV_OPEN_READY;
-}
-
-NavOpen open_udp(NavSource* source)
-{
-    const NavOptions* options = source->options;
-    struct sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(options->port);
-    if (inet_pton(AF_INET, options->bind_address, &address.sin_addr) != 1) {
-        set_reason(source, "not an IPv4 address");
-        return NAV_OPEN_UNUSABLE;
-    }
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        set_reason(source, strerror(errno));
-        return NAV_OPEN_ABSENT;
-    }
-    if (bind(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address) != 0) {
-        set_reason(source, strerror(errno));
-        close(fd);
-        return NAV_OPEN_UNUSABLE;
-    }
-    source->handle = fd;
-    return NAV_OPEN_READY;
-}
-
-NavOpen open_tcp(NavSource* source)
-{
-    const NavOptions* options = source->options;
-    struct addrinfo hints = {};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    struct addrinfo* found = nullptr;
-    int looked_up = getaddrinfo(options->host, nullptr, &hints, &found);
-    if (looked_up != 0 || found == nullptr) {
-        set_reason(source, gai_strerror(looked_up));
-        return NAV_OPEN_ABSENT;
-    }
-    struct sockaddr_in address;
-    memcpy(&address, found->ai_addr, sizeof address);
-    freeaddrinfo(found);
-    address.sin_port = htons(options->port);
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) {
-        set_reason(source, strerror(errno));
-        return NAV_OPEN_ABSENT;
-    }
-    source->handle = fd;
-    if (connect(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address) == 0) return NAV_OPEN_READY;
-    if (errno == EINPROGRESS) {
-        source->connecting = true;
-        return NAV_OPEN_PENDING;
-    }
-    set_reason(source, strerror(errno));
-    navlog_source_close(source);
-    return NAV_OPEN_ABSENT;
-}
-
 NavEvent lost(NavSource* source, const char* reason)
 {
     set_reason(source, reason);
@@ -234,17 +144,94 @@ void catch_ending_signals()
 
 }  // namespace
 
-NavOpen navlog_source_open(NavSource* source)
+NavOpen navlog_open_serial(NavSource* source)
 {
-    source->handle = NAVLOG_NO_HANDLE;
-    source->connecting = false;
-    source->reason[0] = 0;
-    switch (source->options->kind) {
-    case NAV_SOURCE_SERIAL: return open_serial(source);
-    case NAV_SOURCE_UDP: return open_udp(source);
-    case NAV_SOURCE_TCP: return open_tcp(source);
+    const NavOptions* options = source->options;
+    int fd = open(options->device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        int error = errno;
+        set_reason(source, strerror(error));
+        return device_may_come(error) ? NAV_OPEN_ABSENT : NAV_OPEN_UNUSABLE;
     }
-    return NAV_OPEN_UNUSABLE;
+    struct termios line;
+    if (tcgetattr(fd, &line) != 0) {
+        set_reason(source, "not a serial device");
+        close(fd);
+        return NAV_OPEN_UNUSABLE;
+    }
+    speed_t speed = B0;
+    for (const BaudConstant& known : BAUD_CONSTANTS) {
+        if (known.rate == options->baud) speed = known.constant;
+    }
+    cfmakeraw(&line);
+    line.c_cflag &= ~(PARENB | CSTOPB | CSIZE | CRTSCTS);
+    line.c_cflag |= CS8 | CLOCAL | CREAD;
+    line.c_cc[VMIN] = 1;
+    line.c_cc[VTIME] = 0;
+    if (speed == B0 || cfsetispeed(&line, speed) != 0 || cfsetospeed(&line, speed) != 0 ||
+        tcsetattr(fd, TCSANOW, &line) != 0) {
+        snprintf(source->reason, NAVLOG_REASON_SIZE, "cannot be set to %ld baud, 8N1", options->baud);
+        close(fd);
+        return NAV_OPEN_UNUSABLE;
+    }
+    source->handle = fd;
+    return NAV_OPEN_READY;
+}
+
+NavOpen navlog_open_udp(NavSource* source)
+{
+    const NavOptions* options = source->options;
+    struct sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(options->port);
+    if (inet_pton(AF_INET, options->bind_address, &address.sin_addr) != 1) {
+        set_reason(source, "not an IPv4 address");
+        return NAV_OPEN_UNUSABLE;
+    }
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        set_reason(source, strerror(errno));
+        return NAV_OPEN_ABSENT;
+    }
+    if (bind(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address) != 0) {
+        set_reason(source, strerror(errno));
+        close(fd);
+        return NAV_OPEN_UNUSABLE;
+    }
+    source->handle = fd;
+    return NAV_OPEN_READY;
+}
+
+NavOpen navlog_open_tcp(NavSource* source)
+{
+    const NavOptions* options = source->options;
+    struct addrinfo hints = {};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    struct addrinfo* found = nullptr;
+    int looked_up = getaddrinfo(options->host, nullptr, &hints, &found);
+    if (looked_up != 0 || found == nullptr) {
+        set_reason(source, gai_strerror(looked_up));
+        return NAV_OPEN_ABSENT;
+    }
+    struct sockaddr_in address;
+    memcpy(&address, found->ai_addr, sizeof address);
+    freeaddrinfo(found);
+    address.sin_port = htons(options->port);
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        set_reason(source, strerror(errno));
+        return NAV_OPEN_ABSENT;
+    }
+    source->handle = fd;
+    if (connect(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address) == 0) return NAV_OPEN_READY;
+    if (errno == EINPROGRESS) {
+        source->connecting = true;
+        return NAV_OPEN_PENDING;
+    }
+    set_reason(source, strerror(errno));
+    navlog_source_close(source);
+    return NAV_OPEN_ABSENT;
 }
 
 NavEvent navlog_wait(NavSource* source, uint8_t* bytes, size_t size, int wait_ms, size_t* count)

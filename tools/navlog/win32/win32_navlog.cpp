@@ -53,109 +53,6 @@ bool port_may_come(DWORD error)
            error == ERROR_GEN_FAILURE || error == ERROR_SHARING_VIOLATION || error == ERROR_DEVICE_NOT_CONNECTED;
 }
 
-NavOpen open_serial(NavSource* source)
-{
-    const NavOptions* options = source->options;
-    char path[NAVLOG_REASON_SIZE];
-    bool named_whole = strncmp(options->device, "\\\\", 2) == 0;
-    snprintf(path, sizeof path, "%s%s", named_whole ? "" : DEVICE_PREFIX, options->device);
-    HANDLE port = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (port == INVALID_HANDLE_VALUE) {
-        DWORD error = GetLastError();
-        set_system_reason(source->reason, error);
-        return port_may_come(error) ? NAV_OPEN_ABSENT : NAV_OPEN_UNUSABLE;
-    }
-    DCB line = {};
-    line.DCBlength = sizeof line;
-    if (!GetCommState(port, &line)) {
-        set_reason(source, "not a serial device");
-        CloseHandle(port);
-        return NAV_OPEN_UNUSABLE;
-    }
-    line.BaudRate = static_cast<DWORD>(options->baud);
-    line.ByteSize = 8;
-    line.Parity = NOPARITY;
-    line.StopBits = ONESTOPBIT;
-    line.fBinary = TRUE;
-    line.fParity = FALSE;
-    line.fOutxCtsFlow = FALSE;
-    line.fOutxDsrFlow = FALSE;
-    line.fDtrControl = DTR_CONTROL_ENABLE;
-    line.fRtsControl = RTS_CONTROL_ENABLE;
-    line.fOutX = FALSE;
-    line.fInX = FALSE;
-    line.fNull = FALSE;
-    line.fAbortOnError = FALSE;
-    // A read returns as soon as a byte is there, or after one slice with none.
-    COMMTIMEOUTS timeouts = {MAXDWORD, MAXDWORD, SLICE_MS, 0, 0};
-    if (!SetCommState(port, &line) || !SetCommTimeouts(port, &timeouts)) {
-        snprintf(source->reason, NAVLOG_REASON_SIZE, "cannot be set to %ld baud, 8N1", options->baud);
-        CloseHandle(port);
-        return NAV_OPEN_UNUSABLE;
-    }
-    source->handle = reinterpret_cast<intptr_t>(port);
-    return NAV_OPEN_READY;
-}
-
-NavOpen open_udp(NavSource* source)
-{
-    const NavOptions* options = source->options;
-    struct sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(options->port);
-    address.sin_addr.s_addr = inet_addr(options->bind_address);
-    if (address.sin_addr.s_addr == INADDR_NONE && strcmp(options->bind_address, "255.255.255.255") != 0) {
-        set_reason(source, "not an IPv4 address");
-        return NAV_OPEN_UNUSABLE;
-    }
-    SOCKET sock = socket(AF_INET, SOCK_DGRAM, 0);
-    if (sock == INVALID_SOCKET) {
-        set_system_reason(source->reason, WSAGetLastError());
-        return NAV_OPEN_ABSENT;
-    }
-    if (bind(sock, reinterpret_cast<struct sockaddr*>(&address), sizeof address) != 0) {
-        set_system_reason(source->reason, WSAGetLastError());
-        closesocket(sock);
-        return NAV_OPEN_UNUSABLE;
-    }
-    source->handle = static_cast<intptr_t>(sock);
-    return NAV_OPEN_READY;
-}
-
-NavOpen open_tcp(NavSource* source)
-{
-    const NavOptions* options = source->options;
-    struct sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(options->port);
-    address.sin_addr.s_addr = inet_addr(options->host);
-    if (address.sin_addr.s_addr == INADDR_NONE) {
-        struct hostent* found = gethostbyname(options->host);
-        if (found == nullptr || found->h_addrtype != AF_INET) {
-            set_system_reason(source->reason, WSAGetLastError());
-            return NAV_OPEN_ABSENT;
-        }
-        memcpy(&address.sin_addr, found->h_addr_list[0], sizeof address.sin_addr);
-    }
-    SOCKET sock = socket(AF_INET, SOCK_STREAM, 0);
-    if (sock == INVALID_SOCKET) {
-        set_system_reason(source->reason, WSAGetLastError());
-        return NAV_OPEN_ABSENT;
-    }
-    u_long non_blocking = 1;
-    ioctlsocket(sock, FIONBIO, &non_blocking);
-    source->handle = static_cast<intptr_t>(sock);
-    if (connect(sock, reinterpret_cast<struct sockaddr*>(&address), sizeof address) == 0) return NAV_OPEN_READY;
-    int error = WSAGetLastError();
-    if (error == WSAEWOULDBLOCK) {
-        source->connecting = true;
-        return NAV_OPEN_PENDING;
-    }
-    set_system_reason(source->reason, error);
-    navlog_source_close(source);
-    return NAV_OPEN_ABSENT;
-}
-
 NavEvent lost(NavSource* source, DWORD error, const char* text)
 {
     if (text != nullptr) set_reason(source, text);
@@ -233,17 +130,107 @@ int64_t steps_of(const FILETIME& time)
 
 }  // namespace
 
-NavOpen navlog_source_open(NavSource* source)
+NavOpen navlog_open_serial(NavSource* source)
 {
-    source->handle = NAVLOG_NO_HANDLE;
-    source->connecting = false;
-    source->reason[0] = 0;
-    switch (source->options->kind) {
-    case NAV_SOURCE_SERIAL: return open_serial(source);
-    case NAV_SOURCE_UDP: return open_udp(source);
-    case NAV_SOURCE_TCP: return open_tcp(source);
+    const NavOptions* options = source->options;
+    char path[NAVLOG_REASON_SIZE];
+    bool named_whole = strncmp(options->device, "\\\\", 2) == 0;
+    snprintf(path, sizeof path, "%s%s", named_whole ? "" : DEVICE_PREFIX, options->device);
+    HANDLE port = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (port == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        set_system_reason(source->reason, error);
+        return port_may_come(error) ? NAV_OPEN_ABSENT : NAV_OPEN_UNUSABLE;
     }
-    return NAV_OPEN_UNUSABLE;
+    DCB line = {};
+    line.DCBlength = sizeof line;
+    if (!GetCommState(port, &line)) {
+        set_reason(source, "not a serial device");
+        CloseHandle(port);
+        return NAV_OPEN_UNUSABLE;
+    }
+    line.BaudRate = static_cast<DWORD>(options->baud);
+    line.ByteSize = 8;
+    line.Parity = NOPARITY;
+    line.StopBits = ONESTOPBIT;
+    line.fBinary = TRUE;
+    line.fParity = FALSE;
+    line.fOutxCtsFlow = FALSE;
+    line.fOutxDsrFlow = FALSE;
+    line.fDtrControl = DTR_CONTROL_ENABLE;
+    line.fRtsControl = RTS_CONTROL_ENABLE;
+    line.fOutX = FALSE;
+    line.fInX = FALSE;
+    line.fNull = FALSE;
+    line.fAbortOnError = FALSE;
+    // A read returns as soon as a byte is there, or after one slice with none.
+    COMMTIMEOUTS timeouts = {MAXDWORD, MAXDWORD, SLICE_MS, 0, 0};
+    if (!SetCommState(port, &line) || !SetCommTimeouts(port, &timeouts)) {
+        snprintf(source->reason, NAVLOG_REASON_SIZE, "cannot be set to %ld baud, 8N1", options->baud);
+        CloseHandle(port);
+        return NAV_OPEN_UNUSABLE;
+    }
+    source->handle = reinterpret_cast<intptr_t>(port);
+    return NAV_OPEN_READY;
+}
+
+NavOpen navlog_open_udp(NavSource* source)
+{
+    const NavOptions* options = source->options;
+    struct sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(options->port);
+    address.sin_addr.s_addr = inet_addr(options->bind_address);
+    if (address.sin_addr.s_addr == INADDR_NONE && strcmp(options->bind_address, "255.255.255.255") != 0) {
+        set_reason(source, "not an IPv4 address");
+        return NAV_OPEN_UNUSABLE;
+    }
+    SOCKET sock = socket(AF_INET, SOCK_DGRAM, 0);
+    if (sock == INVALID_SOCKET) {
+        set_system_reason(source->reason, WSAGetLastError());
+        return NAV_OPEN_ABSENT;
+    }
+    if (bind(sock, reinterpret_cast<struct sockaddr*>(&address), sizeof address) != 0) {
+        set_system_reason(source->reason, WSAGetLastError());
+        closesocket(sock);
+        return NAV_OPEN_UNUSABLE;
+    }
+    source->handle = static_cast<intptr_t>(sock);
+    return NAV_OPEN_READY;
+}
+
+NavOpen navlog_open_tcp(NavSource* source)
+{
+    const NavOptions* options = source->options;
+    struct sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(options->port);
+    address.sin_addr.s_addr = inet_addr(options->host);
+    if (address.sin_addr.s_addr == INADDR_NONE) {
+        struct hostent* found = gethostbyname(options->host);
+        if (found == nullptr || found->h_addrtype != AF_INET) {
+            set_system_reason(source->reason, WSAGetLastError());
+            return NAV_OPEN_ABSENT;
+        }
+        memcpy(&address.sin_addr, found->h_addr_list[0], sizeof address.sin_addr);
+    }
+    SOCKET sock = socket(AF_INET, SOCK_STREAM, 0);
+    if (sock == INVALID_SOCKET) {
+        set_system_reason(source->reason, WSAGetLastError());
+        return NAV_OPEN_ABSENT;
+    }
+    u_long non_blocking = 1;
+    ioctlsocket(sock, FIONBIO, &non_blocking);
+    source->handle = static_cast<intptr_t>(sock);
+    if (connect(sock, reinterpret_cast<struct sockaddr*>(&address), sizeof address) == 0) return NAV_OPEN_READY;
+    int error = WSAGetLastError();
+    if (error == WSAEWOULDBLOCK) {
+        source->connecting = true;
+        return NAV_OPEN_PENDING;
+    }
+    set_system_reason(source->reason, error);
+    navlog_source_close(source);
+    return NAV_OPEN_ABSENT;
 }
 
 NavEvent navlog_wait(NavSource* source, uint8_t* bytes, size_t size, int wait_ms, size_t* count)
