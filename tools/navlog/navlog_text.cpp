@@ -98,6 +98,7 @@ size_t navlog_status_text(const NavStatus* status, char text[NAVLOG_STATUS_SIZE]
     size_t length = 0;
     text[0] = 0;
     append(text, NAVLOG_STATUS_SIZE, &length, "%s", status->file_name);
+    if (status->file_trouble != nullptr) append(text, NAVLOG_STATUS_SIZE, &length, ": %s", status->file_trouble);
     if (status->source_trouble != nullptr) {
         append(text, NAVLOG_STATUS_SIZE, &length, "  %s", status->source_trouble);
     } else if (status->silent_ms >= NAVLOG_SILENCE_SHOWN_MS) {
@@ -108,6 +109,7 @@ size_t navlog_status_text(const NavStatus* status, char text[NAVLOG_STATUS_SIZE]
     }
     append(text, NAVLOG_STATUS_SIZE, &length, "  %ld bad", status->bad);
     if (status->unwritten > 0) append(text, NAVLOG_STATUS_SIZE, &length, "  %ld not written", status->unwritten);
+    if (status->dropped > 0) append(text, NAVLOG_STATUS_SIZE, &length, "  %ld dropped", status->dropped);
     append_fix(text, NAVLOG_STATUS_SIZE, &length, status->fix, status->fix_age_ms);
     return length;
 }
