@@ -43,7 +43,7 @@ bool parse_number(const char* text, long low, long high, long* value)
 
 bool known_baud(long baud)
 {
-    for (long rate : NAVLOG_BAUD_RATES) {
+    for (long rate : BYTE_SOURCE_BAUD_RATES) {
         if (rate == baud) return true;
     }
     return false;
@@ -93,17 +93,17 @@ NavParse navlog_parse(int argc, const char* const* argv, NavOptions* options, ch
         const char* value = argv[++i];
         long number = 0;
         if (strcmp(option, "--serial") == 0) {
-            options->kind = NAV_SOURCE_SERIAL;
+            options->kind = BYTE_SOURCE_SERIAL;
             options->device = value;
             ++sources;
         } else if (strcmp(option, "--udp") == 0) {
             if (!parse_number(value, 1, 65535, &number)) return bad(message, "--udp needs a port 1 to 65535, not ", value);
-            options->kind = NAV_SOURCE_UDP;
+            options->kind = BYTE_SOURCE_UDP;
             options->port = static_cast<uint16_t>(number);
             ++sources;
         } else if (strcmp(option, "--tcp") == 0) {
             if (!parse_host_port(value, options)) return bad(message, "--tcp needs HOST:PORT, not ", value);
-            options->kind = NAV_SOURCE_TCP;
+            options->kind = BYTE_SOURCE_TCP;
             ++sources;
         } else if (strcmp(option, "--baud") == 0) {
             baud_text = value;
@@ -114,14 +114,14 @@ NavParse navlog_parse(int argc, const char* const* argv, NavOptions* options, ch
     if (sources != 1) return bad(message, "give one source: --serial, --udp or --tcp", "");
     if (baud_text != nullptr) {
         long baud = 0;
-        if (options->kind != NAV_SOURCE_SERIAL) return bad(message, "--baud", " goes with --serial");
+        if (options->kind != BYTE_SOURCE_SERIAL) return bad(message, "--baud", " goes with --serial");
         if (!parse_number(baud_text, 1, 100000000L, &baud) || !known_baud(baud)) {
             return bad(message, "--baud cannot be ", baud_text);
         }
         options->baud = baud;
     }
     if (bind_text != nullptr) {
-        if (options->kind != NAV_SOURCE_UDP) return bad(message, "--bind", " goes with --udp");
+        if (options->kind != BYTE_SOURCE_UDP) return bad(message, "--bind", " goes with --udp");
         options->bind_address = bind_text;
     }
     return NAV_PARSE_RUN;
@@ -130,8 +130,8 @@ NavParse navlog_parse(int argc, const char* const* argv, NavOptions* options, ch
 void navlog_source_name(const NavOptions* options, char* text, size_t size)
 {
     switch (options->kind) {
-    case NAV_SOURCE_SERIAL: snprintf(text, size, "%s", options->device); break;
-    case NAV_SOURCE_UDP: snprintf(text, size, "udp %s:%u", options->bind_address, options->port); break;
-    case NAV_SOURCE_TCP: snprintf(text, size, "tcp %s:%u", options->host, options->port); break;
+    case BYTE_SOURCE_SERIAL: snprintf(text, size, "%s", options->device); break;
+    case BYTE_SOURCE_UDP: snprintf(text, size, "udp %s:%u", options->bind_address, options->port); break;
+    case BYTE_SOURCE_TCP: snprintf(text, size, "tcp %s:%u", options->host, options->port); break;
     }
 }

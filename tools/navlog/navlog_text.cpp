@@ -10,8 +10,6 @@
 namespace {
 
 const char NAV_SUFFIX[] = ".NAV";
-const uint8_t ESCAPE = 0x1B;
-const uint8_t CTRL_C = 0x03;
 // The day's part of a data file name: the characters before "-NNNN".
 constexpr int DAY_STEM_LENGTH = NAME_NUMBER_AT - 1;
 
@@ -76,21 +74,6 @@ void navlog_file_name(const NavTime* time, char name[NAVLOG_NAME_SIZE])
 bool navlog_same_day(const NavTime* a, const NavTime* b)
 {
     return a->year == b->year && a->month == b->month && a->day == b->day;
-}
-
-bool navlog_keys_quit(const uint8_t* keys, size_t count)
-{
-    for (size_t i = 0; i < count; ++i) {
-        uint8_t key = keys[i];
-        if (key == 'q' || key == 'Q' || key == CTRL_C) return true;
-        if (key != ESCAPE) continue;
-        if (i + 1 == count) return true;
-        uint8_t introducer = keys[++i];
-        if (introducer != '[' && introducer != 'O') continue;  // Alt and a key
-        while (i + 1 < count && !(keys[i + 1] >= 0x40 && keys[i + 1] <= 0x7E)) ++i;
-        ++i;  // the sequence's final byte
-    }
-    return false;
 }
 
 size_t navlog_status_text(const NavStatus* status, char text[NAVLOG_STATUS_SIZE])

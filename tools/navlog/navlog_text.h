@@ -33,11 +33,6 @@ size_t navlog_line(const NavTime* time, const char* sentence, char line[NAVLOG_L
 void navlog_file_name(const NavTime* time, char name[NAVLOG_NAME_SIZE]);
 bool navlog_same_day(const NavTime* a, const NavTime* b);
 
-// Whether keys typed at a terminal end the run: q, Q, Ctrl+C, or an Esc on
-// its own. An arrow or function key (ESC [ ... or ESC O ..., up to its final
-// letter or '~') and Alt with a key (ESC and the key) do not.
-bool navlog_keys_quit(const uint8_t* keys, size_t count);
-
 // What the status line shows.
 struct NavStatus {
     const char* file_name;
