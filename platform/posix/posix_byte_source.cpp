@@ -93,6 +93,27 @@ ssize_t receive_queued(ByteSource* source, uint8_t* bytes, size_t size)
     return taken > 0 || error == 0 ? static_cast<ssize_t>(taken) : -1;
 }
 
+// The source cannot be used as asked: what was opened is closed, the reason kept.
+ByteOpen unusable(int fd)
+{
+    close(fd);
+    return BYTE_OPEN_UNUSABLE;
+}
+
+ByteOpen ready(ByteSource* source, int fd)
+{
+    source->handle = fd;
+    return BYTE_OPEN_READY;
+}
+
+// A socket that never blocks; -1 with the reason.
+int open_socket(ByteSource* source, int type)
+{
+    int fd = socket(AF_INET, type | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) set_reason(source, strerror(errno));
+    return fd;
+}
+
 ByteEvent read_source(ByteSource* source, short revents, uint8_t* bytes, size_t size, size_t* count)
 {
     if (source->connecting) return connect_finished(source);
@@ -123,8 +144,7 @@ ByteOpen byte_source_open_serial(ByteSource* source)
     struct termios line;
     if (tcgetattr(fd, &line) != 0) {
         set_reason(source, "not a serial device");
-        close(fd);
-        return BYTE_OPEN_UNUSABLE;
+        return unusable(fd);
     }
     speed_t speed = B0;
     for (const BaudConstant& known : BAUD_CONSTANTS) {
@@ -138,11 +158,9 @@ ByteOpen byte_source_open_serial(ByteSource* source)
     if (speed == B0 || cfsetispeed(&line, speed) != 0 || cfsetospeed(&line, speed) != 0 ||
         tcsetattr(fd, TCSANOW, &line) != 0) {
         snprintf(source->reason, BYTE_SOURCE_REASON_SIZE, "cannot be set to %ld baud, 8N1", source->baud);
-        close(fd);
-        return BYTE_OPEN_UNUSABLE;
+        return unusable(fd);
     }
-    source->handle = fd;
-    return BYTE_OPEN_READY;
+    return ready(source, fd);
 }
 
 ByteOpen byte_source_open_udp(ByteSource* source)
@@ -154,21 +172,16 @@ ByteOpen byte_source_open_udp(ByteSource* source)
         set_reason(source, "not an IPv4 address");
         return BYTE_OPEN_UNUSABLE;
     }
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        set_reason(source, strerror(errno));
-        return BYTE_OPEN_ABSENT;
-    }
+    int fd = open_socket(source, SOCK_DGRAM);
+    if (fd < 0) return BYTE_OPEN_ABSENT;
     // A larger queue may be refused without harm; the system caps it.
     int queue = BYTE_SOURCE_UDP_QUEUE_BYTES;
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &queue, sizeof queue);
     if (bind(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address) != 0) {
         set_reason(source, strerror(errno));
-        close(fd);
-        return BYTE_OPEN_UNUSABLE;
+        return unusable(fd);
     }
-    source->handle = fd;
-    return BYTE_OPEN_READY;
+    return ready(source, fd);
 }
 
 ByteOpen byte_source_open_tcp(ByteSource* source)
@@ -186,11 +199,8 @@ ByteOpen byte_source_open_tcp(ByteSource* source)
     memcpy(&address, found->ai_addr, sizeof address);
     freeaddrinfo(found);
     address.sin_port = htons(source->port);
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) {
-        set_reason(source, strerror(errno));
-        return BYTE_OPEN_ABSENT;
-    }
+    int fd = open_socket(source, SOCK_STREAM);
+    if (fd < 0) return BYTE_OPEN_ABSENT;
     source->handle = fd;
     if (connect(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address) == 0) return BYTE_OPEN_READY;
     if (errno == EINPROGRESS) {

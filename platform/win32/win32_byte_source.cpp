@@ -69,6 +69,43 @@ int receive_queued(SOCKET sock, uint8_t* bytes, size_t size)
     return static_cast<int>(taken);
 }
 
+// The source cannot be used as asked: what was opened is closed, the reason kept.
+ByteOpen unusable(ByteSource* source, intptr_t handle)
+{
+    source->handle = handle;
+    byte_source_close(source);
+    return BYTE_OPEN_UNUSABLE;
+}
+
+ByteOpen ready(ByteSource* source, intptr_t handle)
+{
+    source->handle = handle;
+    return BYTE_OPEN_READY;
+}
+
+// The source's address and port, the address as inet_addr reads it.
+struct sockaddr_in socket_address(const ByteSource* source)
+{
+    struct sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(source->port);
+    address.sin_addr.s_addr = inet_addr(source->address);
+    return address;
+}
+
+// A socket that never blocks; INVALID_SOCKET with the reason.
+SOCKET open_socket(ByteSource* source, int type)
+{
+    SOCKET sock = socket(AF_INET, type, 0);
+    if (sock == INVALID_SOCKET) {
+        set_system_reason(source, WSAGetLastError());
+        return sock;
+    }
+    u_long non_blocking = 1;
+    ioctlsocket(sock, FIONBIO, &non_blocking);
+    return sock;
+}
+
 // Waits one slice for the socket; reads what is queued, or finishes the connect under way.
 ByteEvent read_socket(ByteSource* source, uint8_t* bytes, size_t size, size_t* count)
 {
@@ -121,8 +158,7 @@ ByteOpen byte_source_open_serial(ByteSource* source)
     line.DCBlength = sizeof line;
     if (!GetCommState(port, &line)) {
         set_reason(source, "not a serial device");
-        CloseHandle(port);
-        return BYTE_OPEN_UNUSABLE;
+        return unusable(source, reinterpret_cast<intptr_t>(port));
     }
     line.BaudRate = static_cast<DWORD>(source->baud);
     line.ByteSize = 8;
@@ -142,48 +178,33 @@ ByteOpen byte_source_open_serial(ByteSource* source)
     COMMTIMEOUTS timeouts = {MAXDWORD, MAXDWORD, SLICE_MS, 0, 0};
     if (!SetCommState(port, &line) || !SetCommTimeouts(port, &timeouts)) {
         snprintf(source->reason, BYTE_SOURCE_REASON_SIZE, "cannot be set to %ld baud, 8N1", source->baud);
-        CloseHandle(port);
-        return BYTE_OPEN_UNUSABLE;
+        return unusable(source, reinterpret_cast<intptr_t>(port));
     }
-    source->handle = reinterpret_cast<intptr_t>(port);
-    return BYTE_OPEN_READY;
+    return ready(source, reinterpret_cast<intptr_t>(port));
 }
 
 ByteOpen byte_source_open_udp(ByteSource* source)
 {
-    struct sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(source->port);
-    address.sin_addr.s_addr = inet_addr(source->address);
+    struct sockaddr_in address = socket_address(source);
     if (address.sin_addr.s_addr == INADDR_NONE && strcmp(source->address, "255.255.255.255") != 0) {
         set_reason(source, "not an IPv4 address");
         return BYTE_OPEN_UNUSABLE;
     }
-    SOCKET sock = socket(AF_INET, SOCK_DGRAM, 0);
-    if (sock == INVALID_SOCKET) {
-        set_system_reason(source, WSAGetLastError());
-        return BYTE_OPEN_ABSENT;
-    }
+    SOCKET sock = open_socket(source, SOCK_DGRAM);
+    if (sock == INVALID_SOCKET) return BYTE_OPEN_ABSENT;
     // A larger queue may be refused without harm. Windows does not tell what it dropped.
     int queue = BYTE_SOURCE_UDP_QUEUE_BYTES;
-    u_long non_blocking = 1;
     setsockopt(sock, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&queue), sizeof queue);
-    ioctlsocket(sock, FIONBIO, &non_blocking);
     if (bind(sock, reinterpret_cast<struct sockaddr*>(&address), sizeof address) != 0) {
         set_system_reason(source, WSAGetLastError());
-        closesocket(sock);
-        return BYTE_OPEN_UNUSABLE;
+        return unusable(source, static_cast<intptr_t>(sock));
     }
-    source->handle = static_cast<intptr_t>(sock);
-    return BYTE_OPEN_READY;
+    return ready(source, static_cast<intptr_t>(sock));
 }
 
 ByteOpen byte_source_open_tcp(ByteSource* source)
 {
-    struct sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(source->port);
-    address.sin_addr.s_addr = inet_addr(source->address);
+    struct sockaddr_in address = socket_address(source);
     if (address.sin_addr.s_addr == INADDR_NONE) {
         struct hostent* found = gethostbyname(source->address);
         if (found == nullptr || found->h_addrtype != AF_INET) {
@@ -192,13 +213,8 @@ ByteOpen byte_source_open_tcp(ByteSource* source)
         }
         memcpy(&address.sin_addr, found->h_addr_list[0], sizeof address.sin_addr);
     }
-    SOCKET sock = socket(AF_INET, SOCK_STREAM, 0);
-    if (sock == INVALID_SOCKET) {
-        set_system_reason(source, WSAGetLastError());
-        return BYTE_OPEN_ABSENT;
-    }
-    u_long non_blocking = 1;
-    ioctlsocket(sock, FIONBIO, &non_blocking);
+    SOCKET sock = open_socket(source, SOCK_STREAM);
+    if (sock == INVALID_SOCKET) return BYTE_OPEN_ABSENT;
     source->handle = static_cast<intptr_t>(sock);
     if (connect(sock, reinterpret_cast<struct sockaddr*>(&address), sizeof address) == 0) return BYTE_OPEN_READY;
     int error = WSAGetLastError();

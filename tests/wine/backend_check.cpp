@@ -25,6 +25,15 @@ char scratch[RETURN_SIZE];
 char second_piece[RETURN_SIZE];
 uint8_t source_bytes[2 * BYTE_SOURCE_DATAGRAM_MAX];
 
+// A FILETIME's count of 100 ns steps.
+int64_t steps_of(const FILETIME& time)
+{
+    ULARGE_INTEGER steps;
+    steps.LowPart = time.dwLowDateTime;
+    steps.HighPart = time.dwHighDateTime;
+    return static_cast<int64_t>(steps.QuadPart);
+}
+
 void check(bool passed, const char* purpose)
 {
     printf("%s: %s\n", passed ? "ok  " : "FAIL", purpose);
@@ -213,17 +222,6 @@ void check_logs()
 
 // ---- Settings file and clocks -----------------------------------------------------
 
-// Days since 1 January 1970 of a civil date (month 1 to 12).
-int64_t days_since_1970(int64_t year, int64_t month, int64_t day)
-{
-    year -= month <= 2;
-    int64_t era = (year >= 0 ? year : year - 399) / 400;
-    int64_t of_era = year - era * 400;
-    int64_t of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    int64_t of_cycle = of_era * 365 + of_era / 4 - of_era / 100 + of_year;
-    return era * 146097 + of_cycle - 719468;
-}
-
 void check_profile_and_clocks()
 {
     // Named relative to the current directory, as the program names its settings file.
@@ -254,10 +252,13 @@ void check_profile_and_clocks()
           "the precise time counts from 1970 with milliseconds");
     int offset = 0;
     plat_local_time_offset(&local, &offset);
-    plat_precise_time(&precise);
-    int64_t local_seconds = days_since_1970(local.year_since_1900 + 1900, local.month + 1, local.day) * 86400 +
-                            local.hour * 3600 + local.minute * 60 + local.second;
-    int64_t apart = local_seconds - offset - precise.seconds;
+    SYSTEMTIME fields = {static_cast<WORD>(local.year_since_1900 + 1900), static_cast<WORD>(local.month + 1), 0,
+                         static_cast<WORD>(local.day), static_cast<WORD>(local.hour), static_cast<WORD>(local.minute),
+                         static_cast<WORD>(local.second), 0};
+    FILETIME local_steps, wall_steps;
+    SystemTimeToFileTime(&fields, &local_steps);
+    GetSystemTimeAsFileTime(&wall_steps);
+    int64_t apart = (steps_of(local_steps) - steps_of(wall_steps)) / 10000000 - offset;
     check(apart >= -2 && apart <= 2 && offset % 900 == 0 && offset >= -14 * 3600 && offset <= 14 * 3600,
           "the local time less its UTC offset is the wall clock's time");
     int64_t start = plat_monotonic_ms();
@@ -291,12 +292,7 @@ int64_t cpu_ms_used()
 {
     FILETIME created, ended, kernel, user;
     GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user);
-    ULARGE_INTEGER k, u;
-    k.LowPart = kernel.dwLowDateTime;
-    k.HighPart = kernel.dwHighDateTime;
-    u.LowPart = user.dwLowDateTime;
-    u.HighPart = user.dwHighDateTime;
-    return static_cast<int64_t>((k.QuadPart + u.QuadPart) / 10000);
+    return (steps_of(kernel) + steps_of(user)) / 10000;
 }
 
 // A connected pair: the program's side through the backend, the head's side here.
