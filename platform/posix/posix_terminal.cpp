@@ -23,6 +23,7 @@ const int SEQUENCE_GAP_MS = 30;  // the bytes of one key's escape sequence arriv
 const size_t KEYS_READ_MAX = 64;
 const int DEFAULT_ROWS = 24;
 const int DEFAULT_COLUMNS = 80;
+const int WRITE_AFTER_END_MS = 1000;  // a terminal that takes nothing for this long once an end is asked is let go
 
 bool started;
 int tty_fd = -1;
@@ -31,10 +32,10 @@ struct sigaction ending_found[ENDING_SIGNAL_COUNT];
 struct sigaction resize_found;
 sigset_t mask_found;
 sigset_t mask_in_wait;  // the mask found, with the ends and the resize let in
-volatile sig_atomic_t ending;
+volatile sig_atomic_t ends_asked;  // counted, so that a write can tell one that came during it
 volatile sig_atomic_t resized;
 
-void note_ending(int) { ending = 1; }
+void note_ending(int) { ends_asked = ends_asked + 1; }
 void note_resize(int) { resized = 1; }
 
 void catch_signal(int signal_number, void (*handler)(int), struct sigaction* found)
@@ -72,7 +73,7 @@ void catch_ends()
 bool asked_to_end()
 {
     sigset_t pending;
-    if (ending) return true;
+    if (ends_asked != 0) return true;
     if (!started || sigpending(&pending) != 0) return false;
     for (int signal_number : ENDING_SIGNALS) {
         if (sigismember(&pending, signal_number) == 1) return true;
@@ -92,6 +93,12 @@ bool byte_within(int wait_ms)
 {
     struct pollfd ready = {tty_fd, POLLIN, 0};
     return poll(&ready, 1, wait_ms) > 0 && (ready.revents & POLLIN);
+}
+
+bool output_room_within(int wait_ms)
+{
+    struct pollfd ready = {STDOUT_FILENO, POLLOUT, 0};
+    return poll(&ready, 1, wait_ms) > 0 && (ready.revents & POLLOUT);
 }
 
 // A terminal that has hung up is let go: keys can come no more.
@@ -133,7 +140,7 @@ const char* terminal_start(TerminalUse use)
     if (fd < 0 && use == TERMINAL_DRAWN) return "there is no terminal to read keys from";
     signal(SIGPIPE, SIG_IGN);
     signal(SIGXFSZ, SIG_IGN);
-    ending = 0;
+    ends_asked = 0;
     resized = 0;
     catch_ends();
     started = true;
@@ -195,13 +202,18 @@ TerminalEvent terminal_wait(int wait_ms)
     return posix_terminal_wait(nullptr, wait_ms);
 }
 
+// An end that comes during the write ends it, also after part of the text
+// went; once an end is asked, a terminal that takes nothing is waited for a
+// moment only, so a tool can still finish on one that has stopped reading.
 void terminal_write(const char* text, size_t count)
 {
     sigset_t held;
     if (started) sigprocmask(SIG_SETMASK, &mask_in_wait, &held);
-    while (count > 0) {
+    sig_atomic_t ends_before = ends_asked;
+    while (count > 0 && ends_asked == ends_before) {
+        if (ends_before != 0 && !output_room_within(WRITE_AFTER_END_MS)) break;
         ssize_t written = write(STDOUT_FILENO, text, count);
-        if (written < 0 && errno == EINTR && !ending) continue;
+        if (written < 0 && errno == EINTR) continue;
         if (written <= 0) break;
         text += written;
         count -= static_cast<size_t>(written);
