@@ -17,7 +17,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -509,9 +508,8 @@ TEST(Navlog, UnusableSourcesRefused)
         EXPECT_EQ(0u, output.find(c.message)) << output;
     }
     close(taken);
-    std::vector<std::string> names = e2e::list_dir(dir.path());
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ((std::vector<std::string>{today_file(), "plain-file"}), names);
+    EXPECT_EQ(0, unlink(dir.file(today_file()).c_str()));
+    EXPECT_EQ(std::vector<std::string>{"plain-file"}, e2e::list_dir(dir.path()));
     std::string version;
     EXPECT_EQ(0, e2e::run_command(std::string(NAVLOG) + " --version", &version));
     EXPECT_EQ("navlog 1.0.0\n", version);
