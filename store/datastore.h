@@ -21,6 +21,7 @@ struct DataStore {
     int64_t last_sync_ms;
     uint8_t record[RECORD_SIZE];  // built here, so writing takes no memory
 };
+static_assert(sizeof(DataStore::record) == RECORD_SIZE, "one record goes to the file as it was built");
 
 // Names the file from the clock (updating it) and creates it; when the name
 // is taken, tries the next numbers, going round from 9999 to 0001. False,

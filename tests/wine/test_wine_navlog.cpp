@@ -22,7 +22,7 @@ namespace {
 using e2e::Client;
 using e2e::TempDir;
 
-const char* const NAVLOG_EXE = NAVLOG_WIN32_EXE;
+const char* const NAVLOG_EXE = NAVLOG_WINDOWS_EXE;
 
 std::string gga(int second)
 {
