@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/platform.h"
 #include "tools/navlog/nmea.h"
 #include "tools/qkvdump/ping_time.h"
 
@@ -245,6 +246,9 @@ bool nav_join_locate(NavJoin* join, int64_t local, int64_t* utc_ms, PingPosition
 bool nav_lines_readable(const char* const* files, int count)
 {
     for (int i = 0; i < count; ++i) {
+        // A pipe is read once, as the lines come: only a file is tried beforehand.
+        PlatFileLook look;
+        if (plat_file_look(files[i], &look) && !look.regular) continue;
         FILE* stream = fopen(files[i], "rb");
         if (stream != nullptr) {
             fgetc(stream);
