@@ -100,8 +100,9 @@ TEST(PingTime, RecordTimesAndOffsets)
     setenv("TZ", "Europe/Berlin", 1);
     tzset();
     NavTime winter = {2026, 12, 8, 9, 0, 0, 0, 0}, summer = {2026, 7, 8, 9, 0, 0, 0, 0};
-    EXPECT_EQ(pingtime_civil_ms(&winter) - 3600000, pingtime_machine_utc(pingtime_civil_ms(&winter), nullptr));
-    EXPECT_EQ(pingtime_civil_ms(&summer) - 7200000, pingtime_machine_utc(pingtime_civil_ms(&summer), nullptr));
+    PingTimeZoneMinute memo = {};
+    EXPECT_EQ(pingtime_civil_ms(&winter) - 3600000, pingtime_machine_utc(pingtime_civil_ms(&winter), nullptr, &memo));
+    EXPECT_EQ(pingtime_civil_ms(&summer) - 7200000, pingtime_machine_utc(pingtime_civil_ms(&summer), nullptr, &memo));
     // 02:30 on 25 Oct 2026 comes twice, at 00:30 and 01:30 UTC: the second once the pings' times stepped back.
     NavTime twice = {2026, 10, 25, 2, 30, 0, 0, 0};
     int64_t first_pass = pingtime_civil_ms(&twice) - 7200000, second_pass = first_pass + 3600000;
@@ -116,7 +117,7 @@ TEST(PingTime, RecordTimesAndOffsets)
                   {"the second pass going on", 3590, second_pass}};
     for (const auto& pass : passes) {
         int64_t previous = first_pass + pass.previous * 1000;
-        EXPECT_EQ(pass.want, pingtime_machine_utc(first_pass + 7200000, pass.previous ? &previous : nullptr))
+        EXPECT_EQ(pass.want, pingtime_machine_utc(first_pass + 7200000, pass.previous ? &previous : nullptr, &memo))
             << pass.what;
     }
     unsetenv("TZ");

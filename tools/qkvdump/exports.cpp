@@ -37,6 +37,7 @@ struct Exports {
     bool located;
     bool any_time;           // a ping before this one had a time
     int64_t previous_utc_ms;  // its UTC time
+    PingTimeZoneMinute zone_minute;
     long pings;               // well-formed records exported
     NavLines lines;
     NavJoin join;
@@ -72,7 +73,8 @@ void locate(const RecordView* view, long record)
         if (exports.basis == BASIS_OFFSET) {
             ping->utc_ms = local_ms - exports.offset_seconds * 1000LL;
         } else {
-            ping->utc_ms = pingtime_machine_utc(local_ms, exports.any_time ? &exports.previous_utc_ms : nullptr);
+            ping->utc_ms = pingtime_machine_utc(local_ms, exports.any_time ? &exports.previous_utc_ms : nullptr,
+                                                &exports.zone_minute);
         }
         // Without any line to give the offset, the computer's zone stands in.
         if (exports.basis == BASIS_NAV) nav_join_locate(&exports.join, local_ms, &ping->utc_ms, &ping->position);

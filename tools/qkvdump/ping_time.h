@@ -33,6 +33,14 @@ void pingtime_offset_text(int offset_seconds, char text[PINGTIME_OFFSET_SIZE]);
 // time, the first pass, unless the pings' times stepped back into the second:
 // previous_utc_ms, when given, is the ping before's UTC time, and the first
 // pass would put this one a quarter of the change or more before it.
-int64_t pingtime_machine_utc(int64_t local_ms, const int64_t* previous_utc_ms);
+// The zone's readings of one local minute, kept for the pings after it: the
+// C library's conversion is slow, and a zone's clocks change on a minute.
+struct PingTimeZoneMinute {
+    bool known;
+    int64_t minute;        // local milliseconds read as UTC, of the minute's start
+    int readings;          // 0 (a minute skipped in spring), 1, or 2 (a minute that comes twice)
+    int64_t offsets_ms[2]; // local less UTC of each reading, the first pass first
+};
+int64_t pingtime_machine_utc(int64_t local_ms, const int64_t* previous_utc_ms, PingTimeZoneMinute* memo);
 // The names of the computer's time zone, e.g. "CET/CEST".
 void pingtime_machine_zone(char* text, int size);
