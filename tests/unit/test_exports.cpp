@@ -225,12 +225,12 @@ TEST(NavJoin, PositionsBetweenFixes)
 
 
 // A GGA line: its stamp, and a fix at real second s of a test (its sentence's UTC time 00:59:00 + s, its latitude
-// 54 degrees and s thousandths of a minute with 8 decimals), of the quality given.
+// 54 degrees and 30 minutes plus s thousandths, with 8 decimals), of the quality given.
 std::string fix_line(const std::string& stamp, int s, int quality = 4)
 {
     char body[128], text[160];
-    snprintf(body, sizeof body, "$GNGGA,%02d%02d%02d.00,5400.%03d00000,N,01000.00000000,E,%d,12,0.8,20.0,M,40.0,M,,",
-             (3540 + s) / 3600, (3540 + s) / 60 % 60, (3540 + s) % 60, s, quality);
+    snprintf(body, sizeof body, "$GNGGA,%02d%02d%02d.00,54%011.8f,N,01000.00000000,E,%d,12,0.8,20.0,M,40.0,M,,",
+             (3540 + s) / 3600, (3540 + s) / 60 % 60, (3540 + s) % 60, 30 + s * 0.001, quality);
     nmea_append_checksum(body, strlen(body));
     snprintf(text, sizeof text, "%s %s", stamp.c_str(), body);
     return text;
@@ -268,6 +268,13 @@ TEST(NavJoin, ClockStepsAndFixQualities)
          {{"2026-10-25 02:59:58.000", "2026-10-25 00:59:58.000", 58, 4},
           {"2026-10-25 02:00:00.250", "2026-10-25 01:00:00.250", 60.25, 4}},
          0},
+        {"autumn, the lines stopped over the change: the first pass kept until the records step back",
+         {fix_line("2026-10-25T02:29:59.000+02:00", -1801), fix_line("2026-10-25T02:45:00.000+01:00", 2760),
+          fix_line("2026-10-25T02:45:01.000+01:00", 2761)},
+         {{"2026-10-25 02:50:00.000", "2026-10-25 00:50:00.000", -1, 0},
+          {"2026-10-25 02:00:10.000", "2026-10-25 01:00:10.000", -1, 0},
+          {"2026-10-25 02:45:00.500", "2026-10-25 01:45:00.500", 2760.5, 4}},
+         0},
         {"spring: no hour from 02:00",
          {fix_line("2026-03-29T01:59:59.000+01:00", 59), fix_line("2026-03-29T03:00:00.000+02:00", 60),
           fix_line("2026-03-29T03:00:01.000+02:00", 61)},
@@ -281,6 +288,13 @@ TEST(NavJoin, ClockStepsAndFixQualities)
           {"2026-12-08 10:00:20.400", "", 20.4, 4},
           {"2026-12-08 09:59:50.800", "", 20.8, 4},
           {"2026-12-08 09:59:51.500", "", 21.5, 4}},
+         0},
+        {"the clock set back 30 s while the log was stopped: told by the sentences' times",
+         {fix_line("2026-12-08T10:00:19.000+00:00", 19), fix_line("2026-12-08T10:00:20.000+00:00", 20),
+          fix_line("2026-12-08T10:01:10.000+00:00", 100), fix_line("2026-12-08T10:01:11.000+00:00", 101)},
+         {{"2026-12-08 10:00:20.500", "", -1, 0},
+          {"2026-12-08 10:00:20.000", "", -1, 0},
+          {"2026-12-08 10:01:10.500", "", 100.5, 4}},
          0},
         {"the records' clock set back with no such step in the lines: counted",
          {fix_line("2026-12-08T10:00:19.000+00:00", 19), fix_line("2026-12-08T10:00:20.000+00:00", 20),
@@ -313,7 +327,7 @@ TEST(NavJoin, ClockStepsAndFixQualities)
             EXPECT_EQ(ms(ping.utc[0] ? ping.utc : ping.local), utc) << c.what << ": " << ping.local;
             EXPECT_EQ(ping.real >= 0, p.known) << c.what << ": " << ping.local;
             if (ping.real < 0 || !p.known) continue;
-            EXPECT_NEAR(54 + ping.real * 0.001 / 60, p.latitude, 1e-12) << c.what << ": " << ping.local;
+            EXPECT_NEAR(54 + (30 + ping.real * 0.001) / 60, p.latitude, 1e-12) << c.what << ": " << ping.local;
             EXPECT_EQ(ping.quality, p.fix_quality) << c.what << ": " << ping.local;
             EXPECT_EQ(10, p.decimals) << c.what;
         }

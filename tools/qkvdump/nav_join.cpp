@@ -121,20 +121,31 @@ int64_t local_ms(const NavFix* fix)
     return fix->utc_ms + fix->offset_seconds * 1000LL;
 }
 
-// The clock stepped back between two fixes: the zone left summer time, or the clock was set back.
-bool steps_back(const NavFix* before, const NavFix* after)
+// The real time from one fix to the next by their sentences' UTC times of day; -1 when either has none.
+int64_t time_of_day_gap_ms(const NavFix* before, const NavFix* after)
 {
-    return before->present && after->present && local_ms(after) < local_ms(before);
+    if (before->time_of_day_ms < 0 || after->time_of_day_ms < 0) return -1;
+    return (after->time_of_day_ms - before->time_of_day_ms + DAY_MS) % DAY_MS;
 }
 
-// The real time from one fix to the next: their stamps' difference, or where the clock was set back between
-// them, their sentences' UTC times of day'; -1 when it cannot be told.
+// The clock stepped back between two fixes: the zone left summer time, or the clock was set back, also where
+// the lines stop over it (their times going on, but by less than the receiver's).
+bool steps_back(const NavFix* before, const NavFix* after)
+{
+    if (!before->present || !after->present) return false;
+    int64_t stamps_gap = local_ms(after) - local_ms(before);
+    int64_t real_gap = time_of_day_gap_ms(before, after);
+    return stamps_gap < 0 || after->offset_seconds < before->offset_seconds ||
+           (real_gap >= 0 && stamps_gap < real_gap - NAV_CLOCK_STEP_MIN_MS);
+}
+
+// The real time from one fix to the next: their stamps' difference, or where the clock stepped back between
+// them, their sentences' times of day'; -1 when it cannot be told.
 int64_t real_gap_ms(const NavFix* before, const NavFix* after)
 {
-    if (after->utc_ms > before->utc_ms) return after->utc_ms - before->utc_ms;
-    if (before->time_of_day_ms < 0 || after->time_of_day_ms < 0) return -1;
-    int64_t gap = (after->time_of_day_ms - before->time_of_day_ms + DAY_MS) % DAY_MS;
-    return gap > 0 ? gap : -1;
+    int64_t by_day = time_of_day_gap_ms(before, after);
+    if (steps_back(before, after) || after->utc_ms <= before->utc_ms) return by_day > 0 ? by_day : -1;
+    return after->utc_ms - before->utc_ms;
 }
 
 enum Placing { PLACED, PLACED_BEFORE_AFTER, UNPLACED };
@@ -146,13 +157,17 @@ Placing place(NavJoin* join, int64_t local)
 {
     NavFix* before = &join->before;
     NavFix* after = &join->after;
-    if (before->present && local < local_ms(before)) {
+    bool went_back = join->any_ping && local < join->last_local_ms;
+    if (join->in_after_run || (before->present && (local < local_ms(before) || went_back))) {
         // The ping's clock went back behind the fixes read: so did the lines', further on.
-        while (after->present && !steps_back(before, after) && local_ms(after) <= local + NAV_STEP_BACK_MAX_MS) {
+        while (!join->in_after_run && after->present && !steps_back(before, after) &&
+               local_ms(after) <= local + NAV_STEP_BACK_MAX_MS) {
             advance(join);
         }
         if (!steps_back(before, after)) return UNPLACED;
-        if (local < local_ms(after)) return PLACED_BEFORE_AFTER;
+        // Until the ping reaches the first fix after the step, the pings go on in its run.
+        join->in_after_run = local < local_ms(after);
+        if (join->in_after_run) return PLACED_BEFORE_AFTER;
         advance(join);
     }
     while (after->present && local_ms(after) <= local) {
@@ -224,6 +239,8 @@ bool nav_join_locate(NavJoin* join, int64_t local, int64_t* utc_ms, PingPosition
     *position = PingPosition{};
     if (!join->before.present && !join->after.present) return false;
     Placing placing = place(join, local);
+    join->any_ping = true;
+    join->last_local_ms = local;
     const NavFix* before = &join->before;
     const NavFix* after = &join->after;
     // The offset in force: that of the fix whose clock run the ping is in.

@@ -24,6 +24,10 @@ constexpr int64_t NAV_FIX_REACH_MS = 10000;
 // The furthest the lines are read ahead for their step back after the pings'
 // (the pings' clock set back): two hours, over any change of a zone's clocks.
 constexpr int64_t NAV_STEP_BACK_MAX_MS = 2 * 3600 * 1000LL;
+// Lines whose stamps move on less than their sentences' times by more than
+// this were stamped across a step back of the clock (a receiver's sentences
+// reach the computer that much late at most).
+constexpr int64_t NAV_CLOCK_STEP_MIN_MS = 2000;
 
 // The next line without its line end in *line; false at the end of the lines.
 typedef bool (*NavLineRead)(void* source, const char** line);
@@ -54,6 +58,9 @@ struct NavJoin {
     NavFix before;    // the last fix at or before the latest ping
     NavFix after;     // the first fix after it
     NavFix building;  // the sentences of the time of day being read
+    bool in_after_run;  // the pings' clock stepped back: they are in after's run, before after
+    bool any_ping;
+    int64_t last_local_ms;  // the ping before's local time
     long skipped[NAV_SKIP_COUNT];  // lines, by reason
     long unplaced;    // pings whose time went back with no step back in the lines to match
 };
