@@ -210,7 +210,7 @@ void tell_nav_counts()
     if (join->unplaced > 0) {
         fprintf(stderr,
                 "qkvdump: --nav: %ld ping%s without a position: the records' clock went back with no such step "
-                "in the .NAV lines\n",
+                "in the .NAV lines (UTC times from the offset of the lines before)\n",
                 join->unplaced, join->unplaced == 1 ? "" : "s");
     }
 }

@@ -157,10 +157,11 @@ Placing place(NavJoin* join, int64_t local)
 {
     NavFix* before = &join->before;
     NavFix* after = &join->after;
+    bool behind = before->present && local < local_ms(before);
     bool went_back = join->any_ping && local < join->last_local_ms;
-    if (join->in_after_run || (before->present && (local < local_ms(before) || went_back))) {
+    if (join->in_after_run || behind || (went_back && steps_back(before, after))) {
         // The ping's clock went back behind the fixes read: so did the lines', further on.
-        while (!join->in_after_run && after->present && !steps_back(before, after) &&
+        while (behind && !join->in_after_run && after->present && !steps_back(before, after) &&
                local_ms(after) <= local + NAV_STEP_BACK_MAX_MS) {
             advance(join);
         }
