@@ -186,6 +186,7 @@ TEST(Exports, CommandLinesRefused)
     write_file(dir.file("day.NAV"), "");
     write_file(dir.file("other.NAV"), "");
     write_file(dir.file("pings.csv"), "file,record\n");
+    write_file(dir.file("grid.bag"), std::string("\x89HDF\r\n\x1a\n\0\0\0\0 a bathymetric grid", 29));
     struct Case {
         std::vector<std::string> arguments;
         std::string said;
@@ -209,6 +210,9 @@ TEST(Exports, CommandLinesRefused)
         {{"--netcdf", dir.file("pings.csv"), data},
          "qkvdump: --netcdf " + dir.file("pings.csv") +
              " is no netCDF file: not writing the netCDF file over it (--force replaces it)\n"},
+        {{"--netcdf", dir.file("grid.bag"), data},
+         "qkvdump: --netcdf " + dir.file("grid.bag") +
+             " is no netCDF file: not writing the netCDF file over it (--force replaces it)\n"},
         {{"--png", out, "--nav", dir.file("day.NAV"), "--geojson", out, data},
          "qkvdump: --geojson " + out + " is also the OUT of --png\n"},
         {{"--force", data}, "qkvdump: --force needs --png, --geojson or --netcdf\n"},
@@ -224,7 +228,7 @@ TEST(Exports, CommandLinesRefused)
     EXPECT_EQ(RECORD_SIZE, static_cast<int>(read_file(data).size())) << "the data file is left as it was";
     EXPECT_EQ("", read_file(dir.file("other.NAV")));
     EXPECT_EQ("file,record\n", read_file(dir.file("pings.csv")));
-    EXPECT_EQ(4u, list_dir(dir.path()).size()) << "nothing left beside the OUTs";
+    EXPECT_EQ(5u, list_dir(dir.path()).size()) << "nothing left beside the OUTs";
 }
 
 // A run that fails or is interrupted leaves each OUT as it was and nothing beside it: a full disk (a file size
@@ -266,6 +270,9 @@ TEST(Exports, FailedOrInterruptedRunLeavesTheOut)
             << c.what << ": an OUT changed";
         EXPECT_EQ(6u, list_dir(dir.path()).size()) << c.what << ": nothing left beside the OUTs";
     }
+    ASSERT_EQ(0, run_command("cd '" + dir.path() + "' && " + QKVDUMP + outputs + "--gray 08DEC2026-0001.QKV", &said))
+        << "outputs of their own kinds are replaced: " << said;
+    EXPECT_FALSE(before[2] == read_file(png));
 }
 
 }  // namespace

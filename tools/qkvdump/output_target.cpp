@@ -13,9 +13,12 @@
 namespace {
 
 const char DATA_FILE_SUFFIX[] = ".QKV";
-constexpr size_t HEAD_SIZE = 4096;  // the first bytes read to tell what a file holds
+constexpr size_t HEAD_SIZE = 65536;  // the first bytes read to tell what a file holds
 const uint8_t HDF5_SIGNATURE[] = {0x89, 'H', 'D', 'F', '\r', '\n', 0x1A, '\n'};  // netCDF-4's container
-const char CLASSIC_NETCDF[] = "CDF";                                          // then its version: 1, 2 or 5
+// An HDF5 file is netCDF-4 when its root group says so near its start (other HDF5 files, such as
+// bathymetric grids, are no output of ours).
+const char* const NETCDF4_MARKS[] = {"_NCProperties", "_Netcdf4Dimid"};
+const char CLASSIC_NETCDF[] = "CDF";  // then its version: 1, 2 or 5
 const char GEOJSON_TYPE[] = "\"type\"";
 const char GEOJSON_FEATURE[] = "\"Feature";  // "Feature" or "FeatureCollection"
 constexpr int NMEA_ADDRESS_MAX = 6;          // "GPGGA", "PUBX": letters and digits before the first comma
@@ -78,6 +81,15 @@ bool starts_as_track(const char* head)
     return false;
 }
 
+bool holds(const char* bytes, size_t count, const char* text)
+{
+    size_t length = strlen(text);
+    for (size_t at = 0; at + length <= count; ++at) {
+        if (bytes[at] == text[0] && memcmp(bytes + at, text, length) == 0) return true;
+    }
+    return false;
+}
+
 // What an existing regular file holds, told by its first bytes.
 Content content_of(const char* path)
 {
@@ -99,7 +111,8 @@ Content content_of(const char* path)
         return CONTENT_PICTURE;
     }
     bool classic = got >= 4 && memcmp(head, CLASSIC_NETCDF, 3) == 0 && (head[3] == 1 || head[3] == 2 || head[3] == 5);
-    if (classic || (got >= sizeof HDF5_SIGNATURE && memcmp(bytes, HDF5_SIGNATURE, sizeof HDF5_SIGNATURE) == 0)) {
+    bool hdf5 = got >= sizeof HDF5_SIGNATURE && memcmp(bytes, HDF5_SIGNATURE, sizeof HDF5_SIGNATURE) == 0;
+    if (classic || (hdf5 && (holds(head, got, NETCDF4_MARKS[0]) || holds(head, got, NETCDF4_MARKS[1])))) {
         return CONTENT_NETCDF;
     }
     return starts_as_track(head) ? CONTENT_TRACK : CONTENT_OTHER;
