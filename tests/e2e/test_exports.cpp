@@ -215,7 +215,6 @@ TEST(Exports, CommandLinesRefused)
              " is no netCDF file: not writing the netCDF file over it (--force replaces it)\n"},
         {{"--png", out, "--nav", dir.file("day.NAV"), "--geojson", out, data},
          "qkvdump: --geojson " + out + " is also the OUT of --png\n"},
-        {{"--force", data}, "qkvdump: --force needs --png, --geojson or --netcdf\n"},
         {{"--nav", dir.file("gone.NAV"), "--geojson", out, "--netcdf", out + ".nc", data},
          dir.file("gone.NAV") + ": cannot open: No such file or directory\n", 1},
     };

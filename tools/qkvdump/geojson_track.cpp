@@ -16,11 +16,10 @@ int utf8_length(const unsigned char* text)
     unsigned char c = text[0];
     int length = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
     if (length == 0) return 0;
-    unsigned char second = text[1];
-    bool second_ok = (c == 0xE0 && second >= 0xA0 && second <= 0xBF) || (c == 0xED && second >= 0x80 && second <= 0x9F) ||
-                     (c == 0xF0 && second >= 0x90 && second <= 0xBF) || (c == 0xF4 && second >= 0x80 && second <= 0x8F) ||
-                     (c != 0xE0 && c != 0xED && c != 0xF0 && c != 0xF4 && second >= 0x80 && second <= 0xBF);
-    if (!second_ok) return 0;
+    // The second byte's range shuts out overlong forms (E0, F0), surrogates (ED) and code points past U+10FFFF (F4).
+    unsigned char low = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
+    unsigned char high = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
+    if (text[1] < low || text[1] > high) return 0;
     for (int i = 2; i < length; ++i) {
         if (text[i] < 0x80 || text[i] > 0xBF) return 0;
     }
