@@ -21,7 +21,7 @@ const char* const NETCDF4_MARKS[] = {"_NCProperties", "_Netcdf4Dimid"};
 const char CLASSIC_NETCDF[] = "CDF";  // then its version: 1, 2 or 5
 const char GEOJSON_TYPE[] = "\"type\"";
 const char GEOJSON_FEATURE[] = "\"Feature";  // "Feature" or "FeatureCollection"
-constexpr int NMEA_ADDRESS_MAX = 6;          // "GPGGA", "PUBX": letters and digits before the first comma
+constexpr int NMEA_ADDRESS_MAX = 6;          // "GPGGA", "PUBX": the capitals before the first comma
 constexpr int OUTPUTS_MAX = 3;
 
 // The outputs checked so far, so that no two share an OUT.
