@@ -7,9 +7,10 @@
 #include "store/naming.h"
 #include "store/timestamp.h"
 
+const char NAVLOG_FILE_SUFFIX[] = ".NAV";
+
 namespace {
 
-const char NAV_SUFFIX[] = ".NAV";
 const uint8_t ESCAPE = 0x1B;
 const uint8_t CTRL_C = 0x03;
 // The day's part of a data file name: the characters before "-NNNN".
@@ -70,7 +71,7 @@ void navlog_file_name(const NavTime* time, char name[NAVLOG_NAME_SIZE])
     timestamp_update(&clock, &local);
     char pattern[DATA_NAME_SIZE];
     naming_pattern(pattern, clock.date_time_text);
-    snprintf(name, NAVLOG_NAME_SIZE, "%.*s%s", DAY_STEM_LENGTH, pattern, NAV_SUFFIX);
+    snprintf(name, NAVLOG_NAME_SIZE, "%.*s%s", DAY_STEM_LENGTH, pattern, NAVLOG_FILE_SUFFIX);
 }
 
 bool navlog_same_day(const NavTime* a, const NavTime* b)
