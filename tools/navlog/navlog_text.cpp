@@ -7,9 +7,10 @@
 #include "store/naming.h"
 #include "store/timestamp.h"
 
+const char NAVLOG_FILE_SUFFIX[] = ".NAV";
+
 namespace {
 
-const char NAV_SUFFIX[] = ".NAV";
 // The day's part of a data file name: the characters before "-NNNN".
 constexpr int DAY_STEM_LENGTH = NAME_NUMBER_AT - 1;
 
@@ -68,7 +69,7 @@ void navlog_file_name(const NavTime* time, char name[NAVLOG_NAME_SIZE])
     timestamp_update(&clock, &local);
     char pattern[DATA_NAME_SIZE];
     naming_pattern(pattern, clock.date_time_text);
-    snprintf(name, NAVLOG_NAME_SIZE, "%.*s%s", DAY_STEM_LENGTH, pattern, NAV_SUFFIX);
+    snprintf(name, NAVLOG_NAME_SIZE, "%.*s%s", DAY_STEM_LENGTH, pattern, NAVLOG_FILE_SUFFIX);
 }
 
 bool navlog_same_day(const NavTime* a, const NavTime* b)

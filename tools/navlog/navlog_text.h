@@ -30,6 +30,7 @@ size_t navlog_time_text(const NavTime* time, char text[NAVLOG_TIME_TEXT_SIZE]);
 // The whole line for a sentence received at time; its length.
 size_t navlog_line(const NavTime* time, const char* sentence, char line[NAVLOG_LINE_SIZE]);
 // The day's file, named as the data files' day: "08DEC2026.NAV".
+extern const char NAVLOG_FILE_SUFFIX[];  // ".NAV"
 void navlog_file_name(const NavTime* time, char name[NAVLOG_NAME_SIZE]);
 bool navlog_same_day(const NavTime* a, const NavTime* b);
 
