@@ -23,7 +23,8 @@ constexpr double STEP_MIN_M = 0.3;
 constexpr int TRACK_MEMORY = 20;
 // The share of a pick's own quality, in percent, that its depth keeps when it is
 // taken on the next pings' word alone, and when there was nothing at all to
-// compare it with (a file shorter than the look-ahead).
+// compare it with (the last ping of a file, no bottom being followed: a file of
+// a single ping).
 constexpr int CONFIRMED_PERCENT = 80;
 constexpr int ALONE_PERCENT = 50;
 
@@ -60,7 +61,7 @@ void count_agreeing(const DepthTracker* tracker, int* with_echo, int* agreeing)
 // one of the next pings agrees with it, so a bubble cloud or a school under the
 // vessel for a ping or two does not. Where no bottom is being followed (at the
 // start, or after a long gap), a pick counts when the next pings with an echo
-// all agree with it.
+// all agree with it, and there is at least one.
 int kept_percent(const DepthTracker* tracker)
 {
     const DepthPending* oldest = &tracker->pending[0];
@@ -75,7 +76,7 @@ int kept_percent(const DepthTracker* tracker)
     bool confirmed = tracker->bottom_known ? next_pings > 0 && agreeing == next_pings
                                            : agreeing > 0 && agreeing == with_echo;
     if (confirmed) return CONFIRMED_PERCENT;
-    if (!tracker->bottom_known && with_echo == 0) return ALONE_PERCENT;
+    if (!tracker->bottom_known && next_pings == 0) return ALONE_PERCENT;
     return 0;
 }
 
