@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "store/record.h"
 #include "tools/headsim/seabed.h"
 #include "tools/headsim/utc.h"
 #include "tools/headsim/wire.h"
@@ -65,7 +66,7 @@ void write_truth()
     PlatPreciseTime now;
     plat_precise_time(&now);
     UtcFields utc;
-    utc_fields(now.seconds, &utc);
+    headsim_utc_fields(now.seconds, &utc);
     const SeabedPing* seabed = &ping.seabed;
     bool school = seabed->fish_count > 0;
     char depth[24], top[24], bottom[24];
@@ -134,12 +135,34 @@ void echo_build(uint8_t packet[RETURN_PACKET_SIZE], const SwitchCommand* command
     echo_status_fill(packet, command);
 }
 
+// A data file, by its name (ending in .QKV, letter case ignored) or by its first bytes (a record's): never
+// written over, so a truth file named by mistake cannot cost a recording.
+bool is_data_file(const char* path)
+{
+    size_t length = strlen(path);
+    const char* suffix = length >= 4 ? path + length - 4 : "";
+    if (suffix[0] == '.' && (suffix[1] | 0x20) == 'q' && (suffix[2] | 0x20) == 'k' && (suffix[3] | 0x20) == 'v') {
+        return true;
+    }
+    FILE* file = wire_is_regular_file(path) ? fopen(path, "rb") : nullptr;  // a pipe is read by nobody yet
+    if (file == nullptr) return false;
+    uint8_t first[sizeof RECORD_MAGIC_BYTES] = {};
+    bool record = fread(first, 1, sizeof first, file) == sizeof first;
+    fclose(file);
+    return record && memcmp(first, RECORD_MAGIC_BYTES, sizeof first) == 0;
+}
+
 }  // namespace
 
 bool echo_open(const EchoPlan* given)
 {
     plan = *given;
     if (plan.truth_path == nullptr) return true;
+    if (is_data_file(plan.truth_path)) {
+        fprintf(stderr, "headsim: --truth %s is a data file (a name ending in .QKV, or a file starting as a record "
+                        "does); not writing over it\n", plan.truth_path);
+        return false;
+    }
     truth = fopen(plan.truth_path, "w");
     if (truth == nullptr) {
         fprintf(stderr, "headsim: cannot write the truth file %s: %s\n", plan.truth_path, strerror(errno));

@@ -48,7 +48,7 @@ void send_fix(double seconds)
     PlatPreciseTime now;
     plat_precise_time(&now);
     UtcFields utc;
-    utc_fields(now.seconds, &utc);
+    headsim_utc_fields(now.seconds, &utc);
     snprintf(clock, sizeof clock, "%02d%02d%02d.%02d", utc.hour, utc.minute, utc.second, now.milliseconds / 10);
     snprintf(date, sizeof date, "%02d%02d%02d", utc.day, utc.month, utc.year % 100);
     char text[NMEA_SENTENCE_MAX + 8];

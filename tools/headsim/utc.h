@@ -11,7 +11,7 @@ struct UtcFields {
 };
 
 // Days since 1970-01-01 to a proleptic Gregorian date (H. Hinnant's civil_from_days).
-inline void utc_fields(int64_t seconds, UtcFields* fields)
+inline void headsim_utc_fields(int64_t seconds, UtcFields* fields)
 {
     int64_t days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
     int64_t of_day = seconds - days * 86400;

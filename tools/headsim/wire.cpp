@@ -172,6 +172,12 @@ void wire_loopback_udp_send(int socket, uint16_t port, const char* bytes, size_t
     sendto(socket, bytes, size, 0, reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
 }
 
+bool wire_is_regular_file(const char* path)
+{
+    struct stat status;
+    return stat(path, &status) == 0 && S_ISREG(status.st_mode);
+}
+
 FILE* wire_open_recording(const char* path)
 {
     int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);

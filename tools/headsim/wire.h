@@ -40,6 +40,8 @@ int wire_loopback_udp_open();
 // One datagram to 127.0.0.1:port; a datagram nobody reads is lost, as on a network.
 void wire_loopback_udp_send(int socket, uint16_t port, const char* bytes, size_t size);
 
+// True when path names a regular file (not a pipe or a device, nor nothing).
+bool wire_is_regular_file(const char* path);
 // A regular file opened for reading, without waiting for a writer; null, with
 // the reason on stderr, when it cannot be opened or is not a regular file (a
 // pipe, a device): it is read again for every connection.
