@@ -290,7 +290,9 @@ void add_school(double step, double top_m, uint32_t* state, double* level, Truth
 {
     truth->school_top_m = top_m;
     truth->school_bottom_m = top_m + 2;
-    for (int f = 0; f < 8; ++f) add_bump(level, (top_m + 2 * random_unit(state)) / step, 40 + 150 * random_unit(state), 1.5, 3.0);
+    for (int f = 0; f < 8; ++f) {
+        add_bump(level, (top_m + 2 * random_unit(state)) / step, 40 + 150 * random_unit(state), 1.5, 3.0);
+    }
 }
 
 // The bottom of a hard case at a depth, with its multiple and fish close above as the case has them.

@@ -138,7 +138,9 @@ void add_near_field_and_noise(const SeabedPing* ping, uint32_t key, float* level
     for (int k = 0; k < PING_SAMPLE_COUNT && surface >= 0.05; ++k) {
         double z = k * step;
         double ring = 0.0;
-        if (z < RING_END_M) ring = RING_LEVEL * std::exp(-z / RING_FADE_M) * (0.6 + 0.4 * std::cos(2 * PI * z / RING_PERIOD_M));
+        if (z < RING_END_M) {
+            ring = RING_LEVEL * std::exp(-z / RING_FADE_M) * (0.6 + 0.4 * std::cos(2 * PI * z / RING_PERIOD_M));
+        }
         level[k] += static_cast<float>(surface + ring);
         surface *= fade;
     }
@@ -168,7 +170,8 @@ void add_bubbles(const SeabedPing* ping, uint32_t key, float* level)
     double step = ping->range_m / PING_SAMPLE_COUNT;
     double fade_m = BUBBLES_FADE_LEAST_M + 1.5 * unit(mix(key, 40, 0));
     for (int k = 0; k < PING_SAMPLE_COUNT; ++k) {
-        double value = BUBBLES_LEVEL * std::exp(-k * step / fade_m) * (0.6 + 0.8 * unit(headsim_hash(key ^ (k + 1u) * 0x9E3779B9U)));
+        double wavering = 0.6 + 0.8 * unit(headsim_hash(key ^ (k + 1u) * 0x9E3779B9U));
+        double value = BUBBLES_LEVEL * std::exp(-k * step / fade_m) * wavering;
         if (value < 0.05) break;
         level[k] += static_cast<float>(value);
     }
