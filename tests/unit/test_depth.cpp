@@ -124,6 +124,8 @@ std::vector<std::string> words_of(const char* text)
     return words;
 }
 
+void PrintTo(const Case& row, std::ostream* out) { *out << row.name; }
+
 class Picker : public testing::TestWithParam<Case> {};
 
 // Every ping gets its verdict, in order, DEPTH_LOOKAHEAD offers late and the rest at the flush; a depth within
@@ -161,29 +163,5 @@ TEST_P(Picker, GivesTheDepthsOfTheRow)
 
 INSTANTIATE_TEST_SUITE_P(Cases, Picker, testing::ValuesIn(CASES),
                          [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
-
-// A record's range code gives its metres: code 18 is 30 m, so a bottom made at 12 m of 30 is picked at 12 m.
-TEST(PickerRecord, RangeFromTheRecordsCode)
-{
-    uint8_t image[PING_IMAGE_SIZE] = {};
-    uint32_t random = 3;
-    make_ping(parse_ping("12"), 30, &random, image + PING_IMAGE_SAMPLES);
-    RecordView view = {};
-    view.range_field = 18;
-    view.image = image;
-    DepthSettings settings;
-    depth_settings_default(&settings);
-    DepthTracker tracker;
-    depth_tracker_start(&tracker, &settings);
-    DepthResult result;
-    EXPECT_FALSE(depth_tracker_offer_record(&tracker, &view, 1, &result));
-    ASSERT_TRUE(depth_tracker_flush(&tracker, &result));
-    EXPECT_TRUE(result.has_depth);
-    EXPECT_NEAR(12.0, result.depth_m, 0.06);
-    view.range_field = 0;  // no range: no depth, whatever the samples
-    EXPECT_FALSE(depth_tracker_offer_record(&tracker, &view, 2, &result));
-    ASSERT_TRUE(depth_tracker_flush(&tracker, &result));
-    EXPECT_FALSE(result.has_depth);
-}
 
 }  // namespace
