@@ -82,5 +82,7 @@ bool depth_tracker_offer(DepthTracker* tracker, const uint8_t samples[PING_SAMPL
 // The same for a parsed record.
 bool depth_tracker_offer_record(DepthTracker* tracker, const RecordView* view, int64_t tag, DepthResult* result);
 // After the last ping: true, with result filled, while pings remain undecided;
-// one result per call, in the order offered. The tracker can then start again.
+// one result per call, in the order offered. Pings offered afterwards go on
+// following the same bottom (the next file of a survey); depth_tracker_start
+// forgets it.
 bool depth_tracker_flush(DepthTracker* tracker, DepthResult* result);
