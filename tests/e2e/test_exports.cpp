@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "navfile/nmea.h"
 #include "store/record.h"
-#include "tools/navlog/nmea.h"
 #include "tests/e2e/harness.h"
 
 using namespace e2e;

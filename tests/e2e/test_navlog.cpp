@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "navfile/nmea.h"
 #include "tests/e2e/harness.h"
-#include "tools/navlog/nmea.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include <cstring>
 #include <thread>
 
+#include "navfile/nmea.h"
 #include "platform/platform.h"
 #include "tools/headsim/wire.h"
-#include "tools/navlog/nmea.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 #include "tools/qkvdump/exports.h"
 #include "tools/qkvdump/output_target.h"
 #include "tools/qkvdump/picture.h"
-#include "tools/qkvdump/waterfall_rows.h"
-#include "tools/qkvdump/waterfall.h"
+#include "waterfall/waterfall_rows.h"
+#include "waterfall/waterfall.h"
 
 namespace {
 
