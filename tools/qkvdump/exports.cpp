@@ -252,9 +252,6 @@ bool exports_check(Cmdline* line, bool csv)
     if (exports.nav_count > 0 && !csv && !exports_write_files()) {
         return cmdline_fail(line, "--nav needs --csv, --geojson or --netcdf");
     }
-    if (exports.netcdf_target.path && !netcdf_supported()) {
-        return cmdline_fail(line, "--netcdf: this build has no netCDF library (the Linux build writes netCDF files)");
-    }
     exports.basis = exports.nav_count > 0 ? BASIS_NAV : exports.offset_text ? BASIS_OFFSET : BASIS_MACHINE;
     exports.csv_columns = csv && exports.nav_count > 0;
     return true;
@@ -278,6 +275,10 @@ void exports_inputs(OutputInputs* inputs)
 
 int exports_begin(const OutputInputs* inputs, Scanner* scanner)
 {
+    if (exports.netcdf_target.path && !netcdf_supported()) {
+        fprintf(stderr, "qkvdump: --netcdf: this build has no netCDF library (the Linux build writes netCDF files)\n");
+        return 2;
+    }
     for (OutputTarget* target : {&exports.track_target, &exports.netcdf_target}) {
         if (target->path != nullptr && !output_target_check(target, inputs)) return 2;
     }

@@ -21,8 +21,8 @@ bool exports_write_files();
 void exports_inputs(OutputInputs* inputs);
 // Starts what was asked for over the inputs; sets the scanner's CSV columns
 // when there are more. 0 when started; 2 for an OUT that may not be written
-// (output_target.h); 1 when a .NAV file cannot be read or an output cannot
-// be made, before any OUT is touched (said).
+// (output_target.h) or an output this build cannot make; 1 when a .NAV file
+// cannot be read or an output cannot be made, before any OUT is touched (said).
 int exports_begin(const OutputInputs* inputs, Scanner* scanner);
 void exports_file(int index, const char* name);
 // Every well-formed record, after its line.
