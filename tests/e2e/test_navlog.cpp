@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "navfile/nmea.h"
 #include "tests/e2e/harness.h"
-#include "tools/navlog/nmea.h"
 
 namespace {
 
@@ -493,7 +493,9 @@ TEST(Navlog, UnusableSourcesRefused)
         {{"--serial", dir.file("plain-file")}, "navlog: " + dir.file("plain-file") + ": not a serial device\n"},
         {{"--udp", "47107", "--bind", "127.77.1.7"}, "navlog: udp 127.77.1.7:47107: Address already in use\n"},
         {{"--udp", "47107", "--bind", "127.77.1.256"}, "navlog: udp 127.77.1.256:47107: not an IPv4 address\n"},
-        {{"--serial", "/dev/null", "--baud", "4801"}, "navlog: --baud cannot be 4801\nusage: navlog"},
+        {{"--serial", "/dev/null", "--baud", "4801"},
+         "navlog: --baud must be one of 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200 or 230400, not \"4801\"\n"
+         "usage: navlog --serial DEVICE [--baud N]\n"},
     };
     for (const Case& c : cases) {
         std::string command = std::string("cd '") + dir.path() + "' && " + NAVLOG;

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "navfile/nav_line.h"
 #include "platform/platform.h"
 #include "tools/navlog/navlog_options.h"
 #include "tools/navlog/navlog_text.h"

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "navfile/nav_line.h"
+#include "navfile/nmea.h"
 #include "tools/navlog/navlog_os.h"
 
 namespace {
