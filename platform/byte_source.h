@@ -13,6 +13,7 @@ enum ByteSourceKind { BYTE_SOURCE_SERIAL, BYTE_SOURCE_UDP, BYTE_SOURCE_TCP };
 
 // The rates a serial line can be set to, on every system.
 constexpr long BYTE_SOURCE_BAUD_RATES[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400};
+constexpr int BYTE_SOURCE_BAUD_RATE_COUNT = sizeof BYTE_SOURCE_BAUD_RATES / sizeof BYTE_SOURCE_BAUD_RATES[0];
 constexpr int BYTE_SOURCE_REASON_SIZE = 256;
 constexpr size_t BYTE_SOURCE_DATAGRAM_MAX = 65536;  // the largest UDP datagram
 constexpr size_t BYTE_SOURCE_DATAGRAMS_PER_WAIT = 8192;

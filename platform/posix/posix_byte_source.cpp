@@ -26,8 +26,7 @@ struct BaudConstant {
 const BaudConstant BAUD_CONSTANTS[] = {{1200, B1200},   {2400, B2400},   {4800, B4800},
                                        {9600, B9600},   {19200, B19200}, {38400, B38400},
                                        {57600, B57600}, {115200, B115200}, {230400, B230400}};
-static_assert(sizeof BAUD_CONSTANTS / sizeof BAUD_CONSTANTS[0] ==
-                  sizeof BYTE_SOURCE_BAUD_RATES / sizeof BYTE_SOURCE_BAUD_RATES[0],
+static_assert(sizeof BAUD_CONSTANTS / sizeof BAUD_CONSTANTS[0] == BYTE_SOURCE_BAUD_RATE_COUNT,
               "every rate a serial line takes has its constant");
 
 int fd_of(const ByteSource* source) { return static_cast<int>(source->handle); }

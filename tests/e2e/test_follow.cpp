@@ -16,7 +16,7 @@
 
 #include "store/record.h"
 #include "tests/e2e/harness.h"
-#include "tools/qkvdump/waterfall.h"
+#include "waterfall/waterfall.h"
 
 using namespace e2e;
 

@@ -22,8 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "navfile/nmea.h"
 #include "tests/e2e/harness.h"
-#include "tools/navlog/nmea.h"
 
 namespace {
 
@@ -497,7 +497,9 @@ TEST(Navlog, UnusableSourcesRefused)
         {{"--serial", dir.file("plain-file")}, "navlog: " + dir.file("plain-file") + ": not a serial device\n", 2},
         {{"--udp", "47107", "--bind", "127.77.1.7"}, "navlog: udp 127.77.1.7:47107: Address already in use\n", 2},
         {{"--udp", "47107", "--bind", "127.77.1.256"}, "navlog: udp 127.77.1.256:47107: not an IPv4 address\n", 2},
-        {{"--serial", "/dev/null", "--baud", "4801"}, "navlog: --baud cannot be 4801\nusage: navlog", 2},
+        {{"--serial", "/dev/null", "--baud", "4801"},
+         "navlog: --baud must be one of 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200 or 230400, not \"4801\"\n"
+         "usage: navlog --serial DEVICE [--baud N]\n", 2},
         {{"--udp", "47117", "--bind", "127.77.1.7"}, "navlog: cannot open " + today_file() + ": not a regular file\n", 1},
     };
     for (const Case& c : cases) {

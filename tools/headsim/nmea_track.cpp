@@ -6,10 +6,10 @@
 #include <cstring>
 #include <thread>
 
+#include "navfile/nmea.h"
 #include "platform/platform.h"
 #include "tools/headsim/utc.h"
 #include "tools/headsim/wire.h"
-#include "tools/navlog/nmea.h"
 
 namespace {
 

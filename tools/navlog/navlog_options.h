@@ -4,16 +4,17 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "cmdline/cmdline.h"
 #include "platform/byte_source.h"
 
 constexpr long NAVLOG_DEFAULT_BAUD = 4800;  // NMEA 0183's own rate
 constexpr int NAVLOG_HOST_SIZE = 256;
-constexpr int NAVLOG_MESSAGE_SIZE = 512;
+constexpr int NAVLOG_MESSAGE_SIZE = CMDLINE_MESSAGE_SIZE;
 
 struct NavOptions {
     ByteSourceKind kind;
     const char* device;        // serial
-    long baud;                 // one of BYTE_SOURCE_BAUD_RATES
+    long baud;
     uint16_t port;             // UDP: the port listened on; TCP: the port connected to
     const char* bind_address;  // UDP
     char host[NAVLOG_HOST_SIZE];  // TCP

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "navfile/nav_line.h"
+#include "navfile/nmea.h"
 #include "platform/byte_source.h"
 #include "platform/platform.h"
 #include "platform/terminal.h"
