@@ -1,7 +1,6 @@
 #include "tests/e2e/scenario.h"
 
 #include <signal.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -296,32 +295,6 @@ std::vector<std::string> comment_lines(const std::string& text)
     }
     return comments;
 }
-
-// What the program has shown: the terminal's screen, or the file its output goes to (CR LF folded on Windows).
-class ShownText {
-public:
-    ShownText(Client& client, const std::string& file, bool windows) : client_(client), file_(file), windows_(windows) {}
-    std::string now(int* bare = nullptr) const
-    {
-        if (file_.empty()) return client_.screen();
-        int ignored = 0;
-        std::string raw = read_file(file_);
-        return windows_ ? fold_crlf(raw, bare ? bare : &ignored) : raw;
-    }
-    bool wait_for(const std::string& text, int timeout_ms) const
-    {
-        if (file_.empty()) return client_.wait_for(text, timeout_ms);
-        for (long long deadline = now_ms() + timeout_ms; now().find(text) == std::string::npos; usleep(20000)) {
-            if (now_ms() > deadline) return false;
-        }
-        return true;
-    }
-
-private:
-    Client& client_;
-    std::string file_;
-    bool windows_;
-};
 
 std::string moment_text(KeyMoment moment, bool storing)
 {
