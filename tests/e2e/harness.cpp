@@ -1,14 +1,18 @@
 #include "tests/e2e/harness.h"
 
+#include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -394,6 +398,13 @@ bool Client::wait_until(const std::function<bool(const std::string&)>& done, int
     return true;
 }
 
+void Client::read_for(int ms)
+{
+    for (long long left = ms, deadline = now_ms() + ms; left > 0; left = deadline - now_ms()) {
+        pump(static_cast<int>(std::min(20LL, left)));
+    }
+}
+
 bool Client::wait_for_count(const std::string& text, int count, int timeout_ms)
 {
     long long deadline = now_ms() + timeout_ms;
@@ -423,7 +434,13 @@ ExitInfo Client::wait_exit(int timeout_ms)
     int status = 0;
     struct rusage usage = {};
     pid_t ended = 0;
-    // Without a terminal there is no screen to read meanwhile: look often, so a time measured is close.
+    // Without a terminal there is no screen to read meanwhile: sleep until the end, so a time measured is close.
+    int end_fd = master_ < 0 ? static_cast<int>(syscall(SYS_pidfd_open, pid_, 0)) : -1;
+    struct pollfd end = {end_fd, POLLIN, 0};
+    if (end_fd >= 0) {
+        poll(&end, 1, timeout_ms);
+        close(end_fd);
+    }
     while ((ended = wait4(pid_, &status, WNOHANG, &usage)) == 0 && now_ms() < deadline) {
         if (master_ >= 0) pump(20);
         if (master_ < 0) usleep(1000);
@@ -505,6 +522,42 @@ std::string Client::unread_keys()
 bool Client::terminal_modes(struct termios* modes) const
 {
     return master_ >= 0 && tcgetattr(master_, modes) == 0;
+}
+
+UdpSender::UdpSender(const std::string& address, int port) : fd_(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
+{
+    sockaddr_in to = {};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, address.c_str(), &to.sin_addr);
+    to_.assign(reinterpret_cast<const char*>(&to), sizeof to);
+}
+
+UdpSender::~UdpSender() { close(fd_); }
+
+void UdpSender::send(const std::string& bytes) const
+{
+    sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(to_.data()), sizeof(sockaddr_in));
+}
+
+SerialReceiver::SerialReceiver()
+{
+    struct termios raw = {};
+    cfmakeraw(&raw);
+    openpty(&master, &slave, nullptr, &raw, nullptr);
+    fcntl(master, F_SETFD, FD_CLOEXEC);
+    fcntl(slave, F_SETFD, FD_CLOEXEC);
+}
+
+SerialReceiver::~SerialReceiver() { unplug(); }
+
+std::string SerialReceiver::path() const { return master >= 0 ? ptsname(master) : ""; }
+
+void SerialReceiver::unplug()
+{
+    if (master >= 0) close(master);
+    if (slave >= 0) close(slave);
+    master = slave = -1;
 }
 
 std::string ShownText::now(int* bare) const

@@ -118,6 +118,8 @@ public:
     bool wait_for(const std::string& text, int timeout_ms = 10000);
     // Reads the screen until done(screen) holds; false after timeout_ms.
     bool wait_until(const std::function<bool(const std::string&)>& done, int timeout_ms = 10000);
+    // Reads the screen for ms, so that the program never waits on a full terminal.
+    void read_for(int ms);
     // Reads the screen until text has appeared count times.
     bool wait_for_count(const std::string& text, int count, int timeout_ms = 10000);
     void type(const std::string& keys);
@@ -152,6 +154,30 @@ private:
     int terminal_ = -1;  // the terminal's own side, when kept open
     std::string screen_;
     struct termios initial_ = {};
+};
+
+// Datagrams to a loopback address and port.
+class UdpSender {
+public:
+    UdpSender(const std::string& address, int port);
+    ~UdpSender();
+    void send(const std::string& bytes) const;
+
+private:
+    int fd_;
+    std::string to_;  // a sockaddr_in's bytes
+};
+
+// A pseudo-terminal in raw mode standing in for a receiver on a serial line:
+// the program opens path(), the test writes to master. Neither end is passed
+// on to a program started after it.
+struct SerialReceiver {
+    int master = -1;
+    int slave = -1;
+    SerialReceiver();
+    ~SerialReceiver();
+    std::string path() const;
+    void unplug();  // both ends closed: the line hangs up
 };
 
 // Milliseconds since some fixed point, for measuring how long something took.

@@ -1,14 +1,11 @@
 #include "tests/e2e/navlog_scenario.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <pty.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -322,42 +319,15 @@ std::string replaced(std::string text, const std::string& from, const std::strin
     return text;
 }
 
-// A pseudo-terminal in raw mode standing in for a receiver on a serial line.
-struct FakeReceiver {
-    int master = -1, slave = -1;
-    FakeReceiver()
-    {
-        struct termios raw = {};
-        cfmakeraw(&raw);
-        openpty(&master, &slave, nullptr, &raw, nullptr);
-        fcntl(master, F_SETFD, FD_CLOEXEC);  // navlog, started after, must not hold it open
-        fcntl(slave, F_SETFD, FD_CLOEXEC);
-    }
-    ~FakeReceiver() { unplug(); }
-    void unplug()
-    {
-        for (int fd : {master, slave}) {
-            if (fd >= 0) close(fd);
-        }
-        master = slave = -1;
-    }
-};
-
-sockaddr_in socket_address(const std::string& address, int port)
-{
-    sockaddr_in where = {};
-    where.sin_family = AF_INET;
-    where.sin_port = htons(static_cast<uint16_t>(port));
-    inet_pton(AF_INET, address.c_str(), &where.sin_addr);
-    return where;
-}
-
 // A socket bound to the address (a TCP one listening there); -1 when another holds it.
 int bound_socket(int type, const std::string& address, int port)
 {
     int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0), on = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in where = socket_address(address, port);
+    sockaddr_in where = {};
+    where.sin_family = AF_INET;
+    where.sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, address.c_str(), &where.sin_addr);
     if (bind(fd, reinterpret_cast<sockaddr*>(&where), sizeof where) == 0 && (type != SOCK_STREAM || listen(fd, 1) == 0))
         return fd;
     close(fd);
@@ -382,8 +352,9 @@ struct NavlogRun {
     TempDir dir, aside;  // navlog's directory; its status file and its serial line's name
     std::vector<std::string> day_files = {today() + ".NAV"};
     std::string zone, device, link;
-    std::vector<std::unique_ptr<FakeReceiver>> receivers;
-    int udp = -1, listener = -1, connection = -1, taken = -1;
+    std::vector<std::unique_ptr<SerialReceiver>> receivers;
+    std::unique_ptr<UdpSender> udp;
+    int listener = -1, connection = -1, taken = -1;
     std::unique_ptr<Client> client;
     std::unique_ptr<ShownText> shown;
     std::unique_ptr<HeadSim> head;
@@ -396,7 +367,7 @@ struct NavlogRun {
     ~NavlogRun()
     {
         client.reset();  // navlog ends before its source
-        for (int fd : {udp, listener, connection, taken}) {
+        for (int fd : {listener, connection, taken}) {
             if (fd >= 0) close(fd);
         }
         if (!link.empty()) unlink(link.c_str());
@@ -449,7 +420,7 @@ struct NavlogRun {
         for (const auto& file : row.present) write_file(dir.file(filled(file.first)), file.second);
         for (const std::string& fifo : row.fifos) EXPECT_EQ(0, mkfifo(dir.file(filled(fifo)).c_str(), 0600));
         if (row.port_held) taken = bound_socket(SOCK_DGRAM, address, port);
-        if (row.from == SOURCE_UDP) udp = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (row.from == SOURCE_UDP) udp.reset(new UdpSender(address, port));
         if (row.from == SOURCE_TCP) listener = bound_socket(SOCK_STREAM, address, port);
         ASSERT_TRUE(taken >= 0 || !row.port_held) << "another test holds " << address;
         ASSERT_TRUE(listener >= 0 || row.from != SOURCE_TCP) << "another test listens on " << address;
@@ -549,11 +520,7 @@ struct NavlogRun {
 
     void send(const std::string& bytes)
     {
-        if (row.from == SOURCE_UDP) {
-            sockaddr_in to = socket_address(address, port);
-            sendto(udp, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-            return;
-        }
+        if (row.from == SOURCE_UDP) return udp->send(bytes);
         int fd = row.from == SOURCE_TCP ? connection : receivers.back()->master;
         ASSERT_EQ(static_cast<ssize_t>(bytes.size()), write(fd, bytes.data(), bytes.size()));
     }
@@ -571,8 +538,8 @@ struct NavlogRun {
     void plug()
     {
         if (row.from == SOURCE_SERIAL) {
-            receivers.emplace_back(new FakeReceiver);
-            ASSERT_EQ(0, symlink(ptsname(receivers.back()->master), link.c_str()));
+            receivers.emplace_back(new SerialReceiver);
+            ASSERT_EQ(0, symlink(receivers.back()->path().c_str(), link.c_str()));
             return;
         }
         listener = bound_socket(SOCK_STREAM, address, port);
