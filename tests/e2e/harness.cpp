@@ -128,6 +128,22 @@ std::string read_file(const std::string& path)
     return content.str();
 }
 
+std::vector<std::string> lines_of(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    return lines;
+}
+
+std::string replaced(std::string text, const std::string& from, const std::string& to)
+{
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
 void write_file(const std::string& path, const std::string& content)
 {
     std::ofstream(path, std::ios::binary) << content;

@@ -39,6 +39,10 @@ private:
 };
 
 std::string read_file(const std::string& path);
+// The lines of a text, each without its LF; a last one without LF is left out.
+std::vector<std::string> lines_of(const std::string& text);
+// The text with every from replaced by to.
+std::string replaced(std::string text, const std::string& from, const std::string& to);
 void write_file(const std::string& path, const std::string& content);
 bool file_exists(const std::string& path);
 std::vector<std::string> list_dir(const std::string& path);

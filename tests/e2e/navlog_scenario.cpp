@@ -57,16 +57,6 @@ std::string rmc(int n)
     return sentence(body);
 }
 
-std::vector<std::string> lines_of(const std::string& text)
-{
-    std::vector<std::string> lines;
-    for (size_t start = 0, end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
-        lines.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return lines;
-}
-
 // The time at the start of a log line as milliseconds since 1970, UTC; -1 when it is not in the form. A
 // zone's offset that is not whole minutes comes with its seconds (+01:00:07).
 long long line_time_ms(const std::string& line)
@@ -312,18 +302,12 @@ std::vector<NavlogScenario> make_navlog_scenarios()
     };
 }
 
-std::string replaced(std::string text, const std::string& from, const std::string& to)
-{
-    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-    return text;
-}
-
-// A socket bound to the address (a TCP one listening there); -1 when another holds it.
+// A socket bound to the address (a TCP one listening there, again as soon as it closed); -1 when another
+// holds it.
 int bound_socket(int type, const std::string& address, int port)
 {
     int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0), on = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (type == SOCK_STREAM) setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in where = {};
     where.sin_family = AF_INET;
     where.sin_port = htons(static_cast<uint16_t>(port));

@@ -250,13 +250,6 @@ std::vector<Scenario> make_scenarios()
     };
 }
 
-std::string replaced(std::string text, const std::string& from, const std::string& to)
-{
-    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-    return text;
-}
-
 // The address with every part written as three digits: 127.1.2.14 is 127.001.002.014.
 std::string zero_padded(const std::string& address)
 {
