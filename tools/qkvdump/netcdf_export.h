@@ -1,6 +1,10 @@
 // The pings of the files given as one netCDF-4 file with CF-1.8 attributes:
 // dimensions ping (unlimited) and sample, a variable per record field, the
-// data bytes chunked by ping and compressed. Written a block of pings at a
+// data bytes chunked by ping and compressed. time (and lat and lon with a
+// position) are the auxiliary coordinates of every variable along ping;
+// sample is the samples' distance from the transducer in metres where all
+// pings share one range, else their number, with each ping's distances in
+// distance(ping, sample). Written a block of pings at a
 // time from fixed buffers, so memory stays the same however many pings.
 // Built with the netCDF C library where there is one (Linux); elsewhere
 // netcdf_supported says no and nothing is written.
@@ -15,13 +19,17 @@ struct NetcdfSource {
     const char* const* files;
     int file_count;
     bool with_position;      // lat, lon and fix_quality too
+    bool with_depth;         // depth and depth_quality too
+    double draft_m;          // added to the picked distance to give the depth
     const char* time_basis;  // how the local record times were made absolute, for the global attributes
+    double single_range_m;   // the range of every ping, for the samples' distances; 0 where they differ
 };
 
 struct NetcdfOut {
     int id;  // the open file, or -1
     int dimension_ping;
-    int variables[10];
+    int sample_variable;
+    int variables[13];
     long pings;     // written so far
     int in_block;   // pings gathered in the buffers below
     bool failed;
@@ -35,7 +43,11 @@ struct NetcdfOut {
     double latitude[NETCDF_BLOCK_PINGS];
     double longitude[NETCDF_BLOCK_PINGS];
     signed char fix_quality[NETCDF_BLOCK_PINGS];
+    float depth[NETCDF_BLOCK_PINGS];
+    signed char depth_quality[NETCDF_BLOCK_PINGS];
+    double single_range_m;  // as the source said; 0: each ping's distances in distance(ping, sample)
     unsigned char samples[NETCDF_BLOCK_PINGS][PING_SAMPLE_COUNT];
+    float distances[NETCDF_BLOCK_PINGS][PING_SAMPLE_COUNT];  // where the ranges differ
 };
 
 bool netcdf_supported();

@@ -18,6 +18,13 @@ struct PingPosition {
     double course_degrees;
 };
 
+struct PingBottom {
+    bool known;         // the picker gave the ping a depth
+    double distance_m;  // the bottom below the transducer
+    double depth_m;     // below the surface: the distance and the transducer's draft
+    int quality;        // 1 to 100 with a depth, 0 without
+};
+
 struct ExportPing {
     const RecordView* view;
     const char* file_name;
@@ -26,4 +33,6 @@ struct ExportPing {
     bool time_known;     // false when the record's texts are no date and time
     int64_t utc_ms;      // since 1970-01-01 00:00 UTC
     PingPosition position;
+    bool with_depth;     // --depth: the bottom below is the picker's
+    PingBottom bottom;
 };

@@ -122,7 +122,7 @@ bool open_picture(Drawing* d)
     return true;
 }
 
-void draw_ping(Drawing* d, const RecordView* view)
+void draw_ping(Drawing* d, const RecordView* view, const ExportPing*)
 {
     if (d->file == nullptr && !open_picture(d)) return;
     // The colour picture's pixels index the colour map by the column means.
@@ -133,8 +133,8 @@ void draw_ping(Drawing* d, const RecordView* view)
 
 void take_ping(void*, const RecordView* view)
 {
-    if (drawing.target.path) draw_ping(&drawing, view);
-    exports_ping(view, scanner.record_number);
+    const ExportPing* ping = exports_ping(view, scanner.record_number);
+    if (drawing.target.path) draw_ping(&drawing, view, ping);
 }
 
 // The well-formed pings of the files, for sharing them out over the rows of a picture of a given height.
@@ -208,7 +208,9 @@ const CmdlineOption OPTIONS[] = {
     {OPT_PNG, "--png", CMDLINE_VALUE},         {OPT_WIDTH, "--width", CMDLINE_VALUE},
     {OPT_HEIGHT, "--height", CMDLINE_VALUE},   {OPT_EXPORTS, "--nav", CMDLINE_VALUES},
     {OPT_EXPORTS, "--geojson", CMDLINE_VALUE}, {OPT_EXPORTS, "--netcdf", CMDLINE_VALUE},
-    {OPT_EXPORTS, "--utc-offset", CMDLINE_VALUE},
+    {OPT_EXPORTS, "--utc-offset", CMDLINE_VALUE}, {OPT_EXPORTS, "--xyz", CMDLINE_VALUE},
+    {OPT_EXPORTS, "--depth", CMDLINE_FLAG},    {OPT_EXPORTS, "--draft", CMDLINE_VALUE},
+    {OPT_EXPORTS, "--blank", CMDLINE_VALUE},
 };
 
 const int GO_ON = -1;  // the command line is good: run
@@ -294,7 +296,7 @@ bool go_together(Cmdline* cl, const CommandLine* line)
     }
     if (!exports_check(cl, line->csv)) return false;
     if (line->force && !drawing.target.path && !exports_write_files()) {
-        return cmdline_fail(cl, "--force needs --png, --geojson or --netcdf");
+        return cmdline_fail(cl, "--force needs --png, --geojson, --xyz or --netcdf");
     }
     return line->file_count > 0 || cmdline_fail(cl, "no data file given");
 }
@@ -346,6 +348,7 @@ int main(int argc, char** argv)
     scanner.format = SCAN_TEXT;
     scanner.out = stdout;
     scanner.messages = stderr;
+    exports_depth_defaults();
     CommandLine line;
     int status = read_command_line(argc, argv, &line);
     if (status != GO_ON) return status;
