@@ -40,6 +40,7 @@ struct Exports {
     double draft_m;
     DepthSettings depth_settings;
     bool bottom_taken;  // the ping being handled has its verdict
+    bool locate_all;    // every ping is given its time and position, for a picture's axes
     PingBottom bottom;
     char csv_header[CSV_HEADER_SIZE];
     FILE* xyz;
@@ -423,6 +424,11 @@ bool exports_write_files()
            exports.xyz_target.path != nullptr;
 }
 
+void exports_locate_every_ping()
+{
+    exports.locate_all = true;
+}
+
 bool exports_depth()
 {
     return exports.depth;
@@ -514,8 +520,9 @@ void exports_file(int index, const char* name)
 
 const ExportPing* exports_ping(const RecordView* view, long record)
 {
-    if (!exports.geojson && !exports.netcdf_open && !exports.xyz) {
+    if (!exports.geojson && !exports.netcdf_open && !exports.xyz && !exports.locate_all) {
         take_bottom();
+        exports.ping.view = view;
         exports.ping.with_depth = exports.depth;
         exports.ping.bottom = exports.bottom;
         exports.located = false;

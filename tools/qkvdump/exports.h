@@ -30,6 +30,8 @@ void exports_file(int index, const char* name);
 // Every well-formed record, after its line: the ping as exported (its bottom
 // at least; its time and position when an output needed them).
 const ExportPing* exports_ping(const RecordView* view, long record);
+// Every ping's time and position is found, also when no output asks for them (a picture's axes).
+void exports_locate_every_ping();
 // Whether the pings' depths are picked (--depth, --xyz).
 bool exports_depth();
 // Before the command line: the picker's own defaults.

@@ -15,6 +15,7 @@
 #include "cmdline/cmdline.h"
 #include "platform/platform.h"
 #include "store/scan.h"
+#include "tools/qkvdump/echogram.h"
 #include "tools/qkvdump/follow.h"
 #include "tools/qkvdump/exports.h"
 #include "tools/qkvdump/output_target.h"
@@ -74,18 +75,19 @@ struct Drawing {
     OutputTarget target;  // path null: no picture asked for
     int width;
     bool gray;
+    bool axes;
     FILE* file;  // opened for the first well-formed ping, so that without one nothing is touched
     bool cannot_open;
     int height;  // 0: one row per ping
-    WaterfallRows rows;
+    long pings;  // counted beforehand for a height
+    const char* first_file;
     Picture picture;
-    uint8_t means[PING_SAMPLE_COUNT];
+    Echogram echogram;
 };
 
 Scanner scanner;
-Drawing drawing = {
-    {"--png", "picture", OUTPUT_PICTURE, nullptr, false, false, {}, false, {}}, DEFAULT_WIDTH, false, nullptr, false,
-    0, {}, {}, {}};
+Drawing drawing = {{"--png", "picture", OUTPUT_PICTURE, nullptr, false, false, {}, false, {}},
+                   DEFAULT_WIDTH, false, false, nullptr, false, 0, 0, nullptr, {}, {}};
 int output_error;  // errno of the first write to standard output that failed
 
 // A failed write to standard output stops the run: what it was to hold is not whole.
@@ -117,24 +119,25 @@ bool open_picture(Drawing* d)
         d->cannot_open = true;
         return false;
     }
-    picture_begin(&d->picture, d->file, d->width, d->gray ? PICTURE_GREY : PICTURE_INDEXED,
-                  d->gray ? nullptr : WATERFALL_COLOURS);
+    EchogramStyle style = {d->width, d->gray, exports_depth(), d->axes, d->first_file};
+    PictureKind kind = echogram_kind(&style);
+    // The colour picture's pixels index the colour map by the column means.
+    picture_begin(&d->picture, d->file, echogram_picture_width(&style), kind,
+                  kind == PICTURE_INDEXED ? WATERFALL_COLOURS : nullptr);
+    echogram_begin(&d->echogram, &style, &d->picture, d->pings, d->height);
     return true;
 }
 
-void draw_ping(Drawing* d, const RecordView* view, const ExportPing*)
+void draw_ping(Drawing* d, const ExportPing* ping)
 {
     if (d->file == nullptr && !open_picture(d)) return;
-    // The colour picture's pixels index the colour map by the column means.
-    if (waterfall_rows_add(&d->rows, view->image + PING_IMAGE_SAMPLES, d->width, d->means)) {
-        picture_add_row(&d->picture, d->means);
-    }
+    echogram_add(&d->echogram, ping);
 }
 
 void take_ping(void*, const RecordView* view)
 {
     const ExportPing* ping = exports_ping(view, scanner.record_number);
-    if (drawing.target.path) draw_ping(&drawing, view, ping);
+    if (drawing.target.path) draw_ping(&drawing, ping);
 }
 
 // The well-formed pings of the files, for sharing them out over the rows of a picture of a given height.
@@ -165,7 +168,7 @@ bool finish_picture(bool keep)
         return false;
     }
     Picture* picture = &drawing.picture;
-    if (waterfall_rows_finish(&drawing.rows, drawing.width, drawing.means)) picture_add_row(picture, drawing.means);
+    echogram_finish(&drawing.echogram);
     bool written = picture_finish(picture);
     char reason[REASON_SIZE];
     snprintf(reason, sizeof reason, "%s", strerror(picture->error));
@@ -179,9 +182,10 @@ bool finish_picture(bool keep)
         return false;
     }
     if (!output_target_finish(&drawing.target, keep)) return false;
-    fprintf(scanner.format == SCAN_CSV ? scanner.messages : scanner.out, "%s: %lu x %lu pixels, %s\n", path,
+    fprintf(scanner.format == SCAN_CSV ? scanner.messages : scanner.out, "%s: %lu x %lu pixels, %s%s%s\n", path,
             static_cast<unsigned long>(picture->width), static_cast<unsigned long>(picture->rows),
-            drawing.gray ? "grey levels" : WATERFALL_COLOURS_NAME);
+            drawing.gray ? "grey levels" : WATERFALL_COLOURS_NAME, drawing.axes ? ", with axes" : "",
+            exports_depth() ? ", the depth in red" : "");
     return true;
 }
 
@@ -189,6 +193,7 @@ bool finish_picture(bool keep)
 struct CommandLine {
     bool csv;
     bool follow;
+    bool axes;
     bool force;
     bool width_given;
     bool height_given;
@@ -197,7 +202,7 @@ struct CommandLine {
 };
 
 enum OptionId {
-    OPT_HELP, OPT_VERSION, OPT_CSV, OPT_SAMPLES, OPT_FOLLOW, OPT_FORCE, OPT_GRAY, OPT_PNG, OPT_WIDTH, OPT_HEIGHT,
+    OPT_HELP, OPT_VERSION, OPT_CSV, OPT_SAMPLES, OPT_FOLLOW, OPT_FORCE, OPT_GRAY, OPT_PNG, OPT_WIDTH, OPT_HEIGHT, OPT_AXES,
     OPT_EXPORTS,  // exports_option takes them
 };
 const CmdlineOption OPTIONS[] = {
@@ -206,7 +211,8 @@ const CmdlineOption OPTIONS[] = {
     {OPT_SAMPLES, "--samples", CMDLINE_FLAG},  {OPT_FOLLOW, "--follow", CMDLINE_FLAG},
     {OPT_FORCE, "--force", CMDLINE_FLAG},      {OPT_GRAY, "--gray", CMDLINE_FLAG},
     {OPT_PNG, "--png", CMDLINE_VALUE},         {OPT_WIDTH, "--width", CMDLINE_VALUE},
-    {OPT_HEIGHT, "--height", CMDLINE_VALUE},   {OPT_EXPORTS, "--nav", CMDLINE_VALUES},
+    {OPT_HEIGHT, "--height", CMDLINE_VALUE},   {OPT_AXES, "--axes", CMDLINE_FLAG},
+    {OPT_EXPORTS, "--nav", CMDLINE_VALUES},
     {OPT_EXPORTS, "--geojson", CMDLINE_VALUE}, {OPT_EXPORTS, "--netcdf", CMDLINE_VALUE},
     {OPT_EXPORTS, "--utc-offset", CMDLINE_VALUE}, {OPT_EXPORTS, "--xyz", CMDLINE_VALUE},
     {OPT_EXPORTS, "--depth", CMDLINE_FLAG},    {OPT_EXPORTS, "--draft", CMDLINE_VALUE},
@@ -241,6 +247,7 @@ bool take_option(Cmdline* cl, CommandLine* line)
     case OPT_FOLLOW: line->follow = true; break;
     case OPT_FORCE: line->force = true; break;
     case OPT_GRAY: drawing.gray = true; break;
+    case OPT_AXES: drawing.axes = line->axes = true; break;
     case OPT_PNG: drawing.target.path = cl->value; break;
     case OPT_WIDTH: line->width_given = true; return parse_width(cl);
     case OPT_HEIGHT:
@@ -259,7 +266,7 @@ bool take_option(Cmdline* cl, CommandLine* line)
 // CMDLINE_BAD_STATUS with the reason in cl's message.
 int read_options(Cmdline* cl, char** argv, CommandLine* line)
 {
-    *line = CommandLine{false, false, false, false, false, argv + 1, 0};
+    *line = CommandLine{false, false, false, false, false, false, argv + 1, 0};
     for (;;) {
         CmdlineRead read = cmdline_next(cl);
         if (read == CMDLINE_END) return GO_ON;
@@ -284,15 +291,18 @@ int read_options(Cmdline* cl, char** argv, CommandLine* line)
 bool go_together(Cmdline* cl, const CommandLine* line)
 {
     if (line->follow) {
-        if (line->csv || scanner.samples || drawing.target.path || drawing.gray || line->width_given ||
+        if (line->csv || scanner.samples || drawing.target.path || drawing.gray || line->width_given || line->axes ||
             line->height_given || line->force || exports_asked()) {
             return cmdline_fail(cl, "--follow goes with no other option");
         }
         return line->file_count <= 1 || cmdline_fail(cl, "--follow takes one file at most");
     }
     if (scanner.samples && !line->csv) return cmdline_fail(cl, "--samples needs --csv");
-    if ((drawing.gray || line->width_given || line->height_given) && !drawing.target.path) {
-        return cmdline_fail(cl, "%s needs --png", line->width_given ? "--width" : line->height_given ? "--height" : "--gray");
+    if ((drawing.gray || line->width_given || line->height_given || line->axes) && !drawing.target.path) {
+        return cmdline_fail(cl, "%s needs --png", line->width_given    ? "--width"
+                                                  : line->height_given ? "--height"
+                                                  : line->axes         ? "--axes"
+                                                                       : "--gray");
     }
     if (!exports_check(cl, line->csv)) return false;
     if (line->force && !drawing.target.path && !exports_write_files()) {
@@ -322,8 +332,9 @@ int run(const CommandLine* line)
     scanner.each = take_ping;
     if (int refused = exports_begin(&inputs, &scanner)) return refused;
     if (drawing.target.path) {
-        long pings = drawing.height > 0 ? count_pings(files, count) : 0;
-        waterfall_rows_begin(&drawing.rows, pings, drawing.height);
+        drawing.pings = drawing.height > 0 ? count_pings(files, count) : 0;
+        drawing.first_file = files[0];
+        if (drawing.axes) exports_locate_every_ping();
     }
     if (line->csv) scan_csv_header(&scanner);
     bool all_whole = true;
