@@ -77,7 +77,7 @@ struct Exports {
 
 Exports exports;
 // The records the scanner reads ahead for the picker.
-uint8_t waiting_records[PING_DEPTH_AHEAD + 1][RECORD_SIZE];
+uint8_t waiting_records[PING_DEPTH_AHEAD_MAX + 1][RECORD_SIZE];
 
 // The picker's verdict on the ping being handled, taken once.
 void take_bottom()
@@ -470,7 +470,7 @@ int exports_begin(const OutputInputs* inputs, Scanner* scanner)
     scanner->extra_header = exports.csv_header;
     if (exports.depth) {
         ping_depth_begin(&exports.depth_settings);
-        scanner->ahead = PING_DEPTH_AHEAD;
+        scanner->ahead = ping_depth_ahead();
         scanner->ring = waiting_records;
         scanner->arrive = depth_arrive;
         scanner->file_end = depth_file_end;
@@ -542,6 +542,7 @@ const ExportPing* exports_ping(const RecordView* view, long record)
 
 bool exports_finish(bool keep)
 {
+    if (exports.depth) ping_depth_end();
     bool nav_whole = exports.nav_count == 0 || nav_lines_close(&exports.lines);
     bool complete = outputs_complete(nav_whole);
     bool whole = finish_geojson(keep && complete);
