@@ -42,6 +42,7 @@ need_kind() { # the packages of one kind, each with its test
         need "test -f /usr/include/png.h" libpng-dev
         need "test -f /usr/include/vterm.h" libvterm-dev
         need "test -f /usr/include/netcdf.h" libnetcdf-dev
+        need "test -f /usr/include/libdeflate.h" libdeflate-dev
         ;;
     readers)
         need "command -v gpsbabel" gpsbabel
