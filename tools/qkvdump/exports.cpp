@@ -26,7 +26,6 @@ constexpr int CSV_HEADER_SIZE = 256;
 constexpr double DRAFT_MAX_M = 100.0;
 constexpr double BLANKING_MAX_M = 1000.0;
 constexpr int SOUNDING_DEGREE_DECIMALS = 7;  // about 1 cm
-constexpr int DEPTH_DECIMALS = 3;            // 1 mm, finer than a sample at the shortest range
 
 enum TimeBasis { BASIS_MACHINE, BASIS_OFFSET, BASIS_NAV };
 
@@ -167,10 +166,12 @@ void line_end(void*, const RecordView* view, FILE* out)
     const PingBottom* b = &exports.bottom;
     if (csv) {
         fputc(',', out);
-        if (b->known) fprintf(out, "%.*f", DEPTH_DECIMALS, b->depth_m);
+        char text[DEPTH_TEXT_SIZE];
+        if (b->known) fputs(depth_text(b->depth_m, text), out);
         fprintf(out, ",%d", b->quality);
     } else if (b->known) {
-        fprintf(out, "  depth_m %.*f  depth_quality %d", DEPTH_DECIMALS, b->depth_m, b->quality);
+        char text[DEPTH_TEXT_SIZE];
+        fprintf(out, "  depth_m %s  depth_quality %d", depth_text(b->depth_m, text), b->quality);
     } else {
         fputs("  depth_m none", out);
     }
@@ -215,8 +216,9 @@ void write_sounding()
 {
     const ExportPing* ping = &exports.ping;
     if (exports.xyz_failed || !ping->position.known || !ping->bottom.known) return;
-    if (fprintf(exports.xyz, "%.*f %.*f %.*f\n", SOUNDING_DEGREE_DECIMALS, ping->position.longitude,
-                SOUNDING_DEGREE_DECIMALS, ping->position.latitude, DEPTH_DECIMALS, ping->bottom.depth_m) < 0) {
+    char depth[DEPTH_TEXT_SIZE];
+    if (fprintf(exports.xyz, "%.*f %.*f %s\n", SOUNDING_DEGREE_DECIMALS, ping->position.longitude,
+                SOUNDING_DEGREE_DECIMALS, ping->position.latitude, depth_text(ping->bottom.depth_m, depth)) < 0) {
         exports.xyz_failed = true;
         exports.xyz_error = errno;
         return;
