@@ -4,11 +4,16 @@
 # without --depth (the median of five runs each), --png with and without
 # --depth beside bench/png_reference.py (numpy and matplotlib), --netcdf beside
 # bench/netcdf_reference.py (numpy and xarray), one run each; wall time and
-# peak memory.
+# peak memory. The recording is kept in SCRATCH_DIR when given, for the next run.
 #   bench/exports_bench.sh BUILD_DIR [SCRATCH_DIR]
 set -euo pipefail
 build=${1:?usage: exports_bench.sh BUILD_DIR [SCRATCH_DIR]}
-scratch=${2:-$(mktemp -d)}
+if [ -n "${2:-}" ]; then
+    scratch=$2
+else
+    scratch=$(mktemp -d)
+    trap 'rm -rf "$scratch"' EXIT  # the recording made is 1 GiB
+fi
 bench=$(cd "$(dirname "$0")" && pwd)
 qkvdump=$build/tools/qkvdump
 recording=$scratch/survey.QKV
