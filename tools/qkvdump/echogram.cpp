@@ -97,7 +97,7 @@ void draw_top_margin(Echogram* e)
     for (int y = 0; y < TOP; ++y) {
         blank_row(e);
         if (y >= TITLE_TOP && y < TITLE_TOP + FONT_HEIGHT) text_row(e->pixels, LEFT, total_width(e), title, y - TITLE_TOP);
-        for (int k = 0; k * step <= range_m + 1e-9; ++k) {
+        for (int k = 0; range_m > 0.0 && k * step <= range_m + 1e-9; ++k) {
             int x = LEFT + static_cast<int>(std::lround(k * step / range_m * width));
             if (x >= LEFT + width) x = LEFT + width - 1;
             char label[16];
