@@ -14,6 +14,9 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/win32/win32_errors.h"
+
+int win32_last_error;
 
 namespace {
 
@@ -49,6 +52,8 @@ void look_at_handle(HANDLE handle, PlatFileLook* look)
 }
 
 }  // namespace
+
+int plat_last_error() { return win32_last_error; }
 
 void plat_error_words(int error, char* text, size_t size)
 {
