@@ -4,8 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
 
 #include "tests/e2e/harness.h"
 
@@ -61,10 +66,13 @@ TEST(DiskFault, ReadOnlyDirectoryRunsWithoutStoring)
     options.with_terminal = false;
     options.as_nobody = true;
     options.stdout_path = out.file(SCREEN);
+    options.stderr_path = out.file("errors.txt");
     Client client(dir.path(), options);
     EXPECT_EQ(1, client.wait_exit(5000).status);
     chmod(dir.path().c_str(), 0700);
     EXPECT_TRUE(data_files(dir.path()).empty());
+    EXPECT_NE(std::string::npos, read_file(options.stderr_path).find(".QKV: cannot create: Permission denied; this run "
+                                                                     "records nothing\n"));
     Expected expected("127.0.4.3", 20, 3);
     expected.pings(1, 2).pass().text("recv() failed!\n").prompt();
     EXPECT_EQ(expected.str(), read_file(options.stdout_path));
@@ -98,9 +106,11 @@ TEST(DiskFault, NoFreeNumberLeftReplacesNothing)
     options.program = PROGRAM_STORE_ON;
     options.with_terminal = false;
     options.stdout_path = out.file(SCREEN);
+    options.stderr_path = out.file("errors.txt");
     Client client(dir.path(), options);
     EXPECT_EQ(1, client.wait_exit(5000).status);
     EXPECT_EQ(9999u, data_files(dir.path()).size());
+    EXPECT_NE(std::string::npos, read_file(options.stderr_path).find("every number of the day is taken (" + stem));
     EXPECT_EQ("last of the day", read_file(dir.file(stem + "9999.QKV")));
     std::string screen = read_file(options.stdout_path);
     EXPECT_NE(std::string::npos, screen.find(" --> Ping 1\n"));
@@ -124,4 +134,52 @@ TEST(DiskFault, TwoRunsInTheSameSecond)
     ASSERT_EQ(2u, files.size());
     EXPECT_EQ(RECORD, read_file(dir.file(files[0])).size());
     EXPECT_EQ(RECORD, read_file(dir.file(files[1])).size());
+}
+
+// A run's empty data file moved aside, and its name taken by a second run: however the first run ends, the
+// second run's file keeps its name, and the file moved aside stays. Alone, a run takes its empty file with it.
+TEST(DiskFault, EmptyFileRemovedOnlyUnderItsOwnName)
+{
+    struct Ending {
+        const char* how;
+        int signal_number;  // 0: its head goes away, a failure exit
+        bool terminal;
+    };
+    for (const Ending& ending : {Ending{"failure exit", 0, false}, Ending{"SIGTERM", SIGTERM, false},
+                                 Ending{"SIGHUP", SIGHUP, true}}) {
+        SCOPED_TRACE(ending.how);
+        TempDir dir;
+        ClientOptions options;
+        options.program = PROGRAM_STORE_ON;
+        options.with_terminal = ending.terminal;
+        options.stderr_path = ending.terminal ? "" : "/dev/null";
+        // Each run reads the settings at its start: the second gets a head of its own.
+        std::unique_ptr<HeadSim> heads[2];
+        std::unique_ptr<Client> runs[2];
+        std::string name;
+        for (int run = 0; run < 2; ++run) {
+            std::string address = "127.0.4." + std::to_string(7 + run);
+            write_file(dir.file(SETTINGS), settings_for(address));
+            heads[run].reset(new HeadSim(address, {"--once", "--fault", "silent@1"}));
+            runs[run].reset(new Client(dir.path(), options));
+            for (long long deadline = now_ms() + 5000; data_files(dir.path()).empty() && now_ms() < deadline;) usleep(20000);
+            ASSERT_EQ(1u, data_files(dir.path()).size()) << "run " << run + 1 << " made its data file";
+            name = data_files(dir.path())[0];
+            if (run == 0) {
+                ASSERT_EQ(0, rename(dir.file(name).c_str(), dir.file("aside.QKV").c_str()));
+            }
+        }
+        std::vector<std::string> left = {name, SETTINGS, "aside.QKV"};  // sorted; name goes with the second run
+        for (int run = 0; run < 2; ++run) {
+            if (ending.signal_number != 0) kill(runs[run]->pid(), ending.signal_number);
+            if (ending.signal_number == 0) heads[run]->stop();
+            ExitInfo exit = runs[run]->wait_exit(5000);
+            ASSERT_TRUE(exit.ended);
+            EXPECT_EQ(ending.signal_number, exit.signal);
+            if (run == 1) left.erase(left.begin());
+            std::vector<std::string> found = list_dir(dir.path());
+            std::sort(found.begin(), found.end());
+            EXPECT_EQ(left, found) << "after run " << run + 1 << " ended";
+        }
+    }
 }
