@@ -104,14 +104,15 @@ PlatResult plat_file_close(PlatFile file)
     return close(static_cast<int>(file)) == 0 ? PLAT_OK : plat_result_of_errno(errno);
 }
 
-// Compared and removed before the close, while the file is still held.
+// Compared and removed before the close, while the file is still held. A
+// signal that ends the run meanwhile finds the removal armed and makes it
+// itself, or finds it made.
 PlatResult plat_file_close_removing_empty(PlatFile file, const char* name)
 {
     int fd = static_cast<int>(file);
-    if (fd == file_removed_at_end) disarm_removal_at_end();
     PlatResult removed = PLAT_OK;
-    if (still_named_and_empty(fd, name) && unlink(name) != 0) removed = plat_result_of_errno(errno);
-    PlatResult closed = plat_file_close(file);
+    if (still_named_and_empty(fd, name) && unlink(name) != 0 && errno != ENOENT) removed = plat_result_of_errno(errno);
+    PlatResult closed = plat_file_close(file);  // disarms the removal first
     return removed != PLAT_OK ? removed : closed;
 }
 

@@ -161,6 +161,24 @@ void check_files()
     GetFileAttributesExA("08DEC2026-0001.QKV", GetFileExInfoStandard, &data);
     check(data.nFileSizeLow == 150, "writes after a truncate go to the new end; the fault writes half its buffer");
 
+    // An empty data file goes at its close, only under a name that still denotes it; one with bytes stays.
+    PlatFile other = PLAT_NO_FILE;
+    plat_file_create_new("09DEC2026-0001.QKV", &file);
+    plat_file_create_new("09DEC2026-0002.QKV", &other);
+    plat_file_close(other);
+    check(plat_file_close_removing_empty(file, "09DEC2026-0002.QKV") == PLAT_OK &&
+              GetFileAttributesA("09DEC2026-0001.QKV") != INVALID_FILE_ATTRIBUTES &&
+              GetFileAttributesA("09DEC2026-0002.QKV") != INVALID_FILE_ATTRIBUTES,
+          "an empty file is not removed under a name that denotes another file");
+    plat_file_create_new("09DEC2026-0003.QKV", &file);
+    plat_file_create_new("09DEC2026-0004.QKV", &other);
+    plat_file_write(other, block, 1);
+    check(plat_file_close_removing_empty(file, "09DEC2026-0003.QKV") == PLAT_OK &&
+              plat_file_close_removing_empty(other, "09DEC2026-0004.QKV") == PLAT_OK &&
+              GetFileAttributesA("09DEC2026-0003.QKV") == INVALID_FILE_ATTRIBUTES &&
+              GetFileAttributesA("09DEC2026-0004.QKV") != INVALID_FILE_ATTRIBUTES,
+          "an empty data file is removed at its close, one holding bytes stays");
+
     plat_file_create_new("08dec2026-0002.qkv", &file);
     plat_file_close(file);
     plat_file_create_new("08DEC2026-0003.QKV", &file);
@@ -190,8 +208,8 @@ void check_profile_and_clocks()
     snprintf(path, sizeof path, ".%cHalvex_StoreData.INI", PLAT_DIR_SEPARATOR);
     char value[80];
     PlatProfileQuery range = {"Range", "30", value, sizeof value};
-    plat_profile_get(path, "Settings", &range, 1);
-    check(strcmp(value, "30") == 0, "a missing file gives the fallback");
+    check(plat_profile_get(path, "Settings", &range, 1) == PLAT_OK && strcmp(value, "30") == 0,
+          "a missing file gives the fallback");
     const PlatProfileEntry entries[] = {{"IPAddress", ""}, {"Range", "40"}};
     check(plat_profile_set(path, "Settings", entries, 2) == PLAT_OK, "keys are written, creating the file");
     check(GetFileAttributesA("Halvex_StoreData.INI") != INVALID_FILE_ATTRIBUTES,
@@ -201,6 +219,13 @@ void check_profile_and_clocks()
     plat_profile_get(path, "Settings", both, 2);
     check(address[0] == 0, "a present empty key gives the empty value, not the fallback");
     check(strcmp(value, "40") == 0, "every key given is written, and each query gets its own value");
+    HANDLE holder = CreateFileA("Halvex_StoreData.INI", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    check(plat_profile_get(path, "Settings", &range, 1) == PLAT_ERR_HELD &&
+              plat_last_error() == ERROR_SHARING_VIOLATION && strcmp(value, "30") == 0,
+          "a file held by a program that shares it with no one is not a missing one: the lookup fails, with the "
+          "fallback");
+    CloseHandle(holder);
 
     PlatLocalTime local;
     PlatPreciseTime precise;
