@@ -1,10 +1,12 @@
 // Benchmark of navlog under a pseudo-terminal: the heap allocations of runs of
 // 10 and 1000 sentences (counted by the preloaded allocator), and its CPU at
 // ten sentences a second over UDP and over a serial line (a pseudo-terminal
-// standing in for the receiver), and with no data. Loopback only. Not a test:
+// standing in for the receiver), and with no data; what it keeps of bursts of
+// datagrams sent back to back. Loopback only. Not a test:
 // it asserts nothing, it measures.
 //   navlog_bench NAVLOG COUNT_ALLOC_LIBRARY [SECONDS]
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
 #include <netinet/in.h>
@@ -12,6 +14,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
@@ -53,6 +56,8 @@ double cpu_seconds(pid_t pid)
     return read ? running_ns / 1e9 : -1;
 }
 
+std::string last_shown;  // the latest of what navlog showed
+
 // Reads what navlog shows for ms, so its terminal never fills.
 void drain(const Run& run, double ms)
 {
@@ -61,7 +66,9 @@ void drain(const Run& run, double ms)
         struct pollfd ready = {run.master, POLLIN, 0};
         if (poll(&ready, 1, static_cast<int>(left) + 1) <= 0) continue;
         char chunk[4096];
-        if (read(run.master, chunk, sizeof chunk) <= 0) usleep(10000);
+        ssize_t got = read(run.master, chunk, sizeof chunk);
+        if (got <= 0) usleep(10000);
+        if (got > 0) last_shown.assign(chunk, static_cast<size_t>(got));
     }
 }
 
@@ -164,6 +171,30 @@ double cpu_percent(Run& run, int seconds, void (*send)(void*, const std::string&
     return 100.0 * (cpu_seconds(run.pid) - cpu_before) / wall;
 }
 
+// A burst of datagrams of one sentence each, sent back to back: the lines
+// kept, and the count of those the system dropped that the status line shows.
+void burst(const std::string& navlog, const char* directory, int count, uint16_t port, long* kept, long* dropped)
+{
+    std::string own = std::string(directory) + "/burst-" + std::to_string(port);
+    mkdir(own.c_str(), 0700);
+    Run run = start(navlog, own.c_str(), {"--udp", std::to_string(port), "--bind", ADDRESS}, nullptr);
+    Sender sender(port);
+    for (int n = 0; n < count; ++n) sender.send(sentence(n));
+    drain(run, 2500);
+    size_t at = last_shown.rfind(" dropped");
+    size_t from = at == std::string::npos ? at : last_shown.rfind("  ", at);
+    *dropped = from == std::string::npos ? 0 : atol(last_shown.c_str() + from + 2);
+    stop(run);
+    *kept = 0;
+    DIR* files = opendir(own.c_str());
+    while (struct dirent* entry = files != nullptr ? readdir(files) : nullptr) {
+        FILE* log = entry->d_name[0] == '.' ? nullptr : fopen((own + "/" + entry->d_name).c_str(), "r");
+        for (int c = log != nullptr ? fgetc(log) : EOF; c != EOF; c = fgetc(log)) *kept += c == '\n';
+        if (log != nullptr) fclose(log);
+    }
+    if (files != nullptr) closedir(files);
+}
+
 void send_udp(void* sender, const std::string& bytes) { static_cast<Sender*>(sender)->send(bytes); }
 
 void send_serial(void* master, const std::string& bytes)
@@ -191,6 +222,10 @@ int main(int argc, char** argv)
     long few = allocations_for(navlog, directory, library.c_str(), 10, 47501);
     long many = allocations_for(navlog, directory, library.c_str(), 1000, 47502);
 
+    long burst_kept[2], burst_dropped[2];
+    burst(navlog, directory, 2000, 47504, &burst_kept[0], &burst_dropped[0]);
+    burst(navlog, directory, 20000, 47505, &burst_kept[1], &burst_dropped[1]);
+
     Run udp = start(navlog, directory, {"--udp", "47503", "--bind", ADDRESS}, nullptr);
     Sender sender(47503);
     double udp_percent = cpu_percent(udp, seconds, send_udp, &sender);
@@ -215,6 +250,10 @@ int main(int argc, char** argv)
     printf("10 sentences a second, UDP       %.3f%% of a core (%d s)\n", udp_percent, seconds);
     printf("10 sentences a second, serial    %.3f%% of a core (%d s)\n", serial_percent, seconds);
     printf("no data                          %.3f%% of a core (%d s)\n", idle_percent, seconds / 2);
+    for (int i = 0; i < 2; ++i) {
+        printf("burst of %5d datagrams, UDP    %ld kept, %ld dropped by the system as navlog shows\n",
+               i == 0 ? 2000 : 20000, burst_kept[i], burst_dropped[i]);
+    }
     nftw(directory, remove_entry, 16, FTW_DEPTH | FTW_PHYS);
     return 0;
 }

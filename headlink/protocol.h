@@ -29,6 +29,17 @@ constexpr int PING_SAMPLE_COUNT = PACKETS_PER_PING * RETURN_DATA_SIZE;  // 8000
 // Where the data bytes of packet packet_number (0 to 7) sit in the ping image.
 inline int ping_image_slot(int packet_number) { return PING_IMAGE_SAMPLES + packet_number * RETURN_DATA_SIZE; }
 
+// The wire layouts are counts of bytes, never the size of a C++ type, so they
+// are the same on every build (32 or 64 bits, Linux or Windows); checked
+// wherever this is compiled.
+static_assert(SWITCH_RANGE_BY_SIX < SWITCH_COMMAND_SIZE && SWITCH_COMMAND_SIZE == 27,
+              "the switch command is 27 bytes on the wire");
+static_assert(RETURN_PACKET_NUMBER < RETURN_HEADER_SIZE && RETURN_HEADER_SIZE <= RETURN_DATA_OFFSET &&
+                  RETURN_DATA_OFFSET + RETURN_DATA_SIZE == RETURN_END && RETURN_END + 1 == RETURN_PACKET_SIZE &&
+                  RETURN_PACKET_SIZE == 1033,
+              "the return packet is 1033 bytes: header, 1000 data bytes, end byte");
+static_assert(PING_IMAGE_SIZE == 8013, "the ping image is 8013 bytes");
+
 struct SwitchCommand {
     int range;          // metres
     int gain;           // dB

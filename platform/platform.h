@@ -162,12 +162,22 @@ int64_t plat_file_size(PlatFile file);
 // Reads count bytes at offset: PLAT_OK only when all of them came.
 PlatResult plat_file_read_at(PlatFile file, int64_t offset, uint8_t* bytes, size_t count);
 // Creates a new file in path's directory, named after path, to be written and
-// then moved over path; its name goes to temp. Null with the reason.
+// then moved over path; its name goes to temp. Null with the reason. Should
+// the process be ended by Ctrl+C or a request to terminate before the file is
+// moved or discarded, it is removed (a program stopped mid-way leaves no
+// partial file), and a write past the file size limit fails as on a full disk
+// instead of killing the process. PLAT_BESIDE_MAX such files at once.
+constexpr int PLAT_BESIDE_MAX = 4;
 FILE* plat_file_create_beside(const char* path, char* temp, size_t temp_size, char* reason, size_t reason_size);
 // Moves the file from over the file to in one step, replacing it: to is
 // always the old file or the new one. On failure the reason, and from is left
 // where it was.
 PlatResult plat_file_replace(const char* from, const char* to, char* reason, size_t reason_size);
+// The same where nothing is at to: PLAT_ERR_EXISTS, and nothing moved, when a
+// file has come there meanwhile.
+PlatResult plat_file_move_new(const char* from, const char* to, char* reason, size_t reason_size);
+// Removes a closed file made beside another that is not to be moved into place.
+void plat_file_discard(const char* temp);
 
 // ---- Clocks ----------------------------------------------------------------
 struct PlatLocalTime {

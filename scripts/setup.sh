@@ -3,12 +3,14 @@
 # KIND: build (compiler, CMake, Ninja, GoogleTest, zlib for qkvdump's pictures,
 # libpng for the tests that read them, libvterm for the tests that look at
 # what qkvdump --follow draws, the netCDF C library for qkvdump --netcdf), e2e (pty, namespaces, and gpsbabel, which
-# reads navlog's logs back), windows (32-bit Windows cross compiler, its zlib,
-# and Wine), fuzz (clang, libFuzzer),
+# reads navlog's logs back), windows (the Windows cross compilers, their zlib,
+# and Wine: wine32 where this machine runs 32-bit programs, else wine64 and the
+# 64-bit cross compiler), fuzz (clang, libFuzzer),
 # package (Debian package tools, the cross compiler and its zlib, man, groff
 # and mandoc, lintian, systemd's unit checker and its containers).
 
 missing_packages=()
+wine32_wanted=
 
 need() { # need TEST PACKAGE: the package is wanted when TEST fails
     eval "$1" >/dev/null 2>&1 || missing_packages+=("$2")
@@ -43,9 +45,12 @@ need_packages() {
         windows)
             need "command -v i686-w64-mingw32-g++" g++-mingw-w64-i686
             need "test -f /usr/i686-w64-mingw32/lib/libz.a" libz-mingw-w64-dev
-            if ! command -v wine >/dev/null 2>&1 || ! dpkg -s wine32:i386 >/dev/null 2>&1; then
-                dpkg --add-architecture i386
-                missing_packages+=(wine wine32:i386)
+            need "test -x /usr/lib/wine/wine64" wine64
+            need "command -v wine" wine
+            if [ "${HALVEX_WINDOWS_UNDER_WINE:-}" != win64 ] && bash scripts/runs_32bit.sh >/dev/null; then
+                wine32_wanted=yes
+            else
+                need "command -v x86_64-w64-mingw32-g++" g++-mingw-w64-x86-64
             fi
             ;;
         package)
@@ -75,9 +80,34 @@ need_packages() {
     done
     if [ ${#missing_packages[@]} -gt 0 ]; then
         echo "== installing: ${missing_packages[*]}"
-        export DEBIAN_FRONTEND=noninteractive
-        apt-get update -q
-        apt-get install -y -q --no-install-recommends "${missing_packages[@]}"
+        apt_install "${missing_packages[@]}"
         missing_packages=()
     fi
+    [ -z "$wine32_wanted" ] || need_wine32
+}
+
+apt_install() {
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -q || echo "== apt-get update failed; installing from the package lists there are"
+    apt-get install -y -q --no-install-recommends "$@"
+}
+
+# Wine's 32-bit loader, on a machine whose kernel runs 32-bit programs: the
+# Windows tests then run the 32-bit builds we ship. Its packages come from
+# Debian's i386 architecture, whose index is the most fragile part of the
+# install; where they cannot be had the architecture is taken out again, and
+# the tests run the 64-bit builds under wine64 instead (and say so).
+need_wine32() {
+    wine32_wanted=
+    [ -x /usr/lib/wine/wine ] && return
+    echo "== installing wine32 (this machine runs 32-bit programs)"
+    dpkg --add-architecture i386
+    if apt_install wine wine32:i386; then
+        return
+    fi
+    echo "== wine32 could not be installed: the Windows tests will run the 64-bit builds under wine64"
+    local i386_packages
+    i386_packages=$(dpkg-query -W -f='${binary:Package}\n' '*:i386' 2>/dev/null || true)
+    [ -n "$i386_packages" ] || dpkg --remove-architecture i386
+    apt_install g++-mingw-w64-x86-64
 }

@@ -26,6 +26,7 @@ struct DataStore {
     int records_lost;        // since writing last failed
     uint8_t record[RECORD_SIZE];  // built here, so writing takes no memory
 };
+static_assert(sizeof(DataStore::record) == RECORD_SIZE, "one record goes to the file as it was built");
 
 // What a record's write changed: storing is heard of once when it stops
 // working and once when it works again, never once a ping.

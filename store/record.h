@@ -34,6 +34,14 @@ constexpr int RECORD_MARK_90 = 90;      // '2'
 constexpr int RECORD_IMAGE = 100;       // the ping image: header of packet 7, eight slots, end byte
 constexpr int RECORD_END = RECORD_IMAGE + PING_IMAGE_END;  // 8112: the image's end byte
 constexpr int RECORD_RESERVED = RECORD_END + 1;            // three 32-bit words, always 0
+// The layout is counts of bytes, never the size of a C++ type, so a record is
+// the same on every build (32 or 64 bits, Linux or Windows); checked wherever
+// this is compiled.
+static_assert(RECORD_SIZE == 8192 && RECORD_END == 8112, "a record is 8192 bytes, the image's end byte at 8112");
+static_assert(RECORD_DATE + RECORD_DATE_SIZE == RECORD_TIME && RECORD_TIME + RECORD_TIME_SIZE == RECORD_HUNDREDTHS &&
+                  RECORD_HUNDREDTHS + RECORD_HUNDREDTHS_SIZE <= RECORD_MARK_37 && RECORD_INTERVAL + 2 <= RECORD_MARK_90 &&
+                  RECORD_MARK_90 < RECORD_IMAGE,
+              "the fields before the image do not overlap");
 static_assert(RECORD_RESERVED + 12 <= RECORD_SIZE, "the ping image and reserved words fit the record");
 
 struct RecordFields {

@@ -2,9 +2,13 @@
 // being opened, read at an offset while they grow, and a new file made beside
 // another and moved over it in one step. A file's creation time is its birth
 // time where the file system keeps one (statx), else its last status change,
-// which a program cannot set back.
+// which a program cannot set back. A file made beside another is removed by
+// the handler of SIGINT, SIGTERM and SIGHUP until it is moved or discarded;
+// the handler then lets the signal end the process as it would have.
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -20,6 +24,71 @@ int posix_last_error;
 namespace {
 
 const int BESIDE_ATTEMPTS = 100;  // names tried for a new file beside another
+const int REMOVING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+
+// The files made beside others, not yet moved or discarded; read by the signal handler.
+struct Beside {
+    volatile sig_atomic_t used;
+    char name[PATH_MAX];
+};
+Beside besides[PLAT_BESIDE_MAX];
+bool removal_handled;
+
+void remove_and_die(int signal_number)
+{
+    for (const Beside& beside : besides) {
+        if (beside.used) unlink(beside.name);
+    }
+    signal(signal_number, SIG_DFL);
+    raise(signal_number);  // delivered when the handler returns
+}
+
+// Once: the removing handler for each of the signals not ignored (nohup keeps
+// them so), and SIGXFSZ ignored so that a write past the limit fails.
+void handle_removal()
+{
+    if (removal_handled) return;
+    removal_handled = true;
+    signal(SIGXFSZ, SIG_IGN);
+    struct sigaction action = {};
+    action.sa_handler = remove_and_die;
+    sigemptyset(&action.sa_mask);
+    for (int signal_number : REMOVING_SIGNALS) sigaddset(&action.sa_mask, signal_number);
+    for (int signal_number : REMOVING_SIGNALS) {
+        struct sigaction found = {};
+        if (sigaction(signal_number, nullptr, &found) == 0 && found.sa_handler != SIG_IGN) {
+            sigaction(signal_number, &action, nullptr);
+        }
+    }
+}
+
+// The removing signals held back while the list of files changes, so the handler never sees half a name.
+void hold_removing_signals(bool hold, sigset_t* saved)
+{
+    if (!hold) {
+        sigprocmask(SIG_SETMASK, saved, nullptr);
+        return;
+    }
+    sigset_t held;
+    sigemptyset(&held);
+    for (int signal_number : REMOVING_SIGNALS) sigaddset(&held, signal_number);
+    sigprocmask(SIG_BLOCK, &held, saved);
+}
+
+Beside* free_beside()
+{
+    for (Beside& beside : besides) {
+        if (!beside.used) return &beside;
+    }
+    return nullptr;
+}
+
+void forget_beside(const char* temp)
+{
+    for (Beside& beside : besides) {
+        if (beside.used && strcmp(beside.name, temp) == 0) beside.used = 0;
+    }
+}
 
 int64_t nanoseconds(const struct statx_timestamp& at)
 {
@@ -93,9 +162,15 @@ PlatResult plat_file_read_at(PlatFile file, int64_t offset, uint8_t* bytes, size
 
 FILE* plat_file_create_beside(const char* path, char* temp, size_t temp_size, char* reason, size_t reason_size)
 {
-    for (int attempt = 0; attempt < BESIDE_ATTEMPTS; ++attempt) {
+    handle_removal();
+    sigset_t saved;
+    hold_removing_signals(true, &saved);
+    Beside* beside = free_beside();
+    FILE* stream = nullptr;
+    errno = beside == nullptr ? EMFILE : 0;
+    for (int attempt = 0; beside != nullptr && attempt < BESIDE_ATTEMPTS; ++attempt) {
         int length = snprintf(temp, temp_size, "%s.%ld-%d.tmp", path, static_cast<long>(getpid()), attempt);
-        if (length < 0 || static_cast<size_t>(length) >= temp_size) {
+        if (length < 0 || static_cast<size_t>(length) >= temp_size || static_cast<size_t>(length) >= PATH_MAX) {
             errno = ENAMETOOLONG;
             break;
         }
@@ -103,20 +178,52 @@ FILE* plat_file_create_beside(const char* path, char* temp, size_t temp_size, ch
         int fd = open(temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno == EEXIST) continue;
         if (fd < 0) break;
-        FILE* stream = fdopen(fd, "wb");
-        if (stream != nullptr) return stream;
-        copy_errno(reason, reason_size);
-        close(fd);
-        unlink(temp);
-        return nullptr;
+        stream = fdopen(fd, "wb");
+        if (stream == nullptr) {
+            int error = errno;
+            close(fd);
+            unlink(temp);
+            errno = error;
+            break;
+        }
+        memcpy(beside->name, temp, static_cast<size_t>(length) + 1);
+        beside->used = 1;
+        break;
     }
-    copy_errno(reason, reason_size);
-    return nullptr;
+    if (stream == nullptr) copy_errno(reason, reason_size);
+    hold_removing_signals(false, &saved);
+    return stream;
 }
 
 PlatResult plat_file_replace(const char* from, const char* to, char* reason, size_t reason_size)
 {
-    if (rename(from, to) == 0) return PLAT_OK;
-    copy_errno(reason, reason_size);
-    return PLAT_ERR_FAILED;
+    if (rename(from, to) != 0) {
+        copy_errno(reason, reason_size);
+        return PLAT_ERR_FAILED;
+    }
+    forget_beside(from);
+    return PLAT_OK;
+}
+
+PlatResult plat_file_move_new(const char* from, const char* to, char* reason, size_t reason_size)
+{
+    int moved = renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+    if (moved != 0 && (errno == EINVAL || errno == ENOSYS)) {
+        // A file system without the flag: a second name made only where there is none, then the first removed.
+        moved = link(from, to);
+        if (moved == 0) unlink(from);
+    }
+    if (moved != 0) {
+        PlatResult result = errno == EEXIST ? PLAT_ERR_EXISTS : PLAT_ERR_FAILED;
+        copy_errno(reason, reason_size);
+        return result;
+    }
+    forget_beside(from);
+    return PLAT_OK;
+}
+
+void plat_file_discard(const char* temp)
+{
+    unlink(temp);
+    forget_beside(temp);
 }

@@ -3,7 +3,11 @@
 // another and moved over it in one step. A file is named by its volume's
 // serial number and its index on the volume, and created at its creation
 // time. A file held by a program that shares it with no one (the acquisition
-// program keeps its data file so) cannot be opened: PLAT_ERR_HELD.
+// program keeps its data file so) cannot be opened: PLAT_ERR_HELD. A file made
+// beside another is deleted by the console's control handler (Ctrl+C,
+// Ctrl+Break, the window closed) until it is moved or discarded; it is opened
+// sharing deletion, so the deletion takes effect when the ending process
+// closes it.
 #include <windows.h>
 
 #include <fcntl.h>
@@ -22,6 +26,46 @@ namespace {
 
 const int BESIDE_ATTEMPTS = 100;  // names tried for a new file beside another
 const DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+const size_t BESIDE_NAME_SIZE = 4096;
+
+// The files made beside others, not yet moved or discarded; read by the control handler's thread.
+struct Beside {
+    volatile LONG used;
+    char name[BESIDE_NAME_SIZE];
+};
+Beside besides[PLAT_BESIDE_MAX];
+bool removal_handled;
+
+BOOL WINAPI remove_on_ending(DWORD)
+{
+    for (const Beside& beside : besides) {
+        if (beside.used) DeleteFileA(beside.name);
+    }
+    return FALSE;  // the next handler, the system's own, ends the process
+}
+
+// Once: the deleting control handler.
+void handle_removal()
+{
+    if (removal_handled) return;
+    removal_handled = true;
+    SetConsoleCtrlHandler(remove_on_ending, TRUE);
+}
+
+Beside* free_beside()
+{
+    for (Beside& beside : besides) {
+        if (!beside.used) return &beside;
+    }
+    return nullptr;
+}
+
+void forget_beside(const char* temp)
+{
+    for (Beside& beside : besides) {
+        if (beside.used && strcmp(beside.name, temp) == 0) InterlockedExchange(&beside.used, 0);
+    }
+}
 
 void copy_reason(char* reason, size_t reason_size)
 {
@@ -118,16 +162,22 @@ PlatResult plat_file_read_at(PlatFile file, int64_t offset, uint8_t* bytes, size
 
 FILE* plat_file_create_beside(const char* path, char* temp, size_t temp_size, char* reason, size_t reason_size)
 {
-    for (int attempt = 0; attempt < BESIDE_ATTEMPTS; ++attempt) {
+    handle_removal();
+    Beside* beside = free_beside();
+    if (beside == nullptr) SetLastError(ERROR_TOO_MANY_OPEN_FILES);
+    for (int attempt = 0; beside != nullptr && attempt < BESIDE_ATTEMPTS; ++attempt) {
         int length = snprintf(temp, temp_size, "%s.%lu-%d.tmp", path, static_cast<unsigned long>(GetCurrentProcessId()),
                               attempt);
-        if (length < 0 || static_cast<size_t>(length) >= temp_size) {
+        if (length < 0 || static_cast<size_t>(length) >= temp_size || static_cast<size_t>(length) >= BESIDE_NAME_SIZE) {
             SetLastError(ERROR_FILENAME_EXCED_RANGE);
             break;
         }
-        HANDLE handle = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE handle =
+            CreateFileA(temp, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) continue;
         if (handle == INVALID_HANDLE_VALUE) break;
+        memcpy(beside->name, temp, static_cast<size_t>(length) + 1);
+        InterlockedExchange(&beside->used, 1);
         int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
         FILE* stream = fd < 0 ? nullptr : _fdopen(fd, "wb");
         if (stream != nullptr) return stream;
@@ -137,7 +187,7 @@ FILE* plat_file_create_beside(const char* path, char* temp, size_t temp_size, ch
         } else {
             _close(fd);
         }
-        DeleteFileA(temp);
+        plat_file_discard(temp);
         return nullptr;
     }
     copy_reason(reason, reason_size);
@@ -146,7 +196,27 @@ FILE* plat_file_create_beside(const char* path, char* temp, size_t temp_size, ch
 
 PlatResult plat_file_replace(const char* from, const char* to, char* reason, size_t reason_size)
 {
-    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) return PLAT_OK;
-    copy_reason(reason, reason_size);
-    return PLAT_ERR_FAILED;
+    if (!MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) {
+        copy_reason(reason, reason_size);
+        return PLAT_ERR_FAILED;
+    }
+    forget_beside(from);
+    return PLAT_OK;
+}
+
+PlatResult plat_file_move_new(const char* from, const char* to, char* reason, size_t reason_size)
+{
+    if (!MoveFileExA(from, to, 0)) {
+        DWORD error = GetLastError();
+        copy_reason(reason, reason_size);
+        return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? PLAT_ERR_EXISTS : PLAT_ERR_FAILED;
+    }
+    forget_beside(from);
+    return PLAT_OK;
+}
+
+void plat_file_discard(const char* temp)
+{
+    DeleteFileA(temp);
+    forget_beside(temp);
 }

@@ -3,12 +3,16 @@
 // positions from a .NAV file navlog logged beside the program while headsim
 // played a vessel's track, and netCDF files of made-up recordings.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <csignal>
 #include <cstring>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "store/record.h"
+#include "tools/navlog/nmea.h"
 #include "tests/e2e/harness.h"
 
 using namespace e2e;
@@ -110,6 +114,34 @@ TEST(Exports, PositionsFromNavlogBesideTheProgram)
     EXPECT_NE(std::string::npos, ogrinfo.find("time_utc: DateTime")) << ogrinfo;
 }
 
+// Survey receivers' positions, 8 decimals of minutes, keep their precision (10 decimals of degrees) in the CSV,
+// the track and the netCDF file, as pandas, json and netCDF4 read them.
+TEST(Exports, SurveyReceiversKeepTheirPrecision)
+{
+    TempDir dir;
+    std::string data = dir.file("08DEC2026-0001.QKV"), nav = dir.file("08DEC2026.NAV");
+    std::string records, lines;
+    for (int s = 0; s < 6; ++s) {
+        char time[16], line[160], body[128];
+        snprintf(time, sizeof time, "10:00:%02d", s);
+        records += record_of("08-DEC-2026", time, ".37", 3, 18, 100, s + 1);
+        snprintf(body, sizeof body, "$GNGGA,0900%02d.00,4404.126998%02d,N,12118.844143%02d,W,4,14,0.7,10.2,M,-21.3,M,,",
+                 s, 17 * s, 13 * s);
+        nmea_append_checksum(body, strlen(body));
+        snprintf(line, sizeof line, "2026-12-08T10:00:%02d.000+01:00 %s\n", s, body);
+        lines += line;
+    }
+    write_file(data, records);
+    write_file(nav, lines);
+    std::string csv = dir.file("pings.csv"), track = dir.file("track.geojson"), nc = dir.file("pings.nc"), said;
+    ASSERT_EQ(0, run_command("(" + std::string(QKVDUMP) + " --csv --nav " + in_quotes(nav) + " " + in_quotes(data) +
+                             " > " + in_quotes(csv) + ")", &said)) << said;
+    EXPECT_EQ("ok 5 of 6 pings located\n", check("csv " + in_quotes(csv) + " " + in_quotes(nav)));
+    ASSERT_EQ(0, qkvdump_with({"--nav", nav, "--geojson", track, "--netcdf", nc, data}, &said)) << said;
+    EXPECT_EQ("ok 5 features\n", check("geojson " + in_quotes(track) + " " + in_quotes(csv)));
+    EXPECT_EQ("ok 6 pings\n", check("netcdf " + in_quotes(nc) + " nav:" + in_quotes(csv) + " " + in_quotes(data)));
+}
+
 // Every value of every record of two files is in the netCDF file as netCDF4 and xarray read it, the times made
 // UTC with the offset given; ncdump shows the layout. Without an offset, the computer's zone with its summer time.
 TEST(Exports, NetcdfHoldsEveryValueOfTheRecords)
@@ -143,16 +175,22 @@ TEST(Exports, NetcdfHoldsEveryValueOfTheRecords)
     EXPECT_NE(std::string::npos, times.find("the time zone of the computer that ran qkvdump (CET/CEST)")) << times;
 }
 
-// Options that do not go together, or values that are none, are refused with status 2 before anything is written.
+// Options that do not go together, values that are none, and OUTs that may not be written (an input, raw data, a
+// file of another kind without --force, another output's OUT) are refused with status 2 before anything is
+// written; a .NAV file that cannot be read fails with status 1, before any OUT is made.
 TEST(Exports, CommandLinesRefused)
 {
     TempDir dir;
     std::string data = dir.file("one.QKV"), out = dir.file("out");
     write_file(data, record_of("08-DEC-2026", "10:00:00", ".00", 3, 18, 0, 1));
     write_file(dir.file("day.NAV"), "");
+    write_file(dir.file("other.NAV"), "");
+    write_file(dir.file("pings.csv"), "file,record\n");
+    write_file(dir.file("grid.bag"), std::string("\x89HDF\r\n\x1a\n\0\0\0\0 a bathymetric grid", 29));
     struct Case {
         std::vector<std::string> arguments;
         std::string said;
+        int status = 2;
     } cases[] = {
         {{"--geojson", out, data}, "qkvdump: --geojson needs --nav\n"},
         {{"--nav", data}, "qkvdump: --nav needs a .NAV file\n"},
@@ -167,14 +205,73 @@ TEST(Exports, CommandLinesRefused)
         {{"--netcdf", dir.file("day.NAV"), "--nav", dir.file("day.NAV"), data},
          "qkvdump: --netcdf " + dir.file("day.NAV") + " is " + dir.file("day.NAV") +
              ", a file to read: not writing the netCDF file over it\n"},
+        {{"--nav", dir.file("day.NAV"), "--geojson", dir.file("other.NAV"), "--force", data},
+         "qkvdump: --geojson " + dir.file("other.NAV") + " is a navigation log: not writing the track over it\n"},
+        {{"--netcdf", dir.file("pings.csv"), data},
+         "qkvdump: --netcdf " + dir.file("pings.csv") +
+             " is no netCDF file: not writing the netCDF file over it (--force replaces it)\n"},
+        {{"--netcdf", dir.file("grid.bag"), data},
+         "qkvdump: --netcdf " + dir.file("grid.bag") +
+             " is no netCDF file: not writing the netCDF file over it (--force replaces it)\n"},
+        {{"--png", out, "--nav", dir.file("day.NAV"), "--geojson", out, data},
+         "qkvdump: --geojson " + out + " is also the OUT of --png\n"},
+        {{"--nav", dir.file("gone.NAV"), "--geojson", out, "--netcdf", out + ".nc", data},
+         dir.file("gone.NAV") + ": cannot open: No such file or directory\n", 1},
     };
     for (const Case& c : cases) {
         std::string said;
-        EXPECT_EQ(2, qkvdump_with(c.arguments, &said)) << c.said;
+        EXPECT_EQ(c.status, qkvdump_with(c.arguments, &said)) << c.said;
         EXPECT_EQ(0u, said.find(c.said)) << said;
-        EXPECT_FALSE(file_exists(out)) << c.said;
+        EXPECT_FALSE(file_exists(out) || file_exists(out + ".nc")) << c.said;
     }
     EXPECT_EQ(RECORD_SIZE, static_cast<int>(read_file(data).size())) << "the data file is left as it was";
+    EXPECT_EQ("", read_file(dir.file("other.NAV")));
+    EXPECT_EQ("file,record\n", read_file(dir.file("pings.csv")));
+    EXPECT_EQ(5u, list_dir(dir.path()).size()) << "nothing left beside the OUTs";
+}
+
+// A run that fails or is interrupted leaves each OUT as it was and nothing beside it: a full disk (a file size
+// limit, SIGXFSZ at its default as a shell leaves it) gives status 1 without a crash, Ctrl+C and a request to
+// terminate end the run by their signal.
+TEST(Exports, FailedOrInterruptedRunLeavesTheOut)
+{
+    TempDir dir;
+    std::string data = dir.file("08DEC2026-0001.QKV"), nav = dir.file("day.NAV");
+    std::string records;
+    for (int i = 0; i < 400; ++i) records += record_of("08-DEC-2026", "10:00:00", ".00", 3, 18, 0, 7 + i * 13);
+    write_file(data, records);
+    write_file(nav, "2026-12-08T11:00:00.000+01:00 $GPGGA,100000.00,5106.9848,N,00123.4567,E,1,09,0.9,1,M,47,M,,*60\n");
+    std::string track = dir.file("track.geojson"), nc = dir.file("pings.nc"), png = dir.file("pings.png");
+    std::string said;
+    ASSERT_EQ(0, qkvdump_with({"--nav", nav, "--geojson", track, "--netcdf", nc, "--png", png, data}, &said)) << said;
+    const std::string before[] = {read_file(track), read_file(nc), read_file(png)};
+    // Interrupted while it waits for more of a data file that comes through a pipe, its outputs begun.
+    ASSERT_EQ(0, mkfifo(dir.file("live.QKV").c_str(), 0600));
+    const std::string outputs = " --nav day.NAV --geojson track.geojson --netcdf pings.nc --png pings.png ";
+    const std::string interrupted =
+        R"((cat 08DEC2026-0001.QKV; sleep 2) > live.QKV 2> /dev/null &
+           (i=0; while [ $i -lt 200 ] && ! ls | grep -q "pings.png.*tmp"; do sleep 0.05; i=$((i+1)); done;
+            kill -SIGNAL $$) > /dev/null 2>&1 &
+           exec )" + std::string(QKVDUMP) + outputs + "live.QKV";
+    struct Case {
+        const char* what;
+        std::string command;
+        int status;
+    } cases[] = {
+        {"a full disk", "ulimit -f 256; exec " + std::string(QKVDUMP) + outputs + "08DEC2026-0001.QKV", 1},
+        {"Ctrl+C", std::regex_replace(interrupted, std::regex("SIGNAL"), "INT"), 128 + SIGINT},
+        {"a request to terminate", std::regex_replace(interrupted, std::regex("SIGNAL"), "TERM"), 128 + SIGTERM},
+    };
+    for (const Case& c : cases) {
+        std::string command = "cd '" + dir.path() + "' && sh -c '" + c.command + "'";
+        EXPECT_EQ(c.status, run_command(command, &said)) << c.what << ": " << said;
+        EXPECT_TRUE(before[0] == read_file(track) && before[1] == read_file(nc) && before[2] == read_file(png))
+            << c.what << ": an OUT changed";
+        EXPECT_EQ(6u, list_dir(dir.path()).size()) << c.what << ": nothing left beside the OUTs";
+    }
+    ASSERT_EQ(0, run_command("cd '" + dir.path() + "' && " + QKVDUMP + outputs + "--gray 08DEC2026-0001.QKV", &said))
+        << "outputs of their own kinds are replaced: " << said;
+    EXPECT_FALSE(before[2] == read_file(png));
 }
 
 }  // namespace

@@ -244,7 +244,8 @@ TEST(Navlog, UdpSentencesInPiecesTogetherAndBad)
 }
 
 // A burst of 1000 sentences is logged whole and in order; with output not a terminal the status
-// is a plain line; SIGTERM ends navlog with status 0 and the file complete.
+// is a plain line; SIGTERM ends navlog with status 0 and the file complete. Of 20,000 sent while
+// it is stopped, more are kept than a default queue holds (256), and the rest counted as dropped.
 TEST(Navlog, UdpBurstOfThousandPlainStatusSigterm)
 {
     TempDir dir;
@@ -270,18 +271,30 @@ TEST(Navlog, UdpBurstOfThousandPlainStatusSigterm)
         if (datagram % 10 == 9) usleep(10000);
     }
     ASSERT_TRUE(wait_for_lines(dir.file(today_file()), 1000, 10000));
+    kill(client.pid(), SIGSTOP);
+    for (int n = 0; n < 20000; ++n) receiver.send(sentence("GPTXT,01,01,02,burst " + std::to_string(n)) + "\r\n");
+    kill(client.pid(), SIGCONT);
+    for (size_t lines = 0, now = 1; now != lines; usleep(300000)) {  // until no more lines come (21,000 at most)
+        lines = now;
+        now = logged_sentences(dir.file(today_file())).size();
+    }
     kill(client.pid(), SIGTERM);
     e2e::ExitInfo exit = client.wait_exit();
     EXPECT_TRUE(exit.ended);
     EXPECT_EQ(0, exit.status);
-    EXPECT_EQ(expected, logged_sentences(dir.file(today_file())));
+    std::vector<std::string> logged = logged_sentences(dir.file(today_file()));
+    ASSERT_GT(logged.size(), 1000u + 256u);
+    EXPECT_EQ(expected, std::vector<std::string>(logged.begin(), logged.begin() + 1000));
 
     std::string status = e2e::read_file(dir.file("status.txt"));
     EXPECT_EQ(0u, status.find(today_file() + "  0.0 sentences/s  0 bad  no fix\n")) << status;
     EXPECT_EQ(std::string::npos, status.find('\r')) << status;
     std::vector<std::string> status_lines = lines_of(status);
     ASSERT_EQ(2u, status_lines.size()) << status;
-    EXPECT_NE(std::string::npos, status_lines[1].find("  0 bad  GPS  9 satellites  51 06.0499 N")) << status;
+    EXPECT_NE(std::string::npos, status_lines[1].find("  GPS  9 satellites  51 06.0499 N")) << status;
+    size_t dropped = status_lines[1].find(" dropped");  // shown once there are any
+    dropped = dropped == std::string::npos ? 0 : stoul(status_lines[1].substr(status_lines[1].rfind("  ", dropped)));
+    EXPECT_EQ(20000u, logged.size() - 1000 + dropped) << status;
 
     std::string track = gpsbabel_track(dir, today_file());
     EXPECT_EQ(std::string::npos, track.find("Invalid")) << track;
@@ -289,7 +302,7 @@ TEST(Navlog, UdpBurstOfThousandPlainStatusSigterm)
 }
 
 // A serial receiver unplugged and plugged in again under the same name: navlog says so meanwhile,
-// opens it again and logs on; Ctrl+C in its terminal ends it.
+// opens it again and logs on, also when the line is merely silent for 10 s; Ctrl+C ends it.
 TEST(Navlog, SerialDeviceVanishesAndComesBack)
 {
     TempDir dir;
@@ -311,10 +324,16 @@ TEST(Navlog, SerialDeviceVanishesAndComesBack)
     ASSERT_EQ(0, symlink(second.path().c_str(), device.c_str()));
     second.send(gga(2) + "\r\n");
     ASSERT_TRUE(wait_for_lines(dir.file(today_file()), 3, 5000)) << client.screen();
+    FakeReceiver third;  // swapped without a word: the old line stays open and silent
+    ASSERT_EQ(0, unlink(device.c_str()));
+    ASSERT_EQ(0, symlink(third.path().c_str(), device.c_str()));
+    ASSERT_TRUE(client.wait_for("no data for 10 s", 15000)) << client.screen();
+    third.send(gga(3) + "\r\n");
+    ASSERT_TRUE(wait_for_lines(dir.file(today_file()), 4, 5000)) << client.screen();
     client.type("\x03");
     e2e::ExitInfo exit = client.wait_exit();
     EXPECT_EQ(0, exit.status);
-    std::vector<std::string> expected = {one, rmc(1), gga(2)};
+    std::vector<std::string> expected = {one, rmc(1), gga(2), gga(3)};
     EXPECT_EQ(expected, logged_sentences(dir.file(today_file())));
 }
 
@@ -415,7 +434,8 @@ TEST(Navlog, MidnightStartsTheNextDaysFile)
 }
 
 // A file size limit reached (as a full disk): the file keeps whole lines only, the rest are
-// counted as not written, and navlog goes on.
+// counted as not written, and navlog goes on. A line another writer appended meanwhile is kept:
+// only what the failed write added is cut off. A second navlog on the day's file is refused.
 TEST(Navlog, FullDiskLeavesWholeLines)
 {
     TempDir dir;
@@ -423,23 +443,33 @@ TEST(Navlog, FullDiskLeavesWholeLines)
     options.file_size_limit = 1000;
     Client client(dir.path(), options);
     ASSERT_TRUE(started(client)) << client.screen();
+    std::string second;
+    EXPECT_EQ(2, e2e::run_command("cd '" + dir.path() + "' && timeout 5 " + NAVLOG + " --udp 47116 --bind 127.77.1.6",
+                                  &second));
+    EXPECT_EQ("navlog: cannot open " + today_file() + ": held by another navlog or program\n", second);
     UdpSender receiver("127.77.1.6", 47106);
     std::vector<std::string> sent;
+    const std::string other = "appended-by-another-writer";
     for (int n = 0; n < 15; ++n) {
+        if (n == 5) {
+            ASSERT_TRUE(wait_for_lines(dir.file(today_file()), 5, 5000));
+            e2e::run_command("echo " + other + " >> '" + dir.file(today_file()) + "'");
+            sent.push_back(other);
+        }
         sent.push_back(gga(n));
         receiver.send(gga(n) + "\r\n");
         usleep(20000);
     }
     size_t line_size = 29 + 1 + gga(0).size() + 1;
-    size_t fitting = 1000 / line_size;
+    size_t fitting = (1000 - other.size() - 1) / line_size;
     ASSERT_TRUE(client.wait_for(std::to_string(15 - fitting) + " not written", 5000)) << client.screen();
     client.type("q");
     e2e::ExitInfo exit = client.wait_exit();
     EXPECT_TRUE(exit.ended);
     EXPECT_EQ(0, exit.status);
     std::string log = e2e::read_file(dir.file(today_file()));
-    EXPECT_EQ(fitting * line_size, log.size());
-    EXPECT_EQ(std::vector<std::string>(sent.begin(), sent.begin() + static_cast<long>(fitting)),
+    EXPECT_EQ(fitting * line_size + other.size() + 1, log.size());
+    EXPECT_EQ(std::vector<std::string>(sent.begin(), sent.begin() + static_cast<long>(fitting) + 1),
               logged_sentences(dir.file(today_file())));
 }
 

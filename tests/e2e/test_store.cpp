@@ -422,14 +422,15 @@ TEST(Picture, WriteFailureIsReported)
     EXPECT_NE(std::string::npos, output.find("/dev/full: cannot write: No space left on device\n")) << output;
 
     std::string png = dir.file("survey.png");
-    write_file(png, "the picture drawn before");
+    ASSERT_EQ(0, qkvdump_with({"--png", png, "--height", "1", name}, &output)) << output;
+    std::string before = read_file(png);
     write_file(dir.file("wide.QKV"), read_file(name) + inverted(read_file(name)));
-    // A file size limit stands in for a full disk; SIGXFSZ ignored makes the write fail instead of killing.
-    std::string limited = "sh -c \"trap '' XFSZ; ulimit -f 8; exec '" + std::string(QKVDUMP) + "' --width 8000 --png '" +
-                          png + "' '" + dir.file("wide.QKV") + "'\"";
+    // A file size limit stands in for a full disk, SIGXFSZ at its default as a shell leaves it.
+    std::string limited = "sh -c \"ulimit -f 8; exec '" + std::string(QKVDUMP) + "' --width 8000 --png '" + png +
+                          "' '" + dir.file("wide.QKV") + "'\"";
     EXPECT_EQ(1, run_command(limited, &output));
     EXPECT_NE(std::string::npos, output.find(png + ": cannot write: File too large\n")) << output;
-    EXPECT_EQ("the picture drawn before", read_file(png));
+    EXPECT_EQ(before, read_file(png));
     std::vector<std::string> left = list_dir(dir.path());
     EXPECT_EQ(0, std::count_if(left.begin(), left.end(), [](const std::string& file) {
                   return file.find(".tmp") != std::string::npos;
@@ -438,8 +439,9 @@ TEST(Picture, WriteFailureIsReported)
     EXPECT_EQ(2, decode_png(png).height) << "a whole picture replaces it";
 }
 
-// An OUT that is one of the files read, however named, or a data file (a forgotten OUT: --png *.QKV) is refused
-// with status 2 before anything is read or written, and keeps its bytes.
+// An OUT that is one of the files read, however named, a data file (a forgotten OUT: --png *.QKV) or a .NAV file
+// is refused with status 2 before anything is read or written, even with --force, and keeps its bytes; any other
+// kind of file only without --force.
 TEST(Picture, OutThatIsAnInputOrADataFileIsRefused)
 {
     TempDir dir;
@@ -450,6 +452,9 @@ TEST(Picture, OutThatIsAnInputOrADataFileIsRefused)
     write_file(dir.file("copy.qkv"), data);
     write_file(dir.file("recording.bin"), data);
     write_file(dir.file("notes.txt"), "not a recording");
+    std::string nav = "2026-12-08T09:05:00.123+01:00 $GPGGA,080500.00,,,,,0,00,,,,,,,*66\n";
+    write_file(dir.file("day.NAV"), nav);
+    write_file(dir.file("track.log"), nav);
     ASSERT_EQ(0, link(name.c_str(), dir.file("linked.png").c_str()));
     struct Case {
         std::vector<std::string> arguments;
@@ -463,21 +468,31 @@ TEST(Picture, OutThatIsAnInputOrADataFileIsRefused)
                                                                    dir.file("notes.txt") + ", a file to read"},
         {{dir.file("copy.qkv"), name}, dir.file("copy.qkv") + " is a data file"},
         {{dir.file("recording.bin"), name}, dir.file("recording.bin") + " is a data file"},
+        {{dir.file("day.NAV"), name}, dir.file("day.NAV") + " is a navigation log"},
+        {{dir.file("track.log"), name}, dir.file("track.log") + " is a navigation log"},
     };
     for (const Case& c : cases) {
-        std::vector<std::string> arguments = {"--png"};
-        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
-        std::string output;
-        EXPECT_EQ(2, qkvdump_with(arguments, &output)) << c.arguments[0];
-        EXPECT_EQ(0u, output.find("qkvdump: --png " + c.refusal + ": not writing the picture over it")) << output;
-        EXPECT_EQ(std::string::npos, output.find("records")) << "nothing is read: " << output;
+        for (bool force : {false, true}) {
+            std::vector<std::string> arguments = {"--png"};
+            arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+            if (force) arguments.insert(arguments.begin(), "--force");
+            std::string output;
+            EXPECT_EQ(2, qkvdump_with(arguments, &output)) << c.arguments[0];
+            EXPECT_EQ(0u, output.find("qkvdump: --png " + c.refusal + ": not writing the picture over it")) << output;
+            EXPECT_EQ(std::string::npos, output.find("records")) << "nothing is read: " << output;
+        }
     }
     EXPECT_EQ(data, read_file(name));
     EXPECT_EQ(data, read_file(dir.file("copy.qkv")));
     EXPECT_EQ(data, read_file(dir.file("recording.bin")));
-    EXPECT_EQ("not a recording", read_file(dir.file("notes.txt")));
+    EXPECT_EQ(nav, read_file(dir.file("day.NAV")));
+    EXPECT_EQ(nav, read_file(dir.file("track.log")));
     std::string output;
-    EXPECT_EQ(0, qkvdump_with({"--png", dir.file("notes.txt"), name}, &output)) << "any other file is replaced";
+    EXPECT_EQ(2, qkvdump_with({"--png", dir.file("notes.txt"), name}, &output)) << "another kind of file is kept";
+    EXPECT_EQ("qkvdump: --png " + dir.file("notes.txt") +
+                  " is no picture: not writing the picture over it (--force replaces it)\n", output);
+    EXPECT_EQ("not a recording", read_file(dir.file("notes.txt")));
+    EXPECT_EQ(0, qkvdump_with({"--png", dir.file("notes.txt"), "--force", name}, &output)) << output;
     EXPECT_EQ(1, decode_png(dir.file("notes.txt")).height);
 }
 

@@ -12,7 +12,9 @@
 #   (instance.sh; in a container where no service manager runs here);
 # - the store-on package replaces the other, as both hold the same program;
 # - removal leaves no file of either behind;
-# - each Windows zip holds the Windows programs and a README with CR LF ends.
+# - each Windows zip holds the Windows programs and a README with CR LF ends;
+#   each program is a 32-bit console program that needs no library beyond
+#   Windows' own.
 # Run it as root on a machine it may install into. It refuses to start when
 # either package is already installed, and removes what it installed.
 set -euo pipefail
@@ -256,6 +258,21 @@ for path in $main_files $store_files /usr/share/doc/$main; do
     [ ! -e "$path" ] || fail "$path is left after removal"
 done
 
+# The programs we ship for Windows, checked without running them (the tests
+# may have run the 64-bit builds): each a 32-bit console program for i386 that
+# imports only libraries that come with Windows.
+windows_libraries="KERNEL32.dll msvcrt.dll USER32.dll ADVAPI32.dll WSOCK32.dll WS2_32.dll"
+check_windows_program() {
+    local headers library
+    headers="$(i686-w64-mingw32-objdump -p "$1")" || fail "$1 cannot be read as a Windows program"
+    grep -q 'file format pei-i386' <<<"$headers" || fail "$1 is not a 32-bit program for i386"
+    grep -qE '^Magic[[:space:]]+010b' <<<"$headers" || fail "$1 is not PE32"
+    grep -qE '^Subsystem[[:space:]]+0+3[[:space:]]' <<<"$headers" || fail "$1 is not a console program"
+    for library in $(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers"); do
+        grep -qiw -- "$library" <<<"$windows_libraries" || fail "$1 imports $library, which does not come with Windows"
+    done
+}
+
 echo "== Windows zips"
 # qkvdump.exe and navlog.exe are in the zips wherever the Windows build makes it (asked of the
 # build, as an old .exe may lie in the tree).
@@ -274,6 +291,10 @@ for zip in "${zips[@]}"; do
     crlf_lines=$(grep -c $'\r$' "$scratch/$top/README.txt" || true)
     [ "$crlf_lines" = "$readme_lines" ] && [ "$(wc -l <"$scratch/$top/README.txt")" = "$readme_lines" ] ||
         fail "$zip: README.txt has $crlf_lines of $readme_lines lines ending in CR LF"
+    for file in "${windows_programs[@]}"; do
+        (cd "$scratch" && cmake -E tar xf "$OLDPWD/$zip" "$top/$file")
+        check_windows_program "$scratch/$top/$file"
+    done
     echo "$zip: ${windows_programs[*]} README.txt"
 done
 echo "== packages checked"

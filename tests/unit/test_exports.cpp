@@ -9,10 +9,12 @@
 #include <vector>
 
 #include "tools/navlog/nmea.h"
+#include "tools/qkvdump/geojson_track.h"
 #include "tools/qkvdump/nav_join.h"
 #include "tools/qkvdump/ping_time.h"
 #include "tools/qkvdump/picture_filter.h"
 #include "tools/qkvdump/waterfall_rows.h"
+#include "tests/unit/store_scratch_dir.h"
 
 namespace {
 
@@ -98,8 +100,25 @@ TEST(PingTime, RecordTimesAndOffsets)
     setenv("TZ", "Europe/Berlin", 1);
     tzset();
     NavTime winter = {2026, 12, 8, 9, 0, 0, 0, 0}, summer = {2026, 7, 8, 9, 0, 0, 0, 0};
-    EXPECT_EQ(3600, pingtime_machine_offset(pingtime_civil_ms(&winter)));
-    EXPECT_EQ(7200, pingtime_machine_offset(pingtime_civil_ms(&summer)));
+    PingTimeZoneMinute memo = {};
+    EXPECT_EQ(pingtime_civil_ms(&winter) - 3600000, pingtime_machine_utc(pingtime_civil_ms(&winter), nullptr, &memo));
+    EXPECT_EQ(pingtime_civil_ms(&summer) - 7200000, pingtime_machine_utc(pingtime_civil_ms(&summer), nullptr, &memo));
+    // 02:30 on 25 Oct 2026 comes twice, at 00:30 and 01:30 UTC: the second once the pings' times stepped back.
+    NavTime twice = {2026, 10, 25, 2, 30, 0, 0, 0};
+    int64_t first_pass = pingtime_civil_ms(&twice) - 7200000, second_pass = first_pass + 3600000;
+    struct {
+        const char* what;
+        int64_t previous;  // the ping before's UTC time, seconds from the first pass; 0: none
+        int64_t want;
+    } passes[] = {{"no ping before", 0, first_pass},
+                  {"the clock set back 30 s", 20, first_pass},
+                  {"the records stepped back from 02:59:50", 1790, second_pass},
+                  {"the second pass going on", 3590, second_pass}};
+    for (const auto& pass : passes) {
+        int64_t previous = first_pass + pass.previous * 1000;
+        EXPECT_EQ(pass.want, pingtime_machine_utc(first_pass + 7200000, pass.previous ? &previous : nullptr, &memo))
+            << pass.what;
+    }
     unsetenv("TZ");
     tzset();
     int64_t utc = 0;
@@ -108,6 +127,26 @@ TEST(PingTime, RecordTimesAndOffsets)
     pingtime_iso_utc(utc, text);
     EXPECT_STREQ("2026-12-08T08:05:00.123Z", text);
     EXPECT_STREQ(" $GPGGA", end);
+}
+
+// File names in the track are JSON strings of valid UTF-8 whatever the file system's bytes: UTF-8 as it is, any
+// other byte (a Latin-1 or ANSI code page name, half a character, a surrogate's encoding) as the character of
+// that number.
+TEST(GeojsonTrack, NamesAreAlwaysUtf8)
+{
+    struct {
+        const char* name;
+        const char* want;
+    } cases[] = {
+        {"baie-\xe9t\xe9.QKV", "\"baie-\\u00e9t\\u00e9.QKV\""},
+        {"baie-\xc3\xa9t\xc3\xa9 \xf0\x9f\x8c\x8a.QKV", "\"baie-\xc3\xa9t\xc3\xa9 \xf0\x9f\x8c\x8a.QKV\""},
+        {"\xed\xa0\x80\xc0\xaf", "\"\\u00ed\\u00a0\\u0080\\u00c0\\u00af\""},
+    };
+    for (const auto& c : cases) {
+        char out[128];
+        ASSERT_NE(0u, geojson_string(c.name, out, sizeof out)) << c.want;
+        EXPECT_STREQ(c.want, out);
+    }
 }
 
 // navlog's lines for a test: stamped local times at UTC+01:00, one GGA or RMC each.
@@ -178,7 +217,132 @@ TEST(NavJoin, PositionsBetweenFixes)
         EXPECT_EQ(c.age_ms, p.fix_age_ms) << c.local;
         EXPECT_EQ(c.motion, p.motion_known) << c.local;
     }
-    EXPECT_EQ(1, join.unreadable);
+    EXPECT_EQ(1, join.skipped[NAV_SKIP_UNREADABLE]);
+}
+
+// A GGA line: its stamp, and a fix at real second s of a test (its sentence's UTC time 00:59:00 + s, its latitude
+// 54 degrees and 30 minutes plus s thousandths, with 8 decimals), of the quality given.
+std::string fix_line(const std::string& stamp, int s, int quality = 4)
+{
+    char body[128], text[160];
+    snprintf(body, sizeof body, "$GNGGA,%02d%02d%02d.00,54%011.8f,N,01000.00000000,E,%d,12,0.8,20.0,M,40.0,M,,",
+             (3540 + s) / 3600, (3540 + s) / 60 % 60, (3540 + s) % 60, 30 + s * 0.001, quality);
+    nmea_append_checksum(body, strlen(body));
+    snprintf(text, sizeof text, "%s %s", stamp.c_str(), body);
+    return text;
+}
+
+// Pings and lines of one computer whose clock steps back (the zone leaving summer time, the clock set back) or
+// forward: each ping gets its real UTC time and the position of its real time, and 10 decimals of degrees for the
+// receiver's 8 of minutes. Positions entered by hand (7) or simulated (8) are none; estimated ones (6) kept.
+TEST(NavJoin, ClockStepsAndFixQualities)
+{
+    struct Ping {
+        const char* local;  // "YYYY-MM-DD HH:MM:SS.mmm"
+        int offset_hours;   // of its UTC time
+        double real;        // its real second of the test; < 0: no position
+        int quality;
+    };
+    struct Case {
+        const char* what;
+        std::vector<std::string> lines;
+        std::vector<Ping> pings;
+        long unplaced;
+    } cases[] = {
+        {"autumn: the hour from 02:00 twice, the second pass after the records step back",
+         {fix_line("2026-10-25T02:59:58.000+02:00", 58), fix_line("2026-10-25T02:59:59.000+02:00", 59),
+          fix_line("2026-10-25T02:00:00.000+01:00", 60), fix_line("2026-10-25T02:00:01.000+01:00", 61),
+          fix_line("2026-10-25T02:00:02.000+01:00", 62)},
+         {{"2026-10-25 02:59:58.500", 2, 58.5, 4}, {"2026-10-25 02:59:59.500", 2, 59.5, 4},
+          {"2026-10-25 02:00:00.500", 1, 60.5, 4}, {"2026-10-25 02:00:02.000", 1, 62, 4}},
+         0},
+        {"autumn, pings far apart: the second pass found by the lines' own step back",
+         {fix_line("2026-10-25T02:59:58.000+02:00", 58), fix_line("2026-10-25T02:59:59.000+02:00", 59),
+          fix_line("2026-10-25T02:00:00.000+01:00", 60), fix_line("2026-10-25T02:00:01.000+01:00", 61)},
+         {{"2026-10-25 02:59:58.000", 2, 58, 4}, {"2026-10-25 02:00:00.250", 1, 60.25, 4}},
+         0},
+        {"autumn, the lines stopped over the change: the first pass kept until the records step back",
+         {fix_line("2026-10-25T02:29:59.000+02:00", -1801), fix_line("2026-10-25T02:45:00.000+01:00", 2760),
+          fix_line("2026-10-25T02:45:01.000+01:00", 2761)},
+         {{"2026-10-25 02:50:00.000", 2, -1, 0}, {"2026-10-25 02:00:10.000", 1, -1, 0},
+          {"2026-10-25 02:45:00.500", 1, 2760.5, 4}},
+         0},
+        {"spring: no hour from 02:00",
+         {fix_line("2026-03-29T01:59:59.000+01:00", 59), fix_line("2026-03-29T03:00:00.000+02:00", 60),
+          fix_line("2026-03-29T03:00:01.000+02:00", 61)},
+         {{"2026-03-29 01:59:59.500", 1, 59.5, 4}, {"2026-03-29 03:00:00.500", 2, 60.5, 4}},
+         0},
+        {"the clock set back 30 s between fixes 20 and 21, in records and lines alike",
+         {fix_line("2026-12-08T10:00:19.000+00:00", 19), fix_line("2026-12-08T10:00:20.000+00:00", 20),
+          fix_line("2026-12-08T09:59:51.000+00:00", 21), fix_line("2026-12-08T09:59:52.000+00:00", 22)},
+         {{"2026-12-08 10:00:19.500", 0, 19.5, 4}, {"2026-12-08 10:00:20.400", 0, 20.4, 4},
+          {"2026-12-08 09:59:50.800", 0, 20.8, 4}, {"2026-12-08 09:59:51.500", 0, 21.5, 4}},
+         0},
+        {"the clock set back 30 s while the log was stopped: told by the sentences' times",
+         {fix_line("2026-12-08T10:00:19.000+00:00", 19), fix_line("2026-12-08T10:00:20.000+00:00", 20),
+          fix_line("2026-12-08T10:01:10.000+00:00", 100), fix_line("2026-12-08T10:01:11.000+00:00", 101)},
+         {{"2026-12-08 10:00:20.500", 0, -1, 0}, {"2026-12-08 10:00:20.000", 0, -1, 0},
+          {"2026-12-08 10:01:10.500", 0, 100.5, 4}},
+         0},
+        {"the records' clock set back with no such step in the lines: counted",
+         {fix_line("2026-12-08T10:00:19.000+00:00", 19), fix_line("2026-12-08T10:00:20.000+00:00", 20),
+          fix_line("2026-12-08T10:00:21.000+00:00", 21)},
+         {{"2026-12-08 10:00:20.000", 0, 20, 4}, {"2026-12-08 10:00:19.500", 0, -1, 0}},
+         1},
+        {"quality 7 and 8 give no position, 6 keeps its own",
+         {fix_line("2026-12-08T10:00:00.000+00:00", 0, 7), fix_line("2026-12-08T10:00:01.000+00:00", 1, 6),
+          fix_line("2026-12-08T10:00:02.000+00:00", 2, 4), fix_line("2026-12-08T10:00:03.000+00:00", 3, 8)},
+         {{"2026-12-08 10:00:00.500", 0, -1, 0}, {"2026-12-08 10:00:01.200", 0, 1.2, 6},
+          {"2026-12-08 10:00:02.000", 0, 2, 4}, {"2026-12-08 10:00:02.500", 0, -1, 0}},
+         0},
+    };
+    for (const Case& c : cases) {
+        Lines lines;
+        lines.texts = c.lines;
+        NavJoin join;
+        nav_join_begin(&join, Lines::read, &lines);
+        for (const Ping& ping : c.pings) {
+            auto ms = [](const char* text) {
+                NavTime t = {atoi(text), atoi(text + 5), atoi(text + 8), atoi(text + 11), atoi(text + 14),
+                             atoi(text + 17), atoi(text + 20), 0};
+                return pingtime_civil_ms(&t);
+            };
+            int64_t utc = 0;
+            PingPosition p;
+            ASSERT_TRUE(nav_join_locate(&join, ms(ping.local), &utc, &p)) << c.what;
+            EXPECT_EQ(ms(ping.local) - ping.offset_hours * 3600000LL, utc) << c.what << ": " << ping.local;
+            EXPECT_EQ(ping.real >= 0, p.known) << c.what << ": " << ping.local;
+            if (ping.real < 0 || !p.known) continue;
+            EXPECT_NEAR(54 + (30 + ping.real * 0.001) / 60, p.latitude, 1e-12) << c.what << ": " << ping.local;
+            EXPECT_EQ(ping.quality, p.fix_quality) << c.what << ": " << ping.local;
+            EXPECT_EQ(10, p.decimals) << c.what;
+        }
+        EXPECT_EQ(c.unplaced, join.unplaced) << c.what;
+    }
+}
+
+using NavLinesRead = StoreScratchDir;
+
+// A line holding a NUL byte, or longer than navlog writes, comes as an empty line of its own; the lines after it,
+// CR LF or LF, the last without its line end, come as they are, from one file and the next.
+TEST_F(NavLinesRead, BadLinesSpoilOnlyThemselves)
+{
+    const std::string contents[] = {std::string("one\r\ntw\0o\nthree\n", 16) + std::string(300, 'x') + "\nfour",
+                                    std::string("\0\nfive\n", 7)};
+    const char* const files[] = {"a.NAV", "b.NAV"};
+    for (int i = 0; i < 2; ++i) {
+        FILE* file = fopen(files[i], "wb");
+        ASSERT_NE(nullptr, file);
+        fwrite(contents[i].data(), 1, contents[i].size(), file);
+        fclose(file);
+    }
+    NavLines lines;
+    nav_lines_open(&lines, files, 2);
+    std::vector<std::string> got;
+    const char* line = nullptr;
+    while (nav_lines_next(&lines, &line)) got.push_back(line);
+    EXPECT_EQ(std::vector<std::string>({"one", "", "three", "", "four", "", "five"}), got);
+    EXPECT_TRUE(nav_lines_close(&lines));
 }
 
 }  // namespace

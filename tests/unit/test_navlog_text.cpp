@@ -65,11 +65,13 @@ TEST(NavlogText, StatusLine)
         const char* expected;
     };
     const Case cases[] = {
-        {{"08DEC2026.NAV", nullptr, 10.0, 100, 0, 0, &fix, 1500},
+        {{"08DEC2026.NAV", nullptr, nullptr, 10.0, 100, 0, 0, 0, &fix, 1500},
          "08DEC2026.NAV  10.0 sentences/s  0 bad  GPS  9 satellites  51 06.9848 N  001 23.4567 E  1 s old"},
-        {{"08DEC2026.NAV", nullptr, 0.0, 12999, 3, 0, &none, 0}, "08DEC2026.NAV  no data for 12 s  3 bad  no fix"},
-        {{"08DEC2026.NAV", nullptr, 1.0, 2999, 0, 0, &lost, 0}, "08DEC2026.NAV  1.0 sentences/s  0 bad  no fix"},
-        {{"08DEC2026.NAV", "/dev/ttyUSB0: gone, trying again in 1 s", 0.0, 5000, 1, 4, &fix, 61000},
+        {{"08DEC2026.NAV", nullptr, nullptr, 0.0, 12999, 3, 0, 0, &none, 0},
+         "08DEC2026.NAV  no data for 12 s  3 bad  no fix"},
+        {{"08DEC2026.NAV", nullptr, nullptr, 1.0, 2999, 0, 0, 0, &lost, 0},
+         "08DEC2026.NAV  1.0 sentences/s  0 bad  no fix"},
+        {{"08DEC2026.NAV", nullptr, "/dev/ttyUSB0: gone, trying again in 1 s", 0.0, 5000, 1, 4, 0, &fix, 61000},
          "08DEC2026.NAV  /dev/ttyUSB0: gone, trying again in 1 s  1 bad  4 not written  GPS  9 satellites  "
          "51 06.9848 N  001 23.4567 E  61 s old"},
     };

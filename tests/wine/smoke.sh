@@ -13,7 +13,8 @@ set -u
 linux_build=${1:?usage: smoke.sh <linux build dir> <Halvex_StoreData.exe>}
 exe=${2:?usage: smoke.sh <linux build dir> <Halvex_StoreData.exe>}
 headsim="$linux_build/tools/headsim"
-for tool in wine wineboot wineserver script timeout; do
+wine=${WINE:-wine} wineserver=${WINESERVER_COMMAND:-wineserver}
+for tool in "$wine" "$wineserver" script timeout; do
     command -v "$tool" >/dev/null || { echo "smoke: $tool is not installed" >&2; exit 1; }
 done
 [ -x "$headsim" ] || { echo "smoke: no headsim at $headsim" >&2; exit 1; }
@@ -31,7 +32,7 @@ failures=0
 
 cleanup() {
     [ -n "$headsim_pid" ] && kill "$headsim_pid" 2>/dev/null
-    [ -z "$shared_prefix" ] && timeout 20 wineserver -k 2>/dev/null
+    [ -z "$shared_prefix" ] && timeout 20 "$wineserver" -k 2>/dev/null
     exec 3>&- 2>/dev/null
     rm -rf "$work"
 }
@@ -56,7 +57,7 @@ wait_for_text() {
 }
 
 # Wine's first start builds the prefix; do it before the head is up.
-[ -n "$shared_prefix" ] || timeout 180 wineboot -i >/dev/null 2>&1 || { echo "smoke: wineboot failed" >&2; exit 2; }
+[ -n "$shared_prefix" ] || timeout 180 "$wine" wineboot -i >/dev/null 2>&1 || { echo "smoke: wineboot failed" >&2; exit 2; }
 
 cd "$work" || exit 2
 printf '[Settings]\r\nIPAddress=%s\r\nRange=10\r\nGain=7\r\n' "$address" > Halvex_StoreData.INI
@@ -68,7 +69,7 @@ wait_for_text headsim.log 100 "listening on" "$headsim_pid" || { cat headsim.log
 # The program's console is the pseudo-terminal that script(1) makes; its
 # standard output goes to a file, so the bytes it wrote are seen unchanged.
 mkfifo keys
-timeout 120 script -qfec "wine '$exe' > out.txt" /dev/null < keys > console.txt 2>&1 &
+timeout 120 script -qfec "'$wine' '$exe' > out.txt" /dev/null < keys > console.txt 2>&1 &
 run_pid=$!
 exec 3> keys
 if wait_for_text out.txt 900 "Press any key to exit." "$run_pid"; then

@@ -265,6 +265,19 @@ TEST(Differential, QkvdumpPositionsAgree)
     std::string track = read_file(linux_dir.file("track.geojson"));
     EXPECT_NE(std::string::npos, track.find("\"coordinates\":[1.3909450,51.11")) << track;
     EXPECT_EQ(track, read_file(windows_dir.file("track.geojson")));
+    // A .NAV file as OUT, the one read or another, is refused alike and kept, also with --force.
+    for (const TempDir* dir : {&linux_dir, &windows_dir}) write_file(dir->file("other.nav"), nav);
+    for (const char* option : {"--nav day.NAV --geojson ./day.NAV", "--nav day.NAV --geojson other.nav --force",
+                               "--csv --nav day.NAV --png day.NAV"}) {
+        DumpRun linux_run = run_qkvdump(std::string("'") + QKVDUMP + "'", linux_dir, option + (" " + name));
+        DumpRun windows_run = run_qkvdump(wine_environment() + " '" + QKVDUMP_EXE + "'", windows_dir,
+                                          option + (" " + name));
+        EXPECT_EQ(2, linux_run.status) << option;
+        EXPECT_EQ(2, windows_run.status) << option;
+        EXPECT_EQ(linux_run.errors, windows_run.errors) << option;
+        EXPECT_EQ(nav, read_file(windows_dir.file("day.NAV"))) << option;
+        EXPECT_EQ(nav, read_file(windows_dir.file("other.nav"))) << option;
+    }
     DumpRun refused = run_qkvdump(wine_environment() + " '" + QKVDUMP_EXE + "'", windows_dir,
                                   "--netcdf pings.nc " + name);
     EXPECT_EQ(2, refused.status);

@@ -14,26 +14,28 @@ namespace wine {
 
 namespace {
 
-std::string find_in_path(const std::string& name)
+// The loader's variables besides the prefix: on 64-bit Windows builds, which
+// loader and server to take, since Debian's launcher would take the 32-bit one.
+std::vector<std::string> loader_environment()
 {
-    const char* path = getenv("PATH");
-    std::string dirs = path ? path : "/usr/bin:/bin";
+    std::vector<std::string> words = {"WINEDEBUG=-all", "WINEDLLOVERRIDES=mscoree,mshtml="};
+    std::string extra = HALVEX_WINE_ENVIRONMENT;
     size_t start = 0;
-    while (start <= dirs.size()) {
-        size_t end = dirs.find(':', start);
-        if (end == std::string::npos) end = dirs.size();
-        std::string candidate = dirs.substr(start, end - start) + "/" + name;
-        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    while (start < extra.size()) {
+        size_t end = extra.find(' ', start);
+        if (end == std::string::npos) end = extra.size();
+        if (end > start) words.push_back(extra.substr(start, end - start));
         start = end + 1;
     }
-    return "";
+    return words;
 }
 
 }  // namespace
 
 std::string missing(const char* exe)
 {
-    if (find_in_path("wine").empty()) return "wine is not installed";
+    if (std::string(HALVEX_WINE).empty()) return HALVEX_WINDOWS_WHY;
+    if (!e2e::file_exists(HALVEX_WINE)) return std::string(HALVEX_WINE) + " is not installed";
     if (!e2e::file_exists(std::string(WINE_PREFIX) + "/system.reg"))
         return std::string("no Wine prefix at ") + WINE_PREFIX + " (the wine.prefix test makes it)";
     if (exe && !e2e::file_exists(exe))
@@ -43,17 +45,18 @@ std::string missing(const char* exe)
 
 std::string wine_environment()
 {
-    return "env WINEPREFIX='" + std::string(WINE_PREFIX) + "' WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' " +
-           find_in_path("wine");
+    std::string words = "env WINEPREFIX='" + std::string(WINE_PREFIX) + "'";
+    for (const std::string& word : loader_environment()) words += " '" + word + "'";
+    return words + " " + HALVEX_WINE;
 }
 
 e2e::ClientOptions options(const char* exe)
 {
     e2e::ClientOptions client;
     client.program = exe;
-    client.command_prefix = {find_in_path("wine")};
-    client.environment = {std::string("WINEPREFIX=") + WINE_PREFIX, "WINEDEBUG=-all",
-                          "WINEDLLOVERRIDES=mscoree,mshtml="};
+    client.command_prefix = {HALVEX_WINE};
+    client.environment = loader_environment();
+    client.environment.push_back(std::string("WINEPREFIX=") + WINE_PREFIX);
     client.file_size_signal_ignored = true;
     return client;
 }

@@ -1,5 +1,7 @@
 // Running the Windows build under Wine from the end-to-end harness: the .exe
-// started by wine in the shared prefix that the test fixture made, its
+// of the Windows build this machine runs (32-bit, or 64-bit where no 32-bit
+// program runs: tests/wine/windows_under_wine.cmake) started by its Wine
+// loader in the shared prefix that the test fixture made, its
 // standard output redirected to a file (the console under Wine is wrapped in
 // escape codes), keys typed on the pseudo-terminal. Every wait is bounded.
 #pragma once
@@ -11,9 +13,9 @@
 
 namespace wine {
 
-const char* const EXE = HALVEX_WIN32_EXE;              // store switch off
-const char* const EXE_STORE_ON = HALVEX_WIN32_STORE_EXE;  // store switch on
-const char* const QKVDUMP_EXE = QKVDUMP_WIN32_EXE;
+const char* const EXE = HALVEX_WINDOWS_EXE;              // store switch off
+const char* const EXE_STORE_ON = HALVEX_WINDOWS_STORE_EXE;  // store switch on
+const char* const QKVDUMP_EXE = QKVDUMP_WINDOWS_EXE;
 
 // Empty when wine, the prefix and the program are there; else why not.
 std::string missing(const char* exe);
@@ -38,7 +40,7 @@ e2e::ExitInfo answer_prompt(e2e::Client& client, const std::string& path);
 // Runs a shell command line (bound its time with timeout(1)); returns its exit
 // status and fills what it printed.
 int run_captured(const std::string& command, std::string* output);
-// "env WINEPREFIX=... /usr/bin/wine": put before a Windows program on a command line.
+// "env WINEPREFIX=... LOADER": put before a Windows program on a command line.
 std::string wine_environment();
 
 }  // namespace wine

@@ -14,12 +14,20 @@
 #include "tools/navlog/navlog_text.h"
 
 constexpr int NAVLOG_REASON_SIZE = 256;
+constexpr size_t NAVLOG_DATAGRAM_MAX = 65536;  // the largest UDP datagram
+// What one wait may read: a burst of datagrams queued together is taken in one pass.
+constexpr size_t NAVLOG_READ_SIZE = 4 * NAVLOG_DATAGRAM_MAX;
+constexpr size_t NAVLOG_DATAGRAMS_PER_WAIT = 8192;
+// The UDP receive queue asked for, so a burst outlasts a pass; the system may give less.
+constexpr int NAVLOG_UDP_QUEUE_BYTES = 2 * 1024 * 1024;
 
 struct NavSource {
     const NavOptions* options;
     intptr_t handle;  // NAVLOG_NO_HANDLE while closed
     bool connecting;  // TCP: a connect is under way
     char reason[NAVLOG_REASON_SIZE];  // after NAV_OPEN_ABSENT, NAV_OPEN_UNUSABLE or NAV_EVENT_LOST: why
+    long dropped;     // UDP: datagrams the system dropped for a full queue since the source was opened,
+                      // where the system tells
 };
 constexpr intptr_t NAVLOG_NO_HANDLE = -1;
 
@@ -45,7 +53,9 @@ NavOpen navlog_open_serial(NavSource* source);
 NavOpen navlog_open_udp(NavSource* source);
 NavOpen navlog_open_tcp(NavSource* source);
 // Waits at most wait_ms for bytes from the source (when open), a key or an
-// end; reads into bytes what came, *count of them.
+// end; reads into bytes all that is queued, *count of them, as far as size
+// allows: datagrams one after the other, each whole, while size has room for
+// the largest.
 NavEvent navlog_wait(NavSource* source, uint8_t* bytes, size_t size, int wait_ms, size_t* count);
 void navlog_source_close(NavSource* source);
 
@@ -63,5 +73,8 @@ void navlog_console_write(const char* text, size_t count);
 void navlog_clock_now(NavTime* now);
 
 // Opens the named file of the current directory for appending, creating it
-// when missing, readable by others while written; *size is its size.
-PlatResult navlog_file_open(const char* name, PlatFile* file, int64_t* size, char reason[NAVLOG_REASON_SIZE]);
+// when missing, readable by others while written, and held for this process
+// alone until closed: PLAT_ERR_HELD when another navlog holds it (on Windows
+// also any program that lets no one else write it). What holds it is the
+// open file itself, so the hold ends with the process however that ends.
+PlatResult navlog_file_open(const char* name, PlatFile* file, char reason[NAVLOG_REASON_SIZE]);

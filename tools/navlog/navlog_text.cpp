@@ -7,9 +7,10 @@
 #include "store/naming.h"
 #include "store/timestamp.h"
 
+const char NAVLOG_FILE_SUFFIX[] = ".NAV";
+
 namespace {
 
-const char NAV_SUFFIX[] = ".NAV";
 const uint8_t ESCAPE = 0x1B;
 const uint8_t CTRL_C = 0x03;
 // The day's part of a data file name: the characters before "-NNNN".
@@ -70,7 +71,7 @@ void navlog_file_name(const NavTime* time, char name[NAVLOG_NAME_SIZE])
     timestamp_update(&clock, &local);
     char pattern[DATA_NAME_SIZE];
     naming_pattern(pattern, clock.date_time_text);
-    snprintf(name, NAVLOG_NAME_SIZE, "%.*s%s", DAY_STEM_LENGTH, pattern, NAV_SUFFIX);
+    snprintf(name, NAVLOG_NAME_SIZE, "%.*s%s", DAY_STEM_LENGTH, pattern, NAVLOG_FILE_SUFFIX);
 }
 
 bool navlog_same_day(const NavTime* a, const NavTime* b)
@@ -98,6 +99,7 @@ size_t navlog_status_text(const NavStatus* status, char text[NAVLOG_STATUS_SIZE]
     size_t length = 0;
     text[0] = 0;
     append(text, NAVLOG_STATUS_SIZE, &length, "%s", status->file_name);
+    if (status->file_trouble != nullptr) append(text, NAVLOG_STATUS_SIZE, &length, ": %s", status->file_trouble);
     if (status->source_trouble != nullptr) {
         append(text, NAVLOG_STATUS_SIZE, &length, "  %s", status->source_trouble);
     } else if (status->silent_ms >= NAVLOG_SILENCE_SHOWN_MS) {
@@ -108,6 +110,7 @@ size_t navlog_status_text(const NavStatus* status, char text[NAVLOG_STATUS_SIZE]
     }
     append(text, NAVLOG_STATUS_SIZE, &length, "  %ld bad", status->bad);
     if (status->unwritten > 0) append(text, NAVLOG_STATUS_SIZE, &length, "  %ld not written", status->unwritten);
+    if (status->dropped > 0) append(text, NAVLOG_STATUS_SIZE, &length, "  %ld dropped", status->dropped);
     append_fix(text, NAVLOG_STATUS_SIZE, &length, status->fix, status->fix_age_ms);
     return length;
 }

@@ -30,6 +30,7 @@ size_t navlog_time_text(const NavTime* time, char text[NAVLOG_TIME_TEXT_SIZE]);
 // The whole line for a sentence received at time; its length.
 size_t navlog_line(const NavTime* time, const char* sentence, char line[NAVLOG_LINE_SIZE]);
 // The day's file, named as the data files' day: "08DEC2026.NAV".
+extern const char NAVLOG_FILE_SUFFIX[];  // ".NAV"
 void navlog_file_name(const NavTime* time, char name[NAVLOG_NAME_SIZE]);
 bool navlog_same_day(const NavTime* a, const NavTime* b);
 
@@ -41,11 +42,13 @@ bool navlog_keys_quit(const uint8_t* keys, size_t count);
 // What the status line shows.
 struct NavStatus {
     const char* file_name;
+    const char* file_trouble;    // null while the file is open; else why it cannot be
     const char* source_trouble;  // null while the source delivers; else what is wrong and what is done
     double sentences_per_second;
     int64_t silent_ms;           // since the last good sentence (or the start)
     long bad;                    // sentences counted and not written
     long unwritten;              // good sentences the file did not take (disk full)
+    long dropped;                // datagrams the system dropped before navlog could read them, where it tells
     const NmeaFix* fix;
     int64_t fix_age_ms;
 };

@@ -155,18 +155,36 @@ void take_rmc(const char* sentence, NmeaFix* fix)
     take_position(sentence, RMC_LATITUDE, fix);
 }
 
-// An angle of degrees and decimal minutes as signed decimal degrees; false unless well-formed.
-bool angle_value(const char* sentence, int field, int degree_digits, const char* hemispheres, double* degrees)
+enum AngleRead { ANGLE_ABSENT, ANGLE_GOOD, ANGLE_IMPOSSIBLE };
+
+// An angle of whole degrees and decimal minutes with any number of decimals
+// ("4404.126998", "12118.84414300") as signed decimal degrees, and its
+// decimals; empty fields are absent, anything else but a real angle impossible.
+AngleRead angle_value(const char* sentence, int field, int degree_digits, const char* hemispheres, double* degrees,
+                      int* decimals)
 {
-    char value[FIELD_SIZE], hemisphere[FIELD_SIZE], checked[16];
-    if (!field_of(sentence, field, value) || !field_of(sentence, field + 1, hemisphere)) return false;
-    format_angle(value, hemisphere, degree_digits, hemispheres, checked);
-    if (checked[0] == 0) return false;
-    int whole = 0;
-    for (int i = 0; i < degree_digits; ++i) whole = whole * 10 + (value[i] - '0');
-    *degrees = whole + strtod(value + degree_digits, nullptr) / 60.0;
+    char value[FIELD_SIZE], hemisphere[FIELD_SIZE];
+    bool value_given = field_of(sentence, field, value) && value[0] != 0;
+    bool hemisphere_given = field_of(sentence, field + 1, hemisphere) && hemisphere[0] != 0;
+    if (!value_given && !hemisphere_given) return ANGLE_ABSENT;
+    if (!value_given || strlen(hemisphere) != 1 || strchr(hemispheres, hemisphere[0]) == nullptr) {
+        return ANGLE_IMPOSSIBLE;
+    }
+    size_t whole = strcspn(value, ".");
+    size_t length = strlen(value);
+    bool fraction_ok = whole == length || (whole + 1 < length && all_digits(value + whole + 1, length - whole - 1));
+    if (whole != static_cast<size_t>(degree_digits) + 2 || !all_digits(value, whole) || !fraction_ok) {
+        return ANGLE_IMPOSSIBLE;
+    }
+    int whole_degrees = 0;
+    for (int i = 0; i < degree_digits; ++i) whole_degrees = whole_degrees * 10 + (value[i] - '0');
+    double minutes = strtod(value + degree_digits, nullptr);
+    double limit = degree_digits == LATITUDE_DEGREE_DIGITS ? 90.0 : 180.0;
+    *degrees = whole_degrees + minutes / 60.0;
+    if (minutes >= 60.0 || *degrees > limit) return ANGLE_IMPOSSIBLE;
     if (hemisphere[0] == hemispheres[1]) *degrees = -*degrees;
-    return true;
+    *decimals = whole == length ? 0 : static_cast<int>(length - whole - 1);
+    return ANGLE_GOOD;
 }
 
 // "hhmmss" or "hhmmss.sss" as milliseconds of the day; -1 when not such.
@@ -304,9 +322,14 @@ bool nmea_read_position(const char* sentence, NmeaPosition* position)
     int time_field = gga ? static_cast<int>(GGA_TIME) : static_cast<int>(RMC_TIME);
     int first = gga ? static_cast<int>(GGA_LATITUDE) : static_cast<int>(RMC_LATITUDE);
     position->utc_ms_of_day = time_of_day_ms(sentence, time_field);
-    position->has_position =
-        angle_value(sentence, first, LATITUDE_DEGREE_DIGITS, "NS", &position->latitude) &&
-        angle_value(sentence, first + 2, LONGITUDE_DEGREE_DIGITS, "EW", &position->longitude);
+    int latitude_decimals = 0, longitude_decimals = 0;
+    AngleRead latitude =
+        angle_value(sentence, first, LATITUDE_DEGREE_DIGITS, "NS", &position->latitude, &latitude_decimals);
+    AngleRead longitude =
+        angle_value(sentence, first + 2, LONGITUDE_DEGREE_DIGITS, "EW", &position->longitude, &longitude_decimals);
+    position->has_position = latitude == ANGLE_GOOD && longitude == ANGLE_GOOD;
+    position->impossible = !position->has_position && (latitude != ANGLE_ABSENT || longitude != ANGLE_ABSENT);
+    position->minute_decimals = latitude_decimals > longitude_decimals ? latitude_decimals : longitude_decimals;
     position->has_motion = !gga && number_value(sentence, RMC_SPEED, &position->speed_knots) &&
                            number_value(sentence, RMC_COURSE, &position->course_degrees);
     return true;

@@ -64,8 +64,10 @@ struct NmeaPosition {
     NmeaFixKind kind;
     long utc_ms_of_day;    // the sentence's UTC time of day in milliseconds; -1 when not given
     bool has_position;     // latitude and longitude given and well-formed
+    bool impossible;       // given, but malformed or out of range: latitude over 90, longitude over 180, minutes of 60
     double latitude;       // decimal degrees, north positive
     double longitude;      // decimal degrees, east positive
+    int minute_decimals;   // the most decimals of minutes the two fields gave, however many
     int quality;           // GGA's 0 to 8; for an RMC the GGA number of its mode (1 without one), 0 for status V
     bool has_motion;       // RMC's speed and course, where given
     double speed_knots;

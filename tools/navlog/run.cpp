@@ -13,8 +13,14 @@ constexpr int64_t PLAIN_STATUS_EVERY_MS = 10000;  // a plain line when the outpu
 constexpr int64_t REOPEN_FIRST_MS = 1000;         // a source that went away is opened again after this,
 constexpr int64_t REOPEN_LONGEST_MS = 10000;      // a TCP source after a pause that doubles up to this
 constexpr int64_t CONNECT_LIMIT_MS = 10000;       // a TCP connect not done by then has failed
+// A receiver sends at least once a second. A serial line or TCP connection
+// silent ten times as long is opened again: a port can stay open but dead when
+// its device is unplugged (Windows), a connection when its far end vanished.
+constexpr int64_t SILENCE_REOPEN_MS = 10000;
 constexpr int WAIT_LONGEST_MS = 1000;
-constexpr size_t READ_SIZE = 65536;               // the largest UDP datagram
+constexpr size_t BLOCK_SIZE = 65536;  // the lines of one pass are written together, up to this many bytes
+// Why the day's file cannot be had, when another logger has it.
+constexpr char HELD_TEXT[] = "held by another navlog or program";
 constexpr int SOURCE_NAME_SIZE = NAVLOG_HOST_SIZE + 16;
 
 enum SourceState { SOURCE_UP, SOURCE_CONNECTING, SOURCE_DOWN };
@@ -24,7 +30,7 @@ struct LogFile {
     bool open;
     char name[NAVLOG_NAME_SIZE];
     NavTime day;      // the local day it is the file of
-    int64_t size;     // whole lines only
+    char trouble[NAVLOG_REASON_SIZE];  // while it cannot be opened: why
     bool unsynced;
     int64_t last_sync_ms;
 };
@@ -37,6 +43,8 @@ struct Logger {
     int64_t reopen_at_ms;
     int64_t connect_started_ms;
     int64_t reopen_pause_ms;
+    int64_t last_bytes_ms;  // since the source was opened
+    long dropped_earlier;   // by the system, on the sources opened before this one
     bool terminal;
     NmeaFramer framer;
     NmeaFix fix;
@@ -47,8 +55,10 @@ struct Logger {
     long unwritten;
     int64_t status_at_ms;  // when the last status was shown
     LogFile log;
-    uint8_t bytes[READ_SIZE];
-    char line[NAVLOG_LINE_SIZE];
+    uint8_t bytes[NAVLOG_READ_SIZE];
+    char block[BLOCK_SIZE];  // the lines of this pass not yet written
+    size_t block_length;
+    long block_lines;
     char trouble[SOURCE_NAME_SIZE + NAVLOG_REASON_SIZE + 64];
     char status[NAVLOG_STATUS_SIZE];
     char redraw[NAVLOG_STATUS_SIZE + 2];
@@ -56,14 +66,16 @@ struct Logger {
 
 Logger logger;  // static, so nothing is allocated while it runs
 
-bool open_log(LogFile* log, const NavTime* day, char reason[NAVLOG_REASON_SIZE])
+PlatResult open_log(LogFile* log, const NavTime* day)
 {
     navlog_file_name(day, log->name);
     log->day = *day;
     log->unsynced = false;
     log->last_sync_ms = plat_monotonic_ms();
-    log->open = navlog_file_open(log->name, &log->file, &log->size, reason) == PLAT_OK;
-    return log->open;
+    PlatResult opened = navlog_file_open(log->name, &log->file, log->trouble);
+    if (opened == PLAT_ERR_HELD) snprintf(log->trouble, sizeof log->trouble, "%s", HELD_TEXT);
+    log->open = opened == PLAT_OK;
+    return opened;
 }
 
 void sync_log(LogFile* log)
@@ -82,24 +94,53 @@ void close_log(LogFile* log)
     log->open = false;
 }
 
-// A line goes whole or not at all: what a failed write left of it is cut off again.
-void write_line(Logger* l, const NavTime* time, const char* sentence)
+// Bytes go to the end of the file whole or not at all: what a failed write
+// left of them is cut off again, and only that. The size it is cut back to is
+// the file's own just before the write, which no other navlog changes while
+// this one holds the file.
+bool append_whole(LogFile* log, const char* bytes, size_t count)
+{
+    int64_t before = plat_file_size(log->file);
+    if (plat_file_write(log->file, bytes, count) == PLAT_OK) {
+        log->unsynced = true;
+        return true;
+    }
+    if (before >= 0 && plat_file_size(log->file) > before) plat_file_truncate(log->file, before);
+    return false;
+}
+
+// The lines of a pass go to the file in one write; when that fails (a full
+// disk) each is tried on its own, so every line that fits is still written.
+void write_block(Logger* l, const NavTime* time)
 {
     LogFile* log = &l->log;
+    size_t length = l->block_length;
+    long lines = l->block_lines;
+    l->block_length = 0;
+    l->block_lines = 0;
+    if (lines == 0) return;
     if (log->open && !navlog_same_day(time, &log->day)) close_log(log);
-    char reason[NAVLOG_REASON_SIZE];
-    if (!log->open && !open_log(log, time, reason)) {
+    if (!log->open && open_log(log, time) != PLAT_OK) {
+        l->unwritten += lines;
+        return;
+    }
+    if (append_whole(log, l->block, length)) return;
+    if (lines == 1) {
         ++l->unwritten;
         return;
     }
-    size_t length = navlog_line(time, sentence, l->line);
-    if (plat_file_write(log->file, l->line, length) != PLAT_OK) {
-        plat_file_truncate(log->file, log->size);
-        ++l->unwritten;
-        return;
+    for (size_t start = 0, end = 0; start < length; start = end) {
+        const void* line_end = memchr(l->block + start, '\n', length - start);
+        end = line_end == nullptr ? length : static_cast<size_t>(static_cast<const char*>(line_end) - l->block) + 1;
+        if (!append_whole(log, l->block + start, end - start)) ++l->unwritten;
     }
-    log->size += static_cast<int64_t>(length);
-    log->unsynced = true;
+}
+
+void queue_line(Logger* l, const NavTime* time, const char* sentence)
+{
+    if (l->block_length + NAVLOG_LINE_SIZE > BLOCK_SIZE) write_block(l, time);
+    l->block_length += navlog_line(time, sentence, l->block + l->block_length);
+    ++l->block_lines;
 }
 
 void take_bytes(Logger* l, size_t count)
@@ -107,6 +148,7 @@ void take_bytes(Logger* l, size_t count)
     NavTime time;
     navlog_clock_now(&time);  // the arrival of the last byte read
     int64_t now_ms = plat_monotonic_ms();
+    l->last_bytes_ms = now_ms;
     for (size_t i = 0; i < count; ++i) {
         NmeaVerdict verdict = nmea_framer_take(&l->framer, l->bytes[i]);
         if (verdict == NMEA_PENDING) continue;
@@ -114,11 +156,12 @@ void take_bytes(Logger* l, size_t count)
             ++l->bad;
             continue;
         }
-        write_line(l, &time, l->framer.text);
+        queue_line(l, &time, l->framer.text);
         ++l->good_since_status;
         l->last_good_ms = now_ms;
         if (nmea_take_fix(l->framer.text, &l->fix)) l->fix_at_ms = now_ms;
     }
+    write_block(l, &time);
 }
 
 void source_down(Logger* l, int64_t pause_ms)
@@ -153,8 +196,11 @@ NavOpen open_by_kind(NavSource* source)
 
 NavOpen open_source(Logger* l)
 {
+    l->dropped_earlier += l->source.dropped;
+    l->source.dropped = 0;
     NavOpen opened = open_by_kind(&l->source);
     l->connect_started_ms = plat_monotonic_ms();
+    l->last_bytes_ms = l->connect_started_ms;
     if (opened == NAV_OPEN_READY) l->state = SOURCE_UP;
     if (opened == NAV_OPEN_PENDING) l->state = SOURCE_CONNECTING;
     if (opened == NAV_OPEN_ABSENT || opened == NAV_OPEN_UNUSABLE) source_lost(l);
@@ -184,6 +230,8 @@ void show_status(Logger* l, int64_t now_ms, bool last)
     status.silent_ms = now_ms - l->last_good_ms;
     status.bad = l->bad;
     status.unwritten = l->unwritten;
+    status.dropped = l->dropped_earlier + l->source.dropped;
+    status.file_trouble = l->log.open ? nullptr : l->log.trouble;
     status.fix = &l->fix;
     status.fix_age_ms = now_ms - l->fix_at_ms;
     size_t length = navlog_status_text(&status, l->status);
@@ -216,6 +264,7 @@ void handle(Logger* l, NavEvent event, size_t count)
     case NAV_EVENT_CONNECTED:
         l->state = SOURCE_UP;
         l->reopen_pause_ms = REOPEN_FIRST_MS;
+        l->last_bytes_ms = plat_monotonic_ms();
         break;
     case NAV_EVENT_LOST: source_lost(l); break;
     case NAV_EVENT_NONE:
@@ -223,10 +272,23 @@ void handle(Logger* l, NavEvent event, size_t count)
     }
 }
 
+// A UDP port is not opened again: nothing about it goes stale, and the port
+// could be taken by another program meanwhile.
+bool silent_too_long(const Logger* l, int64_t now_ms)
+{
+    return l->state == SOURCE_UP && l->options->kind != NAV_SOURCE_UDP &&
+           now_ms - l->last_bytes_ms >= SILENCE_REOPEN_MS;
+}
+
 void run_loop(Logger* l)
 {
     for (;;) {
         int64_t now_ms = plat_monotonic_ms();
+        if (silent_too_long(l, now_ms)) {
+            navlog_source_close(&l->source);
+            nmea_framer_reset(&l->framer);
+            open_source(l);
+        }
         if (l->state == SOURCE_DOWN && now_ms >= l->reopen_at_ms) open_source(l);
         if (l->state == SOURCE_CONNECTING && now_ms - l->connect_started_ms >= CONNECT_LIMIT_MS) {
             navlog_source_close(&l->source);
@@ -263,11 +325,11 @@ int navlog_run(const NavOptions* options)
     }
     NavTime today;
     navlog_clock_now(&today);
-    char reason[NAVLOG_REASON_SIZE];
-    if (!open_log(&l->log, &today, reason)) {
-        fprintf(stderr, "navlog: cannot open %s: %s\n", l->log.name, reason);
+    PlatResult opened = open_log(&l->log, &today);
+    if (opened != PLAT_OK) {
+        fprintf(stderr, "navlog: cannot open %s: %s\n", l->log.name, l->log.trouble);
         navlog_source_close(&l->source);
-        return 1;
+        return opened == PLAT_ERR_HELD ? 2 : 1;
     }
     l->terminal = navlog_console_start();
     int64_t start_ms = plat_monotonic_ms();

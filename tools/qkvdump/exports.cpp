@@ -21,8 +21,8 @@ const char NAV_CSV_HEADER[] = ",time_utc,lat,lon,fix_quality,fix_age_ms,speed_kn
 enum TimeBasis { BASIS_MACHINE, BASIS_OFFSET, BASIS_NAV };
 
 struct Exports {
-    const char* netcdf_path;
-    const char* geojson_path;
+    OutputTarget netcdf_target = {"--netcdf", "netCDF file", OUTPUT_NETCDF, nullptr, false, false, {}, false, {}};
+    OutputTarget track_target = {"--geojson", "track", OUTPUT_TRACK, nullptr, false, false, {}, false, {}};
     const char* offset_text;
     const char* nav_files[NAV_FILES_MAX];
     int nav_count;
@@ -35,6 +35,10 @@ struct Exports {
     // The ping being handled: located once for its CSV columns and the outputs.
     ExportPing ping;
     bool located;
+    bool any_time;           // a ping before this one had a time
+    int64_t previous_utc_ms;  // its UTC time
+    PingTimeZoneMinute zone_minute;
+    long pings;               // well-formed records exported
     NavLines lines;
     NavJoin join;
     FILE* geojson;
@@ -66,18 +70,24 @@ void locate(const RecordView* view, long record)
     int64_t local_ms = 0;
     ping->time_known = pingtime_from_record(view, &local_ms);
     if (ping->time_known) {
-        int offset = exports.basis == BASIS_OFFSET ? exports.offset_seconds : pingtime_machine_offset(local_ms);
-        ping->utc_ms = local_ms - offset * 1000LL;
+        if (exports.basis == BASIS_OFFSET) {
+            ping->utc_ms = local_ms - exports.offset_seconds * 1000LL;
+        } else {
+            ping->utc_ms = pingtime_machine_utc(local_ms, exports.any_time ? &exports.previous_utc_ms : nullptr,
+                                                &exports.zone_minute);
+        }
         // Without any line to give the offset, the computer's zone stands in.
         if (exports.basis == BASIS_NAV) nav_join_locate(&exports.join, local_ms, &ping->utc_ms, &ping->position);
+        exports.any_time = true;
+        exports.previous_utc_ms = ping->utc_ms;
     }
     exports.located = true;
 }
 
-void print_decimal(FILE* out, bool known, double value, const char* format)
+void print_decimal(FILE* out, bool known, int decimals, double value)
 {
     fputc(',', out);
-    if (known) fprintf(out, format, value);
+    if (known) fprintf(out, "%.*f", decimals, value);
 }
 
 // The position columns of a CSV row: empty cells where there is no position.
@@ -89,14 +99,14 @@ void csv_columns(void*, const RecordView* view, FILE* out)
     char time[PINGTIME_ISO_SIZE] = "";
     if (ping->time_known) pingtime_iso_utc(ping->utc_ms, time);
     fprintf(out, ",%s", time);
-    print_decimal(out, p->known, p->latitude, "%.7f");
-    print_decimal(out, p->known, p->longitude, "%.7f");
+    print_decimal(out, p->known, p->decimals, p->latitude);
+    print_decimal(out, p->known, p->decimals, p->longitude);
     fputc(',', out);
     if (p->known) fprintf(out, "%d", p->fix_quality);
     fputc(',', out);
     if (p->known) fprintf(out, "%ld", p->fix_age_ms);
-    print_decimal(out, p->known && p->motion_known, p->speed_knots, "%.1f");
-    print_decimal(out, p->known && p->motion_known, p->course_degrees, "%.1f");
+    print_decimal(out, p->known && p->motion_known, 1, p->speed_knots);
+    print_decimal(out, p->known && p->motion_known, 1, p->course_degrees);
 }
 
 void describe_basis()
@@ -134,7 +144,8 @@ void write_feature()
     ++exports.features;
 }
 
-bool finish_geojson()
+// Closes the track and moves it over OUT when keep; false when it failed (said).
+bool finish_geojson(bool keep)
 {
     if (exports.geojson == nullptr) return true;
     if (!exports.geojson_failed && fputs(GEOJSON_CLOSING, exports.geojson) == EOF) {
@@ -145,12 +156,63 @@ bool finish_geojson()
         exports.geojson_failed = true;
         exports.geojson_error = errno;
     }
+    exports.geojson = nullptr;
+    OutputTarget* target = &exports.track_target;
     if (exports.geojson_failed) {
-        fprintf(stderr, "%s: cannot write: %s\n", exports.geojson_path, strerror(exports.geojson_error));
+        output_target_finish(target, false);
+        fprintf(stderr, "%s: cannot write: %s\n", target->path, strerror(exports.geojson_error));
         return false;
     }
-    fprintf(exports.summary, "%s: %ld pings with a position\n", exports.geojson_path, exports.features);
+    if (!output_target_finish(target, keep)) return false;
+    fprintf(exports.summary, "%s: %ld pings with a position\n", target->path, exports.features);
     return true;
+}
+
+// Closes the netCDF file and moves it over OUT when keep; false when it failed (said).
+bool finish_netcdf(bool keep)
+{
+    if (!exports.netcdf_open) return true;
+    exports.netcdf_open = false;
+    OutputTarget* target = &exports.netcdf_target;
+    if (!netcdf_finish(&exports.netcdf)) {
+        output_target_finish(target, false);
+        fprintf(stderr, "%s: cannot write: %s\n", target->path, exports.netcdf.reason);
+        return false;
+    }
+    if (!output_target_finish(target, keep)) return false;
+    fprintf(exports.summary, "%s: %ld pings\n", target->path, exports.netcdf.pings);
+    return true;
+}
+
+// Why the outputs are not moved over their OUTs, when they are not: said for each.
+bool outputs_complete(bool nav_whole)
+{
+    const char* why = !nav_whole           ? "a .NAV file could not be read whole"
+                      : exports.pings == 0 ? "no well-formed record"
+                                           : nullptr;
+    if (why == nullptr) return true;
+    for (const OutputTarget* target : {&exports.track_target, &exports.netcdf_target}) {
+        if (target->writing) fprintf(stderr, "%s: no %s written: %s\n", target->path, target->what, why);
+    }
+    return false;
+}
+
+void tell_nav_counts()
+{
+    const NavJoin* join = &exports.join;
+    for (int reason = 0; reason < NAV_SKIP_COUNT; ++reason) {
+        long lines = join->skipped[reason];
+        if (lines > 0) {
+            fprintf(stderr, "qkvdump: --nav: %ld line%s skipped: %s\n", lines, lines == 1 ? "" : "s",
+                    NAV_SKIP_REASONS[reason]);
+        }
+    }
+    if (join->unplaced > 0) {
+        fprintf(stderr,
+                "qkvdump: --nav: %ld ping%s without a position: the records' clock went back with no such step "
+                "in the .NAV lines (UTC times from the offset of the lines before)\n",
+                join->unplaced, join->unplaced == 1 ? "" : "s");
+    }
 }
 
 }  // namespace
@@ -158,8 +220,8 @@ bool finish_geojson()
 int exports_option(int argc, char** argv, int* i)
 {
     const char* option = argv[*i];
-    const char** value = strcmp(option, "--netcdf") == 0       ? &exports.netcdf_path
-                         : strcmp(option, "--geojson") == 0    ? &exports.geojson_path
+    const char** value = strcmp(option, "--netcdf") == 0       ? &exports.netcdf_target.path
+                         : strcmp(option, "--geojson") == 0    ? &exports.track_target.path
                          : strcmp(option, "--utc-offset") == 0 ? &exports.offset_text
                                                                : nullptr;
     if (value != nullptr) {
@@ -180,18 +242,18 @@ int exports_option(int argc, char** argv, int* i)
 
 int exports_check(bool csv)
 {
-    if (exports.geojson_path && exports.nav_count == 0) return refuse("--geojson", " needs --nav");
+    if (exports.track_target.path && exports.nav_count == 0) return refuse("--geojson", " needs --nav");
     if (exports.offset_text && exports.nav_count > 0) {
         return refuse("--utc-offset", " goes without --nav: the .NAV lines carry the offset");
     }
     if (exports.offset_text && !pingtime_parse_offset(exports.offset_text, &exports.offset_seconds)) {
         return refuse("--utc-offset must be +HH:MM or -HH:MM, not ", exports.offset_text);
     }
-    if (exports.offset_text && !exports.netcdf_path) return refuse("--utc-offset", " needs --netcdf");
-    if (exports.nav_count > 0 && !csv && !exports.netcdf_path && !exports.geojson_path) {
+    if (exports.offset_text && !exports.netcdf_target.path) return refuse("--utc-offset", " needs --netcdf");
+    if (exports.nav_count > 0 && !csv && !exports_write_files()) {
         return refuse("--nav", " needs --csv, --geojson or --netcdf");
     }
-    if (exports.netcdf_path && !netcdf_supported()) {
+    if (exports.netcdf_target.path && !netcdf_supported()) {
         return refuse("--netcdf", ": this build has no netCDF library (the Linux build writes netCDF files)");
     }
     exports.basis = exports.nav_count > 0 ? BASIS_NAV : exports.offset_text ? BASIS_OFFSET : BASIS_MACHINE;
@@ -199,20 +261,26 @@ int exports_check(bool csv)
     return 0;
 }
 
-int exports_begin(char** files, int count, Scanner* scanner)
+bool exports_write_files()
 {
-    bool in_place = false;  // a device as OUT is written as it is either way
-    for (const char* const* out : {&exports.geojson_path, &exports.netcdf_path}) {
-        if (*out == nullptr) continue;
-        const char* option = out == &exports.netcdf_path ? "--netcdf" : "--geojson";
-        const char* what = out == &exports.netcdf_path ? "netCDF file" : "track";
-        if (!output_target_allowed(option, what, *out, files, count, &in_place) ||
-            !output_target_allowed(option, what, *out, exports.nav_files, exports.nav_count, &in_place)) {
-            return 2;
-        }
+    return exports.track_target.path != nullptr || exports.netcdf_target.path != nullptr;
+}
+
+void exports_inputs(OutputInputs* inputs)
+{
+    inputs->nav_files = exports.nav_files;
+    inputs->nav_count = exports.nav_count;
+}
+
+int exports_begin(const OutputInputs* inputs, Scanner* scanner)
+{
+    for (OutputTarget* target : {&exports.track_target, &exports.netcdf_target}) {
+        if (target->path != nullptr && !output_target_check(target, inputs)) return 2;
     }
+    // A .NAV file that cannot be read fails the run before any output is made.
+    if (!nav_lines_readable(exports.nav_files, exports.nav_count)) return 1;
     // An output file takes the place of the record lines, as the picture does.
-    if (scanner->format == SCAN_TEXT && (exports.geojson_path || exports.netcdf_path)) scanner->format = SCAN_SUMMARY;
+    if (scanner->format == SCAN_TEXT && exports_write_files()) scanner->format = SCAN_SUMMARY;
     exports.summary = scanner->format == SCAN_CSV ? scanner->messages : scanner->out;
     if (exports.nav_count > 0) {
         nav_lines_open(&exports.lines, exports.nav_files, exports.nav_count);
@@ -223,20 +291,26 @@ int exports_begin(char** files, int count, Scanner* scanner)
         scanner->row_end = csv_columns;
         scanner->extra_header = NAV_CSV_HEADER;
     }
-    if (exports.geojson_path) {
-        exports.geojson = fopen(exports.geojson_path, "wb");
-        if (exports.geojson == nullptr || fputs(GEOJSON_OPENING, exports.geojson) == EOF) {
-            fprintf(stderr, "%s: cannot write: %s\n", exports.geojson_path, strerror(errno));
-            if (exports.geojson) fclose(exports.geojson);
-            exports.geojson = nullptr;
-            return 1;
+    if (exports.track_target.path) {
+        exports.geojson = output_target_open(&exports.track_target);
+        if (exports.geojson == nullptr) return 1;
+        if (fputs(GEOJSON_OPENING, exports.geojson) == EOF) {
+            exports.geojson_failed = true;
+            exports.geojson_error = errno;
         }
     }
-    if (exports.netcdf_path) {
-        NetcdfSource source = {files, count, exports.nav_count > 0, exports.basis_text};
-        if (!netcdf_begin(&exports.netcdf, exports.netcdf_path, &source)) {
-            fprintf(stderr, "%s: %s\n", exports.netcdf_path, exports.netcdf.reason);
+    if (exports.netcdf_target.path) {
+        const char* name = nullptr;
+        NetcdfSource source = {inputs->files, inputs->file_count, exports.nav_count > 0, exports.basis_text};
+        if (!output_target_name(&exports.netcdf_target, &name)) {
+            finish_geojson(false);
+            return 1;
+        }
+        if (!netcdf_begin(&exports.netcdf, name, &source)) {
+            fprintf(stderr, "%s: %s\n", exports.netcdf_target.path, exports.netcdf.reason);
             netcdf_finish(&exports.netcdf);
+            output_target_finish(&exports.netcdf_target, false);
+            finish_geojson(false);
             return 1;
         }
         exports.netcdf_open = true;
@@ -259,28 +333,17 @@ void exports_ping(const RecordView* view, long record)
     if (!exports.located) locate(view, record);
     exports.ping.record = record;
     exports.located = false;
+    ++exports.pings;
     if (exports.geojson) write_feature();
     if (exports.netcdf_open) netcdf_add_ping(&exports.netcdf, &exports.ping);
 }
 
-bool exports_finish()
+bool exports_finish(bool keep)
 {
-    bool whole = finish_geojson();
-    if (exports.netcdf_open) {
-        exports.netcdf_open = false;
-        if (netcdf_finish(&exports.netcdf)) {
-            fprintf(exports.summary, "%s: %ld pings\n", exports.netcdf_path, exports.netcdf.pings);
-        } else {
-            fprintf(stderr, "%s: cannot write: %s\n", exports.netcdf_path, exports.netcdf.reason);
-            whole = false;
-        }
-    }
-    if (exports.nav_count > 0) {
-        whole = nav_lines_close(&exports.lines) && whole;
-        if (exports.join.unreadable > 0) {
-            fprintf(stderr, "qkvdump: --nav: %ld line%s skipped: no stamped NMEA sentence with a right checksum\n",
-                    exports.join.unreadable, exports.join.unreadable == 1 ? "" : "s");
-        }
-    }
-    return whole;
+    bool nav_whole = exports.nav_count == 0 || nav_lines_close(&exports.lines);
+    bool complete = outputs_complete(nav_whole);
+    bool whole = finish_geojson(keep && complete);
+    whole = finish_netcdf(keep && complete) && whole;
+    if (exports.nav_count > 0) tell_nav_counts();
+    return whole && nav_whole && (complete || !exports_write_files());
 }

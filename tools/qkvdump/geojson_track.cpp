@@ -7,6 +7,27 @@
 const char GEOJSON_OPENING[] = "{\"type\":\"FeatureCollection\",\"features\":[\n";
 const char GEOJSON_CLOSING[] = "\n]}\n";
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at text (no overlong form, no surrogate, nothing past U+10FFFF);
+// 0 when none starts there.
+int utf8_length(const unsigned char* text)
+{
+    unsigned char c = text[0];
+    int length = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    if (length == 0) return 0;
+    // The second byte's range shuts out overlong forms (E0, F0), surrogates (ED) and code points past U+10FFFF (F4).
+    unsigned char low = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
+    unsigned char high = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
+    if (text[1] < low || text[1] > high) return 0;
+    for (int i = 2; i < length; ++i) {
+        if (text[i] < 0x80 || text[i] > 0xBF) return 0;
+    }
+    return length;
+}
+
+}  // namespace
+
 size_t geojson_string(const char* text, char* out, size_t size)
 {
     static const char HEX[] = "0123456789abcdef";
@@ -20,11 +41,19 @@ size_t geojson_string(const char* text, char* out, size_t size)
         if (*c == '"' || *c == '\\') {
             put('\\');
             put(static_cast<char>(*c));
-        } else if (*c < 0x20) {
+        } else if (*c < 0x20 || *c >= 0x80) {
+            int length = *c >= 0x80 ? utf8_length(c) : 0;
+            if (length > 0) {
+                for (int i = 0; i < length; ++i) put(static_cast<char>(c[i]));
+                c += length - 1;
+                continue;
+            }
+            // A control character, or a byte of a name in a single-byte code page (Latin-1, Windows' ANSI):
+            // written as the character of that number, so the text stays UTF-8 ("\u00e9" for Latin-1's e-acute).
             const char escape[] = {'\\', 'u', '0', '0', HEX[*c >> 4], HEX[*c & 15]};
             for (char e : escape) put(e);
         } else {
-            put(static_cast<char>(*c));  // UTF-8 as it is; other bytes are the file system's
+            put(static_cast<char>(*c));
         }
     }
     put('"');
@@ -45,10 +74,11 @@ size_t geojson_feature(const ExportPing* ping, bool first, char* text, size_t si
     }
     const RecordView* view = ping->view;
     int used = snprintf(text, size,
-                        "%s{\"type\":\"Feature\",\"geometry\":{\"type\":\"Point\",\"coordinates\":[%.7f,%.7f]},"
+                        "%s{\"type\":\"Feature\",\"geometry\":{\"type\":\"Point\",\"coordinates\":[%.*f,%.*f]},"
                         "\"properties\":{\"file\":%s,\"record\":%ld,\"time_utc\":%s,\"gain_db\":%d,"
                         "\"range_m\":%g,\"interval_ms\":%d}}",
-                        first ? "" : ",\n", ping->position.longitude, ping->position.latitude, name, ping->record,
+                        first ? "" : ",\n", ping->position.decimals, ping->position.longitude, ping->position.decimals,
+                        ping->position.latitude, name, ping->record,
                         time, view->gain, range_code_metres(view->range_field), view->ping_interval_ms);
     return used > 0 && static_cast<size_t>(used) < size ? static_cast<size_t>(used) : 0;
 }

@@ -9,7 +9,7 @@
 
 extern const char GEOJSON_OPENING[];
 extern const char GEOJSON_CLOSING[];
-constexpr int GEOJSON_FEATURE_SIZE = 4096 + 512;  // a file name of up to 4096 bytes escaped, and the rest
+constexpr int GEOJSON_FEATURE_SIZE = 6 * 4096 + 512;  // a file name of up to 4096 bytes, each escaped, and the rest
 
 // The feature of a ping that has a position, with the separating comma
 // before it unless first; its length, 0 when it does not fit.

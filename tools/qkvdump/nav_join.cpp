@@ -3,10 +3,33 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/platform.h"
 #include "tools/navlog/nmea.h"
 #include "tools/qkvdump/ping_time.h"
 
+const char* const NAV_SKIP_REASONS[NAV_SKIP_COUNT] = {
+    "no stamped NMEA sentence with a right checksum",
+    "an impossible position (a latitude over 90 degrees, a longitude over 180, minutes of 60 or more)",
+    "a position entered by hand or simulated (GGA quality 7 or 8)",
+    "no fix",
+};
+
 namespace {
+
+constexpr int64_t DAY_MS = 86400000;
+// Decimals of degrees for minutes with n decimals: n + 2 keeps every digit the receiver gave (a degree is 60
+// minutes); never fewer than 7, about 1 cm, nor more than a double holds of a longitude.
+constexpr int DEGREE_DECIMALS_MIN = 7;
+constexpr int DEGREE_DECIMALS_MAX = 12;
+constexpr int GGA_MEASURED_MAX = 6;  // above it: 7 entered by hand, 8 simulated
+
+int degree_decimals(int minute_decimals)
+{
+    int decimals = minute_decimals + 2;
+    return decimals < DEGREE_DECIMALS_MIN ? DEGREE_DECIMALS_MIN
+           : decimals > DEGREE_DECIMALS_MAX ? DEGREE_DECIMALS_MAX
+                                            : decimals;
+}
 
 // A line's fix sentence merged into the fix of its time of day.
 void merge(NavFix* fix, int64_t utc_ms, int offset_seconds, const NmeaPosition* sentence)
@@ -24,6 +47,7 @@ void merge(NavFix* fix, int64_t utc_ms, int offset_seconds, const NmeaPosition* 
         fix->has_position = sentence->has_position;
         fix->latitude = sentence->latitude;
         fix->longitude = sentence->longitude;
+        fix->decimals = degree_decimals(sentence->minute_decimals);
         fix->quality = sentence->quality;
     }
     if (sentence->has_motion) {
@@ -31,6 +55,19 @@ void merge(NavFix* fix, int64_t utc_ms, int offset_seconds, const NmeaPosition* 
         fix->speed_knots = sentence->speed_knots;
         fix->course_degrees = sentence->course_degrees;
     }
+}
+
+// A fix sentence's position taken, or the reason the line gives none; NAV_SKIP_COUNT when taken.
+NavSkip judge(NmeaPosition* sentence)
+{
+    if (sentence->impossible) return NAV_SKIP_IMPOSSIBLE;
+    if (sentence->quality > GGA_MEASURED_MAX) {
+        // No measurement: as a fix of quality 0.
+        sentence->quality = 0;
+        sentence->has_position = false;
+        return NAV_SKIP_NOT_MEASURED;
+    }
+    return sentence->has_position && sentence->quality > 0 ? NAV_SKIP_COUNT : NAV_SKIP_NO_FIX;
 }
 
 // The next whole fix in *out; false at the end of the lines.
@@ -44,10 +81,13 @@ bool next_fix(NavJoin* join, NavFix* out)
         NmeaPosition sentence;
         if (!pingtime_parse_stamp(line, &utc_ms, &offset, &end) || *end != ' ' ||
             nmea_check(end + 1, strlen(end + 1)) != NMEA_GOOD) {
-            ++join->unreadable;
+            ++join->skipped[NAV_SKIP_UNREADABLE];
             continue;
         }
         if (!nmea_read_position(end + 1, &sentence)) continue;  // another kind of sentence
+        NavSkip skip = judge(&sentence);
+        if (skip != NAV_SKIP_COUNT) ++join->skipped[skip];
+        if (skip == NAV_SKIP_IMPOSSIBLE) continue;
         NavFix* building = &join->building;
         bool same_time = sentence.utc_ms_of_day >= 0 && sentence.utc_ms_of_day == building->time_of_day_ms;
         if (building->present && !same_time) {
@@ -64,14 +104,82 @@ bool next_fix(NavJoin* join, NavFix* out)
     return true;
 }
 
+void advance(NavJoin* join)
+{
+    join->before = join->after;
+    if (!next_fix(join, &join->after)) join->after.present = false;
+}
+
 bool usable(const NavFix* fix)
 {
     return fix->present && fix->has_position && fix->quality > 0;
 }
 
-int64_t distance_ms(int64_t a, int64_t b)
+// The line's own clock reading, read as UTC: comparable with the pings' local times.
+int64_t local_ms(const NavFix* fix)
 {
-    return a > b ? a - b : b - a;
+    return fix->utc_ms + fix->offset_seconds * 1000LL;
+}
+
+// The real time from one fix to the next by their sentences' UTC times of day; -1 when either has none.
+int64_t time_of_day_gap_ms(const NavFix* before, const NavFix* after)
+{
+    if (before->time_of_day_ms < 0 || after->time_of_day_ms < 0) return -1;
+    return (after->time_of_day_ms - before->time_of_day_ms + DAY_MS) % DAY_MS;
+}
+
+// The clock stepped back between two fixes: the zone left summer time, or the clock was set back, also where
+// the lines stop over it (their times going on, but by less than the receiver's).
+bool steps_back(const NavFix* before, const NavFix* after)
+{
+    if (!before->present || !after->present) return false;
+    int64_t stamps_gap = local_ms(after) - local_ms(before);
+    int64_t real_gap = time_of_day_gap_ms(before, after);
+    return stamps_gap < 0 || after->offset_seconds < before->offset_seconds ||
+           (real_gap >= 0 && stamps_gap < real_gap - NAV_CLOCK_STEP_MIN_MS);
+}
+
+// The real time from one fix to the next: their stamps' difference, or where the clock stepped back between
+// them, their sentences' times of day'; -1 when it cannot be told.
+int64_t real_gap_ms(const NavFix* before, const NavFix* after)
+{
+    int64_t by_day = time_of_day_gap_ms(before, after);
+    if (steps_back(before, after) || after->utc_ms <= before->utc_ms) return by_day > 0 ? by_day : -1;
+    return after->utc_ms - before->utc_ms;
+}
+
+enum Placing { PLACED, PLACED_BEFORE_AFTER, UNPLACED };
+
+// Moves the fixes on to the ping at local time local: before the last fix of
+// its clock's run at or before it, after the next. PLACED_BEFORE_AFTER: the
+// ping lies between a step back of the clock and after, in after's run.
+Placing place(NavJoin* join, int64_t local)
+{
+    NavFix* before = &join->before;
+    NavFix* after = &join->after;
+    bool behind = before->present && local < local_ms(before);
+    bool went_back = join->any_ping && local < join->last_local_ms;
+    if (join->in_after_run || behind || (went_back && steps_back(before, after))) {
+        // The ping's clock went back behind the fixes read: so did the lines', further on.
+        while (behind && !join->in_after_run && after->present && !steps_back(before, after) &&
+               local_ms(after) <= local + NAV_STEP_BACK_MAX_MS) {
+            advance(join);
+        }
+        if (!steps_back(before, after)) return UNPLACED;
+        // Until the ping reaches the first fix after the step, the pings go on in its run.
+        join->in_after_run = local < local_ms(after);
+        if (join->in_after_run) return PLACED_BEFORE_AFTER;
+        advance(join);
+    }
+    while (after->present && local_ms(after) <= local) {
+        if (steps_back(before, after)) {
+            // The ping is still in the run that ends at before while within the real time to the next fix.
+            int64_t gap = real_gap_ms(before, after);
+            if (local - local_ms(before) < (gap < 0 ? NAV_FIX_REACH_MS : gap)) break;
+        }
+        advance(join);
+    }
+    return PLACED;
 }
 
 // Position between two fixes, fraction of the way from the first; the
@@ -85,6 +193,7 @@ void interpolate(const NavFix* from, const NavFix* to, double fraction, PingPosi
     position->longitude = from->longitude + fraction * east;
     if (position->longitude > 180.0) position->longitude -= 360.0;
     if (position->longitude < -180.0) position->longitude += 360.0;
+    position->decimals = from->decimals > to->decimals ? from->decimals : to->decimals;
 }
 
 void take_nearer(const NavFix* nearer, int64_t age_ms, PingPosition* position)
@@ -95,6 +204,24 @@ void take_nearer(const NavFix* nearer, int64_t age_ms, PingPosition* position)
     position->motion_known = nearer->has_motion;
     position->speed_knots = nearer->speed_knots;
     position->course_degrees = nearer->course_degrees;
+}
+
+// The position elapsed_ms of real time after before, gap_ms before after.
+void position_between(const NavFix* before, const NavFix* after, int64_t elapsed_ms, int64_t gap_ms,
+                      PingPosition* position)
+{
+    if (usable(before) && elapsed_ms == 0) {
+        interpolate(before, before, 0.0, position);
+        take_nearer(before, 0, position);
+        return;
+    }
+    if (!usable(before) || !usable(after) || gap_ms <= 0 || elapsed_ms < 0 || elapsed_ms > gap_ms ||
+        elapsed_ms > NAV_FIX_REACH_MS || gap_ms - elapsed_ms > NAV_FIX_REACH_MS) {
+        return;
+    }
+    interpolate(before, after, static_cast<double>(elapsed_ms) / static_cast<double>(gap_ms), position);
+    bool after_nearer = gap_ms - elapsed_ms < elapsed_ms;
+    take_nearer(after_nearer ? after : before, after_nearer ? gap_ms - elapsed_ms : elapsed_ms, position);
 }
 
 }  // namespace
@@ -108,35 +235,50 @@ void nav_join_begin(NavJoin* join, NavLineRead read, void* source)
     next_fix(join, &join->after);
 }
 
-bool nav_join_locate(NavJoin* join, int64_t local_ms, int64_t* utc_ms, PingPosition* position)
+bool nav_join_locate(NavJoin* join, int64_t local, int64_t* utc_ms, PingPosition* position)
 {
     *position = PingPosition{};
-    const NavFix* stamped = join->before.present ? &join->before : &join->after;
-    if (!stamped->present) return false;
-    int64_t ping = local_ms - stamped->offset_seconds * 1000LL;
-    while (join->after.present && join->after.utc_ms <= ping) {
-        join->before = join->after;
-        if (!next_fix(join, &join->after)) join->after.present = false;
-    }
-    // The offset in force: the latest fix's at or before the ping, as a clock change happens between fixes.
-    if (join->before.present) ping = local_ms - join->before.offset_seconds * 1000LL;
-    *utc_ms = ping;
+    if (!join->before.present && !join->after.present) return false;
+    Placing placing = place(join, local);
+    join->any_ping = true;
+    join->last_local_ms = local;
     const NavFix* before = &join->before;
     const NavFix* after = &join->after;
-    if (usable(before) && before->utc_ms == ping) {
-        interpolate(before, before, 0.0, position);
-        take_nearer(before, 0, position);
+    // The offset in force: that of the fix whose clock run the ping is in.
+    const NavFix* stamped = before->present && placing != PLACED_BEFORE_AFTER ? before : after;
+    *utc_ms = local - stamped->offset_seconds * 1000LL;
+    if (placing == UNPLACED) {
+        ++join->unplaced;
         return true;
     }
-    if (!usable(before) || !usable(after) || before->utc_ms > ping || ping - before->utc_ms > NAV_FIX_REACH_MS ||
-        after->utc_ms - ping > NAV_FIX_REACH_MS) {
+    if (!before->present || !after->present) {
+        if (before->present && local == local_ms(before)) position_between(before, before, 0, 0, position);
         return true;
     }
-    double fraction = static_cast<double>(ping - before->utc_ms) / static_cast<double>(after->utc_ms - before->utc_ms);
-    interpolate(before, after, fraction, position);
-    bool after_nearer = distance_ms(after->utc_ms, ping) < distance_ms(ping, before->utc_ms);
-    take_nearer(after_nearer ? after : before,
-                after_nearer ? after->utc_ms - ping : ping - before->utc_ms, position);
+    int64_t gap = real_gap_ms(before, after);
+    int64_t elapsed = placing == PLACED ? local - local_ms(before) : gap - (local_ms(after) - local);
+    position_between(before, after, elapsed, gap, position);
+    return true;
+}
+
+bool nav_lines_readable(const char* const* files, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        // A pipe is read once, as the lines come: only a file is tried beforehand.
+        PlatFileLook look;
+        if (plat_file_look(files[i], &look) && !look.regular) continue;
+        FILE* stream = fopen(files[i], "rb");
+        if (stream != nullptr) {
+            fgetc(stream);
+            bool failed = ferror(stream) != 0;
+            int error = errno;
+            fclose(stream);
+            if (!failed) continue;
+            errno = error;
+        }
+        fprintf(stderr, "%s: cannot %s: %s\n", files[i], stream == nullptr ? "open" : "read", strerror(errno));
+        return false;
+    }
     return true;
 }
 
@@ -163,30 +305,32 @@ bool nav_lines_next(void* source, const char** line)
             }
             continue;
         }
-        if (fgets(lines->line, sizeof lines->line, lines->stream) != nullptr) {
-            size_t length = strlen(lines->line);
-            bool whole = length > 0 && lines->line[length - 1] == '\n';
-            if (!whole && !feof(lines->stream)) {
-                // Longer than any line navlog writes: skipped to its end, and taken as unreadable.
-                int c;
-                while ((c = fgetc(lines->stream)) != EOF && c != '\n') {
-                }
-                lines->line[0] = 0;
-                *line = lines->line;
-                return true;
+        // The buffer filled with non-zero bytes first: fgets' terminating NUL is then the last NUL in it, and a
+        // NUL before it is one of the line's own, which spoils that line only.
+        memset(lines->line, 0xFF, sizeof lines->line);
+        if (fgets(lines->line, sizeof lines->line, lines->stream) == nullptr) {
+            if (ferror(lines->stream)) {
+                fprintf(stderr, "%s: read error\n", lines->files[lines->next - 1]);
+                lines->failed = true;
             }
-            while (length > 0 && (lines->line[length - 1] == '\n' || lines->line[length - 1] == '\r')) {
-                lines->line[--length] = 0;
+            fclose(lines->stream);
+            lines->stream = nullptr;
+            continue;
+        }
+        size_t length = sizeof lines->line - 1;
+        while (length > 0 && lines->line[length] != 0) --length;
+        bool spoilt = memchr(lines->line, 0, length) != nullptr;
+        if ((length == 0 || lines->line[length - 1] != '\n') && !feof(lines->stream)) {
+            // Longer than any line navlog writes: skipped to its end.
+            int c;
+            while ((c = getc(lines->stream)) != EOF && c != '\n') {
             }
-            *line = lines->line;
-            return true;
+            spoilt = true;
         }
-        if (ferror(lines->stream)) {
-            fprintf(stderr, "%s: read error\n", lines->files[lines->next - 1]);
-            lines->failed = true;
-        }
-        fclose(lines->stream);
-        lines->stream = nullptr;
+        while (length > 0 && (lines->line[length - 1] == '\n' || lines->line[length - 1] == '\r')) --length;
+        lines->line[spoilt ? 0 : length] = 0;
+        *line = lines->line;
+        return true;
     }
 }
 

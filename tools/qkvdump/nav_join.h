@@ -4,7 +4,14 @@
 // where there is no GGA; speed and course from the RMC). A ping's position
 // is interpolated linearly in time between the last fix at or before it and
 // the first after it; none when either is more than NAV_FIX_REACH_MS away
-// or has fix quality 0. Pings and lines are taken in time order, as streams.
+// or has no measured position (quality 0, or 7 and 8: entered by hand,
+// simulated). Pings and lines are taken in time order, as streams.
+//
+// Pings and lines carry the same computer's local clock. Where it steps back
+// (the zone leaving summer time, or the clock set back), the records step
+// back too: a ping whose time goes back behind the fixes read is joined to
+// the fixes after the lines' own step back, and its UTC time comes from the
+// offset its line carries, so the hour that comes twice is told apart.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +21,14 @@
 #include "tools/qkvdump/ping_export.h"
 
 constexpr int64_t NAV_FIX_REACH_MS = 10000;
+// The furthest the lines are read ahead for their step back after the pings'
+// (the pings' clock set back): two hours, over any change of a zone's clocks.
+constexpr int64_t NAV_STEP_BACK_MAX_MS = 2 * 3600 * 1000LL;
+// Lines whose stamps move on less than their sentences' times by more than
+// this were stamped across a step back of the clock; less could be a logger
+// that stalled and caught up. A smaller step hidden in a gap of the lines
+// needs no telling: the fixes after it carry the pings' clock again.
+constexpr int64_t NAV_CLOCK_STEP_MIN_MS = NAV_FIX_REACH_MS;
 
 // The next line without its line end in *line; false at the end of the lines.
 typedef bool (*NavLineRead)(void* source, const char** line);
@@ -27,11 +42,16 @@ struct NavFix {
     bool has_position;
     double latitude;
     double longitude;
+    int decimals;           // of degrees, for the precision the receiver gave
     int quality;
     bool has_motion;
     double speed_knots;
     double course_degrees;
 };
+
+// Why a line gives no position.
+enum NavSkip { NAV_SKIP_UNREADABLE, NAV_SKIP_IMPOSSIBLE, NAV_SKIP_NOT_MEASURED, NAV_SKIP_NO_FIX, NAV_SKIP_COUNT };
+extern const char* const NAV_SKIP_REASONS[NAV_SKIP_COUNT];
 
 struct NavJoin {
     NavLineRead read;
@@ -39,7 +59,11 @@ struct NavJoin {
     NavFix before;    // the last fix at or before the latest ping
     NavFix after;     // the first fix after it
     NavFix building;  // the sentences of the time of day being read
-    long unreadable;  // lines that are no stamped NMEA sentence with a right checksum
+    bool in_after_run;  // the pings' clock stepped back: they are in after's run, before after
+    bool any_ping;
+    int64_t last_local_ms;  // the ping before's local time
+    long skipped[NAV_SKIP_COUNT];  // lines, by reason
+    long unplaced;    // pings whose time went back with no step back in the lines to match
 };
 
 void nav_join_begin(NavJoin* join, NavLineRead read, void* source);
@@ -57,7 +81,10 @@ struct NavLines {
     char line[NAVLOG_LINE_SIZE + 2];
 };
 
+// Opens each file and reads its first byte: false, saying why, for the first that cannot be read.
+bool nav_lines_readable(const char* const* files, int count);
 void nav_lines_open(NavLines* lines, const char* const* files, int count);
+// A line holding a NUL byte, or longer than navlog writes, comes as an empty line.
 bool nav_lines_next(void* lines, const char** line);
 // Closes the last file; false when any could not be read.
 bool nav_lines_close(NavLines* lines);

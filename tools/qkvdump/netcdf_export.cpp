@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include <hdf5.h>
 #include <netcdf.h>
 
 namespace {
@@ -126,6 +127,11 @@ bool netcdf_begin(NetcdfOut* out, const char* path, const NetcdfSource* source)
     out->failed = false;
     out->reason[0] = 0;
     for (int& variable : out->variables) variable = -1;
+    // HDF5 1.10 frees a file whose close failed (a full disk) but keeps it in
+    // its table of open files, and its clean-up at exit closes it again: a
+    // crash after the failure was reported. Every file is closed here; the
+    // clean-up is left out.
+    H5dont_atexit();
     if (!check(out, nc_create(path, NC_NETCDF4 | NC_CLOBBER, &out->id), "cannot create")) {
         out->id = -1;
         return false;

@@ -12,7 +12,7 @@ constexpr int NETCDF_BLOCK_PINGS = 128;  // pings a chunk of the data bytes hold
 constexpr int NETCDF_REASON_SIZE = 256;
 
 struct NetcdfSource {
-    char** files;
+    const char* const* files;
     int file_count;
     bool with_position;      // lat, lon and fix_quality too
     const char* time_basis;  // how the local record times were made absolute, for the global attributes
@@ -40,6 +40,7 @@ struct NetcdfOut {
 
 bool netcdf_supported();
 // Creates path (replacing a file there); false with out->reason set when it cannot.
+// netcdf_finish closes it, also after a failure here.
 bool netcdf_begin(NetcdfOut* out, const char* path, const NetcdfSource* source);
 void netcdf_add_ping(NetcdfOut* out, const ExportPing* ping);
 // Writes what is gathered and closes the file; false with out->reason when any write failed.

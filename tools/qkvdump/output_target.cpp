@@ -1,61 +1,261 @@
 #include "tools/qkvdump/output_target.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 
-#include "platform/platform.h"
 #include "store/record.h"
+#include "tools/navlog/navlog_text.h"
+#include "tools/qkvdump/picture.h"
+#include "tools/qkvdump/ping_time.h"
 
 namespace {
 
 const char DATA_FILE_SUFFIX[] = ".QKV";
+constexpr size_t HEAD_SIZE = 65536;  // the first bytes read to tell what a file holds
+const uint8_t HDF5_SIGNATURE[] = {0x89, 'H', 'D', 'F', '\r', '\n', 0x1A, '\n'};  // netCDF-4's container
+// An HDF5 file is netCDF-4 when its root group says so near its start (other HDF5 files, such as
+// bathymetric grids, are no output of ours).
+const char* const NETCDF4_MARKS[] = {"_NCProperties", "_Netcdf4Dimid"};
+const char CLASSIC_NETCDF[] = "CDF";  // then its version: 1, 2 or 5
+const char GEOJSON_TYPE[] = "\"type\"";
+const char GEOJSON_FEATURE[] = "\"Feature";  // "Feature" or "FeatureCollection"
+constexpr int NMEA_ADDRESS_MAX = 6;          // "GPGGA", "PUBX": the capitals before the first comma
+constexpr int OUTPUTS_MAX = 3;
 
-bool starts_as_data_file(const char* path)
+// The outputs checked so far, so that no two share an OUT.
+const OutputTarget* checked[OUTPUTS_MAX];
+int checked_count;
+
+enum Content {
+    CONTENT_EMPTY,
+    CONTENT_DATA,
+    CONTENT_NAVIGATION,
+    CONTENT_PICTURE,
+    CONTENT_TRACK,
+    CONTENT_NETCDF,
+    CONTENT_OTHER,
+    CONTENT_UNREAD,
+};
+
+bool has_suffix(const char* path, const char* suffix)
 {
-    uint8_t start[sizeof RECORD_MAGIC_BYTES] = {};
+    size_t length = strlen(path);
+    size_t suffix_length = strlen(suffix);
+    if (length < suffix_length) return false;
+    const char* tail = path + length - suffix_length;
+    for (size_t i = 0; i < suffix_length; ++i) {
+        if (toupper(static_cast<unsigned char>(tail[i])) != suffix[i]) return false;
+    }
+    return true;
+}
+
+// A line of navlog's (a stamp, a blank) or a raw NMEA sentence ("$GPGGA,").
+bool starts_as_navigation(const char* head)
+{
+    int64_t utc_ms = 0;
+    int offset = 0;
+    const char* end = nullptr;
+    if (pingtime_parse_stamp(head, &utc_ms, &offset, &end) && *end == ' ') return true;
+    if (head[0] != '$' && head[0] != '!') return false;
+    int length = 1;
+    while (length <= NMEA_ADDRESS_MAX && isupper(static_cast<unsigned char>(head[length])) != 0) ++length;
+    return length > 2 && head[length] == ',';
+}
+
+// A JSON object whose type is a GeoJSON feature or collection of them.
+bool starts_as_track(const char* head)
+{
+    const char* at = head;
+    if (memcmp(at, "\xEF\xBB\xBF", 3) == 0) at += 3;
+    while (isspace(static_cast<unsigned char>(*at))) ++at;
+    if (*at != '{') return false;
+    for (const char* type = strstr(at, GEOJSON_TYPE); type != nullptr; type = strstr(type + 1, GEOJSON_TYPE)) {
+        const char* value = type + sizeof GEOJSON_TYPE - 1;
+        while (isspace(static_cast<unsigned char>(*value))) ++value;
+        if (*value++ != ':') continue;
+        while (isspace(static_cast<unsigned char>(*value))) ++value;
+        if (strncmp(value, GEOJSON_FEATURE, sizeof GEOJSON_FEATURE - 1) == 0) return true;
+    }
+    return false;
+}
+
+bool holds(const char* bytes, size_t count, const char* text)
+{
+    size_t length = strlen(text);
+    for (size_t at = 0; at + length <= count; ++at) {
+        if (bytes[at] == text[0] && memcmp(bytes + at, text, length) == 0) return true;
+    }
+    return false;
+}
+
+// What an existing regular file holds, told by its first bytes.
+Content content_of(const char* path)
+{
+    static char head[HEAD_SIZE + 1];
     FILE* stream = fopen(path, "rb");
-    if (stream == nullptr) return false;
-    bool magic = fread(start, 1, sizeof start, stream) == sizeof start &&
-                 memcmp(start, RECORD_MAGIC_BYTES, sizeof start) == 0;
+    if (stream == nullptr) return CONTENT_UNREAD;
+    size_t got = fread(head, 1, HEAD_SIZE, stream);
+    bool failed = ferror(stream) != 0;
     fclose(stream);
-    return magic;
+    if (failed) return CONTENT_UNREAD;
+    if (got == 0) return CONTENT_EMPTY;
+    head[got] = 0;
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(head);
+    if (got >= sizeof RECORD_MAGIC_BYTES && memcmp(bytes, RECORD_MAGIC_BYTES, sizeof RECORD_MAGIC_BYTES) == 0) {
+        return CONTENT_DATA;
+    }
+    if (starts_as_navigation(head)) return CONTENT_NAVIGATION;
+    if (got >= PICTURE_SIGNATURE_SIZE && memcmp(bytes, PICTURE_SIGNATURE, PICTURE_SIGNATURE_SIZE) == 0) {
+        return CONTENT_PICTURE;
+    }
+    bool classic = got >= 4 && memcmp(head, CLASSIC_NETCDF, 3) == 0 && (head[3] == 1 || head[3] == 2 || head[3] == 5);
+    bool hdf5 = got >= sizeof HDF5_SIGNATURE && memcmp(bytes, HDF5_SIGNATURE, sizeof HDF5_SIGNATURE) == 0;
+    if (classic || (hdf5 && (holds(head, got, NETCDF4_MARKS[0]) || holds(head, got, NETCDF4_MARKS[1])))) {
+        return CONTENT_NETCDF;
+    }
+    return starts_as_track(head) ? CONTENT_TRACK : CONTENT_OTHER;
+}
+
+Content content_written(OutputKind kind)
+{
+    return kind == OUTPUT_PICTURE ? CONTENT_PICTURE : kind == OUTPUT_TRACK ? CONTENT_TRACK : CONTENT_NETCDF;
+}
+
+bool refuse(const OutputTarget* target, const char* is, const char* detail)
+{
+    fprintf(stderr, "qkvdump: %s %s is %s: not writing the %s over it%s\n", target->option, target->path, is,
+            target->what, detail);
+    return false;
+}
+
+bool shares_out(const OutputTarget* target)
+{
+    for (int i = 0; i < checked_count; ++i) {
+        const OutputTarget* other = checked[i];
+        if (strcmp(other->path, target->path) == 0 || (target->existed && other->existed &&
+                                                       plat_same_file(other->look, target->look))) {
+            fprintf(stderr, "qkvdump: %s %s is also the OUT of %s\n", target->option, target->path, other->option);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool is_input(const OutputTarget* target, const char* const* files, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        PlatFileLook input;
+        if (plat_file_look(files[i], &input) && plat_same_file(input, target->look)) {
+            fprintf(stderr, "qkvdump: %s %s is %s, a file to read: not writing the %s over it\n", target->option,
+                    target->path, files[i], target->what);
+            return true;
+        }
+    }
+    return false;
+}
+
+// An existing regular OUT: never raw data; else of the kind written, empty, or --force.
+bool replaceable(const OutputTarget* target, bool force)
+{
+    char usage[64];
+    snprintf(usage, sizeof usage, " (%s OUT FILE...)", target->option);
+    Content content = content_of(target->path);
+    if (has_suffix(target->path, DATA_FILE_SUFFIX) || content == CONTENT_DATA) {
+        return refuse(target, "a data file", usage);
+    }
+    if (has_suffix(target->path, NAVLOG_FILE_SUFFIX) || content == CONTENT_NAVIGATION) {
+        return refuse(target, "a navigation log", "");
+    }
+    if (content == CONTENT_EMPTY || content == content_written(target->kind) || force) return true;
+    char is[64];
+    snprintf(is, sizeof is, content == CONTENT_UNREAD ? "a file that cannot be read" : "no %s", target->what);
+    return refuse(target, is, " (--force replaces it)");
 }
 
 }  // namespace
 
-bool output_target_allowed(const char* option, const char* what, const char* path, const char* const* files, int count,
-                           bool* in_place)
+bool output_target_check(OutputTarget* target, const OutputInputs* inputs)
 {
-    PlatFileLook target;
-    if (!plat_file_look(path, &target)) return true;
-    *in_place = !target.regular;
-    for (int i = 0; i < count; ++i) {
-        PlatFileLook input;
-        if (plat_file_look(files[i], &input) && plat_same_file(input, target)) {
-            fprintf(stderr, "qkvdump: %s %s is %s, a file to read: not writing the %s over it\n", option, path,
-                    files[i], what);
+    target->existed = plat_file_look(target->path, &target->look);
+    target->in_place = target->existed && !target->look.regular;
+    target->writing = false;
+    if (shares_out(target)) return false;
+    if (target->existed) {
+        if (is_input(target, inputs->files, inputs->file_count) ||
+            is_input(target, inputs->nav_files, inputs->nav_count)) {
             return false;
         }
+        if (!target->in_place && !replaceable(target, inputs->force)) return false;
     }
-    if (target.regular && (output_is_data_file_name(path) || starts_as_data_file(path))) {
-        fprintf(stderr, "qkvdump: %s %s is a data file: not writing the %s over it (%s OUT FILE...)\n", option, path,
-                what, option);
-        return false;
-    }
+    if (checked_count < OUTPUTS_MAX) checked[checked_count++] = target;
     return true;
 }
 
-// Named as the program names its data files, letter case ignored.
+FILE* output_target_open(OutputTarget* target)
+{
+    char reason[256] = {};
+    FILE* file = nullptr;
+    if (target->in_place) {
+        file = fopen(target->path, "wb");
+        if (file == nullptr) plat_error_words(errno, reason, sizeof reason);
+    } else {
+        file = plat_file_create_beside(target->path, target->temp, sizeof target->temp, reason, sizeof reason);
+    }
+    if (file == nullptr) {
+        fprintf(stderr, "%s: cannot write: %s\n", target->path, reason);
+        return nullptr;
+    }
+    target->writing = true;
+    return file;
+}
+
+bool output_target_name(OutputTarget* target, const char** name)
+{
+    if (target->in_place) {
+        *name = target->path;
+        target->writing = true;
+        return true;
+    }
+    FILE* file = output_target_open(target);
+    if (file == nullptr) return false;
+    fclose(file);
+    *name = target->temp;
+    return true;
+}
+
+bool output_target_finish(OutputTarget* target, bool keep)
+{
+    if (!target->writing) return false;
+    target->writing = false;
+    if (target->in_place) return keep;
+    if (!keep) {
+        plat_file_discard(target->temp);
+        return false;
+    }
+    char reason[256] = {};
+    PlatFileLook now;
+    bool there = plat_file_look(target->path, &now);
+    // OUT is still the file checked, or still none: never another file that came meanwhile.
+    PlatResult moved = PLAT_ERR_EXISTS;
+    if (!there) {
+        moved = plat_file_move_new(target->temp, target->path, reason, sizeof reason);
+    } else if (target->existed && plat_same_file(now, target->look)) {
+        moved = plat_file_replace(target->temp, target->path, reason, sizeof reason);
+    }
+    if (moved == PLAT_OK) return true;
+    plat_file_discard(target->temp);
+    if (moved == PLAT_ERR_EXISTS) {
+        fprintf(stderr, "%s: not replaced: another file took its place while the %s was written\n", target->path,
+                target->what);
+    } else {
+        fprintf(stderr, "%s: cannot write: %s\n", target->path, reason);
+    }
+    return false;
+}
+
 bool output_is_data_file_name(const char* path)
 {
-    size_t length = strlen(path);
-    size_t suffix_length = sizeof DATA_FILE_SUFFIX - 1;
-    if (length < suffix_length) return false;
-    const char* tail = path + length - suffix_length;
-    for (size_t i = 0; i < suffix_length; ++i) {
-        if (toupper(static_cast<unsigned char>(tail[i])) != DATA_FILE_SUFFIX[i]) return false;
-    }
-    return true;
+    return has_suffix(path, DATA_FILE_SUFFIX);
 }

@@ -1,14 +1,51 @@
-// What qkvdump may write its outputs over: never one of the files it reads
-// (however named: the same file by another path or link is still that file)
-// nor a data file (a name ending in .QKV, or a file starting as a record
-// does), so that an OUT forgotten on the command line (--png *.QKV) cannot
-// turn a recording into a picture.
+// Where qkvdump writes its outputs (the picture, the track, the netCDF file).
+// An OUT is never one of the files it reads (however named: the same file by
+// another path or link is still that file), never a data file or a
+// navigation log (raw survey data nobody can make again; even with --force),
+// never another output's OUT, and an existing file only when it is of the
+// kind being written (told by its first bytes) or empty, unless --force. So
+// an OUT forgotten on the command line (--png *.QKV) cannot turn a recording
+// into a picture. Each output is written beside OUT and moved over it only
+// when whole: a failed or interrupted run leaves OUT as it was.
 #pragma once
 
-// True when option's OUT path may be written; else says why, naming what
-// would have been written ("picture", "track"). in_place: OUT is there and
-// no regular file (a device), so it is written as it is, not replaced.
-bool output_target_allowed(const char* option, const char* what, const char* path, const char* const* files, int count,
-                           bool* in_place);
+#include <cstdio>
+
+#include "platform/platform.h"
+
+constexpr int OUTPUT_PATH_SIZE = 4096;
+
+enum OutputKind { OUTPUT_PICTURE, OUTPUT_TRACK, OUTPUT_NETCDF };
+
+struct OutputTarget {
+    const char* option;  // "--png"
+    const char* what;    // "picture"
+    OutputKind kind;
+    const char* path;    // OUT; null: not asked for
+    bool in_place;       // OUT is there and no regular file (a device): written as it is, not replaced
+    bool existed;        // OUT was a file when checked
+    PlatFileLook look;   // the file it was
+    bool writing;        // the new file has been made
+    char temp[OUTPUT_PATH_SIZE];  // the new file beside OUT
+};
+
+// The files a run reads, and whether --force was given.
+struct OutputInputs {
+    const char* const* files;
+    int file_count;
+    const char* const* nav_files;
+    int nav_count;
+    bool force;
+};
+
+// True when the target's OUT may be written; else says why (a command line refused: status 2).
+bool output_target_check(OutputTarget* target, const OutputInputs* inputs);
+// Makes the new file to write: beside OUT, or OUT itself in place. Null when it cannot (said).
+FILE* output_target_open(OutputTarget* target);
+// The same for a library that opens the file by name: the name in *name, the file made and closed.
+bool output_target_name(OutputTarget* target, const char** name);
+// After the new file is closed: when keep, moves it over OUT, provided OUT is
+// still the file it was when checked (false when it cannot, said); else removes it.
+bool output_target_finish(OutputTarget* target, bool keep);
 // Named as the program names its data files, letter case ignored.
 bool output_is_data_file_name(const char* path);

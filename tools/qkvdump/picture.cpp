@@ -5,11 +5,12 @@
 
 #include "tools/qkvdump/picture_filter.h"
 
+const uint8_t PICTURE_SIGNATURE[PICTURE_SIGNATURE_SIZE] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+
 namespace {
 
-const uint8_t SIGNATURE[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 constexpr int HEADER_DATA_SIZE = 13;
-constexpr long HEADER_CHUNK_AT = sizeof SIGNATURE;
+constexpr long HEADER_CHUNK_AT = PICTURE_SIGNATURE_SIZE;
 constexpr int DEFLATE_MEMORY_LEVEL = 8;  // zlib's default
 
 void put_be32(uint8_t* at, uint32_t value)
@@ -115,7 +116,7 @@ void picture_begin(Picture* picture, FILE* file, int width, PictureKind kind, co
     }
     picture->deflater.next_out = picture->chunk_data;
     picture->deflater.avail_out = PICTURE_CHUNK_DATA_SIZE;
-    write_bytes(picture, SIGNATURE, sizeof SIGNATURE);
+    write_bytes(picture, PICTURE_SIGNATURE, PICTURE_SIGNATURE_SIZE);
     write_header(picture);
     if (kind == PICTURE_INDEXED) write_palette(picture, palette);
 }

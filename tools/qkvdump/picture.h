@@ -21,6 +21,8 @@ constexpr int PICTURE_HEIGHT_MAX = 0x7FFFFFFF;      // PNG's limit
 // The PNG colour types written, 8 bits a pixel: a grey level, or an index
 // into a palette of up to 256 colours (a colour map is one).
 enum PictureKind { PICTURE_GREY = 0, PICTURE_INDEXED = 3 };
+constexpr int PICTURE_SIGNATURE_SIZE = 8;
+extern const uint8_t PICTURE_SIGNATURE[PICTURE_SIGNATURE_SIZE];  // the first bytes of every PNG file
 constexpr int PICTURE_PALETTE_SIZE = 256;
 
 struct Picture {

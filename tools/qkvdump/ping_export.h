@@ -10,6 +10,7 @@ struct PingPosition {
     bool known;          // a fix on either side, close enough and with a fix
     double latitude;     // decimal degrees, north positive
     double longitude;    // decimal degrees, east positive
+    int decimals;        // of degrees to write: as precise as the receiver's minutes, 7 at least (about 1 cm)
     int fix_quality;     // GGA's quality (1 GPS, 2 DGPS, 4 RTK, ...); 1 for an RMC fix
     long fix_age_ms;     // from the nearer of the two fixes
     bool motion_known;   // speed and course from an RMC

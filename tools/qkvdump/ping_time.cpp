@@ -49,6 +49,20 @@ bool plausible(const NavTime* t)
            t->second <= 60;
 }
 
+// mktime of a local time, summer time as told (-1: as the zone's rule has it); broken as mktime leaves it.
+time_t machine_time(const NavTime* local, int summer, tm* broken)
+{
+    *broken = tm{};
+    broken->tm_year = local->year - 1900;
+    broken->tm_mon = local->month - 1;
+    broken->tm_mday = local->day;
+    broken->tm_hour = local->hour;
+    broken->tm_min = local->minute;
+    broken->tm_sec = local->second;
+    broken->tm_isdst = summer;
+    return mktime(broken);
+}
+
 }  // namespace
 
 bool pingtime_from_record(const RecordView* view, int64_t* local_ms)
@@ -125,22 +139,41 @@ void pingtime_offset_text(int offset_seconds, char text[PINGTIME_OFFSET_SIZE])
              magnitude / 60 % 60);
 }
 
-int pingtime_machine_offset(int64_t local_ms)
+int64_t pingtime_machine_utc(int64_t local_ms, const int64_t* previous_utc_ms, PingTimeZoneMinute* memo)
 {
-    NavTime civil;
-    pingtime_civil_of_ms(local_ms, &civil);
-    const NavTime* local = &civil;
-    tm broken = {};
-    broken.tm_year = local->year - 1900;
-    broken.tm_mon = local->month - 1;
-    broken.tm_mday = local->day;
-    broken.tm_hour = local->hour;
-    broken.tm_min = local->minute;
-    broken.tm_sec = local->second;
-    broken.tm_isdst = -1;  // the zone's rule decides
-    time_t utc = mktime(&broken);
-    if (utc == static_cast<time_t>(-1)) return 0;
-    return static_cast<int>((local_ms - local->millisecond) / 1000 - static_cast<int64_t>(utc));
+    int64_t minute = local_ms - ((local_ms % 60000) + 60000) % 60000;
+    if (!memo->known || memo->minute != minute) {
+        *memo = PingTimeZoneMinute{true, minute, 0, {0, 0}};
+        NavTime local;
+        pingtime_civil_of_ms(minute, &local);
+        // The minute read as standard time and as summer time: each a reading where the zone has that local time.
+        for (int summer = 0; summer <= 1; ++summer) {
+            tm broken;
+            time_t utc = machine_time(&local, summer, &broken);
+            bool kept = broken.tm_hour == local.hour && broken.tm_min == local.minute && broken.tm_mday == local.day &&
+                        broken.tm_isdst == summer;
+            if (utc == static_cast<time_t>(-1) || !kept) continue;
+            int64_t offset = minute - static_cast<int64_t>(utc) * 1000;
+            if (memo->readings == 1 && memo->offsets_ms[0] == offset) continue;
+            memo->offsets_ms[memo->readings++] = offset;
+        }
+        if (memo->readings == 2 && memo->offsets_ms[1] > memo->offsets_ms[0]) {
+            int64_t later = memo->offsets_ms[0];  // the larger offset is the earlier instant
+            memo->offsets_ms[0] = memo->offsets_ms[1];
+            memo->offsets_ms[1] = later;
+        }
+        if (memo->readings == 0) {
+            // No such local time (the hour skipped in spring): the C library's rule decides.
+            tm broken;
+            time_t utc = machine_time(&local, -1, &broken);
+            memo->offsets_ms[0] = utc == static_cast<time_t>(-1) ? 0 : minute - static_cast<int64_t>(utc) * 1000;
+        }
+    }
+    int64_t first = local_ms - memo->offsets_ms[0];
+    if (memo->readings < 2) return first;
+    int64_t second = local_ms - memo->offsets_ms[1];
+    bool stepped_back = previous_utc_ms != nullptr && first < *previous_utc_ms - (second - first) / 4;
+    return stepped_back ? second : first;
 }
 
 void pingtime_machine_zone(char* text, int size)

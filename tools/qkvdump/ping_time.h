@@ -27,9 +27,20 @@ void pingtime_iso_utc(int64_t utc_ms, char text[PINGTIME_ISO_SIZE]);
 constexpr int PINGTIME_OFFSET_SIZE = 16;
 void pingtime_offset_text(int offset_seconds, char text[PINGTIME_OFFSET_SIZE]);
 
-// The offset from UTC of the computer's own time zone at a local time, in
+// The UTC time of a local time of the computer's own time zone, in
 // milliseconds read as UTC (the C library's, so the summer time rule of that
-// day applies).
-int pingtime_machine_offset(int64_t local_ms);
+// day applies). In the hour that comes twice when the zone leaves summer
+// time, the first pass, unless the pings' times stepped back into the second:
+// previous_utc_ms, when given, is the ping before's UTC time, and the first
+// pass would put this one a quarter of the change or more before it.
+// The zone's readings of one local minute, kept for the pings after it: the
+// C library's conversion is slow, and a zone's clocks change on a minute.
+struct PingTimeZoneMinute {
+    bool known;
+    int64_t minute;        // local milliseconds read as UTC, of the minute's start
+    int readings;          // 0 (a minute skipped in spring), 1, or 2 (a minute that comes twice)
+    int64_t offsets_ms[2]; // local less UTC of each reading, the first pass first
+};
+int64_t pingtime_machine_utc(int64_t local_ms, const int64_t* previous_utc_ms, PingTimeZoneMinute* memo);
 // The names of the computer's time zone, e.g. "CET/CEST".
 void pingtime_machine_zone(char* text, int size);

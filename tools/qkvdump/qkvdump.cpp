@@ -4,8 +4,9 @@
 //   qkvdump [--csv] [--nav NAVFILE... [--geojson OUT]] [--netcdf OUT [--utc-offset +HH:MM]] FILE...
 //   qkvdump --follow [FILE]
 // Exit status 0 when every file is a whole number of well-formed records,
-// 1 when any is malformed, torn or unreadable or the picture could not be
-// written, 2 for a bad command line. --follow: see tools/follow.h.
+// 1 when any is malformed, torn or unreadable, a .NAV file cannot be read or
+// an output could not be written, 2 for a bad command line or an OUT that
+// may not be written (output_target.h). --follow: see tools/follow.h.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -23,8 +24,9 @@
 namespace {
 
 const char USAGE[] =
-    "usage: qkvdump [--csv [--samples]] [--png OUT [--width N] [--height N] [--gray]] FILE...\n"
-    "       qkvdump [--csv] [--nav NAVFILE... [--geojson OUT]] [--netcdf OUT [--utc-offset +HH:MM]] FILE...\n"
+    "usage: qkvdump [--csv [--samples]] [--png OUT [--width N] [--height N] [--gray]] [--force] FILE...\n"
+    "       qkvdump [--csv] [--nav NAVFILE... [--geojson OUT]] [--netcdf OUT [--utc-offset +HH:MM]] [--force]\n"
+    "               FILE...\n"
     "       qkvdump --follow [FILE]\n"
     "Checks that each data file is a whole number of well-formed 8192-byte ping\n"
     "records and prints one line per record (number, date and time, gain, range\n"
@@ -33,8 +35,7 @@ const char USAGE[] =
     "  --samples  with --csv: each row ends in the ping's 8000 data bytes, s0 to s7999\n"
     "  --png OUT  draw the well-formed pings of all the files, in the order given, as\n"
     "             a PNG waterfall: one row per ping, oldest at the top, the data bytes\n"
-    "             from left to right; no record lines, only faults and summaries.\n"
-    "             OUT may not be a file read or a data file\n"
+    "             from left to right; no record lines, only faults and summaries\n"
     "  --width N  columns of the picture, each the mean of 8000/N data bytes; N must\n"
     "             divide 8000 (default 1000)\n"
     "  --height N rows of the picture, each the mean of consecutive pings (the last\n"
@@ -51,6 +52,10 @@ const char USAGE[] =
     "  --netcdf OUT   all the pings as one netCDF-4 file (CF-1.8)\n"
     "  --utc-offset +HH:MM  without --nav: the UTC offset of the record times; by\n"
     "             default this computer's time zone\n"
+    "  Each OUT is written beside it and takes its place only when whole. It may\n"
+    "  not be a file read, a data file or a .NAV file; a file already there is\n"
+    "  replaced only when it is of the kind written (or empty)\n"
+    "  --force    replace any other file there\n"
     "  --follow   draw the pings live in this terminal as FILE grows: a waterfall\n"
     "             filling it, the newest ping at the bottom, two pings a text cell,\n"
     "             columns the means of the data bytes, the same colours; a status\n"
@@ -61,25 +66,24 @@ const char USAGE[] =
     "  --version  print the name and version\n";
 
 constexpr int DEFAULT_WIDTH = 1000;
-constexpr size_t PATH_SIZE = 4096;
 constexpr size_t REASON_SIZE = 256;
 
 struct Drawing {
-    const char* path;  // null: no picture asked for
+    OutputTarget target;  // path null: no picture asked for
     int width;
     bool gray;
-    bool in_place;  // OUT is there and no regular file (a device): written as it is, not replaced
-    FILE* file;     // opened for the first well-formed ping, so that without one nothing is touched
+    FILE* file;  // opened for the first well-formed ping, so that without one nothing is touched
     bool cannot_open;
-    char temp[PATH_SIZE];  // the new picture beside OUT, moved over it once whole
-    int height;            // 0: one row per ping
+    int height;  // 0: one row per ping
     WaterfallRows rows;
     Picture picture;
     uint8_t means[PING_SAMPLE_COUNT];
 };
 
 Scanner scanner;
-Drawing drawing = {nullptr, DEFAULT_WIDTH, false, false, nullptr, false, {}, 0, {}, {}, {}};
+Drawing drawing = {
+    {"--png", "picture", OUTPUT_PICTURE, nullptr, false, false, {}, false, {}}, DEFAULT_WIDTH, false, nullptr, false,
+    0, {}, {}, {}};
 int output_error;  // errno of the first write to standard output that failed
 
 // A failed write to standard output stops the run: what it was to hold is not whole.
@@ -103,25 +107,12 @@ bool scan_path(const char* path)
     return whole;
 }
 
-// An OUT that is one of the files to read or a data file is refused (output_target.h).
-bool picture_target_allowed(Drawing* d, char** files, int count)
-{
-    return output_target_allowed("--png", "picture", d->path, files, count, &d->in_place);
-}
-
 bool open_picture(Drawing* d)
 {
     if (d->cannot_open) return false;
-    char reason[REASON_SIZE] = {};
-    if (d->in_place) {
-        d->file = fopen(d->path, "wb");
-        if (d->file == nullptr) snprintf(reason, sizeof reason, "%s", strerror(errno));
-    } else {
-        d->file = plat_file_create_beside(d->path, d->temp, sizeof d->temp, reason, sizeof reason);
-    }
+    d->file = output_target_open(&d->target);
     if (d->file == nullptr) {
         d->cannot_open = true;
-        fprintf(stderr, "%s: cannot write: %s\n", d->path, reason);
         return false;
     }
     picture_begin(&d->picture, d->file, d->width, d->gray ? PICTURE_GREY : PICTURE_INDEXED,
@@ -140,7 +131,7 @@ void draw_ping(Drawing* d, const RecordView* view)
 
 void take_ping(void*, const RecordView* view)
 {
-    if (drawing.path) draw_ping(&drawing, view);
+    if (drawing.target.path) draw_ping(&drawing, view);
     exports_ping(view, scanner.record_number);
 }
 
@@ -165,9 +156,10 @@ long count_pings(char** files, int count)
 // what it held. keep false: the run failed on its output, and the picture is dropped.
 bool finish_picture(bool keep)
 {
+    const char* path = drawing.target.path;
     if (drawing.cannot_open) return false;
     if (drawing.file == nullptr) {
-        if (keep) fprintf(stderr, "%s: no picture written: no well-formed record\n", drawing.path);
+        if (keep) fprintf(stderr, "%s: no picture written: no well-formed record\n", path);
         return false;
     }
     Picture* picture = &drawing.picture;
@@ -179,15 +171,13 @@ bool finish_picture(bool keep)
         written = false;
         snprintf(reason, sizeof reason, "%s", strerror(errno));
     }
-    if (written && keep && !drawing.in_place) {
-        written = plat_file_replace(drawing.temp, drawing.path, reason, sizeof reason) == PLAT_OK;
-    }
-    if (!written || !keep) {
-        if (!drawing.in_place) remove(drawing.temp);
-        if (keep) fprintf(stderr, "%s: cannot write: %s\n", drawing.path, reason);
+    if (!written) {
+        output_target_finish(&drawing.target, false);
+        if (keep) fprintf(stderr, "%s: cannot write: %s\n", path, reason);
         return false;
     }
-    fprintf(scanner.format == SCAN_CSV ? scanner.messages : scanner.out, "%s: %lu x %lu pixels, %s\n", drawing.path,
+    if (!output_target_finish(&drawing.target, keep)) return false;
+    fprintf(scanner.format == SCAN_CSV ? scanner.messages : scanner.out, "%s: %lu x %lu pixels, %s\n", path,
             static_cast<unsigned long>(picture->width), static_cast<unsigned long>(picture->rows),
             drawing.gray ? "grey levels" : WATERFALL_COLOURS_NAME);
     return true;
@@ -234,6 +224,7 @@ int usage_error(const char* first, const char* second)
 struct CommandLine {
     bool csv;
     bool follow;
+    bool force;
     const char* width_text;
     const char* height_text;
     char** files;
@@ -245,7 +236,7 @@ const int GO_ON = -1;  // the command line is good: run
 // Takes the options up to the first file; GO_ON, or the exit status (help and version shown, or a bad option).
 int read_options(int argc, char** argv, CommandLine* line)
 {
-    *line = CommandLine{false, false, nullptr, nullptr, argv + argc, 0};
+    *line = CommandLine{false, false, false, nullptr, nullptr, argv + argc, 0};
     int first_file = argc;
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
@@ -263,10 +254,12 @@ int read_options(int argc, char** argv, CommandLine* line)
             scanner.samples = true;
         } else if (strcmp(argument, "--follow") == 0) {
             line->follow = true;
+        } else if (strcmp(argument, "--force") == 0) {
+            line->force = true;
         } else if (strcmp(argument, "--gray") == 0) {
             drawing.gray = true;
         } else if (strcmp(argument, "--png") == 0 && i + 1 < argc) {
-            drawing.path = argv[++i];
+            drawing.target.path = argv[++i];
         } else if (strcmp(argument, "--width") == 0 && i + 1 < argc) {
             line->width_text = argv[++i];
         } else if (strcmp(argument, "--height") == 0 && i + 1 < argc) {
@@ -295,18 +288,22 @@ int read_options(int argc, char** argv, CommandLine* line)
 int check_options(const CommandLine* line)
 {
     if (line->follow) {
-        if (line->csv || scanner.samples || drawing.path || drawing.gray || line->width_text || line->height_text) {
+        if (line->csv || scanner.samples || drawing.target.path || drawing.gray || line->width_text ||
+            line->height_text || line->force) {
             return usage_error("--follow", " goes with no other option");
         }
         return line->file_count > 1 ? usage_error("--follow", " takes one file at most") : GO_ON;
     }
     if (scanner.samples && !line->csv) return usage_error("--samples", " needs --csv");
-    if ((drawing.gray || line->width_text || line->height_text) && !drawing.path) {
+    if ((drawing.gray || line->width_text || line->height_text) && !drawing.target.path) {
         return usage_error(line->width_text ? "--width" : line->height_text ? "--height" : "--gray", " needs --png");
     }
     if (line->width_text && !parse_width(line->width_text)) return 2;
     if (line->height_text && !parse_height(line->height_text)) return 2;
     if (exports_check(line->csv) != 0) return 2;
+    if (line->force && !drawing.target.path && !exports_write_files()) {
+        return usage_error("--force", " needs --png, --geojson or --netcdf");
+    }
     if (line->file_count == 0) {
         fputs(USAGE, stderr);
         return 2;
@@ -325,22 +322,24 @@ int run(const CommandLine* line)
 {
     char** files = line->files;
     int count = line->file_count;
-    if (drawing.path && !picture_target_allowed(&drawing, files, count)) return 2;
-    scanner.format = line->csv ? SCAN_CSV : drawing.path ? SCAN_SUMMARY : SCAN_TEXT;
-    if (drawing.path) {
+    OutputInputs inputs = {files, count, nullptr, 0, line->force};
+    exports_inputs(&inputs);
+    if (drawing.target.path && !output_target_check(&drawing.target, &inputs)) return 2;
+    scanner.format = line->csv ? SCAN_CSV : drawing.target.path ? SCAN_SUMMARY : SCAN_TEXT;
+    scanner.each = take_ping;
+    if (int refused = exports_begin(&inputs, &scanner)) return refused;
+    if (drawing.target.path) {
         long pings = drawing.height > 0 ? count_pings(files, count) : 0;
         waterfall_rows_begin(&drawing.rows, pings, drawing.height);
     }
-    scanner.each = take_ping;
-    if (int refused = exports_begin(files, count, &scanner)) return refused;
     if (line->csv) scan_csv_header(&scanner);
     bool all_whole = true;
     for (int i = 0; i < count && !output_failed(); ++i) {
         exports_file(i, files[i]);
         all_whole = scan_path(files[i]) && all_whole;
     }
-    if (drawing.path) all_whole = finish_picture(!output_failed()) && all_whole;
-    all_whole = exports_finish() && all_whole;
+    if (drawing.target.path) all_whole = finish_picture(!output_failed()) && all_whole;
+    all_whole = exports_finish(!output_failed()) && all_whole;
     if (fflush(stdout) != 0 && output_error == 0) output_error = errno;
     if (output_failed()) {
         fprintf(stderr, "qkvdump: cannot write to standard output: %s\n", strerror(output_error));

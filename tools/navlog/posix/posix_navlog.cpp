@@ -6,13 +6,14 @@
 #include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/sock_diag.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -86,10 +87,45 @@ NavEvent connect_finished(NavSource* source)
     return NAV_EVENT_CONNECTED;
 }
 
+// The system's count of datagrams dropped on this socket, its queue full,
+// since it was opened. Read after each pass rather than taken beside a
+// datagram (SO_RXQ_OVFL), which tells nothing of those dropped after the
+// last one queued: the end of a burst.
+void count_dropped(NavSource* source)
+{
+    uint32_t memory[SK_MEMINFO_VARS] = {};
+    socklen_t size = sizeof memory;
+    if (getsockopt(fd_of(source), SOL_SOCKET, SO_MEMINFO, memory, &size) == 0 &&
+        size >= (SK_MEMINFO_DROPS + 1) * sizeof memory[0]) {
+        source->dropped = static_cast<long>(memory[SK_MEMINFO_DROPS]);
+    }
+}
+
+// Every datagram queued, while there is room for the largest (and empty ones
+// do not go on for ever); the first error (nothing more queued, or the report
+// of an earlier datagram) ends it, and is what is told when nothing came.
+ssize_t receive_queued(NavSource* source, uint8_t* bytes, size_t size)
+{
+    size_t taken = 0;
+    int error = 0;
+    for (size_t datagrams = 0; datagrams < NAVLOG_DATAGRAMS_PER_WAIT && size - taken >= NAVLOG_DATAGRAM_MAX;
+         ++datagrams) {
+        ssize_t got = recv(fd_of(source), bytes + taken, size - taken, MSG_DONTWAIT);
+        if (got < 0) {
+            error = errno;
+            break;
+        }
+        taken += static_cast<size_t>(got);
+    }
+    count_dropped(source);
+    errno = error;
+    return taken > 0 || error == 0 ? static_cast<ssize_t>(taken) : -1;
+}
+
 NavEvent read_source(NavSource* source, short revents, uint8_t* bytes, size_t size, size_t* count)
 {
     if (source->connecting) return connect_finished(source);
-    ssize_t got = source->options->kind == NAV_SOURCE_UDP ? recv(fd_of(source), bytes, size, MSG_DONTWAIT)
+    ssize_t got = source->options->kind == NAV_SOURCE_UDP ? receive_queued(source, bytes, size)
                                                            : read(fd_of(source), bytes, size);
     if (got > 0) {
         *count = static_cast<size_t>(got);
@@ -193,6 +229,9 @@ NavOpen navlog_open_udp(NavSource* source)
         set_reason(source, strerror(errno));
         return NAV_OPEN_ABSENT;
     }
+    // A larger queue may be refused without harm; the system caps it.
+    int queue = NAVLOG_UDP_QUEUE_BYTES;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &queue, sizeof queue);
     if (bind(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address) != 0) {
         set_reason(source, strerror(errno));
         close(fd);
@@ -336,16 +375,17 @@ void navlog_clock_now(NavTime* now)
     now->utc_offset_seconds = static_cast<int>(local.tm_gmtoff);
 }
 
-PlatResult navlog_file_open(const char* name, PlatFile* file, int64_t* size, char reason[NAVLOG_REASON_SIZE])
+// The lock is flock's: on the open file, so it goes with the last descriptor
+// of it, also when the process is killed; no lock file is left behind.
+PlatResult navlog_file_open(const char* name, PlatFile* file, char reason[NAVLOG_REASON_SIZE])
 {
     int fd = open(name, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-    struct stat status;
-    if (fd < 0 || fstat(fd, &status) != 0) {
-        snprintf(reason, NAVLOG_REASON_SIZE, "%s", strerror(errno));
+    if (fd < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        int error = errno;
+        snprintf(reason, NAVLOG_REASON_SIZE, "%s", strerror(error));
         if (fd >= 0) close(fd);
-        return PLAT_ERR_FAILED;
+        return fd >= 0 && error == EWOULDBLOCK ? PLAT_ERR_HELD : PLAT_ERR_FAILED;
     }
     *file = fd;
-    *size = static_cast<int64_t>(status.st_size);
     return PLAT_OK;
 }

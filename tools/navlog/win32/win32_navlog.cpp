@@ -71,6 +71,21 @@ NavEvent read_port(NavSource* source, uint8_t* bytes, size_t size, size_t* count
     return got > 0 ? NAV_EVENT_BYTES : NAV_EVENT_NONE;
 }
 
+// Every datagram queued, while there is room for the largest (and empty ones
+// do not go on for ever); the first error (nothing more queued, or the report
+// of an earlier datagram) ends it. The socket does not block.
+int receive_queued(SOCKET sock, uint8_t* bytes, size_t size)
+{
+    size_t taken = 0;
+    for (size_t datagrams = 0; datagrams < NAVLOG_DATAGRAMS_PER_WAIT && size - taken >= NAVLOG_DATAGRAM_MAX;
+         ++datagrams) {
+        int got = recv(sock, reinterpret_cast<char*>(bytes + taken), static_cast<int>(size - taken), 0);
+        if (got < 0) return taken > 0 ? static_cast<int>(taken) : got;
+        taken += static_cast<size_t>(got);
+    }
+    return static_cast<int>(taken);
+}
+
 // Waits one slice for the socket; reads what is queued, or finishes the connect under way.
 NavEvent read_socket(NavSource* source, uint8_t* bytes, size_t size, size_t* count)
 {
@@ -94,12 +109,14 @@ NavEvent read_socket(NavSource* source, uint8_t* bytes, size_t size, size_t* cou
         source->connecting = false;
         return NAV_EVENT_CONNECTED;
     }
-    int got = recv(sock, reinterpret_cast<char*>(bytes), static_cast<int>(size), 0);
+    bool datagrams = source->options->kind == NAV_SOURCE_UDP;
+    int got = datagrams ? receive_queued(sock, bytes, size)
+                        : recv(sock, reinterpret_cast<char*>(bytes), static_cast<int>(size), 0);
     if (got > 0) {
         *count = static_cast<size_t>(got);
         return NAV_EVENT_BYTES;
     }
-    if (source->options->kind == NAV_SOURCE_UDP) return NAV_EVENT_NONE;  // an error report of an earlier datagram
+    if (datagrams) return NAV_EVENT_NONE;  // nothing more, or an error report of an earlier datagram
     if (got == 0) return lost(source, 0, "closed by the other end");
     return lost(source, static_cast<DWORD>(WSAGetLastError()), nullptr);
 }
@@ -190,6 +207,11 @@ NavOpen navlog_open_udp(NavSource* source)
         set_system_reason(source->reason, WSAGetLastError());
         return NAV_OPEN_ABSENT;
     }
+    // A larger queue may be refused without harm. Windows does not tell what it dropped.
+    int queue = NAVLOG_UDP_QUEUE_BYTES;
+    u_long non_blocking = 1;
+    setsockopt(sock, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&queue), sizeof queue);
+    ioctlsocket(sock, FIONBIO, &non_blocking);
     if (bind(sock, reinterpret_cast<struct sockaddr*>(&address), sizeof address) != 0) {
         set_system_reason(source->reason, WSAGetLastError());
         closesocket(sock);
@@ -321,17 +343,17 @@ void navlog_clock_now(NavTime* now)
     now->utc_offset_seconds = static_cast<int>((steps_of(local_steps) - steps_of(wall)) / FILETIME_STEPS_PER_SECOND);
 }
 
-PlatResult navlog_file_open(const char* name, PlatFile* file, int64_t* size, char reason[NAVLOG_REASON_SIZE])
+// What holds it is the share mode: readers only, so a second writer is
+// refused by Windows itself until this handle is closed.
+PlatResult navlog_file_open(const char* name, PlatFile* file, char reason[NAVLOG_REASON_SIZE])
 {
     HANDLE handle = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                 nullptr);
-    LARGE_INTEGER found = {};
-    if (handle == INVALID_HANDLE_VALUE || !GetFileSizeEx(handle, &found)) {
-        set_system_reason(reason, GetLastError());
-        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-        return PLAT_ERR_FAILED;
+    if (handle == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        set_system_reason(reason, error);
+        return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? PLAT_ERR_HELD : PLAT_ERR_FAILED;
     }
     *file = reinterpret_cast<PlatFile>(handle);
-    *size = static_cast<int64_t>(found.QuadPart);
     return PLAT_OK;
 }
