@@ -45,10 +45,11 @@ void reason_of(int error, char reason[REASON_SIZE])
 
 void link_reason(const LinkFailure* why, char reason[REASON_SIZE])
 {
+    const int silence_s = HEAD_SILENCE_LIMIT_MS / 1000;
     switch (why->cause) {
     case CAUSE_CLOSED: snprintf(reason, REASON_SIZE, "the head closed the connection"); break;
-    case CAUSE_TIMED_OUT: snprintf(reason, REASON_SIZE, "no answer within %d s", HEAD_SILENCE_LIMIT_MS / 1000); break;
-    case CAUSE_SILENT: snprintf(reason, REASON_SIZE, "the head sent nothing for %d s", HEAD_SILENCE_LIMIT_MS / 1000); break;
+    case CAUSE_TIMED_OUT: snprintf(reason, REASON_SIZE, "no answer within %d s", silence_s); break;
+    case CAUSE_SILENT: snprintf(reason, REASON_SIZE, "the head sent nothing for %d s", silence_s); break;
     case CAUSE_OVERDUE:
         snprintf(reason, REASON_SIZE, "no whole packet %d s after its command", HEAD_PACKET_LIMIT_MS / 1000);
         break;

@@ -30,15 +30,15 @@ int plat_last_error();
 // read returns at once.
 void plat_console_start();
 void plat_console_stop();  // puts the terminal back as it was found
-// Whether standard error is a terminal (a console): where it is not (a
-// service's journal, a file), the program explains more there.
-bool plat_errors_on_terminal();
 bool plat_key_waiting();   // never removes anything
 // A key without a character (a function key, an arrow, Home, End, Page Up,
 // Page Down, Insert, Delete) comes as two codes: the key read takes the first
 // and leaves the second code pending, and a key test or key read then sees it
 // at once, as if a second key had been pressed.
 void plat_key_read();      // one key, raw mode
+// Whether standard error is a terminal (a console): where it is not (a
+// service's journal, a file), the program explains more there.
+bool plat_errors_on_terminal();
 
 // ---- Sockets ---------------------------------------------------------------
 typedef intptr_t PlatSocket;

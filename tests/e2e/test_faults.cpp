@@ -162,7 +162,8 @@ TEST(DiskFault, EmptyFileRemovedOnlyUnderItsOwnName)
             write_file(dir.file(SETTINGS), settings_for(address));
             heads[run].reset(new HeadSim(address, {"--once", "--fault", "silent@1"}));
             runs[run].reset(new Client(dir.path(), options));
-            for (long long deadline = now_ms() + 5000; data_files(dir.path()).empty() && now_ms() < deadline;) usleep(20000);
+            long long deadline = now_ms() + 5000;
+            while (data_files(dir.path()).empty() && now_ms() < deadline) usleep(20000);
             ASSERT_EQ(1u, data_files(dir.path()).size()) << "run " << run + 1 << " made its data file";
             name = data_files(dir.path())[0];
             if (run == 0) {

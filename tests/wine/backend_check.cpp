@@ -162,22 +162,18 @@ void check_files()
     check(data.nFileSizeLow == 150, "writes after a truncate go to the new end; the fault writes half its buffer");
 
     // An empty data file goes at its close, only under a name that still denotes it; one with bytes stays.
-    PlatFile other = PLAT_NO_FILE;
+    PlatFile other = PLAT_NO_FILE, full = PLAT_NO_FILE;
     plat_file_create_new("09DEC2026-0001.QKV", &file);
     plat_file_create_new("09DEC2026-0002.QKV", &other);
-    plat_file_close(other);
-    check(plat_file_close_removing_empty(file, "09DEC2026-0002.QKV") == PLAT_OK &&
-              GetFileAttributesA("09DEC2026-0001.QKV") != INVALID_FILE_ATTRIBUTES &&
-              GetFileAttributesA("09DEC2026-0002.QKV") != INVALID_FILE_ATTRIBUTES,
-          "an empty file is not removed under a name that denotes another file");
-    plat_file_create_new("09DEC2026-0003.QKV", &file);
-    plat_file_create_new("09DEC2026-0004.QKV", &other);
-    plat_file_write(other, block, 1);
-    check(plat_file_close_removing_empty(file, "09DEC2026-0003.QKV") == PLAT_OK &&
-              plat_file_close_removing_empty(other, "09DEC2026-0004.QKV") == PLAT_OK &&
-              GetFileAttributesA("09DEC2026-0003.QKV") == INVALID_FILE_ATTRIBUTES &&
-              GetFileAttributesA("09DEC2026-0004.QKV") != INVALID_FILE_ATTRIBUTES,
-          "an empty data file is removed at its close, one holding bytes stays");
+    plat_file_create_new("09DEC2026-0003.QKV", &full);
+    plat_file_write(full, block, 1);
+    plat_file_close_removing_empty(file, "09DEC2026-0002.QKV");  // the name of another file
+    plat_file_close_removing_empty(other, "09DEC2026-0002.QKV");
+    plat_file_close_removing_empty(full, "09DEC2026-0003.QKV");
+    char left[256] = "";
+    plat_find_files("09DEC2026-????.QKV", note_name, left);
+    check(strlen(left) == 38 && strstr(left, "09DEC2026-0001.QKV;") && strstr(left, "09DEC2026-0003.QKV;"),
+          "an empty data file is removed at its close, not under another's name, and one holding bytes stays");
 
     plat_file_create_new("08dec2026-0002.qkv", &file);
     plat_file_close(file);
