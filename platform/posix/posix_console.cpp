@@ -6,6 +6,7 @@
 // The terminal is put back as it was found on every way out, death by signal
 // included. A run ended on purpose by a signal (Ctrl+C, systemctl stop, a
 // closed terminal) also takes its empty data file with it, terminal or not.
+#include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -143,10 +144,21 @@ void finish_escape_sequence()
     }
 }
 
+// A standard stream the program was started without (2>&-) would otherwise
+// take the number of the next file opened, the socket or the data file, and
+// the trace or a message would go there: it is opened on /dev/null instead.
+void keep_standard_streams_open()
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) open("/dev/null", O_RDWR);  // the lowest free number: fd
+    }
+}
+
 }  // namespace
 
 void plat_console_start()
 {
+    keep_standard_streams_open();
     signal(SIGPIPE, SIG_IGN);  // a closed pipe or connection is an error result, not a death
     signal(SIGXFSZ, SIG_IGN);  // so is a write past the file size limit, as on a full disk
     if (isatty(STDOUT_FILENO)) {

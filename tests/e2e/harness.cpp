@@ -324,6 +324,10 @@ Client::Client(const std::string& directory, const ClientOptions& options)
             dup2(closed_pipe[1], STDOUT_FILENO);
             close(closed_pipe[0]);
         }
+        if (options.without_standard_output) {
+            close(STDOUT_FILENO);
+            close(STDERR_FILENO);
+        }
         for (const std::string& setting : options.environment) putenv(strdup(setting.c_str()));
         if (options.under_job_control) run_as_foreground_job(options.program);
         std::vector<std::string> argv = options.command_prefix;

@@ -87,6 +87,7 @@ struct ClientOptions {
     std::string stderr_path;  // empty: the terminal, or without one the test's own
     bool with_terminal = true;
     bool stdout_to_closed_pipe = false;
+    bool without_standard_output = false;  // stdout and stderr closed (>&- 2>&-)
     // Bytes; 0: none. SIGXFSZ is at its default, as a user's shell leaves it:
     // the program must ignore it itself for a write past the limit to fail as
     // on a full disk.

@@ -136,6 +136,23 @@ TEST(DiskFault, TwoRunsInTheSameSecond)
     EXPECT_EQ(RECORD, read_file(dir.file(files[1])).size());
 }
 
+// Started without standard output and error, the program writes neither into the next files it opens: the
+// connection to the head and the data file.
+TEST(DiskFault, ClosedStandardStreamsAreNoFiles)
+{
+    TempDir dir;
+    write_file(dir.file(SETTINGS), settings_for("127.0.4.9"));
+    HeadSim head("127.0.4.9", {"--once", "--fault", "close@17"});
+    ClientOptions options;
+    options.program = PROGRAM_STORE_ON;
+    options.with_terminal = false;
+    options.without_standard_output = true;
+    EXPECT_EQ(1, Client(dir.path(), options).wait_exit(5000).status);
+    std::vector<std::string> files = data_files(dir.path());
+    ASSERT_EQ(1u, files.size());
+    EXPECT_EQ(2 * RECORD, read_file(dir.file(files[0])).size());
+}
+
 // A run's empty data file moved aside, and its name taken by a second run: however the first run ends, the
 // second run's file keeps its name, and the file moved aside stays. Alone, a run takes its empty file with it.
 TEST(DiskFault, EmptyFileRemovedOnlyUnderItsOwnName)
