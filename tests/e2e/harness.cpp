@@ -512,7 +512,7 @@ Expected& Expected::storing(const std::string& data_file, int records_that_fit, 
 Expected& Expected::ping(int count)
 {
     text_ += " --> Ping " + std::to_string(count) + "\n";
-    if (count == records_that_fit_ + 1) text_ += write_failure_;
+    if (count - 1 == records_that_fit_) text_ += write_failure_;
     if (!data_file_.empty()) {
         int kbytes = static_cast<int>(RECORD / 1024) * std::min(count, records_that_fit_);
         text_ += "\nWriting to file: " + data_file_ + " - " + std::to_string(kbytes) + " kbytes";
