@@ -81,7 +81,7 @@ Measured wait_measured(pid_t pid, double started)
 
 pid_t start_head(const std::string& headsim, const std::string& address, const std::vector<std::string>& options)
 {
-    std::vector<std::string> argv = {headsim, "--address", address, "--once"};
+    std::vector<std::string> argv = {headsim, "--address", address, "--once", "--ping-rate", "0"};
     argv.insert(argv.end(), options.begin(), options.end());
     pid_t pid = spawn(argv, nullptr, nullptr);
     usleep(300000);

@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/navlog/nmea.h"
+#include "navfile/nmea.h"
 
 namespace {
 

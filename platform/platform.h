@@ -119,6 +119,14 @@ PlatResult plat_file_close_removing_empty(PlatFile file, const char* name);
 // Windows ends a console program without a signal of the program's own, so
 // there it does nothing.
 void plat_file_remove_empty_at_end(PlatFile file, const char* name);
+// Opens a log of the current directory for appending, creating it when
+// missing, readable by others while written, and held for this process alone
+// until closed: PLAT_ERR_HELD when another process holds it (on Windows also
+// any program that lets no one else write it). What holds it is the open file
+// itself, so the hold ends with the process however that ends. Never waits: a
+// name that is not a regular file (a pipe, a device, a directory) is refused.
+// Any failure comes with the reason in words.
+PlatResult plat_file_open_log(const char* name, PlatFile* file, char* reason, size_t reason_size);
 // Calls found() with each name in the current directory matching pattern
 // ('?' is any one character, letter case ignored), skipping directories and
 // hidden and system files.
@@ -195,6 +203,8 @@ struct PlatPreciseTime {
 };
 // The local calendar time and its milliseconds, from one reading of the wall clock.
 void plat_local_time(PlatLocalTime* now);
+// The same, with the offset from UTC in force then (seconds east of Greenwich), from the same reading.
+void plat_local_time_offset(PlatLocalTime* now, int* utc_offset_seconds);
 void plat_precise_time(PlatPreciseTime* now);
 int64_t plat_monotonic_ms();
 

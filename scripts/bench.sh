@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the program and prints its performance figures against headsim on
-# loopback, then those of qkvdump --follow on a data file, then navlog's.
+# loopback, then those of qkvdump --follow on a data file, then navlog's, then
+# the bottom picker's accuracy and speed on headsim's seabed and harder pings.
 #   scripts/bench.sh [PACKETS_PER_ROUND]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,3 +13,4 @@ build/linux/bench/halvex_bench build/linux/Halvex_StoreData build/linux/variants
     build/linux/tools/headsim build/linux/bench/libhalvex_count_alloc.so "$@"
 build/linux/bench/follow_bench build/linux/tools/qkvdump
 build/linux/bench/navlog_bench build/linux/tools/navlog build/linux/bench/libhalvex_count_alloc.so
+build/linux/bench/depth_bench build/linux/tools/headsim

@@ -4,8 +4,10 @@
 # it, then another to exit; the demo then checks the data file the run wrote
 # with qkvdump and draws its waterfall picture. Beside the run, navlog logs the
 # simulated vessel's position, which headsim sends as NMEA over UDP to
-# 127.0.0.1:10110, to the day's .NAV file.
-# Options given to this script go to headsim (default: --delay-ms 50).
+# 127.0.0.1:10110, to the day's .NAV file. headsim pings at a head's pace, ten
+# a second, over the seabed under its vessel, and writes each ping's true depth
+# to build/demo/truth.csv (not with --replay). Options given to this script go
+# to headsim.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,8 +32,10 @@ nmea_port=10110
 # In a session of its own navlog has no terminal, so the keys typed here all go to the program.
 (cd $demo && exec setsid ../linux-store/tools/navlog --udp $nmea_port --bind 127.0.0.1 </dev/null >navlog.log 2>&1) &
 navlog_pid=$!
-[ $# -gt 0 ] || set -- --delay-ms 50
-$tools/headsim --address 127.0.0.1 --nmea-udp $nmea_port --nmea-rate 2 "$@" 2>$demo/headsim.log &
+truth=(--truth $demo/truth.csv)
+for option in "$@"; do [ "$option" != --replay ] || truth=(); done  # a recording has no truth to tell
+rm -f $demo/truth.csv
+$tools/headsim --address 127.0.0.1 --nmea-udp $nmea_port --nmea-rate 2 "${truth[@]}" "$@" 2>$demo/headsim.log &
 head_pid=$!
 trap 'kill $head_pid $navlog_pid 2>/dev/null || true' EXIT
 sleep 0.3
@@ -60,6 +64,7 @@ if [ -n "$nav_file" ]; then
 else
     echo "navlog logged no position: see $demo/navlog.log"
 fi
+[ ! -f $demo/truth.csv ] || echo "True depths:       $demo/truth.csv ($(($(wc -l <$demo/truth.csv) - 1)) pings served)"
 echo "Settings file:     $demo/Halvex_StoreData.INI"
 echo "headsim's log:     $demo/headsim.log"
 echo "navlog's status:   $demo/navlog.log"

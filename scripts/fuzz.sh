@@ -12,7 +12,7 @@ case "$seconds" in
 '' | *[!0-9]* | 0) echo "fuzz.sh: seconds per target must be a whole number above 0, not \"$seconds\"" >&2; exit 2 ;;
 esac
 
-targets=(fuzz_return_packets fuzz_profile fuzz_scan)
+targets=(fuzz_return_packets fuzz_profile fuzz_scan fuzz_depth)
 
 echo "== fuzz build"
 cmake --preset fuzz

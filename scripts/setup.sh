@@ -1,93 +1,121 @@
-# Sourced by the other scripts: installs, with apt-get on Debian, whatever of
-# the build and test tools is missing. Call: need_packages KIND...
-# KIND: build (compiler, CMake, Ninja, GoogleTest, zlib for qkvdump's pictures,
-# libpng for the tests that read them, libvterm for the tests that look at
-# what qkvdump --follow draws, the netCDF C library for qkvdump --netcdf), e2e (pty, namespaces, and gpsbabel, which
-# reads navlog's logs back), windows (the Windows cross compilers, their zlib,
-# and Wine: wine32 where this machine runs 32-bit programs, else wine64 and the
-# 64-bit cross compiler), fuzz (clang, libFuzzer),
-# package (Debian package tools, the cross compiler and its zlib, man, groff
-# and mandoc, lintian, systemd's unit checker and its containers).
+#!/usr/bin/env bash
+# Installs, with apt-get on Debian, whatever of the build, the tests and the
+# packages' tools is missing, by kind. As a command (as root):
+#   bash scripts/setup.sh [KIND...]   install the kinds named (default: build)
+#   bash scripts/setup.sh --list      say what each kind installs and what of it is missing
+# The other scripts source it and call: need_packages KIND...
+# Nothing is installed, and apt-get is not run, when all of a kind is there.
+
+setup_kinds=(build readers e2e windows zip package package-check fuzz)
+
+setup_kind_says() { # what a kind is for
+    case "$1" in
+    build) echo "the build: compiler, CMake, Ninja, GoogleTest, zlib, libpng, libvterm, netCDF" ;;
+    readers) echo "the readers of qkvdump's exports: gpsbabel, ncdump, ogrinfo, pandas, netCDF4, xarray, matplotlib" ;;
+    e2e) echo "the end-to-end tests: namespaces, ip, script, and the readers" ;;
+    windows) echo "the Windows tests: the cross compilers, their zlib, Wine (wine32 where 32-bit programs run)" ;;
+    zip) echo "the Windows zips: the 32-bit cross compiler and its zlib" ;;
+    package) echo "the Debian packages: dpkg-shlibdeps, which works out their dependencies" ;;
+    package-check) echo "the package check: lintian, man, groff, mandoc, systemd's unit checker and containers" ;;
+    fuzz) echo "the fuzzers: clang and libFuzzer" ;;
+    esac
+}
 
 missing_packages=()
+kind_packages=()
 wine32_wanted=
 
 need() { # need TEST PACKAGE: the package is wanted when TEST fails
+    kind_packages+=("$2")
     eval "$1" >/dev/null 2>&1 || missing_packages+=("$2")
+}
+
+need_kind() { # the packages of one kind, each with its test
+    case "$1" in
+    build)
+        need "command -v g++" g++
+        need "command -v cmake" cmake
+        need "command -v ninja" ninja-build
+        need "test -f /usr/include/gtest/gtest.h" libgtest-dev
+        need "test -f /usr/include/gmock/gmock.h" libgmock-dev
+        need "test -f /usr/include/zlib.h" zlib1g-dev
+        need "test -f /usr/include/png.h" libpng-dev
+        need "test -f /usr/include/vterm.h" libvterm-dev
+        need "test -f /usr/include/netcdf.h" libnetcdf-dev
+        ;;
+    readers)
+        need "command -v gpsbabel" gpsbabel
+        need "command -v ncdump" netcdf-bin
+        need "command -v ogrinfo" gdal-bin
+        need "/usr/bin/python3 -c 'import pandas'" python3-pandas
+        need "/usr/bin/python3 -c 'import netCDF4'" python3-netcdf4
+        need "/usr/bin/python3 -c 'import xarray'" python3-xarray
+        need "/usr/bin/python3 -c 'import matplotlib'" python3-matplotlib
+        ;;
+    e2e)
+        need "command -v unshare" util-linux
+        need "command -v ip" iproute2
+        need "command -v script" bsdutils
+        need_kind readers
+        ;;
+    windows)
+        need "command -v i686-w64-mingw32-g++" g++-mingw-w64-i686
+        need "test -f /usr/i686-w64-mingw32/lib/libz.a" libz-mingw-w64-dev
+        need "test -x /usr/lib/wine/wine64" wine64
+        need "command -v wine" wine
+        if [ "${HALVEX_WINDOWS_UNDER_WINE:-}" != win64 ] && bash scripts/runs_32bit.sh >/dev/null; then
+            wine32_wanted=yes
+        else
+            need "command -v x86_64-w64-mingw32-g++" g++-mingw-w64-x86-64
+        fi
+        ;;
+    zip)
+        need "command -v i686-w64-mingw32-g++" g++-mingw-w64-i686
+        need "test -f /usr/i686-w64-mingw32/lib/libz.a" libz-mingw-w64-dev
+        ;;
+    package)
+        need "command -v dpkg-shlibdeps" dpkg-dev
+        ;;
+    package-check)
+        need "command -v lintian" lintian
+        need "command -v mandoc" mandoc
+        need "command -v man" man-db
+        need "command -v groff" groff-base
+        need "command -v systemd-analyze" systemd
+        # Where no service manager runs, one boots in a container to run
+        # an instance of the service.
+        need "command -v systemd-nspawn" systemd-container
+        need "command -v setpriv" util-linux
+        ;;
+    fuzz)
+        need "command -v clang++" clang
+        # The fuzzer runtime is there when a fuzz target links.
+        need "echo 'extern \"C\" int LLVMFuzzerTestOneInput(const char*, unsigned long) { return 0; }' |
+              clang++ -fsanitize=fuzzer -x c++ - -o /dev/null" libclang-rt-14-dev
+        ;;
+    *) return 1 ;;
+    esac
 }
 
 need_packages() {
     for kind in "$@"; do
-        case "$kind" in
-        build)
-            need "command -v g++" g++
-            need "command -v cmake" cmake
-            need "command -v ninja" ninja-build
-            need "test -f /usr/include/gtest/gtest.h" libgtest-dev
-            need "test -f /usr/include/gmock/gmock.h" libgmock-dev
-            need "test -f /usr/include/zlib.h" zlib1g-dev
-            need "test -f /usr/include/png.h" libpng-dev
-            need "test -f /usr/include/vterm.h" libvterm-dev
-            need "test -f /usr/include/netcdf.h" libnetcdf-dev
-            ;;
-        e2e)
-            need "command -v unshare" util-linux
-            need "command -v ip" iproute2
-            need "command -v script" bsdutils
-            need "command -v gpsbabel" gpsbabel
-            need "command -v ncdump" netcdf-bin
-            need "command -v ogrinfo" gdal-bin
-            need "/usr/bin/python3 -c 'import pandas'" python3-pandas
-            need "/usr/bin/python3 -c 'import netCDF4'" python3-netcdf4
-            need "/usr/bin/python3 -c 'import xarray'" python3-xarray
-            need "/usr/bin/python3 -c 'import matplotlib'" python3-matplotlib
-            ;;
-        windows)
-            need "command -v i686-w64-mingw32-g++" g++-mingw-w64-i686
-            need "test -f /usr/i686-w64-mingw32/lib/libz.a" libz-mingw-w64-dev
-            need "test -x /usr/lib/wine/wine64" wine64
-            need "command -v wine" wine
-            if [ "${HALVEX_WINDOWS_UNDER_WINE:-}" != win64 ] && bash scripts/runs_32bit.sh >/dev/null; then
-                wine32_wanted=yes
-            else
-                need "command -v x86_64-w64-mingw32-g++" g++-mingw-w64-x86-64
-            fi
-            ;;
-        package)
-            # dpkg-shlibdeps works out the Debian packages' dependencies;
-            # lintian checks the packages, man, groff and mandoc the manual
-            # pages, systemd-analyze the units.
-            need "command -v dpkg-shlibdeps" dpkg-dev
-            need "command -v lintian" lintian
-            need "command -v mandoc" mandoc
-            need "command -v systemd-analyze" systemd
-            # Where no service manager runs, one boots in a container to run
-            # an instance of the service.
-            need "command -v systemd-nspawn" systemd-container
-            need "command -v i686-w64-mingw32-g++" g++-mingw-w64-i686
-            need "test -f /usr/i686-w64-mingw32/lib/libz.a" libz-mingw-w64-dev
-            need "command -v man" man-db
-            need "command -v groff" groff-base
-            need "command -v setpriv" util-linux
-            ;;
-        fuzz)
-            need "command -v clang++" clang
-            # The fuzzer runtime is there when a fuzz target links.
-            need "echo 'extern \"C\" int LLVMFuzzerTestOneInput(const char*, unsigned long) { return 0; }' |
-                  clang++ -fsanitize=fuzzer -x c++ - -o /dev/null" libclang-rt-14-dev
-            ;;
-        esac
+        need_kind "$kind" || { echo "setup.sh: unknown kind \"$kind\" (kinds: ${setup_kinds[*]})" >&2; return 2; }
     done
     if [ ${#missing_packages[@]} -gt 0 ]; then
-        echo "== installing: ${missing_packages[*]}"
+        echo "== installing for $*: ${missing_packages[*]}"
         apt_install "${missing_packages[@]}"
         missing_packages=()
     fi
     [ -z "$wine32_wanted" ] || need_wine32
 }
 
+# The package lists there are are tried first; they are updated only when the
+# install cannot be made from them, and an update that fails stops nothing:
+# the install from the lists there are still decides.
 apt_install() {
     export DEBIAN_FRONTEND=noninteractive
+    apt-get install -y -q --no-install-recommends "$@" && return
+    echo "== updating the package lists"
     apt-get update -q || echo "== apt-get update failed; installing from the package lists there are"
     apt-get install -y -q --no-install-recommends "$@"
 }
@@ -111,3 +139,63 @@ need_wine32() {
     [ -n "$i386_packages" ] || dpkg --remove-architecture i386
     apt_install g++-mingw-w64-x86-64
 }
+
+# Each kind: what it is for, its packages, and those missing.
+setup_list() {
+    for kind in "${setup_kinds[@]}"; do
+        kind_packages=()
+        missing_packages=()
+        wine32_wanted=
+        need_kind "$kind"
+        echo "$kind: $(setup_kind_says "$kind")"
+        echo "    ${kind_packages[*]}"
+        if [ ${#missing_packages[@]} -gt 0 ]; then
+            echo "    missing: ${missing_packages[*]}"
+        else
+            echo "    all there"
+        fi
+        if [ -n "$wine32_wanted" ]; then
+            echo "    and wine32:i386, as this machine runs 32-bit programs: $([ -x /usr/lib/wine/wine ] && echo there || echo missing)"
+        fi
+    done
+    missing_packages=()
+    wine32_wanted=
+}
+
+setup_usage() {
+    echo "usage: bash scripts/setup.sh [KIND...]"
+    echo "       bash scripts/setup.sh --list"
+}
+
+setup_complain() { # a bad command line: what, the usage lines, and where more is said
+    echo "setup.sh: $1" >&2
+    setup_usage >&2
+    echo "Try 'bash scripts/setup.sh --help' for more information." >&2
+    exit 2
+}
+
+# Run as a command rather than sourced.
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+    set -euo pipefail
+    cd "$(dirname "$0")/.."
+    case "${1:-}" in
+    --list)
+        setup_list
+        exit 0
+        ;;
+    --help | -h)
+        setup_usage
+        echo "Installs with apt-get what of each KIND is missing (default: build); --list says what each installs."
+        for kind in "${setup_kinds[@]}"; do printf '  %-14s %s\n' "$kind" "$(setup_kind_says "$kind")"; done
+        exit 0
+        ;;
+    -*) setup_complain "unknown option \"$1\"" ;;
+    esac
+    [ $# -gt 0 ] || set -- build
+    for kind in "$@"; do
+        [ -n "$(setup_kind_says "$kind")" ] || setup_complain "KIND must be one of ${setup_kinds[*]}, not \"$kind\""
+    done
+    for kind in "$@"; do echo "== $kind: $(setup_kind_says "$kind")"; done
+    need_packages "$@"
+    echo "== all there: $*"
+fi

@@ -9,7 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/setup.sh
-need_packages build e2e windows package fuzz
+need_packages build e2e windows zip package package-check fuzz
 
 # The Linux tests build the Windows presets this machine runs first, as their
 # fixture windows.builds, and run those builds under Wine.

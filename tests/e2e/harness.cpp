@@ -226,6 +226,10 @@ HeadSim::HeadSim(const std::string& address, const std::vector<std::string>& opt
         dup2(ready_pipe[1], STDOUT_FILENO);
         dup2(log_fd, STDERR_FILENO);
         std::vector<std::string> argv = {HEADSIM, "--address", address};
+        // The tests want their pings as soon as they ask, not at a head's pace, unless they say otherwise.
+        bool paced = std::find(options.begin(), options.end(), "--ping-rate") != options.end() ||
+                     std::find(options.begin(), options.end(), "--replay") != options.end();
+        if (!paced) argv.insert(argv.end(), {"--ping-rate", "0"});
         argv.insert(argv.end(), options.begin(), options.end());
         exec_or_die(argv);
     }

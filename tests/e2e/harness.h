@@ -60,7 +60,8 @@ int qkvdump(const std::string& path, std::string* output = nullptr);
 // The same with any arguments (options and files).
 int qkvdump_with(const std::vector<std::string>& arguments, std::string* output = nullptr);
 
-// headsim listening on its own loopback address until stopped.
+// headsim listening on its own loopback address until stopped; its synthetic
+// pings as fast as asked (--ping-rate 0) unless the options set a pace.
 class HeadSim {
 public:
     HeadSim(const std::string& address, const std::vector<std::string>& options = {});

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "navfile/nmea.h"
 #include "store/record.h"
-#include "tools/navlog/nmea.h"
 #include "tests/e2e/harness.h"
 
 using namespace e2e;
@@ -192,10 +192,10 @@ TEST(Exports, CommandLinesRefused)
         std::string said;
         int status = 2;
     } cases[] = {
-        {{"--geojson", out, data}, "qkvdump: --geojson needs --nav\n"},
+        {{data, "--geojson", out}, "qkvdump: --geojson needs --nav\n"},
         {{"--nav", data}, "qkvdump: --nav needs a .NAV file\n"},
         {{"--nav", dir.file("day.NAV"), data}, "qkvdump: --nav needs --csv, --geojson or --netcdf\n"},
-        {{"--netcdf", out, "--utc-offset", "+1", data}, "qkvdump: --utc-offset must be +HH:MM or -HH:MM, not +1\n"},
+        {{"--netcdf", out, "--utc-offset", "+1", data}, "qkvdump: --utc-offset must be +HH:MM or -HH:MM, not \"+1\"\n"},
         {{"--csv", "--nav", dir.file("day.NAV"), "--utc-offset", "+01:00", data},
          "qkvdump: --utc-offset goes without --nav: the .NAV lines carry the offset\n"},
         {{"--netcdf"}, "qkvdump: --netcdf needs a value\n"},

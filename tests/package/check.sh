@@ -20,7 +20,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/setup.sh
-need_packages package
+need_packages package-check zip
 . tests/package/instance.sh
 
 main=halvex-storedata

@@ -8,8 +8,8 @@
 # also inside a container where the machine runs no service manager). Sourced,
 # it only defines the helpers the package check shares with it.
 
-start_headsim() { # start_headsim ADDRESS OPTION...: waits until it listens
-    /usr/bin/headsim --address "$@" >"$scratch/headsim.out" 2>"$scratch/headsim.log" &
+start_headsim() { # start_headsim ADDRESS OPTION...: waits until it listens; pings as fast as asked
+    /usr/bin/headsim --ping-rate 0 --address "$@" >"$scratch/headsim.out" 2>"$scratch/headsim.log" &
     headsim_pid=$!
     for _ in $(seq 100); do
         grep -q listening "$scratch/headsim.out" && return

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/navlog/nmea.h"
+#include "navfile/nmea.h"
 
 namespace {
 
@@ -98,6 +98,10 @@ TEST(NmeaFix, GgaAndRmcOfAnyTalker)
         {"$GPRMC,090500.00,V,,,,,,,081226,,,N*00", false, "no fix", -1, "", ""},
         {"$GPRMC,090500.00,A,5106.9848,N,00123.4567,E,4.2,90.0,081226,,,N*00", false, "no fix", -1,
          "51 06.9848 N", "001 23.4567 E"},
+        {"$GNGGA,123519.00,4404.126998,N,12118.844143,W,4,14,0.7,1013.2,M,-21.3,M,1.0,0000*00", true, "RTK", 14,
+         "44 04.126998 N", "121 18.844143 W"},
+        {"$GNRMC,123519.00,A,3352.1234567890123456,S,15112.3456789012345678,E,,,081226,,,R*00", true, "RTK", -1,
+         "33 52.123456789012345 S", "151 12.34567890123456 E"},  // decimals beyond the text's room left off
     };
     for (const FixCase& c : cases) {
         NmeaFix fix;

@@ -62,7 +62,7 @@ wait_for_text() {
 cd "$work" || exit 2
 printf '[Settings]\r\nIPAddress=%s\r\nRange=10\r\nGain=7\r\n' "$address" > Halvex_StoreData.INI
 
-"$headsim" --address "$address" --once --fault close@20 > headsim.log 2>&1 &
+"$headsim" --address "$address" --ping-rate 0 --once --fault close@20 > headsim.log 2>&1 &
 headsim_pid=$!
 wait_for_text headsim.log 100 "listening on" "$headsim_pid" || { cat headsim.log >&2; echo "smoke: headsim did not start" >&2; exit 2; }
 

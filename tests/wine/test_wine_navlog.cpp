@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "navfile/nmea.h"
 #include "tests/wine/wine_run.h"
-#include "tools/navlog/nmea.h"
 
 namespace {
 

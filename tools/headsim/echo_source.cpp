@@ -1,44 +1,99 @@
-// The synthetic source: every ping is the same invented echo profile, a
-// bottom at 18 m under surface reverberation and noise, shaped by range and gain.
+// The synthetic source: the echo of the seabed under the simulated vessel, a
+// ping at the head's pace, and the truth of each ping served written down so
+// that a bottom picker can be measured against it.
 #include "tools/headsim/reply_source.h"
 
-#include <cmath>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "store/record.h"
+#include "tools/headsim/seabed.h"
+#include "tools/headsim/utc.h"
+#include "tools/headsim/wire.h"
 
 namespace {
 
-constexpr double BOTTOM_DEPTH_M = 18.0;
 constexpr uint8_t HEAD_ID = 0x10;
 constexpr uint8_t HEAD_STATUS_READY = 0x80;
+// Without a pace the survey's clock moves on this much with each ping, as at
+// the default pace of ten a second: the seabed passes by as it would, and every
+// connection gets the same pings however fast it asks.
+constexpr int64_t UNPACED_PING_MS = 100;
 
+const char TRUTH_HEADER[] = "ping,time_utc,latitude,longitude,range_m,depth_m,school_top_m,school_bottom_m\n";
+
+// The ping being served: made at its first packet, made again only if a packet asks for another range or gain.
+struct EchoPing {
+    long number;  // within the connection, from 1
+    bool made;
+    int range;
+    int gain;
+    int64_t survey_ms;  // its time on the survey's clock
+    VesselFix fix;
+    SeabedPing seabed;
+    uint8_t samples[PING_SAMPLE_COUNT];
+};
+
+EchoPlan plan;
+FILE* truth = nullptr;
+bool truth_kept = true;
+EchoPing ping;
 uint16_t head_reply_counter = 0;  // running across connections, like a real head's
 
-// Amplitude of one sample: low noise, surface reverberation fading with depth,
-// and a strong bottom echo with a decaying tail, all scaled by the gain.
-uint8_t echo_sample(int sample, int range, int gain)
+void truth_failed()
 {
-    double depth = range > 0 ? static_cast<double>(sample) * range / PING_SAMPLE_COUNT : 0.0;
-    uint32_t seed = static_cast<uint32_t>(sample) | static_cast<uint32_t>(range) << 13 |
-                    static_cast<uint32_t>(gain) << 21;
-    double noise = 3.0 + static_cast<double>(headsim_hash(seed) % 9);
-    double surface = 40.0 * std::exp(-depth / 1.5);
-    double echo = 0.0;
-    double below = depth - BOTTOM_DEPTH_M;
-    if (below >= -0.3) {
-        echo = below < 0.0 ? 120.0 * std::exp(-(below * below) / 0.02)
-                           : 120.0 * std::exp(-below / 0.4) + 25.0 * std::exp(-below / 4.0);
-    }
-    double amplitude = (noise + surface + echo) * (1.0 + gain / 8.0);
-    if (amplitude > 255.0) amplitude = 255.0;
-    if (amplitude < 0.0) amplitude = 0.0;
-    return static_cast<uint8_t>(amplitude);
+    if (!truth_kept) return;
+    fprintf(stderr, "headsim: cannot write the truth file %s: %s; stopping\n", plan.truth_path, strerror(errno));
+    truth_kept = false;
+    wire_request_stop();
 }
 
-void echo_fill(uint8_t data[RETURN_DATA_SIZE], const SwitchCommand* command)
+// "12.345" or, where there is none, nothing: an empty CSV field.
+void metres_field(bool present, double metres, char* text, size_t size)
 {
-    int first = (command->packet_number & 7) * RETURN_DATA_SIZE;
-    for (int i = 0; i < RETURN_DATA_SIZE; ++i) {
-        data[i] = echo_sample(first + i, command->range, command->gain);
+    if (present) {
+        snprintf(text, size, "%.3f", metres);
+    } else {
+        text[0] = '\0';
     }
+}
+
+void write_truth()
+{
+    if (truth == nullptr || !truth_kept) return;
+    PlatPreciseTime now;
+    plat_precise_time(&now);
+    UtcFields utc;
+    headsim_utc_fields(now.seconds, &utc);
+    const SeabedPing* seabed = &ping.seabed;
+    bool school = seabed->fish_count > 0;
+    char depth[24], top[24], bottom[24];
+    metres_field(seabed->has_bottom, seabed->depth_m, depth, sizeof depth);
+    metres_field(school, seabed->school_top_m, top, sizeof top);
+    metres_field(school, seabed->school_bottom_m, bottom, sizeof bottom);
+    int written = fprintf(truth, "%ld,%04d-%02d-%02dT%02d:%02d:%02d.%03dZ,%.7f,%.7f,%d,%s,%s,%s\n", ping.number,
+                          utc.year, utc.month, utc.day, utc.hour, utc.minute, utc.second, now.milliseconds,
+                          ping.fix.latitude, ping.fix.longitude, ping.range, depth, top, bottom);
+    if (written < 0 || fflush(truth) != 0) truth_failed();
+}
+
+// The ping's samples for the range and gain a command asks; its truth once, with its first packet.
+void make_ping(const SwitchCommand* command)
+{
+    if (ping.made && ping.range == command->range && ping.gain == command->gain) return;
+    bool first = !ping.made;
+    if (first) {
+        ping.survey_ms = plan.ping_rate > 0 ? plat_monotonic_ms() - plan.epoch_ms : (ping.number - 1) * UNPACED_PING_MS;
+        vessel_at(&plan.vessel, static_cast<double>(ping.survey_ms) / 1000.0, &ping.fix);
+    }
+    ping.range = command->range;
+    ping.gain = command->gain;
+    seabed_ping(plan.seed, &ping.fix, ping.survey_ms, ping.range, &ping.seabed);
+    seabed_samples(&ping.seabed, plan.seed, ping.survey_ms, ping.gain, ping.samples);
+    ping.made = true;
+    if (first) write_truth();
 }
 
 // Head status: identity, a running reply counter, the range and gain echoed,
@@ -58,22 +113,71 @@ void echo_status_fill(uint8_t packet[RETURN_PACKET_SIZE], const SwitchCommand* c
     packet[11] = RETURN_DATA_SIZE / 100;
 }
 
-void echo_rewind() {}
+void echo_rewind()
+{
+    ping.number = 0;
+    ping.made = false;
+}
 
 bool echo_next_ping(long* wait_ms)
 {
-    *wait_ms = 0;
+    ++ping.number;
+    ping.made = false;
+    *wait_ms = plan.ping_rate > 0 ? 1000 / plan.ping_rate : 0;
     return true;
 }
 
 void echo_build(uint8_t packet[RETURN_PACKET_SIZE], const SwitchCommand* command, int packet_number)
 {
-    uint8_t data[RETURN_DATA_SIZE];
-    echo_fill(data, command);
-    return_packet_build(packet, packet_number, data);
+    make_ping(command);
+    // The data of the packet asked for, whatever number the header is given (a fault may give another).
+    return_packet_build(packet, packet_number, ping.samples + (command->packet_number & 7) * RETURN_DATA_SIZE);
     echo_status_fill(packet, command);
 }
 
+// A data file, by its name (ending in .QKV, letter case ignored) or by its first bytes (a record's): never
+// written over, so a truth file named by mistake cannot cost a recording.
+bool is_data_file(const char* path)
+{
+    size_t length = strlen(path);
+    const char* suffix = length >= 4 ? path + length - 4 : "";
+    if (suffix[0] == '.' && (suffix[1] | 0x20) == 'q' && (suffix[2] | 0x20) == 'k' && (suffix[3] | 0x20) == 'v') {
+        return true;
+    }
+    FILE* file = wire_is_regular_file(path) ? fopen(path, "rb") : nullptr;  // a pipe is read by nobody yet
+    if (file == nullptr) return false;
+    uint8_t first[sizeof RECORD_MAGIC_BYTES] = {};
+    bool record = fread(first, 1, sizeof first, file) == sizeof first;
+    fclose(file);
+    return record && memcmp(first, RECORD_MAGIC_BYTES, sizeof first) == 0;
+}
+
 }  // namespace
+
+bool echo_open(const EchoPlan* given)
+{
+    plan = *given;
+    if (plan.truth_path == nullptr) return true;
+    if (is_data_file(plan.truth_path)) {
+        fprintf(stderr, "headsim: --truth %s is a data file (a name ending in .QKV, or a file starting as a record "
+                        "does); not writing over it\n", plan.truth_path);
+        return false;
+    }
+    truth = fopen(plan.truth_path, "w");
+    if (truth == nullptr) {
+        fprintf(stderr, "headsim: cannot write the truth file %s: %s\n", plan.truth_path, strerror(errno));
+        return false;
+    }
+    if (fputs(TRUTH_HEADER, truth) < 0 || fflush(truth) != 0) truth_failed();
+    return truth_kept;
+}
+
+bool echo_truth_kept() { return truth_kept; }
+
+void echo_close()
+{
+    if (truth != nullptr && fclose(truth) != 0) truth_failed();
+    truth = nullptr;
+}
 
 const ReplySource ECHO_SOURCE = {echo_rewind, echo_next_ping, echo_build};

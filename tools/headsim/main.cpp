@@ -1,10 +1,12 @@
 // headsim: a simulated sonar head for trials without hardware. It listens on
-// TCP and answers every switch command with one return packet, of invented
-// echo data or of a survey the program recorded, and can be told to misbehave
-// on chosen commands so the program's recovery paths can be exercised. It can
-// also send a simulated vessel's track as NMEA over UDP to loopback, for
-// navlog. Linux only.
+// TCP and answers every switch command with one return packet, of the echo of
+// a simulated seabed under a survey vessel or of a survey the program
+// recorded, and can be told to misbehave on chosen commands so the program's
+// recovery paths can be exercised. It can also send the vessel's track as
+// NMEA over UDP to loopback, for navlog, and write the true depth of each ping
+// it serves. Linux only.
 
+#include "platform/platform.h"
 #include "tools/headsim/nmea_track.h"
 #include "tools/headsim/options.h"
 #include "tools/headsim/reply_source.h"
@@ -16,13 +18,21 @@ int main(int argc, char** argv)
     int parsed = options_parse(argc, argv, &options);
     if (parsed == 1) return 0;
     if (parsed != 0) return 2;
+    // The survey starts now, for the seabed and the track alike.
+    int64_t epoch_ms = plat_monotonic_ms();
     const ReplySource* source = &ECHO_SOURCE;
     if (options.replay_path != nullptr) {
         if (!replay_open(options.replay_path, options.loop)) return 2;
         source = &REPLAY_SOURCE;
+    } else {
+        EchoPlan plan = {options.seed, options.ping_rate, options.vessel, options.truth_path, epoch_ms};
+        if (!echo_open(&plan)) return 2;
     }
-    if (options.nmea_port != 0 && !track_start(options.nmea_port, options.nmea_rate_hz)) return 1;
+    if (options.nmea_port != 0 && !track_start(options.nmea_port, options.nmea_rate_hz, &options.vessel, epoch_ms)) {
+        return 1;
+    }
     int status = server_run(&options, source);
     track_stop();
-    return status;
+    echo_close();
+    return echo_truth_kept() ? status : 1;
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "tools/headsim/faults.h"
+#include "tools/headsim/vessel.h"
 
 constexpr int OPTIONS_ADDRESS_SIZE = 64;
 constexpr int OPTIONS_FAULTS_MAX = 64;
@@ -22,6 +23,10 @@ struct Options {
     bool as_fast_as_asked;    // recorded waits are skipped
     uint16_t nmea_port;       // 0: no simulated track
     long nmea_rate_hz;
+    long ping_rate;           // synthetic pings a second; 0: as fast as asked
+    const char* truth_path;   // null: no truth file
+    uint32_t seed;            // the seabed's
+    VesselPlan vessel;
     Fault faults[OPTIONS_FAULTS_MAX];
     int fault_count;
 };

@@ -2,17 +2,13 @@
 // record at a time, so memory stays the same whatever the file's size.
 #include "tools/headsim/reply_source.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "store/record.h"
 #include "store/scan.h"
 #include "store/timestamp.h"
+#include "tools/headsim/wire.h"
 
 namespace {
 
@@ -82,36 +78,11 @@ void replay_build(uint8_t packet[RETURN_PACKET_SIZE], const SwitchCommand*, int 
     packet[RETURN_END] = image[PING_IMAGE_END];
 }
 
-// Opens the recording without waiting for a writer, and only a regular file: it is read once to be checked and
-// again for every connection, which a pipe cannot give.
-FILE* open_recording(const char* path)
-{
-    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    struct stat status;
-    if (fd < 0 || fstat(fd, &status) != 0) {
-        fprintf(stderr, "headsim: cannot open %s: %s\n", path, strerror(errno));
-        if (fd >= 0) close(fd);
-        return nullptr;
-    }
-    if (!S_ISREG(status.st_mode)) {
-        fprintf(stderr, "headsim: %s is not a regular file: a recording is read again for every connection\n",
-                path);
-        close(fd);
-        return nullptr;
-    }
-    FILE* file = fdopen(fd, "rb");
-    if (file == nullptr) {
-        fprintf(stderr, "headsim: cannot open %s: %s\n", path, strerror(errno));
-        close(fd);
-    }
-    return file;
-}
-
 }  // namespace
 
 bool replay_open(const char* path, bool loop)
 {
-    replay.file = open_recording(path);
+    replay.file = wire_open_recording(path);
     if (replay.file == nullptr) return false;
     replay.loop = loop;
     scanner.format = SCAN_QUIET;

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "headlink/protocol.h"
+#include "tools/headsim/vessel.h"
 
 struct ReplySource {
     // Back to the first ping, for a new connection.
@@ -17,6 +18,19 @@ struct ReplySource {
     void (*build)(uint8_t packet[RETURN_PACKET_SIZE], const SwitchCommand* command, int packet_number);
 };
 
+// The synthetic source: the echo of the seabed under the simulated vessel.
+struct EchoPlan {
+    uint32_t seed;           // chooses the seabed, its fish and its bubbles
+    long ping_rate;          // pings a second; 0: each ping as soon as asked
+    VesselPlan vessel;
+    const char* truth_path;  // where the truth of each ping served goes; null: nowhere
+    int64_t epoch_ms;        // the survey's start on the monotonic clock, shared with the track
+};
+// Takes the plan and opens the truth file; false, with the reason on stderr, when it cannot.
+bool echo_open(const EchoPlan* plan);
+// False once writing the truth file failed (the reason is on stderr, and headsim is stopping).
+bool echo_truth_kept();
+void echo_close();
 extern const ReplySource ECHO_SOURCE;
 
 // A well-mixed 32-bit hash, for invented bytes (echo noise, garbage replies).

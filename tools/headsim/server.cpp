@@ -1,7 +1,6 @@
 #include "tools/headsim/server.h"
 
 #include <cstdio>
-#include <unistd.h>
 
 #include "platform/platform.h"
 #include "tools/headsim/wire.h"
@@ -137,7 +136,7 @@ void serve(const Head* head, int client, const char* peer, Connection* connectio
         }
         reason = answer(head, connection, &command);
     }
-    close(client);
+    wire_close(client);
     fprintf(stderr, "headsim: %s closed after %ld commands, %ld replies, %ld pings (%s)\n", connection->peer,
             connection->commands, connection->replies, connection->pings, END_REASON_TEXT[reason]);
 }
@@ -159,6 +158,6 @@ int server_run(const Options* options, const ReplySource* source)
         if (client < 0) break;
         serve(&head, client, peer, &the_connection);
     }
-    close(listener);
+    wire_close(listener);
     return 0;
 }

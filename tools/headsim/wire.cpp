@@ -3,6 +3,8 @@
 #include "platform/platform.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -50,6 +52,8 @@ bool send_all(int fd, const uint8_t* bytes, int size)
 }  // namespace
 
 bool wire_stop_requested() { return stop_requested != 0; }
+
+void wire_request_stop() { stop_requested = 1; }
 
 void wire_install_signals()
 {
@@ -148,4 +152,51 @@ void wire_abort_on_close(int socket)
 {
     linger abortive{1, 0};
     setsockopt(socket, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+}
+
+void wire_close(int socket) { close(socket); }
+
+int wire_loopback_udp_open()
+{
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) fprintf(stderr, "headsim: cannot create a UDP socket: %s\n", strerror(errno));
+    return fd;
+}
+
+void wire_loopback_udp_send(int socket, uint16_t port, const char* bytes, size_t size)
+{
+    sockaddr_in destination{};
+    destination.sin_family = AF_INET;
+    destination.sin_port = htons(port);
+    destination.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sendto(socket, bytes, size, 0, reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
+}
+
+bool wire_is_regular_file(const char* path)
+{
+    struct stat status;
+    return stat(path, &status) == 0 && S_ISREG(status.st_mode);
+}
+
+FILE* wire_open_recording(const char* path)
+{
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat status;
+    if (fd < 0 || fstat(fd, &status) != 0) {
+        fprintf(stderr, "headsim: cannot open %s: %s\n", path, strerror(errno));
+        if (fd >= 0) close(fd);
+        return nullptr;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        fprintf(stderr, "headsim: %s is not a regular file: a recording is read again for every connection\n",
+                path);
+        close(fd);
+        return nullptr;
+    }
+    FILE* file = fdopen(fd, "rb");
+    if (file == nullptr) {
+        fprintf(stderr, "headsim: cannot open %s: %s\n", path, strerror(errno));
+        close(fd);
+    }
+    return file;
 }

@@ -3,7 +3,9 @@
 // platform's monotonic clock.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 #include "headlink/protocol.h"
 
@@ -12,6 +14,8 @@ constexpr int WIRE_PEER_SIZE = 64;
 // Set by SIGINT or SIGTERM; every wait ends soon after.
 bool wire_stop_requested();
 void wire_install_signals();
+// Requests the same stop from inside, on a failure of headsim's own.
+void wire_request_stop();
 
 // Sleeps in short slices; false when a stop was requested meanwhile.
 bool wire_sleep_ms(long ms);
@@ -29,3 +33,16 @@ WireResult wire_read_command(int socket, uint8_t command[SWITCH_COMMAND_SIZE]);
 WireResult wire_send_pieces(int socket, const uint8_t* bytes, int size, long pieces, long gap_ms);
 // Makes the close that follows abortive: the client gets a reset.
 void wire_abort_on_close(int socket);
+void wire_close(int socket);
+
+// A UDP socket that sends to 127.0.0.1 only; -1 with the reason on stderr.
+int wire_loopback_udp_open();
+// One datagram to 127.0.0.1:port; a datagram nobody reads is lost, as on a network.
+void wire_loopback_udp_send(int socket, uint16_t port, const char* bytes, size_t size);
+
+// True when path names a regular file (not a pipe or a device, nor nothing).
+bool wire_is_regular_file(const char* path);
+// A regular file opened for reading, without waiting for a writer; null, with
+// the reason on stderr, when it cannot be opened or is not a regular file (a
+// pipe, a device): it is read again for every connection.
+FILE* wire_open_recording(const char* path);

@@ -15,7 +15,7 @@ int main(int argc, char** argv)
     switch (navlog_parse(argc, argv, &options, message)) {
     case NAV_PARSE_HELP: fputs(NAVLOG_USAGE, stdout); return 0;
     case NAV_PARSE_VERSION: printf("navlog %s\n", HALVEX_VERSION); return 0;
-    case NAV_PARSE_BAD: fprintf(stderr, "navlog: %s\n%s", message, NAVLOG_USAGE); return 2;
+    case NAV_PARSE_BAD: return cmdline_complain(stderr, "navlog", message, NAVLOG_USAGE);
     case NAV_PARSE_RUN: break;
     }
     return navlog_run(&options);

@@ -1,8 +1,6 @@
 #include "tools/navlog/navlog_options.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 const char NAVLOG_USAGE[] =
@@ -29,35 +27,25 @@ const char NAVLOG_USAGE[] =
 namespace {
 
 const char DEFAULT_BIND_ADDRESS[] = "0.0.0.0";
+constexpr long PORT_MAX = 65535;
 
-bool parse_number(const char* text, long low, long high, long* value)
-{
-    if (text == nullptr || text[0] < '0' || text[0] > '9') return false;
-    char* end = nullptr;
-    errno = 0;
-    long parsed = strtol(text, &end, 10);
-    if (errno != 0 || *end != 0 || parsed < low || parsed > high) return false;
-    *value = parsed;
-    return true;
-}
-
-bool known_baud(long baud)
-{
-    for (long rate : NAVLOG_BAUD_RATES) {
-        if (rate == baud) return true;
-    }
-    return false;
-}
+enum OptionId { OPT_HELP, OPT_VERSION, OPT_SERIAL, OPT_BAUD, OPT_UDP, OPT_BIND, OPT_TCP };
+const CmdlineOption OPTIONS[] = {
+    {OPT_HELP, "--help", CMDLINE_FLAG},    {OPT_HELP, "-h", CMDLINE_FLAG},      {OPT_VERSION, "--version", CMDLINE_FLAG},
+    {OPT_SERIAL, "--serial", CMDLINE_VALUE}, {OPT_BAUD, "--baud", CMDLINE_VALUE}, {OPT_UDP, "--udp", CMDLINE_VALUE},
+    {OPT_BIND, "--bind", CMDLINE_VALUE},   {OPT_TCP, "--tcp", CMDLINE_VALUE},
+};
 
 // HOST:PORT, the port after the last colon.
-bool parse_host_port(const char* text, NavOptions* options)
+bool parse_host_port(Cmdline* line, NavOptions* options)
 {
+    const char* text = line->value;
     const char* colon = strrchr(text, ':');
     long port = 0;
     size_t host_length = colon ? static_cast<size_t>(colon - text) : 0;
     if (colon == nullptr || host_length == 0 || host_length >= NAVLOG_HOST_SIZE ||
-        !parse_number(colon + 1, 1, 65535, &port)) {
-        return false;
+        !cmdline_number(line, colon + 1, "", 1, PORT_MAX, &port)) {
+        return cmdline_refuse(line, "HOST:PORT with a port from 1 to 65535", text);
     }
     memcpy(options->host, text, host_length);
     options->host[host_length] = 0;
@@ -65,9 +53,43 @@ bool parse_host_port(const char* text, NavOptions* options)
     return true;
 }
 
-NavParse bad(char message[NAVLOG_MESSAGE_SIZE], const char* first, const char* second)
+// Takes the option read; false when its value is refused (said in the line's message).
+bool take(Cmdline* line, NavOptions* options, int* sources)
 {
-    snprintf(message, NAVLOG_MESSAGE_SIZE, "%s%s", first, second);
+    long number = 0;
+    switch (line->option->id) {
+    case OPT_SERIAL:
+        options->kind = BYTE_SOURCE_SERIAL;
+        options->device = line->value;
+        break;
+    case OPT_UDP:
+        if (!cmdline_number(line, line->value, "a port", 1, PORT_MAX, &number)) return false;
+        options->kind = BYTE_SOURCE_UDP;
+        options->port = static_cast<uint16_t>(number);
+        break;
+    case OPT_TCP:
+        if (!parse_host_port(line, options)) return false;
+        options->kind = BYTE_SOURCE_TCP;
+        break;
+    case OPT_BAUD: return cmdline_one_of(line, line->value, BYTE_SOURCE_BAUD_RATES, BYTE_SOURCE_BAUD_RATE_COUNT, &options->baud);
+    case OPT_BIND: options->bind_address = line->value; return true;
+    }
+    ++*sources;
+    return true;
+}
+
+// The options that go together: one source, --baud with a serial line, --bind with UDP.
+bool go_together(Cmdline* line, const NavOptions* options, int sources, bool baud_given, bool bind_given)
+{
+    if (sources != 1) return cmdline_fail(line, "give one source: --serial, --udp or --tcp");
+    if (baud_given && options->kind != BYTE_SOURCE_SERIAL) return cmdline_fail(line, "--baud goes with --serial");
+    if (bind_given && options->kind != BYTE_SOURCE_UDP) return cmdline_fail(line, "--bind goes with --udp");
+    return true;
+}
+
+NavParse bad(char message[NAVLOG_MESSAGE_SIZE], const Cmdline* line)
+{
+    snprintf(message, NAVLOG_MESSAGE_SIZE, "%s", line->message);
     return NAV_PARSE_BAD;
 }
 
@@ -78,60 +100,31 @@ NavParse navlog_parse(int argc, const char* const* argv, NavOptions* options, ch
     memset(options, 0, sizeof *options);
     options->baud = NAVLOG_DEFAULT_BAUD;
     options->bind_address = DEFAULT_BIND_ADDRESS;
+    Cmdline line;
+    cmdline_begin(&line, argc, argv, OPTIONS, sizeof OPTIONS / sizeof OPTIONS[0]);
     int sources = 0;
-    const char* baud_text = nullptr;
-    const char* bind_text = nullptr;
-    for (int i = 1; i < argc; ++i) {
-        const char* option = argv[i];
-        if (strcmp(option, "--help") == 0 || strcmp(option, "-h") == 0) return NAV_PARSE_HELP;
-        if (strcmp(option, "--version") == 0) return NAV_PARSE_VERSION;
-        bool takes_value = strcmp(option, "--serial") == 0 || strcmp(option, "--baud") == 0 ||
-                           strcmp(option, "--udp") == 0 || strcmp(option, "--bind") == 0 ||
-                           strcmp(option, "--tcp") == 0;
-        if (!takes_value) return bad(message, option[0] == '-' ? "unknown option " : "unexpected argument ", option);
-        if (i + 1 >= argc) return bad(message, option, " needs a value");
-        const char* value = argv[++i];
-        long number = 0;
-        if (strcmp(option, "--serial") == 0) {
-            options->kind = NAV_SOURCE_SERIAL;
-            options->device = value;
-            ++sources;
-        } else if (strcmp(option, "--udp") == 0) {
-            if (!parse_number(value, 1, 65535, &number)) return bad(message, "--udp needs a port 1 to 65535, not ", value);
-            options->kind = NAV_SOURCE_UDP;
-            options->port = static_cast<uint16_t>(number);
-            ++sources;
-        } else if (strcmp(option, "--tcp") == 0) {
-            if (!parse_host_port(value, options)) return bad(message, "--tcp needs HOST:PORT, not ", value);
-            options->kind = NAV_SOURCE_TCP;
-            ++sources;
-        } else if (strcmp(option, "--baud") == 0) {
-            baud_text = value;
-        } else {
-            bind_text = value;
+    bool baud_given = false, bind_given = false;
+    for (CmdlineRead read = cmdline_next(&line); read != CMDLINE_END; read = cmdline_next(&line)) {
+        if (read == CMDLINE_OPERAND) {
+            cmdline_fail(&line, "unexpected argument \"%s\"", line.value);
+            return bad(message, &line);
         }
+        if (read == CMDLINE_BAD) return bad(message, &line);
+        if (line.option->id == OPT_HELP) return NAV_PARSE_HELP;
+        if (line.option->id == OPT_VERSION) return NAV_PARSE_VERSION;
+        if (!take(&line, options, &sources)) return bad(message, &line);
+        baud_given = baud_given || line.option->id == OPT_BAUD;
+        bind_given = bind_given || line.option->id == OPT_BIND;
     }
-    if (sources != 1) return bad(message, "give one source: --serial, --udp or --tcp", "");
-    if (baud_text != nullptr) {
-        long baud = 0;
-        if (options->kind != NAV_SOURCE_SERIAL) return bad(message, "--baud", " goes with --serial");
-        if (!parse_number(baud_text, 1, 100000000L, &baud) || !known_baud(baud)) {
-            return bad(message, "--baud cannot be ", baud_text);
-        }
-        options->baud = baud;
-    }
-    if (bind_text != nullptr) {
-        if (options->kind != NAV_SOURCE_UDP) return bad(message, "--bind", " goes with --udp");
-        options->bind_address = bind_text;
-    }
+    if (!go_together(&line, options, sources, baud_given, bind_given)) return bad(message, &line);
     return NAV_PARSE_RUN;
 }
 
 void navlog_source_name(const NavOptions* options, char* text, size_t size)
 {
     switch (options->kind) {
-    case NAV_SOURCE_SERIAL: snprintf(text, size, "%s", options->device); break;
-    case NAV_SOURCE_UDP: snprintf(text, size, "udp %s:%u", options->bind_address, options->port); break;
-    case NAV_SOURCE_TCP: snprintf(text, size, "tcp %s:%u", options->host, options->port); break;
+    case BYTE_SOURCE_SERIAL: snprintf(text, size, "%s", options->device); break;
+    case BYTE_SOURCE_UDP: snprintf(text, size, "udp %s:%u", options->bind_address, options->port); break;
+    case BYTE_SOURCE_TCP: snprintf(text, size, "tcp %s:%u", options->host, options->port); break;
     }
 }

@@ -14,7 +14,7 @@
 #include "headlink/protocol.h"
 #include "store/naming.h"
 #include "store/record.h"
-#include "tools/qkvdump/waterfall.h"
+#include "waterfall/waterfall.h"
 
 // Wider terminals are drawn in their left columns, taller ones in their bottom rows.
 constexpr int CELLS_COLUMNS_MAX = 400;

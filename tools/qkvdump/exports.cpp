@@ -53,12 +53,6 @@ struct Exports {
 
 Exports exports;
 
-int refuse(const char* first, const char* second)
-{
-    fprintf(stderr, "qkvdump: %s%s\n", first, second);
-    return 2;
-}
-
 void locate(const RecordView* view, long record)
 {
     ExportPing* ping = &exports.ping;
@@ -197,6 +191,13 @@ bool outputs_complete(bool nav_whole)
     return false;
 }
 
+// The next argument when it is one more of --nav's .NAV files (no option, no data file): taken.
+const char* next_nav_file(Cmdline* line)
+{
+    const char* next = cmdline_peek_value(line);
+    return next != nullptr && !output_is_data_file_name(next) ? cmdline_next_value(line) : nullptr;
+}
+
 void tell_nav_counts()
 {
     const NavJoin* join = &exports.join;
@@ -217,48 +218,48 @@ void tell_nav_counts()
 
 }  // namespace
 
-int exports_option(int argc, char** argv, int* i)
+bool exports_option(Cmdline* line)
 {
-    const char* option = argv[*i];
+    const char* option = line->option->name;
     const char** value = strcmp(option, "--netcdf") == 0       ? &exports.netcdf_target.path
                          : strcmp(option, "--geojson") == 0    ? &exports.track_target.path
                          : strcmp(option, "--utc-offset") == 0 ? &exports.offset_text
                                                                : nullptr;
     if (value != nullptr) {
-        if (*i + 1 >= argc) return refuse(option, " needs a value");
-        *value = argv[++*i];
-        return 1;
+        *value = line->value;
+        return true;
     }
-    if (strcmp(option, "--nav") != 0) return 0;
-    // The .NAV files run up to the next option or the first data file.
-    int first = *i + 1;
-    while (*i + 1 < argc && argv[*i + 1][0] != '-' && !output_is_data_file_name(argv[*i + 1])) {
-        if (exports.nav_count == NAV_FILES_MAX) return refuse("--nav", " takes 4096 files at most");
-        exports.nav_files[exports.nav_count++] = argv[++*i];
+    // --nav: the .NAV files run up to the next option or the first data file.
+    const char* file = line->value != nullptr ? line->value : next_nav_file(line);
+    if (file == nullptr || output_is_data_file_name(file)) return cmdline_fail(line, "--nav needs a .NAV file");
+    for (; file != nullptr; file = next_nav_file(line)) {
+        if (exports.nav_count == NAV_FILES_MAX) return cmdline_fail(line, "--nav takes %d files at most", NAV_FILES_MAX);
+        exports.nav_files[exports.nav_count++] = file;
     }
-    if (*i < first) return refuse("--nav", " needs a .NAV file");
-    return 1;
+    return true;
 }
 
-int exports_check(bool csv)
+bool exports_check(Cmdline* line, bool csv)
 {
-    if (exports.track_target.path && exports.nav_count == 0) return refuse("--geojson", " needs --nav");
+    if (exports.track_target.path && exports.nav_count == 0) return cmdline_fail(line, "--geojson needs --nav");
     if (exports.offset_text && exports.nav_count > 0) {
-        return refuse("--utc-offset", " goes without --nav: the .NAV lines carry the offset");
+        return cmdline_fail(line, "--utc-offset goes without --nav: the .NAV lines carry the offset");
     }
     if (exports.offset_text && !pingtime_parse_offset(exports.offset_text, &exports.offset_seconds)) {
-        return refuse("--utc-offset must be +HH:MM or -HH:MM, not ", exports.offset_text);
+        return cmdline_fail(line, "--utc-offset must be +HH:MM or -HH:MM, not \"%s\"", exports.offset_text);
     }
-    if (exports.offset_text && !exports.netcdf_target.path) return refuse("--utc-offset", " needs --netcdf");
+    if (exports.offset_text && !exports.netcdf_target.path) return cmdline_fail(line, "--utc-offset needs --netcdf");
     if (exports.nav_count > 0 && !csv && !exports_write_files()) {
-        return refuse("--nav", " needs --csv, --geojson or --netcdf");
-    }
-    if (exports.netcdf_target.path && !netcdf_supported()) {
-        return refuse("--netcdf", ": this build has no netCDF library (the Linux build writes netCDF files)");
+        return cmdline_fail(line, "--nav needs --csv, --geojson or --netcdf");
     }
     exports.basis = exports.nav_count > 0 ? BASIS_NAV : exports.offset_text ? BASIS_OFFSET : BASIS_MACHINE;
     exports.csv_columns = csv && exports.nav_count > 0;
-    return 0;
+    return true;
+}
+
+bool exports_asked()
+{
+    return exports_write_files() || exports.nav_count > 0 || exports.offset_text != nullptr;
 }
 
 bool exports_write_files()
@@ -274,6 +275,10 @@ void exports_inputs(OutputInputs* inputs)
 
 int exports_begin(const OutputInputs* inputs, Scanner* scanner)
 {
+    if (exports.netcdf_target.path && !netcdf_supported()) {
+        fprintf(stderr, "qkvdump: --netcdf: this build has no netCDF library (the Linux build writes netCDF files)\n");
+        return 2;
+    }
     for (OutputTarget* target : {&exports.track_target, &exports.netcdf_target}) {
         if (target->path != nullptr && !output_target_check(target, inputs)) return 2;
     }

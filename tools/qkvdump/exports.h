@@ -4,22 +4,25 @@
 // the pings' times made absolute (--utc-offset or the computer's zone).
 #pragma once
 
+#include "cmdline/cmdline.h"
 #include "store/scan.h"
 #include "tools/qkvdump/output_target.h"
 
-// Takes argv[*i] when it is one of these options, and its values, leaving *i
-// at the last argument taken: 1 taken, 0 not one of them, 2 refused (said).
-int exports_option(int argc, char** argv, int* i);
-// After the command line: 0 when the options go together, else 2 (said).
-int exports_check(bool csv);
+// Takes the option just read, one of --nav, --geojson, --netcdf and
+// --utc-offset, with its values; false when refused (said in line's message).
+bool exports_option(Cmdline* line);
+// After the command line: whether the options go together (else said in line's message).
+bool exports_check(Cmdline* line, bool csv);
+// Whether any of the exports' options was given.
+bool exports_asked();
 // Whether an output of the exports was asked for.
 bool exports_write_files();
 // The .NAV files given, into the inputs.
 void exports_inputs(OutputInputs* inputs);
 // Starts what was asked for over the inputs; sets the scanner's CSV columns
 // when there are more. 0 when started; 2 for an OUT that may not be written
-// (output_target.h); 1 when a .NAV file cannot be read or an output cannot
-// be made, before any OUT is touched (said).
+// (output_target.h) or an output this build cannot make; 1 when a .NAV file
+// cannot be read or an output cannot be made, before any OUT is touched (said).
 int exports_begin(const OutputInputs* inputs, Scanner* scanner);
 void exports_file(int index, const char* name);
 // Every well-formed record, after its line.

@@ -13,11 +13,11 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/terminal.h"
 #include "store/naming.h"
 #include "store/scan.h"
 #include "store/timestamp.h"
 #include "tools/qkvdump/cells.h"
-#include "tools/qkvdump/terminal.h"
 
 namespace {
 
@@ -277,7 +277,7 @@ int follow_run(const char* path)
     // The file is opened before the terminal is taken; the open never waits (a pipe is refused).
     char reason[REASON_SIZE];
     bool opened = path != nullptr && plat_file_open_shared(path, &f->file, &f->identity, reason, sizeof reason) == PLAT_OK;
-    const char* refusal = terminal_start();
+    const char* refusal = terminal_start(TERMINAL_DRAWN);
     if (refusal != nullptr) {
         if (opened) plat_file_close(f->file);
         fprintf(stderr, "qkvdump: --follow draws on a terminal: %s\n", refusal);
@@ -297,7 +297,7 @@ int follow_run(const char* path)
     terminal_write(CELLS_ENTER, strlen(CELLS_ENTER));
     f->picture_changed = true;
     TerminalEvent event = TERMINAL_NOTHING;
-    while (event != TERMINAL_QUIT && event != TERMINAL_ENDED) {
+    while (event != TERMINAL_QUIT && event != TERMINAL_GONE) {
         int64_t now = plat_monotonic_ms();
         if (path == nullptr && now >= f->next_search_ms) search_newest(f, now);
         if (path != nullptr && !f->open && now >= f->next_search_ms) retry_named(f, now);
@@ -309,8 +309,7 @@ int follow_run(const char* path)
         if (event == TERMINAL_RESIZED) take_size(f);
     }
     terminal_write(CELLS_LEAVE, strlen(CELLS_LEAVE));
-    terminal_stop();
     if (f->open) plat_file_close(f->file);
-    if (event == TERMINAL_ENDED) terminal_end_as_asked();
+    terminal_stop();
     return 0;
 }

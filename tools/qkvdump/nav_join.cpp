@@ -3,8 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "navfile/nmea.h"
 #include "platform/platform.h"
-#include "tools/navlog/nmea.h"
 #include "tools/qkvdump/ping_time.h"
 
 const char* const NAV_SKIP_REASONS[NAV_SKIP_COUNT] = {
@@ -75,16 +75,16 @@ bool next_fix(NavJoin* join, NavFix* out)
 {
     const char* line = nullptr;
     while (join->read(join->source, &line)) {
-        int64_t utc_ms = 0;
-        int offset = 0;
-        const char* end = nullptr;
+        NavTime stamp;
+        const char* text = nullptr;
         NmeaPosition sentence;
-        if (!pingtime_parse_stamp(line, &utc_ms, &offset, &end) || *end != ' ' ||
-            nmea_check(end + 1, strlen(end + 1)) != NMEA_GOOD) {
+        if (!navlog_line_split(line, &stamp, &text)) {
             ++join->skipped[NAV_SKIP_UNREADABLE];
             continue;
         }
-        if (!nmea_read_position(end + 1, &sentence)) continue;  // another kind of sentence
+        if (!nmea_read_position(text, &sentence)) continue;  // another kind of sentence
+        int offset = stamp.utc_offset_seconds;
+        int64_t utc_ms = pingtime_civil_ms(&stamp) - offset * 1000LL;
         NavSkip skip = judge(&sentence);
         if (skip != NAV_SKIP_COUNT) ++join->skipped[skip];
         if (skip == NAV_SKIP_IMPOSSIBLE) continue;

@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "tools/navlog/navlog_text.h"
+#include "navfile/nav_line.h"
 #include "tools/qkvdump/ping_export.h"
 
 constexpr int64_t NAV_FIX_REACH_MS = 10000;

@@ -5,10 +5,9 @@
 #include <cstdint>
 #include <cstring>
 
+#include "navfile/nav_line.h"
 #include "store/record.h"
-#include "tools/navlog/navlog_text.h"
 #include "tools/qkvdump/picture.h"
-#include "tools/qkvdump/ping_time.h"
 
 namespace {
 
@@ -54,10 +53,9 @@ bool has_suffix(const char* path, const char* suffix)
 // A line of navlog's (a stamp, a blank) or a raw NMEA sentence ("$GPGGA,").
 bool starts_as_navigation(const char* head)
 {
-    int64_t utc_ms = 0;
-    int offset = 0;
+    NavTime stamp;
     const char* end = nullptr;
-    if (pingtime_parse_stamp(head, &utc_ms, &offset, &end) && *end == ' ') return true;
+    if (navlog_time_parse(head, &stamp, &end) && *end == ' ') return true;
     if (head[0] != '$' && head[0] != '!') return false;
     int length = 1;
     while (length <= NMEA_ADDRESS_MAX && isupper(static_cast<unsigned char>(head[length])) != 0) ++length;

@@ -43,12 +43,6 @@ void civil_from_days(int64_t days, int* year, int* month, int* day)
     *year = static_cast<int>(year_of_era + era * 400 + (*month <= 2));
 }
 
-bool plausible(const NavTime* t)
-{
-    return t->month >= 1 && t->month <= 12 && t->day >= 1 && t->day <= 31 && t->hour <= 23 && t->minute <= 59 &&
-           t->second <= 60;
-}
-
 // mktime of a local time, summer time as told (-1: as the zone's rule has it); broken as mktime leaves it.
 time_t machine_time(const NavTime* local, int summer, tm* broken)
 {
@@ -98,29 +92,6 @@ bool pingtime_parse_offset(const char* text, int* offset_seconds)
     if (*rest == ':') ++rest;
     if (!digits(rest, 2, &minutes) || rest[2] != 0 || hours > 14 || minutes > 59) return false;
     *offset_seconds = (text[0] == '-' ? -1 : 1) * (hours * 3600 + minutes * 60);
-    return true;
-}
-
-bool pingtime_parse_stamp(const char* text, int64_t* utc_ms, int* offset_seconds, const char** end)
-{
-    NavTime t = {};
-    if (!digits(text, 4, &t.year) || text[4] != '-' || !digits(text + 5, 2, &t.month) || text[7] != '-' ||
-        !digits(text + 8, 2, &t.day) || text[10] != 'T' || !digits(text + 11, 2, &t.hour) || text[13] != ':' ||
-        !digits(text + 14, 2, &t.minute) || text[16] != ':' || !digits(text + 17, 2, &t.second) ||
-        text[19] != '.' || !digits(text + 20, 3, &t.millisecond) || !plausible(&t)) {
-        return false;
-    }
-    const char* zone = text + 23;
-    int hours = 0, minutes = 0, seconds = 0;
-    if ((zone[0] != '+' && zone[0] != '-') || !digits(zone + 1, 2, &hours) || zone[3] != ':' ||
-        !digits(zone + 4, 2, &minutes)) {
-        return false;
-    }
-    const char* after = zone + 6;
-    if (after[0] == ':' && digits(after + 1, 2, &seconds)) after += 3;  // a zone whose offset has seconds
-    *offset_seconds = (zone[0] == '-' ? -1 : 1) * (hours * 3600 + minutes * 60 + seconds);
-    *utc_ms = pingtime_civil_ms(&t) - *offset_seconds * 1000LL;
-    *end = after;
     return true;
 }
 

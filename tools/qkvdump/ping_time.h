@@ -1,13 +1,13 @@
-// Times of pings and fixes (civil times as navlog's NavTime, its offset unused here): a record's date and time texts are the
-// acquisition computer's local time; with the UTC offset then in force they
-// give the absolute time, kept as milliseconds since 1970-01-01 00:00 UTC.
+// Times of pings and fixes (civil times as the .NAV line's NavTime, its
+// offset unused here): a record's date and time texts are the acquisition
+// computer's local time; with the UTC offset then in force they give the
+// absolute time, kept as milliseconds since 1970-01-01 00:00 UTC.
 #pragma once
 
 #include <cstdint>
 
+#include "navfile/nav_line.h"
 #include "store/record.h"
-#include "tools/navlog/navlog_text.h"
-
 
 // The record's local date and time texts as milliseconds since 1970-01-01
 // read as UTC; false when the texts are not such.
@@ -17,9 +17,6 @@ void pingtime_civil_of_ms(int64_t ms, NavTime* time);
 int64_t pingtime_civil_ms(const NavTime* time);
 // "+01:00", "-05:30" or "+0100": seconds east of Greenwich; false for anything else.
 bool pingtime_parse_offset(const char* text, int* offset_seconds);
-// "2026-12-08T09:05:00.123+01:00" (navlog's stamp): the UTC time and the
-// offset; the text after it in *end. False when the text does not start so.
-bool pingtime_parse_stamp(const char* text, int64_t* utc_ms, int* offset_seconds, const char** end);
 // "2026-12-08T08:05:00.370Z".
 constexpr int PINGTIME_ISO_SIZE = 48;  // room for any year the arithmetic gives
 void pingtime_iso_utc(int64_t utc_ms, char text[PINGTIME_ISO_SIZE]);

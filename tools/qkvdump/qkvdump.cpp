@@ -12,14 +12,15 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cmdline/cmdline.h"
 #include "platform/platform.h"
 #include "store/scan.h"
 #include "tools/qkvdump/follow.h"
 #include "tools/qkvdump/exports.h"
 #include "tools/qkvdump/output_target.h"
 #include "tools/qkvdump/picture.h"
-#include "tools/qkvdump/waterfall_rows.h"
-#include "tools/qkvdump/waterfall.h"
+#include "waterfall/waterfall_rows.h"
+#include "waterfall/waterfall.h"
 
 namespace {
 
@@ -30,7 +31,8 @@ const char USAGE[] =
     "       qkvdump --follow [FILE]\n"
     "Checks that each data file is a whole number of well-formed 8192-byte ping\n"
     "records and prints one line per record (number, date and time, gain, range\n"
-    "field, ping interval, end byte) and a summary per file.\n"
+    "field, ping interval, end byte) and a summary per file. Options may come\n"
+    "before or after the files; -- ends them.\n"
     "  --csv      print a CSV header and one row per record; summaries go to stderr\n"
     "  --samples  with --csv: each row ends in the ping's 8000 data bytes, s0 to s7999\n"
     "  --png OUT  draw the well-formed pings of all the files, in the order given, as\n"
@@ -183,138 +185,127 @@ bool finish_picture(bool keep)
     return true;
 }
 
-// A height of the picture: a whole number of rows from 1, in plain digits.
-bool parse_height(const char* text)
-{
-    char* end = nullptr;
-    long height = text[0] >= '0' && text[0] <= '9' ? strtol(text, &end, 10) : 0;
-    if (end != nullptr && *end == 0 && height >= 1 && height <= PICTURE_HEIGHT_MAX) {
-        drawing.height = static_cast<int>(height);
-        return true;
-    }
-    fprintf(stderr, "qkvdump: --height must be a number of rows from 1 to %d, not \"%s\"\n", PICTURE_HEIGHT_MAX,
-            text);
-    return false;
-}
-
-// A width of the picture: a divisor of the sample count, in plain digits.
-bool parse_width(const char* text)
-{
-    char* end = nullptr;
-    long width = text[0] >= '0' && text[0] <= '9' ? strtol(text, &end, 10) : 0;
-    if (end != nullptr && *end == 0 && width >= 1 && width <= PING_SAMPLE_COUNT && PING_SAMPLE_COUNT % width == 0) {
-        drawing.width = static_cast<int>(width);
-        return true;
-    }
-    fprintf(stderr, "qkvdump: --width must be a divisor of %d (", PING_SAMPLE_COUNT);
-    for (int divisor = 1; divisor <= PING_SAMPLE_COUNT; ++divisor) {
-        if (PING_SAMPLE_COUNT % divisor == 0) fprintf(stderr, divisor == 1 ? "%d" : " %d", divisor);
-    }
-    fprintf(stderr, "), not \"%s\"\n", text);
-    return false;
-}
-
-int usage_error(const char* first, const char* second)
-{
-    fprintf(stderr, "qkvdump: %s%s\n%s", first, second, USAGE);
-    return 2;
-}
-
 // What the command line asks for; the options themselves land in the scanner, the drawing and the exports.
 struct CommandLine {
     bool csv;
     bool follow;
     bool force;
-    const char* width_text;
-    const char* height_text;
+    bool width_given;
+    bool height_given;
     char** files;
     int file_count;
 };
 
+enum OptionId {
+    OPT_HELP, OPT_VERSION, OPT_CSV, OPT_SAMPLES, OPT_FOLLOW, OPT_FORCE, OPT_GRAY, OPT_PNG, OPT_WIDTH, OPT_HEIGHT,
+    OPT_EXPORTS,  // exports_option takes them
+};
+const CmdlineOption OPTIONS[] = {
+    {OPT_HELP, "--help", CMDLINE_FLAG},        {OPT_HELP, "-h", CMDLINE_FLAG},
+    {OPT_VERSION, "--version", CMDLINE_FLAG},  {OPT_CSV, "--csv", CMDLINE_FLAG},
+    {OPT_SAMPLES, "--samples", CMDLINE_FLAG},  {OPT_FOLLOW, "--follow", CMDLINE_FLAG},
+    {OPT_FORCE, "--force", CMDLINE_FLAG},      {OPT_GRAY, "--gray", CMDLINE_FLAG},
+    {OPT_PNG, "--png", CMDLINE_VALUE},         {OPT_WIDTH, "--width", CMDLINE_VALUE},
+    {OPT_HEIGHT, "--height", CMDLINE_VALUE},   {OPT_EXPORTS, "--nav", CMDLINE_VALUES},
+    {OPT_EXPORTS, "--geojson", CMDLINE_VALUE}, {OPT_EXPORTS, "--netcdf", CMDLINE_VALUE},
+    {OPT_EXPORTS, "--utc-offset", CMDLINE_VALUE},
+};
+
 const int GO_ON = -1;  // the command line is good: run
 
-// Takes the options up to the first file; GO_ON, or the exit status (help and version shown, or a bad option).
-int read_options(int argc, char** argv, CommandLine* line)
+// A width of the picture: a divisor of the sample count.
+bool parse_width(Cmdline* cl)
 {
-    *line = CommandLine{false, false, false, nullptr, nullptr, argv + argc, 0};
-    int first_file = argc;
-    for (int i = 1; i < argc; ++i) {
-        const char* argument = argv[i];
-        if (strcmp(argument, "--help") == 0 || strcmp(argument, "-h") == 0) {
+    constexpr int WIDTHS_MAX = 64;  // 8000 has 28 divisors
+    long divisors[WIDTHS_MAX];
+    int count = 0;
+    for (long divisor = 1; divisor <= PING_SAMPLE_COUNT && count < WIDTHS_MAX; ++divisor) {
+        if (PING_SAMPLE_COUNT % divisor == 0) divisors[count++] = divisor;
+    }
+    long width = 0;
+    if (!cmdline_one_of(cl, cl->value, divisors, count, &width)) return false;
+    drawing.width = static_cast<int>(width);
+    return true;
+}
+
+// Takes the option read into the command line, the scanner, the drawing or
+// the exports; false when refused (said in cl's message).
+bool take_option(Cmdline* cl, CommandLine* line)
+{
+    long height = 0;
+    switch (cl->option->id) {
+    case OPT_CSV: line->csv = true; break;
+    case OPT_SAMPLES: scanner.samples = true; break;
+    case OPT_FOLLOW: line->follow = true; break;
+    case OPT_FORCE: line->force = true; break;
+    case OPT_GRAY: drawing.gray = true; break;
+    case OPT_PNG: drawing.target.path = cl->value; break;
+    case OPT_WIDTH: line->width_given = true; return parse_width(cl);
+    case OPT_HEIGHT:
+        line->height_given = true;
+        if (!cmdline_number(cl, cl->value, "a number of rows", 1, PICTURE_HEIGHT_MAX, &height)) return false;
+        drawing.height = static_cast<int>(height);
+        break;
+    case OPT_EXPORTS: return exports_option(cl);
+    }
+    return true;
+}
+
+// Reads the options wherever they stand among the files. The files are
+// gathered in argv's own slots from argv[1] on, in their order: a slot is
+// written only once read. GO_ON, 0 when help or version was shown, or
+// CMDLINE_BAD_STATUS with the reason in cl's message.
+int read_options(Cmdline* cl, char** argv, CommandLine* line)
+{
+    *line = CommandLine{false, false, false, false, false, argv + 1, 0};
+    for (;;) {
+        CmdlineRead read = cmdline_next(cl);
+        if (read == CMDLINE_END) return GO_ON;
+        if (read == CMDLINE_BAD) return CMDLINE_BAD_STATUS;
+        if (read == CMDLINE_OPERAND) {
+            line->files[line->file_count++] = argv[cl->at];
+            continue;
+        }
+        if (cl->option->id == OPT_HELP) {
             fputs(USAGE, stdout);
             return 0;
         }
-        if (strcmp(argument, "--version") == 0) {
+        if (cl->option->id == OPT_VERSION) {
             printf("qkvdump %s\n", HALVEX_VERSION);
             return 0;
         }
-        if (strcmp(argument, "--csv") == 0) {
-            line->csv = true;
-        } else if (strcmp(argument, "--samples") == 0) {
-            scanner.samples = true;
-        } else if (strcmp(argument, "--follow") == 0) {
-            line->follow = true;
-        } else if (strcmp(argument, "--force") == 0) {
-            line->force = true;
-        } else if (strcmp(argument, "--gray") == 0) {
-            drawing.gray = true;
-        } else if (strcmp(argument, "--png") == 0 && i + 1 < argc) {
-            drawing.target.path = argv[++i];
-        } else if (strcmp(argument, "--width") == 0 && i + 1 < argc) {
-            line->width_text = argv[++i];
-        } else if (strcmp(argument, "--height") == 0 && i + 1 < argc) {
-            line->height_text = argv[++i];
-        } else if (int taken = exports_option(argc, argv, &i)) {
-            if (taken == 2) return usage_error("see --help", "");
-        } else if (strcmp(argument, "--") == 0) {
-            first_file = i + 1;
-            break;
-        } else if (strcmp(argument, "--png") == 0 || strcmp(argument, "--width") == 0 ||
-                   strcmp(argument, "--height") == 0) {
-            return usage_error(argument, " needs a value");
-        } else if (argument[0] == '-' && argument[1] != 0) {
-            return usage_error("unknown option ", argument);
-        } else {
-            first_file = i;
-            break;
-        }
+        if (!take_option(cl, line)) return CMDLINE_BAD_STATUS;
     }
-    line->files = argv + first_file;
-    line->file_count = argc - first_file;
-    return GO_ON;
 }
 
-// The options that go together, and their values; GO_ON or status 2.
-int check_options(const CommandLine* line)
+// The options that go together; false with the reason in cl's message.
+bool go_together(Cmdline* cl, const CommandLine* line)
 {
     if (line->follow) {
-        if (line->csv || scanner.samples || drawing.target.path || drawing.gray || line->width_text ||
-            line->height_text || line->force) {
-            return usage_error("--follow", " goes with no other option");
+        if (line->csv || scanner.samples || drawing.target.path || drawing.gray || line->width_given ||
+            line->height_given || line->force || exports_asked()) {
+            return cmdline_fail(cl, "--follow goes with no other option");
         }
-        return line->file_count > 1 ? usage_error("--follow", " takes one file at most") : GO_ON;
+        return line->file_count <= 1 || cmdline_fail(cl, "--follow takes one file at most");
     }
-    if (scanner.samples && !line->csv) return usage_error("--samples", " needs --csv");
-    if ((drawing.gray || line->width_text || line->height_text) && !drawing.target.path) {
-        return usage_error(line->width_text ? "--width" : line->height_text ? "--height" : "--gray", " needs --png");
+    if (scanner.samples && !line->csv) return cmdline_fail(cl, "--samples needs --csv");
+    if ((drawing.gray || line->width_given || line->height_given) && !drawing.target.path) {
+        return cmdline_fail(cl, "%s needs --png", line->width_given ? "--width" : line->height_given ? "--height" : "--gray");
     }
-    if (line->width_text && !parse_width(line->width_text)) return 2;
-    if (line->height_text && !parse_height(line->height_text)) return 2;
-    if (exports_check(line->csv) != 0) return 2;
+    if (!exports_check(cl, line->csv)) return false;
     if (line->force && !drawing.target.path && !exports_write_files()) {
-        return usage_error("--force", " needs --png, --geojson or --netcdf");
+        return cmdline_fail(cl, "--force needs --png, --geojson or --netcdf");
     }
-    if (line->file_count == 0) {
-        fputs(USAGE, stderr);
-        return 2;
-    }
-    return GO_ON;
+    return line->file_count > 0 || cmdline_fail(cl, "no data file given");
 }
 
 int read_command_line(int argc, char** argv, CommandLine* line)
 {
-    int status = read_options(argc, argv, line);
-    return status == GO_ON ? check_options(line) : status;
+    Cmdline cl;
+    cmdline_begin(&cl, argc, argv, OPTIONS, sizeof OPTIONS / sizeof OPTIONS[0]);
+    int status = read_options(&cl, argv, line);
+    if (status == GO_ON && !go_together(&cl, line)) status = CMDLINE_BAD_STATUS;
+    return status == CMDLINE_BAD_STATUS ? cmdline_complain(stderr, "qkvdump", cl.message, USAGE) : status;
 }
 
 // Checks, lists, exports and draws the files given.

@@ -1,4 +1,4 @@
-#include "tools/qkvdump/waterfall.h"
+#include "waterfall/waterfall.h"
 
 const char WATERFALL_COLOURS_NAME[] = "viridis";
 

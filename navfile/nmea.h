@@ -1,6 +1,6 @@
-// NMEA 0183 sentences: framing them out of a byte stream that comes in pieces,
-// their checksum, and the fields of the two fix sentences navlog shows (GGA
-// and RMC, of any talker).
+// NMEA 0183 sentences, as a .NAV line holds them: framing them out of a byte
+// stream that comes in pieces, their checksum, and the fields of the two fix
+// sentences (GGA and RMC, of any talker).
 #pragma once
 
 #include <cstddef>
@@ -45,13 +45,15 @@ size_t nmea_append_checksum(char* text, size_t length);
 
 // What the latest fix sentence said. Position texts are in degrees and
 // decimal minutes as received, e.g. "51 06.9848 N"; empty when not given.
+// They hold 14 decimals of minutes (a few micrometres); more are left off.
+constexpr int NMEA_ANGLE_TEXT_SIZE = 24;
 struct NmeaFix {
     bool present;      // a GGA or RMC has come
     bool valid;        // and it says there is a fix
     char quality[16];  // "GPS", "DGPS", "RTK", ...; "no fix" when not valid
     int satellites;    // from the latest GGA; -1 before one
-    char latitude[16];
-    char longitude[16];
+    char latitude[NMEA_ANGLE_TEXT_SIZE];
+    char longitude[NMEA_ANGLE_TEXT_SIZE];
 };
 
 void nmea_fix_clear(NmeaFix* fix);

@@ -1,4 +1,4 @@
-#include "tools/navlog/nmea.h"
+#include "navfile/nmea.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -84,21 +84,29 @@ bool all_digits(const char* text, size_t count)
     return true;
 }
 
-// "5106.9848" and "N" as "51 06.9848 N"; empty unless the value is whole
-// degrees and minutes ("ddmm" or "ddmm.m...") and the hemisphere one of the two.
-void format_angle(const char* value, const char* hemisphere, int degree_digits, const char* hemispheres,
-                  char out[16])
+// "ddmm" or "ddmm.m..." (degree_digits of degrees): whole degrees and minutes with any number of decimals.
+bool degrees_and_minutes(const char* value, int degree_digits)
 {
-    out[0] = 0;
     size_t whole = strcspn(value, ".");
     size_t length = strlen(value);
     bool fraction_ok = whole == length || (whole + 1 < length && all_digits(value + whole + 1, length - whole - 1));
-    bool fits = whole == static_cast<size_t>(degree_digits) + 2 && length + 4 < 16;
-    if (!fits || !all_digits(value, whole) || !fraction_ok || strlen(hemisphere) != 1 ||
+    return whole == static_cast<size_t>(degree_digits) + 2 && all_digits(value, whole) && fraction_ok;
+}
+
+// "5106.9848" and "N" as "51 06.9848 N"; empty unless the value is whole
+// degrees and minutes ("ddmm" or "ddmm.m...") and the hemisphere one of the
+// two. Decimals of minutes beyond the text's room are left off.
+void format_angle(const char* value, const char* hemisphere, int degree_digits, const char* hemispheres,
+                  char out[NMEA_ANGLE_TEXT_SIZE])
+{
+    out[0] = 0;
+    if (!degrees_and_minutes(value, degree_digits) || strlen(hemisphere) != 1 ||
         strchr(hemispheres, hemisphere[0]) == nullptr) {
         return;
     }
-    snprintf(out, 16, "%.*s %s %s", degree_digits, value, value + degree_digits, hemisphere);
+    int minutes_room = NMEA_ANGLE_TEXT_SIZE - 1 - degree_digits - 3;  // less two blanks and the hemisphere
+    snprintf(out, NMEA_ANGLE_TEXT_SIZE, "%.*s %.*s %s", degree_digits, value, minutes_room, value + degree_digits,
+             hemisphere);
 }
 
 // Latitude, N/S, longitude, E/W from field first on.
@@ -170,12 +178,7 @@ AngleRead angle_value(const char* sentence, int field, int degree_digits, const 
     if (!value_given || strlen(hemisphere) != 1 || strchr(hemispheres, hemisphere[0]) == nullptr) {
         return ANGLE_IMPOSSIBLE;
     }
-    size_t whole = strcspn(value, ".");
-    size_t length = strlen(value);
-    bool fraction_ok = whole == length || (whole + 1 < length && all_digits(value + whole + 1, length - whole - 1));
-    if (whole != static_cast<size_t>(degree_digits) + 2 || !all_digits(value, whole) || !fraction_ok) {
-        return ANGLE_IMPOSSIBLE;
-    }
+    if (!degrees_and_minutes(value, degree_digits)) return ANGLE_IMPOSSIBLE;
     int whole_degrees = 0;
     for (int i = 0; i < degree_digits; ++i) whole_degrees = whole_degrees * 10 + (value[i] - '0');
     double minutes = strtod(value + degree_digits, nullptr);
@@ -183,7 +186,8 @@ AngleRead angle_value(const char* sentence, int field, int degree_digits, const 
     *degrees = whole_degrees + minutes / 60.0;
     if (minutes >= 60.0 || *degrees > limit) return ANGLE_IMPOSSIBLE;
     if (hemisphere[0] == hemispheres[1]) *degrees = -*degrees;
-    *decimals = whole == length ? 0 : static_cast<int>(length - whole - 1);
+    const char* point = strchr(value, '.');
+    *decimals = point == nullptr ? 0 : static_cast<int>(strlen(point + 1));
     return ANGLE_GOOD;
 }
 

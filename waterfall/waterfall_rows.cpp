@@ -1,8 +1,8 @@
-#include "tools/qkvdump/waterfall_rows.h"
+#include "waterfall/waterfall_rows.h"
 
 #include <cstring>
 
-#include "tools/qkvdump/waterfall.h"
+#include "waterfall/waterfall.h"
 
 namespace {
 

@@ -1,0 +1,251 @@
+// One ping alone: past the blanking distance, the echo that rises highest above
+// what comes before it and stays clear of the ping's noise for longer than a
+// fish echoes; its leading edge.
+#include "depth/picker.h"
+
+#include <cmath>
+
+namespace {
+
+// Samples summed into one block, the envelope the search works on: a block
+// halves the noise's spread and quarters the work, and four samples are a
+// third of the shortest echo to be told apart (about one pulse length, a dozen
+// samples), so the leading edge is still found to the sample afterwards.
+constexpr int BLOCK = 4;
+constexpr int BLOCKS = PING_SAMPLE_COUNT / BLOCK;
+// A block is the sum of its samples less the largest: a lone spike of
+// interference (one sample) does not count, an echo (a dozen samples) does.
+constexpr int KEPT = BLOCK - 1;
+// An echo's level: the least block of the LEVEL_BLOCKS (32 samples, under three
+// pulse lengths) from where it starts. A lone fish echoes for about one pulse
+// length, so its level is the noise's; the bottom keeps echoing.
+constexpr int LEVEL_BLOCKS = 8;
+// The bottom must also stay clear of the noise for PERSIST_BLOCKS (64 samples,
+// about five pulse lengths): the seabed echoes for far longer than the pulse
+// (the beam's footprint widens on it and the sediment below its surface echoes
+// too), where even fish close together end within a few pulse lengths.
+constexpr int PERSIST_BLOCKS = 16;
+// What an echo rises from: the least of the BEFORE_BLOCKS blocks that end
+// BEFORE_GAP blocks before its level starts, the gap leaving room for its rise;
+// the least, so a fish's tail there does not hide a bottom rising out of it.
+// An echo is scored by its rise, its level above that, so the surface's
+// reverberation, the ring or a bubble cloud fading out of the blanking, which
+// never rise, are not the bottom, and a bottom under them still is.
+constexpr int BEFORE_BLOCKS = 4;
+constexpr int BEFORE_GAP = 4;
+// And the rise must be at least RISE_TIMES what it rises from: a bottom echo is
+// many times the water's, where the reverberation or a bubble cloud, fading,
+// only wavers by a fraction of its own level.
+constexpr int RISE_TIMES = 1;
+// Walking back from the level to the leading edge stops where the blocks climb
+// again by more than FALL_SLACK_SPREADS of the noise's spread: a rise falls all
+// the way back to what it rises from, wavering by no more than its noise, where
+// the tail of a fish just above the bottom, or the fish itself, climbs again.
+constexpr int FALL_SLACK_SPREADS = 3;
+// The ping's noise: its median sample past the blanking, and its spread the
+// median difference between samples SPREAD_LAG apart, about 1.3 standard
+// deviations of the noise. A difference, unlike the spread of the samples
+// themselves, ignores slow trends such as the surface's reverberation fading
+// over a short range; samples further apart than an echo is long are
+// independent even where the head's samples are not. Every eighth sample (up
+// to 1000) serves as well as all of them, and the bottom and its tail fill far
+// less than half of the ping, so they do not move either median.
+constexpr int NOISE_STRIDE = 8;
+constexpr int SPREAD_LAG = 16;
+// The least spread assumed: a quiet ping's noise, a count or two in whole
+// samples, would otherwise make any small wiggle stand clear.
+constexpr int SPREAD_MIN = 2;
+// An echo stands clear of the noise when its rise, and all of PERSIST_BLOCKS,
+// are this many spreads above the median. In noise alone a block (whose own
+// spread is half of the samples') gets that high once in 15; eight blocks in a
+// row, once in thousands of millions.
+constexpr int CLEAR_SPREADS = 3;
+// A rise of this many spreads or more gets the full quality of 100; one just
+// clear gets QUALITY_CLEAR.
+constexpr int STRONG_SPREADS = 15;
+constexpr int QUALITY_CLEAR = 20;
+// The leading edge: where the echo first climbs this share of the way from what
+// it rises from to its level. Half sits within a few samples of the onset of a
+// sharp echo and well clear of the noise before it; taken of the level, not the
+// peak, so a fish's brief spike at the bottom does not raise it.
+constexpr double EDGE_SHARE = 0.5;
+// A multiple: sound that went to the bottom twice echoes at twice its distance
+// (plus the transducer's draft), and can look as strong as the first echo where
+// both saturate or the first is brief. So an echo at 40% to 55% of the chosen
+// one's distance, rising at least this share as high, is the bottom and the
+// chosen one its multiple.
+constexpr double MULTIPLE_SHARE = 0.5;
+constexpr double MULTIPLE_NEAR = 0.40;
+constexpr double MULTIPLE_FAR = 0.55;
+
+// The ping's blocks past the blanking, relative to the noise, in block units,
+// and what the search needs of them, one entry per block where a run starts.
+struct Envelope {
+    int first_sample;  // the first sample past the blanking: block 0 starts here
+    int blocks;
+    int noise;   // the median, times KEPT
+    int spread;  // the spread, times KEPT
+    int16_t block[BLOCKS];
+    int16_t pairs[BLOCKS];  // the least of the 2 blocks from here
+    int16_t fours[BLOCKS];  // of 4
+    int16_t level[BLOCKS];  // of LEVEL_BLOCKS: the level of a run starting here
+    int16_t rise[BLOCKS];   // the run's rise where it may be the bottom; -1 where not
+};
+
+struct Candidate {
+    int run;        // where its level starts
+    int rise;       // its level above what it rises from
+    int threshold;  // the edge's level, above the noise
+    int edge;       // the first block of the rise at the edge's level
+};
+
+int median_of(const int counts[256], int total)
+{
+    int seen = 0;
+    for (int value = 0; value < 256; ++value) {
+        seen += counts[value];
+        if (2 * seen >= total) return value;
+    }
+    return 255;
+}
+
+void measure_noise(const uint8_t* samples, Envelope* envelope)
+{
+    int values[256] = {}, differences[256] = {};
+    int total = 0;
+    for (int k = envelope->first_sample; k + SPREAD_LAG < PING_SAMPLE_COUNT; k += NOISE_STRIDE) {
+        ++values[samples[k]];
+        int difference = samples[k + SPREAD_LAG] - samples[k];
+        ++differences[difference < 0 ? -difference : difference];
+        ++total;
+    }
+    int spread = median_of(differences, total);
+    envelope->noise = median_of(values, total) * KEPT;
+    envelope->spread = (spread < SPREAD_MIN ? SPREAD_MIN : spread) * KEPT;
+}
+
+// The four samples from at, less the largest.
+int kept_sum(const uint8_t* at)
+{
+    static_assert(BLOCK == 4, "a block is four samples here");
+    int largest = at[0] > at[1] ? at[0] : at[1];
+    int largest2 = at[2] > at[3] ? at[2] : at[3];
+    return at[0] + at[1] + at[2] + at[3] - (largest > largest2 ? largest : largest2);
+}
+
+// Blocks, their runs' levels by passes of pairwise minima (runs of 2, 4, then
+// 8 blocks), and the rise of every run that may be the bottom. Plain passes
+// over short arrays, which the compiler turns into vector instructions.
+void build_envelope(const uint8_t* samples, Envelope* envelope)
+{
+    static_assert(LEVEL_BLOCKS == 8 && PERSIST_BLOCKS == 2 * LEVEL_BLOCKS && BEFORE_BLOCKS == 4,
+                  "runs double with each pass");
+    const uint8_t* from = samples + envelope->first_sample;
+    int blocks = envelope->blocks;
+    Envelope* e = envelope;
+    for (int b = 0; b < blocks; ++b) e->block[b] = static_cast<int16_t>(kept_sum(from + b * BLOCK) - e->noise);
+    for (int b = 0; b + 2 <= blocks; ++b) e->pairs[b] = e->block[b] < e->block[b + 1] ? e->block[b] : e->block[b + 1];
+    for (int b = 0; b + 4 <= blocks; ++b) e->fours[b] = e->pairs[b] < e->pairs[b + 2] ? e->pairs[b] : e->pairs[b + 2];
+    for (int b = 0; b + 8 <= blocks; ++b) e->level[b] = e->fours[b] < e->fours[b + 4] ? e->fours[b] : e->fours[b + 4];
+    int first_run = BEFORE_GAP + BEFORE_BLOCKS;
+    int runs = blocks - PERSIST_BLOCKS + 1;
+    int clear = CLEAR_SPREADS * e->spread;
+    for (int b = 0; b < blocks; ++b) e->rise[b] = -1;
+    for (int b = first_run; b < runs; ++b) {
+        // What the run rises from: the least of the BEFORE_BLOCKS ending BEFORE_GAP before it, never below the noise.
+        int before = e->fours[b - first_run] > 0 ? e->fours[b - first_run] : 0;
+        int rise = e->level[b] - before;
+        int persist = e->level[b] < e->level[b + LEVEL_BLOCKS] ? e->level[b] : e->level[b + LEVEL_BLOCKS];
+        bool bottom_like = rise >= clear && rise >= RISE_TIMES * before && persist >= clear;
+        e->rise[b] = static_cast<int16_t>(bottom_like ? rise : -1);
+    }
+}
+
+int rises_from(const Envelope* envelope, int run)
+{
+    int before = envelope->fours[run - BEFORE_GAP - BEFORE_BLOCKS];
+    return before > 0 ? before : 0;
+}
+
+// The run in [from, to) that rises highest and persists clear of the noise; false when none does.
+bool highest_rise(const Envelope* envelope, int from, int to, Candidate* candidate)
+{
+    if (from < 0) from = 0;
+    if (to > envelope->blocks) to = envelope->blocks;
+    int16_t best_rise = 0;  // the highest rise first, then the first run that has it: two quick passes
+    for (int b = from; b < to; ++b) best_rise = envelope->rise[b] > best_rise ? envelope->rise[b] : best_rise;
+    if (best_rise <= 0) return false;
+    int best = from;
+    while (envelope->rise[best] != best_rise) ++best;
+    int base = rises_from(envelope, best);
+    candidate->run = best;
+    candidate->rise = best_rise;
+    candidate->threshold = base + static_cast<int>(EDGE_SHARE * best_rise);
+    // Back from the run while the blocks stay at the edge's level and keep falling.
+    const int16_t* block = envelope->block;
+    int edge = best;
+    int slack = FALL_SLACK_SPREADS * envelope->spread;
+    while (edge > 0 && block[edge - 1] >= candidate->threshold && block[edge - 1] <= block[edge] + slack) --edge;
+    candidate->edge = edge;
+    return true;
+}
+
+// Where an echo rising high enough lies at about half the candidate's distance, that one is the bottom.
+void prefer_first_of_multiple(const Envelope* envelope, Candidate* candidate)
+{
+    double distance = envelope->first_sample + static_cast<double>(candidate->edge) * BLOCK;
+    int from = static_cast<int>((distance * MULTIPLE_NEAR - envelope->first_sample) / BLOCK);
+    int to = static_cast<int>((distance * MULTIPLE_FAR - envelope->first_sample) / BLOCK) + 1;
+    Candidate first;
+    if (to > candidate->edge) to = candidate->edge;
+    if (from >= to || !highest_rise(envelope, from, to, &first)) return;
+    if (first.rise >= MULTIPLE_SHARE * candidate->rise) *candidate = first;
+}
+
+// The leading edge to the sample: the first window of a block's length, from
+// the block before the edge block on, that reaches the edge's level; its middle.
+double edge_sample(const uint8_t* samples, const Envelope* envelope, const Candidate* candidate)
+{
+    int start = envelope->first_sample + (candidate->edge - 1) * BLOCK;
+    if (start < envelope->first_sample) start = envelope->first_sample;
+    int end = envelope->first_sample + (candidate->edge + 1) * BLOCK;
+    for (int k = start; k < end && k + BLOCK <= PING_SAMPLE_COUNT; ++k) {
+        if (kept_sum(samples + k) - envelope->noise >= candidate->threshold) return k + (BLOCK - 1) / 2.0;
+    }
+    return envelope->first_sample + candidate->edge * BLOCK + (BLOCK - 1) / 2.0;
+}
+
+int quality_of(int rise, int spread)
+{
+    double spreads = static_cast<double>(rise) / spread;
+    double share = (spreads - CLEAR_SPREADS) / (STRONG_SPREADS - CLEAR_SPREADS);
+    if (share > 1.0) share = 1.0;
+    if (share < 0.0) share = 0.0;
+    return QUALITY_CLEAR + static_cast<int>(share * (100 - QUALITY_CLEAR) + 0.5);
+}
+
+}  // namespace
+
+void depth_settings_default(DepthSettings* settings) { settings->blanking_m = DEPTH_BLANKING_DEFAULT_M; }
+
+void depth_find_echo(const uint8_t samples[PING_SAMPLE_COUNT], double range_m, const DepthSettings* settings,
+                     DepthEcho* echo)
+{
+    *echo = DepthEcho{false, 0.0, 0, 0};
+    if (!(range_m > 0.0 && range_m < 1e6)) return;
+    double blanking = settings->blanking_m > 0.0 ? settings->blanking_m : 0.0;
+    double first = std::ceil(blanking / range_m * PING_SAMPLE_COUNT);
+    if (!(first <= PING_SAMPLE_COUNT - BLOCK * (BEFORE_GAP + BEFORE_BLOCKS + PERSIST_BLOCKS))) return;
+    Envelope envelope;
+    envelope.first_sample = static_cast<int>(first);
+    envelope.blocks = (PING_SAMPLE_COUNT - envelope.first_sample) / BLOCK;
+    measure_noise(samples, &envelope);
+    build_envelope(samples, &envelope);
+    Candidate candidate;
+    if (!highest_rise(&envelope, 0, envelope.blocks, &candidate)) return;
+    prefer_first_of_multiple(&envelope, &candidate);
+    echo->found = true;
+    echo->distance_m = edge_sample(samples, &envelope, &candidate) * range_m / PING_SAMPLE_COUNT;
+    echo->level = candidate.rise / KEPT;
+    echo->quality = quality_of(candidate.rise, envelope.spread);
+}
