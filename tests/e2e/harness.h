@@ -157,8 +157,7 @@ public:
     Expected& pass();                    // the send line
     Expected& packet(int number);        // a traced packet
     // With the store on: each ping's writing line names the file and the kbytes in it, which stop
-    // growing once records_that_fit are written; the first ping that does not fit shows write_failure
-    // (standard error, where it goes to the screen).
+    // growing once records_that_fit are written; the first ping that does not fit shows write_failure.
     Expected& storing(const std::string& data_file, int records_that_fit = INT_MAX,
                       const std::string& write_failure = "");
     Expected& ping(int count);           // ends the trace of the eighth packet

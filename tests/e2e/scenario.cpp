@@ -258,7 +258,8 @@ std::vector<Scenario> make_scenarios()
             .head({"--fault", "close@9"})
             .without_terminal()
             .screen([](Expected& e) { e.pings(1, 1).fails_with(RECV_FAILED); })
-            .errors("$RHalvex_StoreData: recv() failed, head $A port 4040: the head closed the connection\n")
+            .errors("Halvex_StoreData: $R (head $A port 4040, range 30 m, gain 3 dB)\n"
+                    "Halvex_StoreData: recv() failed, head $A port 4040: the head closed the connection\n")
             .records(1)
             .builds(LINUX_BUILDS, "under Wine the program always has Wine's console"),
         Scenario("no_terminal_explains_a_failed_connect")
@@ -344,16 +345,6 @@ private:
     std::string file_;
     bool windows_;
 };
-
-// The line naming what the run records to, where standard error is no terminal.
-std::string recording_line(const Scenario& row, bool store_on, const std::string& data_file)
-{
-    char settings[96];
-    snprintf(settings, sizeof settings, "(head $A port %d, range %d m, gain %d dB)\n", PORT, row.shown_range,
-             row.shown_gain);
-    if (store_on) return "Halvex_StoreData: recording to " + data_file + " " + settings;
-    return std::string("Halvex_StoreData: recording nothing: this build stores no data file ") + settings;
-}
 
 std::string moment_text(KeyMoment moment, bool storing)
 {
@@ -504,7 +495,8 @@ void run_scenario(const ScenarioCase& which)
         EXPECT_EQ(0, qkvdump(dir.file(data_file), &listing)) << listing;
     }
     if (!row.errors_text.empty()) {
-        std::string recording = recording_line(row, (build.kind & STORE_ON_BUILDS) != 0, data_file);
+        std::string recording = (build.kind & STORE_ON_BUILDS) ? std::string("recording to ") + data_file
+                                                                : "recording nothing: this build stores no data file";
         EXPECT_EQ(filled(replaced(row.errors_text, "$R", recording), address), read_file(options.stderr_path));
     }
     for (const auto& file : row.present) EXPECT_EQ(file.second, read_file(dir.file(filled(file.first, address))));

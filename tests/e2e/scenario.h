@@ -72,7 +72,7 @@ struct Scenario {
     Scenario& on_windows_ends_after(int ms, const char* reason) { return windows_limit_ms = ms, windows_why = reason, *this; }
     Scenario& file_size_limit(long bytes) { return size_limit = bytes, *this; }
     Scenario& without_terminal() { return terminal = false, *this; }
-    // What standard error holds, where it is no terminal: $R is the line that names what the run records to.
+    // What standard error holds, where it is no terminal: $R is what the run records to.
     Scenario& errors(const std::string& text) { return errors_text = text, *this; }
     // The settings file is there, but the program may not read it.
     Scenario& settings_unreadable() { return unreadable = true, *this; }

@@ -157,44 +157,36 @@ TEST(DiskFault, ClosedStandardStreamsAreNoFiles)
 // second run's file keeps its name, and the file moved aside stays. Alone, a run takes its empty file with it.
 TEST(DiskFault, EmptyFileRemovedOnlyUnderItsOwnName)
 {
-    struct Ending {
-        const char* how;
-        int signal_number;  // 0: its head goes away, a failure exit
-        bool terminal;
-    };
-    for (const Ending& ending : {Ending{"failure exit", 0, false}, Ending{"SIGTERM", SIGTERM, false},
-                                 Ending{"SIGHUP", SIGHUP, true}}) {
-        SCOPED_TRACE(ending.how);
+    // The signal that ends each run (0: its head goes away, a failure exit), and whether it has a terminal.
+    for (std::pair<int, bool> ending : {std::make_pair(0, false), {SIGTERM, false}, {SIGHUP, true}}) {
+        SCOPED_TRACE(ending.first);
         TempDir dir;
         ClientOptions options;
         options.program = PROGRAM_STORE_ON;
-        options.with_terminal = ending.terminal;
-        options.stderr_path = ending.terminal ? "" : "/dev/null";
-        // Each run reads the settings at its start: the second gets a head of its own.
+        options.with_terminal = ending.second;
+        options.stderr_path = ending.second ? "" : "/dev/null";
         std::unique_ptr<HeadSim> heads[2];
         std::unique_ptr<Client> runs[2];
-        std::string name;
-        for (int run = 0; run < 2; ++run) {
+        std::vector<std::string> files;
+        for (int run = 0; run < 2; ++run) {  // each reads the settings at its start, and has a head of its own
             std::string address = "127.0.4." + std::to_string(7 + run);
             write_file(dir.file(SETTINGS), settings_for(address));
             heads[run].reset(new HeadSim(address, {"--once", "--fault", "silent@1"}));
             runs[run].reset(new Client(dir.path(), options));
             long long deadline = now_ms() + 5000;
-            while (data_files(dir.path()).empty() && now_ms() < deadline) usleep(20000);
-            ASSERT_EQ(1u, data_files(dir.path()).size()) << "run " << run + 1 << " made its data file";
-            name = data_files(dir.path())[0];
+            while ((files = data_files(dir.path())).empty() && now_ms() < deadline) usleep(20000);
+            ASSERT_EQ(1u, files.size()) << "run " << run + 1 << " made its data file";
             if (run == 0) {
-                ASSERT_EQ(0, rename(dir.file(name).c_str(), dir.file("aside.QKV").c_str()));
+                ASSERT_EQ(0, rename(dir.file(files[0]).c_str(), dir.file("aside.QKV").c_str()));
             }
         }
-        std::vector<std::string> left = {name, SETTINGS, "aside.QKV"};  // sorted; name goes with the second run
+        std::vector<std::string> left = {files[0], SETTINGS, "aside.QKV"};  // sorted
         for (int run = 0; run < 2; ++run) {
-            if (ending.signal_number != 0) kill(runs[run]->pid(), ending.signal_number);
-            if (ending.signal_number == 0) heads[run]->stop();
+            if (ending.first == 0) heads[run]->stop();
+            if (ending.first != 0) kill(runs[run]->pid(), ending.first);
             ExitInfo exit = runs[run]->wait_exit(5000);
-            ASSERT_TRUE(exit.ended);
-            EXPECT_EQ(ending.signal_number, exit.signal);
-            if (run == 1) left.erase(left.begin());
+            EXPECT_TRUE(exit.ended && exit.signal == ending.first) << "run " << run + 1 << " ended by " << exit.signal;
+            if (run == 1) left.erase(left.begin());  // the second run's file goes with it
             std::vector<std::string> found = list_dir(dir.path());
             std::sort(found.begin(), found.end());
             EXPECT_EQ(left, found) << "after run " << run + 1 << " ended";

@@ -258,8 +258,7 @@ void check_profile_and_clocks()
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     check(plat_profile_get(path, "Settings", &range, 1) == PLAT_ERR_HELD &&
               plat_last_error() == ERROR_SHARING_VIOLATION && strcmp(value, "30") == 0,
-          "a file held by a program that shares it with no one is not a missing one: the lookup fails, with the "
-          "fallback");
+          "a file held without sharing is not a missing one: the lookup fails, with the fallback");
     CloseHandle(holder);
 
     PlatLocalTime local;
