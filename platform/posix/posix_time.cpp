@@ -1,10 +1,17 @@
-// Clocks: local calendar time and wall time, both with milliseconds, and a
-// monotonic clock for time limits. All in 64 bits, so dates after 2038 are right.
+// Clocks: local calendar time with the offset from UTC, and wall time, both
+// with milliseconds, and a monotonic clock for time limits. All in 64 bits,
+// so dates after 2038 are right.
 #include <time.h>
 
 #include "platform/platform.h"
 
 void plat_local_time(PlatLocalTime* now)
+{
+    int utc_offset_seconds = 0;
+    plat_local_time_offset(now, &utc_offset_seconds);
+}
+
+void plat_local_time_offset(PlatLocalTime* now, int* utc_offset_seconds)
 {
     // One reading for the whole and the part: time() follows a coarser clock
     // that lags this one by up to a tick.
@@ -19,6 +26,7 @@ void plat_local_time(PlatLocalTime* now)
     now->minute = local.tm_min;
     now->second = local.tm_sec;
     now->millisecond = static_cast<int>(wall.tv_nsec / 1000000);
+    *utc_offset_seconds = static_cast<int>(local.tm_gmtoff);
 }
 
 void plat_precise_time(PlatPreciseTime* now)

@@ -1,5 +1,6 @@
-// Clocks: local calendar time and wall time, both with milliseconds, and a
-// monotonic clock for time limits. All in 64 bits, so dates after 2038 are right.
+// Clocks: local calendar time with the offset from UTC, and wall time, both
+// with milliseconds, and a monotonic clock for time limits. All in 64 bits,
+// so dates after 2038 are right.
 // GetTickCount64 is missing before Vista and GetTickCount wraps after 49.7
 // days, so the monotonic clock counts with the performance counter.
 #include <windows.h>
@@ -25,8 +26,20 @@ int64_t filetime_steps(const FILETIME& time)
 
 void plat_local_time(PlatLocalTime* now)
 {
+    int utc_offset_seconds = 0;
+    plat_local_time_offset(now, &utc_offset_seconds);
+}
+
+// One reading of the system clock, turned into local time with the bias in
+// force now, as GetLocalTime does; the offset is the difference of the two.
+void plat_local_time_offset(PlatLocalTime* now, int* utc_offset_seconds)
+{
+    FILETIME wall;
+    FILETIME local_steps;
+    GetSystemTimeAsFileTime(&wall);
+    if (!FileTimeToLocalFileTime(&wall, &local_steps)) local_steps = wall;
     SYSTEMTIME local;
-    GetLocalTime(&local);
+    FileTimeToSystemTime(&local_steps, &local);
     now->year_since_1900 = local.wYear - 1900;
     now->month = local.wMonth - 1;
     now->day = local.wDay;
@@ -34,6 +47,7 @@ void plat_local_time(PlatLocalTime* now)
     now->minute = local.wMinute;
     now->second = local.wSecond;
     now->millisecond = local.wMilliseconds;
+    *utc_offset_seconds = static_cast<int>((filetime_steps(local_steps) - filetime_steps(wall)) / FILETIME_STEPS_PER_SECOND);
 }
 
 void plat_precise_time(PlatPreciseTime* now)

@@ -11,6 +11,7 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
@@ -473,7 +474,8 @@ TEST(Navlog, FullDiskLeavesWholeLines)
               logged_sentences(dir.file(today_file())));
 }
 
-// A source that can never be used as asked is refused at once with status 2, and no file is made.
+// A source that can never be used as asked is refused at once with status 2, and no file is made; a day's
+// file that is not a regular file (a FIFO, which would hold the open for ever) at once with status 1.
 TEST(Navlog, UnusableSourcesRefused)
 {
     int taken = socket(AF_INET, SOCK_DGRAM, 0);
@@ -484,27 +486,31 @@ TEST(Navlog, UnusableSourcesRefused)
     ASSERT_EQ(0, bind(taken, reinterpret_cast<sockaddr*>(&address), sizeof address));
     TempDir dir;
     e2e::write_file(dir.file("plain-file"), "not a device");
+    ASSERT_EQ(0, mkfifo(dir.file(today_file()).c_str(), 0600));
     struct Case {
         std::vector<std::string> arguments;
         std::string message;
+        int status;
     };
     const Case cases[] = {
-        {{"--serial", "/dev/null"}, "navlog: /dev/null: not a serial device\n"},
-        {{"--serial", dir.file("plain-file")}, "navlog: " + dir.file("plain-file") + ": not a serial device\n"},
-        {{"--udp", "47107", "--bind", "127.77.1.7"}, "navlog: udp 127.77.1.7:47107: Address already in use\n"},
-        {{"--udp", "47107", "--bind", "127.77.1.256"}, "navlog: udp 127.77.1.256:47107: not an IPv4 address\n"},
+        {{"--serial", "/dev/null"}, "navlog: /dev/null: not a serial device\n", 2},
+        {{"--serial", dir.file("plain-file")}, "navlog: " + dir.file("plain-file") + ": not a serial device\n", 2},
+        {{"--udp", "47107", "--bind", "127.77.1.7"}, "navlog: udp 127.77.1.7:47107: Address already in use\n", 2},
+        {{"--udp", "47107", "--bind", "127.77.1.256"}, "navlog: udp 127.77.1.256:47107: not an IPv4 address\n", 2},
         {{"--serial", "/dev/null", "--baud", "4801"},
          "navlog: --baud must be one of 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200 or 230400, not \"4801\"\n"
-         "usage: navlog --serial DEVICE [--baud N]\n"},
+         "usage: navlog --serial DEVICE [--baud N]\n", 2},
+        {{"--udp", "47117", "--bind", "127.77.1.7"}, "navlog: cannot open " + today_file() + ": not a regular file\n", 1},
     };
     for (const Case& c : cases) {
-        std::string command = std::string("cd '") + dir.path() + "' && " + NAVLOG;
+        std::string command = std::string("cd '") + dir.path() + "' && timeout 5 " + NAVLOG;
         for (const std::string& argument : c.arguments) command += " '" + argument + "'";
         std::string output;
-        EXPECT_EQ(2, e2e::run_command(command + " < /dev/null", &output)) << command;
+        EXPECT_EQ(c.status, e2e::run_command(command + " < /dev/null", &output)) << command;
         EXPECT_EQ(0u, output.find(c.message)) << output;
     }
     close(taken);
+    EXPECT_EQ(0, unlink(dir.file(today_file()).c_str()));
     EXPECT_EQ(std::vector<std::string>{"plain-file"}, e2e::list_dir(dir.path()));
     std::string version;
     EXPECT_EQ(0, e2e::run_command(std::string(NAVLOG) + " --version", &version));

@@ -108,20 +108,3 @@ TEST(NavlogOptions, CommandLines)
     ASSERT_EQ(NAV_PARSE_RUN, navlog_parse(3, serial, &options, message));
     EXPECT_EQ(4800, options.baud);
 }
-
-TEST(NavlogText, KeysThatEndTheRun)
-{
-    struct Case {
-        std::string keys;
-        bool quits;
-    };
-    const Case cases[] = {
-        {"q", true},        {"Q", true},          {"\x03", true},      {"\x1b", true},       {"x", false},
-        {"\x1b[A", false},  {"\x1bOP", false},    {"\x1b[15~", false}, {"\x1bx", false},     {"\x1b[A\x1b", true},
-        {"\x1b[1;5Cq", true}, {"ab\x1b[B", false}, {"\x1b[", false},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(c.quits, navlog_keys_quit(reinterpret_cast<const uint8_t*>(c.keys.data()), c.keys.size()))
-            << testing::PrintToString(c.keys);
-    }
-}

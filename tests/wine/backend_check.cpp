@@ -1,15 +1,18 @@
 // Checks of the Windows platform backend, run as a Windows program (under
 // Wine on the build machine): console keys fed through WriteConsoleInputA,
-// data files and the directory search, the settings file calls, the clocks,
-// and the socket wait against a loopback peer made here. Each check names
-// what it proves; the exit status is the number of failed checks.
+// data files, logs and the directory search, the settings file calls, the
+// clocks, the socket wait against a loopback peer made here, and the tools'
+// terminal and byte sources. Each check names what it proves; the exit status
+// is the number of failed checks.
 #include <winsock.h>
 #include <windows.h>
 
 #include <cstdio>
 #include <cstring>
 
+#include "platform/byte_source.h"
 #include "platform/platform.h"
+#include "platform/terminal.h"
 
 namespace {
 
@@ -20,6 +23,16 @@ int failures;
 HANDLE console_in = INVALID_HANDLE_VALUE;
 char scratch[RETURN_SIZE];
 char second_piece[RETURN_SIZE];
+uint8_t source_bytes[2 * BYTE_SOURCE_DATAGRAM_MAX];
+
+// A FILETIME's count of 100 ns steps.
+int64_t steps_of(const FILETIME& time)
+{
+    ULARGE_INTEGER steps;
+    steps.LowPart = time.dwLowDateTime;
+    steps.HighPart = time.dwHighDateTime;
+    return static_cast<int64_t>(steps.QuadPart);
+}
 
 void check(bool passed, const char* purpose)
 {
@@ -161,6 +174,20 @@ void check_files()
     GetFileAttributesExA("08DEC2026-0001.QKV", GetFileExInfoStandard, &data);
     check(data.nFileSizeLow == 150, "writes after a truncate go to the new end; the fault writes half its buffer");
 
+    // An empty data file goes at its close, only under a name that still denotes it; one with bytes stays.
+    PlatFile other = PLAT_NO_FILE, full = PLAT_NO_FILE;
+    plat_file_create_new("09DEC2026-0001.QKV", &file);
+    plat_file_create_new("09DEC2026-0002.QKV", &other);
+    plat_file_create_new("09DEC2026-0003.QKV", &full);
+    plat_file_write(full, block, 1);
+    plat_file_close_removing_empty(file, "09DEC2026-0002.QKV");  // the name of another file
+    plat_file_close_removing_empty(other, "09DEC2026-0002.QKV");
+    plat_file_close_removing_empty(full, "09DEC2026-0003.QKV");
+    char left[256] = "";
+    plat_find_files("09DEC2026-????.QKV", note_name, left);
+    check(strlen(left) == 38 && strstr(left, "09DEC2026-0001.QKV;") && strstr(left, "09DEC2026-0003.QKV;"),
+          "an empty data file is removed at its close, not under another's name, and one holding bytes stays");
+
     plat_file_create_new("08dec2026-0002.qkv", &file);
     plat_file_close(file);
     plat_file_create_new("08DEC2026-0003.QKV", &file);
@@ -181,6 +208,32 @@ void check_files()
     if (!found_right) printf("      found: %s\n", names);
 }
 
+void check_logs()
+{
+    PlatFile log = PLAT_NO_FILE;
+    PlatFile second = PLAT_NO_FILE;
+    PlatFile reader = PLAT_NO_FILE;
+    PlatFileLook look = {};
+    char reason[128] = "";
+    check(plat_file_open_log("08DEC2026.NAV", &log, reason, sizeof reason) == PLAT_OK, "a log is created when missing");
+    check(plat_file_open_log("08DEC2026.NAV", &second, reason, sizeof reason) == PLAT_ERR_HELD,
+          "a second writer of a log is refused: held");
+    plat_file_write(log, "a\n", 2);
+    check(plat_file_open_shared("08DEC2026.NAV", &reader, &look, reason, sizeof reason) == PLAT_OK &&
+              plat_file_size(reader) == 2,
+          "a log is read while it is written");
+    plat_file_close(reader);
+    plat_file_close(log);
+    plat_file_open_log("08DEC2026.NAV", &log, reason, sizeof reason);
+    plat_file_write(log, "b\n", 2);
+    check(plat_file_size(log) == 4, "a log opened again is appended to");
+    plat_file_close(log);
+    CreateDirectoryA("09DEC2026.NAV", nullptr);
+    check(plat_file_open_log("09DEC2026.NAV", &log, reason, sizeof reason) == PLAT_ERR_FAILED &&
+              strcmp(reason, "not a regular file") == 0,
+          "a directory named as a log is refused: not a regular file");
+}
+
 // ---- Settings file and clocks -----------------------------------------------------
 
 void check_profile_and_clocks()
@@ -190,8 +243,8 @@ void check_profile_and_clocks()
     snprintf(path, sizeof path, ".%cHalvex_StoreData.INI", PLAT_DIR_SEPARATOR);
     char value[80];
     PlatProfileQuery range = {"Range", "30", value, sizeof value};
-    plat_profile_get(path, "Settings", &range, 1);
-    check(strcmp(value, "30") == 0, "a missing file gives the fallback");
+    check(plat_profile_get(path, "Settings", &range, 1) == PLAT_OK && strcmp(value, "30") == 0,
+          "a missing file gives the fallback");
     const PlatProfileEntry entries[] = {{"IPAddress", ""}, {"Range", "40"}};
     check(plat_profile_set(path, "Settings", entries, 2) == PLAT_OK, "keys are written, creating the file");
     check(GetFileAttributesA("Halvex_StoreData.INI") != INVALID_FILE_ATTRIBUTES,
@@ -201,6 +254,12 @@ void check_profile_and_clocks()
     plat_profile_get(path, "Settings", both, 2);
     check(address[0] == 0, "a present empty key gives the empty value, not the fallback");
     check(strcmp(value, "40") == 0, "every key given is written, and each query gets its own value");
+    HANDLE holder = CreateFileA("Halvex_StoreData.INI", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    check(plat_profile_get(path, "Settings", &range, 1) == PLAT_ERR_HELD &&
+              plat_last_error() == ERROR_SHARING_VIOLATION && strcmp(value, "30") == 0,
+          "a file held without sharing is not a missing one: the lookup fails, with the fallback");
+    CloseHandle(holder);
 
     PlatLocalTime local;
     PlatPreciseTime precise;
@@ -211,6 +270,17 @@ void check_profile_and_clocks()
           "the local time is a plausible date with milliseconds");
     check(precise.seconds > 1700000000LL && precise.milliseconds >= 0 && precise.milliseconds < 1000,
           "the precise time counts from 1970 with milliseconds");
+    int offset = 0;
+    plat_local_time_offset(&local, &offset);
+    SYSTEMTIME fields = {static_cast<WORD>(local.year_since_1900 + 1900), static_cast<WORD>(local.month + 1), 0,
+                         static_cast<WORD>(local.day), static_cast<WORD>(local.hour), static_cast<WORD>(local.minute),
+                         static_cast<WORD>(local.second), 0};
+    FILETIME local_steps, wall_steps;
+    SystemTimeToFileTime(&fields, &local_steps);
+    GetSystemTimeAsFileTime(&wall_steps);
+    int64_t apart = (steps_of(local_steps) - steps_of(wall_steps)) / 10000000 - offset;
+    check(apart >= -2 && apart <= 2 && offset % 900 == 0 && offset >= -14 * 3600 && offset <= 14 * 3600,
+          "the local time less its UTC offset is the wall clock's time");
     int64_t start = plat_monotonic_ms();
     Sleep(50);
     int64_t elapsed = plat_monotonic_ms() - start;
@@ -242,12 +312,7 @@ int64_t cpu_ms_used()
 {
     FILETIME created, ended, kernel, user;
     GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user);
-    ULARGE_INTEGER k, u;
-    k.LowPart = kernel.dwLowDateTime;
-    k.HighPart = kernel.dwHighDateTime;
-    u.LowPart = user.dwLowDateTime;
-    u.HighPart = user.dwHighDateTime;
-    return static_cast<int64_t>((k.QuadPart + u.QuadPart) / 10000);
+    return (steps_of(kernel) + steps_of(user)) / 10000;
 }
 
 // A connected pair: the program's side through the backend, the head's side here.
@@ -330,6 +395,102 @@ void check_sockets()
     plat_net_stop();
 }
 
+// ---- The tools' terminal and byte sources ----------------------------------------
+
+TerminalEvent after_only(WORD virtual_key, WORD scan, char character, DWORD state)
+{
+    FlushConsoleInputBuffer(console_in);
+    type_key(virtual_key, scan, character, state);
+    return terminal_wait(0);
+}
+
+void check_terminal()
+{
+    DWORD found = 0, taken = 0, after = 0;
+    GetConsoleMode(console_in, &found);
+    terminal_start(TERMINAL_STATUS);
+    GetConsoleMode(console_in, &taken);
+    check((taken & (ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT)) == 0,
+          "the terminal takes keys one at a time, unechoed, Ctrl+C among them");
+    check(after_only('Q', 0x10, 'q', 0) == TERMINAL_QUIT && after_only('Q', 0x10, 'Q', SHIFT_PRESSED) == TERMINAL_QUIT &&
+              after_only('C', 0x2E, 0x03, LEFT_CTRL_PRESSED) == TERMINAL_QUIT &&
+              after_only(VK_ESCAPE, 0x01, 0x1B, 0) == TERMINAL_QUIT,
+          "q, Q, Ctrl+C and Esc quit");
+    FlushConsoleInputBuffer(console_in);
+    type_key('X', 0x2D, 'x', 0);
+    type_key(VK_UP, 0x48, 0, ENHANCED_KEY);
+    type_key('Q', 0x10, 'q', 0, FALSE);
+    check(terminal_wait(0) == TERMINAL_NOTHING && events_queued() == 0,
+          "other keys, an arrow and a q let go do not quit, and are taken");
+    terminal_stop();
+    GetConsoleMode(console_in, &after);
+    check(after == found, "the console mode is put back");
+}
+
+void check_udp_source()
+{
+    ByteSource source = {};
+    source.kind = BYTE_SOURCE_UDP;
+    source.address = "127.0.93.5";
+    source.port = 4041;
+    source.handle = BYTE_SOURCE_CLOSED;
+    check(byte_source_open_udp(&source) == BYTE_OPEN_READY, "a UDP port is bound on loopback");
+    ByteSource taken = source;
+    taken.handle = BYTE_SOURCE_CLOSED;
+    check(byte_source_open_udp(&taken) == BYTE_OPEN_UNUSABLE && taken.reason[0] != 0,
+          "a port already bound is unusable, with the reason");
+    taken.address = "127.0.93.256";
+    check(byte_source_open_udp(&taken) == BYTE_OPEN_UNUSABLE && strcmp(taken.reason, "not an IPv4 address") == 0,
+          "an address that is not IPv4 is unusable");
+    SOCKET sender = socket(AF_INET, SOCK_DGRAM, 0);
+    struct sockaddr_in to = {};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(4041);
+    to.sin_addr.s_addr = inet_addr("127.0.93.5");
+    const char* const datagrams[] = {"$GPGGA,1*00\r\n", "$GPRMC,2", "*00\r\n"};
+    for (const char* datagram : datagrams) {
+        sendto(sender, datagram, static_cast<int>(strlen(datagram)), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    }
+    closesocket(sender);
+    Sleep(100);
+    size_t count = 0;
+    check(byte_source_wait(&source, source_bytes, sizeof source_bytes, 1000, &count) == BYTE_EVENT_BYTES &&
+              count == 26 && memcmp(source_bytes, "$GPGGA,1*00\r\n$GPRMC,2*00\r\n", 26) == 0,
+          "the datagrams queued are read in one wait, each whole, in order");
+    terminal_start(TERMINAL_STATUS);
+    FlushConsoleInputBuffer(console_in);
+    type_key('Q', 0x10, 'q', 0);
+    check(byte_source_wait(&source, source_bytes, sizeof source_bytes, 1000, &count) == BYTE_EVENT_QUIT,
+          "a quit key ends the source's wait");
+    terminal_stop();
+    byte_source_close(&source);
+}
+
+void check_tcp_source()
+{
+    SOCKET listener = listen_on("127.0.93.6");
+    ByteSource source = {};
+    source.kind = BYTE_SOURCE_TCP;
+    source.address = "127.0.93.6";
+    source.port = 4040;
+    source.handle = BYTE_SOURCE_CLOSED;
+    ByteOpen opened = byte_source_open_tcp(&source);
+    size_t count = 0;
+    check(opened == BYTE_OPEN_READY ||
+              (opened == BYTE_OPEN_PENDING &&
+               byte_source_wait(&source, source_bytes, sizeof source_bytes, 2000, &count) == BYTE_EVENT_CONNECTED),
+          "a TCP connect started without waiting is told to succeed");
+    SOCKET receiver = accept(listener, nullptr, nullptr);
+    closesocket(listener);
+    send(receiver, "$GPGGA", 6, 0);
+    check(byte_source_wait(&source, source_bytes, sizeof source_bytes, 2000, &count) == BYTE_EVENT_BYTES && count == 6,
+          "TCP bytes are read as they come");
+    closesocket(receiver);
+    check(byte_source_wait(&source, source_bytes, sizeof source_bytes, 2000, &count) == BYTE_EVENT_LOST &&
+              strcmp(source.reason, "closed by the other end") == 0 && source.handle == BYTE_SOURCE_CLOSED,
+          "a TCP source closed by the other end is lost, and closed");
+}
+
 }  // namespace
 
 int main()
@@ -340,12 +501,18 @@ int main()
     if (console_in != INVALID_HANDLE_VALUE) {
         check_key_test();
         check_key_read();
+        check_terminal();
     } else {
         check(false, "a console is there to type keys into");
     }
     check_files();
+    check_logs();
     check_profile_and_clocks();
     check_sockets();
+    plat_net_start();
+    check_udp_source();
+    check_tcp_source();
+    plat_net_stop();
     plat_console_stop();
     printf("%d failed\n", failures);
     return failures;

@@ -5,18 +5,14 @@
 #include <cstdint>
 
 #include "cmdline/cmdline.h"
-
-enum NavSourceKind { NAV_SOURCE_SERIAL, NAV_SOURCE_UDP, NAV_SOURCE_TCP };
+#include "platform/byte_source.h"
 
 constexpr long NAVLOG_DEFAULT_BAUD = 4800;  // NMEA 0183's own rate
 constexpr int NAVLOG_HOST_SIZE = 256;
 constexpr int NAVLOG_MESSAGE_SIZE = CMDLINE_MESSAGE_SIZE;
-// The rates a serial line can be set to, on every system.
-constexpr long NAVLOG_BAUD_RATES[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400};
-constexpr int NAVLOG_BAUD_RATE_COUNT = sizeof NAVLOG_BAUD_RATES / sizeof NAVLOG_BAUD_RATES[0];
 
 struct NavOptions {
-    NavSourceKind kind;
+    ByteSourceKind kind;
     const char* device;        // serial
     long baud;
     uint16_t port;             // UDP: the port listened on; TCP: the port connected to

@@ -6,9 +6,6 @@
 
 namespace {
 
-const uint8_t ESCAPE = 0x1B;
-const uint8_t CTRL_C = 0x03;
-
 // Appends printf-formatted text at *length, never past size.
 void append(char* text, size_t size, size_t* length, const char* format, ...) __attribute__((format(printf, 4, 5)));
 
@@ -36,21 +33,6 @@ void append_fix(char* text, size_t size, size_t* length, const NmeaFix* fix, int
 }
 
 }  // namespace
-
-bool navlog_keys_quit(const uint8_t* keys, size_t count)
-{
-    for (size_t i = 0; i < count; ++i) {
-        uint8_t key = keys[i];
-        if (key == 'q' || key == 'Q' || key == CTRL_C) return true;
-        if (key != ESCAPE) continue;
-        if (i + 1 == count) return true;
-        uint8_t introducer = keys[++i];
-        if (introducer != '[' && introducer != 'O') continue;  // Alt and a key
-        while (i + 1 < count && !(keys[i + 1] >= 0x40 && keys[i + 1] <= 0x7E)) ++i;
-        ++i;  // the sequence's final byte
-    }
-    return false;
-}
 
 size_t navlog_status_text(const NavStatus* status, char text[NAVLOG_STATUS_SIZE])
 {

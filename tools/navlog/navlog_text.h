@@ -1,16 +1,12 @@
-// The texts navlog shows: the status line, and which keys end the run. The
-// lines it logs are the .NAV file's (navfile/nav_line.h).
+// The text navlog shows: the status line. The lines it logs are the .NAV
+// file's (navfile/nav_line.h); the keys that end it are the terminal's
+// (platform/terminal.h).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "navfile/nmea.h"
-
-// Whether keys typed at a terminal end the run: q, Q, Ctrl+C, or an Esc on
-// its own. An arrow or function key (ESC [ ... or ESC O ..., up to its final
-// letter or '~') and Alt with a key (ESC and the key) do not.
-bool navlog_keys_quit(const uint8_t* keys, size_t count);
 
 // What the status line shows.
 struct NavStatus {

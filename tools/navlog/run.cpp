@@ -5,7 +5,10 @@
 
 #include "navfile/nav_line.h"
 #include "navfile/nmea.h"
-#include "tools/navlog/navlog_os.h"
+#include "platform/byte_source.h"
+#include "platform/platform.h"
+#include "platform/terminal.h"
+#include "tools/navlog/navlog_text.h"
 
 namespace {
 
@@ -24,6 +27,9 @@ constexpr size_t BLOCK_SIZE = 65536;  // the lines of one pass are written toget
 // Why the day's file cannot be had, when another logger has it.
 constexpr char HELD_TEXT[] = "held by another navlog or program";
 constexpr int SOURCE_NAME_SIZE = NAVLOG_HOST_SIZE + 16;
+// What one wait may read: a burst of datagrams queued together is taken in one pass.
+constexpr size_t READ_SIZE = 4 * BYTE_SOURCE_DATAGRAM_MAX;
+constexpr size_t FILE_TROUBLE_SIZE = 256;
 
 enum SourceState { SOURCE_UP, SOURCE_CONNECTING, SOURCE_DOWN };
 
@@ -32,14 +38,14 @@ struct LogFile {
     bool open;
     char name[NAVLOG_NAME_SIZE];
     NavTime day;      // the local day it is the file of
-    char trouble[NAVLOG_REASON_SIZE];  // while it cannot be opened: why
+    char trouble[FILE_TROUBLE_SIZE];  // while it cannot be opened: why
     bool unsynced;
     int64_t last_sync_ms;
 };
 
 struct Logger {
     const NavOptions* options;
-    NavSource source;
+    ByteSource source;
     SourceState state;
     char source_name[SOURCE_NAME_SIZE];
     int64_t reopen_at_ms;
@@ -57,16 +63,30 @@ struct Logger {
     long unwritten;
     int64_t status_at_ms;  // when the last status was shown
     LogFile log;
-    uint8_t bytes[NAVLOG_READ_SIZE];
+    uint8_t bytes[READ_SIZE];
     char block[BLOCK_SIZE];  // the lines of this pass not yet written
     size_t block_length;
     long block_lines;
-    char trouble[SOURCE_NAME_SIZE + NAVLOG_REASON_SIZE + 64];
+    char trouble[SOURCE_NAME_SIZE + BYTE_SOURCE_REASON_SIZE + 64];
     char status[NAVLOG_STATUS_SIZE];
     char redraw[NAVLOG_STATUS_SIZE + 2];
 };
 
 Logger logger;  // static, so nothing is allocated while it runs
+
+// The local time now, with milliseconds and the offset in force, from one reading.
+void clock_now(NavTime* now)
+{
+    PlatLocalTime local;
+    plat_local_time_offset(&local, &now->utc_offset_seconds);
+    now->year = local.year_since_1900 + 1900;
+    now->month = local.month + 1;
+    now->day = local.day;
+    now->hour = local.hour;
+    now->minute = local.minute;
+    now->second = local.second;
+    now->millisecond = local.millisecond;
+}
 
 PlatResult open_log(LogFile* log, const NavTime* day)
 {
@@ -74,7 +94,7 @@ PlatResult open_log(LogFile* log, const NavTime* day)
     log->day = *day;
     log->unsynced = false;
     log->last_sync_ms = plat_monotonic_ms();
-    PlatResult opened = navlog_file_open(log->name, &log->file, log->trouble);
+    PlatResult opened = plat_file_open_log(log->name, &log->file, log->trouble, sizeof log->trouble);
     if (opened == PLAT_ERR_HELD) snprintf(log->trouble, sizeof log->trouble, "%s", HELD_TEXT);
     log->open = opened == PLAT_OK;
     return opened;
@@ -148,7 +168,7 @@ void queue_line(Logger* l, const NavTime* time, const char* sentence)
 void take_bytes(Logger* l, size_t count)
 {
     NavTime time;
-    navlog_clock_now(&time);  // the arrival of the last byte read
+    clock_now(&time);  // the arrival of the last byte read
     int64_t now_ms = plat_monotonic_ms();
     l->last_bytes_ms = now_ms;
     for (size_t i = 0; i < count; ++i) {
@@ -176,36 +196,36 @@ void source_down(Logger* l, int64_t pause_ms)
 // A TCP source is tried again after a pause that doubles up to ten seconds; the others every second.
 void source_lost(Logger* l)
 {
-    int64_t pause = l->options->kind == NAV_SOURCE_TCP ? l->reopen_pause_ms : REOPEN_FIRST_MS;
-    if (l->options->kind == NAV_SOURCE_TCP) {
+    int64_t pause = l->options->kind == BYTE_SOURCE_TCP ? l->reopen_pause_ms : REOPEN_FIRST_MS;
+    if (l->options->kind == BYTE_SOURCE_TCP) {
         l->reopen_pause_ms = l->reopen_pause_ms * 2 > REOPEN_LONGEST_MS ? REOPEN_LONGEST_MS : l->reopen_pause_ms * 2;
     }
     source_down(l, pause);
 }
 
-NavOpen open_by_kind(NavSource* source)
+ByteOpen open_by_kind(ByteSource* source)
 {
-    source->handle = NAVLOG_NO_HANDLE;
+    source->handle = BYTE_SOURCE_CLOSED;
     source->connecting = false;
     source->reason[0] = 0;
-    switch (source->options->kind) {
-    case NAV_SOURCE_SERIAL: return navlog_open_serial(source);
-    case NAV_SOURCE_UDP: return navlog_open_udp(source);
-    case NAV_SOURCE_TCP: return navlog_open_tcp(source);
+    switch (source->kind) {
+    case BYTE_SOURCE_SERIAL: return byte_source_open_serial(source);
+    case BYTE_SOURCE_UDP: return byte_source_open_udp(source);
+    case BYTE_SOURCE_TCP: return byte_source_open_tcp(source);
     }
-    return NAV_OPEN_UNUSABLE;
+    return BYTE_OPEN_UNUSABLE;
 }
 
-NavOpen open_source(Logger* l)
+ByteOpen open_source(Logger* l)
 {
     l->dropped_earlier += l->source.dropped;
     l->source.dropped = 0;
-    NavOpen opened = open_by_kind(&l->source);
+    ByteOpen opened = open_by_kind(&l->source);
     l->connect_started_ms = plat_monotonic_ms();
     l->last_bytes_ms = l->connect_started_ms;
-    if (opened == NAV_OPEN_READY) l->state = SOURCE_UP;
-    if (opened == NAV_OPEN_PENDING) l->state = SOURCE_CONNECTING;
-    if (opened == NAV_OPEN_ABSENT || opened == NAV_OPEN_UNUSABLE) source_lost(l);
+    if (opened == BYTE_OPEN_READY) l->state = SOURCE_UP;
+    if (opened == BYTE_OPEN_PENDING) l->state = SOURCE_CONNECTING;
+    if (opened == BYTE_OPEN_ABSENT || opened == BYTE_OPEN_UNUSABLE) source_lost(l);
     return opened;
 }
 
@@ -238,12 +258,15 @@ void show_status(Logger* l, int64_t now_ms, bool last)
     status.fix_age_ms = now_ms - l->fix_at_ms;
     size_t length = navlog_status_text(&status, l->status);
     if (l->terminal) {
-        length = navlog_status_redraw(l->status, navlog_console_columns(), l->redraw);
-        navlog_console_write(l->redraw, length);
-        if (last) navlog_console_write("\n", 1);
+        int rows = 0;
+        int columns = 0;
+        terminal_size(&rows, &columns);
+        length = navlog_status_redraw(l->status, columns, l->redraw);
+        terminal_write(l->redraw, length);
+        if (last) terminal_write("\n", 1);
     } else {
         l->status[length] = '\n';
-        navlog_console_write(l->status, length + 1);
+        terminal_write(l->status, length + 1);
     }
     l->status_at_ms = now_ms;
     l->good_since_status = 0;
@@ -259,18 +282,18 @@ int wait_for(const Logger* l, int64_t now_ms)
     return wait < 0 ? 0 : wait > WAIT_LONGEST_MS ? WAIT_LONGEST_MS : static_cast<int>(wait);
 }
 
-void handle(Logger* l, NavEvent event, size_t count)
+void handle(Logger* l, ByteEvent event, size_t count)
 {
     switch (event) {
-    case NAV_EVENT_BYTES: take_bytes(l, count); break;
-    case NAV_EVENT_CONNECTED:
+    case BYTE_EVENT_BYTES: take_bytes(l, count); break;
+    case BYTE_EVENT_CONNECTED:
         l->state = SOURCE_UP;
         l->reopen_pause_ms = REOPEN_FIRST_MS;
         l->last_bytes_ms = plat_monotonic_ms();
         break;
-    case NAV_EVENT_LOST: source_lost(l); break;
-    case NAV_EVENT_NONE:
-    case NAV_EVENT_QUIT: break;
+    case BYTE_EVENT_LOST: source_lost(l); break;
+    case BYTE_EVENT_NONE:
+    case BYTE_EVENT_QUIT: break;
     }
 }
 
@@ -278,7 +301,7 @@ void handle(Logger* l, NavEvent event, size_t count)
 // could be taken by another program meanwhile.
 bool silent_too_long(const Logger* l, int64_t now_ms)
 {
-    return l->state == SOURCE_UP && l->options->kind != NAV_SOURCE_UDP &&
+    return l->state == SOURCE_UP && l->options->kind != BYTE_SOURCE_UDP &&
            now_ms - l->last_bytes_ms >= SILENCE_REOPEN_MS;
 }
 
@@ -287,19 +310,19 @@ void run_loop(Logger* l)
     for (;;) {
         int64_t now_ms = plat_monotonic_ms();
         if (silent_too_long(l, now_ms)) {
-            navlog_source_close(&l->source);
+            byte_source_close(&l->source);
             nmea_framer_reset(&l->framer);
             open_source(l);
         }
         if (l->state == SOURCE_DOWN && now_ms >= l->reopen_at_ms) open_source(l);
         if (l->state == SOURCE_CONNECTING && now_ms - l->connect_started_ms >= CONNECT_LIMIT_MS) {
-            navlog_source_close(&l->source);
+            byte_source_close(&l->source);
             snprintf(l->source.reason, sizeof l->source.reason, "no answer");
             source_lost(l);
         }
         size_t count = 0;
-        NavEvent event = navlog_wait(&l->source, l->bytes, sizeof l->bytes, wait_for(l, now_ms), &count);
-        if (event == NAV_EVENT_QUIT) return;
+        ByteEvent event = byte_source_wait(&l->source, l->bytes, sizeof l->bytes, wait_for(l, now_ms), &count);
+        if (event == BYTE_EVENT_QUIT) return;
         handle(l, event, count);
         now_ms = plat_monotonic_ms();
         if (l->log.unsynced && now_ms - l->log.last_sync_ms >= SYNC_EVERY_MS) sync_log(&l->log);
@@ -314,35 +337,40 @@ int navlog_run(const NavOptions* options)
 {
     Logger* l = &logger;
     l->options = options;
-    l->source.options = options;
-    l->source.handle = NAVLOG_NO_HANDLE;
+    l->source.kind = options->kind;
+    l->source.device = options->device;
+    l->source.baud = options->baud;
+    l->source.address = options->kind == BYTE_SOURCE_UDP ? options->bind_address : options->host;
+    l->source.port = options->port;
+    l->source.handle = BYTE_SOURCE_CLOSED;
     l->reopen_pause_ms = REOPEN_FIRST_MS;
     navlog_source_name(options, l->source_name, sizeof l->source_name);
     nmea_framer_reset(&l->framer);
     nmea_fix_clear(&l->fix);
     plat_net_start();
-    if (open_source(l) == NAV_OPEN_UNUSABLE) {
+    if (open_source(l) == BYTE_OPEN_UNUSABLE) {
         fprintf(stderr, "navlog: %s: %s\n", l->source_name, l->source.reason);
         return 2;
     }
     NavTime today;
-    navlog_clock_now(&today);
+    clock_now(&today);
     PlatResult opened = open_log(&l->log, &today);
     if (opened != PLAT_OK) {
         fprintf(stderr, "navlog: cannot open %s: %s\n", l->log.name, l->log.trouble);
-        navlog_source_close(&l->source);
+        byte_source_close(&l->source);
         return opened == PLAT_ERR_HELD ? 2 : 1;
     }
-    l->terminal = navlog_console_start();
+    terminal_start(TERMINAL_STATUS);
+    l->terminal = terminal_is_output();
     int64_t start_ms = plat_monotonic_ms();
     l->last_good_ms = start_ms;
     l->status_at_ms = start_ms;
     show_status(l, start_ms, false);
     run_loop(l);
     show_status(l, plat_monotonic_ms(), true);
-    navlog_console_stop();
-    navlog_source_close(&l->source);
+    byte_source_close(&l->source);
     close_log(&l->log);
     plat_net_stop();
+    terminal_stop();  // last: on Windows a closed console's process ends once the terminal is stopped
     return 0;
 }

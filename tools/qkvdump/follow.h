@@ -5,6 +5,7 @@
 // Follows path as it grows, and a file moved over its name from its start;
 // with path null, the most recently created data file of today in the current
 // directory, moving on to a newer one when the next run starts.
-// Returns the exit status: 0 when ended by a key, 1 when path cannot be
-// opened, 2 when there is no terminal it can draw on.
+// Returns the exit status: 0 when ended by a quit key or an end asked by the
+// system (platform/terminal.h), 1 when path cannot be opened, 2 when there is
+// no terminal it can draw on.
 int follow_run(const char* path);

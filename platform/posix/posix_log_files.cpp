@@ -1,0 +1,46 @@
+// Logs: files appended to by the one process that holds them, read by others
+// meanwhile. The hold is flock's: on the open file, so it goes with the last
+// descriptor of it, also when the process is killed; no lock file is left
+// behind. The open never waits: a FIFO with no reader would hold it for ever,
+// and a FIFO with one would take the lines away, so only a regular file is
+// taken.
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "platform/platform.h"
+
+namespace {
+
+const char NOT_REGULAR[] = "not a regular file";
+
+PlatResult refuse(int fd, int error, char* reason, size_t reason_size)
+{
+    if (error == 0) {
+        snprintf(reason, reason_size, "%s", NOT_REGULAR);
+    } else {
+        plat_error_words(error, reason, reason_size);
+    }
+    if (fd >= 0) close(fd);
+    return error == EWOULDBLOCK ? PLAT_ERR_HELD : PLAT_ERR_FAILED;
+}
+
+}  // namespace
+
+PlatResult plat_file_open_log(const char* name, PlatFile* file, char* reason, size_t reason_size)
+{
+    int fd = open(name, O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    // A FIFO without a reader (ENXIO) and a directory are not opened at all.
+    if (fd < 0) return refuse(fd, errno == ENXIO || errno == EISDIR ? 0 : errno, reason, reason_size);
+    struct stat status;
+    if (fstat(fd, &status) != 0) return refuse(fd, errno, reason, reason_size);
+    if (!S_ISREG(status.st_mode)) return refuse(fd, 0, reason, reason_size);
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) return refuse(fd, errno, reason, reason_size);
+    fcntl(fd, F_SETFL, O_APPEND);  // writes wait for the disk again
+    *file = fd;
+    return PLAT_OK;
+}

@@ -1,0 +1,38 @@
+// Logs: files appended to by the one process that holds them, read by others
+// meanwhile. What holds it is the share mode: readers only, so a second
+// writer is refused by Windows itself until this handle is closed. Only a
+// file on a disk is taken.
+#include <windows.h>
+
+#include <cstdio>
+
+#include "platform/platform.h"
+
+namespace {
+
+const char NOT_REGULAR[] = "not a regular file";
+
+}  // namespace
+
+PlatResult plat_file_open_log(const char* name, PlatFile* file, char* reason, size_t reason_size)
+{
+    HANDLE handle = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        DWORD attributes = GetFileAttributesA(name);
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            snprintf(reason, reason_size, "%s", NOT_REGULAR);
+            return PLAT_ERR_FAILED;
+        }
+        plat_error_words(static_cast<int>(error), reason, reason_size);
+        return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? PLAT_ERR_HELD : PLAT_ERR_FAILED;
+    }
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
+        CloseHandle(handle);
+        snprintf(reason, reason_size, "%s", NOT_REGULAR);
+        return PLAT_ERR_FAILED;
+    }
+    *file = reinterpret_cast<PlatFile>(handle);
+    return PLAT_OK;
+}

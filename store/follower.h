@@ -1,0 +1,64 @@
+// Following a data file while the program records it, for the tools that show
+// a survey live: the file named, or else today's most recently created data
+// file of the current directory, moving on to a newer one when the next run
+// starts. Each look takes the whole records that came since the last one; a
+// record still being written is left for a later look, and a file that
+// shrinks (cut back) or another file moved over its name is taken again from
+// its start. Everything is in the caller's record: nothing is allocated.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+#include "store/naming.h"
+#include "store/scan.h"
+
+constexpr int64_t FOLLOWER_SEARCH_EVERY_MS = 1000;      // for a newer data file of today
+constexpr int64_t FOLLOWER_CHECK_NAME_EVERY_MS = 1000;  // for another file moved over the name followed
+constexpr int FOLLOWER_RECORDS_PER_LOOK = 256;          // a long file is taken in parts, so the caller stays lively
+constexpr int FOLLOWER_NOTE_SIZE = DATA_NAME_SIZE + 96;
+
+struct FollowerEvents {
+    void (*file_started)(void* context, const char* name);  // a file taken from its start: forget its pings
+    void (*ping)(void* context, const RecordView* view);     // the next well-formed record
+    void* context;
+};
+
+struct FollowerNewest {
+    bool found;
+    PlatFileLook look;
+    char name[DATA_NAME_SIZE];
+};
+
+struct Follower {
+    const char* named;  // the file asked for; null: today's newest
+    const char* path;   // the file followed: the one named, or found; null before there is one
+    char found[DATA_NAME_SIZE];
+    FollowerEvents events;
+    PlatFile file;
+    PlatFileLook identity;  // of the file open, to notice another moved over its name
+    bool open;
+    bool announced;  // file_started was called for the file open
+    int64_t offset;  // where the whole records taken so far end
+    int64_t size;    // the file's size at this look
+    int records_left;
+    bool behind;     // the look ran out of records to take: look again at once
+    int64_t last_news_ms;  // the last record, or the file's opening
+    int64_t next_search_ms;
+    int64_t next_name_check_ms;
+    long malformed;        // records of the file followed that failed the check
+    char note[FOLLOWER_NOTE_SIZE];  // printable; empty when all is well: waiting, a file problem
+    FollowerNewest newest;  // of a search
+    Scanner scanner;
+};
+
+// Starts following named (null: today's newest data file). A named file is
+// opened at once, never waiting (a pipe is refused): false, with the reason,
+// when it cannot be; the caller may still go on, the follower trying it again
+// now and then. No event comes before the first look.
+bool follower_start(Follower* follower, const char* named, const FollowerEvents* events, int64_t now_ms,
+                    char* reason, size_t reason_size);
+// One look: a newer file searched for, the file named tried again, the records
+// come since. True when more records are waiting: look again at once.
+bool follower_look(Follower* follower, int64_t now_ms);
+void follower_stop(Follower* follower);
