@@ -5,6 +5,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "tools/qkvdump/follow.h"
 #include "tools/qkvdump/geojson_track.h"
 #include "tools/qkvdump/nav_join.h"
 #include "tools/qkvdump/netcdf_export.h"
@@ -434,6 +435,16 @@ void exports_locate_every_ping()
 bool exports_depth()
 {
     return exports.depth;
+}
+
+bool exports_only_depth()
+{
+    return !exports_write_files() && exports.nav_count == 0 && exports.offset_text == nullptr;
+}
+
+void exports_follow_depth(FollowDepth* depth)
+{
+    *depth = FollowDepth{exports.depth, exports.depth_settings, exports.draft_m};
 }
 
 void exports_depth_defaults()

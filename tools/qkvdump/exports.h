@@ -34,6 +34,11 @@ const ExportPing* exports_ping(const RecordView* view, long record);
 void exports_locate_every_ping();
 // Whether the pings' depths are picked (--depth, --xyz).
 bool exports_depth();
+// Whether the exports' options given are --depth, --draft and --blank alone (those --follow takes).
+bool exports_only_depth();
+// What --follow takes of them.
+struct FollowDepth;
+void exports_follow_depth(FollowDepth* depth);
 // Before the command line: the picker's own defaults.
 void exports_depth_defaults();
 // Ends what was written, moving each output over its OUT when keep and it

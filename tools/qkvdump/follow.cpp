@@ -22,6 +22,10 @@ static_assert(OUTPUT_SIZE >= CELLS_ROW_BYTES_MAX, "a row fits the output block")
 static_assert(sizeof(CellsStatus::note) >= FOLLOWER_NOTE_SIZE, "the follower's note fits the status line's");
 
 struct View {
+    FollowDepth depth;
+    DepthTracker tracker;
+    long offered;                             // pings offered to the tracker in this file
+    double ranges[DEPTH_LOOKAHEAD + 1];       // of the pings not yet decided, by their number
     Follower follower;
     bool picture_changed;
     bool status_changed;
@@ -41,7 +45,21 @@ void file_started(void* context, const char* name)
     v->status = CellsStatus{};
     snprintf(v->status.file_name, sizeof v->status.file_name, "%s", name);
     scan_make_printable(v->status.file_name);
+    v->status.depth_shown = v->depth.on;
+    depth_tracker_start(&v->tracker, &v->depth.settings);  // a new file: no bottom followed yet
+    v->offered = 0;
     v->picture_changed = true;
+}
+
+// The picker's verdict on a ping already drawn: its bottom on it, and the latest depth in the status line.
+void take_depth(View* v, const DepthResult* result)
+{
+    long age = v->offered - 1 - static_cast<long>(result->tag);
+    double range_m = v->ranges[result->tag % (DEPTH_LOOKAHEAD + 1)];
+    cells_set_bottom(&v->picture, static_cast<int>(age), result->has_depth ? result->depth_m / range_m : -1.0);
+    v->status.have_depth = result->has_depth;
+    v->status.depth_m = result->depth_m + v->depth.draft_m;
+    v->status_changed = true;
 }
 
 void take_ping(void* context, const RecordView* record)
@@ -57,6 +75,10 @@ void take_ping(void* context, const RecordView* record)
     status->range_field = record->range_field;
     status->interval_ms = record->ping_interval_ms;
     v->picture_changed = true;
+    if (!v->depth.on) return;
+    DepthResult result;
+    v->ranges[v->offered % (DEPTH_LOOKAHEAD + 1)] = depth_range_of_record(record);
+    if (depth_tracker_offer_record(&v->tracker, record, v->offered++, &result)) take_depth(v, &result);
 }
 
 // What the follower says and how long the file has been quiet, for the status line. Past the mark
@@ -133,9 +155,10 @@ void start(View* v)
 
 }  // namespace
 
-int follow_run(const char* path)
+int follow_run(const char* path, const FollowDepth* depth)
 {
     View* v = &view;
+    v->depth = *depth;
     // The file is opened before the terminal is taken; the open never waits (a pipe is refused).
     FollowerEvents events = {file_started, take_ping, v};
     char reason[REASON_SIZE];

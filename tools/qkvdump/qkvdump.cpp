@@ -30,7 +30,7 @@ const char USAGE[] =
     "               [--depth [--draft M] [--blank M]] [--force] FILE...\n"
     "       qkvdump [--csv] [--nav NAVFILE... [--geojson OUT] [--xyz OUT]] [--netcdf OUT [--utc-offset +HH:MM]]\n"
     "               [--depth [--draft M] [--blank M]] [--force] FILE...\n"
-    "       qkvdump --follow [FILE]\n"
+    "       qkvdump --follow [--depth [--draft M] [--blank M]] [FILE]\n"
     "Checks that each data file is a whole number of well-formed 8192-byte ping\n"
     "records and prints one line per record (number, date and time, gain, range\n"
     "field, ping interval, end byte, range in metres) and a summary per file.\n"
@@ -75,7 +75,8 @@ const char USAGE[] =
     "             columns the means of the data bytes, the same colours; a status\n"
     "             line under it. Without FILE, today's most recently created data\n"
     "             file here, and the next one when the next run starts. q, Esc or\n"
-    "             Ctrl+C ends it\n"
+    "             Ctrl+C ends it. With --depth the bottom in red and the latest depth\n"
+    "             in the status line\n"
     "  --help     print this text\n"
     "  --version  print the name and version\n";
 
@@ -303,9 +304,10 @@ bool go_together(Cmdline* cl, const CommandLine* line)
 {
     if (line->follow) {
         if (line->csv || scanner.samples || drawing.target.path || drawing.gray || line->width_given || line->axes ||
-            line->height_given || line->force || exports_asked()) {
-            return cmdline_fail(cl, "--follow goes with no other option");
+            line->height_given || line->force || !exports_only_depth()) {
+            return cmdline_fail(cl, "--follow goes with no other option but --depth, --draft and --blank");
         }
+        if (!exports_check(cl, false)) return false;
         return line->file_count <= 1 || cmdline_fail(cl, "--follow takes one file at most");
     }
     if (scanner.samples && !line->csv) return cmdline_fail(cl, "--samples needs --csv");
@@ -374,6 +376,10 @@ int main(int argc, char** argv)
     CommandLine line;
     int status = read_command_line(argc, argv, &line);
     if (status != GO_ON) return status;
-    if (line.follow) return follow_run(line.file_count > 0 ? line.files[0] : nullptr);
+    if (line.follow) {
+        FollowDepth depth;
+        exports_follow_depth(&depth);
+        return follow_run(line.file_count > 0 ? line.files[0] : nullptr, &depth);
+    }
     return run(&line);
 }
