@@ -41,6 +41,8 @@ struct Exports {
     DepthSettings depth_settings;
     bool bottom_taken;  // the ping being handled has its verdict
     bool locate_all;    // every ping is given its time and position, for a picture's axes
+    char nmea_address[16];  // --nmea-out's IPv4 address; empty: none
+    uint16_t nmea_port;
     PingBottom bottom;
     char csv_header[CSV_HEADER_SIZE];
     FILE* xyz;
@@ -356,6 +358,22 @@ double single_range_m(const char* const* files, int count)
     return survey.code > 0 && !survey.differ ? range_code_metres(survey.code) : 0.0;
 }
 
+// HOST:PORT, the host an IPv4 address as digits and dots (checked when it is opened).
+bool take_nmea_out(Cmdline* line)
+{
+    const char* text = line->value;
+    const char* colon = strrchr(text, ':');
+    size_t host = colon != nullptr ? static_cast<size_t>(colon - text) : 0;
+    bool dotted = host > 0 && host < sizeof exports.nmea_address && strspn(text, "0123456789.") == host;
+    long port = 0;
+    if (!dotted) return cmdline_refuse(line, "an IPv4 address and a port (127.0.0.1:10110)", text);
+    if (!cmdline_number(line, colon + 1, "a port", 1, 65535, &port)) return false;
+    memcpy(exports.nmea_address, text, host);
+    exports.nmea_address[host] = 0;
+    exports.nmea_port = static_cast<uint16_t>(port);
+    return true;
+}
+
 }  // namespace
 
 bool exports_option(Cmdline* line)
@@ -369,6 +387,7 @@ bool exports_option(Cmdline* line)
         exports.draft_given = true;
         return cmdline_decimal(line, line->value, "metres", 0.0, DRAFT_MAX_M, &exports.draft_m);
     }
+    if (strcmp(option, "--nmea-out") == 0) return take_nmea_out(line);
     if (strcmp(option, "--blank") == 0) {
         exports.blanking_given = true;
         return cmdline_decimal(line, line->value, "metres", 0.0, BLANKING_MAX_M, &exports.depth_settings.blanking_m);
@@ -397,6 +416,7 @@ bool exports_check(Cmdline* line, bool csv)
     if (exports.track_target.path && exports.nav_count == 0) return cmdline_fail(line, "--geojson needs --nav");
     if (exports.xyz_target.path && exports.nav_count == 0) return cmdline_fail(line, "--xyz needs --nav");
     if (exports.xyz_target.path) exports.depth = true;
+    if (exports.nmea_address[0] != 0 && !exports.depth) return cmdline_fail(line, "--nmea-out needs --depth");
     if ((exports.draft_given || exports.blanking_given) && !exports.depth) {
         return cmdline_fail(line, "%s needs --depth", exports.draft_given ? "--draft" : "--blank");
     }
@@ -418,7 +438,7 @@ bool exports_check(Cmdline* line, bool csv)
 bool exports_asked()
 {
     return exports_write_files() || exports.nav_count > 0 || exports.offset_text != nullptr || exports.depth ||
-           exports.draft_given || exports.blanking_given;
+           exports.draft_given || exports.blanking_given || exports.nmea_address[0] != 0;
 }
 
 bool exports_write_files()
@@ -437,6 +457,11 @@ bool exports_depth()
     return exports.depth;
 }
 
+bool exports_nmea_out()
+{
+    return exports.nmea_address[0] != 0;
+}
+
 bool exports_only_depth()
 {
     return !exports_write_files() && exports.nav_count == 0 && exports.offset_text == nullptr;
@@ -444,7 +469,8 @@ bool exports_only_depth()
 
 void exports_follow_depth(FollowDepth* depth)
 {
-    *depth = FollowDepth{exports.depth, exports.depth_settings, exports.draft_m};
+    *depth = FollowDepth{exports.depth, exports.depth_settings, exports.draft_m,
+                         exports.nmea_address[0] != 0 ? exports.nmea_address : nullptr, exports.nmea_port};
 }
 
 void exports_depth_defaults()

@@ -36,6 +36,8 @@ void exports_locate_every_ping();
 bool exports_depth();
 // Whether the exports' options given are --depth, --draft and --blank alone (those --follow takes).
 bool exports_only_depth();
+// Whether --nmea-out was given.
+bool exports_nmea_out();
 // What --follow takes of them.
 struct FollowDepth;
 void exports_follow_depth(FollowDepth* depth);

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "navfile/nmea.h"
+#include "platform/datagram_out.h"
 #include "platform/platform.h"
 #include "platform/terminal.h"
 #include "store/follower.h"
@@ -23,6 +25,7 @@ static_assert(sizeof(CellsStatus::note) >= FOLLOWER_NOTE_SIZE, "the follower's n
 
 struct View {
     FollowDepth depth;
+    DatagramOut nmea;  // --nmea-out; closed: none
     DepthTracker tracker;
     long offered;                             // pings offered to the tracker in this file
     double ranges[DEPTH_LOOKAHEAD + 1];       // of the pings not yet decided, by their number
@@ -60,6 +63,12 @@ void take_depth(View* v, const DepthResult* result)
     v->status.have_depth = result->has_depth;
     v->status.depth_m = result->depth_m + v->depth.draft_m;
     v->status_changed = true;
+    if (!result->has_depth || v->nmea.socket < 0) return;
+    char sentence[NMEA_DEPTH_SENTENCE_SIZE];
+    size_t length = nmea_dpt(result->depth_m, v->depth.draft_m, range_m, sentence, sizeof sentence);
+    datagram_out_send(&v->nmea, sentence, length);
+    length = nmea_dbt(result->depth_m, sentence, sizeof sentence);
+    datagram_out_send(&v->nmea, sentence, length);
 }
 
 void take_ping(void* context, const RecordView* record)
@@ -159,35 +168,48 @@ int follow_run(const char* path, const FollowDepth* depth)
 {
     View* v = &view;
     v->depth = *depth;
+    v->nmea.socket = -1;
+    char reason[REASON_SIZE];
+    if (depth->nmea_address != nullptr &&
+        !datagram_out_open(&v->nmea, depth->nmea_address, depth->nmea_port, reason, sizeof reason)) {
+        fprintf(stderr, "qkvdump: --nmea-out %s:%u: %s\n", depth->nmea_address, depth->nmea_port, reason);
+        return 2;
+    }
     // The file is opened before the terminal is taken; the open never waits (a pipe is refused).
     FollowerEvents events = {file_started, take_ping, v};
-    char reason[REASON_SIZE];
     bool opened = follower_start(&v->follower, path, &events, plat_monotonic_ms(), reason, sizeof reason);
     const char* refusal = terminal_start(TERMINAL_DRAWN);
+    // Run as a service with depth sentences to send: nothing drawn, the ends still caught.
+    bool drawn = refusal == nullptr;
+    if (!drawn && v->nmea.socket >= 0) refusal = terminal_start(TERMINAL_STATUS);
     if (refusal != nullptr) {
         follower_stop(&v->follower);
+        datagram_out_close(&v->nmea);
         fprintf(stderr, "qkvdump: --follow draws on a terminal: %s\n", refusal);
         return 2;
     }
     if (!opened) {
         terminal_stop();
+        datagram_out_close(&v->nmea);
         fprintf(stderr, "%s: cannot open: %s\n", path, reason);
         return 1;
     }
     start(v);
-    terminal_write(CELLS_ENTER, strlen(CELLS_ENTER));
+    if (drawn) terminal_write(CELLS_ENTER, strlen(CELLS_ENTER));
     v->picture_changed = true;
     TerminalEvent event = TERMINAL_NOTHING;
     while (event != TERMINAL_QUIT && event != TERMINAL_GONE) {
         int64_t now = plat_monotonic_ms();
         bool behind = follower_look(&v->follower, now);
         update_status(v, now);
-        draw(v);
+        if (drawn) draw(v);
         event = terminal_wait(behind ? 0 : LOOK_EVERY_MS);
         if (event == TERMINAL_RESIZED) take_size(v);
+        if (!drawn && event == TERMINAL_GONE) event = TERMINAL_NOTHING;  // no terminal to hang up
     }
-    terminal_write(CELLS_LEAVE, strlen(CELLS_LEAVE));
+    if (drawn) terminal_write(CELLS_LEAVE, strlen(CELLS_LEAVE));
     follower_stop(&v->follower);
+    datagram_out_close(&v->nmea);
     terminal_stop();
     return 0;
 }

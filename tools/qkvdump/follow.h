@@ -2,12 +2,16 @@
 // program records it.
 #pragma once
 
+#include <cstdint>
+
 #include "depth/picker.h"
 
 struct FollowDepth {
     bool on;                 // --depth
     DepthSettings settings;  // --blank
     double draft_m;          // --draft: added to the depth shown
+    const char* nmea_address;  // --nmea-out: where the depth sentences go (IPv4); null: nowhere
+    uint16_t nmea_port;
 };
 
 // Follows path as it grows, and a file moved over its name from its start;
@@ -18,5 +22,7 @@ struct FollowDepth {
 // no terminal it can draw on.
 // With depth->on, each ping's bottom is picked (two pings late, as the picker
 // decides) and drawn as a red line over the waterfall, and the latest depth
-// is in the status line.
+// is in the status line; with depth->nmea_address each ping's depth is sent
+// there as NMEA DPT and DBT sentences, one datagram each, and without a
+// terminal (a service) nothing is drawn and they are only sent.
 int follow_run(const char* path, const FollowDepth* depth);

@@ -30,7 +30,7 @@ const char USAGE[] =
     "               [--depth [--draft M] [--blank M]] [--force] FILE...\n"
     "       qkvdump [--csv] [--nav NAVFILE... [--geojson OUT] [--xyz OUT]] [--netcdf OUT [--utc-offset +HH:MM]]\n"
     "               [--depth [--draft M] [--blank M]] [--force] FILE...\n"
-    "       qkvdump --follow [--depth [--draft M] [--blank M]] [FILE]\n"
+    "       qkvdump --follow [--depth [--draft M] [--blank M] [--nmea-out HOST:PORT]] [FILE]\n"
     "Checks that each data file is a whole number of well-formed 8192-byte ping\n"
     "records and prints one line per record (number, date and time, gain, range\n"
     "field, ping interval, end byte, range in metres) and a summary per file.\n"
@@ -76,7 +76,8 @@ const char USAGE[] =
     "             line under it. Without FILE, today's most recently created data\n"
     "             file here, and the next one when the next run starts. q, Esc or\n"
     "             Ctrl+C ends it. With --depth the bottom in red and the latest depth\n"
-    "             in the status line\n"
+    "             in the status line; --nmea-out HOST:PORT sends each depth there as\n"
+    "             NMEA DPT and DBT by UDP, also without a terminal (as a service)\n"
     "  --help     print this text\n"
     "  --version  print the name and version\n";
 
@@ -228,7 +229,7 @@ const CmdlineOption OPTIONS[] = {
     {OPT_EXPORTS, "--geojson", CMDLINE_VALUE}, {OPT_EXPORTS, "--netcdf", CMDLINE_VALUE},
     {OPT_EXPORTS, "--utc-offset", CMDLINE_VALUE}, {OPT_EXPORTS, "--xyz", CMDLINE_VALUE},
     {OPT_EXPORTS, "--depth", CMDLINE_FLAG},    {OPT_EXPORTS, "--draft", CMDLINE_VALUE},
-    {OPT_EXPORTS, "--blank", CMDLINE_VALUE},
+    {OPT_EXPORTS, "--blank", CMDLINE_VALUE},   {OPT_EXPORTS, "--nmea-out", CMDLINE_VALUE},
 };
 
 const int GO_ON = -1;  // the command line is good: run
@@ -305,11 +306,12 @@ bool go_together(Cmdline* cl, const CommandLine* line)
     if (line->follow) {
         if (line->csv || scanner.samples || drawing.target.path || drawing.gray || line->width_given || line->axes ||
             line->height_given || line->force || !exports_only_depth()) {
-            return cmdline_fail(cl, "--follow goes with no other option but --depth, --draft and --blank");
+            return cmdline_fail(cl, "--follow goes with no other option but --depth, --draft, --blank and --nmea-out");
         }
         if (!exports_check(cl, false)) return false;
         return line->file_count <= 1 || cmdline_fail(cl, "--follow takes one file at most");
     }
+    if (exports_nmea_out()) return cmdline_fail(cl, "--nmea-out needs --follow");
     if (scanner.samples && !line->csv) return cmdline_fail(cl, "--samples needs --csv");
     if ((drawing.gray || line->width_given || line->height_given || line->axes) && !drawing.target.path) {
         return cmdline_fail(cl, "%s needs --png", line->width_given    ? "--width"
