@@ -30,6 +30,22 @@ bool plain_number(const char* text, long* value)
     return *end == 0 && errno == 0;
 }
 
+// Digits with at most one decimal point among or after them ("2", "2.5", "0.25"); no sign, exponent or name.
+bool plain_decimal(const char* text, double* value)
+{
+    if (text[0] < '0' || text[0] > '9') return false;
+    int points = 0;
+    for (const char* c = text; *c; ++c) {
+        if (*c == '.') {
+            ++points;
+        } else if (*c < '0' || *c > '9') {
+            return false;
+        }
+    }
+    *value = strtod(text, nullptr);
+    return points <= 1;
+}
+
 // Appends text to the message, as far as it has room.
 void add(Cmdline* line, size_t* length, const char* text)
 {
@@ -112,6 +128,16 @@ bool cmdline_number(Cmdline* line, const char* text, const char* what, long low,
         return true;
     }
     return cmdline_fail(line, "%s must be %s from %ld to %ld, not \"%s\"", line->name, what, low, high, text);
+}
+
+bool cmdline_decimal(Cmdline* line, const char* text, const char* what, double low, double high, double* value)
+{
+    double number = 0;
+    if (plain_decimal(text, &number) && number >= low && number <= high) {
+        *value = number;
+        return true;
+    }
+    return cmdline_fail(line, "%s must be %s from %g to %g, not \"%s\"", line->name, what, low, high, text);
 }
 
 bool cmdline_one_of(Cmdline* line, const char* text, const long* allowed, int count, long* value)

@@ -62,6 +62,8 @@ const char* cmdline_peek_value(const Cmdline* line);
 // "--x must be ALLOWED, not "TEXT"", when the text is not such.
 // Plain digits making a number from low to high; what: "a number", "a port".
 bool cmdline_number(Cmdline* line, const char* text, const char* what, long low, long high, long* value);
+// Digits with a decimal point or none ("2.5"), from low to high; what: "metres".
+bool cmdline_decimal(Cmdline* line, const char* text, const char* what, double low, double high, double* value);
 // One of the numbers allowed, listed in the message.
 bool cmdline_one_of(Cmdline* line, const char* text, const long* allowed, int count, long* value);
 // The message for a value a tool's own check refuses.

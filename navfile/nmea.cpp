@@ -338,3 +338,33 @@ bool nmea_read_position(const char* sentence, NmeaPosition* position)
                            number_value(sentence, RMC_COURSE, &position->course_degrees);
     return true;
 }
+
+namespace {
+
+constexpr double METRES_A_FOOT = 0.3048;
+constexpr double METRES_A_FATHOM = 1.8288;
+
+size_t finish_sentence(char* text, size_t size, int length)
+{
+    if (length <= 0 || static_cast<size_t>(length) + 6 > size) return 0;  // "*hh", CR LF and the end
+    size_t used = nmea_append_checksum(text, static_cast<size_t>(length));
+    text[used++] = '\r';
+    text[used++] = '\n';
+    text[used] = 0;
+    return used;
+}
+
+}  // namespace
+
+size_t nmea_dpt(double below_transducer_m, double draft_m, double range_m, char* text, size_t size)
+{
+    return finish_sentence(text, size,
+                           snprintf(text, size, "$SDDPT,%.2f,%.2f,%.0f", below_transducer_m, draft_m, range_m));
+}
+
+size_t nmea_dbt(double below_transducer_m, char* text, size_t size)
+{
+    return finish_sentence(text, size, snprintf(text, size, "$SDDBT,%.1f,f,%.2f,M,%.1f,F",
+                                                below_transducer_m / METRES_A_FOOT, below_transducer_m,
+                                                below_transducer_m / METRES_A_FATHOM));
+}

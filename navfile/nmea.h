@@ -43,6 +43,14 @@ NmeaVerdict nmea_check(const char* text, size_t length);
 // Appends "*hh" to a sentence text of length characters; the new length.
 size_t nmea_append_checksum(char* text, size_t length);
 
+// The depth sentences an echo sounder sends, each with its checksum and CR LF:
+// DPT, the depth below the transducer in metres, the transducer's offset from
+// the surface (its draft, positive) and the range in use; DBT, the depth below
+// the transducer in feet, metres and fathoms. Their length, 0 when size is too small.
+constexpr size_t NMEA_DEPTH_SENTENCE_SIZE = 96;
+size_t nmea_dpt(double below_transducer_m, double draft_m, double range_m, char* text, size_t size);
+size_t nmea_dbt(double below_transducer_m, char* text, size_t size);
+
 // What the latest fix sentence said. Position texts are in degrees and
 // decimal minutes as received, e.g. "51 06.9848 N"; empty when not given.
 // They hold 14 decimals of minutes (a few micrometres); more are left off.

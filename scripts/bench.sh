@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the program and prints its performance figures against headsim on
 # loopback, then those of qkvdump --follow on a data file, then navlog's, then
-# the bottom picker's accuracy and speed on headsim's seabed and harder pings.
+# the bottom picker's accuracy and speed on headsim's seabed and harder pings,
+# then qkvdump's exports of a 1 GiB recording beside Python scripts doing the same.
 #   scripts/bench.sh [PACKETS_PER_ROUND]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,3 +15,4 @@ build/linux/bench/halvex_bench build/linux/Halvex_StoreData build/linux/variants
 build/linux/bench/follow_bench build/linux/tools/qkvdump
 build/linux/bench/navlog_bench build/linux/tools/navlog build/linux/bench/libhalvex_count_alloc.so
 build/linux/bench/depth_bench build/linux/tools/headsim
+bench/exports_bench.sh build/linux

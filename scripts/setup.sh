@@ -11,7 +11,7 @@ setup_kinds=(build readers e2e windows zip package package-check fuzz)
 setup_kind_says() { # what a kind is for
     case "$1" in
     build) echo "the build: compiler, CMake, Ninja, GoogleTest, zlib, libpng, libvterm, netCDF" ;;
-    readers) echo "the readers of qkvdump's exports: gpsbabel, ncdump, ogrinfo, pandas, netCDF4, xarray, matplotlib" ;;
+    readers) echo "the readers of qkvdump's exports: gpsbabel, ncdump, ogrinfo, pandas, netCDF4, xarray, matplotlib, gpsd" ;;
     e2e) echo "the end-to-end tests: namespaces, ip, script, and the readers" ;;
     windows) echo "the Windows tests: the cross compilers, their zlib, Wine (wine32 where 32-bit programs run)" ;;
     zip) echo "the Windows zips: the 32-bit cross compiler and its zlib" ;;
@@ -42,6 +42,7 @@ need_kind() { # the packages of one kind, each with its test
         need "test -f /usr/include/png.h" libpng-dev
         need "test -f /usr/include/vterm.h" libvterm-dev
         need "test -f /usr/include/netcdf.h" libnetcdf-dev
+        need "test -f /usr/include/libdeflate.h" libdeflate-dev
         ;;
     readers)
         need "command -v gpsbabel" gpsbabel
@@ -51,6 +52,8 @@ need_kind() { # the packages of one kind, each with its test
         need "/usr/bin/python3 -c 'import netCDF4'" python3-netcdf4
         need "/usr/bin/python3 -c 'import xarray'" python3-xarray
         need "/usr/bin/python3 -c 'import matplotlib'" python3-matplotlib
+        need "command -v gpsd || test -x /usr/sbin/gpsd" gpsd
+        need "command -v gpspipe" gpsd-clients
         ;;
     e2e)
         need "command -v unshare" util-linux

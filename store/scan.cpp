@@ -57,23 +57,38 @@ void print_record_line(const Scanner* scanner, const char* name, long number, Re
         fprintf(scanner->out, ",%d,%d,%d,0x%02X", view->gain, view->range_field, view->ping_interval_ms,
                 view->end_byte);
         if (scanner->samples) print_csv_samples(scanner->out, view->image + PING_IMAGE_SAMPLES);
-        if (scanner->row_end) scanner->row_end(scanner->each_context, view, scanner->out);
-        fputc('\n', scanner->out);
-        return;
+    } else {
+        fprintf(scanner->out, "record %ld: %s %s%s  gain %d dB  range %d  interval %d ms  end 0x%02X", number,
+                view->date_text, view->time_text, view->hundredths_text, view->gain, view->range_field,
+                view->ping_interval_ms, view->end_byte);
     }
-    fprintf(scanner->out, "record %ld: %s %s%s  gain %d dB  range %d  interval %d ms  end 0x%02X\n", number,
-            view->date_text, view->time_text, view->hundredths_text, view->gain, view->range_field,
-            view->ping_interval_ms, view->end_byte);
+    if (scanner->row_end) scanner->row_end(scanner->each_context, view, scanner->out);
+    fputc('\n', scanner->out);
 }
 
-void check_record(const Scanner* scanner, const char* name, ScanTally* tally)
+// A well-formed record's line and its callbacks.
+void list_record(Scanner* scanner, const char* name, long number, const uint8_t* bytes)
 {
     RecordView view;
-    RecordStatus status = record_parse(scanner->record, &view);
+    record_parse(bytes, &view);
+    scanner->record_number = number;
+    print_record_line(scanner, name, number, &view);
+    if (scanner->each) scanner->each(scanner->each_context, &view);
+}
+
+// Parses the record just read; a well-formed one is listed now, or with
+// reading ahead waits in the ring; a malformed one is said.
+void check_record(Scanner* scanner, const char* name, const uint8_t* bytes, ScanTally* tally)
+{
+    RecordView view;
+    RecordStatus status = record_parse(bytes, &view);
     ++tally->records;
     if (status == RECORD_OK) {
-        print_record_line(scanner, name, tally->records, &view);
-        if (scanner->each) scanner->each(scanner->each_context, &view);
+        if (scanner->ahead == 0) {
+            list_record(scanner, name, tally->records, bytes);
+            return;
+        }
+        scanner->arrive(scanner->each_context, &view, tally->records);
         return;
     }
     ++tally->malformed;
@@ -122,8 +137,12 @@ void scan_csv_header(const Scanner* scanner)
 bool scan_file(Scanner* scanner, const char* name, ScanRead read, void* source, ScanTally* tally)
 {
     *tally = ScanTally{};
+    int slots = scanner->ahead + 1;
+    int oldest = 0, waiting = 0;  // the ring's records waiting to be listed
+    bool out_failed = false;
     for (;;) {
-        long got = read(source, scanner->record, RECORD_SIZE);
+        uint8_t* bytes = scanner->ahead > 0 ? scanner->ring[(oldest + waiting) % slots] : scanner->record;
+        long got = read(source, bytes, RECORD_SIZE);
         if (got < 0) {
             tally->read_failed = true;
             if (scanner->messages == nullptr) break;
@@ -139,12 +158,28 @@ bool scan_file(Scanner* scanner, const char* name, ScanRead read, void* source, 
             }
             break;
         }
-        scanner->record_number = tally->records + 1;
-        check_record(scanner, name, tally);
-        if (scanner->out != nullptr && ferror(scanner->out)) return false;
+        long malformed = tally->malformed;
+        check_record(scanner, name, bytes, tally);
+        if (scanner->ahead > 0 && tally->malformed == malformed) {
+            scanner->ring_numbers[(oldest + waiting) % slots] = tally->records;
+            if (++waiting > scanner->ahead) {
+                list_record(scanner, name, scanner->ring_numbers[oldest], scanner->ring[oldest]);
+                oldest = (oldest + 1) % slots;
+                --waiting;
+            }
+        }
+        out_failed = scanner->out != nullptr && ferror(scanner->out);
+        if (out_failed) break;
+    }
+    if (scanner->ahead > 0) {
+        scanner->file_end(scanner->each_context);
+        for (; waiting > 0 && !out_failed; --waiting, oldest = (oldest + 1) % slots) {
+            list_record(scanner, name, scanner->ring_numbers[oldest], scanner->ring[oldest]);
+            out_failed = scanner->out != nullptr && ferror(scanner->out);
+        }
     }
     // A listing that could not be written whole gets no summary: the caller reports the output's failure.
-    if (scanner->out != nullptr && (fflush(scanner->out) != 0 || ferror(scanner->out))) return false;
+    if (out_failed || (scanner->out != nullptr && (fflush(scanner->out) != 0 || ferror(scanner->out)))) return false;
     print_summary(scanner, name, tally);
     return tally->malformed == 0 && tally->tail_bytes == 0 && !tally->read_failed;
 }

@@ -4,6 +4,8 @@ against the data files and the .NAV lines, read here independently:
   check_exports.py csv PINGS.csv NAVFILE        (pandas)
   check_exports.py geojson TRACK.geojson PINGS.csv  (json)
   check_exports.py netcdf OUT.nc OFFSET_SECONDS|nav:PINGS.csv QKV...  (netCDF4, xarray)
+  check_exports.py xyz SOUNDINGS.xyz PINGS.csv   (pandas)
+The CSV's depth_m, where it has one, is the depth every other export must give.
 Prints "ok" and exits 0, or says what differs and exits 1."""
 import datetime
 import json
@@ -83,9 +85,15 @@ def expected_position(fixes, ping_ms):
 def check_csv(csv_path, nav_path):
     rows = pandas.read_csv(csv_path, dtype={"date": str, "time": str, "time_utc": str})
     want = ["file", "record", "date", "time", "gain_db", "range_field", "interval_ms", "end_byte", "time_utc", "lat",
-            "lon", "fix_quality", "fix_age_ms", "speed_kn", "course_deg"]
+            "lon", "fix_quality", "fix_age_ms", "speed_kn", "course_deg", "range_m"]
+    if "depth_m" in rows.columns:
+        want += ["depth_m", "depth_quality"]
+        if rows.depth_m.notna().sum() == 0 or ((rows.depth_quality > 0) != rows.depth_m.notna()).any():
+            fail("depths %s qualities %s" % (list(rows.depth_m), list(rows.depth_quality)))
     if list(rows.columns) != want:
         fail("columns %s" % list(rows.columns))
+    if (abs(rows.range_m - rows.range_field * 10 / 6) > 1e-3).any():
+        fail("range_m %s" % list(rows.range_m))
     fixes, decimals = nav_fixes(nav_path)
     tolerance = 0.6 * 10 ** -decimals  # the CSV's last decimal
     offset = fixes[0]["offset"]
@@ -126,9 +134,26 @@ def check_geojson(track_path, csv_path):
         if (p["file"], p["record"], p["time_utc"], p["gain_db"], p["interval_ms"]) != (
                 row.file, row.record, row.time_utc, row.gain_db, row.interval_ms):
             fail("record %d: properties %s" % (row.record, p))
-        if abs(p["range_m"] - row.range_field * 10 / 6) > 1e-3:
+        if abs(p["range_m"] - row.range_m) > 1e-3:
             fail("record %d: range %s" % (row.record, p["range_m"]))
+        for name in ("fix_quality", "fix_age_ms", "speed_kn", "course_deg") + (
+                ("depth_m", "depth_quality") if "depth_m" in rows.columns else ()):
+            csv_value = getattr(row, name)
+            if (p[name] is None) != bool(np.isnan(csv_value)) or (p[name] is not None and p[name] != csv_value):
+                fail("record %d: %s %s, want %s" % (row.record, name, p[name], csv_value))
     print("ok %d features" % len(features))
+
+
+def check_xyz(xyz_path, csv_path):
+    """One line "lon lat depth" for each ping with a position and a depth, as pandas reads delimited text."""
+    soundings = pandas.read_csv(xyz_path, sep=r"\s+", header=None, names=["lon", "lat", "depth"])
+    rows = pandas.read_csv(csv_path).dropna(subset=["lat", "depth_m"])
+    if len(soundings) != len(rows) or len(rows) == 0:
+        fail("%d soundings for %d pings with a position and a depth" % (len(soundings), len(rows)))
+    for sounding, row in zip(soundings.itertuples(), rows.itertuples()):
+        if abs(sounding.lon - row.lon) > 0.6e-7 or abs(sounding.lat - row.lat) > 0.6e-7 or sounding.depth != row.depth_m:
+            fail("record %d: %s, want %s %s %s" % (row.record, sounding, row.lon, row.lat, row.depth_m))
+    print("ok %d soundings" % len(soundings))
 
 
 def records_of(paths):
@@ -181,7 +206,36 @@ def check_netcdf(nc_path, basis, paths):
                     fail("ping %d: %s %s, want %s" % (n, name, got, row[name]))
     if nc.dimensions["ping"].size != n + 1 or not nc.dimensions["ping"].isunlimited():
         fail("ping dimension %s" % nc.dimensions["ping"])
+    check_coordinates(decoded, nav)
     print("ok %d pings" % (n + 1))
+
+
+def check_coordinates(ds, nav):
+    """time (and lat, lon with a position) are coordinates of every variable along ping, time selects pings once
+    indexed; sample is the distance in metres where one range serves all pings, else each ping's distance is in
+    distance; the depth is the CSV's."""
+    wanted = {"time", "lat", "lon"} if nav is not None else {"time"}
+    if not wanted <= set(ds.coords) or not wanted <= set(ds["samples"].coords):
+        fail("coordinates %s" % list(ds.coords))
+    at = ds.set_xindex("time").sel(time=ds["time"].values[-1])
+    if int(at["record"].values.flat[0]) != int(ds["record"].values[-1]):
+        fail("sel(time=...) gives record %s" % at["record"].values)
+    ranges = ds["range_m"].values
+    if np.all(ranges == ranges[0]):
+        distance = ds["sample"].values
+        if ds["sample"].attrs.get("units") != "m" or abs(distance[4000] - 4000 * ranges[0] / 8000) > 1e-4:
+            fail("sample %s" % ds["sample"])
+    elif abs(ds["distance"].values[-1][4000] - 4000 * ranges[-1] / 8000) > 1e-4:
+        fail("distance %s" % ds["distance"].values[-1])
+    if nav is not None and "depth_m" in nav.columns:
+        depth = ds["depth"]
+        if depth.attrs.get("positive") != "down" or depth.attrs.get("units") != "m":
+            fail("depth attributes %s" % depth.attrs)
+        got, want = depth.values, nav["depth_m"].values
+        if not np.array_equal(np.isnan(got), np.isnan(want)) or np.nanmax(abs(got - want)) > 1e-3:
+            fail("depth %s, want %s" % (got, want))
+        if list(ds["depth_quality"].values) != list(nav["depth_quality"]):
+            fail("depth_quality %s" % ds["depth_quality"].values)
 
 
 if __name__ == "__main__":
@@ -190,5 +244,7 @@ if __name__ == "__main__":
         check_csv(sys.argv[2], sys.argv[3])
     elif kind == "geojson":
         check_geojson(sys.argv[2], sys.argv[3])
+    elif kind == "xyz":
+        check_xyz(sys.argv[2], sys.argv[3])
     else:
         check_netcdf(sys.argv[2], sys.argv[3], sys.argv[4:])

@@ -98,16 +98,19 @@ TEST(Exports, PositionsFromNavlogBesideTheProgram)
     std::string data = dir.file(files[0]);
     ASSERT_EQ(40u * RECORD_SIZE, read_file(data).size());
 
+    // The depths of headsim's seabed too, below the surface for a transducer 0.4 m deep: every export gives the CSV's.
     std::string csv = dir.file("pings.csv"), track = dir.file("track.geojson"), nc = dir.file("pings.nc");
-    std::string said;
-    ASSERT_EQ(0, run_command("(" + std::string(QKVDUMP) + " --csv --nav " + in_quotes(nav) + " " + in_quotes(data) +
-                                 " > " + in_quotes(csv) + ")", &said)) << said;
+    std::string xyz = dir.file("soundings.xyz"), said;
+    ASSERT_EQ(0, run_command("(" + std::string(QKVDUMP) + " --csv --depth --draft 0.4 --nav " + in_quotes(nav) + " " +
+                                 in_quotes(data) + " > " + in_quotes(csv) + ")", &said)) << said;
     EXPECT_EQ("ok 40 of 40 pings located\n", check("csv " + in_quotes(csv) + " " + in_quotes(nav)));
 
-    ASSERT_EQ(0, qkvdump_with({"--nav", nav, "--geojson", track, "--netcdf", nc, data}, &said)) << said;
+    ASSERT_EQ(0, qkvdump_with({"--nav", nav, "--geojson", track, "--netcdf", nc, "--depth", "--draft=0.4", "--xyz", xyz,
+                               data}, &said)) << said;
     EXPECT_NE(std::string::npos, said.find("track.geojson: 40 pings with a position\n")) << said;
     EXPECT_EQ("ok 40 features\n", check("geojson " + in_quotes(track) + " " + in_quotes(csv)));
     EXPECT_EQ("ok 40 pings\n", check("netcdf " + in_quotes(nc) + " nav:" + in_quotes(csv) + " " + in_quotes(data)));
+    EXPECT_EQ(0u, check("xyz " + in_quotes(xyz) + " " + in_quotes(csv)).find("ok ")) << read_file(xyz);
     std::string ogrinfo;
     EXPECT_EQ(0, run_command("ogrinfo -ro -al -so " + in_quotes(track), &ogrinfo));
     EXPECT_NE(std::string::npos, ogrinfo.find("Geometry: Point\nFeature Count: 40\n")) << ogrinfo;
@@ -194,7 +197,15 @@ TEST(Exports, CommandLinesRefused)
     } cases[] = {
         {{data, "--geojson", out}, "qkvdump: --geojson needs --nav\n"},
         {{"--nav", data}, "qkvdump: --nav needs a .NAV file\n"},
-        {{"--nav", dir.file("day.NAV"), data}, "qkvdump: --nav needs --csv, --geojson or --netcdf\n"},
+        {{"--nav", dir.file("day.NAV"), data}, "qkvdump: --nav needs --csv, --geojson, --xyz or --netcdf\n"},
+        {{"--xyz", out, data}, "qkvdump: --xyz needs --nav\n"},
+        {{"--csv", "--draft", "0.5", data}, "qkvdump: --draft needs --depth\n"},
+        {{"--depth", "--blank", "-1", data}, "qkvdump: --blank must be metres from 0 to 1000, not \"-1\"\n"},
+        {{"--depth", "--draft", "1e3", data}, "qkvdump: --draft must be metres from 0 to 100, not \"1e3\"\n"},
+        {{"--axes", data}, "qkvdump: --axes needs --png\n"},
+        {{"--nav", dir.file("day.NAV"), "--xyz", dir.file("pings.csv"), data},
+         "qkvdump: --xyz " + dir.file("pings.csv") + " is no soundings: not writing the soundings over it (--force "
+                                                    "replaces it)\n"},
         {{"--netcdf", out, "--utc-offset", "+1", data}, "qkvdump: --utc-offset must be +HH:MM or -HH:MM, not \"+1\"\n"},
         {{"--csv", "--nav", dir.file("day.NAV"), "--utc-offset", "+01:00", data},
          "qkvdump: --utc-offset goes without --nav: the .NAV lines carry the offset\n"},

@@ -36,11 +36,19 @@ Samples ping_samples(int n)
     return samples;
 }
 
+// A ping over a flat bottom at sample 3050 of 8000: 15.25 m at 40 m.
+Samples bottom_samples(int n)
+{
+    Samples samples;
+    for (int i = 0; i < PING_SAMPLE_COUNT; ++i) samples[i] = static_cast<uint8_t>(10 + (i + n) % 3 + (i >= 3050 && i < 3450 ? 160 : 0));
+    return samples;
+}
+
 // Ping n as a record: its time 09:05:0n.37, gain 7 dB, 40 m, interval 120 ms.
-std::string ping_record(int n)
+std::string ping_record(int n, Samples (*make)(int) = ping_samples)
 {
     uint8_t image[PING_IMAGE_SIZE] = {};
-    Samples samples = ping_samples(n);
+    Samples samples = make(n);
     memcpy(image + PING_IMAGE_SAMPLES, samples.data(), PING_SAMPLE_COUNT);
     image[PING_IMAGE_END] = RETURN_END_BYTE;
     std::string time = "09:05:0" + std::to_string(n % 10);
@@ -179,12 +187,13 @@ ClientOptions follow_options(const std::vector<std::string>& arguments, const st
 // qkvdump --follow on a data file of pings 1 to `pings`, on a terminal of 24 rows and 80 columns.
 class Following {
 public:
-    explicit Following(int pings, const std::string& colour_term = "truecolor")
+    explicit Following(int pings, const std::string& colour_term = "truecolor", std::vector<std::string> options = {})
     {
         std::string records;
         for (int n = 1; n <= pings; ++n) records += ping_record(n);
         write_file(path(), records);
-        client_.reset(new Client(dir_.path(), follow_options({"--follow", FILE_NAME}, colour_term)));
+        options.insert(options.begin(), {"--follow", FILE_NAME});
+        client_.reset(new Client(dir_.path(), follow_options(options, colour_term)));
     }
     std::string path() const { return dir_.file(FILE_NAME); }
     Client& client() { return *client_; }
@@ -223,6 +232,66 @@ TEST(Follow, NewPingsAppearAtTheBottomInTheirColumnMeansColours)
     EXPECT_EQ("", row_mismatch(follow.screen, 20, 80, 0, 1));
     EXPECT_EQ("", follow.screen.text(19));
     EXPECT_EQ(0, follow.quit());
+}
+
+// --follow --depth: each ping's bottom drawn in red over the waterfall once the picker has the next two pings, and
+// the latest depth below the surface in the status line.
+TEST(Follow, DepthLineAndLatestDepth)
+{
+    Following follow(0, "truecolor", {"--depth", "--draft", "0.5"});
+    ASSERT_TRUE(follow.wait_pings(0));
+    for (int n = 1; n <= 4; ++n) append(follow.path(), ping_record(n, bottom_samples));
+    ASSERT_TRUE(follow.wait_pings(4));
+    ASSERT_TRUE(follow.client().wait_for("depth 15.", 5000)) << follow.screen.text(23);
+    follow.screen.update(follow.client().screen());
+    std::string status = follow.screen.text(23);
+    double depth = atof(status.substr(status.find("depth ") + 6).c_str());
+    EXPECT_NEAR(15.25 + 0.5, depth, 0.08) << status;  // within 0.2% of the range
+    const uint8_t red[3] = {255, 0, 0};
+    int red_layers[2] = {0, 0};  // pings 1 and 2, decided; pings 3 and 4, not yet
+    for (int row = 21; row <= 22; ++row) {
+        for (int column = 0; column < 80; ++column) {
+            VTermScreenCell cell = follow.screen.cell(row, column);
+            if (is_rgb(cell.fg, red) || is_rgb(cell.bg, red)) {
+                ++red_layers[row - 21];
+                EXPECT_TRUE(row == 21 && column == 30 && is_rgb(cell.fg, red) && is_rgb(cell.bg, red)) << describe(cell);
+            }
+        }
+    }
+    EXPECT_EQ(1, red_layers[0]);
+    EXPECT_EQ(0, red_layers[1]);
+    EXPECT_EQ(0, follow.quit());
+}
+
+// --follow --depth --nmea-out run as a service (no terminal): nothing drawn, and for each ping with a depth a DPT
+// (below the transducer, the draft as offset, the range) and a DBT sentence that gpsd, reading them from a loopback
+// UDP port, takes as right (it drops a sentence whose checksum is wrong) and passes on.
+TEST(Follow, NmeaOutSendsDepthSentencesThatGpsdTakes)
+{
+    TempDir dir;
+    std::string records;
+    for (int n = 1; n <= 6; ++n) records += ping_record(n, bottom_samples);
+    write_file(dir.file(FILE_NAME), records);
+    std::string said;
+    int status = run_command(
+        "cd '" + dir.path() + "' || exit 1; gpsd -b -n -N -S 47172 -F gpsd.sock udp://127.77.41.1:47171 > /dev/null 2>&1 & "
+        "gpsd=$!; sleep 1; timeout 5 gpspipe -r localhost:47172 > relayed.txt 2>&1 & sleep 0.5; "
+        "timeout -s TERM 2 " + std::string(QKVDUMP) + " --follow --depth --draft 0.5 --nmea-out 127.77.41.1:47171 " +
+        FILE_NAME + " < /dev/null > drawn.txt 2>&1; sleep 3; kill $gpsd", &said);
+    EXPECT_EQ(0, status) << said;
+    EXPECT_EQ("", read_file(dir.file("drawn.txt"))) << "nothing drawn without a terminal";
+    std::string relayed = read_file(dir.file("relayed.txt"));
+    int dpt = 0, dbt = 0;
+    for (size_t at = relayed.find('$'); at != std::string::npos; at = relayed.find('$', at + 1)) {
+        std::string sentence = relayed.substr(at, relayed.find('\n', at) - at);
+        double metres = 0;
+        if (sscanf(sentence.c_str(), "$SDDPT,%lf,0.50,40*", &metres) == 1) ++dpt;
+        else if (sscanf(sentence.c_str(), "$SDDBT,%*f,f,%lf,M,", &metres) == 1) ++dbt;
+        else ADD_FAILURE() << sentence;
+        EXPECT_NEAR(15.25, metres, 0.08) << sentence;
+    }
+    EXPECT_EQ(4, dpt) << relayed << "the last two pings wait for more";
+    EXPECT_EQ(4, dbt) << relayed;
 }
 
 // Without a 24-bit terminal each cell takes, of the 256 colours past the first 16, the one nearest its mean's colour.

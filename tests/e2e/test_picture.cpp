@@ -224,6 +224,78 @@ TEST(Picture, EveryRowDecodesToItsPixelsWhateverItsFilter)
     }
 }
 
+// The columns of a decoded row in the depth line's red.
+std::vector<int> red_columns(const Decoded& picture, int row, int from, int width)
+{
+    std::vector<int> columns;
+    for (int x = from; x < from + width; ++x) {
+        const uint8_t* pixel = picture.pixels.data() + (row * picture.width + x) * picture.channels;
+        if (pixel[0] == 255 && pixel[1] == 0 && pixel[2] == 0) columns.push_back(x - from);
+    }
+    return columns;
+}
+
+// --depth draws each ping's bottom in pure red, which viridis lacks, at its leading edge, joined to the row above
+// along the row; every other pixel is its column's colour as without. --height draws each row's mean bottom. --axes
+// puts the same pixels inside margins of paper and ink only: a scale above, times down the left.
+TEST(Picture, DepthLineOverTheWaterfall)
+{
+    TempDir dir;
+    std::vector<uint8_t> samples(12 * PING_SAMPLE_COUNT);
+    std::string records;
+    for (int ping = 0; ping < 12; ++ping) {
+        uint8_t* row = &samples[ping * PING_SAMPLE_COUNT];
+        int bottom = 3000 + 40 * ping;  // at range 30 m: 11.25 m, 0.15 m deeper each ping
+        for (int i = 0; i < PING_SAMPLE_COUNT; ++i) row[i] = static_cast<uint8_t>(10 + (i * 7 + ping) % 5 + (i >= bottom && i < bottom + 400 ? 150 : 0));
+        records += make_record(".00", 0, row);
+    }
+    std::string name = dir.file("bottom.QKV"), png = dir.file("line.png"), output;
+    write_file(name, records);
+    ASSERT_EQ(0, qkvdump_with({"--png", png, "--depth", name}, &output)) << output;
+    EXPECT_NE(std::string::npos, output.find("line.png: 1000 x 12 pixels, viridis, the depth in red\n")) << output;
+    Decoded line = decode_png(png);
+    ASSERT_EQ("", line.fault);
+    ASSERT_EQ(3, line.channels);
+    for (int row = 0; row < 12; ++row) {
+        std::vector<int> red = red_columns(line, row, 0, 1000);
+        ASSERT_FALSE(red.empty()) << row;
+        EXPECT_NEAR((3000 + 40 * row) / 8, red.back(), 1) << row;
+        EXPECT_LE(red.size(), row == 0 ? 1u : 4u) << row;
+        for (int column = 0; column < 1000; ++column) {
+            if (std::find(red.begin(), red.end(), column) != red.end()) continue;
+            int mean = mean_of(&samples[row * PING_SAMPLE_COUNT], column * 8, 8);
+            ASSERT_EQ(0, memcmp(WATERFALL_COLOURS[mean], &line.pixels[(row * 1000 + column) * 3], 3)) << row << " " << column;
+        }
+    }
+    ASSERT_EQ(0, qkvdump_with({"--png", png, "--depth", "--height", "4", "--width", "500", name}, &output)) << output;
+    Decoded rows = decode_png(png);
+    for (int row = 0; row < 4; ++row) EXPECT_NEAR((3000 + 40 * (3 * row + 1)) / 16, red_columns(rows, row, 0, 500).back(), 1);
+
+    std::string axes = dir.file("axes.png");
+    ASSERT_EQ(0, qkvdump_with({"--axes", "--png", axes, "--depth", name}, &output)) << output;
+    Decoded framed = decode_png(axes);
+    ASSERT_EQ("", framed.fault);
+    ASSERT_GT(framed.width, 1000);
+    ASSERT_GT(framed.height, 12);
+    int top = framed.height - 12, left = 0;  // where the pings' pixels start
+    while (left + 1000 < framed.width && memcmp(&framed.pixels[(top * framed.width + left) * 3], &line.pixels[0], 3000) != 0) ++left;
+    ASSERT_LT(left + 1000, framed.width) << "the pings' pixels inside the margins";
+    int ink = 0;
+    for (int y = 0; y < framed.height; ++y) {
+        for (int x = 0; x < framed.width; ++x) {
+            const uint8_t* pixel = &framed.pixels[(y * framed.width + x) * 3];
+            bool data = y >= top && x >= left && x < left + 1000;
+            if (data) {
+                ASSERT_EQ(0, memcmp(pixel, &line.pixels[((y - top) * 1000 + x - left) * 3], 3)) << x << " " << y;
+            } else {
+                ASSERT_TRUE(pixel[0] == pixel[1] && pixel[1] == pixel[2] && (pixel[0] == 0 || pixel[0] == 255)) << x << " " << y;
+                ink += pixel[0] == 0;
+            }
+        }
+    }
+    EXPECT_GT(ink, 1000) << "the scale, its labels, the title and the times";
+}
+
 // --height N: N rows, each the mean of consecutive pings, the first rows taking one ping more where the pings do
 // not share out evenly; more rows than pings gives a row per ping; a height that is no number of rows is refused.
 TEST(Picture, HeightTakesTheMeanOfConsecutivePings)

@@ -169,7 +169,7 @@ std::string three_pings_recorded(const TempDir& recording, const std::string& ad
 }  // namespace
 
 // On a recording of the Linux build with a malformed record and a torn tail, the Windows qkvdump lists it, writes
-// its CSV with the samples and draws its picture exactly as the Linux one, its lines ending in CR LF; the Windows
+// its CSV with the samples and the depths and draws its pictures (an echogram too) exactly as the Linux one, its lines ending in CR LF; the Windows
 // one is given *.QKV, which it expands itself. Both refuse a picture that would overwrite what they read.
 TEST(Differential, QkvdumpAgrees)
 {
@@ -183,7 +183,8 @@ TEST(Differential, QkvdumpAgrees)
     TempDir linux_dir, windows_dir;
     write_file(linux_dir.file(name), data + "torn");
     write_file(windows_dir.file(name), data + "torn");
-    const char* const options[] = {"", "--csv --samples", "--png ping.png --width 500"};
+    const char* const options[] = {"", "--csv --samples", "--png ping.png --width 500", "--depth --csv --draft 0.5",
+                                   "--png axes.png --axes --depth --width 500"};
     for (const char* option : options) {
         DumpRun linux_run = run_qkvdump(std::string("'") + QKVDUMP + "'", linux_dir, option + (" " + name));
         DumpRun windows_run = run_qkvdump(wine_environment() + " '" + QKVDUMP_EXE + "'", windows_dir,
@@ -198,6 +199,7 @@ TEST(Differential, QkvdumpAgrees)
     std::string picture = read_file(linux_dir.file("ping.png"));
     EXPECT_FALSE(picture.empty());
     EXPECT_EQ(picture, read_file(windows_dir.file("ping.png")));
+    EXPECT_EQ(read_file(linux_dir.file("axes.png")), read_file(windows_dir.file("axes.png"))) << "the echogram";
 
     // An OUT that is an input named another way, or a data file (OUT forgotten), is refused alike and kept.
     write_file(linux_dir.file("notes.txt"), "notes");

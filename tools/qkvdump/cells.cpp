@@ -86,9 +86,21 @@ int slot_of_age(const CellsPicture* picture, int age)
     return (picture->newest - age + CELLS_PINGS_MAX) % CELLS_PINGS_MAX;
 }
 
+// The depth line, as in the pictures: red, which the colour map lacks; as one of the 256, the cube's red.
+const int LINE_RGB = 0xFF0000;
+const int LINE_256 = 196;
+
 int colour_of(const CellsPicture* picture, int age, int column)
 {
-    uint8_t level = picture->means[slot_of_age(picture, age)][column];
+    int slot = slot_of_age(picture, age);
+    float bottom = picture->bottom[slot];
+    if (bottom >= 0.0f && bottom <= 1.0f) {
+        int line = static_cast<int>(bottom * picture->drawn_columns);
+        if (line == column || (line == picture->drawn_columns && column == line - 1)) {
+            return picture->colours == CELLS_256_COLOURS ? LINE_256 : LINE_RGB;
+        }
+    }
+    uint8_t level = picture->means[slot][column];
     if (picture->colours == CELLS_256_COLOURS) return picture->nearest[level];
     const uint8_t* rgb = WATERFALL_COLOURS[level];
     return rgb[0] << 16 | rgb[1] << 8 | rgb[2];
@@ -123,7 +135,13 @@ void describe(const CellsStatus* status, char* text, size_t size)
     } else {
         used += snprintf(text + used, size - used, "range field %d", status->range_field);
     }
-    snprintf(text + used, size - used, "  interval %d ms", status->interval_ms);
+    used += snprintf(text + used, size - used, "  interval %d ms", status->interval_ms);
+    if (!status->depth_shown) return;
+    if (status->have_depth) {
+        snprintf(text + used, size - used, "  depth %.2f m", status->depth_m);
+    } else {
+        snprintf(text + used, size - used, "  depth -");
+    }
 }
 
 }  // namespace
@@ -163,8 +181,15 @@ void cells_add_ping(CellsPicture* picture, const uint8_t samples[PING_SAMPLE_COU
     int slot = (picture->newest + 1) % CELLS_PINGS_MAX;
     memcpy(picture->samples[slot], samples, PING_SAMPLE_COUNT);
     waterfall_column_means(samples, picture->drawn_columns, picture->means[slot]);
+    picture->bottom[slot] = -1.0f;
     picture->newest = slot;
     if (picture->count < CELLS_PINGS_MAX) ++picture->count;
+}
+
+void cells_set_bottom(CellsPicture* picture, int age, double share)
+{
+    if (age < 0 || age >= picture->count) return;
+    picture->bottom[slot_of_age(picture, age)] = static_cast<float>(share);
 }
 
 size_t cells_picture_row(const CellsPicture* picture, int row, char* out)

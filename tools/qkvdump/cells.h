@@ -4,7 +4,8 @@
 // ping is its foreground (the upper half), the newer its background. A column
 // is the mean of its share of a ping's 8000 samples, coloured by the
 // waterfall's colour map in 24-bit colour or as the nearest of the 256
-// colours. Plain functions over one record that make the escape sequences;
+// colours; with --depth each ping's bottom in pure red, as in the pictures.
+// Plain functions over one record that make the escape sequences;
 // writing them is the caller's.
 #pragma once
 
@@ -42,6 +43,7 @@ struct CellsPicture {
     uint8_t nearest[WATERFALL_LEVELS];  // each colour of the map as one of the 256 (16 to 255)
     uint8_t samples[CELLS_PINGS_MAX][PING_SAMPLE_COUNT];
     uint8_t means[CELLS_PINGS_MAX][CELLS_COLUMNS_MAX];  // at drawn_columns
+    float bottom[CELLS_PINGS_MAX];  // with --depth: the bottom's share of the ping's range; negative: none
 };
 
 // What the status line says.
@@ -56,6 +58,9 @@ struct CellsStatus {
     int range_field;
     int interval_ms;
     int64_t quiet_ms;  // since the last record came, or the file was opened
+    bool depth_shown;  // --depth: the latest depth given, or that there is none yet
+    bool have_depth;
+    double depth_m;    // below the surface
 };
 
 void cells_start(CellsPicture* picture, CellsColours colours, int rows, int columns);
@@ -64,6 +69,9 @@ void cells_clear(CellsPicture* picture);
 // Takes the terminal's new size; the pings held are drawn again at its width.
 void cells_resize(CellsPicture* picture, int rows, int columns);
 void cells_add_ping(CellsPicture* picture, const uint8_t samples[PING_SAMPLE_COUNT]);
+// The bottom of the ping added age pings ago (0: the newest), as its share of the ping's range: drawn in the
+// depth line's red; a share outside 0 to 1 draws none.
+void cells_set_bottom(CellsPicture* picture, int age, double share);
 // Row 0 (the top) to rows - 2 of the terminal: moves there and draws it all;
 // returns the byte count, at most CELLS_ROW_BYTES_MAX.
 size_t cells_picture_row(const CellsPicture* picture, int row, char* out);

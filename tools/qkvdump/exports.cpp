@@ -5,10 +5,12 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "tools/qkvdump/follow.h"
 #include "tools/qkvdump/geojson_track.h"
 #include "tools/qkvdump/nav_join.h"
 #include "tools/qkvdump/netcdf_export.h"
 #include "tools/qkvdump/output_target.h"
+#include "tools/qkvdump/ping_depth.h"
 #include "tools/qkvdump/ping_time.h"
 
 namespace {
@@ -17,16 +19,40 @@ constexpr int BASIS_SIZE = 256;
 constexpr int NAV_FILES_MAX = 4096;
 
 const char NAV_CSV_HEADER[] = ",time_utc,lat,lon,fix_quality,fix_age_ms,speed_kn,course_deg";
+const char RANGE_CSV_HEADER[] = ",range_m";
+const char DEPTH_CSV_HEADER[] = ",depth_m,depth_quality";
+constexpr int CSV_HEADER_SIZE = 256;
+// The transducer's draft and the blanking distance, in metres: a head sits at most this deep, and its range is at
+// most this long.
+constexpr double DRAFT_MAX_M = 100.0;
+constexpr double BLANKING_MAX_M = 1000.0;
+constexpr int SOUNDING_DEGREE_DECIMALS = 7;  // about 1 cm
 
 enum TimeBasis { BASIS_MACHINE, BASIS_OFFSET, BASIS_NAV };
 
 struct Exports {
     OutputTarget netcdf_target = {"--netcdf", "netCDF file", OUTPUT_NETCDF, nullptr, false, false, {}, false, {}};
     OutputTarget track_target = {"--geojson", "track", OUTPUT_TRACK, nullptr, false, false, {}, false, {}};
+    OutputTarget xyz_target = {"--xyz", "soundings", OUTPUT_XYZ, nullptr, false, false, {}, false, {}};
+    bool depth;  // --depth, or --xyz
+    bool draft_given;
+    bool blanking_given;
+    double draft_m;
+    DepthSettings depth_settings;
+    bool bottom_taken;  // the ping being handled has its verdict
+    bool locate_all;    // every ping is given its time and position, for a picture's axes
+    char nmea_address[16];  // --nmea-out's IPv4 address; empty: none
+    uint16_t nmea_port;
+    PingBottom bottom;
+    char csv_header[CSV_HEADER_SIZE];
+    FILE* xyz;
+    long soundings;
+    bool xyz_failed;
+    int xyz_error;
     const char* offset_text;
     const char* nav_files[NAV_FILES_MAX];
     int nav_count;
-    bool csv_columns;
+    bool csv_format;
     TimeBasis basis;
     int offset_seconds;
     char basis_text[BASIS_SIZE];
@@ -52,6 +78,29 @@ struct Exports {
 };
 
 Exports exports;
+// The records the scanner reads ahead for the picker.
+uint8_t waiting_records[PING_DEPTH_AHEAD_MAX + 1][RECORD_SIZE];
+
+// The picker's verdict on the ping being handled, taken once.
+void take_bottom()
+{
+    if (exports.bottom_taken || !exports.depth) return;
+    PingDepth depth;
+    ping_depth_next(&depth);
+    exports.bottom = PingBottom{depth.known, depth.distance_m, depth.known ? depth.distance_m + exports.draft_m : 0.0,
+                                depth.quality};
+    exports.bottom_taken = true;
+}
+
+void depth_arrive(void*, const RecordView* view, long)
+{
+    ping_depth_arrive(view);
+}
+
+void depth_file_end(void*)
+{
+    ping_depth_file_end();
+}
 
 void locate(const RecordView* view, long record)
 {
@@ -61,6 +110,9 @@ void locate(const RecordView* view, long record)
     ping->file_name = exports.file_name;
     ping->file_index = exports.file_index;
     ping->record = record;
+    take_bottom();
+    ping->with_depth = exports.depth;
+    ping->bottom = exports.bottom;
     int64_t local_ms = 0;
     ping->time_known = pingtime_from_record(view, &local_ms);
     if (ping->time_known) {
@@ -85,10 +137,8 @@ void print_decimal(FILE* out, bool known, int decimals, double value)
 }
 
 // The position columns of a CSV row: empty cells where there is no position.
-void csv_columns(void*, const RecordView* view, FILE* out)
+void nav_columns(const ExportPing* ping, FILE* out)
 {
-    locate(view, 0);
-    const ExportPing* ping = &exports.ping;
     const PingPosition* p = &ping->position;
     char time[PINGTIME_ISO_SIZE] = "";
     if (ping->time_known) pingtime_iso_utc(ping->utc_ms, time);
@@ -101,6 +151,33 @@ void csv_columns(void*, const RecordView* view, FILE* out)
     if (p->known) fprintf(out, "%ld", p->fix_age_ms);
     print_decimal(out, p->known && p->motion_known, 1, p->speed_knots);
     print_decimal(out, p->known && p->motion_known, 1, p->course_degrees);
+}
+
+// What ends a record's line: in CSV the position columns with --nav, the range in metres and with --depth the
+// depth and its quality (an empty depth where there is none); in the listing the same words as fields.
+void line_end(void*, const RecordView* view, FILE* out)
+{
+    bool csv = exports.csv_format;
+    if (csv && exports.nav_count > 0) {
+        locate(view, 0);
+        nav_columns(&exports.ping, out);
+    } else {
+        take_bottom();
+    }
+    fprintf(out, csv ? ",%g" : "  range_m %g", range_code_metres(view->range_field));
+    if (!exports.depth) return;
+    const PingBottom* b = &exports.bottom;
+    if (csv) {
+        fputc(',', out);
+        char text[DEPTH_TEXT_SIZE];
+        if (b->known) fputs(depth_text(b->depth_m, text), out);
+        fprintf(out, ",%d", b->quality);
+    } else if (b->known) {
+        char text[DEPTH_TEXT_SIZE];
+        fprintf(out, "  depth_m %s  depth_quality %d", depth_text(b->depth_m, text), b->quality);
+    } else {
+        fputs("  depth_m none", out);
+    }
 }
 
 void describe_basis()
@@ -136,6 +213,41 @@ void write_feature()
         return;
     }
     ++exports.features;
+}
+
+void write_sounding()
+{
+    const ExportPing* ping = &exports.ping;
+    if (exports.xyz_failed || !ping->position.known || !ping->bottom.known) return;
+    char depth[DEPTH_TEXT_SIZE];
+    if (fprintf(exports.xyz, "%.*f %.*f %s\n", SOUNDING_DEGREE_DECIMALS, ping->position.longitude,
+                SOUNDING_DEGREE_DECIMALS, ping->position.latitude, depth_text(ping->bottom.depth_m, depth)) < 0) {
+        exports.xyz_failed = true;
+        exports.xyz_error = errno;
+        return;
+    }
+    ++exports.soundings;
+}
+
+// Closes the soundings and moves them over OUT when keep; false when that failed (said).
+bool finish_xyz(bool keep)
+{
+    if (exports.xyz == nullptr) return true;
+    if (fclose(exports.xyz) != 0 && !exports.xyz_failed) {
+        exports.xyz_failed = true;
+        exports.xyz_error = errno;
+    }
+    exports.xyz = nullptr;
+    OutputTarget* target = &exports.xyz_target;
+    if (exports.xyz_failed) {
+        output_target_finish(target, false);
+        fprintf(stderr, "%s: cannot write: %s\n", target->path, strerror(exports.xyz_error));
+        return false;
+    }
+    if (!output_target_finish(target, keep)) return false;
+    fprintf(exports.summary, "%s: %ld soundings (pings with a position and a depth)\n", target->path,
+            exports.soundings);
+    return true;
 }
 
 // Closes the track and moves it over OUT when keep; false when it failed (said).
@@ -185,7 +297,7 @@ bool outputs_complete(bool nav_whole)
                       : exports.pings == 0 ? "no well-formed record"
                                            : nullptr;
     if (why == nullptr) return true;
-    for (const OutputTarget* target : {&exports.track_target, &exports.netcdf_target}) {
+    for (const OutputTarget* target : {&exports.track_target, &exports.netcdf_target, &exports.xyz_target}) {
         if (target->writing) fprintf(stderr, "%s: no %s written: %s\n", target->path, target->what, why);
     }
     return false;
@@ -216,13 +328,73 @@ void tell_nav_counts()
     }
 }
 
+// The range all the files' well-formed pings share, in metres; 0 when they differ or there is none.
+struct RangeSurvey {
+    int code;  // -1 before the first ping
+    bool differ;
+};
+
+void note_range(void* context, const RecordView* view)
+{
+    RangeSurvey* survey = static_cast<RangeSurvey*>(context);
+    if (survey->code >= 0 && survey->code != view->range_field) survey->differ = true;
+    survey->code = view->range_field;
+}
+
+double single_range_m(const char* const* files, int count)
+{
+    static Scanner ranges;
+    RangeSurvey survey = {-1, false};
+    ranges.format = SCAN_QUIET;
+    ranges.each = note_range;
+    ranges.each_context = &survey;
+    for (int i = 0; i < count && !survey.differ; ++i) {
+        FILE* stream = fopen(files[i], "rb");
+        if (stream == nullptr) continue;  // reported when read
+        ScanTally tally;
+        scan_file(&ranges, files[i], scan_read_stream, stream, &tally);
+        fclose(stream);
+    }
+    return survey.code > 0 && !survey.differ ? range_code_metres(survey.code) : 0.0;
+}
+
+// HOST:PORT, the host an IPv4 address as digits and dots (checked when it is opened).
+bool take_nmea_out(Cmdline* line)
+{
+    const char* text = line->value;
+    const char* colon = strrchr(text, ':');
+    size_t host = colon != nullptr ? static_cast<size_t>(colon - text) : 0;
+    bool dotted = host > 0 && host < sizeof exports.nmea_address && strspn(text, "0123456789.") == host;
+    long port = 0;
+    if (!dotted) return cmdline_refuse(line, "an IPv4 address and a port (127.0.0.1:10110)", text);
+    if (!cmdline_number(line, colon + 1, "a port", 1, 65535, &port)) return false;
+    memcpy(exports.nmea_address, text, host);
+    exports.nmea_address[host] = 0;
+    exports.nmea_port = static_cast<uint16_t>(port);
+    return true;
+}
+
 }  // namespace
 
 bool exports_option(Cmdline* line)
 {
     const char* option = line->option->name;
+    if (strcmp(option, "--depth") == 0) {
+        exports.depth = true;
+        return true;
+    }
+    if (strcmp(option, "--draft") == 0) {
+        exports.draft_given = true;
+        return cmdline_decimal(line, line->value, "metres", 0.0, DRAFT_MAX_M, &exports.draft_m);
+    }
+    if (strcmp(option, "--nmea-out") == 0) return take_nmea_out(line);
+    if (strcmp(option, "--blank") == 0) {
+        exports.blanking_given = true;
+        return cmdline_decimal(line, line->value, "metres", 0.0, BLANKING_MAX_M, &exports.depth_settings.blanking_m);
+    }
     const char** value = strcmp(option, "--netcdf") == 0       ? &exports.netcdf_target.path
                          : strcmp(option, "--geojson") == 0    ? &exports.track_target.path
+                         : strcmp(option, "--xyz") == 0        ? &exports.xyz_target.path
                          : strcmp(option, "--utc-offset") == 0 ? &exports.offset_text
                                                                : nullptr;
     if (value != nullptr) {
@@ -242,6 +414,12 @@ bool exports_option(Cmdline* line)
 bool exports_check(Cmdline* line, bool csv)
 {
     if (exports.track_target.path && exports.nav_count == 0) return cmdline_fail(line, "--geojson needs --nav");
+    if (exports.xyz_target.path && exports.nav_count == 0) return cmdline_fail(line, "--xyz needs --nav");
+    if (exports.xyz_target.path) exports.depth = true;
+    if (exports.nmea_address[0] != 0 && !exports.depth) return cmdline_fail(line, "--nmea-out needs --depth");
+    if ((exports.draft_given || exports.blanking_given) && !exports.depth) {
+        return cmdline_fail(line, "%s needs --depth", exports.draft_given ? "--draft" : "--blank");
+    }
     if (exports.offset_text && exports.nav_count > 0) {
         return cmdline_fail(line, "--utc-offset goes without --nav: the .NAV lines carry the offset");
     }
@@ -250,21 +428,54 @@ bool exports_check(Cmdline* line, bool csv)
     }
     if (exports.offset_text && !exports.netcdf_target.path) return cmdline_fail(line, "--utc-offset needs --netcdf");
     if (exports.nav_count > 0 && !csv && !exports_write_files()) {
-        return cmdline_fail(line, "--nav needs --csv, --geojson or --netcdf");
+        return cmdline_fail(line, "--nav needs --csv, --geojson, --xyz or --netcdf");
     }
     exports.basis = exports.nav_count > 0 ? BASIS_NAV : exports.offset_text ? BASIS_OFFSET : BASIS_MACHINE;
-    exports.csv_columns = csv && exports.nav_count > 0;
+    exports.csv_format = csv;
     return true;
 }
 
 bool exports_asked()
 {
-    return exports_write_files() || exports.nav_count > 0 || exports.offset_text != nullptr;
+    return exports_write_files() || exports.nav_count > 0 || exports.offset_text != nullptr || exports.depth ||
+           exports.draft_given || exports.blanking_given || exports.nmea_address[0] != 0;
 }
 
 bool exports_write_files()
 {
-    return exports.track_target.path != nullptr || exports.netcdf_target.path != nullptr;
+    return exports.track_target.path != nullptr || exports.netcdf_target.path != nullptr ||
+           exports.xyz_target.path != nullptr;
+}
+
+void exports_locate_every_ping()
+{
+    exports.locate_all = true;
+}
+
+bool exports_depth()
+{
+    return exports.depth;
+}
+
+bool exports_nmea_out()
+{
+    return exports.nmea_address[0] != 0;
+}
+
+bool exports_only_depth()
+{
+    return !exports_write_files() && exports.nav_count == 0 && exports.offset_text == nullptr;
+}
+
+void exports_follow_depth(FollowDepth* depth)
+{
+    *depth = FollowDepth{exports.depth, exports.depth_settings, exports.draft_m,
+                         exports.nmea_address[0] != 0 ? exports.nmea_address : nullptr, exports.nmea_port};
+}
+
+void exports_depth_defaults()
+{
+    depth_settings_default(&exports.depth_settings);
 }
 
 void exports_inputs(OutputInputs* inputs)
@@ -279,7 +490,7 @@ int exports_begin(const OutputInputs* inputs, Scanner* scanner)
         fprintf(stderr, "qkvdump: --netcdf: this build has no netCDF library (the Linux build writes netCDF files)\n");
         return 2;
     }
-    for (OutputTarget* target : {&exports.track_target, &exports.netcdf_target}) {
+    for (OutputTarget* target : {&exports.track_target, &exports.netcdf_target, &exports.xyz_target}) {
         if (target->path != nullptr && !output_target_check(target, inputs)) return 2;
     }
     // A .NAV file that cannot be read fails the run before any output is made.
@@ -292,9 +503,16 @@ int exports_begin(const OutputInputs* inputs, Scanner* scanner)
         nav_join_begin(&exports.join, nav_lines_next, &exports.lines);
     }
     describe_basis();
-    if (exports.csv_columns) {
-        scanner->row_end = csv_columns;
-        scanner->extra_header = NAV_CSV_HEADER;
+    scanner->row_end = line_end;
+    snprintf(exports.csv_header, sizeof exports.csv_header, "%s%s%s", exports.nav_count > 0 ? NAV_CSV_HEADER : "",
+             RANGE_CSV_HEADER, exports.depth ? DEPTH_CSV_HEADER : "");
+    scanner->extra_header = exports.csv_header;
+    if (exports.depth) {
+        ping_depth_begin(&exports.depth_settings);
+        scanner->ahead = ping_depth_ahead();
+        scanner->ring = waiting_records;
+        scanner->arrive = depth_arrive;
+        scanner->file_end = depth_file_end;
     }
     if (exports.track_target.path) {
         exports.geojson = output_target_open(&exports.track_target);
@@ -304,11 +522,20 @@ int exports_begin(const OutputInputs* inputs, Scanner* scanner)
             exports.geojson_error = errno;
         }
     }
+    if (exports.xyz_target.path) {
+        exports.xyz = output_target_open(&exports.xyz_target);
+        if (exports.xyz == nullptr) {
+            finish_geojson(false);
+            return 1;
+        }
+    }
     if (exports.netcdf_target.path) {
         const char* name = nullptr;
-        NetcdfSource source = {inputs->files, inputs->file_count, exports.nav_count > 0, exports.basis_text};
+        NetcdfSource source = {inputs->files, inputs->file_count, exports.nav_count > 0, exports.depth,
+                               exports.draft_m, exports.basis_text, single_range_m(inputs->files, inputs->file_count)};
         if (!output_target_name(&exports.netcdf_target, &name)) {
             finish_geojson(false);
+            finish_xyz(false);
             return 1;
         }
         if (!netcdf_begin(&exports.netcdf, name, &source)) {
@@ -316,6 +543,7 @@ int exports_begin(const OutputInputs* inputs, Scanner* scanner)
             netcdf_finish(&exports.netcdf);
             output_target_finish(&exports.netcdf_target, false);
             finish_geojson(false);
+            finish_xyz(false);
             return 1;
         }
         exports.netcdf_open = true;
@@ -329,25 +557,35 @@ void exports_file(int index, const char* name)
     exports.file_name = name;
 }
 
-void exports_ping(const RecordView* view, long record)
+const ExportPing* exports_ping(const RecordView* view, long record)
 {
-    if (!exports.geojson && !exports.netcdf_open) {
+    if (!exports.geojson && !exports.netcdf_open && !exports.xyz && !exports.locate_all) {
+        take_bottom();
+        exports.ping.view = view;
+        exports.ping.with_depth = exports.depth;
+        exports.ping.bottom = exports.bottom;
         exports.located = false;
-        return;
+        exports.bottom_taken = false;
+        return &exports.ping;
     }
     if (!exports.located) locate(view, record);
     exports.ping.record = record;
     exports.located = false;
+    exports.bottom_taken = false;
     ++exports.pings;
     if (exports.geojson) write_feature();
+    if (exports.xyz) write_sounding();
     if (exports.netcdf_open) netcdf_add_ping(&exports.netcdf, &exports.ping);
+    return &exports.ping;
 }
 
 bool exports_finish(bool keep)
 {
+    if (exports.depth) ping_depth_end();
     bool nav_whole = exports.nav_count == 0 || nav_lines_close(&exports.lines);
     bool complete = outputs_complete(nav_whole);
     bool whole = finish_geojson(keep && complete);
+    whole = finish_xyz(keep && complete) && whole;
     whole = finish_netcdf(keep && complete) && whole;
     if (exports.nav_count > 0) tell_nav_counts();
     return whole && nav_whole && (complete || !exports_write_files());

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "navfile/nmea.h"
+#include "platform/datagram_out.h"
 #include "platform/platform.h"
 #include "platform/terminal.h"
 #include "store/follower.h"
@@ -22,6 +24,11 @@ static_assert(OUTPUT_SIZE >= CELLS_ROW_BYTES_MAX, "a row fits the output block")
 static_assert(sizeof(CellsStatus::note) >= FOLLOWER_NOTE_SIZE, "the follower's note fits the status line's");
 
 struct View {
+    FollowDepth depth;
+    DatagramOut nmea;  // --nmea-out; closed: none
+    DepthTracker tracker;
+    long offered;                             // pings offered to the tracker in this file
+    double ranges[DEPTH_LOOKAHEAD + 1];       // of the pings not yet decided, by their number
     Follower follower;
     bool picture_changed;
     bool status_changed;
@@ -41,7 +48,27 @@ void file_started(void* context, const char* name)
     v->status = CellsStatus{};
     snprintf(v->status.file_name, sizeof v->status.file_name, "%s", name);
     scan_make_printable(v->status.file_name);
+    v->status.depth_shown = v->depth.on;
+    depth_tracker_start(&v->tracker, &v->depth.settings);  // a new file: no bottom followed yet
+    v->offered = 0;
     v->picture_changed = true;
+}
+
+// The picker's verdict on a ping already drawn: its bottom on it, and the latest depth in the status line.
+void take_depth(View* v, const DepthResult* result)
+{
+    long age = v->offered - 1 - static_cast<long>(result->tag);
+    double range_m = v->ranges[result->tag % (DEPTH_LOOKAHEAD + 1)];
+    cells_set_bottom(&v->picture, static_cast<int>(age), result->has_depth ? result->depth_m / range_m : -1.0);
+    v->status.have_depth = result->has_depth;
+    v->status.depth_m = result->depth_m + v->depth.draft_m;
+    v->status_changed = true;
+    if (!result->has_depth || v->nmea.socket < 0) return;
+    char sentence[NMEA_DEPTH_SENTENCE_SIZE];
+    size_t length = nmea_dpt(result->depth_m, v->depth.draft_m, range_m, sentence, sizeof sentence);
+    datagram_out_send(&v->nmea, sentence, length);
+    length = nmea_dbt(result->depth_m, sentence, sizeof sentence);
+    datagram_out_send(&v->nmea, sentence, length);
 }
 
 void take_ping(void* context, const RecordView* record)
@@ -57,6 +84,10 @@ void take_ping(void* context, const RecordView* record)
     status->range_field = record->range_field;
     status->interval_ms = record->ping_interval_ms;
     v->picture_changed = true;
+    if (!v->depth.on) return;
+    DepthResult result;
+    v->ranges[v->offered % (DEPTH_LOOKAHEAD + 1)] = depth_range_of_record(record);
+    if (depth_tracker_offer_record(&v->tracker, record, v->offered++, &result)) take_depth(v, &result);
 }
 
 // What the follower says and how long the file has been quiet, for the status line. Past the mark
@@ -133,38 +164,52 @@ void start(View* v)
 
 }  // namespace
 
-int follow_run(const char* path)
+int follow_run(const char* path, const FollowDepth* depth)
 {
     View* v = &view;
+    v->depth = *depth;
+    v->nmea.socket = -1;
+    char reason[REASON_SIZE];
+    if (depth->nmea_address != nullptr &&
+        !datagram_out_open(&v->nmea, depth->nmea_address, depth->nmea_port, reason, sizeof reason)) {
+        fprintf(stderr, "qkvdump: --nmea-out %s:%u: %s\n", depth->nmea_address, depth->nmea_port, reason);
+        return 2;
+    }
     // The file is opened before the terminal is taken; the open never waits (a pipe is refused).
     FollowerEvents events = {file_started, take_ping, v};
-    char reason[REASON_SIZE];
     bool opened = follower_start(&v->follower, path, &events, plat_monotonic_ms(), reason, sizeof reason);
     const char* refusal = terminal_start(TERMINAL_DRAWN);
+    // Run as a service with depth sentences to send: nothing drawn, the ends still caught.
+    bool drawn = refusal == nullptr;
+    if (!drawn && v->nmea.socket >= 0) refusal = terminal_start(TERMINAL_STATUS);
     if (refusal != nullptr) {
         follower_stop(&v->follower);
+        datagram_out_close(&v->nmea);
         fprintf(stderr, "qkvdump: --follow draws on a terminal: %s\n", refusal);
         return 2;
     }
     if (!opened) {
         terminal_stop();
+        datagram_out_close(&v->nmea);
         fprintf(stderr, "%s: cannot open: %s\n", path, reason);
         return 1;
     }
     start(v);
-    terminal_write(CELLS_ENTER, strlen(CELLS_ENTER));
+    if (drawn) terminal_write(CELLS_ENTER, strlen(CELLS_ENTER));
     v->picture_changed = true;
     TerminalEvent event = TERMINAL_NOTHING;
     while (event != TERMINAL_QUIT && event != TERMINAL_GONE) {
         int64_t now = plat_monotonic_ms();
         bool behind = follower_look(&v->follower, now);
         update_status(v, now);
-        draw(v);
+        if (drawn) draw(v);
         event = terminal_wait(behind ? 0 : LOOK_EVERY_MS);
         if (event == TERMINAL_RESIZED) take_size(v);
+        if (!drawn && event == TERMINAL_GONE) event = TERMINAL_NOTHING;  // no terminal to hang up
     }
-    terminal_write(CELLS_LEAVE, strlen(CELLS_LEAVE));
+    if (drawn) terminal_write(CELLS_LEAVE, strlen(CELLS_LEAVE));
     follower_stop(&v->follower);
+    datagram_out_close(&v->nmea);
     terminal_stop();
     return 0;
 }

@@ -72,13 +72,28 @@ size_t geojson_feature(const ExportPing* ping, bool first, char* text, size_t si
         pingtime_iso_utc(ping->utc_ms, iso);
         snprintf(time, sizeof time, "\"%s\"", iso);
     }
+    // The fix's motion and the depth as the CSV gives them; null where there is none.
+    const PingPosition* p = &ping->position;
+    char speed[32] = "null", course[32] = "null", depth[64] = "";
+    if (p->motion_known) {
+        snprintf(speed, sizeof speed, "%.1f", p->speed_knots);
+        snprintf(course, sizeof course, "%.1f", p->course_degrees);
+    }
+    if (ping->with_depth && ping->bottom.known) {
+        char metres[DEPTH_TEXT_SIZE];
+        snprintf(depth, sizeof depth, ",\"depth_m\":%s,\"depth_quality\":%d", depth_text(ping->bottom.depth_m, metres),
+                 ping->bottom.quality);
+    } else if (ping->with_depth) {
+        snprintf(depth, sizeof depth, ",\"depth_m\":null,\"depth_quality\":0");
+    }
     const RecordView* view = ping->view;
     int used = snprintf(text, size,
                         "%s{\"type\":\"Feature\",\"geometry\":{\"type\":\"Point\",\"coordinates\":[%.*f,%.*f]},"
                         "\"properties\":{\"file\":%s,\"record\":%ld,\"time_utc\":%s,\"gain_db\":%d,"
-                        "\"range_m\":%g,\"interval_ms\":%d}}",
-                        first ? "" : ",\n", ping->position.decimals, ping->position.longitude, ping->position.decimals,
-                        ping->position.latitude, name, ping->record,
-                        time, view->gain, range_code_metres(view->range_field), view->ping_interval_ms);
+                        "\"range_m\":%g,\"interval_ms\":%d,\"fix_quality\":%d,\"fix_age_ms\":%ld,\"speed_kn\":%s,"
+                        "\"course_deg\":%s%s}}",
+                        first ? "" : ",\n", p->decimals, p->longitude, p->decimals, p->latitude, name, ping->record,
+                        time, view->gain, range_code_metres(view->range_field), view->ping_interval_ms,
+                        p->fix_quality, p->fix_age_ms, speed, course, depth);
     return used > 0 && static_cast<size_t>(used) < size ? static_cast<size_t>(used) : 0;
 }

@@ -21,7 +21,7 @@ const char CLASSIC_NETCDF[] = "CDF";  // then its version: 1, 2 or 5
 const char GEOJSON_TYPE[] = "\"type\"";
 const char GEOJSON_FEATURE[] = "\"Feature";  // "Feature" or "FeatureCollection"
 constexpr int NMEA_ADDRESS_MAX = 6;          // "GPGGA", "PUBX": the capitals before the first comma
-constexpr int OUTPUTS_MAX = 3;
+constexpr int OUTPUTS_MAX = 4;
 
 // The outputs checked so far, so that no two share an OUT.
 const OutputTarget* checked[OUTPUTS_MAX];
@@ -34,6 +34,7 @@ enum Content {
     CONTENT_PICTURE,
     CONTENT_TRACK,
     CONTENT_NETCDF,
+    CONTENT_SOUNDINGS,
     CONTENT_OTHER,
     CONTENT_UNREAD,
 };
@@ -79,6 +80,31 @@ bool starts_as_track(const char* head)
     return false;
 }
 
+// A number as soundings are written: an optional sign, digits, a decimal point and digits or none; past it.
+const char* past_number(const char* at)
+{
+    if (*at == '-' || *at == '+') ++at;
+    const char* digits = at;
+    while (isdigit(static_cast<unsigned char>(*at)) != 0) ++at;
+    if (at == digits) return nullptr;
+    if (*at != '.') return at;
+    digits = ++at;
+    while (isdigit(static_cast<unsigned char>(*at)) != 0) ++at;
+    return at == digits ? nullptr : at;
+}
+
+// Soundings: a first line of three numbers, longitude, latitude and depth, apart by blanks.
+bool starts_as_soundings(const char* head)
+{
+    const char* at = head;
+    for (int field = 0; field < 3; ++field) {
+        while (field > 0 && (*at == ' ' || *at == '\t')) ++at;
+        at = past_number(at);
+        if (at == nullptr || (field < 2 && *at != ' ' && *at != '\t')) return false;
+    }
+    return *at == '\n' || (at[0] == '\r' && at[1] == '\n');
+}
+
 bool holds(const char* bytes, size_t count, const char* text)
 {
     size_t length = strlen(text);
@@ -113,12 +139,18 @@ Content content_of(const char* path)
     if (classic || (hdf5 && (holds(head, got, NETCDF4_MARKS[0]) || holds(head, got, NETCDF4_MARKS[1])))) {
         return CONTENT_NETCDF;
     }
+    if (starts_as_soundings(head)) return CONTENT_SOUNDINGS;
     return starts_as_track(head) ? CONTENT_TRACK : CONTENT_OTHER;
 }
 
 Content content_written(OutputKind kind)
 {
-    return kind == OUTPUT_PICTURE ? CONTENT_PICTURE : kind == OUTPUT_TRACK ? CONTENT_TRACK : CONTENT_NETCDF;
+    switch (kind) {
+    case OUTPUT_PICTURE: return CONTENT_PICTURE;
+    case OUTPUT_TRACK: return CONTENT_TRACK;
+    case OUTPUT_XYZ: return CONTENT_SOUNDINGS;
+    default: return CONTENT_NETCDF;
+    }
 }
 
 bool refuse(const OutputTarget* target, const char* is, const char* detail)

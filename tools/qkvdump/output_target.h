@@ -1,4 +1,5 @@
-// Where qkvdump writes its outputs (the picture, the track, the netCDF file).
+// Where qkvdump writes its outputs (the picture, the track, the netCDF file,
+// the soundings).
 // An OUT is never one of the files it reads (however named: the same file by
 // another path or link is still that file), never a data file or a
 // navigation log (raw survey data nobody can make again; even with --force),
@@ -15,7 +16,7 @@
 
 constexpr int OUTPUT_PATH_SIZE = 4096;
 
-enum OutputKind { OUTPUT_PICTURE, OUTPUT_TRACK, OUTPUT_NETCDF };
+enum OutputKind { OUTPUT_PICTURE, OUTPUT_TRACK, OUTPUT_NETCDF, OUTPUT_XYZ };
 
 struct OutputTarget {
     const char* option;  // "--png"

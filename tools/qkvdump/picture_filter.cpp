@@ -37,23 +37,23 @@ inline unsigned magnitude(int difference)
 }  // namespace
 
 void picture_filter_apply(PictureFilter filter, const uint8_t* row, const uint8_t* previous, size_t size,
-                          uint8_t* out)
+                          uint8_t* out, size_t pixel_bytes)
 {
     for (size_t i = 0; i < size; ++i) {
-        int left = i > 0 ? row[i - 1] : 0;
-        int upper_left = i > 0 ? previous[i - 1] : 0;
+        int left = i >= pixel_bytes ? row[i - pixel_bytes] : 0;
+        int upper_left = i >= pixel_bytes ? previous[i - pixel_bytes] : 0;
         out[i] = static_cast<uint8_t>(row[i] - prediction(filter, left, previous[i], upper_left));
     }
 }
 
-PictureFilter picture_filter_choose(const uint8_t* row, const uint8_t* previous, size_t size)
+PictureFilter picture_filter_choose(const uint8_t* row, const uint8_t* previous, size_t size, size_t pixel_bytes)
 {
     unsigned long sums[FILTER_COUNT] = {};
     for (size_t i = 0; i < size; ++i) {
         int value = row[i];
-        int left = i > 0 ? row[i - 1] : 0;
+        int left = i >= pixel_bytes ? row[i - pixel_bytes] : 0;
         int above = previous[i];
-        int upper_left = i > 0 ? previous[i - 1] : 0;
+        int upper_left = i >= pixel_bytes ? previous[i - pixel_bytes] : 0;
         sums[FILTER_NONE] += magnitude(value);
         sums[FILTER_SUB] += magnitude(value - left);
         sums[FILTER_UP] += magnitude(value - above);

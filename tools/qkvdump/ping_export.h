@@ -18,6 +18,34 @@ struct PingPosition {
     double course_degrees;
 };
 
+struct PingBottom {
+    bool known;         // the picker gave the ping a depth
+    double distance_m;  // the bottom below the transducer
+    double depth_m;     // below the surface: the distance and the transducer's draft
+    int quality;        // 1 to 100 with a depth, 0 without
+};
+
+constexpr int DEPTH_TEXT_SIZE = 32;
+
+// A depth as every export writes it: metres with 3 decimals (to the millimetre, finer than a sample at the
+// shortest range), rounded half away from zero; the same text in the CSV, the track and the soundings, and quick
+// to make, as a long recording has a depth a ping.
+inline const char* depth_text(double metres, char text[DEPTH_TEXT_SIZE])
+{
+    long long millimetres = static_cast<long long>(metres * 1000.0 + (metres < 0 ? -0.5 : 0.5));
+    bool negative = millimetres < 0;
+    unsigned long long whole = static_cast<unsigned long long>(negative ? -millimetres : millimetres);
+    char* at = text + DEPTH_TEXT_SIZE - 1;
+    *at = 0;
+    for (int digit = 0; digit < 3 || whole > 0 || digit == 3; ++digit) {
+        if (digit == 3) *--at = '.';
+        *--at = static_cast<char>('0' + whole % 10);
+        whole /= 10;
+    }
+    if (negative) *--at = '-';
+    return at;
+}
+
 struct ExportPing {
     const RecordView* view;
     const char* file_name;
@@ -26,4 +54,6 @@ struct ExportPing {
     bool time_known;     // false when the record's texts are no date and time
     int64_t utc_ms;      // since 1970-01-01 00:00 UTC
     PingPosition position;
+    bool with_depth;     // --depth: the bottom below is the picker's
+    PingBottom bottom;
 };

@@ -15,6 +15,7 @@
 #include "cmdline/cmdline.h"
 #include "platform/platform.h"
 #include "store/scan.h"
+#include "tools/qkvdump/echogram.h"
 #include "tools/qkvdump/follow.h"
 #include "tools/qkvdump/exports.h"
 #include "tools/qkvdump/output_target.h"
@@ -25,15 +26,17 @@
 namespace {
 
 const char USAGE[] =
-    "usage: qkvdump [--csv [--samples]] [--png OUT [--width N] [--height N] [--gray]] [--force] FILE...\n"
-    "       qkvdump [--csv] [--nav NAVFILE... [--geojson OUT]] [--netcdf OUT [--utc-offset +HH:MM]] [--force]\n"
-    "               FILE...\n"
-    "       qkvdump --follow [FILE]\n"
+    "usage: qkvdump [--csv [--samples]] [--png OUT [--width N] [--height N] [--gray] [--axes]]\n"
+    "               [--depth [--draft M] [--blank M]] [--force] FILE...\n"
+    "       qkvdump [--csv] [--nav NAVFILE... [--geojson OUT] [--xyz OUT]] [--netcdf OUT [--utc-offset +HH:MM]]\n"
+    "               [--depth [--draft M] [--blank M]] [--force] FILE...\n"
+    "       qkvdump --follow [--depth [--draft M] [--blank M] [--nmea-out HOST:PORT]] [FILE]\n"
     "Checks that each data file is a whole number of well-formed 8192-byte ping\n"
     "records and prints one line per record (number, date and time, gain, range\n"
-    "field, ping interval, end byte) and a summary per file. Options may come\n"
-    "before or after the files; -- ends them.\n"
-    "  --csv      print a CSV header and one row per record; summaries go to stderr\n"
+    "field, ping interval, end byte, range in metres) and a summary per file.\n"
+    "Options may come before or after the files; -- ends them.\n"
+    "  --csv      print a CSV header and one row per record; summaries go to stderr;\n"
+    "             its last columns range_m, and depth_m and depth_quality with --depth\n"
     "  --samples  with --csv: each row ends in the ping's 8000 data bytes, s0 to s7999\n"
     "  --png OUT  draw the well-formed pings of all the files, in the order given, as\n"
     "             a PNG waterfall: one row per ping, oldest at the top, the data bytes\n"
@@ -46,11 +49,20 @@ const char USAGE[] =
     "  --gray     grey levels equal to the column means; without it the means are\n"
     "             coloured with viridis, a perceptually uniform map from dark violet\n"
     "             (0) through blue and green to yellow (255)\n"
+    "  --axes     an echogram: a scale in metres along the range, UTC times down\n"
+    "             the pings, the file's name, around the waterfall\n"
+    "  --depth    the bottom picked in every ping: its depth below the surface and\n"
+    "             quality (1-100) in the listing, the CSV and the outputs, a red\n"
+    "             line in the picture; none where the ping has no sure bottom\n"
+    "  --draft M  with --depth: the transducer's depth in metres, added (default 0)\n"
+    "  --blank M  with --depth: metres from the transducer not searched (default 0.5)\n"
     "  --nav NAVFILE...  navlog's .NAV files (up to the next option or .QKV file):\n"
     "             each ping's UTC time and position, interpolated between the fixes\n"
     "             either side within 10 s; with --csv the columns time_utc, lat, lon,\n"
     "             fix_quality, fix_age_ms, speed_kn and course_deg end each row\n"
     "  --geojson OUT  with --nav: the pings with a position as a GeoJSON track\n"
+    "  --xyz OUT  with --nav: \"lon lat depth\" of each ping with a position and a\n"
+    "             depth (picked as with --depth), for QGIS and gdal_grid\n"
     "  --netcdf OUT   all the pings as one netCDF-4 file (CF-1.8)\n"
     "  --utc-offset +HH:MM  without --nav: the UTC offset of the record times; by\n"
     "             default this computer's time zone\n"
@@ -63,7 +75,9 @@ const char USAGE[] =
     "             columns the means of the data bytes, the same colours; a status\n"
     "             line under it. Without FILE, today's most recently created data\n"
     "             file here, and the next one when the next run starts. q, Esc or\n"
-    "             Ctrl+C ends it\n"
+    "             Ctrl+C ends it. With --depth the bottom in red and the latest depth\n"
+    "             in the status line; --nmea-out HOST:PORT sends each depth there as\n"
+    "             NMEA DPT and DBT by UDP, also without a terminal (as a service)\n"
     "  --help     print this text\n"
     "  --version  print the name and version\n";
 
@@ -74,18 +88,19 @@ struct Drawing {
     OutputTarget target;  // path null: no picture asked for
     int width;
     bool gray;
+    bool axes;
     FILE* file;  // opened for the first well-formed ping, so that without one nothing is touched
     bool cannot_open;
     int height;  // 0: one row per ping
-    WaterfallRows rows;
+    long pings;  // counted beforehand for a height
+    const char* first_file;
     Picture picture;
-    uint8_t means[PING_SAMPLE_COUNT];
+    Echogram echogram;
 };
 
 Scanner scanner;
-Drawing drawing = {
-    {"--png", "picture", OUTPUT_PICTURE, nullptr, false, false, {}, false, {}}, DEFAULT_WIDTH, false, nullptr, false,
-    0, {}, {}, {}};
+Drawing drawing = {{"--png", "picture", OUTPUT_PICTURE, nullptr, false, false, {}, false, {}},
+                   DEFAULT_WIDTH, false, false, nullptr, false, 0, 0, nullptr, {}, {}};
 int output_error;  // errno of the first write to standard output that failed
 
 // A failed write to standard output stops the run: what it was to hold is not whole.
@@ -117,24 +132,25 @@ bool open_picture(Drawing* d)
         d->cannot_open = true;
         return false;
     }
-    picture_begin(&d->picture, d->file, d->width, d->gray ? PICTURE_GREY : PICTURE_INDEXED,
-                  d->gray ? nullptr : WATERFALL_COLOURS);
+    EchogramStyle style = {d->width, d->gray, exports_depth(), d->axes, d->first_file};
+    PictureKind kind = echogram_kind(&style);
+    // The colour picture's pixels index the colour map by the column means.
+    picture_begin(&d->picture, d->file, echogram_picture_width(&style), kind,
+                  kind == PICTURE_INDEXED ? WATERFALL_COLOURS : nullptr);
+    echogram_begin(&d->echogram, &style, &d->picture, d->pings, d->height);
     return true;
 }
 
-void draw_ping(Drawing* d, const RecordView* view)
+void draw_ping(Drawing* d, const ExportPing* ping)
 {
     if (d->file == nullptr && !open_picture(d)) return;
-    // The colour picture's pixels index the colour map by the column means.
-    if (waterfall_rows_add(&d->rows, view->image + PING_IMAGE_SAMPLES, d->width, d->means)) {
-        picture_add_row(&d->picture, d->means);
-    }
+    echogram_add(&d->echogram, ping);
 }
 
 void take_ping(void*, const RecordView* view)
 {
-    if (drawing.target.path) draw_ping(&drawing, view);
-    exports_ping(view, scanner.record_number);
+    const ExportPing* ping = exports_ping(view, scanner.record_number);
+    if (drawing.target.path) draw_ping(&drawing, ping);
 }
 
 // The well-formed pings of the files, for sharing them out over the rows of a picture of a given height.
@@ -165,7 +181,7 @@ bool finish_picture(bool keep)
         return false;
     }
     Picture* picture = &drawing.picture;
-    if (waterfall_rows_finish(&drawing.rows, drawing.width, drawing.means)) picture_add_row(picture, drawing.means);
+    echogram_finish(&drawing.echogram);
     bool written = picture_finish(picture);
     char reason[REASON_SIZE];
     snprintf(reason, sizeof reason, "%s", strerror(picture->error));
@@ -179,9 +195,10 @@ bool finish_picture(bool keep)
         return false;
     }
     if (!output_target_finish(&drawing.target, keep)) return false;
-    fprintf(scanner.format == SCAN_CSV ? scanner.messages : scanner.out, "%s: %lu x %lu pixels, %s\n", path,
+    fprintf(scanner.format == SCAN_CSV ? scanner.messages : scanner.out, "%s: %lu x %lu pixels, %s%s%s\n", path,
             static_cast<unsigned long>(picture->width), static_cast<unsigned long>(picture->rows),
-            drawing.gray ? "grey levels" : WATERFALL_COLOURS_NAME);
+            drawing.gray ? "grey levels" : WATERFALL_COLOURS_NAME, drawing.axes ? ", with axes" : "",
+            exports_depth() ? ", the depth in red" : "");
     return true;
 }
 
@@ -189,6 +206,7 @@ bool finish_picture(bool keep)
 struct CommandLine {
     bool csv;
     bool follow;
+    bool axes;
     bool force;
     bool width_given;
     bool height_given;
@@ -197,7 +215,7 @@ struct CommandLine {
 };
 
 enum OptionId {
-    OPT_HELP, OPT_VERSION, OPT_CSV, OPT_SAMPLES, OPT_FOLLOW, OPT_FORCE, OPT_GRAY, OPT_PNG, OPT_WIDTH, OPT_HEIGHT,
+    OPT_HELP, OPT_VERSION, OPT_CSV, OPT_SAMPLES, OPT_FOLLOW, OPT_FORCE, OPT_GRAY, OPT_PNG, OPT_WIDTH, OPT_HEIGHT, OPT_AXES,
     OPT_EXPORTS,  // exports_option takes them
 };
 const CmdlineOption OPTIONS[] = {
@@ -206,9 +224,12 @@ const CmdlineOption OPTIONS[] = {
     {OPT_SAMPLES, "--samples", CMDLINE_FLAG},  {OPT_FOLLOW, "--follow", CMDLINE_FLAG},
     {OPT_FORCE, "--force", CMDLINE_FLAG},      {OPT_GRAY, "--gray", CMDLINE_FLAG},
     {OPT_PNG, "--png", CMDLINE_VALUE},         {OPT_WIDTH, "--width", CMDLINE_VALUE},
-    {OPT_HEIGHT, "--height", CMDLINE_VALUE},   {OPT_EXPORTS, "--nav", CMDLINE_VALUES},
+    {OPT_HEIGHT, "--height", CMDLINE_VALUE},   {OPT_AXES, "--axes", CMDLINE_FLAG},
+    {OPT_EXPORTS, "--nav", CMDLINE_VALUES},
     {OPT_EXPORTS, "--geojson", CMDLINE_VALUE}, {OPT_EXPORTS, "--netcdf", CMDLINE_VALUE},
-    {OPT_EXPORTS, "--utc-offset", CMDLINE_VALUE},
+    {OPT_EXPORTS, "--utc-offset", CMDLINE_VALUE}, {OPT_EXPORTS, "--xyz", CMDLINE_VALUE},
+    {OPT_EXPORTS, "--depth", CMDLINE_FLAG},    {OPT_EXPORTS, "--draft", CMDLINE_VALUE},
+    {OPT_EXPORTS, "--blank", CMDLINE_VALUE},   {OPT_EXPORTS, "--nmea-out", CMDLINE_VALUE},
 };
 
 const int GO_ON = -1;  // the command line is good: run
@@ -239,6 +260,7 @@ bool take_option(Cmdline* cl, CommandLine* line)
     case OPT_FOLLOW: line->follow = true; break;
     case OPT_FORCE: line->force = true; break;
     case OPT_GRAY: drawing.gray = true; break;
+    case OPT_AXES: drawing.axes = line->axes = true; break;
     case OPT_PNG: drawing.target.path = cl->value; break;
     case OPT_WIDTH: line->width_given = true; return parse_width(cl);
     case OPT_HEIGHT:
@@ -257,7 +279,7 @@ bool take_option(Cmdline* cl, CommandLine* line)
 // CMDLINE_BAD_STATUS with the reason in cl's message.
 int read_options(Cmdline* cl, char** argv, CommandLine* line)
 {
-    *line = CommandLine{false, false, false, false, false, argv + 1, 0};
+    *line = CommandLine{false, false, false, false, false, false, argv + 1, 0};
     for (;;) {
         CmdlineRead read = cmdline_next(cl);
         if (read == CMDLINE_END) return GO_ON;
@@ -282,19 +304,24 @@ int read_options(Cmdline* cl, char** argv, CommandLine* line)
 bool go_together(Cmdline* cl, const CommandLine* line)
 {
     if (line->follow) {
-        if (line->csv || scanner.samples || drawing.target.path || drawing.gray || line->width_given ||
-            line->height_given || line->force || exports_asked()) {
-            return cmdline_fail(cl, "--follow goes with no other option");
+        if (line->csv || scanner.samples || drawing.target.path || drawing.gray || line->width_given || line->axes ||
+            line->height_given || line->force || !exports_only_depth()) {
+            return cmdline_fail(cl, "--follow goes with no other option but --depth, --draft, --blank and --nmea-out");
         }
+        if (!exports_check(cl, false)) return false;
         return line->file_count <= 1 || cmdline_fail(cl, "--follow takes one file at most");
     }
+    if (exports_nmea_out()) return cmdline_fail(cl, "--nmea-out needs --follow");
     if (scanner.samples && !line->csv) return cmdline_fail(cl, "--samples needs --csv");
-    if ((drawing.gray || line->width_given || line->height_given) && !drawing.target.path) {
-        return cmdline_fail(cl, "%s needs --png", line->width_given ? "--width" : line->height_given ? "--height" : "--gray");
+    if ((drawing.gray || line->width_given || line->height_given || line->axes) && !drawing.target.path) {
+        return cmdline_fail(cl, "%s needs --png", line->width_given    ? "--width"
+                                                  : line->height_given ? "--height"
+                                                  : line->axes         ? "--axes"
+                                                                       : "--gray");
     }
     if (!exports_check(cl, line->csv)) return false;
     if (line->force && !drawing.target.path && !exports_write_files()) {
-        return cmdline_fail(cl, "--force needs --png, --geojson or --netcdf");
+        return cmdline_fail(cl, "--force needs --png, --geojson, --xyz or --netcdf");
     }
     return line->file_count > 0 || cmdline_fail(cl, "no data file given");
 }
@@ -320,8 +347,9 @@ int run(const CommandLine* line)
     scanner.each = take_ping;
     if (int refused = exports_begin(&inputs, &scanner)) return refused;
     if (drawing.target.path) {
-        long pings = drawing.height > 0 ? count_pings(files, count) : 0;
-        waterfall_rows_begin(&drawing.rows, pings, drawing.height);
+        drawing.pings = drawing.height > 0 ? count_pings(files, count) : 0;
+        drawing.first_file = files[0];
+        if (drawing.axes) exports_locate_every_ping();
     }
     if (line->csv) scan_csv_header(&scanner);
     bool all_whole = true;
@@ -346,9 +374,14 @@ int main(int argc, char** argv)
     scanner.format = SCAN_TEXT;
     scanner.out = stdout;
     scanner.messages = stderr;
+    exports_depth_defaults();
     CommandLine line;
     int status = read_command_line(argc, argv, &line);
     if (status != GO_ON) return status;
-    if (line.follow) return follow_run(line.file_count > 0 ? line.files[0] : nullptr);
+    if (line.follow) {
+        FollowDepth depth;
+        exports_follow_depth(&depth);
+        return follow_run(line.file_count > 0 ? line.files[0] : nullptr, &depth);
+    }
     return run(&line);
 }

@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# The speed of qkvdump's exports of a 1 GiB recording (131072 survey-like
+# pings from bench/make_recording), the file in the page cache: --csv with and
+# without --depth (the median of five runs each), --png with and without
+# --depth beside bench/png_reference.py (numpy and matplotlib), --netcdf beside
+# bench/netcdf_reference.py (numpy and xarray), one run each; wall time and
+# peak memory. The recording is kept in SCRATCH_DIR when given, for the next run.
+#   bench/exports_bench.sh BUILD_DIR [SCRATCH_DIR]
+set -euo pipefail
+build=${1:?usage: exports_bench.sh BUILD_DIR [SCRATCH_DIR]}
+if [ -n "${2:-}" ]; then
+    scratch=$2
+else
+    scratch=$(mktemp -d)
+    trap 'rm -rf "$scratch"' EXIT  # the recording made is 1 GiB
+fi
+bench=$(cd "$(dirname "$0")" && pwd)
+qkvdump=$build/tools/qkvdump
+recording=$scratch/survey.QKV
+[ -s "$recording" ] || "$build/bench/make_recording" "$recording" 131072 survey
+cat "$recording" >/dev/null
+
+# "SECONDS MEMORY_KB" of one run of the command given.
+timed() {
+    /usr/bin/time -f '%e %M' -o "$scratch/time" "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; exit 1; }
+    cat "$scratch/time"
+}
+median_of_five() {
+    for _ in 1 2 3 4 5; do timed "$@"; done | sort -n | sed -n 3p
+}
+show() {  # name, "seconds memory", output file or empty
+    local size=""
+    [ -n "${3:-}" ] && size=$(stat -c %s "$3" | awk '{printf ", %.1f MB", $1 / 1e6}')
+    awk -v name="$1" -v size="$size" '{printf "%-34s %6.2f s, %4.0f MB of memory%s\n", name, $1, $2 / 1024, size}' <<<"$2"
+}
+
+echo "qkvdump's exports of a 1 GiB recording (131072 pings), in the page cache"
+csv=$(median_of_five "$qkvdump" --csv "$recording")
+depth=$(median_of_five "$qkvdump" --csv --depth "$recording")
+show "--csv (median of 5)" "$csv"
+show "--csv --depth (median of 5)" "$depth"
+echo "$csv $depth" | awk '{printf "%-34s %6.2f\n", "ratio --csv --depth / --csv", $3 / $1}'
+for options in "" "--depth" "--depth --axes"; do
+    # shellcheck disable=SC2086
+    show "--png $options" "$(timed "$qkvdump" --png "$scratch/q.png" $options --force "$recording")" "$scratch/q.png"
+done
+show "numpy + matplotlib picture" "$(timed /usr/bin/python3 "$bench/png_reference.py" "$scratch/r.png" 1000 "$recording")" \
+    "$scratch/r.png"
+show "--netcdf" "$(timed "$qkvdump" --netcdf "$scratch/q.nc" --force "$recording")" "$scratch/q.nc"
+show "--netcdf --depth" "$(timed "$qkvdump" --netcdf "$scratch/q.nc" --depth --force "$recording")" "$scratch/q.nc"
+show "numpy + xarray netCDF file" "$(timed /usr/bin/python3 "$bench/netcdf_reference.py" "$scratch/r.nc" "$recording")" \
+    "$scratch/r.nc"
+rm -f "$scratch"/q.* "$scratch"/r.* "$scratch/time"
