@@ -17,6 +17,8 @@ done
 case $action in
 setup)
     mkdir -p "$(dirname "$WINEPREFIX")"
+    # A wineserver an interrupted run left running would never end by itself.
+    [ -d "$WINEPREFIX" ] && timeout 20 "$wineserver" -k 2>/dev/null
     timeout 180 "$wine" wineboot -i >/dev/null 2>&1 || { echo "prefix: wineboot failed" >&2; exit 1; }
     # The registry files are written when the wineserver ends.
     timeout 60 "$wineserver" -w
