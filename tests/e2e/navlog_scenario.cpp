@@ -425,6 +425,9 @@ struct NavlogRun {
         options.columns = 200;  // the whole status line
         if (!zone.empty()) options.environment.push_back(zone);
         options.file_size_limit = row.size_limit;
+        // A program under a file size limit must not be the one that starts the system's own server (Wine's
+        // wineserver, which would take on the limit): one without it runs first.
+        if (row.size_limit > 0) run_command(build.command + " --version");
         options.hangup_ignored = row.nohup;
         if (windows || row.to_file) options.stdout_path = aside.file(SCREEN);
         started_wall = wall_ms();

@@ -1,9 +1,9 @@
 // The Windows builds end to end under Wine against the Linux headsim: the
 // program's scenario table on both, navlog's on its build, and what only
-// Windows shows. The .exe's output is
-// redirected to a file (under Wine the C runtime writes it at every line end;
-// Windows itself writes it in 512-byte blocks), its lines ending in CR LF;
-// keys are typed on the pseudo-terminal that Wine's console reads.
+// Windows shows. The .exe's output is redirected to a file (under Wine the C
+// runtime writes it at every line end; Windows itself writes it in 512-byte
+// blocks), its lines ending in CR LF; keys are typed on the pseudo-terminal
+// that Wine's console reads.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
