@@ -5,8 +5,9 @@
 // delays no other, nor the reading. A connection on which nothing moves for
 // CONNECTION_TIMEOUT_S (a stalled page's stream, a request never finished) is
 // closed. Past --max-clients connections the page is answered 503. Only
-// the page's files and the endpoints are answered, by their exact paths, and
-// only to GET and HEAD: no path names a file on the disk.
+// the page's files and the endpoints are answered, by their exact paths as
+// sent (never decoded), and only to GET and HEAD: no path names a file on the
+// disk, and none is ever opened for a request.
 #include "tools/qkvweb/serve.h"
 
 #include <microhttpd.h>
@@ -33,6 +34,7 @@ constexpr unsigned CONNECTIONS_PAST_CAP = 64;     // accepted past the cap only 
 constexpr int PAGE_FILES_MAX = 8;
 constexpr size_t ANSWER_SIZE = 16 * 1024;
 constexpr size_t LOG_SIZE = 256;
+constexpr int END_PASSES = 10;  // of the library's, to end the streams before it stops
 static_assert(STREAM_BLOCK >= WEB_STREAM_ROOM + 64, "a stream's block holds the largest event and its chunk's frame");
 
 const char CONTENT_JSON[] = "application/json";
@@ -74,6 +76,7 @@ struct Server {
     long changes_shown;  // the survey's changes the streams were woken for
     int connections;
     long refused;
+    bool ending;  // the streams are ended, not suspended, so the library can stop
     Stream streams[WEB_MAX_CLIENTS_LIMIT];
     MHD_Response* page_files[PAGE_FILES_MAX];  // made once, answered again and again
     MHD_Response* waterfall;
@@ -140,6 +143,7 @@ void take_status(Server* s, int64_t now)
 ssize_t read_stream(void* context, uint64_t, char* buffer, size_t max)
 {
     Stream* stream = static_cast<Stream*>(context);
+    if (server.ending) return MHD_CONTENT_READER_END_OF_STREAM;
     size_t count =
         web_stream_next(&server.survey, server.status_json, server.status_version, &stream->cursor, buffer, max);
     if (count == 0) {
@@ -214,12 +218,31 @@ MHD_Result answer_endpoint(MHD_Connection* connection, Route route, bool head)
     return answer_text(connection, code, type, s->answer, length);
 }
 
+bool comes_with_body(MHD_Connection* connection)
+{
+    const char* length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
+    return (length != nullptr && strcmp(length, "0") != 0) ||
+           MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING) != nullptr;
+}
+
 MHD_Result answer_request(void*, MHD_Connection* connection, const char* url, const char* method, const char*,
-                          const char*, size_t*, void**)
+                          const char*, size_t* upload_size, void** request)
 {
     bool head = strcmp(method, MHD_HTTP_METHOD_HEAD) == 0;
     if (!head && strcmp(method, MHD_HTTP_METHOD_GET) != 0) {
         return answer_text(connection, MHD_HTTP_METHOD_NOT_ALLOWED, CONTENT_TEXT, NOT_ALLOWED, sizeof NOT_ALLOWED - 1);
+    }
+    // Answered at the second call, once the request is read whole: an answer queued at the first
+    // makes the library close the connection after it, and a browser would connect again for each.
+    // A request that comes with a body is answered as it starts, and its connection closed.
+    static int request_read;
+    if (*request == nullptr && !comes_with_body(connection)) {
+        *request = &request_read;
+        return MHD_YES;
+    }
+    if (*upload_size != 0) {
+        *upload_size = 0;  // not asked for: dropped
+        return MHD_YES;
     }
     // Past the cap the page is refused; the monitoring's short answers still go out, so a crowd of
     // browsers never makes a recording look failed.
@@ -239,6 +262,13 @@ MHD_Result answer_request(void*, MHD_Connection* connection, const char* url, co
 void note_connection(void*, MHD_Connection*, void**, MHD_ConnectionNotificationCode code)
 {
     server.connections += code == MHD_CONNECTION_NOTIFY_STARTED ? 1 : -1;
+}
+
+// Paths are taken as they come, never decoded: those answered are plain, and "%2e%2e" or "%00" in
+// one is then no more than characters that match none of them.
+size_t leave_escaped(void*, MHD_Connection*, char* text)
+{
+    return strlen(text);
 }
 
 void keep_log(void*, const char* format, va_list values)
@@ -295,6 +325,7 @@ bool start_daemon(Server* s)
                                  MHD_OPTION_CONNECTION_TIMEOUT, CONNECTION_TIMEOUT_S,
                                  MHD_OPTION_CONNECTION_MEMORY_LIMIT, CONNECTION_MEMORY,
                                  MHD_OPTION_NOTIFY_CONNECTION, note_connection, nullptr,
+                                 MHD_OPTION_UNESCAPE_CALLBACK, leave_escaped, nullptr,
                                  MHD_OPTION_EXTERNAL_LOGGER, keep_log, nullptr,
                                  MHD_OPTION_END);
     return s->daemon != nullptr;
@@ -338,6 +369,19 @@ void serve_until_asked_to_end(Server* s)
     }
 }
 
+// The library stops only with no connection suspended: each stream is woken and ended.
+void end_streams(Server* s)
+{
+    s->ending = true;
+    for (int pass = 0; pass < END_PASSES; ++pass) {
+        bool suspended = false;
+        for (const Stream& stream : s->streams) suspended = suspended || (stream.used && stream.suspended);
+        if (!suspended) return;
+        wake_streams(s);
+        MHD_run(s->daemon);
+    }
+}
+
 }  // namespace
 
 int web_serve(const WebOptions* options)
@@ -354,9 +398,7 @@ int web_serve(const WebOptions* options)
         printf("qkvweb: showing the survey of this directory at http://%s/\n", options->listen_text);
         fflush(stdout);
         serve_until_asked_to_end(s);
-        // The library stops only with no connection suspended.
-        wake_streams(s);
-        MHD_run(s->daemon);
+        end_streams(s);
         MHD_stop_daemon(s->daemon);
     }
     free_responses(s);
