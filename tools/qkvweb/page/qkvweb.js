@@ -235,7 +235,11 @@ function draw() {
   draw_track();
   const range = view.rowRanges.length ? view.rowRanges[0] : null;
   set_text('range-end', range === null ? '' : `${Number(range.toFixed(1))} m`);
-  byId('drawn').dataset.rows = view.rowPings.length;
+  // When the newest row reached the screen, for measuring the time from a record's write to its row.
+  const drawn = byId('drawn').dataset;
+  drawn.rows = view.rowPings.length;
+  drawn.newest = view.rowPings.length ? view.rowPings[0] : '';
+  drawn.drawnAt = Date.now();
 }
 
 function on(events, name, take) {
