@@ -94,11 +94,7 @@ TEST(Qkvweb, PageShowsTheRecordingAndHealthFollowsTheRecorder)
 {
     const int pings = 100;
     TempDir dir;
-    ClientOptions logging;
-    logging.program = NAVLOG;
-    logging.arguments = {"--udp", "47127", "--bind", "127.0.0.1"};
-    logging.columns = 200;
-    Client logger(dir.path(), logging);
+    Client logger(dir.path(), navlog_options({"--udp", "47127", "--bind", "127.0.0.1"}));
     ASSERT_TRUE(logger.wait_for("\r" + today() + ".NAV", 5000)) << logger.screen();
     HeadSim head("127.77.27.1", {"--ping-rate", "20", "--nmea-udp", "47127", "--nmea-rate", "10", "--fault",
                                  "close@" + std::to_string(8 * pings + 1)});

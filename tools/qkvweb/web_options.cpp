@@ -51,10 +51,25 @@ bool take_listen(Cmdline* line, const char* text, WebOptions* options)
     return true;
 }
 
-WebParse bad(char message[CMDLINE_MESSAGE_SIZE], const Cmdline* line)
+// The options one after the other; WEB_PARSE_BAD with the line's message saying why.
+WebParse take_options(Cmdline* line, WebOptions* options)
 {
-    snprintf(message, CMDLINE_MESSAGE_SIZE, "%s", line->message);
-    return WEB_PARSE_BAD;
+    for (CmdlineRead read = cmdline_next_option(line); read != CMDLINE_END; read = cmdline_next_option(line)) {
+        bool taken = read != CMDLINE_BAD;
+        switch (taken ? line->option->id : -1) {
+        case OPT_HELP: return WEB_PARSE_HELP;
+        case OPT_VERSION: return WEB_PARSE_VERSION;
+        case OPT_LISTEN: taken = take_listen(line, line->value, options); break;
+        case OPT_STALE_AFTER:
+            taken = cmdline_number(line, line->value, "a number of seconds", 1, STALE_AFTER_MAX_S, &options->stale_after_s);
+            break;
+        case OPT_MAX_CLIENTS:
+            taken = cmdline_number(line, line->value, "a number", 1, WEB_MAX_CLIENTS_LIMIT, &options->max_clients);
+            break;
+        }
+        if (!taken) return WEB_PARSE_BAD;
+    }
+    return WEB_PARSE_RUN;
 }
 
 }  // namespace
@@ -67,25 +82,7 @@ WebParse web_parse(int argc, const char* const* argv, WebOptions* options, char 
     Cmdline line;
     cmdline_begin(&line, argc, argv, OPTIONS, sizeof OPTIONS / sizeof OPTIONS[0]);
     take_listen(&line, DEFAULT_LISTEN, options);
-    for (CmdlineRead read = cmdline_next(&line); read != CMDLINE_END; read = cmdline_next(&line)) {
-        if (read == CMDLINE_OPERAND) {
-            cmdline_fail(&line, "unexpected argument \"%s\"", line.value);
-            return bad(message, &line);
-        }
-        if (read == CMDLINE_BAD) return bad(message, &line);
-        bool taken = true;
-        switch (line.option->id) {
-        case OPT_HELP: return WEB_PARSE_HELP;
-        case OPT_VERSION: return WEB_PARSE_VERSION;
-        case OPT_LISTEN: taken = take_listen(&line, line.value, options); break;
-        case OPT_STALE_AFTER:
-            taken = cmdline_number(&line, line.value, "a number of seconds", 1, STALE_AFTER_MAX_S, &options->stale_after_s);
-            break;
-        case OPT_MAX_CLIENTS:
-            taken = cmdline_number(&line, line.value, "a number", 1, WEB_MAX_CLIENTS_LIMIT, &options->max_clients);
-            break;
-        }
-        if (!taken) return bad(message, &line);
-    }
-    return WEB_PARSE_RUN;
+    WebParse parsed = take_options(&line, options);
+    if (parsed == WEB_PARSE_BAD) snprintf(message, CMDLINE_MESSAGE_SIZE, "%s", line.message);
+    return parsed;
 }

@@ -27,20 +27,25 @@ Text text_in(char* out, size_t size)
     return Text{out, size, 0, size == 0};
 }
 
-void put(Text* t, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void put(Text* t, const char* format, ...)
+void put_list(Text* t, const char* format, va_list values)
 {
     if (t->full) return;
-    va_list values;
-    va_start(values, format);
     int count = vsnprintf(t->out + t->used, t->size - t->used, format, values);
-    va_end(values);
     if (count < 0 || static_cast<size_t>(count) >= t->size - t->used) {
         t->full = true;
         t->out[t->used] = '\0';
         return;
     }
     t->used += static_cast<size_t>(count);
+}
+
+void put(Text* t, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void put(Text* t, const char* format, ...)
+{
+    va_list values;
+    va_start(values, format);
+    put_list(t, format, values);
+    va_end(values);
 }
 
 // A JSON string of printable text; null for an empty one.
@@ -89,16 +94,10 @@ void put_metric(Text* t, const char* name, const char* type, const char* help, c
 void put_metric(Text* t, const char* name, const char* type, const char* help, const char* value_format, ...)
 {
     put(t, "# HELP %s %s\n# TYPE %s %s\n%s ", name, help, name, type, name);
-    if (t->full) return;
     va_list values;
     va_start(values, value_format);
-    int count = vsnprintf(t->out + t->used, t->size - t->used, value_format, values);
+    put_list(t, value_format, values);
     va_end(values);
-    if (count < 0 || static_cast<size_t>(count) >= t->size - t->used) {
-        t->full = true;
-        return;
-    }
-    t->used += static_cast<size_t>(count);
     put(t, "\n");
 }
 
