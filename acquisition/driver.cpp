@@ -19,12 +19,24 @@ HeadLink head_link;
 TimestampClock timestamp_clock;
 IntervalMeter interval_meter;
 DataStore data_store;
+// Standard error is no terminal (a service's journal, a file): it is told
+// what the screen would not say.
+bool explaining;
 
-void read_settings()
+// False when the file is there but cannot be read: its settings are not
+// replaced by the defaults.
+bool read_settings()
 {
     settings_build_path(settings_path, PLAT_DIR_SEPARATOR);
     settings_defaults(&head_settings);
-    settings_read(&head_settings, settings_path);
+    SettingsText text;
+    if (settings_read(&head_settings, settings_path, &text) != PLAT_OK) {
+        trace_settings_unreadable(plat_last_error());
+        return false;
+    }
+    trace_settings(&head_settings);
+    if (explaining) trace_settings_replaced(&text, &head_settings);
+    return true;
 }
 
 // The data store plugs in at four moments, each a function named after it.
@@ -32,7 +44,11 @@ void read_settings()
 // and the run goes on without storing.
 void store_open()
 {
-    datastore_open(&data_store, &timestamp_clock);
+    if (!datastore_open(&data_store, &timestamp_clock)) {
+        trace_store_not_created(data_store.name, data_store.failure, data_store.error);
+    } else if (explaining) {
+        trace_recording_to(data_store.name, &head_settings);
+    }
 }
 
 // While the program waits, records written lately still go to the disk.
@@ -61,7 +77,9 @@ void store_ping_complete()
     fields.range_by_six = head_link.range_by_six;
     fields.ping_interval_ms = interval_meter.ping_interval;
     fields.image = head_link.assembly.image;
-    datastore_write(&data_store, &fields);
+    StoreChange change = datastore_write(&data_store, &fields);
+    if (change == STORE_STOPPED) trace_store_stopped(data_store.name, data_store.error);
+    if (change == STORE_RESUMED) trace_store_resumed(data_store.name, data_store.records_lost);
     trace_writing(data_store.name, data_store.bytes_written);
 }
 
@@ -74,13 +92,20 @@ void store_close()
 // The failure exit closes nothing, but the records so far go to the disk
 // before the program waits for the operator (and a data file without any
 // is removed).
-int failure_exit(TraceFailure failure)
+int failure_exit()
 {
     if (STORE_SWITCH) datastore_failure_exit(&data_store);
-    trace_failure(failure);
     trace_exit_prompt();
     plat_key_read();
     return 1;
+}
+
+// A call of the head link failed: its message, and why where that is heard.
+int link_failure_exit(TraceFailure failure)
+{
+    trace_failure(failure);
+    if (explaining) trace_link_failure(failure, &head_link.failure, &head_settings);
+    return failure_exit();
 }
 
 TraceFailure start_failure(LinkStart started)
@@ -129,22 +154,26 @@ bool run_pass(TraceFailure* failure)
 
 int run()
 {
-    read_settings();
-    trace_settings(&head_settings);
+    explaining = !plat_errors_on_terminal();
+    if (!read_settings()) return failure_exit();
 
     headlink_init(&head_link, head_settings.range);
     LinkStart started = headlink_start(&head_link, head_settings.address, head_settings.port);
-    if (started != LINK_STARTED) return failure_exit(start_failure(started));
+    if (started != LINK_STARTED) return link_failure_exit(start_failure(started));
     assembly_reset(&head_link.assembly);
-    if (STORE_SWITCH) store_open();
+    if (STORE_SWITCH) {
+        store_open();
+    } else if (explaining) {
+        trace_recording_nothing(&head_settings);
+    }
 
     while (!plat_key_waiting()) {
         TraceFailure failure = FAILED_RECEIVE;
-        if (!run_pass(&failure)) return failure_exit(failure);
+        if (!run_pass(&failure)) return link_failure_exit(failure);
     }
 
     if (STORE_SWITCH) store_close();
-    if (!headlink_close(&head_link)) return failure_exit(FAILED_CLOSE);
+    if (!headlink_close(&head_link)) return link_failure_exit(FAILED_CLOSE);
     plat_key_read();
     trace_exit_prompt();
     plat_key_read();

@@ -61,27 +61,35 @@ void settings_build_path(char path[SETTINGS_PATH_SIZE], char separator)
     snprintf(path, SETTINGS_PATH_SIZE, ".%c%s", separator, SETTINGS_FILE_NAME);
 }
 
-void settings_read(HeadSettings* settings, const char* path)
+PlatResult settings_read(HeadSettings* settings, const char* path, SettingsText* text)
 {
     // The lookup's fallbacks are the defaults as the file would hold them.
     char default_range[16];
     char default_gain[16];
     snprintf(default_range, sizeof default_range, "%d", DEFAULT_RANGE);
     snprintf(default_gain, sizeof default_gain, "%d", DEFAULT_GAIN);
-    char address_value[PROFILE_VALUE_SIZE];
-    char range_value[PROFILE_VALUE_SIZE];
-    char gain_value[PROFILE_VALUE_SIZE];
-    PlatProfileQuery queries[] = {{"IPAddress", DEFAULT_ADDRESS, address_value, sizeof address_value},
-                                  {"Range", default_range, range_value, sizeof range_value},
-                                  {"Gain", default_gain, gain_value, sizeof gain_value}};
-    plat_profile_get(path, SETTINGS_SECTION, queries, sizeof queries / sizeof queries[0]);
+    PlatProfileQuery queries[] = {{SETTINGS_KEY_ADDRESS, DEFAULT_ADDRESS, text->address, sizeof text->address},
+                                  {SETTINGS_KEY_RANGE, default_range, text->range, sizeof text->range},
+                                  {SETTINGS_KEY_GAIN, default_gain, text->gain, sizeof text->gain}};
+    PlatResult result = plat_profile_get(path, SETTINGS_SECTION, queries, sizeof queries / sizeof queries[0]);
     // A longer address keeps its first characters; it will fail to connect.
-    const char* address = address_value[0] ? address_value : DEFAULT_ADDRESS;
+    const char* address = text->address[0] ? text->address : DEFAULT_ADDRESS;
     size_t length = strnlen(address, ADDRESS_MAX);
     memcpy(settings->address, address, length);
     settings->address[length] = 0;
-    settings->range = settings_range_from_text(range_value);
-    settings->gain = settings_gain_from_text(gain_value);
+    settings->range = settings_range_from_text(text->range);
+    settings->gain = settings_gain_from_text(text->gain);
+    return result;
+}
+
+bool settings_address_replaced(const SettingsText* text, const HeadSettings* used)
+{
+    return strcmp(text->address, used->address) != 0;
+}
+
+bool settings_number_replaced(const char* text, int used)
+{
+    return settings_parse_number(text) != used;
 }
 
 void settings_write(const HeadSettings* settings, const char* path)
@@ -90,6 +98,7 @@ void settings_write(const HeadSettings* settings, const char* path)
     char gain[16];
     snprintf(range, sizeof range, "%d", settings->range);
     snprintf(gain, sizeof gain, "%d", settings->gain);
-    const PlatProfileEntry entries[] = {{"IPAddress", settings->address}, {"Range", range}, {"Gain", gain}};
+    const PlatProfileEntry entries[] = {
+        {SETTINGS_KEY_ADDRESS, settings->address}, {SETTINGS_KEY_RANGE, range}, {SETTINGS_KEY_GAIN, gain}};
     plat_profile_set(path, SETTINGS_SECTION, entries, sizeof entries / sizeof entries[0]);
 }

@@ -28,6 +28,28 @@ int next_wait_ms(const ReceiveWatch* watch, int64_t now)
     return left < HEAD_WAIT_SLICE_MS ? static_cast<int>(left) : HEAD_WAIT_SLICE_MS;
 }
 
+// Notes why a platform call failed.
+void note_failure(HeadLink* link, PlatResult result)
+{
+    int error = plat_last_error();
+    LinkCause cause = CAUSE_SYSTEM;
+    if (error == 0 && result == PLAT_ERR_CLOSED) cause = CAUSE_CLOSED;
+    if (error == 0 && result == PLAT_ERR_TIMEOUT) cause = CAUSE_TIMED_OUT;
+    link->failure = LinkFailure{cause, error};
+}
+
+void note_limit_passed(HeadLink* link, const ReceiveWatch* watch, int64_t now)
+{
+    bool silent = now - watch->last_progress >= HEAD_SILENCE_LIMIT_MS;
+    link->failure = LinkFailure{silent ? CAUSE_SILENT : CAUSE_OVERDUE, 0};
+}
+
+LinkStart start_failure(HeadLink* link, PlatResult result, LinkStart stage)
+{
+    note_failure(link, result);
+    return stage;
+}
+
 }  // namespace
 
 void headlink_init(HeadLink* link, int range)
@@ -39,11 +61,12 @@ void headlink_init(HeadLink* link, int range)
 
 LinkStart headlink_start(HeadLink* link, const char* address, uint16_t port)
 {
-    if (plat_net_start() != PLAT_OK) return LINK_NO_SERVICE;
-    if (plat_net_socket(&link->socket) != PLAT_OK) return LINK_NO_SOCKET;
-    if (plat_net_connect(link->socket, address, port, HEAD_SILENCE_LIMIT_MS) != PLAT_OK) {
-        return LINK_NO_CONNECTION;
-    }
+    PlatResult result = plat_net_start();
+    if (result != PLAT_OK) return start_failure(link, result, LINK_NO_SERVICE);
+    result = plat_net_socket(&link->socket);
+    if (result != PLAT_OK) return start_failure(link, result, LINK_NO_SOCKET);
+    result = plat_net_connect(link->socket, address, port, HEAD_SILENCE_LIMIT_MS);
+    if (result != PLAT_OK) return start_failure(link, result, LINK_NO_CONNECTION);
     return LINK_STARTED;
 }
 
@@ -57,8 +80,9 @@ void headlink_build_command(HeadLink* link, int range, int gain)
 bool headlink_send_command(HeadLink* link)
 {
     link->command_sent_ms = plat_monotonic_ms();
-    return plat_net_send(link->socket, link->switch_command, SWITCH_COMMAND_SIZE, HEAD_SILENCE_LIMIT_MS) ==
-           PLAT_OK;
+    PlatResult sent = plat_net_send(link->socket, link->switch_command, SWITCH_COMMAND_SIZE, HEAD_SILENCE_LIMIT_MS);
+    if (sent != PLAT_OK) note_failure(link, sent);
+    return sent == PLAT_OK;
 }
 
 // The wait reports a whole packet queued and one read takes it. Should a
@@ -82,10 +106,14 @@ bool headlink_receive(HeadLink* link, int* delivered, void (*idle)())
             }
             taken += got;
         } else if (waited != PLAT_ERR_TIMEOUT) {
+            note_failure(link, waited);
             return false;
         }
         int64_t now = plat_monotonic_ms();
-        if (!within_limits(&watch, taken + queued, now)) return false;
+        if (!within_limits(&watch, taken + queued, now)) {
+            note_limit_passed(link, &watch, now);
+            return false;
+        }
         idle();
         wait_ms = next_wait_ms(&watch, now);
     }
@@ -103,7 +131,11 @@ OfferOutcome headlink_offer(HeadLink* link, int delivered)
 
 bool headlink_close(HeadLink* link)
 {
-    if (plat_net_close(link->socket) != PLAT_OK) return false;
+    PlatResult closed = plat_net_close(link->socket);
+    if (closed != PLAT_OK) {
+        note_failure(link, closed);
+        return false;
+    }
     link->socket = PLAT_NO_SOCKET;
     plat_net_stop();
     return true;

@@ -25,6 +25,19 @@ struct PingAssembly {
     uint8_t image[PING_IMAGE_SIZE];
 };
 
+// Why the latest failed call of the link failed.
+enum LinkCause {
+    CAUSE_SYSTEM,     // the system's reason, in error (0 when it gave none)
+    CAUSE_CLOSED,     // the head closed the connection
+    CAUSE_TIMED_OUT,  // a connect or send not done within HEAD_SILENCE_LIMIT_MS
+    CAUSE_SILENT,     // nothing from the head for HEAD_SILENCE_LIMIT_MS
+    CAUSE_OVERDUE,    // no whole packet HEAD_PACKET_LIMIT_MS after its command
+};
+struct LinkFailure {
+    LinkCause cause;
+    int error;  // the system's code, for plat_error_words
+};
+
 struct HeadLink {
     PlatSocket socket;
     uint8_t switch_command[SWITCH_COMMAND_SIZE];
@@ -32,6 +45,7 @@ struct HeadLink {
     int range_by_six;
     uint8_t ser_buf_tcp[RETURN_PACKET_SIZE];
     PingAssembly assembly;
+    LinkFailure failure;  // set when a call below returns a failure
 };
 
 enum LinkStart { LINK_STARTED, LINK_NO_SERVICE, LINK_NO_SOCKET, LINK_NO_CONNECTION };

@@ -17,6 +17,12 @@ enum PlatResult {
     PLAT_ERR_HELD = -6,      // another program holds the file and shares it with no one
 };
 
+// The system's own code (errno on POSIX; GetLastError or a Windows Sockets
+// error on Windows) behind the latest failure a call of this layer returned,
+// for plat_error_words. 0 when no system call failed: a time limit passed,
+// the peer closed, a fault hook fired.
+int plat_last_error();
+
 // ---- Console ---------------------------------------------------------------
 // Output goes through printf to stdout: unbuffered on a terminal, 512-byte
 // blocks otherwise. Keys come from the terminal itself even when stdin or
@@ -30,6 +36,9 @@ bool plat_key_waiting();   // never removes anything
 // and leaves the second code pending, and a key test or key read then sees it
 // at once, as if a second key had been pressed.
 void plat_key_read();      // one key, raw mode
+// Whether standard error is a terminal (a console): where it is not (a
+// service's journal, a file), the program explains more there.
+bool plat_errors_on_terminal();
 
 // ---- Sockets ---------------------------------------------------------------
 typedef intptr_t PlatSocket;
@@ -79,7 +88,10 @@ struct PlatProfileQuery {
     size_t size;
 };
 // Looks up each query's key in the section, in one reading of the file.
-void plat_profile_get(const char* path, const char* section, PlatProfileQuery* queries, size_t count);
+// PLAT_OK also for a missing file. A file that is there but cannot be read
+// (no permission, a read error; on Windows, held by a program that lets no
+// one read it: PLAT_ERR_HELD) fails, with every query at its fallback.
+PlatResult plat_profile_get(const char* path, const char* section, PlatProfileQuery* queries, size_t count);
 // Writes each key=value into the section, creating file, section and keys as
 // needed. On POSIX the file is replaced once for all of them (at most four),
 // and a file the program may not write itself, or whose owner and group the
@@ -97,6 +109,16 @@ PlatResult plat_file_write(PlatFile file, const void* bytes, size_t count);
 PlatResult plat_file_truncate(PlatFile file, int64_t size);
 PlatResult plat_file_sync(PlatFile file);
 PlatResult plat_file_close(PlatFile file);
+// Closes a file made by plat_file_create_new under name and removes it when
+// it holds nothing and name still denotes it (the same volume and index):
+// a file moved aside, one put in its place since, or one that got bytes
+// after all is left as it is.
+PlatResult plat_file_close_removing_empty(PlatFile file, const char* name);
+// Until that close, a run ended on purpose by a signal (SIGINT, SIGTERM,
+// SIGHUP) removes the file in the same way as it dies; name must stay valid.
+// Windows ends a console program without a signal of the program's own, so
+// there it does nothing.
+void plat_file_remove_empty_at_end(PlatFile file, const char* name);
 // Opens a log of the current directory for appending, creating it when
 // missing, readable by others while written, and held for this process alone
 // until closed: PLAT_ERR_HELD when another process holds it (on Windows also
@@ -105,8 +127,6 @@ PlatResult plat_file_close(PlatFile file);
 // name that is not a regular file (a pipe, a device, a directory) is refused.
 // Any failure comes with the reason in words.
 PlatResult plat_file_open_log(const char* name, PlatFile* file, char* reason, size_t reason_size);
-// Removes a closed file of the current directory.
-PlatResult plat_file_remove(const char* name);
 // Calls found() with each name in the current directory matching pattern
 // ('?' is any one character, letter case ignored), skipping directories and
 // hidden and system files.

@@ -24,27 +24,45 @@ bool datastore_open(DataStore* store, TimestampClock* clock)
     store->open = false;
     store->file = PLAT_NO_FILE;
     store->bytes_written = 0;
+    store->failing = false;
+    store->records_lost = 0;
     uint32_t number = naming_build(store->name, clock);
-    if (create_from(store, number) != PLAT_OK) {
+    store->failure = create_from(store, number);
+    if (store->failure != PLAT_OK) {
+        store->error = plat_last_error();
         store->file = PLAT_NO_FILE;
         return false;
     }
+    plat_file_remove_empty_at_end(store->file, store->name);
     store->open = true;
     store->unsynced = false;
     store->last_sync_ms = plat_monotonic_ms();
     return true;
 }
 
-void datastore_write(DataStore* store, const RecordFields* fields)
+StoreChange datastore_write(DataStore* store, const RecordFields* fields)
 {
     record_build(store->record, fields);
-    if (plat_file_write(store->file, store->record, RECORD_SIZE) == PLAT_OK) {
+    PlatResult written = plat_file_write(store->file, store->record, RECORD_SIZE);
+    StoreChange change = STORE_GOES_ON;
+    if (written == PLAT_OK) {
         store->bytes_written += RECORD_SIZE;
+        if (store->failing) change = STORE_RESUMED;
+        store->failing = false;
     } else {
+        if (!store->failing) {
+            change = STORE_STOPPED;
+            store->records_lost = 0;
+            store->failure = written;
+            store->error = plat_last_error();
+        }
+        store->failing = true;
+        ++store->records_lost;
         plat_file_truncate(store->file, store->bytes_written);
     }
     store->unsynced = true;
     datastore_sync_when_due(store);
+    return change;
 }
 
 void datastore_sync(DataStore* store)
@@ -67,11 +85,14 @@ void datastore_sync_when_due(DataStore* store)
 void datastore_close(DataStore* store)
 {
     if (!store->open) return;
-    plat_file_sync(store->file);
-    plat_file_close(store->file);
+    if (store->bytes_written == 0) {
+        plat_file_close_removing_empty(store->file, store->name);
+    } else {
+        plat_file_sync(store->file);
+        plat_file_close(store->file);
+    }
     store->file = PLAT_NO_FILE;
     store->open = false;
-    if (store->bytes_written == 0) plat_file_remove(store->name);
 }
 
 void datastore_failure_exit(DataStore* store)

@@ -1,6 +1,7 @@
 // The data file: created at start-up under a fresh name, one ping record
 // appended per completed ping, closed at shut-down. The file only ever holds
-// whole records, and an existing file is never replaced.
+// whole records, and an existing file is never replaced; one that got no
+// record is removed at the end, only while its name still denotes it.
 #pragma once
 
 #include <cstdint>
@@ -19,18 +20,28 @@ struct DataStore {
     int64_t bytes_written;   // whole records only
     bool unsynced;           // written since the last sync
     int64_t last_sync_ms;
+    PlatResult failure;      // of the create, or of the latest record that could not be written
+    int error;               // the system's code behind it (plat_last_error)
+    bool failing;            // the latest record could not be written
+    int records_lost;        // since writing last failed
     uint8_t record[RECORD_SIZE];  // built here, so writing takes no memory
 };
 static_assert(sizeof(DataStore::record) == RECORD_SIZE, "one record goes to the file as it was built");
 
+// What a record's write changed: storing is heard of once when it stops
+// working and once when it works again, never once a ping.
+enum StoreChange { STORE_GOES_ON, STORE_STOPPED, STORE_RESUMED };
+
 // Names the file from the clock (updating it) and creates it; when the name
 // is taken, tries the next numbers, going round from 9999 to 0001. False,
-// closed, when no file could be created (all names taken, or none can be
-// made): the run then goes on without storing.
+// closed, when no file could be created (all names taken: failure
+// PLAT_ERR_EXISTS; or none can be made: the failure, with the name tried):
+// the run then goes on without storing. Until the close, a run ended by a
+// signal removes the file while it is still empty.
 bool datastore_open(DataStore* store, TimestampClock* clock);
 // Appends one record (the driver prints the writing line). A record that cannot be
 // written whole is cut off again and not counted.
-void datastore_write(DataStore* store, const RecordFields* fields);
+StoreChange datastore_write(DataStore* store, const RecordFields* fields);
 // Puts what was written on the disk itself (when the file is open).
 void datastore_sync(DataStore* store);
 // The same, at most once a second and only when something was written since.

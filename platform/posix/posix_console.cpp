@@ -4,7 +4,9 @@
 // and Ctrl+Q are keys rather than a freeze of the output (signals stay on, so
 // Ctrl+C ends the process); a key read switches to raw mode for its duration.
 // The terminal is put back as it was found on every way out, death by signal
-// included.
+// included. A run ended on purpose by a signal (Ctrl+C, systemctl stop, a
+// closed terminal) also takes its empty data file with it, terminal or not.
+#include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -14,6 +16,7 @@
 #include <cstdio>
 
 #include "platform/platform.h"
+#include "platform/posix/posix_ending.h"
 
 namespace {
 
@@ -28,6 +31,8 @@ const int ENDING_SIGNALS[] = {
     SIGINT,    SIGTERM, SIGHUP,  SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGIO, SIGPWR,
     SIGSTKFLT, SIGABRT, SIGTRAP, SIGSYS,  SIGBUS,  SIGSEGV, SIGFPE,  SIGILL,
 };
+// The signals that end a run on purpose.
+const int STOPPING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
 
 char output_block[512];
 int tty_fd = -1;
@@ -59,21 +64,34 @@ void set_tty_mode(tcflag_t lflag_off, tcflag_t iflag_off)
 void set_run_mode() { set_tty_mode(ICANON | ECHO, IXON); }
 void restore_tty() { tcsetattr(tty_fd, TCSANOW, &tty_found); }
 
+bool is_stopping_signal(int signal_number)
+{
+    for (int stopping : STOPPING_SIGNALS) {
+        if (signal_number == stopping) return true;
+    }
+    return false;
+}
+
 void restore_and_die(int signal_number)
 {
-    restore_tty();
+    if (tty_fd >= 0) restore_tty();
+    if (is_stopping_signal(signal_number)) posix_remove_empty_file_at_end();
     signal(signal_number, SIG_DFL);
     raise(signal_number);
+}
+
+// Sets the handler of a signal unless it is ignored.
+void handle_unless_ignored(int signal_number, void (*handler)(int))
+{
+    if (signal(signal_number, handler) == SIG_IGN) signal(signal_number, SIG_IGN);
 }
 
 // Sets the handler of each ending signal that is not ignored.
 void handle_ending_signals(void (*handler)(int))
 {
-    for (int signal_number : ENDING_SIGNALS) {
-        if (signal(signal_number, handler) == SIG_IGN) signal(signal_number, SIG_IGN);
-    }
+    for (int signal_number : ENDING_SIGNALS) handle_unless_ignored(signal_number, handler);
     for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number) {
-        if (signal(signal_number, handler) == SIG_IGN) signal(signal_number, SIG_IGN);
+        handle_unless_ignored(signal_number, handler);
     }
 }
 
@@ -126,10 +144,21 @@ void finish_escape_sequence()
     }
 }
 
+// A standard stream the program was started without (2>&-) would otherwise
+// take the number of the next file opened, the socket or the data file, and
+// the trace or a message would go there: it is opened on /dev/null instead.
+void keep_standard_streams_open()
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) open("/dev/null", O_RDWR);  // the lowest free number: fd
+    }
+}
+
 }  // namespace
 
 void plat_console_start()
 {
+    keep_standard_streams_open();
     signal(SIGPIPE, SIG_IGN);  // a closed pipe or connection is an error result, not a death
     signal(SIGXFSZ, SIG_IGN);  // so is a write past the file size limit, as on a full disk
     if (isatty(STDOUT_FILENO)) {
@@ -138,10 +167,12 @@ void plat_console_start()
         setvbuf(stdout, output_block, _IOFBF, sizeof output_block);
     }
     tty_fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (tty_fd < 0) return;
-    if (tcgetattr(tty_fd, &tty_found) != 0) {
+    if (tty_fd >= 0 && tcgetattr(tty_fd, &tty_found) != 0) {
         close(tty_fd);
         tty_fd = -1;
+    }
+    if (tty_fd < 0) {
+        for (int signal_number : STOPPING_SIGNALS) handle_unless_ignored(signal_number, restore_and_die);
         return;
     }
     handle_ending_signals(restore_and_die);
@@ -152,13 +183,18 @@ void plat_console_start()
 void plat_console_stop()
 {
     fflush(stdout);
-    if (tty_fd < 0) return;
+    if (tty_fd < 0) {
+        for (int signal_number : STOPPING_SIGNALS) handle_unless_ignored(signal_number, SIG_DFL);
+        return;
+    }
     restore_tty();
     handle_ending_signals(SIG_DFL);
     signal(SIGTSTP, SIG_DFL);
     close(tty_fd);
     tty_fd = -1;
 }
+
+bool plat_errors_on_terminal() { return isatty(STDERR_FILENO) != 0; }
 
 bool plat_key_waiting()
 {

@@ -1,12 +1,16 @@
-// Within the POSIX backend: the one mapping of errno values onto PlatResult.
+// Within the POSIX backend: the one mapping of errno values onto PlatResult,
+// which keeps the errno for plat_last_error().
 #pragma once
 
 #include <errno.h>
 
 #include "platform/platform.h"
 
+extern int posix_last_error;
+
 inline PlatResult plat_result_of_errno(int error)
 {
+    posix_last_error = error;
     switch (error) {
     case ECONNRESET:
     case EPIPE:
@@ -19,4 +23,11 @@ inline PlatResult plat_result_of_errno(int error)
     case EDQUOT: return PLAT_ERR_NO_SPACE;
     default: return PLAT_ERR_FAILED;
     }
+}
+
+// A failure that no system call reported (a limit passed, the peer closed, a fault hook).
+inline PlatResult plat_result_without_errno(PlatResult result)
+{
+    posix_last_error = 0;
+    return result;
 }

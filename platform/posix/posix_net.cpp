@@ -40,7 +40,7 @@ PlatResult whole_packet_left(int fd, void* scratch, size_t count)
 {
     ssize_t peeked = recv(fd, scratch, count, MSG_PEEK | MSG_DONTWAIT);
     if (peeked < 0) return plat_result_of_errno(errno);
-    return peeked == static_cast<ssize_t>(count) ? PLAT_OK : PLAT_ERR_CLOSED;
+    return peeked == static_cast<ssize_t>(count) ? PLAT_OK : plat_result_without_errno(PLAT_ERR_CLOSED);
 }
 
 // Four decimal parts are read as decimal; any other text as inet_addr reads it.
@@ -61,10 +61,10 @@ PlatResult wait_connected(int fd, int limit_ms)
     do {
         ready = poll(&writable, 1, static_cast<int>(deadline - plat_monotonic_ms()));
     } while (ready < 0 && errno == EINTR && plat_monotonic_ms() < deadline);
-    if (ready == 0) return PLAT_ERR_TIMEOUT;
+    if (ready == 0 || (ready < 0 && errno == EINTR)) return plat_result_without_errno(PLAT_ERR_TIMEOUT);
     int error = 0;
     socklen_t length = sizeof error;
-    if (ready < 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return PLAT_ERR_FAILED;
+    if (ready < 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return plat_result_of_errno(errno);
     return error == 0 ? PLAT_OK : plat_result_of_errno(error);
 }
 
@@ -77,7 +77,7 @@ void plat_net_stop() {}
 PlatResult plat_net_socket(PlatSocket* sock)
 {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return PLAT_ERR_FAILED;
+    if (fd < 0) return plat_result_of_errno(errno);
     *sock = fd;
     return PLAT_OK;
 }
@@ -106,17 +106,17 @@ PlatResult plat_net_connect(PlatSocket sock, const char* address, uint16_t port,
 PlatResult plat_net_send(PlatSocket sock, const void* bytes, size_t count, int /*limit_ms: SO_SNDTIMEO*/)
 {
     PlatResult injected;
-    if (plat_fault_fires(PLAT_FAULT_SEND, &injected)) return injected;
+    if (plat_fault_fires(PLAT_FAULT_SEND, &injected)) return plat_result_without_errno(injected);
     ssize_t sent = send(static_cast<int>(sock), bytes, count, MSG_NOSIGNAL);
     if (sent == static_cast<ssize_t>(count)) return PLAT_OK;
-    return sent < 0 ? plat_result_of_errno(errno) : PLAT_ERR_TIMEOUT;
+    return sent < 0 ? plat_result_of_errno(errno) : plat_result_without_errno(PLAT_ERR_TIMEOUT);
 }
 
 PlatResult plat_net_wait_queued(PlatSocket sock, void* scratch, size_t count, int wait_ms, int* queued)
 {
     int fd = static_cast<int>(sock);
     PlatResult injected;
-    if (plat_fault_fires(PLAT_FAULT_RECEIVE, &injected)) return injected;
+    if (plat_fault_fires(PLAT_FAULT_RECEIVE, &injected)) return plat_result_without_errno(injected);
     set_low_water(fd, static_cast<int>(count));
     struct pollfd readable = {fd, POLLIN | POLLRDHUP, 0};
     int ready = poll(&readable, 1, wait_ms);
@@ -126,7 +126,7 @@ PlatResult plat_net_wait_queued(PlatSocket sock, void* scratch, size_t count, in
         if (!(readable.revents & (POLLRDHUP | POLLHUP | POLLERR))) return PLAT_OK;
         return whole_packet_left(fd, scratch, count);
     }
-    if (ready < 0 && errno != EINTR) return PLAT_ERR_FAILED;
+    if (ready < 0 && errno != EINTR) return plat_result_of_errno(errno);
     *queued = queued_bytes(fd);
     return PLAT_ERR_TIMEOUT;
 }
@@ -150,5 +150,5 @@ int plat_net_read(PlatSocket sock, void* bytes, size_t count)
 PlatResult plat_net_close(PlatSocket sock)
 {
     low_water_fd = -1;
-    return close(static_cast<int>(sock)) == 0 ? PLAT_OK : PLAT_ERR_FAILED;
+    return close(static_cast<int>(sock)) == 0 ? PLAT_OK : plat_result_of_errno(errno);
 }

@@ -33,27 +33,32 @@ char write_piece[PIECE_SIZE];
 
 // Opens the file for reading when it is a regular file. Without O_NONBLOCK
 // the open of a FIFO would wait for a writer. *fd is -1 for a missing file,
-// which is no error; anything else is: a directory, a FIFO or device, an
-// unreadable file.
+// which is no error, and for anything that is not a regular file (a
+// directory, a FIFO, a device: PLAT_ERR_EXISTS, which a lookup takes for a
+// missing file and a write-back leaves alone). A file that cannot be opened
+// fails with the system's reason.
 PlatResult open_settings_file(const char* path, int* fd)
 {
     *fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (*fd < 0) return errno == ENOENT ? PLAT_OK : PLAT_ERR_FAILED;
+    if (*fd < 0) return errno == ENOENT ? PLAT_OK : plat_result_of_errno(errno);
     struct stat status;
     if (fstat(*fd, &status) == 0 && S_ISREG(status.st_mode)) return PLAT_OK;
     close(*fd);
     *fd = -1;
-    return PLAT_ERR_FAILED;
+    return plat_result_without_errno(PLAT_ERR_EXISTS);
 }
 
 // Feeds the file to the scan, to its end or, when only a lookup is wanted,
-// until the rest cannot matter; false on a read error.
+// until the rest cannot matter; false on a read error, with its reason kept.
 bool scan_settings_file(int fd, ProfileScan* scan, bool to_the_end)
 {
     for (;;) {
         ssize_t got = fd < 0 ? 0 : read(fd, read_piece, sizeof read_piece);
         if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return false;
+        if (got < 0) {
+            plat_result_of_errno(errno);
+            return false;
+        }
         if (got == 0) break;
         profile_scan_feed(scan, read_piece, static_cast<size_t>(got));
         if (!to_the_end && profile_scan_done(scan)) break;
@@ -263,7 +268,7 @@ PlatResult replace_file(const char* target, int old_fd, const ProfileScan* scan,
     return result;
 }
 
-void look_up(const char* path, const char* section, PlatProfileQuery* queries, size_t count)
+PlatResult look_up(const char* path, const char* section, PlatProfileQuery* queries, size_t count)
 {
     ProfileKey keys[PROFILE_KEYS_MAX] = {};
     for (size_t i = 0; i < count; ++i) {
@@ -274,22 +279,29 @@ void look_up(const char* path, const char* section, PlatProfileQuery* queries, s
     ProfileScan scan;
     profile_scan_start(&scan, section, keys, static_cast<int>(count));
     int fd = -1;
-    bool read = open_settings_file(path, &fd) == PLAT_OK && scan_settings_file(fd, &scan, false);
+    PlatResult opened = open_settings_file(path, &fd);
+    PlatResult result = opened == PLAT_ERR_EXISTS ? PLAT_OK : opened;  // not a regular file: as if missing
+    if (result == PLAT_OK && !scan_settings_file(fd, &scan, false)) result = PLAT_ERR_FAILED;
     if (fd >= 0) close(fd);
     for (size_t i = 0; i < count; ++i) {
-        if (!read) keys[i].found = false;  // an unreadable file gives the defaults
+        if (result != PLAT_OK) keys[i].found = false;  // what could be read of a file is not used
         profile_key_result(&keys[i], queries[i].fallback);
     }
+    return result;
 }
 
 }  // namespace
 
-void plat_profile_get(const char* path, const char* section, PlatProfileQuery* queries, size_t count)
+PlatResult plat_profile_get(const char* path, const char* section, PlatProfileQuery* queries, size_t count)
 {
-    for (size_t done = 0; done < count; done += PROFILE_KEYS_MAX) {
+    PlatResult result = PLAT_OK;
+    for (size_t done = 0; done < count && result == PLAT_OK; done += PROFILE_KEYS_MAX) {
         size_t left = count - done;
-        look_up(path, section, queries + done, left < PROFILE_KEYS_MAX ? left : PROFILE_KEYS_MAX);
+        result = look_up(path, section, queries + done, left < PROFILE_KEYS_MAX ? left : PROFILE_KEYS_MAX);
     }
+    if (result == PLAT_OK) return PLAT_OK;
+    for (size_t i = 0; i < count; ++i) snprintf(queries[i].value, queries[i].size, "%s", queries[i].fallback);
+    return result;
 }
 
 PlatResult plat_profile_set(const char* path, const char* section, const PlatProfileEntry* entries, size_t count)
@@ -307,6 +319,7 @@ PlatResult plat_profile_set(const char* path, const char* section, const PlatPro
     profile_scan_start(&scan, section, keys, static_cast<int>(count));
     int old_fd = -1;
     PlatResult result = open_settings_file(target, &old_fd);
+    if (result == PLAT_ERR_EXISTS) result = PLAT_ERR_FAILED;  // not a regular file: left as it is
     if (result == PLAT_OK && !scan_settings_file(old_fd, &scan, true)) result = PLAT_ERR_FAILED;
     if (result == PLAT_OK) result = replace_file(target, old_fd, &scan, values);
     if (old_fd >= 0) close(old_fd);

@@ -19,6 +19,9 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/posix/posix_errors.h"
+
+int posix_last_error;
 
 namespace {
 
@@ -100,6 +103,8 @@ void copy_errno(char* reason, size_t reason_size)
 }
 
 }  // namespace
+
+int plat_last_error() { return posix_last_error; }
 
 void plat_error_words(int error, char* text, size_t size)
 {

@@ -122,6 +122,13 @@ void plat_console_stop()
     console_input = INVALID_HANDLE_VALUE;
 }
 
+// Only a console has a console mode: NUL, which the runtime takes for a terminal too, has none.
+bool plat_errors_on_terminal()
+{
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
 bool plat_key_waiting()
 {
     if (second_code_pending) return true;

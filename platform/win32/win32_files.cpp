@@ -1,27 +1,52 @@
 // Data files and the directory search. A data file is created exclusively, so
-// an existing file is never replaced.
+// an existing file is never replaced, and an empty one is removed only while
+// its name still denotes it.
 #include <windows.h>
 
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/win32/win32_errors.h"
 
 namespace {
 
 const DWORD SKIPPED_ATTRIBUTES = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+const DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 PlatResult from_last_error()
 {
-    switch (GetLastError()) {
+    DWORD error = GetLastError();
+    switch (error) {
     case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS: return PLAT_ERR_EXISTS;
+    case ERROR_ALREADY_EXISTS: return win32_failure(PLAT_ERR_EXISTS, static_cast<int>(error));
     case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL: return PLAT_ERR_NO_SPACE;
-    default: return PLAT_ERR_FAILED;
+    case ERROR_HANDLE_DISK_FULL: return win32_failure(PLAT_ERR_NO_SPACE, static_cast<int>(error));
+    default: return win32_failure(PLAT_ERR_FAILED, static_cast<int>(error));
     }
 }
 
 HANDLE handle_of(PlatFile file) { return reinterpret_cast<HANDLE>(file); }
+
+bool same_file(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b)
+{
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
+}
+
+// The open file holds nothing and name is that very file, not a file put in
+// its place. The name is looked at without any access asked, which no
+// sharing mode refuses, and without following a link.
+bool still_named_and_empty(HANDLE opened, const char* name)
+{
+    BY_HANDLE_FILE_INFORMATION held, named;
+    if (!GetFileInformationByHandle(opened, &held) || held.nFileSizeHigh != 0 || held.nFileSizeLow != 0) return false;
+    HANDLE look = CreateFileA(name, 0, SHARE_ALL, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (look == INVALID_HANDLE_VALUE) return false;
+    bool same = GetFileInformationByHandle(look, &named) && same_file(held, named);
+    CloseHandle(look);
+    return same;
+}
 
 // One WriteFile call at the current end of the file; *written says how much went.
 bool write_at_end(HANDLE handle, const char* bytes, DWORD count, DWORD* written)
@@ -51,11 +76,11 @@ PlatResult plat_file_write(PlatFile file, const void* bytes, size_t count)
     if (plat_fault_fires(PLAT_FAULT_WRITE, &injected)) {
         // As a full disk does it: part of the buffer goes, then the write fails.
         if (!write_at_end(handle_of(file), next, static_cast<DWORD>(left / 2), &written)) return from_last_error();
-        return injected;
+        return win32_failure(injected, 0);
     }
     while (left > 0) {
         if (!write_at_end(handle_of(file), next, static_cast<DWORD>(left), &written)) return from_last_error();
-        if (written == 0) return PLAT_ERR_NO_SPACE;
+        if (written == 0) return win32_failure(PLAT_ERR_NO_SPACE, 0);
         next += written;
         left -= written;
     }
@@ -80,10 +105,18 @@ PlatResult plat_file_close(PlatFile file)
     return CloseHandle(handle_of(file)) ? PLAT_OK : from_last_error();
 }
 
-PlatResult plat_file_remove(const char* name)
+// The file is compared while this program holds it without sharing, so
+// that no one can move or remove it meanwhile; it is removed by name just
+// after the close, as Windows before Vista cannot remove a file by its handle.
+PlatResult plat_file_close_removing_empty(PlatFile file, const char* name)
 {
+    bool remove = still_named_and_empty(handle_of(file), name);
+    if (!CloseHandle(handle_of(file))) return from_last_error();
+    if (!remove) return PLAT_OK;
     return DeleteFileA(name) ? PLAT_OK : from_last_error();
 }
+
+void plat_file_remove_empty_at_end(PlatFile /*file*/, const char* /*name*/) {}
 
 // The pattern is matched by Windows itself. Windows lets a '?' before the
 // dot match nothing (08DEC2026-12.QKV would match ????), so names of another

@@ -9,6 +9,7 @@
 #include "platform/address_text.h"
 #include "platform/platform.h"
 #include "platform/win32/win32_console.h"
+#include "platform/win32/win32_errors.h"
 
 namespace {
 
@@ -18,10 +19,10 @@ PlatResult from_wsa_error(int error)
 {
     switch (error) {
     case WSAECONNRESET:
-    case WSAECONNABORTED: return PLAT_ERR_CLOSED;
+    case WSAECONNABORTED: return win32_failure(PLAT_ERR_CLOSED, error);
     case WSAEWOULDBLOCK:
-    case WSAETIMEDOUT: return PLAT_ERR_TIMEOUT;
-    default: return PLAT_ERR_FAILED;
+    case WSAETIMEDOUT: return win32_failure(PLAT_ERR_TIMEOUT, error);
+    default: return win32_failure(PLAT_ERR_FAILED, error);
     }
 }
 
@@ -54,9 +55,14 @@ PlatResult wait_connected(SOCKET sock, int limit_ms)
     FD_SET(sock, &failed);
     struct timeval limit = timeval_of_ms(limit_ms);
     int ready = select(0, nullptr, &writable, &failed, &limit);  // the first argument is ignored
-    if (ready == 0) return PLAT_ERR_TIMEOUT;
-    if (ready < 0 || !FD_ISSET(sock, &writable)) return PLAT_ERR_FAILED;
-    return PLAT_OK;
+    if (ready == 0) return win32_failure(PLAT_ERR_TIMEOUT, 0);
+    if (ready < 0) return from_wsa_error(WSAGetLastError());
+    if (FD_ISSET(sock, &writable)) return PLAT_OK;
+    // The connect failed: the socket holds why.
+    int error = 0;
+    int length = sizeof error;
+    getsockopt(sock, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length);
+    return from_wsa_error(error);
 }
 
 // 1 when something can be read (data or the peer's close), 0 after wait_ms, -1 on error.
@@ -80,7 +86,8 @@ long ms_left(int64_t deadline)
 PlatResult plat_net_start()
 {
     WSADATA service;
-    return WSAStartup(MAKEWORD(1, 1), &service) == 0 ? PLAT_OK : PLAT_ERR_FAILED;
+    int error = WSAStartup(MAKEWORD(1, 1), &service);
+    return error == 0 ? PLAT_OK : win32_failure(PLAT_ERR_FAILED, error);
 }
 
 void plat_net_stop() { WSACleanup(); }
@@ -88,7 +95,7 @@ void plat_net_stop() { WSACleanup(); }
 PlatResult plat_net_socket(PlatSocket* sock)
 {
     SOCKET created = socket(AF_INET, SOCK_STREAM, 0);
-    if (created == INVALID_SOCKET) return PLAT_ERR_FAILED;
+    if (created == INVALID_SOCKET) return from_wsa_error(WSAGetLastError());
     *sock = static_cast<PlatSocket>(created);
     return PLAT_OK;
 }
@@ -118,11 +125,11 @@ PlatResult plat_net_connect(PlatSocket sock, const char* address, uint16_t port,
 PlatResult plat_net_send(PlatSocket sock, const void* bytes, size_t count, int /*limit_ms: SO_SNDTIMEO*/)
 {
     PlatResult injected;
-    if (plat_fault_fires(PLAT_FAULT_SEND, &injected)) return injected;
+    if (plat_fault_fires(PLAT_FAULT_SEND, &injected)) return win32_failure(injected, 0);
     win32_show_output();  // a send may wait up to its limit
     int sent = send(socket_of(sock), static_cast<const char*>(bytes), static_cast<int>(count), 0);
     if (sent == static_cast<int>(count)) return PLAT_OK;
-    return sent == SOCKET_ERROR ? from_wsa_error(WSAGetLastError()) : PLAT_ERR_TIMEOUT;
+    return sent == SOCKET_ERROR ? from_wsa_error(WSAGetLastError()) : win32_failure(PLAT_ERR_TIMEOUT, 0);
 }
 
 // A close after part of a packet cannot be told here: the peek keeps
@@ -132,17 +139,17 @@ PlatResult plat_net_wait_queued(PlatSocket sock, void* scratch, size_t count, in
     SOCKET s = socket_of(sock);
     int wanted = static_cast<int>(count);
     PlatResult injected;
-    if (plat_fault_fires(PLAT_FAULT_RECEIVE, &injected)) return injected;
+    if (plat_fault_fires(PLAT_FAULT_RECEIVE, &injected)) return win32_failure(injected, 0);
     win32_show_output();
     int64_t deadline = plat_monotonic_ms() + wait_ms;
     *queued = 0;
     for (;;) {
         int ready = wait_readable(s, ms_left(deadline));
-        if (ready < 0) return PLAT_ERR_FAILED;
+        if (ready < 0) return from_wsa_error(WSAGetLastError());
         if (ready > 0) {
             *queued = recv(s, static_cast<char*>(scratch), wanted, MSG_PEEK);
             if (*queued == SOCKET_ERROR) return from_wsa_error(WSAGetLastError());
-            if (*queued == 0) return PLAT_ERR_CLOSED;
+            if (*queued == 0) return win32_failure(PLAT_ERR_CLOSED, 0);
             if (*queued == wanted) return PLAT_OK;
         }
         if (plat_monotonic_ms() >= deadline) return PLAT_ERR_TIMEOUT;
@@ -167,5 +174,5 @@ int plat_net_read(PlatSocket sock, void* bytes, size_t count)
 
 PlatResult plat_net_close(PlatSocket sock)
 {
-    return closesocket(socket_of(sock)) == 0 ? PLAT_OK : PLAT_ERR_FAILED;
+    return closesocket(socket_of(sock)) == 0 ? PLAT_OK : from_wsa_error(WSAGetLastError());
 }

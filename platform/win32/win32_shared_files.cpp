@@ -18,6 +18,9 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/win32/win32_errors.h"
+
+int win32_last_error;
 
 namespace {
 
@@ -93,6 +96,8 @@ void look_at_handle(HANDLE handle, PlatFileLook* look)
 }
 
 }  // namespace
+
+int plat_last_error() { return win32_last_error; }
 
 void plat_error_words(int error, char* text, size_t size)
 {

@@ -329,9 +329,17 @@ Client::Client(const std::string& directory, const ClientOptions& options)
             int out = open(options.stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(out, STDOUT_FILENO);
         }
+        if (!options.stderr_path.empty()) {
+            int errors = open(options.stderr_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(errors, STDERR_FILENO);
+        }
         if (options.stdout_to_closed_pipe) {
             dup2(closed_pipe[1], STDOUT_FILENO);
             close(closed_pipe[0]);
+        }
+        if (options.without_standard_output) {
+            close(STDOUT_FILENO);
+            close(STDERR_FILENO);
         }
         for (const std::string& setting : options.environment) putenv(strdup(setting.c_str()));
         if (options.under_job_control) run_as_foreground_job(options.program);
@@ -506,16 +514,18 @@ Expected& Expected::packet(int number)
     return *this;
 }
 
-Expected& Expected::storing(const std::string& data_file, int records_that_fit)
+Expected& Expected::storing(const std::string& data_file, int records_that_fit, const std::string& write_failure)
 {
     data_file_ = data_file;
     records_that_fit_ = records_that_fit;
+    write_failure_ = write_failure;
     return *this;
 }
 
 Expected& Expected::ping(int count)
 {
     text_ += " --> Ping " + std::to_string(count) + "\n";
+    if (count - 1 == records_that_fit_) text_ += write_failure_;
     if (!data_file_.empty()) {
         int kbytes = static_cast<int>(RECORD / 1024) * std::min(count, records_that_fit_);
         text_ += "\nWriting to file: " + data_file_ + " - " + std::to_string(kbytes) + " kbytes";

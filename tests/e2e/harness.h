@@ -85,8 +85,10 @@ struct ExitInfo {
 struct ClientOptions {
     std::string program = PROGRAM;
     std::string stdout_path;  // empty: the terminal
+    std::string stderr_path;  // empty: the terminal, or without one the test's own
     bool with_terminal = true;
     bool stdout_to_closed_pipe = false;
+    bool without_standard_output = false;  // stdout and stderr closed (>&- 2>&-)
     // Bytes; 0: none. SIGXFSZ is at its default, as a user's shell leaves it:
     // the program must ignore it itself for a write past the limit to fail as
     // on a full disk.
@@ -158,13 +160,15 @@ public:
     Expected& pass();                    // the send line
     Expected& packet(int number);        // a traced packet
     // With the store on: each ping's writing line names the file and the kbytes in it, which stop
-    // growing once records_that_fit are written.
-    Expected& storing(const std::string& data_file, int records_that_fit = INT_MAX);
+    // growing once records_that_fit are written; the first ping that does not fit shows write_failure.
+    Expected& storing(const std::string& data_file, int records_that_fit = INT_MAX,
+                      const std::string& write_failure = "");
     Expected& ping(int count);           // ends the trace of the eighth packet
     Expected& pings(int first, int last);  // whole pings, each eight passes
     Expected& packets(std::initializer_list<int> numbers);  // a pass and its traced packet, for each
     Expected& fails_with(const std::string& message);       // a pass that fails, and the prompt
     Expected& text(const std::string& raw);
+    Expected& only(const std::string& raw) { return text_ = raw, *this; }  // not even the settings lines
     Expected& prompt();
     const std::string& str() const { return text_; }
 
@@ -173,6 +177,7 @@ private:
     std::string text_;
     std::string data_file_;  // empty: the store is off
     int records_that_fit_ = INT_MAX;
+    std::string write_failure_;
 };
 
 // Redirected output with CR LF folded to LF; bare counts line ends that were

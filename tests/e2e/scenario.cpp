@@ -1,6 +1,7 @@
 #include "tests/e2e/scenario.h"
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -109,6 +110,16 @@ std::vector<Scenario> make_scenarios()
             .killed_by(SIGINT)
             .screen_starts([](Expected& e) { e.pings(1, 1); })
             .builds(LINUX_STORE_OFF | WINDOWS_STORE_OFF, "a run cut short at an unknown ping: records are for the failure rows"),
+        // A settings file that is there but cannot be read is not a missing one: the run ends before connecting,
+        // and the file is left as it is.
+        Scenario("settings_file_unreadable")
+            .settings_unreadable()
+            .screen([](Expected& e) {
+                e.only("Halvex_StoreData.INI: cannot read: Permission denied; the run does not start without the "
+                       "settings it holds (remove it to use the defaults)\n")
+                    .prompt();
+            })
+            .builds(LINUX_STORE_ON, "Windows keeps a file from a program by holding it: the backend check has that"),
         // Nothing listening: the connect fails, no data file is made. At the key read Ctrl+C is an ordinary key.
         Scenario("connect_refused")
             .settings("[Settings]\nIPAddress=$A\nGain=99\n")
@@ -241,13 +252,25 @@ std::vector<Scenario> make_scenarios()
             .records(1)
             .first_data_file_number(8)
             .builds(STORE_ON_BUILDS, NO_STORE_NO_FILE),
-        // Without any terminal the prompt does not wait: a failure ends the run by itself.
+        // Without any terminal the prompt does not wait: a failure ends the run by itself. Standard error, no
+        // terminal either, is told what the run records to and why the call failed.
         Scenario("no_terminal_never_waits_for_a_key")
             .head({"--fault", "close@9"})
             .without_terminal()
             .screen([](Expected& e) { e.pings(1, 1).fails_with(RECV_FAILED); })
+            .errors("Halvex_StoreData: $R (head $A port 4040, range 30 m, gain 3 dB)\n"
+                    "Halvex_StoreData: recv() failed, head $A port 4040: the head closed the connection\n")
             .records(1)
             .builds(LINUX_BUILDS, "under Wine the program always has Wine's console"),
+        Scenario("no_terminal_explains_a_failed_connect")
+            .settings("[Settings]\nIPAddress=$A\nRange=35\nGain=7dB\n")
+            .no_head()
+            .without_terminal()
+            .shows("$A", 30, 7)
+            .screen([](Expected& e) { e.text("\nconnect() failed!\n").prompt(); })
+            .errors("Halvex_StoreData.INI: Range=35 replaced by 30 m\nHalvex_StoreData: connect() failed, head $A port "
+                    "4040: Connection refused; check IPAddress in Halvex_StoreData.INI\n")
+            .builds(LINUX_STORE_OFF, "the settings and the connect are the same whether the store is on or off"),
     };
 }
 
@@ -384,6 +407,13 @@ void run_scenario(const ScenarioCase& which)
     options.with_terminal = row.terminal;
     options.keep_terminal = row.terminal && !windows;
     if (windows || !row.terminal) options.stdout_path = out.file(SCREEN);
+    if (!row.errors_text.empty()) options.stderr_path = out.file("errors.txt");
+    if (row.unreadable) {
+        if (geteuid() != 0) GTEST_SKIP() << "needs root to run the program as a user who may not read the file";
+        ASSERT_EQ(0, chmod(dir.file(SETTINGS).c_str(), 0));
+        ASSERT_EQ(0, chmod(dir.path().c_str(), 0711));
+        options.as_nobody = true;
+    }
     options.file_size_limit = row.size_limit;
     char data_file[32];
     snprintf(data_file, sizeof data_file, "%s-%04d.QKV", today().c_str(), row.data_file_number);
@@ -428,7 +458,10 @@ void run_scenario(const ScenarioCase& which)
     }
 
     Expected expected(filled(row.shown_address, address).substr(0, ADDRESS_SHOWN_MAX), row.shown_range, row.shown_gain);
-    if (storing) expected.storing(data_file, row.record_count);
+    // Standard error shows on the terminal of a Linux build.
+    std::string write_failure = std::string(data_file) + ": cannot write: File too large; pings are not recorded until "
+                                                          "it can be written again\n";
+    if (storing) expected.storing(data_file, row.record_count, !windows && row.size_limit > 0 ? write_failure : "");
     row.screen_text(expected);
     int bare = 0;
     std::string screen = shown.now(&bare);
@@ -460,6 +493,11 @@ void run_scenario(const ScenarioCase& which)
         }
         std::string listing;
         EXPECT_EQ(0, qkvdump(dir.file(data_file), &listing)) << listing;
+    }
+    if (!row.errors_text.empty()) {
+        std::string recording = (build.kind & STORE_ON_BUILDS) ? std::string("recording to ") + data_file
+                                                                : "recording nothing: this build stores no data file";
+        EXPECT_EQ(filled(replaced(row.errors_text, "$R", recording), address), read_file(options.stderr_path));
     }
     for (const auto& file : row.present) EXPECT_EQ(file.second, read_file(dir.file(filled(file.first, address))));
     std::vector<std::string> found = list_dir(dir.path());

@@ -72,6 +72,10 @@ struct Scenario {
     Scenario& on_windows_ends_after(int ms, const char* reason) { return windows_limit_ms = ms, windows_why = reason, *this; }
     Scenario& file_size_limit(long bytes) { return size_limit = bytes, *this; }
     Scenario& without_terminal() { return terminal = false, *this; }
+    // What standard error holds, where it is no terminal: $R is what the run records to.
+    Scenario& errors(const std::string& text) { return errors_text = text, *this; }
+    // The settings file is there, but the program may not read it.
+    Scenario& settings_unreadable() { return unreadable = true, *this; }
     Scenario& existing(const std::string& file, const std::string& content)
     {
         return present.emplace_back(file, content), *this;
@@ -102,6 +106,8 @@ struct Scenario {
     const char* windows_why = "";  // why a Windows build expects otherwise
     long size_limit = 0;
     bool terminal = true;
+    std::string errors_text;
+    bool unreadable = false;
     std::vector<std::pair<std::string, std::string>> present;
     int data_file_number = 1;
     unsigned build_kinds = EVERY_BUILD;

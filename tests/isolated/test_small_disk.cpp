@@ -35,6 +35,11 @@ TEST(SmallDisk, FullDiskKeepsWholeRecordsAndSettings)
     EXPECT_EQ(0, qkvdump(dir + "/" + data_file));
     std::string kbytes = " - " + std::to_string(size / 1024) + " kbytes";
     EXPECT_NE(std::string::npos, client.screen().find(" --> Ping 20\n\nWriting to file: " + data_file + kbytes));
+    // Standard error (here the terminal) is told once that the records stopped going.
+    std::string stopped = data_file + ": cannot write: No space left on device; pings are not recorded until it can be "
+                                      "written again\n\nWriting to file: " + data_file + kbytes;
+    EXPECT_NE(std::string::npos, client.screen().find(stopped)) << client.screen().substr(0, 4000);
+    EXPECT_EQ(client.screen().find(": cannot write: "), client.screen().rfind(": cannot write: "));
 
     std::string settings = read_file(dir + "/" + SETTINGS);
     EXPECT_TRUE(settings == old_settings || settings == old_settings + "Gain=3\r\n") << settings;

@@ -5,8 +5,9 @@
 #   its programs run from PATH and its manual pages render without a warning
 #   (groff, man, mandoc);
 # - the systemd units verify; the recording service's command, run as the
-#   service runs it, records until the head fails and leaves only the
-#   settings and the failure for the journal; an instance of the unit records,
+#   service runs it, records until the head fails and leaves for the journal
+#   only what it records to and why it failed, and on a full disk says once
+#   that storing stopped; an instance of the unit records,
 #   restarts on a new data file and is started again after a failure
 #   (instance.sh; in a container where no service manager runs here);
 # - the store-on package replaces the other, as both hold the same program;
@@ -146,11 +147,18 @@ store_files="$(files_of $store)"
 
 echo "== the recording service's command, as the service runs it"
 # As its own user, in a survey directory, standard input /dev/null and no
-# controlling terminal. The head closes the connection at its 100th command,
-# after 12 pings: the command ends with status 1, and the journal would get the
-# settings lines and the failed call, none of the trace.
+# controlling terminal; standard output goes nowhere and standard error to
+# the journal, as the unit says. The head closes the connection at its 100th
+# command, after 12 pings: the command ends with status 1, and the journal
+# gets what the run recorded to and why it failed, none of the trace.
 service_unit=$unit_dir/halvex-storedata@.service
 exec_start="$(sed -n 's/^ExecStart=//p' $service_unit | sed 's/\$\$/$/g')"
+grep -qx 'StandardOutput=null' $service_unit && grep -qx 'StandardError=journal' $service_unit ||
+    fail "$service_unit does not send standard output nowhere and standard error to the journal"
+run_service_command() { # run_service_command DIR JOURNAL: as the service runs it, in DIR
+    (cd "$1" && timeout 60 setsid -w setpriv --reuid=halvex-storedata --regid=halvex-storedata --init-groups \
+        sh -c "exec $exec_start" </dev/null >/dev/null 2>"$2")
+}
 chmod 755 "$scratch"
 survey="$scratch/survey"
 mkdir "$survey"
@@ -158,19 +166,37 @@ printf '[Settings]\nIPAddress=127.0.18.1\n' >"$survey/Halvex_StoreData.INI"
 chown -R halvex-storedata:halvex-storedata "$survey"
 start_headsim 127.0.18.1 --fault close@100 --once
 status=0
-(cd "$survey" && timeout 60 setsid -w setpriv --reuid=halvex-storedata --regid=halvex-storedata --init-groups \
-    sh -c "exec $exec_start" </dev/null >"$scratch/journal.txt" 2>&1) || status=$?
+run_service_command "$survey" "$scratch/journal.txt" || status=$?
 wait "$headsim_pid" || true
 headsim_pid=
-[ $status = 1 ] || fail "the service's command ended with status $status, not 1 (output: $(cat "$scratch/journal.txt"))"
-expected=$'IP Address: 127.0.18.1\nPort:       4040\nRange:      30m\nGain:       3dB\nrecv() failed!'
-[ "$(cat "$scratch/journal.txt")" = "$expected" ] ||
-    fail "the service's command passes on, instead of the settings and the failure: $(head -c 2000 "$scratch/journal.txt")"
+[ $status = 1 ] || fail "the service's command ended with status $status, not 1 (journal: $(cat "$scratch/journal.txt"))"
 data_files=("$survey"/*.QKV)
 [ ${#data_files[@]} = 1 ] && [ -f "${data_files[0]}" ] || fail "expected one data file in $survey: ${data_files[*]}"
 [ "$(stat -c %U "${data_files[0]}")" = halvex-storedata ] || fail "${data_files[0]} does not belong to halvex-storedata"
 [ "$(whole_records "${data_files[0]}")" = 12 ] || fail "${data_files[0]} does not hold the 12 pings served"
-echo "status 1 after 12 pings, one data file of 12 records, the journal: the settings and recv() failed!"
+head_text='head 127.0.18.1 port 4040'
+expected="Halvex_StoreData: recording to $(basename "${data_files[0]}") ($head_text, range 30 m, gain 3 dB)
+Halvex_StoreData: recv() failed, $head_text: the head closed the connection"
+[ "$(cat "$scratch/journal.txt")" = "$expected" ] ||
+    fail "the service's command leaves for the journal, instead of the data file and the failure: $(head -c 2000 "$scratch/journal.txt")"
+echo "status 1 after 12 pings, one data file of 12 records, the journal: the data file and why recv() failed"
+
+echo "== the recording service's command on a full disk"
+# In a mount namespace of its own, on a 96 KiB file system that fills after a
+# few pings: the journal is told once that storing stopped, with the data
+# file's name and the system's reason.
+mkdir "$scratch/small"
+start_headsim 127.0.18.1 --fault close@200 --once
+export -f run_service_command
+export exec_start
+unshare -m bash -c 'mount -t tmpfs -o size=96k,mode=0755 halvex-small-disk "$1" && chown halvex-storedata: "$1" &&
+    printf "[Settings]\nIPAddress=127.0.18.1\n" >"$1/Halvex_StoreData.INI" && run_service_command "$1" "$2"' \
+    - "$scratch/small" "$scratch/full.txt" || true
+wait "$headsim_pid" || true
+headsim_pid=
+stopped="$(grep ': cannot write: No space left on device; ' "$scratch/full.txt")" && [ "$(wc -l <<<"$stopped")" = 1 ] ||
+    fail "on a full disk the journal is not told once that storing stopped: $(cat "$scratch/full.txt")"
+echo "the journal on a full disk: $stopped"
 
 # Boots systemd in a container over this machine's /usr and /etc into a unit
 # that runs instance.sh and powers off. Nothing of this machine's /etc or /var

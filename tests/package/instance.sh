@@ -2,8 +2,8 @@
 # Runs one instance of the installed halvex-storedata@.service under the
 # running service manager, against headsim on loopback: it records, the
 # midnight timer's service restarts it on a new data file, and when the head
-# goes away it fails and is started again. The journal holds its settings
-# lines and the failed call, none of the trace. Run as root where the
+# goes away it fails and is started again. The journal holds what each start
+# records to and why it failed, none of the trace. Run as root where the
 # halvex-storedata-store package is installed (tests/package/check.sh does,
 # also inside a container where the machine runs no service manager). Sourced,
 # it only defines the helpers the package check shares with it.
@@ -66,8 +66,11 @@ run_instance() {
     record_counts >/dev/null
     local journal
     journal="$(journalctl -u "$instance" --since "$since" -o cat --no-pager)"
-    [ "$(grep -c '^IP Address: 127.0.18.2$' <<<"$journal")" -ge 2 ] || fail "$instance: settings lines missing in the journal: $journal"
-    grep -q '^recv() failed!$' <<<"$journal" || fail "$instance: recv() failed! not in the journal: $journal"
+    local head_text='head 127.0.18.2 port 4040'
+    [ "$(grep -c "^Halvex_StoreData: recording to .* ($head_text, range 30 m, gain 3 dB)\$" <<<"$journal")" -ge 2 ] ||
+        fail "$instance: the data files recorded to are missing in the journal: $journal"
+    grep -q "^Halvex_StoreData: recv() failed, $head_text: " <<<"$journal" ||
+        fail "$instance: why recv() failed is not in the journal: $journal"
     ! grep -q 'Send Switches' <<<"$journal" || fail "$instance: the trace reached the journal"
     rm -rf "$instance_dir"
     instance_started=no

@@ -87,18 +87,24 @@ TEST_F(DataStoreTest, RecordsAreWrittenWhole)
     EXPECT_EQ(0, memcmp(expected, bytes.data() + 2 * RECORD_SIZE, RECORD_SIZE));
 }
 
-// A write that fails half-way is cut off again and not counted; later records follow on whole.
+// A write that fails half-way is cut off again and not counted; later records follow on whole. Storing is
+// said to stop at the first failure and to work again at the first success after, never once a record.
 TEST_F(DataStoreTest, FailedWriteLeavesWholeRecords)
 {
     ASSERT_TRUE(datastore_open(&store, &clock));
     write_records(2);
-    plat_fault_arm(PLAT_FAULT_WRITE, 1, PLAT_ERR_NO_SPACE);
-    write_records(1);
+    for (StoreChange change : {STORE_STOPPED, STORE_GOES_ON}) {
+        plat_fault_arm(PLAT_FAULT_WRITE, 1, PLAT_ERR_NO_SPACE);
+        EXPECT_EQ(change, datastore_write(&store, &fields));
+    }
     plat_fault_arm(PLAT_FAULT_WRITE, 0, PLAT_OK);
     EXPECT_EQ(2 * RECORD_SIZE, store.bytes_written);
     EXPECT_EQ(2 * RECORD_SIZE, file_size(store.name));
 
-    write_records(3);
+    EXPECT_EQ(STORE_RESUMED, datastore_write(&store, &fields));
+    EXPECT_EQ(2, store.records_lost);
+    EXPECT_EQ(STORE_GOES_ON, datastore_write(&store, &fields));
+    write_records(1);
     EXPECT_EQ(5 * RECORD_SIZE, file_size(store.name));
 }
 

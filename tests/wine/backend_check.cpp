@@ -186,6 +186,20 @@ void check_files()
               !plat_disk_free("no such directory", &free_bytes),
           "the free space of the data files' disk is told (others write meanwhile); of a missing directory not");
 
+    // An empty data file goes at its close, only under a name that still denotes it; one with bytes stays.
+    PlatFile other = PLAT_NO_FILE, full = PLAT_NO_FILE;
+    plat_file_create_new("09DEC2026-0001.QKV", &file);
+    plat_file_create_new("09DEC2026-0002.QKV", &other);
+    plat_file_create_new("09DEC2026-0003.QKV", &full);
+    plat_file_write(full, block, 1);
+    plat_file_close_removing_empty(file, "09DEC2026-0002.QKV");  // the name of another file
+    plat_file_close_removing_empty(other, "09DEC2026-0002.QKV");
+    plat_file_close_removing_empty(full, "09DEC2026-0003.QKV");
+    char left[256] = "";
+    plat_find_files("09DEC2026-????.QKV", note_name, left);
+    check(strlen(left) == 38 && strstr(left, "09DEC2026-0001.QKV;") && strstr(left, "09DEC2026-0003.QKV;"),
+          "an empty data file is removed at its close, not under another's name, and one holding bytes stays");
+
     plat_file_create_new("08dec2026-0002.qkv", &file);
     plat_file_close(file);
     plat_file_create_new("08DEC2026-0003.QKV", &file);
@@ -241,8 +255,8 @@ void check_profile_and_clocks()
     snprintf(path, sizeof path, ".%cHalvex_StoreData.INI", PLAT_DIR_SEPARATOR);
     char value[80];
     PlatProfileQuery range = {"Range", "30", value, sizeof value};
-    plat_profile_get(path, "Settings", &range, 1);
-    check(strcmp(value, "30") == 0, "a missing file gives the fallback");
+    check(plat_profile_get(path, "Settings", &range, 1) == PLAT_OK && strcmp(value, "30") == 0,
+          "a missing file gives the fallback");
     const PlatProfileEntry entries[] = {{"IPAddress", ""}, {"Range", "40"}};
     check(plat_profile_set(path, "Settings", entries, 2) == PLAT_OK, "keys are written, creating the file");
     check(GetFileAttributesA("Halvex_StoreData.INI") != INVALID_FILE_ATTRIBUTES,
@@ -252,6 +266,12 @@ void check_profile_and_clocks()
     plat_profile_get(path, "Settings", both, 2);
     check(address[0] == 0, "a present empty key gives the empty value, not the fallback");
     check(strcmp(value, "40") == 0, "every key given is written, and each query gets its own value");
+    HANDLE holder = CreateFileA("Halvex_StoreData.INI", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    check(plat_profile_get(path, "Settings", &range, 1) == PLAT_ERR_HELD &&
+              plat_last_error() == ERROR_SHARING_VIOLATION && strcmp(value, "30") == 0,
+          "a file held without sharing is not a missing one: the lookup fails, with the fallback");
+    CloseHandle(holder);
 
     PlatLocalTime local;
     PlatPreciseTime precise;
