@@ -5,6 +5,7 @@ peak memory over an hour's records and a day's navigation. Not a test: it assert
 measures. It writes the data file and the .NAV file itself, as the program and navlog would.
     web_bench.py QKVWEB MAKE_RECORDING [SECONDS_PER_CPU_RUN]"""
 import os
+import random
 import select
 import shutil
 import socket
@@ -125,7 +126,7 @@ def latency(survey, rows):
             time.sleep(0.05)
         delays = []
         for _ in range(rows):
-            time.sleep(0.1)
+            time.sleep(random.uniform(0.1, 0.2))  # at any moment of qkvweb's looks, not in step with them
             written_ms = time.time() * 1000
             survey.write_pings(1)
             wanted = str(survey.pings - 1)
