@@ -176,8 +176,9 @@ void survey_stop(WebSurvey* s)
 
 const WebRow* survey_row(const WebSurvey* s, int64_t ping)
 {
+    if (ping < 0) return nullptr;
     const WebRow* row = &s->rows[ping % WEB_ROWS];
-    return ping >= 0 && row->ping == ping ? row : nullptr;
+    return row->ping == ping ? row : nullptr;
 }
 
 int64_t survey_first_kept(const WebSurvey* s)

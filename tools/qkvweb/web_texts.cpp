@@ -48,7 +48,8 @@ void put(Text* t, const char* format, ...)
     va_end(values);
 }
 
-// A JSON string of printable text; null for an empty one.
+// A JSON string; null for an empty text. What is not printable ASCII (a fix's fields come from the .NAV
+// file as they are, checked only by their checksum) shows as '?'.
 void put_string(Text* t, const char* text)
 {
     if (text[0] == '\0') {
@@ -56,7 +57,10 @@ void put_string(Text* t, const char* text)
         return;
     }
     put(t, "\"");
-    for (const char* c = text; *c && !t->full; ++c) put(t, *c == '"' || *c == '\\' ? "\\%c" : "%c", *c);
+    for (const char* c = text; *c && !t->full; ++c) {
+        char shown = *c >= ' ' && *c <= '~' ? *c : '?';
+        put(t, shown == '"' || shown == '\\' ? "\\%c" : "%c", shown);
+    }
     put(t, "\"");
 }
 
