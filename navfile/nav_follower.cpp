@@ -89,7 +89,8 @@ bool read_news(NavFollower* f)
     if (size >= 0 && size < f->offset) take_from_start(f);
     int64_t budget = NAV_FOLLOWER_BYTES_PER_LOOK;
     while (size >= 0 && f->offset < size && budget > 0) {
-        size_t count = size - f->offset < NAV_FOLLOWER_CHUNK ? static_cast<size_t>(size - f->offset) : NAV_FOLLOWER_CHUNK;
+        int64_t left = size - f->offset;
+        size_t count = left < NAV_FOLLOWER_CHUNK ? static_cast<size_t>(left) : NAV_FOLLOWER_CHUNK;
         if (plat_file_read_at(f->file, f->offset, f->chunk, count) != PLAT_OK) break;
         f->offset += static_cast<int64_t>(count);
         budget -= static_cast<int64_t>(count);

@@ -22,7 +22,7 @@ constexpr int NAV_FOLLOWER_NOTE_SIZE = NAVLOG_NAME_SIZE + 96;
 
 struct NavFollowerEvents {
     void (*file_started)(void* context, const char* name);  // a file taken from its start: forget its lines
-    void (*line)(void* context, const char* line);          // the next whole line, without its end; empty when unreadable
+    void (*line)(void* context, const char* line);  // the next whole line without its end; empty: unreadable
     void* context;
 };
 

@@ -63,7 +63,8 @@ ClientOptions qkvweb_at(const std::string& listen, const std::vector<std::string
 // The page in headless Chromium, until wait holds; the value of each expression, one JSON line each.
 std::string browse(const std::string& url, const std::string& wait, const std::vector<std::string>& expressions)
 {
-    std::string command = "/usr/bin/python3 '" + HERE + "/browser.py' '" + url + "' --timeout 30 --wait \"" + wait + "\"";
+    std::string command =
+        "/usr/bin/python3 '" + HERE + "/browser.py' '" + url + "' --timeout 30 --wait \"" + wait + "\"";
     for (const std::string& expression : expressions) command += " --eval \"" + expression + "\"";
     std::string said;
     int status = run_command(command, &said);
@@ -212,7 +213,8 @@ TEST(Qkvweb, ServesItsPageAndNothingElse)
     second.with_terminal = true;
     Client another(dir.path(), second);
     EXPECT_EQ(2, another.wait_exit(5000).status);
-    EXPECT_NE(std::string::npos, another.screen().find("qkvweb: cannot serve on 127.77.27.2:8027: ")) << another.screen();
+    EXPECT_NE(std::string::npos, another.screen().find("qkvweb: cannot serve on 127.77.27.2:8027: "))
+        << another.screen();
     kill(server.pid(), SIGTERM);
     EXPECT_EQ(0, server.wait_exit().status);
 }

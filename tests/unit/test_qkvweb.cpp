@@ -68,8 +68,8 @@ void look_all(NavFollower* follower, int64_t* now_ms)
 std::string fix_line(int second, double minutes)
 {
     char sentence[NMEA_TEXT_MAX + 1];
-    int length = snprintf(sentence, sizeof sentence, "$GPGGA,1200%02d.00,51%07.4f,N,00123.4567,E,1,09,0.9,1.0,M,47.0,M,,",
-                          second % 60, minutes);
+    int length = snprintf(sentence, sizeof sentence,
+                          "$GPGGA,1200%02d.00,51%07.4f,N,00123.4567,E,1,09,0.9,1.0,M,47.0,M,,", second % 60, minutes);
     nmea_append_checksum(sentence, static_cast<size_t>(length));
     NavTime time = {2026, 12, 8, 12, 0, second % 60, 0, 0};
     char line[NAVLOG_LINE_SIZE];
@@ -118,7 +118,8 @@ TEST_F(QkvwebFiles, NavFollowerTakesTheDaysLinesThroughWhatHappensToTheFile)
     if (west < -12 * 3600) west += 86400;
     long long away = llabs(west);
     char zone[64];
-    snprintf(zone, sizeof zone, "QKV%c%02lld:%02lld:%02lld", west < 0 ? '-' : '+', away / 3600, away / 60 % 60, away % 60);
+    snprintf(zone, sizeof zone, "QKV%c%02lld:%02lld:%02lld", west < 0 ? '-' : '+', away / 3600, away / 60 % 60,
+             away % 60);
     setenv("TZ", zone, 1);
     tzset();
     const std::string today = name_of_today();

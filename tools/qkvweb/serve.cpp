@@ -249,7 +249,8 @@ MHD_Result answer_request(void*, MHD_Connection* connection, const char* url, co
     bool crowded = server.connections > server.options->max_clients;
     for (int i = 0; i < WEB_PAGE_FILE_COUNT; ++i) {
         if (strcmp(url, WEB_PAGE_FILES[i].path) != 0) continue;
-        return crowded ? answer_too_many(connection) : MHD_queue_response(connection, MHD_HTTP_OK, server.page_files[i]);
+        if (crowded) return answer_too_many(connection);
+        return MHD_queue_response(connection, MHD_HTTP_OK, server.page_files[i]);
     }
     for (const Endpoint& endpoint : ENDPOINTS) {
         if (strcmp(url, endpoint.path) != 0) continue;
@@ -364,7 +365,8 @@ void serve_until_asked_to_end(Server* s)
         }
         refresh(s, now);
         int64_t wait_ms = next_look - plat_monotonic_ms();
-        MHD_run_wait(s->daemon, static_cast<int32_t>(wait_ms < 0 ? 0 : wait_ms > LOOK_EVERY_MS ? LOOK_EVERY_MS : wait_ms));
+        if (wait_ms < 0) wait_ms = 0;
+        MHD_run_wait(s->daemon, static_cast<int32_t>(wait_ms > LOOK_EVERY_MS ? LOOK_EVERY_MS : wait_ms));
         event = terminal_wait(0);  // the ends asked by the system are taken here
     }
 }

@@ -196,7 +196,8 @@ double survey_ping_rate(const WebSurvey* s, int64_t now_ms)
     int counted = 0;
     for (int64_t back = 1; back <= span; ++back) {
         int64_t at = second - back;
-        if (at <= s->rate_second && at > s->rate_second - WEB_RATE_SECONDS) counted += s->rate_counts[at % WEB_RATE_SECONDS];
+        bool kept = at <= s->rate_second && at > s->rate_second - WEB_RATE_SECONDS;
+        if (kept) counted += s->rate_counts[at % WEB_RATE_SECONDS];
     }
     return span > 0 ? counted / static_cast<double>(span) : 0.0;
 }

@@ -61,7 +61,8 @@ WebParse take_options(Cmdline* line, WebOptions* options)
         case OPT_VERSION: return WEB_PARSE_VERSION;
         case OPT_LISTEN: taken = take_listen(line, line->value, options); break;
         case OPT_STALE_AFTER:
-            taken = cmdline_number(line, line->value, "a number of seconds", 1, STALE_AFTER_MAX_S, &options->stale_after_s);
+            taken = cmdline_number(line, line->value, "a number of seconds", 1, STALE_AFTER_MAX_S,
+                                   &options->stale_after_s);
             break;
         case OPT_MAX_CLIENTS:
             taken = cmdline_number(line, line->value, "a number", 1, WEB_MAX_CLIENTS_LIMIT, &options->max_clients);

@@ -257,8 +257,8 @@ size_t web_metrics_text(const WebSurvey* s, const WebStatus* status, char* out, 
                "%d", status->state == WEB_RECORDING ? 1 : 0);
     put_metric(&t, "qkvweb_data_file_present", "gauge", "1 while a data file of today is followed, else 0.", "%d",
                status->state == WEB_NO_DATA_FILE ? 0 : 1);
-    put_metric(&t, "qkvweb_stale_after_seconds", "gauge", "The age of the last record past which the recording is stale.",
-               "%ld", status->stale_after_s);
+    put_metric(&t, "qkvweb_stale_after_seconds", "gauge",
+               "The age of the last record past which the recording is stale.", "%ld", status->stale_after_s);
     put_metric(&t, "qkvweb_pings_per_second", "gauge", "Records come a second, over the last nine seconds.", "%.1f",
                status->pings_per_second);
     if (status->state != WEB_NO_DATA_FILE) {

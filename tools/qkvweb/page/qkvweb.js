@@ -212,7 +212,8 @@ function show_status(status) {
   set_text('reason', status.reason || '');
   set_text('file-name', status.file || '');
   set_text('status-file', status.file || 'none');
-  set_text('status-records', status.malformed ? `${status.records} (${status.malformed} malformed)` : `${status.records}`);
+  const malformed = status.malformed ? ` (${status.malformed} malformed)` : '';
+  set_text('status-records', `${status.records}${malformed}`);
   set_text('status-bytes', status.file ? bytes_text(status.bytes) : '\u2013');
   set_text('status-rate', status.pings_per_second.toFixed(1));
   set_text('status-age', seconds_text(status.last_record_age_s));
