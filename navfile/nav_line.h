@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "navfile/nmea.h"
 
@@ -37,6 +38,10 @@ size_t navlog_line(const NavTime* time, const char* sentence, char line[NAVLOG_L
 extern const char NAVLOG_FILE_SUFFIX[];  // ".NAV"
 void navlog_file_name(const NavTime* time, char name[NAVLOG_NAME_SIZE]);
 bool navlog_same_day(const NavTime* a, const NavTime* b);
+
+// Milliseconds since 1970-01-01 00:00 of the civil time read as UTC, its
+// offset unused: less utc_offset_seconds, the instant of the clock reading.
+int64_t navlog_civil_ms(const NavTime* time);
 
 // Reads a time as navlog_time_text writes it at the start of text; *end is
 // left after it. False when text does not start with one.

@@ -30,6 +30,7 @@ namespace {
 using e2e::Client;
 using e2e::ClientOptions;
 using e2e::TempDir;
+using e2e::navlog_options;
 
 const char* const MONTHS[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN", "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
 
@@ -157,15 +158,6 @@ private:
     int fd_;
     sockaddr_in to_ = {};
 };
-
-ClientOptions navlog_options(const std::vector<std::string>& arguments)
-{
-    ClientOptions options;
-    options.program = NAVLOG;
-    options.arguments = arguments;
-    options.columns = 200;  // the whole status line
-    return options;
-}
 
 // The status line is redrawn as navlog starts: it is then listening.
 bool started(Client& client) { return client.wait_for("\r" + today_file(), 5000); }

@@ -16,6 +16,7 @@ namespace wine {
 const char* const EXE = HALVEX_WINDOWS_EXE;              // store switch off
 const char* const EXE_STORE_ON = HALVEX_WINDOWS_STORE_EXE;  // store switch on
 const char* const QKVDUMP_EXE = QKVDUMP_WINDOWS_EXE;
+const char* const QKVWEB_EXE = QKVWEB_WINDOWS_EXE;
 
 // Empty when wine, the prefix and the program are there; else why not.
 std::string missing(const char* exe);
