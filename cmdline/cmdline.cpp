@@ -113,6 +113,14 @@ const char* cmdline_peek_value(const Cmdline* line)
     return line->argv[line->next];
 }
 
+CmdlineRead cmdline_next_option(Cmdline* line)
+{
+    CmdlineRead read = cmdline_next(line);
+    if (read != CMDLINE_OPERAND) return read;
+    cmdline_fail(line, "unexpected argument \"%s\"", line->value);
+    return CMDLINE_BAD;
+}
+
 const char* cmdline_next_value(Cmdline* line)
 {
     const char* value = cmdline_peek_value(line);

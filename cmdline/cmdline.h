@@ -52,6 +52,8 @@ void cmdline_begin(Cmdline* line, int argc, const char* const* argv, const Cmdli
 // Reads the next option with its value, or operand. CMDLINE_BAD: an unknown
 // option, a value missing or one given to a flag.
 CmdlineRead cmdline_next(Cmdline* line);
+// The same for a tool that takes no operands: one is CMDLINE_BAD, "unexpected argument "X"".
+CmdlineRead cmdline_next_option(Cmdline* line);
 // For an option of CMDLINE_VALUES: takes the next argument as its next value
 // when it is neither an option nor "--"; null, taking nothing, otherwise.
 const char* cmdline_next_value(Cmdline* line);

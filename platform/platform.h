@@ -186,6 +186,13 @@ PlatResult plat_file_replace(const char* from, const char* to, char* reason, siz
 PlatResult plat_file_move_new(const char* from, const char* to, char* reason, size_t reason_size);
 // Removes a closed file made beside another that is not to be moved into place.
 void plat_file_discard(const char* temp);
+// The bytes free to this user on the disk of the directory path: false when
+// it cannot be told.
+bool plat_disk_free(const char* path, int64_t* bytes);
+// How long ago the file at path was last written, in milliseconds of the wall
+// clock (0 for a time ahead of the clock); false when it cannot be looked at.
+// A follower that takes up a file written before it started tells its age so.
+bool plat_file_age_ms(const char* path, int64_t* age_ms);
 
 // ---- Clocks ----------------------------------------------------------------
 struct PlatLocalTime {

@@ -10,9 +10,9 @@ setup_kinds=(build readers e2e windows zip package package-check fuzz)
 
 setup_kind_says() { # what a kind is for
     case "$1" in
-    build) echo "the build: compiler, CMake, Ninja, GoogleTest, zlib, libpng, libvterm, netCDF" ;;
+    build) echo "the build: compiler, CMake, Ninja, GoogleTest, zlib, libpng, libvterm, netCDF, libdeflate, libmicrohttpd" ;;
     readers) echo "the readers of qkvdump's exports: gpsbabel, ncdump, ogrinfo, pandas, netCDF4, xarray, matplotlib, gpsd" ;;
-    e2e) echo "the end-to-end tests: namespaces, ip, script, and the readers" ;;
+    e2e) echo "the end-to-end tests: namespaces, ip, script, curl, Chromium, promtool, and the readers" ;;
     windows) echo "the Windows tests: the cross compilers, their zlib, Wine (wine32 where 32-bit programs run)" ;;
     zip) echo "the Windows zips: the 32-bit cross compiler and its zlib" ;;
     package) echo "the Debian packages: dpkg-shlibdeps, which works out their dependencies" ;;
@@ -43,6 +43,7 @@ need_kind() { # the packages of one kind, each with its test
         need "test -f /usr/include/vterm.h" libvterm-dev
         need "test -f /usr/include/netcdf.h" libnetcdf-dev
         need "test -f /usr/include/libdeflate.h" libdeflate-dev
+        need "test -f /usr/include/microhttpd.h" libmicrohttpd-dev
         ;;
     readers)
         need "command -v gpsbabel" gpsbabel
@@ -59,6 +60,10 @@ need_kind() { # the packages of one kind, each with its test
         need "command -v unshare" util-linux
         need "command -v ip" iproute2
         need "command -v script" bsdutils
+        # qkvweb's page in a real browser, its endpoints over HTTP, its metrics checked.
+        need "command -v curl" curl
+        need "command -v chromium" chromium
+        need "command -v promtool" prometheus
         need_kind readers
         ;;
     windows)

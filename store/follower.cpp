@@ -47,9 +47,8 @@ void set_note(Follower* f, const char* format, ...)
 {
     va_list values;
     va_start(values, format);
-    vsnprintf(f->note, sizeof f->note, format, values);
+    scan_printable_note(f->note, sizeof f->note, format, values);
     va_end(values);
-    scan_make_printable(f->note);
 }
 
 // A file newly followed: its pings counted from the first.

@@ -111,6 +111,12 @@ void print_summary(const Scanner* scanner, const char* name, const ScanTally* ta
 
 }  // namespace
 
+void scan_printable_note(char* text, size_t size, const char* format, va_list values)
+{
+    vsnprintf(text, size, format, values);
+    scan_make_printable(text);
+}
+
 void scan_make_printable(char* text)
 {
     for (; *text; ++text) {

@@ -3,6 +3,7 @@
 // through a read function, so this knows nothing of where they are kept.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -65,6 +66,8 @@ struct Scanner {
 
 // Record texts come from the file as they are: shows only printable characters, '?' for the rest.
 void scan_make_printable(char* text);
+// vsnprintf into text, made printable: a note that names a file found in a directory, which may hold any byte.
+void scan_printable_note(char* text, size_t size, const char* format, va_list values);
 void scan_csv_header(const Scanner* scanner);
 // Lists the file's records; true when it is a whole number of well-formed records. A write to out that fails
 // ends the listing there, without the summary, with false. In CSV every text field that holds a comma, a quote or

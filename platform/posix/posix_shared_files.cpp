@@ -10,7 +10,9 @@
 #include <limits.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/sysmacros.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -226,4 +228,23 @@ void plat_file_discard(const char* temp)
 {
     unlink(temp);
     forget_beside(temp);
+}
+
+bool plat_disk_free(const char* path, int64_t* bytes)
+{
+    struct statvfs disk;
+    if (statvfs(path, &disk) != 0) return false;
+    *bytes = static_cast<int64_t>(disk.f_bavail) * static_cast<int64_t>(disk.f_frsize);
+    return true;
+}
+
+bool plat_file_age_ms(const char* path, int64_t* age_ms)
+{
+    struct stat status;
+    struct timespec now;
+    if (stat(path, &status) != 0 || clock_gettime(CLOCK_REALTIME, &now) != 0) return false;
+    int64_t age = (static_cast<int64_t>(now.tv_sec) - status.st_mtim.tv_sec) * 1000 +
+                  (now.tv_nsec - status.st_mtim.tv_nsec) / 1000000;
+    *age_ms = age > 0 ? age : 0;
+    return true;
 }

@@ -220,3 +220,23 @@ void plat_file_discard(const char* temp)
     DeleteFileA(temp);
     forget_beside(temp);
 }
+
+bool plat_disk_free(const char* path, int64_t* bytes)
+{
+    ULARGE_INTEGER free_to_caller;
+    if (!GetDiskFreeSpaceExA(path, &free_to_caller, nullptr, nullptr)) return false;
+    *bytes = static_cast<int64_t>(free_to_caller.QuadPart);
+    return true;
+}
+
+bool plat_file_age_ms(const char* path, int64_t* age_ms)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return false;
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    int64_t steps = static_cast<int64_t>(joined(now.dwHighDateTime, now.dwLowDateTime)) -
+                    static_cast<int64_t>(joined(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime));
+    *age_ms = steps > 0 ? steps / 10000 : 0;  // FILETIME counts 100 ns steps
+    return true;
+}

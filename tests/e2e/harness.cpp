@@ -299,6 +299,15 @@ std::string HeadSim::stop()
     return log;
 }
 
+ClientOptions navlog_options(const std::vector<std::string>& arguments)
+{
+    ClientOptions options;
+    options.program = NAVLOG;
+    options.arguments = arguments;
+    options.columns = 200;  // the whole status line
+    return options;
+}
+
 Client::Client(const std::string& directory, const ClientOptions& options)
 {
     struct termios modes = {};

@@ -115,6 +115,9 @@ struct ClientOptions {
     std::vector<std::string> environment;  // "NAME=value" set for the program only
 };
 
+// navlog with these arguments, on a terminal wide enough for its whole status line.
+ClientOptions navlog_options(const std::vector<std::string>& arguments);
+
 // The program started in a directory, its terminal held by the test.
 class Client {
 public:

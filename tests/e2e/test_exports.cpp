@@ -72,11 +72,7 @@ std::string record_of(const char* date, const char* time, const char* hundredths
 TEST(Exports, PositionsFromNavlogBesideTheProgram)
 {
     TempDir dir;
-    ClientOptions logging;
-    logging.program = NAVLOG;
-    logging.arguments = {"--udp", "47120", "--bind", "127.0.0.1"};
-    logging.columns = 200;
-    Client logger(dir.path(), logging);
+    Client logger(dir.path(), navlog_options({"--udp", "47120", "--bind", "127.0.0.1"}));
     std::string nav = dir.file(today() + ".NAV");
     ASSERT_TRUE(logger.wait_for("\r" + today() + ".NAV", 5000)) << logger.screen();
     HeadSim head("127.77.20.1", {"--delay-ms", "4", "--nmea-udp", "47120", "--nmea-rate", "10", "--fault", "close@321"});

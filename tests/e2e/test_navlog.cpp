@@ -17,9 +17,7 @@ std::string device_link(size_t, const std::string& directory, std::string* link)
 
 NavlogBuild linux_navlog()
 {
-    ClientOptions start;
-    start.program = NAVLOG;
-    return {"linux", NAVLOG_LINUX, start, std::string("timeout 5 ") + NAVLOG, "/dev/null", 0, device_link};
+    return {"linux", NAVLOG_LINUX, navlog_options({}), std::string("timeout 5 ") + NAVLOG, "/dev/null", 0, device_link};
 }
 
 class Navlog : public testing::TestWithParam<NavlogCase> {};

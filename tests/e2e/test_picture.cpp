@@ -5,8 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include <png.h>
-
+#include "tests/e2e/picture.h"
 #include "tests/e2e/recording.h"
 #include "waterfall/waterfall.h"
 
@@ -37,41 +36,6 @@ std::string inverted(std::string data)
         for (size_t i = at + SAMPLES; i < at + SAMPLES + PING_SAMPLE_COUNT; ++i) data[i] = static_cast<char>(~data[i]);
     }
     return data;
-}
-
-// A PNG file read back by libpng, the decoder behind most viewers: it checks
-// the CRC-32 of every chunk it reads, where lenient decoders skip them.
-struct Decoded {
-    int width = 0;
-    int height = 0;
-    int channels = 0;
-    std::vector<uint8_t> pixels;
-    std::string fault;
-};
-
-Decoded decode_png(const std::string& path)
-{
-    Decoded picture;
-    png_image image = {};
-    image.version = PNG_IMAGE_VERSION;
-    if (png_image_begin_read_from_file(&image, path.c_str())) {
-        image.format &= ~PNG_FORMAT_FLAG_COLORMAP;  // a palette picture read as the colours it indexes
-        std::vector<uint8_t> pixels(PNG_IMAGE_SIZE(image));
-        if (png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) {
-            picture.width = static_cast<int>(image.width);
-            picture.height = static_cast<int>(image.height);
-            picture.channels = static_cast<int>(PNG_IMAGE_PIXEL_CHANNELS(image.format));
-            picture.pixels = pixels;
-        }
-    }
-    picture.fault = image.message;
-    png_image_free(&image);
-    // The end chunk is not read above: it is always the same 12 bytes.
-    std::string file = read_file(path);
-    if (file.size() < 12 || file.compare(file.size() - 12, 12, std::string("\0\0\0\0IEND\xAE\x42\x60\x82", 12)) != 0) {
-        picture.fault += " no end chunk";
-    }
-    return picture;
 }
 
 // Each pixel of a picture row: the colour map's entry, or the grey level, of its column's mean.

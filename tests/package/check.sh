@@ -25,7 +25,7 @@ need_packages package-check zip
 
 main=halvex-storedata
 store=halvex-storedata-store
-tools=(headsim qkvdump navlog)
+tools=(headsim qkvdump navlog qkvweb)
 
 fail() {
     echo "package check: $*" >&2
@@ -269,12 +269,13 @@ check_windows_program() {
 }
 
 echo "== Windows zips"
-# qkvdump.exe and navlog.exe are in the zips wherever the Windows build makes it (asked of the
+# qkvdump.exe, navlog.exe and qkvweb.exe are in the zips wherever the Windows build makes it (asked of the
 # build, as an old .exe may lie in the tree).
 windows_programs=(Halvex_StoreData.exe)
 win32_targets="$(ninja -C build/win32 -t targets all)"
 ! grep -q 'qkvdump\.exe:' <<<"$win32_targets" || windows_programs+=(qkvdump.exe)
 ! grep -q 'navlog\.exe:' <<<"$win32_targets" || windows_programs+=(navlog.exe)
+! grep -q 'qkvweb\.exe:' <<<"$win32_targets" || windows_programs+=(qkvweb.exe)
 readme_lines=$(wc -l <README.md)
 for zip in "${zips[@]}"; do
     top="$(basename "$zip" .zip)"

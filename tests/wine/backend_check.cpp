@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/byte_source.h"
@@ -173,6 +174,17 @@ void check_files()
     WIN32_FILE_ATTRIBUTE_DATA data;
     GetFileAttributesExA("08DEC2026-0001.QKV", GetFileExInfoStandard, &data);
     check(data.nFileSizeLow == 150, "writes after a truncate go to the new end; the fault writes half its buffer");
+    int64_t age_ms = -1;
+    int64_t free_bytes = -1;
+    ULARGE_INTEGER free_to_caller = {};
+    GetDiskFreeSpaceExA(".", &free_to_caller, nullptr, nullptr);
+    check(plat_file_age_ms("08DEC2026-0001.QKV", &age_ms) && age_ms >= 0 && age_ms < 60000 &&
+              !plat_file_age_ms("08DEC2026-0009.QKV", &age_ms),
+          "a file just written is seconds old; a missing one has no age");
+    check(plat_disk_free(".", &free_bytes) && free_bytes > 0 &&
+              llabs(free_bytes - static_cast<int64_t>(free_to_caller.QuadPart)) < 64 * 1048576LL &&
+              !plat_disk_free("no such directory", &free_bytes),
+          "the free space of the data files' disk is told (others write meanwhile); of a missing directory not");
 
     // An empty data file goes at its close, only under a name that still denotes it; one with bytes stays.
     PlatFile other = PLAT_NO_FILE, full = PLAT_NO_FILE;

@@ -17,6 +17,7 @@ const char* const EXE = HALVEX_WINDOWS_EXE;              // store switch off
 const char* const EXE_STORE_ON = HALVEX_WINDOWS_STORE_EXE;  // store switch on
 const char* const QKVDUMP_EXE = QKVDUMP_WINDOWS_EXE;
 const char* const NAVLOG_EXE = NAVLOG_WINDOWS_EXE;
+const char* const QKVWEB_EXE = QKVWEB_WINDOWS_EXE;
 
 // Empty when wine, the prefix and the program are there; else why not.
 std::string missing(const char* exe);

@@ -104,11 +104,7 @@ NavParse navlog_parse(int argc, const char* const* argv, NavOptions* options, ch
     cmdline_begin(&line, argc, argv, OPTIONS, sizeof OPTIONS / sizeof OPTIONS[0]);
     int sources = 0;
     bool baud_given = false, bind_given = false;
-    for (CmdlineRead read = cmdline_next(&line); read != CMDLINE_END; read = cmdline_next(&line)) {
-        if (read == CMDLINE_OPERAND) {
-            cmdline_fail(&line, "unexpected argument \"%s\"", line.value);
-            return bad(message, &line);
-        }
+    for (CmdlineRead read = cmdline_next_option(&line); read != CMDLINE_END; read = cmdline_next_option(&line)) {
         if (read == CMDLINE_BAD) return bad(message, &line);
         if (line.option->id == OPT_HELP) return NAV_PARSE_HELP;
         if (line.option->id == OPT_VERSION) return NAV_PARSE_VERSION;

@@ -19,17 +19,6 @@ bool digits(const char* text, int count, int* value)
     return true;
 }
 
-// Days from 1970-01-01 of a date of the proleptic Gregorian calendar.
-int64_t days_from_civil(int year, int month, int day)
-{
-    year -= month <= 2;
-    int64_t era = (year >= 0 ? year : year - 399) / 400;
-    int64_t year_of_era = year - era * 400;
-    int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-    return era * 146097 + day_of_era - 719468;
-}
-
 void civil_from_days(int64_t days, int* year, int* month, int* day)
 {
     days += 719468;
@@ -80,8 +69,7 @@ void pingtime_civil_of_ms(int64_t ms, NavTime* time)
 
 int64_t pingtime_civil_ms(const NavTime* t)
 {
-    int64_t seconds = days_from_civil(t->year, t->month, t->day) * 86400 + t->hour * 3600 + t->minute * 60 + t->second;
-    return seconds * 1000 + t->millisecond;
+    return navfile_civil_ms(t);
 }
 
 bool pingtime_parse_offset(const char* text, int* offset_seconds)

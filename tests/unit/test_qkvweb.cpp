@@ -1,0 +1,260 @@
+// What qkvweb follows and keeps: the day's .NAV file taken a whole line at a
+// time through everything that happens to it, and a survey whose rows and
+// track stay bounded however long it runs, a page that falls behind skipping
+// to the rows still kept.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "navfile/nav_follower.h"
+#include "store/naming.h"
+#include "store/record.h"
+#include "store/timestamp.h"
+#include "tests/unit/store_scratch_dir.h"
+#include "tools/qkvweb/web_options.h"
+#include "tools/qkvweb/web_texts.h"
+
+namespace {
+
+class QkvwebFiles : public StoreScratchDir {};
+
+struct Seen {
+    int starts = 0;
+    std::string name;
+    std::string lines;
+};
+
+void seen_start(void* context, const char* name)
+{
+    Seen* seen = static_cast<Seen*>(context);
+    ++seen->starts;
+    seen->name = name;
+}
+
+void seen_line(void* context, const char* line)
+{
+    static_cast<Seen*>(context)->lines += std::string(line) + "|";
+}
+
+std::string name_of_today()
+{
+    PlatLocalTime local;
+    plat_local_time(&local);
+    NavTime day = {local.year_since_1900 + 1900, local.month + 1, local.day, 0, 0, 0, 0, 0};
+    char name[NAVFILE_NAME_SIZE];
+    navfile_file_name(&day, name);
+    return name;
+}
+
+void append(const std::string& name, const std::string& bytes)
+{
+    FILE* file = fopen(name.c_str(), "ab");
+    fwrite(bytes.data(), 1, bytes.size(), file);
+    fclose(file);
+}
+
+// Every look there is to take, the clock moved on past the follower's checks.
+void look_all(NavFollower* follower, int64_t* now_ms)
+{
+    *now_ms += NAV_FOLLOWER_CHECK_EVERY_MS;
+    for (int look = 0; look < 1000 && nav_follower_look(follower, *now_ms); ++look) {
+    }
+}
+
+// A GGA line of the day with the latitude's minutes given.
+std::string fix_line(int second, double minutes)
+{
+    char sentence[NMEA_TEXT_MAX + 1];
+    int length = snprintf(sentence, sizeof sentence,
+                          "$GPGGA,1200%02d.00,51%07.4f,N,00123.4567,E,1,09,0.9,1.0,M,47.0,M,,", second % 60, minutes);
+    nmea_append_checksum(sentence, static_cast<size_t>(length));
+    NavTime time = {2026, 12, 8, 12, 0, second % 60, 0, 0};
+    char line[NAVFILE_LINE_SIZE];
+    return std::string(line, navfile_line(&time, sentence, line));
+}
+
+std::string record_of_ping(int ping)
+{
+    uint8_t image[PING_IMAGE_SIZE] = {'I', 'U', 'X', 0, 0, 7};
+    image[PING_IMAGE_SAMPLES] = static_cast<uint8_t>(ping);
+    image[PING_IMAGE_END] = RETURN_END_BYTE;
+    RecordFields fields = {"08-DEC-2026", "10:00:00", "00", 3, 180, 100, image};
+    uint8_t record[RECORD_SIZE];
+    record_build(record, &fields);
+    return std::string(reinterpret_cast<const char*>(record), RECORD_SIZE);
+}
+
+// The pings of the page's stream, as "first-last count".
+std::string pings_streamed(const WebSurvey* survey, WebCursor* cursor)
+{
+    static char events[64 * 1024];
+    long first = -1, last = -1, count = 0;
+    for (size_t size; (size = web_stream_next(survey, "{}", 1, cursor, events, sizeof events)) > 0;) {
+        std::string text(events, size);
+        for (size_t at = text.find("event: ping\ndata: {\"n\":"); at != std::string::npos;
+             at = text.find("event: ping\ndata: {\"n\":", at + 1)) {
+            last = atol(text.c_str() + at + 23);
+            if (first < 0) first = last;
+            ++count;
+        }
+    }
+    return std::to_string(first) + "-" + std::to_string(last) + " " + std::to_string(count);
+}
+
+}  // namespace
+
+// Whole lines only, as they come; a line longer than navlog writes or holding a NUL is one unreadable (empty)
+// line; a file cut back, another moved over the name, and the next day's file are each taken from their start.
+TEST_F(QkvwebFiles, NavFollowerTakesTheDaysLinesThroughWhatHappensToTheFile)
+{
+    // Local midnight about three seconds away, so the day changes within the test.
+    const char* zone_before = getenv("TZ");
+    std::string kept_zone = zone_before ? zone_before : "";
+    time_t now = time(nullptr);
+    long long west = now % 86400 + 3 - 86400;  // seconds west of Greenwich that make it 23:59:57
+    if (west < -12 * 3600) west += 86400;
+    long long away = llabs(west);
+    char zone[64];
+    snprintf(zone, sizeof zone, "QKV%c%02lld:%02lld:%02lld", west < 0 ? '-' : '+', away / 3600, away / 60 % 60,
+             away % 60);
+    setenv("TZ", zone, 1);
+    tzset();
+    const std::string today = name_of_today();
+
+    Seen seen;
+    NavFollowerEvents events = {seen_start, seen_line, &seen};
+    NavFollower follower;
+    nav_follower_start(&follower, &events);
+    int64_t clock_ms = 0;
+    look_all(&follower, &clock_ms);
+    EXPECT_EQ("waiting for today's navigation log, " + today, std::string(follower.note));
+
+    struct Step {
+        const char* what;
+        std::string bytes;
+        std::string lines;  // seen after it
+        int starts;
+        long unreadable;    // lines of the file followed
+    };
+    const Step steps[] = {
+        {"append", "a\nb", "a|", 1, 0},
+        {"append", "c\r\n", "a|bc|", 1, 0},
+        {"append", std::string(100000, 'x') + "\nd\n", "a|bc||d|", 1, 1},
+        {"append", std::string("e\0f\n", 4), "a|bc||d||", 1, 2},
+        {"cut back", "g\n", "a|bc||d||g|", 2, 0},
+        {"moved over", "h\n", "a|bc||d||g|h|", 3, 0},
+    };
+    for (const Step& step : steps) {
+        if (std::string(step.what) == "cut back") truncate(today.c_str(), 0);
+        if (std::string(step.what) == "moved over") {
+            append("other.NAV", step.bytes);
+            rename("other.NAV", today.c_str());
+        } else {
+            append(today, step.bytes);
+        }
+        look_all(&follower, &clock_ms);
+        EXPECT_EQ(step.lines, seen.lines) << step.what;
+        EXPECT_EQ(step.starts, seen.starts) << step.what;
+        EXPECT_EQ(step.unreadable, follower.unreadable) << step.what;
+    }
+    EXPECT_EQ(today, seen.name);
+
+    // Past midnight the old day's file is followed on until the new day's appears.
+    for (int wait = 0; wait < 60 && name_of_today() == today; ++wait) usleep(100000);
+    const std::string next_day = name_of_today();
+    ASSERT_NE(today, next_day);
+    append(today, "late\n");
+    look_all(&follower, &clock_ms);
+    append(next_day, "i\n");
+    look_all(&follower, &clock_ms);
+    EXPECT_EQ("a|bc||d||g|h|late|i|", seen.lines);
+    EXPECT_EQ(4, seen.starts);
+    EXPECT_EQ(next_day, seen.name);
+    nav_follower_stop(&follower);
+    if (zone_before) {
+        setenv("TZ", kept_zone.c_str(), 1);
+    } else {
+        unsetenv("TZ");
+    }
+    tzset();
+}
+
+// A day of fixes keeps at most WEB_TRACK_POINTS of them, from the first, and the latest position; a recording
+// of more pings than a page shows keeps the last WEB_ROWS, which a page that fell behind skips to.
+TEST_F(QkvwebFiles, SurveyStaysBoundedAndASlowPageSkipsAhead)
+{
+    std::string lines;
+    const int fixes = 5000;
+    for (int i = 0; i < fixes; ++i) lines += fix_line(i, 6.0 + i * 0.0001);
+    append(name_of_today(), lines);
+    TimestampClock clock = {};
+    timestamp_update_now(&clock);
+    char data_name[DATA_NAME_SIZE];
+    naming_build_from(data_name, clock.date_time_text);
+    std::string records;
+    for (int ping = 0; ping < 1000; ++ping) records += record_of_ping(ping);
+    append(data_name, records);
+
+    WebSurvey* survey = new WebSurvey;
+    survey_start(survey, 0);
+    int64_t clock_ms = 0;
+    for (int look = 0; look < 1000 && survey_look(survey, clock_ms); ++look) clock_ms += 10;
+    EXPECT_EQ(1000, survey->pings);
+    EXPECT_LE(survey->track_count, WEB_TRACK_POINTS);
+    EXPECT_GE(survey->track_count, WEB_TRACK_POINTS / 2);
+    EXPECT_NEAR(51 + 6.0 / 60, survey->track[0].latitude, 1e-9);
+    EXPECT_NEAR(51 + (6.0 + (fixes - 1) * 0.0001) / 60, survey->position.latitude, 1e-9);
+    EXPECT_STREQ("GPS", survey->fix.quality);
+
+    WebCursor page;
+    web_cursor_start(&page);
+    EXPECT_EQ("600-999 400", pings_streamed(survey, &page));
+    const WebRow* oldest = survey_row(survey, 600);
+    ASSERT_NE(nullptr, oldest);
+    EXPECT_EQ(nullptr, survey_row(survey, 599));
+    std::string more;
+    for (int ping = 1000; ping < 1500; ++ping) more += record_of_ping(ping);
+    append(data_name, more);
+    for (int look = 0; look < 1000 && survey_look(survey, clock_ms += 60); ++look) {
+    }
+    EXPECT_EQ("1100-1499 400", pings_streamed(survey, &page)) << "a page 500 pings behind skips to those kept";
+    survey_stop(survey);
+    delete survey;
+}
+
+// The command line: loopback by default, and each value refused naming what is allowed.
+TEST(QkvwebOptions, ListenAddressAndLimits)
+{
+    struct Case {
+        std::vector<const char*> arguments;
+        const char* listening;  // or the message
+    };
+    const Case cases[] = {
+        {{}, "127.0.0.1:8080 10 64"},
+        {{"--listen", "0.0.0.0:80", "--stale-after=300", "--max-clients", "1"}, "0.0.0.0:80 300 1"},
+        {{"--listen", "127.000.005.010:8080"}, "127.0.5.10:8080 10 64"},
+        {{"--listen", "localhost:8080"},
+         "--listen must be an IPv4 address and a port from 1 to 65535, as 127.0.0.1:8080, not \"localhost:8080\""},
+        {{"--listen", "127.0.0.1:0"},
+         "--listen must be an IPv4 address and a port from 1 to 65535, as 127.0.0.1:8080, not \"127.0.0.1:0\""},
+        {{"--listen", "127.0.0.1"}, "--listen must be ADDRESS:PORT, not \"127.0.0.1\""},
+        {{"--stale-after", "0"}, "--stale-after must be a number of seconds from 1 to 86400, not \"0\""},
+        {{"--max-clients", "201"}, "--max-clients must be a number from 1 to 200, not \"201\""},
+        {{"08DEC2026-0001.QKV"}, "unexpected argument \"08DEC2026-0001.QKV\""},
+    };
+    for (const Case& c : cases) {
+        std::vector<const char*> argv = {"qkvweb"};
+        argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+        WebOptions options;
+        char message[CMDLINE_MESSAGE_SIZE] = "";
+        WebParse parsed = web_parse(static_cast<int>(argv.size()), argv.data(), &options, message);
+        std::string got = parsed == WEB_PARSE_RUN ? std::string(options.listen_text) + " " +
+                                                        std::to_string(options.stale_after_s) + " " +
+                                                        std::to_string(options.max_clients)
+                                                  : message;
+        EXPECT_EQ(c.listening, got);
+    }
+}

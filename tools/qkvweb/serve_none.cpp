@@ -1,0 +1,13 @@
+// qkvweb on Windows: there the program keeps the data file it records to
+// itself, letting no other program read it, so nothing could be shown live.
+#include <cstdio>
+
+#include "tools/qkvweb/serve.h"
+
+int web_serve(const WebOptions*)
+{
+    fputs("qkvweb: on Windows the program keeps the data file it records to itself, so no other program can read "
+          "it while it records; qkvweb runs on Linux\n",
+          stderr);
+    return 2;
+}

@@ -1,0 +1,203 @@
+#include "tools/qkvweb/survey.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "waterfall/waterfall.h"
+
+namespace {
+
+// A recording that has been quiet this long gets the picker's verdict on its last pings: no more
+// pings will come to look ahead to for a while.
+constexpr int64_t DEPTH_FLUSH_QUIET_MS = 1000;
+
+void count_arrival(WebSurvey* s, int64_t now)
+{
+    int64_t second = now / 1000;
+    for (int64_t gone = s->rate_second + 1; gone <= second && gone <= s->rate_second + WEB_RATE_SECONDS; ++gone) {
+        s->rate_counts[gone % WEB_RATE_SECONDS] = 0;
+    }
+    if (second > s->rate_second) s->rate_second = second;
+    ++s->rate_counts[second % WEB_RATE_SECONDS];
+}
+
+// The last record's time: now, or where the records were written before they were read, the file's last write.
+void note_record_time(WebSurvey* s)
+{
+    int64_t age_ms = 0;
+    if (s->catching_up && s->follower.path != nullptr && plat_file_age_ms(s->follower.path, &age_ms)) {
+        s->last_record_ms = s->now_ms - age_ms;
+    } else {
+        s->last_record_ms = s->now_ms;
+    }
+}
+
+void take_verdict(WebSurvey* s, const DepthResult* result)
+{
+    WebRow* row = &s->rows[result->tag % WEB_ROWS];
+    if (row->ping == result->tag) {
+        row->decided = true;
+        row->has_depth = result->has_depth;
+        row->depth_m = static_cast<float>(result->depth_m);
+    }
+    s->decided = result->tag + 1;
+    s->has_depth = result->has_depth;
+    s->depth_m = static_cast<float>(result->depth_m);
+    ++s->changes;
+}
+
+void file_started(void* context, const char* name)
+{
+    WebSurvey* s = static_cast<WebSurvey*>(context);
+    ++s->generation;
+    snprintf(s->file, sizeof s->file, "%s", name);
+    scan_make_printable(s->file);
+    s->pings = 0;
+    s->decided = 0;
+    s->has_depth = false;
+    s->catching_up = true;
+    for (WebRow& row : s->rows) row.ping = -1;
+    DepthSettings settings;
+    depth_settings_default(&settings);
+    depth_tracker_start(&s->tracker, &settings);
+    note_record_time(s);
+    ++s->changes;
+}
+
+void take_ping(void* context, const RecordView* view)
+{
+    WebSurvey* s = static_cast<WebSurvey*>(context);
+    WebRow* row = &s->rows[s->pings % WEB_ROWS];
+    row->ping = s->pings;
+    row->range_m = static_cast<float>(depth_range_of_record(view));
+    row->decided = false;
+    row->has_depth = false;
+    waterfall_column_means(view->image + PING_IMAGE_SAMPLES, WEB_COLUMNS, row->means);
+    DepthResult result;
+    if (depth_tracker_offer_record(&s->tracker, view, s->pings, &result)) take_verdict(s, &result);
+    ++s->pings;
+    if (!s->catching_up) count_arrival(s, s->now_ms);
+    ++s->changes;
+}
+
+void start_track(WebSurvey* s)
+{
+    ++s->track_generation;
+    s->track_count = 0;
+    s->track_stride = 1;
+    s->track_skipped = 0;
+}
+
+// Every fix's position is the latest; the track keeps one in track_stride, and when full, every other one of
+// those, so a day of fixes fits.
+void keep_position(WebSurvey* s, double latitude, double longitude)
+{
+    s->position = WebPoint{latitude, longitude};
+    s->has_position = true;
+    if (++s->track_skipped < s->track_stride) return;
+    s->track_skipped = 0;
+    if (s->track_count == WEB_TRACK_POINTS) {
+        for (int i = 0; i < WEB_TRACK_POINTS / 2; ++i) s->track[i] = s->track[2 * i];
+        s->track_count = WEB_TRACK_POINTS / 2;
+        s->track_stride *= 2;
+        ++s->track_generation;
+    }
+    s->track[s->track_count++] = s->position;
+}
+
+void nav_started(void* context, const char* name)
+{
+    WebSurvey* s = static_cast<WebSurvey*>(context);
+    snprintf(s->nav_file, sizeof s->nav_file, "%s", name);
+    scan_make_printable(s->nav_file);
+    nmea_fix_clear(&s->fix);
+    s->has_position = false;
+    start_track(s);
+    ++s->changes;
+}
+
+void take_line(void* context, const char* line)
+{
+    WebSurvey* s = static_cast<WebSurvey*>(context);
+    NavTime stamp;
+    const char* sentence = nullptr;
+    if (!navfile_line_split(line, &stamp, &sentence) || !nmea_take_fix(sentence, &s->fix)) return;
+    NmeaPosition position;
+    nmea_read_position(sentence, &position);
+    s->fix_quality = position.quality;
+    s->fix_utc_ms = navfile_civil_ms(&stamp) - stamp.utc_offset_seconds * 1000LL;
+    if (position.has_position && position.quality > 0) keep_position(s, position.latitude, position.longitude);
+    ++s->changes;
+}
+
+void flush_depths(WebSurvey* s)
+{
+    DepthResult result;
+    while (depth_tracker_flush(&s->tracker, &result)) take_verdict(s, &result);
+}
+
+}  // namespace
+
+void survey_start(WebSurvey* s, int64_t now_ms)
+{
+    *s = WebSurvey{};
+    s->now_ms = now_ms;
+    for (WebRow& row : s->rows) row.ping = -1;
+    nmea_fix_clear(&s->fix);
+    start_track(s);
+    FollowerEvents events = {file_started, take_ping, s};
+    char reason[8];
+    follower_start(&s->follower, nullptr, &events, now_ms, reason, sizeof reason);
+    NavFollowerEvents nav_events = {nav_started, take_line, s};
+    nav_follower_start(&s->nav, &nav_events);
+}
+
+bool survey_look(WebSurvey* s, int64_t now_ms)
+{
+    s->now_ms = now_ms;
+    int64_t pings_before = s->pings;
+    long generation_before = s->generation;
+    bool behind = follower_look(&s->follower, now_ms);
+    if (s->pings != pings_before || s->generation != generation_before) note_record_time(s);
+    if (!behind && s->catching_up) {
+        s->catching_up = false;
+        if (s->rate_since_ms == 0) s->rate_since_ms = now_ms;
+    }
+    if (s->follower.open && now_ms - s->last_record_ms > DEPTH_FLUSH_QUIET_MS) flush_depths(s);
+    bool nav_behind = nav_follower_look(&s->nav, now_ms);
+    return behind || nav_behind;
+}
+
+void survey_stop(WebSurvey* s)
+{
+    follower_stop(&s->follower);
+    nav_follower_stop(&s->nav);
+}
+
+const WebRow* survey_row(const WebSurvey* s, int64_t ping)
+{
+    if (ping < 0) return nullptr;
+    const WebRow* row = &s->rows[ping % WEB_ROWS];
+    return row->ping == ping ? row : nullptr;
+}
+
+int64_t survey_first_kept(const WebSurvey* s)
+{
+    return s->pings > WEB_ROWS ? s->pings - WEB_ROWS : 0;
+}
+
+double survey_ping_rate(const WebSurvey* s, int64_t now_ms)
+{
+    // The whole seconds since records were first counted, the last nine at most: the second
+    // under way is not over yet, nor was the one they started in.
+    int64_t second = now_ms / 1000;
+    int64_t span = s->rate_since_ms == 0 ? 0 : second - s->rate_since_ms / 1000 - 1;
+    if (span > WEB_RATE_SECONDS - 1) span = WEB_RATE_SECONDS - 1;
+    int counted = 0;
+    for (int64_t back = 1; back <= span; ++back) {
+        int64_t at = second - back;
+        bool kept = at <= s->rate_second && at > s->rate_second - WEB_RATE_SECONDS;
+        if (kept) counted += s->rate_counts[at % WEB_RATE_SECONDS];
+    }
+    return span > 0 ? counted / static_cast<double>(span) : 0.0;
+}
