@@ -86,6 +86,14 @@ TEST(Store, RecordsMatchBetweenRunsOfTheSameHead)
         EXPECT_EQ(a.substr(at + TIME_FIELDS_END, 68), b.substr(at + TIME_FIELDS_END, 68));
         EXPECT_EQ(a.substr(at + 112, RECORD - 112), b.substr(at + 112, RECORD - 112)) << "record " << record;
     }
+    // The reader docs/formats.md gives users reads the same records.
+    std::string tests = std::string(__FILE__).substr(0, std::string(__FILE__).rfind('/'));
+    std::string output;
+    EXPECT_EQ(0, run_command("/usr/bin/python3 '" + tests + "/read_by_formats_doc.py' '" + tests +
+                                 "/../../docs/formats.md' '" + first.file(data_files(first.path()).at(0)) + "' '" +
+                                 QKVDUMP + "' 7 40 2>&1",
+                             &output))
+        << output;
 }
 
 // A head answering as fast as it can: thousands of records over several seconds, their times never going back.
