@@ -10,13 +10,15 @@
 #include <vterm.h>
 
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <numeric>
 
 #include "store/record.h"
 #include "tests/e2e/harness.h"
-#include "waterfall/waterfall.h"
+#include "waterfall/waterfall.h"  // the colour map
 
 using namespace e2e;
 
@@ -63,10 +65,18 @@ void append(const std::string& path, const std::string& bytes)
     std::ofstream(path, std::ios::binary | std::ios::app) << bytes;
 }
 
+// What ping n's columns show across a terminal of `columns` cells: each the mean
+// of its span of the 8000 samples, from c * 8000 / columns (whole samples) up to
+// the next column's, rounded to the nearest.
 std::vector<uint8_t> column_means(int ping, int columns)
 {
-    std::vector<uint8_t> means(columns);
-    waterfall_column_means(ping_samples(ping).data(), columns, means.data());
+    Samples samples = ping_samples(ping);
+    std::vector<uint8_t> means;
+    for (int column = 0; column < columns; ++column) {
+        int first = column * PING_SAMPLE_COUNT / columns, end = (column + 1) * PING_SAMPLE_COUNT / columns;
+        double sum = std::accumulate(samples.begin() + first, samples.begin() + end, 0.0);
+        means.push_back(static_cast<uint8_t>(std::floor(sum / (end - first) + 0.5)));
+    }
     return means;
 }
 

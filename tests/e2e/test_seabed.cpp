@@ -124,15 +124,21 @@ struct BadOption {
 TEST(Seabed, BadOptionsNameTheValuesAllowed)
 {
     const BadOption rows[] = {
-        {{"--ping-rate", "101"}, "--ping-rate: '101'; allowed: 0 (as fast as asked) to 100"},
-        {{"--ping-rate"}, "--ping-rate; allowed: 0 (as fast as asked) to 100"},
-        {{"--start", "51.1"}, "allowed: LAT,LON in decimal degrees, LAT -80 to 80, LON -180 to 180"},
-        {{"--heading", "nan"}, "allowed: 0 to 360 degrees"},
-        {{"--knots", "31"}, "allowed: 0 to 30"},
-        {{"--line-length", "10"}, "allowed: 0 (one straight run) or 20 to 100000 metres"},
-        {{"--seed", "-1"}, "allowed: 0 to 4294967295"},
-        {{"--nmea-rate", "11"}, "allowed: 1 to 10"},
-        {{"--truth", "t.csv", "--replay", "x.QKV"}, "--ping-rate, --truth and --seed are for the synthetic echoes"},
+        {{"--ping-rate", "101"},
+         "headsim: --ping-rate must be a number from 0 (as fast as asked) to 100, not \"101\"\n"},
+        {{"--ping-rate"}, "headsim: --ping-rate needs a value\n"},
+        {{"--start", "51.1"},
+         "--start must be LAT,LON in decimal degrees, LAT -80 to 80, LON -180 to 180, not \"51.1\""},
+        {{"--heading", "nan"}, "--heading must be degrees from 0 to 360, not \"nan\""},
+        {{"--knots", "31"}, "--knots must be knots from 0 to 30, not \"31\""},
+        {{"--line-length", "10"}, "--line-length must be 0 (one straight run) or 20 to 100000 metres, not \"10\""},
+        {{"--seed", "-1"}, "--seed must be a number from 0 to 4294967295, not \"-1\""},
+        {{"--nmea-rate=20"}, "--nmea-rate must be a number from 1 to 10, not \"20\""},
+        {{"--fault", "stall@3"}, "KIND one of bad-header, bad-end, wrong-number, short, long, double, garbage, close, "
+                                 "reset, truncate, silent or stall:MS (MS from 0 to 86400000), not \"stall@3\""},
+        {{"--", "--once"}, "headsim: unexpected argument \"--once\"\nusage: headsim ["},
+        {{"--truth", "t.csv", "--replay", "x.QKV"},
+         "headsim: --truth goes without --replay: it is for the synthetic echoes"},
     };
     for (const BadOption& row : rows) {
         std::string command = std::string(HEADSIM) + " --address 127.77.30.2";

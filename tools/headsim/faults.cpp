@@ -9,6 +9,7 @@ namespace {
 constexpr int SHORT_REPLY_SIZE = 1000;
 constexpr int LONG_REPLY_EXTRA = 7;
 constexpr long MS_MAX = 86400000L;
+constexpr long COMMAND_MAX = 1000000000L;
 
 struct FaultKindEntry {
     const char* name;
@@ -63,7 +64,7 @@ void fill_random(uint8_t* bytes, int count, uint32_t* state)
 bool quirk_parse(const char* text, Fault* fault)
 {
     const char* at = strrchr(text, '@');
-    if (at == nullptr || !parse_number(at + 1, strlen(at + 1), 1000000000L, &fault->command) ||
+    if (at == nullptr || !parse_number(at + 1, strlen(at + 1), COMMAND_MAX, &fault->command) ||
         fault->command < 1) {
         return false;
     }
@@ -78,6 +79,20 @@ bool quirk_parse(const char* text, Fault* fault)
         return !colon || parse_number(colon + 1, static_cast<size_t>(at - colon - 1), MS_MAX, &fault->ms);
     }
     return false;
+}
+
+void quirk_describe_allowed(char* text, size_t size)
+{
+    int count = static_cast<int>(sizeof FAULT_KINDS / sizeof FAULT_KINDS[0]);
+    int length = snprintf(text, size, "KIND@N with N from 1 to %ld and KIND one of", COMMAND_MAX);
+    for (int i = 0; i < count && length >= 0 && static_cast<size_t>(length) < size; ++i) {
+        const char* joint = i == 0 ? " " : i + 1 < count ? ", " : " or ";
+        length += snprintf(text + length, size - static_cast<size_t>(length), "%s%s%s", joint, FAULT_KINDS[i].name,
+                           FAULT_KINDS[i].takes_ms ? ":MS" : "");
+    }
+    if (length >= 0 && static_cast<size_t>(length) < size) {
+        snprintf(text + length, size - static_cast<size_t>(length), " (MS from 0 to %ld)", MS_MAX);
+    }
 }
 
 void quirk_print_help(FILE* out)

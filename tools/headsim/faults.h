@@ -34,6 +34,9 @@ constexpr int FAULT_TRUNCATE_SIZE = 500;                     // truncate: bytes 
 
 // Reads KIND@N or KIND:MS@N; false when it is neither.
 bool quirk_parse(const char* text, Fault* fault);
+// What quirk_parse takes, as a command-line message names it: "KIND@N with N
+// from 1 ..., KIND one of bad-header, ... or stall:MS (MS from 0 ...)".
+void quirk_describe_allowed(char* text, size_t size);
 // One help line per kind.
 void quirk_print_help(FILE* out);
 const Fault* quirk_for(const Fault* faults, int count, long command);

@@ -1,31 +1,34 @@
 #include "tools/headsim/options.h"
 
+#include "cmdline/cmdline.h"
 #include "tools/headsim/nmea_track.h"
+#include "tools/headsim/wire.h"
 
-#include <arpa/inet.h>
-#include <cerrno>
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
 
 constexpr long MS_MAX = 86400000L;
+constexpr long PORT_MAX = 65535;
+constexpr long SEED_MAX = 4294967295L;
+constexpr long CONNECTIONS_MAX = 1000000000L;
 constexpr double SPEED_MAX = 1000.0;
 constexpr long PING_RATE_DEFAULT = 10;  // a head's usual pace
 constexpr long PING_RATE_MAX = 100;     // beyond any head's
 constexpr double LATITUDE_MAX = 80.0;   // the flat chart the vessel is steered on fails nearer the poles
+constexpr double LONGITUDE_MAX = 180.0;
+constexpr double HEADING_MAX = 360.0;
 constexpr double LINE_LENGTH_MAX_M = 100000.0;
+constexpr int COORDINATE_TEXT_SIZE = 32;
 
 const char USAGE_HEAD[] =
-    "Usage: headsim [options]\n"
+    "usage: headsim [--ping-rate N] [--truth FILE] [--seed N] [OPTION]...\n"
+    "       headsim --replay FILE [--loop] [--speed X | --as-fast-as-asked] [OPTION]...\n"
     "A simulated sonar head: answers each 27-byte switch command with one\n"
     "1033-byte return packet, of synthetic echo data (the seabed under a\n"
     "simulated survey vessel) or, with --replay, of a survey the program\n"
-    "recorded.\n"
-    "\n"
-    "Options:\n"
+    "recorded. OPTION: any of the others below.\n"
     "  --address A          listen address (default 127.0.0.1)\n"
     "  --port P             listen port (default 4040)\n"
     "  --replay FILE        serve the pings of the data file FILE in order: the\n"
@@ -75,14 +78,52 @@ const char USAGE_TAIL[] =
     "  --nmea-rate HZ       with --nmea-udp: fixes a second, 1 to 10 (default 1)\n"
     "  --once               exit after the first connection ends\n"
     "  --max-connections N  exit after N connections (default unlimited)\n"
-    "  --help               show this text\n"
+    "  --help, -h           show this text\n"
     "  --version            show the name and version\n"
-    "\n"
     "Prints \"headsim: listening on A:P\" once listening, and one line per\n"
     "connection on stderr when it ends, with the pings served. SIGINT or\n"
     "SIGTERM stop it (status 0). Status 1: it cannot listen or write the truth\n"
     "file; 2: a bad option (the message names the values allowed) or a data\n"
     "file it refuses.\n";
+
+enum OptionId {
+    OPT_HELP, OPT_VERSION, OPT_ADDRESS, OPT_PORT, OPT_REPLAY, OPT_LOOP, OPT_SPEED, OPT_AS_FAST_AS_ASKED,
+    OPT_PING_RATE, OPT_TRUTH, OPT_SEED, OPT_START, OPT_HEADING, OPT_KNOTS, OPT_LINE_LENGTH, OPT_DELAY_MS,
+    OPT_SPLIT, OPT_SPLIT_GAP_MS, OPT_FAULT, OPT_NMEA_UDP, OPT_NMEA_RATE, OPT_ONCE, OPT_MAX_CONNECTIONS,
+};
+const CmdlineOption OPTIONS[] = {
+    {OPT_HELP, "--help", CMDLINE_FLAG},
+    {OPT_HELP, "-h", CMDLINE_FLAG},
+    {OPT_VERSION, "--version", CMDLINE_FLAG},
+    {OPT_ADDRESS, "--address", CMDLINE_VALUE},
+    {OPT_PORT, "--port", CMDLINE_VALUE},
+    {OPT_REPLAY, "--replay", CMDLINE_VALUE},
+    {OPT_LOOP, "--loop", CMDLINE_FLAG},
+    {OPT_SPEED, "--speed", CMDLINE_VALUE},
+    {OPT_AS_FAST_AS_ASKED, "--as-fast-as-asked", CMDLINE_FLAG},
+    {OPT_PING_RATE, "--ping-rate", CMDLINE_VALUE},
+    {OPT_TRUTH, "--truth", CMDLINE_VALUE},
+    {OPT_SEED, "--seed", CMDLINE_VALUE},
+    {OPT_START, "--start", CMDLINE_VALUE},
+    {OPT_HEADING, "--heading", CMDLINE_VALUE},
+    {OPT_KNOTS, "--knots", CMDLINE_VALUE},
+    {OPT_LINE_LENGTH, "--line-length", CMDLINE_VALUE},
+    {OPT_DELAY_MS, "--delay-ms", CMDLINE_VALUE},
+    {OPT_SPLIT, "--split", CMDLINE_VALUE},
+    {OPT_SPLIT_GAP_MS, "--split-gap-ms", CMDLINE_VALUE},
+    {OPT_FAULT, "--fault", CMDLINE_VALUE},
+    {OPT_NMEA_UDP, "--nmea-udp", CMDLINE_VALUE},
+    {OPT_NMEA_RATE, "--nmea-rate", CMDLINE_VALUE},
+    {OPT_ONCE, "--once", CMDLINE_FLAG},
+    {OPT_MAX_CONNECTIONS, "--max-connections", CMDLINE_VALUE},
+};
+
+// What was given of the options that go together, each the first given of its kind.
+struct Given {
+    const char* pacing;     // --loop, --speed or --as-fast-as-asked
+    const char* synthetic;  // --ping-rate, --truth or --seed
+    bool speed;
+};
 
 void print_usage()
 {
@@ -91,55 +132,143 @@ void print_usage()
     fputs(USAGE_TAIL, stdout);
 }
 
-bool parse_count(const char* text, long low, long high, long* value)
+// A decimal number that may be negative ("-33.5"), within -limit to limit.
+bool take_signed(Cmdline* line, const char* text, double limit, double* value)
 {
-    if (text == nullptr || *text == '\0') return false;
-    char* end = nullptr;
-    errno = 0;
-    long parsed = strtol(text, &end, 10);
-    if (errno != 0 || *end != '\0' || parsed < low || parsed > high) return false;
-    *value = parsed;
-    return true;
-}
-
-bool parse_speed(const char* text, double* speed)
-{
-    if (text == nullptr || *text == '\0') return false;
-    char* end = nullptr;
-    double parsed = strtod(text, &end);
-    if (*end != '\0' || !(parsed > 0.0 && parsed <= SPEED_MAX)) return false;
-    *speed = parsed;
-    return true;
-}
-
-bool parse_real(const char* text, double low, double high, double* value)
-{
-    if (text == nullptr || *text == '\0') return false;
-    char* end = nullptr;
-    double parsed = strtod(text, &end);
-    if (*end != '\0' || !std::isfinite(parsed) || parsed < low || parsed > high) return false;
-    *value = parsed;
+    bool negative = text[0] == '-';
+    if (!cmdline_decimal(line, text + (negative ? 1 : 0), "", 0.0, limit, value)) return false;
+    if (negative) *value = -*value;
     return true;
 }
 
 // LAT,LON in decimal degrees.
-bool parse_start(const char* text, VesselPlan* plan)
+bool take_start(Cmdline* line, const char* text, VesselPlan* plan)
 {
-    const char* comma = text ? strchr(text, ',') : nullptr;
-    if (comma == nullptr || comma - text >= 32) return false;
-    char latitude[32];
-    memcpy(latitude, text, static_cast<size_t>(comma - text));
-    latitude[comma - text] = '\0';
-    return parse_real(latitude, -LATITUDE_MAX, LATITUDE_MAX, &plan->start_latitude) &&
-           parse_real(comma + 1, -180.0, 180.0, &plan->start_longitude);
+    const char* comma = strchr(text, ',');
+    char latitude[COORDINATE_TEXT_SIZE] = "";
+    size_t latitude_length = comma ? static_cast<size_t>(comma - text) : sizeof latitude;
+    if (latitude_length < sizeof latitude) memcpy(latitude, text, latitude_length);
+    double north = 0, east = 0;
+    if (latitude_length >= sizeof latitude || !take_signed(line, latitude, LATITUDE_MAX, &north) ||
+        !take_signed(line, comma + 1, LONGITUDE_MAX, &east)) {
+        return cmdline_refuse(line, "LAT,LON in decimal degrees, LAT -80 to 80, LON -180 to 180", text);
+    }
+    plan->start_latitude = north;
+    plan->start_longitude = east;
+    return true;
 }
 
-bool parse_line_length(const char* text, double* metres)
+bool take_line_length(Cmdline* line, const char* text, double* metres)
 {
-    double parsed = 0;
-    if (!parse_real(text, 0.0, LINE_LENGTH_MAX_M, &parsed)) return false;
-    if (parsed != 0.0 && parsed < VESSEL_LINE_MIN_M) return false;
-    *metres = parsed;
+    double length = 0;
+    if (!cmdline_decimal(line, text, "", 0.0, LINE_LENGTH_MAX_M, &length) ||
+        (length != 0.0 && length < VESSEL_LINE_MIN_M)) {
+        return cmdline_refuse(line, "0 (one straight run) or 20 to 100000 metres", text);
+    }
+    *metres = length;
+    return true;
+}
+
+bool take_speed(Cmdline* line, const char* text, double* speed)
+{
+    double factor = 0;
+    if (!cmdline_decimal(line, text, "", 0.0, SPEED_MAX, &factor) || factor == 0.0) {
+        return cmdline_refuse(line, "a number above 0, at most 1000", text);
+    }
+    *speed = factor;
+    return true;
+}
+
+bool take_fault(Cmdline* line, const char* text, Options* options)
+{
+    if (options->fault_count == OPTIONS_FAULTS_MAX) {
+        return cmdline_fail(line, "--fault may be given %d times at most", OPTIONS_FAULTS_MAX);
+    }
+    if (!quirk_parse(text, &options->faults[options->fault_count])) {
+        char allowed[CMDLINE_MESSAGE_SIZE / 2];
+        quirk_describe_allowed(allowed, sizeof allowed);
+        return cmdline_refuse(line, allowed, text);
+    }
+    ++options->fault_count;
+    return true;
+}
+
+bool take_address(Cmdline* line, const char* text, Options* options)
+{
+    if (!wire_is_ipv4_address(text) || strlen(text) >= sizeof options->address) {
+        return cmdline_refuse(line, "an IPv4 address such as 127.0.0.1", text);
+    }
+    snprintf(options->address, sizeof options->address, "%s", text);
+    return true;
+}
+
+// A number from low to high into a field of another width.
+template <typename Field>
+bool take_number(Cmdline* line, const char* what, long low, long high, Field* field)
+{
+    long number = 0;
+    if (!cmdline_number(line, line->value, what, low, high, &number)) return false;
+    *field = static_cast<Field>(number);
+    return true;
+}
+
+// Takes the value of the option read; false when it is refused (said in the line's message).
+bool take(Cmdline* line, Options* options)
+{
+    const char* value = line->value;
+    switch (line->option->id) {
+    case OPT_ADDRESS: return take_address(line, value, options);
+    case OPT_PORT: return take_number(line, "a port", 1, PORT_MAX, &options->port);
+    case OPT_REPLAY:
+        options->replay_path = value;
+        return *value != 0 || cmdline_refuse(line, "a data file's name", value);
+    case OPT_LOOP: options->loop = true; return true;
+    case OPT_SPEED: return take_speed(line, value, &options->speed);
+    case OPT_AS_FAST_AS_ASKED: options->as_fast_as_asked = true; return true;
+    case OPT_PING_RATE:
+        return take_number(line, "", 0, PING_RATE_MAX, &options->ping_rate) ||
+               cmdline_refuse(line, "a number from 0 (as fast as asked) to 100", value);
+    case OPT_TRUTH:
+        options->truth_path = value;
+        return *value != 0 || cmdline_refuse(line, "a file name", value);
+    case OPT_SEED: return take_number(line, "a number", 0, SEED_MAX, &options->seed);
+    case OPT_START: return take_start(line, value, &options->vessel);
+    case OPT_HEADING: return cmdline_decimal(line, value, "degrees", 0.0, HEADING_MAX, &options->vessel.heading);
+    case OPT_KNOTS: return cmdline_decimal(line, value, "knots", 0.0, VESSEL_KNOTS_MAX, &options->vessel.knots);
+    case OPT_LINE_LENGTH: return take_line_length(line, value, &options->vessel.line_length_m);
+    case OPT_DELAY_MS: return take_number(line, "a number of ms", 0, MS_MAX, &options->delay_ms);
+    case OPT_SPLIT: return take_number(line, "a number", 1, FAULT_OUTGOING_SIZE, &options->split);
+    case OPT_SPLIT_GAP_MS: return take_number(line, "a number of ms", 0, MS_MAX, &options->split_gap_ms);
+    case OPT_FAULT: return take_fault(line, value, options);
+    case OPT_NMEA_UDP: return take_number(line, "a port", 1, PORT_MAX, &options->nmea_port);
+    case OPT_NMEA_RATE: return take_number(line, "a number", 1, TRACK_RATE_MAX_HZ, &options->nmea_rate_hz);
+    case OPT_ONCE: options->once = true; return true;
+    case OPT_MAX_CONNECTIONS: return take_number(line, "a number", 1, CONNECTIONS_MAX, &options->max_connections);
+    }
+    return false;
+}
+
+void note_given(const CmdlineOption* option, Given* given)
+{
+    int id = option->id;
+    bool pacing = id == OPT_LOOP || id == OPT_SPEED || id == OPT_AS_FAST_AS_ASKED;
+    bool synthetic = id == OPT_PING_RATE || id == OPT_TRUTH || id == OPT_SEED;
+    if (pacing && given->pacing == nullptr) given->pacing = option->name;
+    if (synthetic && given->synthetic == nullptr) given->synthetic = option->name;
+    given->speed = given->speed || id == OPT_SPEED;
+}
+
+// The pacing options mean something for a recording only, and one pace at a
+// time; the synthetic echoes' own options mean nothing for one.
+bool go_together(Cmdline* line, const Options* options, const Given* given)
+{
+    bool replay = options->replay_path != nullptr;
+    if (!replay && given->pacing) return cmdline_fail(line, "%s needs --replay", given->pacing);
+    if (given->speed && options->as_fast_as_asked) return cmdline_fail(line, "--speed goes without --as-fast-as-asked");
+    if (replay && given->synthetic) {
+        return cmdline_fail(line, "%s goes without --replay: it is for the synthetic echoes, and --speed or "
+                                  "--as-fast-as-asked sets a recording's pace", given->synthetic);
+    }
     return true;
 }
 
@@ -157,157 +286,27 @@ void set_defaults(Options* options)
     vessel_default_plan(&options->vessel);
 }
 
-// Options that take no value; false when name is none of them.
-bool parse_flag(const char* name, Options* options)
-{
-    if (strcmp(name, "--once") == 0) {
-        options->once = true;
-    } else if (strcmp(name, "--loop") == 0) {
-        options->loop = true;
-    } else if (strcmp(name, "--as-fast-as-asked") == 0) {
-        options->as_fast_as_asked = true;
-    } else {
-        return false;
-    }
-    return true;
-}
-
-// Options that take a value: 1 parsed, 0 bad or missing value (*allowed then
-// says what is), -1 unknown option.
-int parse_valued(const char* name, const char* value, Options* options, const char** allowed)
-{
-    bool good = value != nullptr;
-    long number = 0;
-    if (strcmp(name, "--address") == 0) {
-        *allowed = "an IPv4 address such as 127.0.0.1";
-        in_addr probe{};
-        good = good && inet_pton(AF_INET, value, &probe) == 1;
-        if (good) snprintf(options->address, sizeof options->address, "%s", value);
-    } else if (strcmp(name, "--port") == 0) {
-        *allowed = "1 to 65535";
-        good = good && parse_count(value, 1, 65535, &number);
-        options->port = static_cast<uint16_t>(number);
-    } else if (strcmp(name, "--replay") == 0) {
-        *allowed = "a data file's name";
-        good = good && *value != '\0';
-        options->replay_path = value;
-    } else if (strcmp(name, "--speed") == 0) {
-        *allowed = "a number above 0, at most 1000";
-        good = good && parse_speed(value, &options->speed);
-    } else if (strcmp(name, "--delay-ms") == 0) {
-        *allowed = "0 to 86400000";
-        good = good && parse_count(value, 0, MS_MAX, &options->delay_ms);
-    } else if (strcmp(name, "--split") == 0) {
-        *allowed = "1 to 2066";
-        good = good && parse_count(value, 1, FAULT_OUTGOING_SIZE, &options->split);
-    } else if (strcmp(name, "--split-gap-ms") == 0) {
-        *allowed = "0 to 86400000";
-        good = good && parse_count(value, 0, MS_MAX, &options->split_gap_ms);
-    } else if (strcmp(name, "--max-connections") == 0) {
-        *allowed = "1 to 1000000000";
-        good = good && parse_count(value, 1, 1000000000L, &options->max_connections);
-    } else if (strcmp(name, "--nmea-udp") == 0) {
-        *allowed = "1 to 65535";
-        good = good && parse_count(value, 1, 65535, &number);
-        options->nmea_port = static_cast<uint16_t>(number);
-    } else if (strcmp(name, "--nmea-rate") == 0) {
-        *allowed = "1 to 10";
-        good = good && parse_count(value, 1, TRACK_RATE_MAX_HZ, &options->nmea_rate_hz);
-    } else if (strcmp(name, "--ping-rate") == 0) {
-        *allowed = "0 (as fast as asked) to 100";
-        good = good && parse_count(value, 0, PING_RATE_MAX, &options->ping_rate);
-    } else if (strcmp(name, "--truth") == 0) {
-        *allowed = "a file name";
-        good = good && *value != '\0';
-        options->truth_path = value;
-    } else if (strcmp(name, "--seed") == 0) {
-        *allowed = "0 to 4294967295";
-        good = good && parse_count(value, 0, 4294967295L, &number);
-        options->seed = static_cast<uint32_t>(number);
-    } else if (strcmp(name, "--start") == 0) {
-        *allowed = "LAT,LON in decimal degrees, LAT -80 to 80, LON -180 to 180";
-        good = good && parse_start(value, &options->vessel);
-    } else if (strcmp(name, "--heading") == 0) {
-        *allowed = "0 to 360 degrees";
-        good = good && parse_real(value, 0.0, 360.0, &options->vessel.heading);
-    } else if (strcmp(name, "--knots") == 0) {
-        *allowed = "0 to 30";
-        good = good && parse_real(value, 0.0, VESSEL_KNOTS_MAX, &options->vessel.knots);
-    } else if (strcmp(name, "--line-length") == 0) {
-        *allowed = "0 (one straight run) or 20 to 100000 metres";
-        good = good && parse_line_length(value, &options->vessel.line_length_m);
-    } else if (strcmp(name, "--fault") == 0) {
-        *allowed = options->fault_count < OPTIONS_FAULTS_MAX
-                       ? "KIND@N or stall:MS@N, N from 1, KIND one of those --help lists"
-                       : "at most 64 --fault options";
-        good = good && options->fault_count < OPTIONS_FAULTS_MAX &&
-               quirk_parse(value, &options->faults[options->fault_count]);
-        if (good) ++options->fault_count;
-    } else {
-        return -1;
-    }
-    return good ? 1 : 0;
-}
-
-// The pacing options only mean something for a recording, and only one of them at a time.
-bool check_pacing(const Options* options, bool speed_given)
-{
-    if (options->replay_path == nullptr && (options->loop || speed_given || options->as_fast_as_asked)) {
-        fprintf(stderr, "headsim: --loop, --speed and --as-fast-as-asked need --replay (see --help)\n");
-        return false;
-    }
-    if (speed_given && options->as_fast_as_asked) {
-        fprintf(stderr, "headsim: --speed and --as-fast-as-asked exclude each other (see --help)\n");
-        return false;
-    }
-    return true;
-}
-
-// The synthetic echoes' own options mean nothing for a recording.
-bool check_synthetic(const Options* options, bool synthetic_given)
-{
-    if (options->replay_path != nullptr && synthetic_given) {
-        fprintf(stderr, "headsim: --ping-rate, --truth and --seed are for the synthetic echoes, not --replay, "
-                        "whose pace --speed and --as-fast-as-asked set (see --help)\n");
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 int options_parse(int argc, char** argv, Options* options)
 {
     set_defaults(options);
-    bool speed_given = false;
-    bool synthetic_given = false;
-    for (int i = 1; i < argc; ++i) {
-        const char* name = argv[i];
-        if (strcmp(name, "--help") == 0 || strcmp(name, "-h") == 0) {
+    Cmdline line;
+    cmdline_begin(&line, argc, argv, OPTIONS, sizeof OPTIONS / sizeof OPTIONS[0]);
+    Given given = {};
+    for (CmdlineRead read = cmdline_next_option(&line); read != CMDLINE_END; read = cmdline_next_option(&line)) {
+        if (read == CMDLINE_BAD) return cmdline_complain(stderr, "headsim", line.message, USAGE_HEAD);
+        if (line.option->id == OPT_HELP) {
             print_usage();
             return 1;
         }
-        if (strcmp(name, "--version") == 0) {
+        if (line.option->id == OPT_VERSION) {
             printf("headsim %s\n", HALVEX_VERSION);
             return 1;
         }
-        if (parse_flag(name, options)) continue;
-        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        const char* allowed = "";
-        int parsed = parse_valued(name, value, options, &allowed);
-        if (parsed < 0) {
-            fprintf(stderr, "headsim: unknown option '%s' (see --help)\n", name);
-            return 2;
-        }
-        if (parsed == 0) {
-            fprintf(stderr, "headsim: bad or missing value for %s%s%s%s; allowed: %s (see --help)\n", name,
-                    value ? ": '" : "", value ? value : "", value ? "'" : "", allowed);
-            return 2;
-        }
-        speed_given = speed_given || strcmp(name, "--speed") == 0;
-        synthetic_given = synthetic_given || strcmp(name, "--ping-rate") == 0 || strcmp(name, "--truth") == 0 ||
-                          strcmp(name, "--seed") == 0;
-        ++i;
+        if (!take(&line, options)) return cmdline_complain(stderr, "headsim", line.message, USAGE_HEAD);
+        note_given(line.option, &given);
     }
-    return check_pacing(options, speed_given) && check_synthetic(options, synthetic_given) ? 0 : 2;
+    if (!go_together(&line, options, &given)) return cmdline_complain(stderr, "headsim", line.message, USAGE_HEAD);
+    return 0;
 }

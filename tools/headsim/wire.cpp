@@ -77,6 +77,12 @@ bool wire_sleep_ms(long ms)
     return false;
 }
 
+bool wire_is_ipv4_address(const char* text)
+{
+    in_addr address{};
+    return inet_pton(AF_INET, text, &address) == 1;
+}
+
 int wire_listen(const char* address_text, uint16_t port)
 {
     int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -20,6 +20,8 @@ void wire_request_stop();
 // Sleeps in short slices; false when a stop was requested meanwhile.
 bool wire_sleep_ms(long ms);
 
+// True when text is an IPv4 address in the dotted form the listener takes.
+bool wire_is_ipv4_address(const char* text);
 // The listening socket, or -1 with the reason on stderr.
 int wire_listen(const char* address, uint16_t port);
 // The next client, with its address as text in peer; -1 when a stop was requested.
