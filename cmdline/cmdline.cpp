@@ -189,13 +189,20 @@ bool cmdline_fail(Cmdline* line, const char* format, ...)
 
 int cmdline_complain(FILE* err, const char* program, const char* message, const char* help)
 {
+    // What was typed comes back in the message: its control characters shown as '?', so an
+    // argument cannot drive the terminal.
+    char shown[CMDLINE_MESSAGE_SIZE];
+    snprintf(shown, sizeof shown, "%s", message);
+    for (char* c = shown; *c != 0; ++c) {
+        if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7F) *c = '?';
+    }
     // The usage lines: the first, and those after it that are indented.
     const char* end = help;
     do {
         const char* line_end = strchr(end, '\n');
         end = line_end == nullptr ? end + strlen(end) : line_end + 1;
     } while (*end == ' ');
-    fprintf(err, "%s: %s\n%.*sTry '%s --help' for more information.\n", program, message,
+    fprintf(err, "%s: %s\n%.*sTry '%s --help' for more information.\n", program, shown,
             static_cast<int>(end - help), help, program);
     return CMDLINE_BAD_STATUS;
 }
