@@ -1,16 +1,14 @@
 #!/usr/bin/env bash
-# Runs one survey of the installed units under the running service manager,
-# against headsim on loopback and its NMEA track: halvex-storedata-survey@.target
-# starts the recording, navlog on headsim's track and qkvweb, which a
-# Prometheus server scrapes. The recording records, the midnight timer's
-# service restarts it on a new data file, stopped on its own it turns /health
-# to 503 and qkvweb_recording to 0 while the rest runs, started on its own it
-# records again, and when the head goes away it fails and is started again.
-# The journal holds what each start records to and why it failed, none of the
-# trace. Run as root where the halvex-storedata-store package is installed
-# (tests/package/check.sh does, also inside a container where the machine runs
-# no service manager). Sourced, it only defines the helpers the package check
-# shares with it.
+# Runs one survey of the installed units (recording, navlog, qkvweb) under the
+# running service manager, against headsim on loopback and its NMEA track, with
+# a Prometheus server scraping qkvweb: it records, the midnight timer's service
+# restarts it on a new data file, a recording stopped alone turns /health to
+# 503 and qkvweb_recording to 0, and when the head goes away it fails and is
+# started again. The journal holds what each start records to and why it
+# failed, none of the trace. Run as root where the halvex-storedata-store
+# package is installed (tests/package/check.sh does, also inside a container
+# where the machine runs no service manager). Sourced, it only defines the
+# helpers the package check shares with it.
 
 start_headsim() { # start_headsim ADDRESS OPTION...: waits until it listens; pings as fast as asked
     /usr/bin/headsim --ping-rate 0 --address "$@" >"$scratch/headsim.out" 2>"$scratch/headsim.log" &
@@ -50,34 +48,16 @@ start_prometheus() { # scraping qkvweb every second, its API on $prometheus_at
     prometheus_pid=$!
 }
 
-prometheus_says() { # prometheus_says QUERY VALUE: waits until the query's value is VALUE
-    local value=
-    for _ in $(seq 100); do
-        value="$(curl -s --max-time 2 "http://$prometheus_at/api/v1/query" --data-urlencode "query=$1" |
-            jq -r '.data.result[0].value[1] // empty' 2>/dev/null)" || true
-        [ "$value" != "$2" ] || return 0
-        sleep 0.2
-    done
-    fail "Prometheus finds $1 = '$value', not $2 ($(tail -3 "$scratch/prometheus.log"))"
+within_20s() { # within_20s COMMAND...: true once COMMAND is, tried every 0.2 s
+    for _ in $(seq 100); do "$@" && return; sleep 0.2; done
+    return 1
 }
-
-health_is() { # health_is STATUS: waits until qkvweb's /health answers STATUS
-    for _ in $(seq 100); do
-        [ "$(curl -s --max-time 2 -o "$scratch/health" -w '%{http_code}' "http://$web_at/health")" != "$1" ] || return 0
-        sleep 0.2
-    done
-    fail "/health of $web_unit does not answer $1: $(cat "$scratch/health")"
+prometheus_finds() { # prometheus_finds QUERY VALUE, through its HTTP API
+    [ "$(curl -s --max-time 2 "http://$prometheus_at/api/v1/query" --data-urlencode "query=$1" |
+        jq -r '.data.result[0].value[1] // empty')" = "$2" ]
 }
-
-parts_are() { # parts_are STATE: waits until the recording, navlog and qkvweb are all in that state
-    local states
-    for _ in $(seq 50); do
-        states="$(systemctl is-active "$instance" "$navlog_unit" "$web_unit" | tr '\n' ' ')" || true
-        [ "$states" != "$1 $1 $1 " ] || return 0
-        sleep 0.2
-    done
-    fail "the recording, navlog and qkvweb of $survey are $states, not $1"
-}
+health_is() { [ "$(curl -s --max-time 2 -o "$scratch/health" -w '%{http_code}' "http://$web_at/health")" = "$1" ]; }
+parts_are() { [ "$(systemctl is-active "$instance" "$navlog_unit" "$web_unit" | sort -u)" = "$1" ]; }
 
 # A real survey: it records, the midnight timer's service restarts the
 # recording on a new data file, and when the head goes away it fails and is
@@ -93,22 +73,22 @@ run_instance() {
     since="$(date '+%Y-%m-%d %H:%M:%S')"
     instance_started=yes
     systemctl start "$survey"
-    parts_are active
+    within_20s parts_are active || fail "the parts of $survey are not all active"
     [ "$(stat -c %U "$instance_dir")" = halvex-storedata ] || fail "$instance_dir does not belong to halvex-storedata"
     systemctl is-active --quiet halvex-storedata-newday.timer || fail "the instance did not start the midnight timer"
     wait_for_data_files 1
     systemctl start halvex-storedata-newday.service
     wait_for_data_files 2
     # navlog's fixes reach qkvweb through the day's .NAV file.
-    prometheus_says up 1
-    prometheus_says qkvweb_recording 1
-    prometheus_says qkvweb_fix_quality 1
-    health_is 200
+    for query in up qkvweb_recording qkvweb_fix_quality; do
+        within_20s prometheus_finds $query 1 || fail "Prometheus does not find $query 1: $(tail -3 "$scratch/prometheus.log")"
+    done
+    within_20s health_is 200 || fail "/health does not answer 200: $(cat "$scratch/health")"
     systemctl stop "$instance"
-    health_is 503
-    grep -q '^stale: the last record of ' "$scratch/health" || fail "/health says: $(cat "$scratch/health")"
-    prometheus_says qkvweb_recording 0
-    prometheus_says up 1
+    within_20s health_is 503 && grep -q '^stale: the last record of ' "$scratch/health" ||
+        fail "/health does not say the stopped recording is stale: $(cat "$scratch/health")"
+    within_20s prometheus_finds qkvweb_recording 0 && prometheus_finds up 1 ||
+        fail "Prometheus does not find qkvweb_recording 0 and up 1 with the recording stopped"
     [ "$(systemctl is-active "$navlog_unit" "$web_unit" "$survey" | sort -u)" = active ] ||
         fail "stopping the recording stopped more of the survey"
     systemctl start "$instance"
@@ -122,7 +102,7 @@ run_instance() {
     done
     [ "$(systemctl show -p NRestarts --value "$instance")" -ge 1 ] || fail "$instance was not started again after the head failed"
     systemctl stop "$survey"
-    parts_are inactive
+    parts_are inactive || fail "$survey stopped, but not all of its parts"
     record_counts >/dev/null
     local nav_files=("$instance_dir"/*.NAV)
     [ -s "${nav_files[0]}" ] && [ "$(stat -c %U "${nav_files[0]}")" = halvex-storedata ] ||
@@ -137,9 +117,8 @@ run_instance() {
     ! grep -q 'Send Switches' <<<"$journal" || fail "$instance: the trace reached the journal"
     rm -rf "$instance_dir" "$survey_settings"
     instance_started=no
-    echo "$survey: recorded, restarted on a new data file, logged positions, scraped by Prometheus;"
-    echo "  the recording stopped on its own turned /health to 503 and qkvweb_recording to 0, started again,"
-    echo "  and was started again after the head failed"
+    echo "$survey: recorded, restarted on a new data file, logged positions, scraped by Prometheus, the recording"
+    echo "  stopped alone turned /health to 503 and qkvweb_recording to 0, and it was started again after the head failed"
 }
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
