@@ -43,7 +43,7 @@ wait_for_data_files() { # wait_for_data_files N: until N data files hold a ping 
 start_prometheus() { # scraping qkvweb every second, its API on $prometheus_at
     printf '%s\n' 'global: {scrape_interval: 1s, scrape_timeout: 1s}' \
         "scrape_configs: [{job_name: survey, static_configs: [{targets: ['$web_at']}]}]" >"$scratch/prometheus.yml"
-    prometheus --config.file="$scratch/prometheus.yml" --storage.tsdb.path="$scratch/tsdb" \
+    timeout 120 prometheus --config.file="$scratch/prometheus.yml" --storage.tsdb.path="$scratch/tsdb" \
         --web.listen-address="$prometheus_at" >"$scratch/prometheus.log" 2>&1 &
     prometheus_pid=$!
 }
