@@ -4,34 +4,28 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "headlink/protocol.h"
 #include "store/naming.h"
 #include "store/timestamp.h"
+#include "tests/e2e/harness.h"
 
 namespace {
 
+const char ALLOC_LOG[] = "/tmp/halvex-bench-allocations.txt";
+
 struct Measured {
     double wall_s;
-    double cpu_s;
-    long peak_kib;
-    int status;
+    e2e::ExitInfo exit;  // the CPU and the peak resident memory too
 };
 
 double now_s()
@@ -41,73 +35,22 @@ double now_s()
     return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
 }
 
-std::string preload;  // set while the allocations are counted
-
-pid_t spawn(const std::vector<std::string>& argv, const char* directory, const char* stdout_path)
+// The program in a scratch directory of its own, against a head on address, without a terminal (its exit
+// prompt does not wait); environment for it alone.
+Measured run_program(const std::string& program, const std::string& address, const std::string& stdout_path,
+                     const std::vector<std::string>& environment = {})
 {
-    pid_t pid = fork();
-    if (pid != 0) return pid;
-    if (!preload.empty()) {
-        setenv("LD_PRELOAD", preload.c_str(), 1);
-        setenv("HALVEX_ALLOC_LOG", "/tmp/halvex-bench-allocations.txt", 1);
-    }
-    setsid();  // no controlling terminal: the program's exit prompt does not wait
-    if (directory && chdir(directory) != 0) _exit(126);
-    int out = open(stdout_path ? stdout_path : "/dev/null", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int null_fd = open("/dev/null", O_RDWR);
-    dup2(null_fd, STDIN_FILENO);
-    dup2(out, STDOUT_FILENO);
-    dup2(null_fd, STDERR_FILENO);
-    std::vector<char*> args;
-    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    _exit(127);
-}
-
-Measured wait_measured(pid_t pid, double started)
-{
-    int status = 0;
-    struct rusage usage = {};
-    wait4(pid, &status, 0, &usage);
-    Measured measured;
-    measured.wall_s = now_s() - started;
-    measured.cpu_s = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-                     (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    measured.peak_kib = usage.ru_maxrss;
-    measured.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return measured;
-}
-
-pid_t start_head(const std::string& headsim, const std::string& address, const std::vector<std::string>& options)
-{
-    std::vector<std::string> argv = {headsim, "--address", address, "--once", "--ping-rate", "0"};
-    argv.insert(argv.end(), options.begin(), options.end());
-    pid_t pid = spawn(argv, nullptr, nullptr);
-    usleep(300000);
-    return pid;
-}
-
-void stop_head(pid_t pid)
-{
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
-}
-
-// The program in a scratch directory of its own, against a head on address.
-Measured run_program(const std::string& program, const std::string& address, const char* stdout_path)
-{
-    char directory[] = "/tmp/halvex-bench-XXXXXX";
-    if (!mkdtemp(directory)) return Measured{};
-    std::string settings = std::string(directory) + "/Halvex_StoreData.INI";
-    FILE* file = fopen(settings.c_str(), "w");
-    fprintf(file, "[Settings]\nIPAddress=%s\n", address.c_str());
-    fclose(file);
+    e2e::TempDir directory;
+    e2e::write_settings(directory, address);
+    e2e::ClientOptions options;
+    options.program = program;
+    options.with_terminal = false;
+    options.stdout_path = stdout_path;
+    options.environment = environment;
     double started = now_s();
-    Measured measured = wait_measured(spawn({program}, directory, stdout_path), started);
-    std::string cleanup = std::string("rm -rf ") + directory;  // data files included
-    if (system(cleanup.c_str()) != 0) perror("rm");
-    return measured;
+    e2e::Client client(directory.path(), options);
+    e2e::ExitInfo exit = client.wait_exit(600000);
+    return Measured{now_s() - started, exit};
 }
 
 // The least a client can do: send a command, wait for the whole reply, again.
@@ -137,16 +80,13 @@ double minimal_loop_rate(const std::string& address, int packets)
 long count_allocations(const std::string& program, const std::string& headsim, const std::string& library,
                        const std::string& address, int packets)
 {
-    pid_t head = start_head(headsim, address, {"--fault", "close@" + std::to_string(packets + 1)});
-    preload = library;
-    run_program(program, address, nullptr);
-    preload.clear();
-    stop_head(head);
-    FILE* log = fopen("/tmp/halvex-bench-allocations.txt", "r");
+    e2e::HeadSim head(address, {"--once", "--fault", "close@" + std::to_string(packets + 1)}, headsim);
+    run_program(program, address, "", {"LD_PRELOAD=" + library, std::string("HALVEX_ALLOC_LOG=") + ALLOC_LOG});
+    FILE* log = fopen(ALLOC_LOG, "r");
     long count = -1;
     if (log && fscanf(log, "%ld", &count) != 1) count = -1;
     if (log) fclose(log);
-    unlink("/tmp/halvex-bench-allocations.txt");
+    unlink(ALLOC_LOG);
     return count;
 }
 
@@ -154,9 +94,9 @@ long count_allocations(const std::string& program, const std::string& headsim, c
 // half of them of the day, half of another day.
 double naming_cost_ms(int files)
 {
-    char directory[] = "/tmp/halvex-bench-names-XXXXXX";
+    e2e::TempDir directory;
     char previous[4096];
-    if (!mkdtemp(directory) || !getcwd(previous, sizeof previous) || chdir(directory) != 0) return -1;
+    if (!getcwd(previous, sizeof previous) || chdir(directory.path().c_str()) != 0) return -1;
     TimestampClock clock = {};
     timestamp_update_now(&clock);
     char name[DATA_NAME_SIZE];
@@ -175,8 +115,6 @@ double naming_cost_ms(int files)
     for (int call = 0; call < calls; ++call) naming_build_from(name, clock.date_time_text);
     double each_ms = (now_s() - started) * 1000 / calls;
     if (chdir(previous) != 0) perror("chdir");
-    std::string cleanup = std::string("rm -rf ") + directory;
-    if (system(cleanup.c_str()) != 0) perror("rm");
     return each_ms;
 }
 
@@ -208,14 +146,13 @@ int main(int argc, char** argv)
     Measured fast = {};
     for (int round = 0; round < rounds; ++round) {
         std::string address = "127.0.9." + std::to_string(10 + round);
-        pid_t head = start_head(headsim, address, {"--fault", close_after});
-        loop_rates.push_back(minimal_loop_rate(address, packets));
-        stop_head(head);
-
+        {
+            e2e::HeadSim head(address, {"--once", "--fault", close_after}, headsim);
+            loop_rates.push_back(minimal_loop_rate(address, packets));
+        }
         address = "127.0.9." + std::to_string(20 + round);
-        head = start_head(headsim, address, {"--fault", close_after});
+        e2e::HeadSim head(address, {"--once", "--fault", close_after}, headsim);
         fast = run_program(program, address, "/tmp/halvex-bench-screen.txt");
-        stop_head(head);
         program_rates.push_back(packets / fast.wall_s);
     }
     unlink("/tmp/halvex-bench-screen.txt");
@@ -223,10 +160,12 @@ int main(int argc, char** argv)
     double program_rate = median(program_rates);
 
     const int slow_packets = 100;
-    pid_t head = start_head(headsim, "127.0.9.3", 
-                              {"--delay-ms", "50", "--fault", "close@" + std::to_string(slow_packets + 1)});
-    Measured slow = run_program(program, "127.0.9.3", nullptr);
-    stop_head(head);
+    Measured slow;
+    {
+        std::string close_after_slow = "close@" + std::to_string(slow_packets + 1);
+        e2e::HeadSim head("127.0.9.3", {"--once", "--delay-ms", "50", "--fault", close_after_slow}, headsim);
+        slow = run_program(program, "127.0.9.3", "");
+    }
 
     printf("packets per round, rounds        %d, %d (medians below)\n", packets, rounds);
     printf("minimal request/response loop    %.0f packets/s\n", loop_rate);
@@ -234,8 +173,8 @@ int main(int argc, char** argv)
            program_rate * RETURN_PACKET_SIZE / 1e6);
     printf("ratio program / minimal loop     %.3f\n", program_rate / loop_rate);
     printf("head answering every 50 ms       %d packets in %.2f s wall, %.3f s CPU = %.2f%% of wall\n",
-           slow_packets, slow.wall_s, slow.cpu_s, 100.0 * slow.cpu_s / slow.wall_s);
-    printf("peak resident memory             %ld KiB\n", fast.peak_kib);
+           slow_packets, slow.wall_s, slow.exit.cpu_s, 100.0 * slow.exit.cpu_s / slow.wall_s);
+    printf("peak resident memory             %ld KiB\n", fast.exit.peak_kib);
 
     long few = count_allocations(program_store_on, headsim, count_library, "127.0.9.4", 800);
     long many = count_allocations(program_store_on, headsim, count_library, "127.0.9.5", 8000);

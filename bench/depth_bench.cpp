@@ -6,12 +6,8 @@
 // asserts nothing.
 //   depth_bench HEADSIM [PINGS_PER_RUN]
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -24,6 +20,7 @@
 
 #include "depth/picker.h"
 #include "headlink/protocol.h"
+#include "tests/e2e/harness.h"
 
 namespace {
 
@@ -105,34 +102,6 @@ double now_s()
 }
 
 // ---- headsim's pings ------------------------------------------------------------------------------
-
-pid_t start_headsim(const std::string& headsim, const char* address, const std::vector<std::string>& options)
-{
-    int ready[2];
-    if (pipe(ready) != 0) return -1;
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(ready[1], STDOUT_FILENO);
-        int quiet = open("/dev/null", O_WRONLY);
-        dup2(quiet, STDERR_FILENO);  // its line per connection
-        std::vector<std::string> words = {headsim, "--address", address, "--once", "--ping-rate", "0"};
-        words.insert(words.end(), options.begin(), options.end());
-        std::vector<char*> argv;
-        for (std::string& word : words) argv.push_back(&word[0]);
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(ready[1]);
-    pollfd readable = {ready[0], POLLIN, 0};
-    char said[64] = {};
-    if (poll(&readable, 1, 5000) <= 0 || read(ready[0], said, sizeof said - 1) <= 0) {
-        kill(pid, SIGTERM);
-        pid = -1;
-    }
-    close(ready[0]);
-    return pid;
-}
 
 bool read_all(int fd, uint8_t* bytes, int size)
 {
@@ -231,13 +200,12 @@ bool headsim_run(const std::string& headsim, int run, int range, int gain, int k
     int truth_fd = mkstemp(truth_path);
     if (truth_fd < 0) return false;
     close(truth_fd);
-    pid_t head = start_headsim(headsim, address, {"--truth", truth_path, "--seed", std::to_string(run + 1),
-                                                  "--heading", std::to_string(run * 67 % 360), "--knots",
-                                                  std::to_string(knots)});
-    if (head < 0) return false;
+    e2e::HeadSim head(address, {"--once", "--truth", truth_path, "--seed", std::to_string(run + 1), "--heading",
+                                std::to_string(run * 67 % 360), "--knots", std::to_string(knots)},
+                      headsim);
+    if (!head.ready()) return false;
     bool fetched = fetch_pings(address, range, gain, pings, samples);
-    int status = 0;
-    waitpid(head, &status, 0);
+    head.stop();  // it keeps the truth of what it served
     std::vector<Truth> truths = read_truth(truth_path);
     unlink(truth_path);
     if (!fetched || truths.size() < static_cast<size_t>(pings)) return false;

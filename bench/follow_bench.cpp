@@ -4,11 +4,6 @@
 // test: it asserts nothing, it measures.
 //   follow_bench QKVDUMP [IDLE_SECONDS]
 #include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,47 +14,18 @@
 #include <vector>
 
 #include "store/record.h"
+#include "tests/e2e/harness.h"
 
 namespace {
 
-std::string screen;  // all the follower wrote
-int master_fd = -1;
-
-double now_ms()
-{
-    struct timespec now = {};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
-}
-
 // Reads what the follower writes until text shows after position from, or the time is up.
-bool read_until(const std::string& text, size_t from, double limit_ms)
+bool read_until(e2e::Client& follower, const std::string& text, size_t from, double limit_ms)
 {
-    double deadline = now_ms() + limit_ms;
-    while (screen.find(text, from) == std::string::npos) {
-        double left = deadline - now_ms();
-        if (left <= 0) return false;
-        struct pollfd ready = {master_fd, POLLIN, 0};
-        if (poll(&ready, 1, static_cast<int>(left) + 1) <= 0) continue;
-        char chunk[65536];
-        ssize_t got = read(master_fd, chunk, sizeof chunk);
-        if (got <= 0) return false;
-        screen.append(chunk, static_cast<size_t>(got));
-    }
-    return true;
+    return follower.wait_until([&](const std::string& screen) { return screen.find(text, from) != std::string::npos; },
+                               static_cast<int>(limit_ms));
 }
 
-// Seconds of CPU the process has used, to the nanosecond (the scheduler's count).
-double cpu_seconds(pid_t pid)
-{
-    char path[64];
-    snprintf(path, sizeof path, "/proc/%d/schedstat", static_cast<int>(pid));
-    FILE* stat = fopen(path, "r");
-    unsigned long long running_ns = 0;
-    bool read = stat != nullptr && fscanf(stat, "%llu", &running_ns) == 1;
-    if (stat != nullptr) fclose(stat);
-    return read ? running_ns / 1e9 : -1;
-}
+double now_ms() { return static_cast<double>(e2e::now_ms()); }
 
 void append_record(const std::string& path, int number)
 {
@@ -96,57 +62,48 @@ int main(int argc, char** argv)
     char resolved[4096];
     std::string qkvdump = realpath(argv[1], resolved) ? resolved : argv[1];
     int idle_seconds = argc > 2 ? atoi(argv[2]) : 20;
-    char directory[] = "/tmp/halvex-follow-bench-XXXXXX";
-    if (!mkdtemp(directory)) return 1;
-    std::string path = std::string(directory) + "/F.QKV";
+    e2e::TempDir directory;
+    std::string path = directory.file("F.QKV");
     close(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
-
-    struct winsize size = {24, 80, 0, 0};
-    pid_t pid = forkpty(&master_fd, nullptr, nullptr, &size);
-    if (pid == 0) {
-        if (chdir(directory) != 0) _exit(126);
-        setenv("COLORTERM", "truecolor", 1);
-        execl(qkvdump.c_str(), qkvdump.c_str(), "--follow", "F.QKV", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    if (!read_until(pings_text(0), 0, 5000)) {
+    e2e::ClientOptions options;
+    options.program = qkvdump;
+    options.arguments = {"--follow", "F.QKV"};
+    options.environment = {"COLORTERM=truecolor"};
+    e2e::Client follower(directory.path(), options);
+    if (!read_until(follower, pings_text(0), 0, 5000)) {
         fprintf(stderr, "the follower did not start\n");
         return 1;
     }
 
-    double cpu_before = cpu_seconds(pid);
+    double cpu_before = follower.cpu_seconds();
     double started = now_ms();
-    read_until("not written by anyone", 0, idle_seconds * 1e3);
+    read_until(follower, "not written by anyone", 0, idle_seconds * 1e3);
     double idle_wall_s = (now_ms() - started) / 1e3;
-    double idle_cpu_s = cpu_seconds(pid) - cpu_before;
+    double idle_cpu_s = follower.cpu_seconds() - cpu_before;
 
     const int appends = 40;
     std::vector<double> latencies;
     srand(1);
     for (int count = 1; count <= appends; ++count) {
-        size_t from = screen.size();
+        size_t from = follower.screen().size();
         double appended = now_ms();
         append_record(path, count);
-        if (read_until(pings_text(count), from, 2000)) latencies.push_back(now_ms() - appended);
+        if (read_until(follower, pings_text(count), from, 2000)) latencies.push_back(now_ms() - appended);
         usleep(static_cast<useconds_t>(100000 + rand() % 200000));  // not in step with its looks
     }
 
     const int busy_records = 100;
-    cpu_before = cpu_seconds(pid);
+    cpu_before = follower.cpu_seconds();
     started = now_ms();
     for (int count = appends + 1; count <= appends + busy_records; ++count) {
         append_record(path, count);
-        read_until("not written by anyone", 0, 100);
+        read_until(follower, "not written by anyone", 0, 100);
     }
     double busy_wall_s = (now_ms() - started) / 1e3;
-    double busy_cpu_s = cpu_seconds(pid) - cpu_before;
+    double busy_cpu_s = follower.cpu_seconds() - cpu_before;
 
-    if (write(master_fd, "q", 1) != 1) perror("q");
-    read_until("not written by anyone", 0, 500);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    std::string cleanup = std::string("rm -rf ") + directory;
-    if (system(cleanup.c_str()) != 0) perror("rm");
+    follower.type("q");
+    follower.wait_exit(5000);
 
     printf("qkvdump --follow, 80 x 24 terminal, 24-bit colour\n");
     printf("idle file                        %.3f s CPU in %.1f s = %.3f%% of a core\n", idle_cpu_s, idle_wall_s,

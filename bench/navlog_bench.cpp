@@ -5,109 +5,43 @@
 // datagrams sent back to back. Loopback only. Not a test:
 // it asserts nothing, it measures.
 //   navlog_bench NAVLOG COUNT_ALLOC_LIBRARY [SECONDS]
-#include <arpa/inet.h>
-#include <dirent.h>
-#include <fcntl.h>
-#include <ftw.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <pty.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "navfile/nmea.h"
+#include "tests/e2e/harness.h"
 
 namespace {
 
 const char ADDRESS[] = "127.0.9.20";
 const char ALLOC_LOG[] = "/tmp/halvex-navlog-bench-allocations.txt";
 
-struct Run {
-    pid_t pid = -1;
-    int master = -1;
-};
-
-double now_ms()
+// navlog on a terminal of its own, 160 columns wide, in directory; its allocations counted with library.
+std::unique_ptr<e2e::Client> start(const std::string& navlog, const std::string& directory,
+                                   const std::vector<std::string>& arguments, const std::string& library = "")
 {
-    struct timespec now = {};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
+    e2e::ClientOptions options;
+    options.program = navlog;
+    options.arguments = arguments;
+    options.columns = 160;
+    if (!library.empty()) options.environment = {"LD_PRELOAD=" + library, std::string("HALVEX_ALLOC_LOG=") + ALLOC_LOG};
+    std::unique_ptr<e2e::Client> navlog_run(new e2e::Client(directory, options));
+    navlog_run->read_for(300);
+    return navlog_run;
 }
 
-double cpu_seconds(pid_t pid)
+void stop(e2e::Client& navlog)
 {
-    char path[64];
-    snprintf(path, sizeof path, "/proc/%d/schedstat", static_cast<int>(pid));
-    FILE* stat = fopen(path, "r");
-    unsigned long long running_ns = 0;
-    bool read = stat != nullptr && fscanf(stat, "%llu", &running_ns) == 1;
-    if (stat != nullptr) fclose(stat);
-    return read ? running_ns / 1e9 : -1;
-}
-
-std::string last_shown;  // the latest of what navlog showed
-
-// Reads what navlog shows for ms, so its terminal never fills.
-void drain(const Run& run, double ms)
-{
-    double deadline = now_ms() + ms;
-    for (double left = ms; left > 0; left = deadline - now_ms()) {
-        struct pollfd ready = {run.master, POLLIN, 0};
-        if (poll(&ready, 1, static_cast<int>(left) + 1) <= 0) continue;
-        char chunk[4096];
-        ssize_t got = read(run.master, chunk, sizeof chunk);
-        if (got <= 0) usleep(10000);
-        if (got > 0) last_shown.assign(chunk, static_cast<size_t>(got));
-    }
-}
-
-Run start(const std::string& navlog, const char* directory, const std::vector<std::string>& arguments,
-          const char* preload)
-{
-    Run run;
-    struct winsize size = {24, 160, 0, 0};
-    run.pid = forkpty(&run.master, nullptr, nullptr, &size);
-    if (run.pid == 0) {
-        if (chdir(directory) != 0) _exit(126);
-        if (preload != nullptr) {
-            setenv("LD_PRELOAD", preload, 1);
-            setenv("HALVEX_ALLOC_LOG", ALLOC_LOG, 1);
-        }
-        std::vector<char*> argv = {const_cast<char*>(navlog.c_str())};
-        for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    drain(run, 300);
-    return run;
-}
-
-void stop(Run& run)
-{
-    kill(run.pid, SIGTERM);
-    double deadline = now_ms() + 5000;
-    int status = 0;
-    while (waitpid(run.pid, &status, WNOHANG) == 0) {
-        if (now_ms() > deadline) {
-            kill(run.pid, SIGKILL);
-            waitpid(run.pid, &status, 0);
-            break;
-        }
-        drain(run, 10);
-    }
-    close(run.master);
+    kill(navlog.pid(), SIGTERM);
+    navlog.wait_exit(5000);
 }
 
 std::string sentence(int n)
@@ -120,37 +54,18 @@ std::string sentence(int n)
     return std::string(text, whole) + "\r\n";
 }
 
-class Sender {
-public:
-    explicit Sender(uint16_t port) : fd_(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
-    {
-        to_.sin_family = AF_INET;
-        to_.sin_port = htons(port);
-        inet_pton(AF_INET, ADDRESS, &to_.sin_addr);
-    }
-    ~Sender() { close(fd_); }
-    void send(const std::string& bytes)
-    {
-        sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to_), sizeof to_);
-    }
-
-private:
-    int fd_;
-    sockaddr_in to_ = {};
-};
-
-long allocations_for(const std::string& navlog, const char* directory, const char* library, int sentences,
-                     uint16_t port)
+long allocations_for(const std::string& navlog, const std::string& directory, const std::string& library,
+                     int sentences, int port)
 {
     unlink(ALLOC_LOG);
-    Run run = start(navlog, directory, {"--udp", std::to_string(port), "--bind", ADDRESS}, library);
-    Sender sender(port);
+    auto run = start(navlog, directory, {"--udp", std::to_string(port), "--bind", ADDRESS}, library);
+    e2e::UdpSender sender(ADDRESS, port);
     for (int n = 0; n < sentences; ++n) {
         sender.send(sentence(n));
-        if (n % 20 == 19) drain(run, 5);
+        if (n % 20 == 19) run->read_for(5);
     }
-    drain(run, 1500);
-    stop(run);
+    run->read_for(1500);
+    stop(*run);
     FILE* log = fopen(ALLOC_LOG, "r");
     long count = -1;
     if (log == nullptr || fscanf(log, "%ld", &count) != 1) count = -1;
@@ -158,51 +73,39 @@ long allocations_for(const std::string& navlog, const char* directory, const cha
     return count;
 }
 
-// CPU over seconds with a sentence every 100 ms sent by send (none when null).
-double cpu_percent(Run& run, int seconds, void (*send)(void*, const std::string&), void* target)
+// CPU over seconds with a sentence every 100 ms sent by send (none when empty).
+double cpu_percent(e2e::Client& run, int seconds, const std::function<void(const std::string&)>& send)
 {
-    double cpu_before = cpu_seconds(run.pid);
-    double started = now_ms();
+    double cpu_before = run.cpu_seconds();
+    long long started = e2e::now_ms();
     for (int n = 0; n < seconds * 10; ++n) {
-        if (send != nullptr) send(target, sentence(n));
-        drain(run, started + (n + 1) * 100.0 - now_ms());
+        if (send) send(sentence(n));
+        run.read_for(static_cast<int>(started + (n + 1) * 100 - e2e::now_ms()));
     }
-    double wall = (now_ms() - started) / 1e3;
-    return 100.0 * (cpu_seconds(run.pid) - cpu_before) / wall;
+    double wall = (e2e::now_ms() - started) / 1e3;
+    return 100.0 * (run.cpu_seconds() - cpu_before) / wall;
 }
 
 // A burst of datagrams of one sentence each, sent back to back: the lines
 // kept, and the count of those the system dropped that the status line shows.
-void burst(const std::string& navlog, const char* directory, int count, uint16_t port, long* kept, long* dropped)
+void burst(const std::string& navlog, int count, int port, long* kept, long* dropped)
 {
-    std::string own = std::string(directory) + "/burst-" + std::to_string(port);
-    mkdir(own.c_str(), 0700);
-    Run run = start(navlog, own.c_str(), {"--udp", std::to_string(port), "--bind", ADDRESS}, nullptr);
-    Sender sender(port);
+    e2e::TempDir own;
+    auto run = start(navlog, own.path(), {"--udp", std::to_string(port), "--bind", ADDRESS});
+    e2e::UdpSender sender(ADDRESS, port);
     for (int n = 0; n < count; ++n) sender.send(sentence(n));
-    drain(run, 2500);
-    size_t at = last_shown.rfind(" dropped");
-    size_t from = at == std::string::npos ? at : last_shown.rfind("  ", at);
-    *dropped = from == std::string::npos ? 0 : atol(last_shown.c_str() + from + 2);
-    stop(run);
+    run->read_for(2500);
+    const std::string& shown = run->screen();
+    size_t at = shown.rfind(" dropped");
+    size_t from = at == std::string::npos ? at : shown.rfind("  ", at);
+    *dropped = from == std::string::npos ? 0 : atol(shown.c_str() + from + 2);
+    stop(*run);
     *kept = 0;
-    DIR* files = opendir(own.c_str());
-    while (struct dirent* entry = files != nullptr ? readdir(files) : nullptr) {
-        FILE* log = entry->d_name[0] == '.' ? nullptr : fopen((own + "/" + entry->d_name).c_str(), "r");
-        for (int c = log != nullptr ? fgetc(log) : EOF; c != EOF; c = fgetc(log)) *kept += c == '\n';
-        if (log != nullptr) fclose(log);
+    for (const std::string& name : e2e::list_dir(own.path())) {
+        std::string text = e2e::read_file(own.file(name));
+        *kept += std::count(text.begin(), text.end(), '\n');
     }
-    if (files != nullptr) closedir(files);
 }
-
-void send_udp(void* sender, const std::string& bytes) { static_cast<Sender*>(sender)->send(bytes); }
-
-void send_serial(void* master, const std::string& bytes)
-{
-    if (write(*static_cast<int*>(master), bytes.data(), bytes.size()) < 0) perror("serial");
-}
-
-int remove_entry(const char* path, const struct stat*, int, struct FTW*) { return remove(path); }
 
 }  // namespace
 
@@ -216,33 +119,27 @@ int main(int argc, char** argv)
     std::string navlog = realpath(argv[1], resolved) ? resolved : argv[1];
     std::string library = realpath(argv[2], resolved) ? resolved : argv[2];
     int seconds = argc > 3 ? atoi(argv[3]) : 20;
-    char directory[] = "/tmp/halvex-navlog-bench-XXXXXX";
-    if (!mkdtemp(directory)) return 1;
+    e2e::TempDir directory;
 
-    long few = allocations_for(navlog, directory, library.c_str(), 10, 47501);
-    long many = allocations_for(navlog, directory, library.c_str(), 1000, 47502);
+    long few = allocations_for(navlog, directory.path(), library, 10, 47501);
+    long many = allocations_for(navlog, directory.path(), library, 1000, 47502);
 
     long burst_kept[2], burst_dropped[2];
-    burst(navlog, directory, 2000, 47504, &burst_kept[0], &burst_dropped[0]);
-    burst(navlog, directory, 20000, 47505, &burst_kept[1], &burst_dropped[1]);
+    burst(navlog, 2000, 47504, &burst_kept[0], &burst_dropped[0]);
+    burst(navlog, 20000, 47505, &burst_kept[1], &burst_dropped[1]);
 
-    Run udp = start(navlog, directory, {"--udp", "47503", "--bind", ADDRESS}, nullptr);
-    Sender sender(47503);
-    double udp_percent = cpu_percent(udp, seconds, send_udp, &sender);
-    double idle_percent = cpu_percent(udp, seconds / 2, nullptr, nullptr);
-    stop(udp);
+    auto udp = start(navlog, directory.path(), {"--udp", "47503", "--bind", ADDRESS});
+    e2e::UdpSender sender(ADDRESS, 47503);
+    double udp_percent = cpu_percent(*udp, seconds, [&](const std::string& bytes) { sender.send(bytes); });
+    double idle_percent = cpu_percent(*udp, seconds / 2, nullptr);
+    stop(*udp);
 
-    struct termios raw = {};
-    cfmakeraw(&raw);
-    int master = -1, slave = -1;
-    openpty(&master, &slave, nullptr, &raw, nullptr);
-    fcntl(master, F_SETFD, FD_CLOEXEC);
-    fcntl(slave, F_SETFD, FD_CLOEXEC);
-    Run serial = start(navlog, directory, {"--serial", ptsname(master)}, nullptr);
-    double serial_percent = cpu_percent(serial, seconds, send_serial, &master);
-    stop(serial);
-    close(master);
-    close(slave);
+    e2e::SerialReceiver receiver;
+    auto serial = start(navlog, directory.path(), {"--serial", receiver.path()});
+    double serial_percent = cpu_percent(*serial, seconds, [&](const std::string& bytes) {
+        if (write(receiver.master, bytes.data(), bytes.size()) < 0) perror("serial");
+    });
+    stop(*serial);
 
     printf("navlog, 160-column terminal\n");
     printf("heap allocations                 %ld in a run of 10 sentences, %ld in 1000: %.4f per sentence\n", few,
@@ -254,6 +151,5 @@ int main(int argc, char** argv)
         printf("burst of %5d datagrams, UDP    %ld kept, %ld dropped by the system as navlog shows\n",
                i == 0 ? 2000 : 20000, burst_kept[i], burst_dropped[i]);
     }
-    nftw(directory, remove_entry, 16, FTW_DEPTH | FTW_PHYS);
     return 0;
 }

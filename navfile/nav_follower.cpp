@@ -8,12 +8,12 @@
 
 namespace {
 
-void today_name(char name[NAVLOG_NAME_SIZE])
+void today_name(char name[NAVFILE_NAME_SIZE])
 {
     PlatLocalTime local;
     plat_local_time(&local);
     NavTime day = {local.year_since_1900 + 1900, local.month + 1, local.day, 0, 0, 0, 0, 0};
-    navlog_file_name(&day, name);
+    navfile_file_name(&day, name);
 }
 
 void set_note(NavFollower* f, const char* format, ...)
@@ -53,7 +53,7 @@ void open_day(NavFollower* f, const char* name)
 void check_day(NavFollower* f, int64_t now)
 {
     f->next_check_ms = now + NAV_FOLLOWER_CHECK_EVERY_MS;
-    char today[NAVLOG_NAME_SIZE];
+    char today[NAVFILE_NAME_SIZE];
     today_name(today);
     PlatFileLook look;
     if (!plat_file_look(today, &look)) {
@@ -75,7 +75,7 @@ void take_byte(NavFollower* f, uint8_t byte)
         f->spoilt = false;
         return;
     }
-    if (byte == 0 || f->length >= NAVLOG_LINE_SIZE) {
+    if (byte == 0 || f->length >= NAVFILE_LINE_SIZE) {
         f->spoilt = true;
         return;
     }

@@ -18,7 +18,7 @@
 constexpr int64_t NAV_FOLLOWER_CHECK_EVERY_MS = 1000;  // for the next day's file, or another moved over the name
 constexpr int NAV_FOLLOWER_CHUNK = 4096;
 constexpr int NAV_FOLLOWER_BYTES_PER_LOOK = 64 * 1024;  // a long file is taken in parts, so the caller stays lively
-constexpr int NAV_FOLLOWER_NOTE_SIZE = NAVLOG_NAME_SIZE + 96;
+constexpr int NAV_FOLLOWER_NOTE_SIZE = NAVFILE_NAME_SIZE + 96;
 
 struct NavFollowerEvents {
     void (*file_started)(void* context, const char* name);  // a file taken from its start: forget its lines
@@ -28,7 +28,7 @@ struct NavFollowerEvents {
 
 struct NavFollower {
     NavFollowerEvents events;
-    char name[NAVLOG_NAME_SIZE];  // the file followed; empty before there is one
+    char name[NAVFILE_NAME_SIZE];  // the file followed; empty before there is one
     PlatFile file;
     PlatFileLook identity;
     bool open;
@@ -36,7 +36,7 @@ struct NavFollower {
     int64_t next_check_ms;
     bool spoilt;     // the line so far is too long, or holds a NUL: skipped to its end
     int length;      // of the line so far
-    char line[NAVLOG_LINE_SIZE + 1];
+    char line[NAVFILE_LINE_SIZE + 1];
     uint8_t chunk[NAV_FOLLOWER_CHUNK];
     long unreadable;  // lines of the file followed
     char note[NAV_FOLLOWER_NOTE_SIZE];  // printable; empty when all is well: waiting, a file problem

@@ -6,7 +6,7 @@
 #include "store/naming.h"
 #include "store/timestamp.h"
 
-const char NAVLOG_FILE_SUFFIX[] = ".NAV";
+const char NAVFILE_FILE_SUFFIX[] = ".NAV";
 
 namespace {
 
@@ -50,51 +50,51 @@ int64_t days_from_civil(int year, int month, int day)
 
 }  // namespace
 
-size_t navlog_time_text(const NavTime* time, char text[NAVLOG_TIME_TEXT_SIZE])
+size_t navfile_time_text(const NavTime* time, char text[NAVFILE_TIME_TEXT_SIZE])
 {
     int offset = time->utc_offset_seconds;
     char sign = offset < 0 ? '-' : '+';
     if (offset < 0) offset = -offset;
-    size_t length = put(snprintf(text, NAVLOG_TIME_TEXT_SIZE, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d",
+    size_t length = put(snprintf(text, NAVFILE_TIME_TEXT_SIZE, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d",
                                  time->year, time->month, time->day, time->hour, time->minute, time->second,
                                  time->millisecond, sign, offset / 3600, offset / 60 % 60),
-                        NAVLOG_TIME_TEXT_SIZE);
+                        NAVFILE_TIME_TEXT_SIZE);
     if (offset % 60 != 0) {
-        size_t room = NAVLOG_TIME_TEXT_SIZE - length;
+        size_t room = NAVFILE_TIME_TEXT_SIZE - length;
         length += put(snprintf(text + length, room, ":%02d", offset % 60), room);
     }
     return length;
 }
 
-size_t navlog_line(const NavTime* time, const char* sentence, char line[NAVLOG_LINE_SIZE])
+size_t navfile_line(const NavTime* time, const char* sentence, char line[NAVFILE_LINE_SIZE])
 {
-    size_t length = navlog_time_text(time, line);
-    size_t room = NAVLOG_LINE_SIZE - length;
+    size_t length = navfile_time_text(time, line);
+    size_t room = NAVFILE_LINE_SIZE - length;
     return length + put(snprintf(line + length, room, " %s\n", sentence), room);
 }
 
-void navlog_file_name(const NavTime* time, char name[NAVLOG_NAME_SIZE])
+void navfile_file_name(const NavTime* time, char name[NAVFILE_NAME_SIZE])
 {
     PlatLocalTime local = {time->year - 1900, time->month - 1, time->day, time->hour, time->minute, time->second, 0};
     TimestampClock clock = {};
     timestamp_update(&clock, &local);
     char pattern[DATA_NAME_SIZE];
     naming_pattern(pattern, clock.date_time_text);
-    snprintf(name, NAVLOG_NAME_SIZE, "%.*s%s", DAY_STEM_LENGTH, pattern, NAVLOG_FILE_SUFFIX);
+    snprintf(name, NAVFILE_NAME_SIZE, "%.*s%s", DAY_STEM_LENGTH, pattern, NAVFILE_FILE_SUFFIX);
 }
 
-int64_t navlog_civil_ms(const NavTime* t)
+int64_t navfile_civil_ms(const NavTime* t)
 {
     int64_t seconds = days_from_civil(t->year, t->month, t->day) * 86400 + t->hour * 3600 + t->minute * 60 + t->second;
     return seconds * 1000 + t->millisecond;
 }
 
-bool navlog_same_day(const NavTime* a, const NavTime* b)
+bool navfile_same_day(const NavTime* a, const NavTime* b)
 {
     return a->year == b->year && a->month == b->month && a->day == b->day;
 }
 
-bool navlog_time_parse(const char* text, NavTime* time, const char** end)
+bool navfile_time_parse(const char* text, NavTime* time, const char** end)
 {
     NavTime t = {};
     if (!digits(text, 4, &t.year) || text[4] != '-' || !digits(text + 5, 2, &t.month) || text[7] != '-' ||
@@ -117,10 +117,10 @@ bool navlog_time_parse(const char* text, NavTime* time, const char** end)
     return true;
 }
 
-bool navlog_line_split(const char* line, NavTime* time, const char** sentence)
+bool navfile_line_split(const char* line, NavTime* time, const char** sentence)
 {
     const char* end = nullptr;
-    if (!navlog_time_parse(line, time, &end) || *end != ' ') return false;
+    if (!navfile_time_parse(line, time, &end) || *end != ' ') return false;
     *sentence = end + 1;
     return nmea_check(*sentence, strlen(*sentence)) == NMEA_GOOD;
 }

@@ -26,26 +26,26 @@ struct NavTime {
 
 // "2026-12-08T09:05:00.123+01:00": ISO 8601 with milliseconds and the UTC
 // offset (with its seconds too, in the rare zone whose offset has them).
-constexpr int NAVLOG_TIME_TEXT_SIZE = 40;
+constexpr int NAVFILE_TIME_TEXT_SIZE = 40;
 // The time, a blank, the sentence and LF.
-constexpr int NAVLOG_LINE_SIZE = NAVLOG_TIME_TEXT_SIZE + 1 + NMEA_TEXT_MAX + 2;
-constexpr int NAVLOG_NAME_SIZE = 32;
+constexpr int NAVFILE_LINE_SIZE = NAVFILE_TIME_TEXT_SIZE + 1 + NMEA_TEXT_MAX + 2;
+constexpr int NAVFILE_NAME_SIZE = 32;
 
-size_t navlog_time_text(const NavTime* time, char text[NAVLOG_TIME_TEXT_SIZE]);
+size_t navfile_time_text(const NavTime* time, char text[NAVFILE_TIME_TEXT_SIZE]);
 // The whole line for a sentence received at time; its length.
-size_t navlog_line(const NavTime* time, const char* sentence, char line[NAVLOG_LINE_SIZE]);
+size_t navfile_line(const NavTime* time, const char* sentence, char line[NAVFILE_LINE_SIZE]);
 // The day's file, named as the data files' day: "08DEC2026.NAV".
-extern const char NAVLOG_FILE_SUFFIX[];  // ".NAV"
-void navlog_file_name(const NavTime* time, char name[NAVLOG_NAME_SIZE]);
-bool navlog_same_day(const NavTime* a, const NavTime* b);
+extern const char NAVFILE_FILE_SUFFIX[];  // ".NAV"
+void navfile_file_name(const NavTime* time, char name[NAVFILE_NAME_SIZE]);
+bool navfile_same_day(const NavTime* a, const NavTime* b);
 
 // Milliseconds since 1970-01-01 00:00 of the civil time read as UTC, its
 // offset unused: less utc_offset_seconds, the instant of the clock reading.
-int64_t navlog_civil_ms(const NavTime* time);
+int64_t navfile_civil_ms(const NavTime* time);
 
-// Reads a time as navlog_time_text writes it at the start of text; *end is
+// Reads a time as navfile_time_text writes it at the start of text; *end is
 // left after it. False when text does not start with one.
-bool navlog_time_parse(const char* text, NavTime* time, const char** end);
+bool navfile_time_parse(const char* text, NavTime* time, const char** end);
 // A line without its line end taken apart: its time and its sentence. False
 // unless it is a time, one blank and a sentence with a right checksum.
-bool navlog_line_split(const char* line, NavTime* time, const char** sentence);
+bool navfile_line_split(const char* line, NavTime* time, const char** sentence);

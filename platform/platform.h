@@ -66,6 +66,11 @@ void plat_net_discard_queued(PlatSocket sock, void* scratch, size_t size);
 // or 0 or less when nothing came.
 int plat_net_read(PlatSocket sock, void* bytes, size_t count);
 PlatResult plat_net_close(PlatSocket sock);
+// A TCP socket bound to the IPv4 address (four bytes, in order) and port and
+// listening, for a server library to take: not blocking, the address reusable
+// at once after a server before it ended. On failure the system's reason.
+PlatResult plat_net_listen(const uint8_t address[4], uint16_t port, PlatSocket* sock, char* reason,
+                           size_t reason_size);
 
 // ---- Settings file ---------------------------------------------------------
 // The settings file is named relative to the current directory ("." and the

@@ -2,7 +2,8 @@
 # Runs the program built with its store switch on against the simulated head
 # on loopback (127.0.0.1:4040), in the directory build/demo. Press a key to stop
 # it, then another to exit; the demo then checks the data file the run wrote
-# with qkvdump and draws its waterfall picture. Beside the run, navlog logs the
+# with qkvdump, draws its echogram with the picked bottom, and exports every
+# ping's UTC time, position and depth to a CSV file. Beside the run, navlog logs the
 # simulated vessel's position, which headsim sends as NMEA over UDP to
 # 127.0.0.1:10110, to the day's .NAV file. headsim pings at a head's pace, ten
 # a second, over the seabed under its vessel, and writes each ping's true depth
@@ -56,9 +57,13 @@ $tools/qkvdump "$data_file" || echo "(qkvdump exit status $?)"
 echo
 echo "Data file:         $data_file"
 picture="${data_file%.QKV}.png"
-$tools/qkvdump --png "$picture" "$data_file" >/dev/null && echo "Waterfall picture: $picture"
+$tools/qkvdump --png "$picture" --axes --depth "$data_file" >/dev/null &&
+    echo "Echogram:          $picture (the seabed, its picked depth in red, metres and UTC times in the margins)"
 nav_file="$(find $demo -maxdepth 1 -name '*.NAV' -newer $demo/.run-started | head -n 1)"
 if [ -n "$nav_file" ]; then
+    pings_csv="${data_file%.QKV}.csv"
+    $tools/qkvdump --csv --nav "$nav_file" --depth "$data_file" >"$pings_csv" 2>/dev/null &&
+        echo "Pings:             $pings_csv (UTC time, position and depth of every ping)"
     echo "Position log:      $nav_file ($(wc -l <"$nav_file") sentences of the day, the last:"
     echo "                   $(tail -n 1 "$nav_file")"
 else

@@ -14,7 +14,7 @@ setup_kind_says() { # what a kind is for
     readers) echo "the readers of qkvdump's exports: gpsbabel, ncdump, ogrinfo, pandas, netCDF4, xarray, matplotlib, gpsd" ;;
     e2e) echo "the end-to-end tests: namespaces, ip, script, curl, Chromium, promtool, and the readers" ;;
     windows) echo "the Windows tests: the cross compilers, their zlib, Wine (wine32 where 32-bit programs run)" ;;
-    zip) echo "the Windows zips: the 32-bit cross compiler and its zlib" ;;
+    zip) echo "the Windows zips: the 32-bit cross compiler and its zlib, mandoc for the manual pages as text" ;;
     package) echo "the Debian packages: dpkg-shlibdeps, which works out their dependencies" ;;
     package-check) echo "the package check: lintian, man, groff, mandoc, systemd's unit checker, containers, Prometheus" ;;
     fuzz) echo "the fuzzers: clang and libFuzzer" ;;
@@ -80,6 +80,7 @@ need_kind() { # the packages of one kind, each with its test
     zip)
         need "command -v i686-w64-mingw32-g++" g++-mingw-w64-i686
         need "test -f /usr/i686-w64-mingw32/lib/libz.a" libz-mingw-w64-dev
+        need "command -v mandoc" mandoc
         ;;
     package)
         need "command -v dpkg-shlibdeps" dpkg-dev

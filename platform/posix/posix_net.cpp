@@ -152,3 +152,25 @@ PlatResult plat_net_close(PlatSocket sock)
     low_water_fd = -1;
     return close(static_cast<int>(sock)) == 0 ? PLAT_OK : plat_result_of_errno(errno);
 }
+
+PlatResult plat_net_listen(const uint8_t address[4], uint16_t port, PlatSocket* sock, char* reason,
+                           size_t reason_size)
+{
+    sockaddr_in local = {};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(port);
+    memcpy(&local.sin_addr, address, 4);
+    int one = 1;
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    bool listening = fd >= 0 && setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0 &&
+                     bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0 &&
+                     listen(fd, SOMAXCONN) == 0;
+    if (listening) {
+        *sock = fd;
+        return PLAT_OK;
+    }
+    int error = errno;
+    if (fd >= 0) close(fd);
+    plat_error_words(error, reason, reason_size);
+    return plat_result_of_errno(error);
+}

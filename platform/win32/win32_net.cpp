@@ -176,3 +176,25 @@ PlatResult plat_net_close(PlatSocket sock)
 {
     return closesocket(socket_of(sock)) == 0 ? PLAT_OK : from_wsa_error(WSAGetLastError());
 }
+
+PlatResult plat_net_listen(const uint8_t address[4], uint16_t port, PlatSocket* sock, char* reason,
+                           size_t reason_size)
+{
+    sockaddr_in local = {};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(port);
+    memcpy(&local.sin_addr, address, 4);
+    u_long not_blocking = 1;
+    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    bool listening = s != INVALID_SOCKET && ioctlsocket(s, FIONBIO, &not_blocking) == 0 &&
+                     bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0 &&
+                     listen(s, SOMAXCONN) == 0;
+    if (listening) {
+        *sock = static_cast<PlatSocket>(s);
+        return PLAT_OK;
+    }
+    int error = WSAGetLastError();
+    if (s != INVALID_SOCKET) closesocket(s);
+    plat_error_words(error, reason, reason_size);
+    return from_wsa_error(error);
+}

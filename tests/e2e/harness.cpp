@@ -1,14 +1,18 @@
 #include "tests/e2e/harness.h"
 
+#include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -37,23 +41,31 @@ int remove_entry(const char* path, const struct stat*, int, struct FTW*) { retur
     _exit(127);
 }
 
-ExitInfo reap(pid_t pid, int timeout_ms)
+ExitInfo ended_as(int status, const struct rusage& usage)
 {
     ExitInfo info;
-    long long deadline = now_ms() + timeout_ms;
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (now_ms() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return info;
-        }
-        usleep(5000);
-    }
     info.ended = true;
     if (WIFEXITED(status)) info.status = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) info.signal = WTERMSIG(status);
+    info.cpu_s = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    info.peak_kib = usage.ru_maxrss;
     return info;
+}
+
+ExitInfo reap(pid_t pid, int timeout_ms)
+{
+    long long deadline = now_ms() + timeout_ms;
+    int status = 0;
+    struct rusage usage = {};
+    while (wait4(pid, &status, WNOHANG, &usage) == 0) {
+        if (now_ms() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return ExitInfo{};
+        }
+        usleep(5000);
+    }
+    return ended_as(status, usage);
 }
 
 // As a shell runs a command: the program in a process group of its own, the
@@ -90,6 +102,13 @@ long long now_ms()
     return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
+long long wall_ms()
+{
+    struct timespec now = {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
 TempDir::TempDir()
 {
     char pattern[] = "/tmp/halvex-e2e-XXXXXX";
@@ -107,6 +126,22 @@ std::string read_file(const std::string& path)
     std::stringstream content;
     content << in.rdbuf();
     return content.str();
+}
+
+std::vector<std::string> lines_of(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    return lines;
+}
+
+std::string replaced(std::string text, const std::string& from, const std::string& to)
+{
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
 }
 
 void write_file(const std::string& path, const std::string& content)
@@ -214,7 +249,7 @@ int qkvdump_with(const std::vector<std::string>& arguments, std::string* output)
     return run_command(command, output);
 }
 
-HeadSim::HeadSim(const std::string& address, const std::vector<std::string>& options)
+HeadSim::HeadSim(const std::string& address, const std::vector<std::string>& options, const std::string& program)
 {
     char log_pattern[] = "/tmp/headsim-log-XXXXXX";
     int log_fd = mkstemp(log_pattern);
@@ -225,7 +260,7 @@ HeadSim::HeadSim(const std::string& address, const std::vector<std::string>& opt
     if (pid_ == 0) {
         dup2(ready_pipe[1], STDOUT_FILENO);
         dup2(log_fd, STDERR_FILENO);
-        std::vector<std::string> argv = {HEADSIM, "--address", address};
+        std::vector<std::string> argv = {program, "--address", address};
         // The tests want their pings as soon as they ask, not at a head's pace, unless they say otherwise.
         bool paced = std::find(options.begin(), options.end(), "--ping-rate") != options.end() ||
                      std::find(options.begin(), options.end(), "--replay") != options.end();
@@ -325,6 +360,7 @@ Client::Client(const std::string& directory, const ClientOptions& options)
             signal(SIGXFSZ, options.file_size_signal_ignored ? SIG_IGN : SIG_DFL);
         }
         if (options.as_nobody && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(125);
+        if (options.hangup_ignored) signal(SIGHUP, SIG_IGN);
         if (!options.stdout_path.empty()) {
             int out = open(options.stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(out, STDOUT_FILENO);
@@ -395,6 +431,13 @@ bool Client::wait_until(const std::function<bool(const std::string&)>& done, int
     return true;
 }
 
+void Client::read_for(int ms)
+{
+    for (long long left = ms, deadline = now_ms() + ms; left > 0; left = deadline - now_ms()) {
+        pump(static_cast<int>(std::min(20LL, left)));
+    }
+}
+
 bool Client::wait_for_count(const std::string& text, int count, int timeout_ms)
 {
     long long deadline = now_ms() + timeout_ms;
@@ -422,16 +465,23 @@ ExitInfo Client::wait_exit(int timeout_ms)
 {
     long long deadline = now_ms() + timeout_ms;
     int status = 0;
+    struct rusage usage = {};
     pid_t ended = 0;
-    while ((ended = waitpid(pid_, &status, WNOHANG)) == 0 && now_ms() < deadline) pump(20);
+    // Without a terminal there is no screen to read meanwhile: sleep until the end, so a time measured is close.
+    int end_fd = master_ < 0 ? static_cast<int>(syscall(SYS_pidfd_open, pid_, 0)) : -1;
+    struct pollfd end = {end_fd, POLLIN, 0};
+    if (end_fd >= 0) {
+        poll(&end, 1, timeout_ms);
+        close(end_fd);
+    }
+    while ((ended = wait4(pid_, &status, WNOHANG, &usage)) == 0 && now_ms() < deadline) {
+        if (master_ >= 0) pump(20);
+        if (master_ < 0) usleep(1000);
+    }
     if (ended == 0) return ExitInfo{};  // still running; the destructor kills it
-    for (int i = 0; i < 5; ++i) pump(10);  // what is left on the screen
+    for (int i = 0; i < 5 && master_ >= 0; ++i) pump(10);  // what is left on the screen
     pid_ = -1;
-    ExitInfo info;
-    info.ended = true;
-    if (WIFEXITED(status)) info.status = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) info.signal = WTERMSIG(status);
-    return info;
+    return ended_as(status, usage);
 }
 
 ExitInfo Client::answer_prompt(int timeout_ms)
@@ -445,6 +495,22 @@ pid_t Client::job_pid() const
 {
     std::string children = read_file("/proc/" + std::to_string(pid_) + "/task/" + std::to_string(pid_) + "/children");
     return children.empty() ? pid_ : static_cast<pid_t>(std::stol(children));
+}
+
+void Client::close_terminal()
+{
+    if (master_ >= 0) close(master_);
+    if (terminal_ >= 0) close(terminal_);
+    master_ = terminal_ = -1;
+}
+
+double Client::cpu_seconds() const
+{
+    unsigned long long running_ns = 0;
+    FILE* stat = fopen(("/proc/" + std::to_string(pid_) + "/schedstat").c_str(), "r");
+    bool told = stat != nullptr && fscanf(stat, "%llu", &running_ns) == 1;
+    if (stat != nullptr) fclose(stat);
+    return told ? running_ns / 1e9 : -1;
 }
 
 bool Client::wait_stopped(int timeout_ms)
@@ -489,6 +555,59 @@ std::string Client::unread_keys()
 bool Client::terminal_modes(struct termios* modes) const
 {
     return master_ >= 0 && tcgetattr(master_, modes) == 0;
+}
+
+UdpSender::UdpSender(const std::string& address, int port) : fd_(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
+{
+    sockaddr_in to = {};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, address.c_str(), &to.sin_addr);
+    to_.assign(reinterpret_cast<const char*>(&to), sizeof to);
+}
+
+UdpSender::~UdpSender() { close(fd_); }
+
+void UdpSender::send(const std::string& bytes) const
+{
+    sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(to_.data()), sizeof(sockaddr_in));
+}
+
+SerialReceiver::SerialReceiver()
+{
+    struct termios raw = {};
+    cfmakeraw(&raw);
+    openpty(&master, &slave, nullptr, &raw, nullptr);
+    fcntl(master, F_SETFD, FD_CLOEXEC);
+    fcntl(slave, F_SETFD, FD_CLOEXEC);
+}
+
+SerialReceiver::~SerialReceiver() { unplug(); }
+
+std::string SerialReceiver::path() const { return master >= 0 ? ptsname(master) : ""; }
+
+void SerialReceiver::unplug()
+{
+    if (master >= 0) close(master);
+    if (slave >= 0) close(slave);
+    master = slave = -1;
+}
+
+std::string ShownText::now(int* bare) const
+{
+    if (file_.empty()) return client_.screen();
+    int ignored = 0;
+    std::string raw = read_file(file_);
+    return windows_ ? fold_crlf(raw, bare ? bare : &ignored) : raw;
+}
+
+bool ShownText::wait_for(const std::string& text, int timeout_ms) const
+{
+    if (file_.empty()) return client_.wait_for(text, timeout_ms);
+    for (long long deadline = now_ms() + timeout_ms; now().find(text) == std::string::npos; usleep(20000)) {
+        if (now_ms() > deadline) return false;
+    }
+    return true;
 }
 
 Expected::Expected(const std::string& address, int range, int gain)

@@ -39,6 +39,10 @@ private:
 };
 
 std::string read_file(const std::string& path);
+// The lines of a text, each without its LF; a last one without LF is left out.
+std::vector<std::string> lines_of(const std::string& text);
+// The text with every from replaced by to.
+std::string replaced(std::string text, const std::string& from, const std::string& to);
 void write_file(const std::string& path, const std::string& content);
 bool file_exists(const std::string& path);
 std::vector<std::string> list_dir(const std::string& path);
@@ -64,7 +68,9 @@ int qkvdump_with(const std::vector<std::string>& arguments, std::string* output 
 // pings as fast as asked (--ping-rate 0) unless the options set a pace.
 class HeadSim {
 public:
-    HeadSim(const std::string& address, const std::vector<std::string>& options = {});
+    // program: the headsim to start, when not this tree's.
+    HeadSim(const std::string& address, const std::vector<std::string>& options = {},
+            const std::string& program = HEADSIM);
     ~HeadSim();
     bool ready() const { return ready_; }
     // Stops it (if still running) and returns what it logged.
@@ -80,6 +86,8 @@ struct ExitInfo {
     bool ended = false;  // false: it did not end in time
     int status = -1;     // exit status when it exited
     int signal = 0;      // the signal that killed it, if one did
+    double cpu_s = 0;    // the CPU time it took, user and system, when it ended
+    long peak_kib = 0;   // its largest resident memory, when it ended
 };
 
 struct ClientOptions {
@@ -98,6 +106,7 @@ struct ClientOptions {
     bool as_nobody = false;    // run without root's right to write anywhere
     bool under_job_control = false;  // started as a shell starts a foreground job
     bool keep_terminal = false;  // the test holds the terminal open too, so unread_keys() sees what is left
+    bool hangup_ignored = false;  // started as nohup starts it: closing the terminal does not end it
     // Words put before the program, e.g. a loader such as {"/usr/bin/wine"}.
     std::vector<std::string> command_prefix;
     std::vector<std::string> arguments;  // words after the program
@@ -118,6 +127,8 @@ public:
     bool wait_for(const std::string& text, int timeout_ms = 10000);
     // Reads the screen until done(screen) holds; false after timeout_ms.
     bool wait_until(const std::function<bool(const std::string&)>& done, int timeout_ms = 10000);
+    // Reads the screen for ms, so that the program never waits on a full terminal.
+    void read_for(int ms);
     // Reads the screen until text has appeared count times.
     bool wait_for_count(const std::string& text, int count, int timeout_ms = 10000);
     void type(const std::string& keys);
@@ -129,6 +140,10 @@ public:
     ExitInfo answer_prompt(int timeout_ms = 10000);
     // Waits until a key read has the terminal in raw mode (Ctrl+C is then a key).
     bool wait_key_read(int timeout_ms = 5000);
+    // Closes the terminal, as closing a terminal window does: the program gets SIGHUP.
+    void close_terminal();
+    // The CPU time the program has taken so far, in seconds; -1 when it cannot be told.
+    double cpu_seconds() const;
     // Waits until the program is stopped (by Ctrl+Z); false after timeout_ms.
     bool wait_stopped(int timeout_ms);
     const std::string& screen() const { return screen_; }
@@ -150,8 +165,49 @@ private:
     struct termios initial_ = {};
 };
 
+// Datagrams to a loopback address and port.
+class UdpSender {
+public:
+    UdpSender(const std::string& address, int port);
+    ~UdpSender();
+    void send(const std::string& bytes) const;
+
+private:
+    int fd_;
+    std::string to_;  // a sockaddr_in's bytes
+};
+
+// A pseudo-terminal in raw mode standing in for a receiver on a serial line:
+// the program opens path(), the test writes to master. Neither end is passed
+// on to a program started after it.
+struct SerialReceiver {
+    int master = -1;
+    int slave = -1;
+    SerialReceiver();
+    ~SerialReceiver();
+    std::string path() const;
+    void unplug();  // both ends closed: the line hangs up
+};
+
 // Milliseconds since some fixed point, for measuring how long something took.
 long long now_ms();
+// The wall clock in milliseconds since 1970, UTC.
+long long wall_ms();
+
+// What a program has shown: its terminal's screen, or the file its output
+// goes to (with the CR LF line ends of a Windows program folded to LF).
+class ShownText {
+public:
+    ShownText(Client& client, const std::string& file, bool windows) : client_(client), file_(file), windows_(windows) {}
+    // bare counts line ends that were not CR LF, for a Windows program's file.
+    std::string now(int* bare = nullptr) const;
+    bool wait_for(const std::string& text, int timeout_ms) const;
+
+private:
+    Client& client_;
+    std::string file_;
+    bool windows_;
+};
 
 // The console text the program prints, built piece by piece.
 class Expected {

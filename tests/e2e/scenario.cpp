@@ -274,13 +274,6 @@ std::vector<Scenario> make_scenarios()
     };
 }
 
-std::string replaced(std::string text, const std::string& from, const std::string& to)
-{
-    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-    return text;
-}
-
 // The address with every part written as three digits: 127.1.2.14 is 127.001.002.014.
 std::string zero_padded(const std::string& address)
 {
@@ -319,32 +312,6 @@ std::vector<std::string> comment_lines(const std::string& text)
     }
     return comments;
 }
-
-// What the program has shown: the terminal's screen, or the file its output goes to (CR LF folded on Windows).
-class ShownText {
-public:
-    ShownText(Client& client, const std::string& file, bool windows) : client_(client), file_(file), windows_(windows) {}
-    std::string now(int* bare = nullptr) const
-    {
-        if (file_.empty()) return client_.screen();
-        int ignored = 0;
-        std::string raw = read_file(file_);
-        return windows_ ? fold_crlf(raw, bare ? bare : &ignored) : raw;
-    }
-    bool wait_for(const std::string& text, int timeout_ms) const
-    {
-        if (file_.empty()) return client_.wait_for(text, timeout_ms);
-        for (long long deadline = now_ms() + timeout_ms; now().find(text) == std::string::npos; usleep(20000)) {
-            if (now_ms() > deadline) return false;
-        }
-        return true;
-    }
-
-private:
-    Client& client_;
-    std::string file_;
-    bool windows_;
-};
 
 std::string moment_text(KeyMoment moment, bool storing)
 {

@@ -127,7 +127,7 @@ if [ "${BASH_SOURCE[0]}" = "$0" ]; then
         echo "package check: $*" >&2
         exit 1
     }
-    survey=halvex-storedata-survey@package-check.target
+    survey=halvex-survey@package-check.target
     instance=halvex-storedata@package-check.service
     navlog_unit=halvex-storedata-navlog@package-check.service
     web_unit=halvex-storedata-qkvweb@package-check.service

@@ -28,14 +28,14 @@ TEST(NavLine, WrittenAndReadBack)
         {{2026, 12, 9, 1, 2, 3, 40, -(5 * 3600 + 1)}, "2026-12-09T01:02:03.040-05:00:01"},
     };
     for (const Case& c : cases) {
-        char line[NAVLOG_LINE_SIZE];
-        size_t length = navlog_line(&c.time, GGA, line);
+        char line[NAVFILE_LINE_SIZE];
+        size_t length = navfile_line(&c.time, GGA, line);
         std::string expected = std::string(c.expected) + " " + GGA + "\n";
         EXPECT_EQ(expected, std::string(line, length));
         line[length - 1] = 0;
         NavTime back;
         const char* sentence = nullptr;
-        ASSERT_TRUE(navlog_line_split(line, &back, &sentence)) << c.expected;
+        ASSERT_TRUE(navfile_line_split(line, &back, &sentence)) << c.expected;
         EXPECT_EQ(0, memcmp(&c.time, &back, sizeof back)) << c.expected;
         EXPECT_STREQ(GGA, sentence);
     }
@@ -45,7 +45,7 @@ TEST(NavLine, WrittenAndReadBack)
                                      "2026-12-08 " + at_nine.substr(1) + " " + GGA}) {
         NavTime time;
         const char* sentence = nullptr;
-        EXPECT_FALSE(navlog_line_split(other.c_str(), &time, &sentence)) << other;
+        EXPECT_FALSE(navfile_line_split(other.c_str(), &time, &sentence)) << other;
     }
 }
 
@@ -55,13 +55,13 @@ TEST(NavLine, FileOfTheDay)
     NavTime before = {2026, 12, 8, 23, 59, 59, 999, 3600};
     NavTime after = {2026, 12, 9, 0, 0, 0, 0, 3600};
     NavTime new_year = {2027, 1, 1, 0, 0, 0, 0, 0};
-    char name[NAVLOG_NAME_SIZE];
-    navlog_file_name(&before, name);
+    char name[NAVFILE_NAME_SIZE];
+    navfile_file_name(&before, name);
     EXPECT_STREQ("08DEC2026.NAV", name);
-    navlog_file_name(&after, name);
+    navfile_file_name(&after, name);
     EXPECT_STREQ("09DEC2026.NAV", name);
-    navlog_file_name(&new_year, name);
+    navfile_file_name(&new_year, name);
     EXPECT_STREQ("01JAN2027.NAV", name);
-    EXPECT_FALSE(navlog_same_day(&before, &after));
-    EXPECT_TRUE(navlog_same_day(&after, &after));
+    EXPECT_FALSE(navfile_same_day(&before, &after));
+    EXPECT_TRUE(navfile_same_day(&after, &after));
 }

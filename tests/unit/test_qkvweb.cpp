@@ -44,8 +44,8 @@ std::string name_of_today()
     PlatLocalTime local;
     plat_local_time(&local);
     NavTime day = {local.year_since_1900 + 1900, local.month + 1, local.day, 0, 0, 0, 0, 0};
-    char name[NAVLOG_NAME_SIZE];
-    navlog_file_name(&day, name);
+    char name[NAVFILE_NAME_SIZE];
+    navfile_file_name(&day, name);
     return name;
 }
 
@@ -72,8 +72,8 @@ std::string fix_line(int second, double minutes)
                           "$GPGGA,1200%02d.00,51%07.4f,N,00123.4567,E,1,09,0.9,1.0,M,47.0,M,,", second % 60, minutes);
     nmea_append_checksum(sentence, static_cast<size_t>(length));
     NavTime time = {2026, 12, 8, 12, 0, second % 60, 0, 0};
-    char line[NAVLOG_LINE_SIZE];
-    return std::string(line, navlog_line(&time, sentence, line));
+    char line[NAVFILE_LINE_SIZE];
+    return std::string(line, navfile_line(&time, sentence, line));
 }
 
 std::string record_of_ping(int ping)

@@ -349,6 +349,14 @@ void check_sockets()
     check(plat_net_connect(program, "127.0.93.1", 4040, 2000) != PLAT_OK, "a refused connection fails");
     plat_net_close(program);
 
+    const uint8_t listen_address[4] = {127, 0, 93, 9};
+    PlatSocket listening, second;
+    char reason[128] = "";
+    check(plat_net_listen(listen_address, 4049, &listening, reason, sizeof reason) == PLAT_OK, "a server listens");
+    check(plat_net_listen(listen_address, 4049, &second, reason, sizeof reason) != PLAT_OK && reason[0] != 0,
+          "a second server on its port is refused with the reason");
+    plat_net_close(listening);
+
     if (connect_pair("127.0.93.2", &program, &head)) {
         memset(scratch, 0x55, sizeof scratch);
         send(head, scratch, 600, 0);

@@ -70,13 +70,10 @@ Outcome run_with_keys(const Build& build, const std::string& settings, const std
     Client client(where, client_options);
     // Inside pass 17, past its key test, with the store on.
     const char in_pass_17[] = " - 16 kbytes\n\nSend Switches";
-    std::string screen_file = where + "/" + SCREEN;
-    bool inside = build.under_wine ? wait_for_output(screen_file, in_pass_17) : client.wait_for(in_pass_17);
-    EXPECT_TRUE(inside) << build.name;
+    ShownText shown(client, client_options.stdout_path, build.under_wine);
+    EXPECT_TRUE(shown.wait_for(in_pass_17, 20000)) << build.name;
     client.type("q");
-    bool prompt = build.under_wine ? wait_for_output(screen_file, PROMPT)
-                                   : client.wait_for(PROMPT);
-    EXPECT_TRUE(prompt) << build.name;
+    EXPECT_TRUE(shown.wait_for(PROMPT, 20000)) << build.name;
     client.type("x");
     ExitInfo exit = client.wait_exit();
     return collect(where, client, exit, build.under_wine);
@@ -360,15 +357,6 @@ int probe_write(const std::string& probe, const TempDir& dir, const char* key, c
     return run_captured("cd '" + dir.path() + "' && timeout 60 " + probe + " set probe.ini Settings " + key + " " +
                             value,
                         &output);
-}
-
-std::vector<std::string> lines_of(const std::string& text)
-{
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-        lines.push_back(text.substr(start, end - start));
-    return lines;
 }
 
 class ProfileCorpus : public testing::TestWithParam<std::string> {};

@@ -1,14 +1,8 @@
 #include "tests/wine/wine_run.h"
 
-#include <sys/stat.h>
 #include <sys/wait.h>
-#include <time.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cstdio>
-#include <cstdlib>
 
 namespace wine {
 
@@ -59,23 +53,6 @@ e2e::ClientOptions options(const char* exe)
     client.environment.push_back(std::string("WINEPREFIX=") + WINE_PREFIX);
     client.file_size_signal_ignored = true;
     return client;
-}
-
-bool wait_for_output(const std::string& path, const std::string& text, int timeout_ms)
-{
-    long long deadline = e2e::now_ms() + timeout_ms;
-    int bare = 0;
-    while (e2e::fold_crlf(e2e::read_file(path), &bare).find(text) == std::string::npos) {
-        if (e2e::now_ms() > deadline) return false;
-        usleep(20000);
-    }
-    return true;
-}
-
-e2e::ExitInfo answer_prompt(e2e::Client& client, const std::string& path)
-{
-    if (wait_for_output(path, e2e::PROMPT)) client.type("x");
-    return client.wait_exit(15000);
 }
 
 int run_captured(const std::string& command, std::string* output)

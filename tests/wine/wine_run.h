@@ -16,6 +16,7 @@ namespace wine {
 const char* const EXE = HALVEX_WINDOWS_EXE;              // store switch off
 const char* const EXE_STORE_ON = HALVEX_WINDOWS_STORE_EXE;  // store switch on
 const char* const QKVDUMP_EXE = QKVDUMP_WINDOWS_EXE;
+const char* const NAVLOG_EXE = NAVLOG_WINDOWS_EXE;
 const char* const QKVWEB_EXE = QKVWEB_WINDOWS_EXE;
 
 // Empty when wine, the prefix and the program are there; else why not.
@@ -31,12 +32,6 @@ std::string missing(const char* exe);
 
 // Options that start exe under wine; the test names where its output goes.
 e2e::ClientOptions options(const char* exe);
-
-// Waits until the output file, folded, holds text.
-bool wait_for_output(const std::string& path, const std::string& text, int timeout_ms = 20000);
-
-// Waits for the exit prompt in the output file, answers it, waits for the end.
-e2e::ExitInfo answer_prompt(e2e::Client& client, const std::string& path);
 
 // Runs a shell command line (bound its time with timeout(1)); returns its exit
 // status and fills what it printed.

@@ -36,7 +36,7 @@ enum SourceState { SOURCE_UP, SOURCE_CONNECTING, SOURCE_DOWN };
 struct LogFile {
     PlatFile file;
     bool open;
-    char name[NAVLOG_NAME_SIZE];
+    char name[NAVFILE_NAME_SIZE];
     NavTime day;      // the local day it is the file of
     char trouble[FILE_TROUBLE_SIZE];  // while it cannot be opened: why
     bool unsynced;
@@ -90,7 +90,7 @@ void clock_now(NavTime* now)
 
 PlatResult open_log(LogFile* log, const NavTime* day)
 {
-    navlog_file_name(day, log->name);
+    navfile_file_name(day, log->name);
     log->day = *day;
     log->unsynced = false;
     log->last_sync_ms = plat_monotonic_ms();
@@ -141,7 +141,7 @@ void write_block(Logger* l, const NavTime* time)
     l->block_length = 0;
     l->block_lines = 0;
     if (lines == 0) return;
-    if (log->open && !navlog_same_day(time, &log->day)) close_log(log);
+    if (log->open && !navfile_same_day(time, &log->day)) close_log(log);
     if (!log->open && open_log(log, time) != PLAT_OK) {
         l->unwritten += lines;
         return;
@@ -160,8 +160,8 @@ void write_block(Logger* l, const NavTime* time)
 
 void queue_line(Logger* l, const NavTime* time, const char* sentence)
 {
-    if (l->block_length + NAVLOG_LINE_SIZE > BLOCK_SIZE) write_block(l, time);
-    l->block_length += navlog_line(time, sentence, l->block + l->block_length);
+    if (l->block_length + NAVFILE_LINE_SIZE > BLOCK_SIZE) write_block(l, time);
+    l->block_length += navfile_line(time, sentence, l->block + l->block_length);
     ++l->block_lines;
 }
 

@@ -78,7 +78,7 @@ bool next_fix(NavJoin* join, NavFix* out)
         NavTime stamp;
         const char* text = nullptr;
         NmeaPosition sentence;
-        if (!navlog_line_split(line, &stamp, &text)) {
+        if (!navfile_line_split(line, &stamp, &text)) {
             ++join->skipped[NAV_SKIP_UNREADABLE];
             continue;
         }

@@ -78,7 +78,7 @@ struct NavLines {
     int next;         // the file to open after this one
     FILE* stream;
     bool failed;      // a file could not be opened or read (said)
-    char line[NAVLOG_LINE_SIZE + 2];
+    char line[NAVFILE_LINE_SIZE + 2];
 };
 
 // Opens each file and reads its first byte: false, saying why, for the first that cannot be read.

@@ -56,7 +56,7 @@ bool starts_as_navigation(const char* head)
 {
     NavTime stamp;
     const char* end = nullptr;
-    if (navlog_time_parse(head, &stamp, &end) && *end == ' ') return true;
+    if (navfile_time_parse(head, &stamp, &end) && *end == ' ') return true;
     if (head[0] != '$' && head[0] != '!') return false;
     int length = 1;
     while (length <= NMEA_ADDRESS_MAX && isupper(static_cast<unsigned char>(head[length])) != 0) ++length;
@@ -195,7 +195,7 @@ bool replaceable(const OutputTarget* target, bool force)
     if (has_suffix(target->path, DATA_FILE_SUFFIX) || content == CONTENT_DATA) {
         return refuse(target, "a data file", usage);
     }
-    if (has_suffix(target->path, NAVLOG_FILE_SUFFIX) || content == CONTENT_NAVIGATION) {
+    if (has_suffix(target->path, NAVFILE_FILE_SUFFIX) || content == CONTENT_NAVIGATION) {
         return refuse(target, "a navigation log", "");
     }
     if (content == CONTENT_EMPTY || content == content_written(target->kind) || force) return true;

@@ -69,7 +69,7 @@ void pingtime_civil_of_ms(int64_t ms, NavTime* time)
 
 int64_t pingtime_civil_ms(const NavTime* t)
 {
-    return navlog_civil_ms(t);
+    return navfile_civil_ms(t);
 }
 
 bool pingtime_parse_offset(const char* text, int* offset_seconds)

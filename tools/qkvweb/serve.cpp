@@ -11,7 +11,6 @@
 #include "tools/qkvweb/serve.h"
 
 #include <microhttpd.h>
-#include <netinet/in.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -312,16 +311,14 @@ void free_responses(Server* s)
 
 bool start_daemon(Server* s)
 {
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    const uint8_t port_bytes[2] = {static_cast<uint8_t>(s->options->port >> 8),
-                                   static_cast<uint8_t>(s->options->port & 0xFF)};
-    memcpy(&address.sin_port, port_bytes, sizeof port_bytes);  // network byte order
-    memcpy(&address.sin_addr, s->options->address, sizeof s->options->address);
+    PlatSocket listening = PLAT_NO_SOCKET;
+    if (plat_net_listen(s->options->address, s->options->port, &listening, s->log, sizeof s->log) != PLAT_OK) {
+        return false;
+    }
     unsigned limit = static_cast<unsigned>(s->options->max_clients) + CONNECTIONS_PAST_CAP;
     s->daemon = MHD_start_daemon(MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ERROR_LOG, s->options->port,
                                  nullptr, nullptr, answer_request, nullptr,
-                                 MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&address),
+                                 MHD_OPTION_LISTEN_SOCKET, static_cast<MHD_socket>(listening),
                                  MHD_OPTION_CONNECTION_LIMIT, limit,
                                  MHD_OPTION_CONNECTION_TIMEOUT, CONNECTION_TIMEOUT_S,
                                  MHD_OPTION_CONNECTION_MEMORY_LIMIT, CONNECTION_MEMORY,
@@ -329,6 +326,7 @@ bool start_daemon(Server* s)
                                  MHD_OPTION_UNESCAPE_CALLBACK, leave_escaped, nullptr,
                                  MHD_OPTION_EXTERNAL_LOGGER, keep_log, nullptr,
                                  MHD_OPTION_END);
+    if (s->daemon == nullptr) plat_net_close(listening);
     return s->daemon != nullptr;
 }
 

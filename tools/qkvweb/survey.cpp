@@ -121,11 +121,11 @@ void take_line(void* context, const char* line)
     WebSurvey* s = static_cast<WebSurvey*>(context);
     NavTime stamp;
     const char* sentence = nullptr;
-    if (!navlog_line_split(line, &stamp, &sentence) || !nmea_take_fix(sentence, &s->fix)) return;
+    if (!navfile_line_split(line, &stamp, &sentence) || !nmea_take_fix(sentence, &s->fix)) return;
     NmeaPosition position;
     nmea_read_position(sentence, &position);
     s->fix_quality = position.quality;
-    s->fix_utc_ms = navlog_civil_ms(&stamp) - stamp.utc_offset_seconds * 1000LL;
+    s->fix_utc_ms = navfile_civil_ms(&stamp) - stamp.utc_offset_seconds * 1000LL;
     if (position.has_position && position.quality > 0) keep_position(s, position.latitude, position.longitude);
     ++s->changes;
 }

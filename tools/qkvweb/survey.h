@@ -56,7 +56,7 @@ struct WebSurvey {
     int rate_counts[WEB_RATE_SECONDS];
 
     // The day's .NAV file.
-    char nav_file[NAVLOG_NAME_SIZE];  // printable; empty before there is one
+    char nav_file[NAVFILE_NAME_SIZE];  // printable; empty before there is one
     NmeaFix fix;                      // the last GGA or RMC
     int fix_quality;                  // GGA's number of it, 0 to 8
     int64_t fix_utc_ms;               // its line's stamp
