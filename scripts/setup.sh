@@ -16,7 +16,7 @@ setup_kind_says() { # what a kind is for
     windows) echo "the Windows tests: the cross compilers, their zlib, Wine (wine32 where 32-bit programs run)" ;;
     zip) echo "the Windows zips: the 32-bit cross compiler and its zlib, mandoc for the manual pages as text" ;;
     package) echo "the Debian packages: dpkg-shlibdeps, which works out their dependencies" ;;
-    package-check) echo "the package check: lintian, man, groff, mandoc, systemd's unit checker and containers" ;;
+    package-check) echo "the package check: lintian, man, groff, mandoc, systemd's unit checker, containers, Prometheus" ;;
     fuzz) echo "the fuzzers: clang and libFuzzer" ;;
     esac
 }
@@ -92,9 +92,12 @@ need_kind() { # the packages of one kind, each with its test
         need "command -v groff" groff-base
         need "command -v systemd-analyze" systemd
         # Where no service manager runs, one boots in a container to run
-        # an instance of the service.
+        # a survey of the units, which a Prometheus server scrapes.
         need "command -v systemd-nspawn" systemd-container
         need "command -v setpriv" util-linux
+        need "command -v prometheus" prometheus
+        need "command -v curl" curl
+        need "command -v jq" jq
         ;;
     fuzz)
         need "command -v clang++" clang

@@ -4,12 +4,14 @@
 # - each Debian package has computed dependencies and installs with apt-get;
 #   its programs run from PATH and its manual pages render without a warning
 #   (groff, man, mandoc);
-# - the systemd units verify; the recording service's command, run as the
-#   service runs it, records until the head fails and leaves for the journal
-#   only what it records to and why it failed, and on a full disk says once
-#   that storing stopped; an instance of the unit records,
-#   restarts on a new data file and is started again after a failure
-#   (instance.sh; in a container where no service manager runs here);
+# - only the package that records has systemd units, and they verify; the
+#   recording service's command, run as the service runs it, records until
+#   the head fails and leaves for the journal only what it records to and
+#   why it failed, and on a full disk says once that storing stopped; a
+#   survey of the units records, logs positions and serves its health, which
+#   a Prometheus server scrapes, restarts on a new data file, sees its
+#   recording stopped, and is started again after a failure (instance.sh; in
+#   a container where no service manager runs here);
 # - the store-on package replaces the other, as both hold the same program;
 # - removal leaves no file of either behind;
 # - each Windows zip holds the Windows programs and a README with CR LF ends;
@@ -119,19 +121,6 @@ for page in man/*.1; do
     case "$rendered" in *NAME*"$name"*) ;; *) fail "man $name shows no page" ;; esac
 done
 
-echo "== systemd units"
-unit_dir=/usr/lib/systemd/system
-units=("$unit_dir/halvex-storedata@.service" "$unit_dir/halvex-storedata-newday.timer"
-    "$unit_dir/halvex-storedata-newday.service")
-for unit in "${units[@]}"; do [ -f "$unit" ] || fail "$unit is not installed"; done
-# The manual page the units name is looked up too, unless dpkg left it out.
-man_lookup=yes
-[ "$man_dir" = /usr/share/man/man1 ] || man_lookup=no
-messages="$(systemd-analyze verify --man=$man_lookup "${units[@]}" 2>&1)" || fail "systemd-analyze verify failed: $messages"
-[ -z "$messages" ] || fail "systemd-analyze verify: $messages"
-[ "$(id -un halvex-storedata 2>/dev/null)" = halvex-storedata ] || fail "the service's user halvex-storedata was not made"
-echo "${units[*]}: verified"
-
 files_of() { # the files (not directories) a package installed
     dpkg -L "$1" | while read -r path; do [ -d "$path" ] || echo "$path"; done
 }
@@ -144,6 +133,21 @@ installed $store || fail "apt-get did not install $store"
 owner="$(dpkg -S /usr/bin/Halvex_StoreData)"
 [ "$owner" = "$store: /usr/bin/Halvex_StoreData" ] || fail "/usr/bin/Halvex_StoreData belongs to '$owner'"
 store_files="$(files_of $store)"
+
+echo "== systemd units"
+# Only the package that records has them: a service of the other would run
+# for days and record nothing.
+! grep -q /systemd/ <<<"$main_files" || fail "$main, which never records, has units: $(grep /systemd/ <<<"$main_files")"
+unit_dir=/usr/lib/systemd/system
+mapfile -t units < <(grep "^$unit_dir/" <<<"$store_files")
+[ ${#units[@]} = 6 ] || fail "expected the six units of a survey in $store: ${units[*]}"
+# The manual pages the units name are looked up too, unless dpkg left them out.
+man_lookup=yes
+[ "$man_dir" = /usr/share/man/man1 ] || man_lookup=no
+messages="$(systemd-analyze verify --man=$man_lookup "${units[@]}" 2>&1)" || fail "systemd-analyze verify failed: $messages"
+[ -z "$messages" ] || fail "systemd-analyze verify: $messages"
+[ "$(id -un halvex-storedata 2>/dev/null)" = halvex-storedata ] || fail "the services' user halvex-storedata was not made"
+echo "${units[*]##*/}: verified"
 
 echo "== the recording service's command, as the service runs it"
 # As its own user, in a survey directory, standard input /dev/null and no
