@@ -126,10 +126,25 @@ need_packages() {
 # the install from the lists there are still decides.
 apt_install() {
     export DEBIAN_FRONTEND=noninteractive
-    apt-get install -y -q --no-install-recommends "$@" && return
-    echo "== updating the package lists"
-    apt-get update -q || echo "== apt-get update failed; installing from the package lists there are"
-    apt-get install -y -q --no-install-recommends "$@"
+    local status=0
+    if ! apt-get install -y -q --no-install-recommends "$@"; then
+        echo "== updating the package lists"
+        apt-get update -q || echo "== apt-get update failed; installing from the package lists there are"
+        apt-get install -y -q --no-install-recommends "$@" || status=$?
+    fi
+    quiet_servers_installed
+    return $status
+}
+
+# Some packages the tests need for a program of theirs (promtool, gpsd) start
+# a server of their own where systemd runs, Prometheus's on every interface:
+# the tests start the servers they need themselves, on loopback.
+quiet_servers_installed() {
+    [ -d /run/systemd/system ] || return 0
+    local unit
+    for unit in prometheus.service gpsd.socket gpsd.service; do
+        systemctl disable --now "$unit" >/dev/null 2>&1 || true
+    done
 }
 
 # Wine's 32-bit loader, on a machine whose kernel runs 32-bit programs: the
