@@ -52,6 +52,19 @@ long long days_of_date(int year, int month, int day)
 
 }  // namespace
 
+void timestamp_date_of_day(long long days_since_1970, int* year, int* month, int* day)
+{
+    long long days = days_since_1970 + TIMESTAMP_EPOCH_DAY;
+    long long era = (days >= 0 ? days : days - 146096) / 146097;
+    long long day_of_era = days - era * 146097;
+    long long year_of_era = (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+    long long day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+    long long month_from_march = (5 * day_of_year + 2) / 153;
+    *day = static_cast<int>(day_of_year - (153 * month_from_march + 2) / 5 + 1);
+    *month = static_cast<int>(month_from_march < 10 ? month_from_march + 3 : month_from_march - 9);
+    *year = static_cast<int>(year_of_era + era * 400 + (*month <= 2 ? 1 : 0));
+}
+
 void timestamp_update(TimestampClock* clock, const PlatLocalTime* local)
 {
     if (!clock->updated || !same_calendar_second(local, &clock->formatted)) {

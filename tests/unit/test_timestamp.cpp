@@ -83,6 +83,20 @@ TEST(TimestampClock, MonthsAndYears)
     EXPECT_STREQ("30-JUN-2040  23:59:58", clock.date_time_text);
 }
 
+// The calendar of the tools' dates, day counts checked by hand: the epoch, the day before it, leap days.
+TEST(TimestampClock, DatesOfDays)
+{
+    struct Row {
+        long long days;
+        int year, month, day;
+    } rows[] = {{0, 1970, 1, 1}, {-1, 1969, 12, 31}, {11016, 2000, 2, 29}, {20796, 2026, 12, 9}, {47541, 2100, 3, 1}};
+    for (const Row& row : rows) {
+        int year = 0, month = 0, day = 0;
+        timestamp_date_of_day(row.days, &year, &month, &day);
+        EXPECT_EQ(row.year * 10000 + row.month * 100 + row.day, year * 10000 + month * 100 + day) << row.days;
+    }
+}
+
 // The live clock gives texts of the right shape.
 TEST(TimestampClock, LiveUpdateHasTheShape)
 {

@@ -1,11 +1,11 @@
 #include "tools/qkvdump/ping_time.h"
 
-#include "store/timestamp.h"
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+
+#include "store/timestamp.h"
 
 namespace {
 
@@ -17,19 +17,6 @@ bool digits(const char* text, int count, int* value)
         *value = *value * 10 + (text[i] - '0');
     }
     return true;
-}
-
-void civil_from_days(int64_t days, int* year, int* month, int* day)
-{
-    days += 719468;
-    int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    int64_t day_of_era = days - era * 146097;
-    int64_t year_of_era = (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
-    int64_t day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
-    int64_t shifted_month = (5 * day_of_year + 2) / 153;
-    *day = static_cast<int>(day_of_year - (153 * shifted_month + 2) / 5 + 1);
-    *month = static_cast<int>(shifted_month < 10 ? shifted_month + 3 : shifted_month - 9);
-    *year = static_cast<int>(year_of_era + era * 400 + (*month <= 2));
 }
 
 // mktime of a local time, summer time as told (-1: as the zone's rule has it); broken as mktime leaves it.
@@ -60,7 +47,7 @@ void pingtime_civil_of_ms(int64_t ms, NavTime* time)
 {
     int64_t days = (ms >= 0 ? ms : ms - 86399999) / 86400000;
     int64_t of_day = ms - days * 86400000;
-    civil_from_days(days, &time->year, &time->month, &time->day);
+    timestamp_date_of_day(days, &time->year, &time->month, &time->day);
     time->hour = static_cast<int>(of_day / 3600000);
     time->minute = static_cast<int>(of_day / 60000 % 60);
     time->second = static_cast<int>(of_day / 1000 % 60);
