@@ -19,33 +19,33 @@ namespace {
 // transducer ringing well past the blanking, "b" bubbles under the hull (a
 // cloud fading from the transducer, wavering from sample to sample), "f6" a
 // fish school at 6 m.
-struct PingSpec {
+struct PingShape {
     bool bottom = false;
     double depth_m = 0;
     bool weak = false, multiple = false, ring = false, bubbles = false;
     double fish_m = 0;
 };
 
-PingSpec parse_ping(const std::string& word)
+PingShape parse_ping(const std::string& word)
 {
-    PingSpec spec;
+    PingShape shape;
     const char* at = word.c_str();
     if (*at == '-') {
         ++at;
     } else {
         char* end = nullptr;
-        spec.bottom = true;
-        spec.depth_m = strtod(at, &end);
+        shape.bottom = true;
+        shape.depth_m = strtod(at, &end);
         at = end;
     }
     for (; *at != 0; ++at) {
-        if (*at == 'w') spec.weak = true;
-        if (*at == 'm') spec.multiple = true;
-        if (*at == 'r') spec.ring = true;
-        if (*at == 'b') spec.bubbles = true;
-        if (*at == 'f') spec.fish_m = strtod(at + 1, nullptr);
+        if (*at == 'w') shape.weak = true;
+        if (*at == 'm') shape.multiple = true;
+        if (*at == 'r') shape.ring = true;
+        if (*at == 'b') shape.bubbles = true;
+        if (*at == 'f') shape.fish_m = strtod(at + 1, nullptr);
     }
-    return spec;
+    return shape;
 }
 
 // An echo of a linear rise over `rise` samples from its onset, then a fade.
@@ -63,24 +63,24 @@ int next_random(uint32_t* random)
     return static_cast<int>(*random >> 16);
 }
 
-void make_ping(const PingSpec& spec, double range_m, uint32_t* random, uint8_t* samples)
+void make_ping(const PingShape& shape, double range_m, uint32_t* random, uint8_t* samples)
 {
     std::vector<double> level(PING_SAMPLE_COUNT);
     double step = range_m / PING_SAMPLE_COUNT;
     for (int k = 0; k < PING_SAMPLE_COUNT; ++k) {
         level[k] = 6 + next_random(random) % 7;
-        if (spec.bubbles) level[k] += 250 * std::exp(-k * step / 2) * (0.4 + next_random(random) % 100 / 80.0);
+        if (shape.bubbles) level[k] += 250 * std::exp(-k * step / 2) * (0.4 + next_random(random) % 100 / 80.0);
     }
-    if (spec.bottom) {
-        double onset = spec.depth_m / step;
-        add_echo(level.data(), onset, spec.weak ? 25 : 150, spec.weak ? 20 : 8, spec.weak ? 600 : 150);
-        if (spec.multiple) add_echo(level.data(), 2 * onset, 140, 12, 200);
+    if (shape.bottom) {
+        double onset = shape.depth_m / step;
+        add_echo(level.data(), onset, shape.weak ? 25 : 150, shape.weak ? 20 : 8, shape.weak ? 600 : 150);
+        if (shape.multiple) add_echo(level.data(), 2 * onset, 140, 12, 200);
     }
-    if (spec.fish_m > 0) {
-        for (int fish = 0; fish < 6; ++fish) add_echo(level.data(), (spec.fish_m + fish * 0.25) / step, 120, 3, 3);
+    if (shape.fish_m > 0) {
+        for (int fish = 0; fish < 6; ++fish) add_echo(level.data(), (shape.fish_m + fish * 0.25) / step, 120, 3, 3);
     }
     for (int k = 0; k < PING_SAMPLE_COUNT; ++k) {
-        if (spec.ring) level[k] += 230 * std::exp(-k * step / 0.25);
+        if (shape.ring) level[k] += 230 * std::exp(-k * step / 0.25);
         samples[k] = static_cast<uint8_t>(level[k] > 255 ? 255 : level[k]);
     }
 }
@@ -89,7 +89,7 @@ struct Case {
     const char* name;
     double range_m;
     double blanking_m;
-    const char* pings;     // as PingSpec reads them
+    const char* pings;     // as PingShape reads them
     const char* expected;  // the depths given, "-" where none
 };
 
