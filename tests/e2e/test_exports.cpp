@@ -220,6 +220,8 @@ TEST(Exports, CommandLinesRefused)
         {{"--netcdf", dir.file("grid.bag"), data},
          "qkvdump: --netcdf " + dir.file("grid.bag") +
              " is no netCDF file: not writing the netCDF file over it (--force replaces it)\n"},
+        {{"--png", dir.file("Two.qkv"), data},
+         "qkvdump: --png " + dir.file("Two.qkv") + " is named as a data file: not writing the picture there\n"},
         {{"--png", out, "--nav", dir.file("day.NAV"), "--geojson", out, data},
          "qkvdump: --geojson " + out + " is also the OUT of --png\n"},
         {{"--nav", dir.file("gone.NAV"), "--geojson", out, "--netcdf", out + ".nc", data},
