@@ -69,6 +69,8 @@ void nmea_fix_clear(NmeaFix* fix);
 bool nmea_take_fix(const char* sentence, NmeaFix* fix);
 
 // A fix sentence's values as numbers, for joining positions to other data.
+constexpr int NMEA_GGA_MEASURED_MAX = 6;  // GGA qualities above it give no measured position: 7 entered by hand,
+                                          // 8 simulated
 enum NmeaFixKind { NMEA_FIX_NONE, NMEA_FIX_GGA, NMEA_FIX_RMC };
 struct NmeaPosition {
     NmeaFixKind kind;

@@ -129,7 +129,8 @@ void plat_file_remove_empty_at_end(PlatFile file, const char* name);
 // until closed: PLAT_ERR_HELD when another process holds it (on Windows also
 // any program that lets no one else write it). What holds it is the open file
 // itself, so the hold ends with the process however that ends. Never waits: a
-// name that is not a regular file (a pipe, a device, a directory) is refused.
+// name that is not a regular file (a pipe, a device, a directory) is refused,
+// and so is a symbolic link.
 // Any failure comes with the reason in words.
 PlatResult plat_file_open_log(const char* name, PlatFile* file, char* reason, size_t reason_size);
 // Calls found() with each name in the current directory matching pattern

@@ -3,7 +3,8 @@
 // descriptor of it, also when the process is killed; no lock file is left
 // behind. The open never waits: a FIFO with no reader would hold it for ever,
 // and a FIFO with one would take the lines away, so only a regular file is
-// taken.
+// taken. Nor is a symbolic link followed: the lines would go to whatever file
+// it names (a data file, another program's).
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -17,10 +18,13 @@
 namespace {
 
 const char NOT_REGULAR[] = "not a regular file";
+const char LINK[] = "a symbolic link";
 
 PlatResult refuse(int fd, int error, char* reason, size_t reason_size)
 {
-    if (error == 0) {
+    if (error == ELOOP) {
+        snprintf(reason, reason_size, "%s", LINK);
+    } else if (error == 0) {
         snprintf(reason, reason_size, "%s", NOT_REGULAR);
     } else {
         plat_error_words(error, reason, reason_size);
@@ -33,7 +37,7 @@ PlatResult refuse(int fd, int error, char* reason, size_t reason_size)
 
 PlatResult plat_file_open_log(const char* name, PlatFile* file, char* reason, size_t reason_size)
 {
-    int fd = open(name, O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    int fd = open(name, O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC, 0666);
     // A FIFO without a reader (ENXIO) and a directory are not opened at all.
     if (fd < 0) return refuse(fd, errno == ENXIO || errno == EISDIR ? 0 : errno, reason, reason_size);
     struct stat status;

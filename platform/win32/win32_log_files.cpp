@@ -1,7 +1,8 @@
 // Logs: files appended to by the one process that holds them, read by others
 // meanwhile. What holds it is the share mode: readers only, so a second
 // writer is refused by Windows itself until this handle is closed. Only a
-// file on a disk is taken.
+// file on a disk is taken, and not through a symbolic link: the lines would go
+// to whatever file it names (a data file, another program's).
 #include <windows.h>
 
 #include <cstdio>
@@ -11,11 +12,17 @@
 namespace {
 
 const char NOT_REGULAR[] = "not a regular file";
+const char LINK[] = "a symbolic link";
 
 }  // namespace
 
 PlatResult plat_file_open_log(const char* name, PlatFile* file, char* reason, size_t reason_size)
 {
+    DWORD found = GetFileAttributesA(name);
+    if (found != INVALID_FILE_ATTRIBUTES && (found & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        snprintf(reason, reason_size, "%s", LINK);
+        return PLAT_ERR_FAILED;
+    }
     HANDLE handle = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                 nullptr);
     if (handle == INVALID_HANDLE_VALUE) {

@@ -298,6 +298,10 @@ std::vector<NavlogScenario> make_navlog_scenarios()
                              "230400, not \"4801\"\nusage: navlog --serial DEVICE [--baud N]\n"),
         NavlogScenario("day_file_not_regular").source(SOURCE_UDP).existing_fifo("$F")
             .ends_at_once(1, "navlog: cannot open $F: not a regular file\n"),
+        // Nor a symbolic link, which would have the lines appended to the file it names: here a recording.
+        NavlogScenario("day_file_a_link").source(SOURCE_UDP).existing("rec.QKV", "QKV\n").existing_link("$F", "rec.QKV")
+            .ends_at_once(1, "navlog: cannot open $F: a symbolic link\n")
+            .builds(NAVLOG_LINUX, "Wine shows a link of the host's file system as the file it names"),
         NavlogScenario("version").arguments({"--version"}).ends_at_once(0, "navlog 1.0.0\n"),
     };
 }
@@ -403,6 +407,7 @@ struct NavlogRun {
         if (row.midnight) set_midnight_soon();
         for (const auto& file : row.present) write_file(dir.file(filled(file.first)), file.second);
         for (const std::string& fifo : row.fifos) EXPECT_EQ(0, mkfifo(dir.file(filled(fifo)).c_str(), 0600));
+        for (const auto& link : row.links) EXPECT_EQ(0, symlink(link.second.c_str(), dir.file(filled(link.first)).c_str()));
         if (row.port_held) taken = bound_socket(SOCK_DGRAM, address, port);
         if (row.from == SOURCE_UDP) udp.reset(new UdpSender(address, port));
         if (row.from == SOURCE_TCP) listener = bound_socket(SOCK_STREAM, address, port);
@@ -453,6 +458,7 @@ struct NavlogRun {
         ends_at_once(arguments(), windows ? row.windows_status : row.exit_status,
                      filled(windows ? row.windows_said : row.said));
         EXPECT_EQ(files_expected(), sorted(list_dir(dir.path()))) << "no file is made";
+        for (const auto& file : row.present) EXPECT_EQ(file.second, read_file(dir.file(filled(file.first)))) << "changed";
     }
 
     void ends_at_once(const std::vector<std::string>& words, int status, const std::string& message)
@@ -561,6 +567,7 @@ struct NavlogRun {
     std::vector<std::string> files_expected() const
     {
         std::vector<std::string> files = filled(row.fifos);
+        for (const auto& link : row.links) files.push_back(filled(link.first));
         for (const auto& file : row.present) files.push_back(filled(file.first));
         if (!row.at_once) files.insert(files.end(), day_files.begin(), day_files.end());
         return sorted(files);

@@ -105,6 +105,7 @@ struct NavlogScenario {
     Row& midnight_soon() { return midnight = true, *this; }  // two seconds after the start, in a zone of its own
     Row& existing(const std::string& file, const std::string& text) { return present.emplace_back(file, text), *this; }
     Row& existing_fifo(const std::string& file) { return fifos.push_back(file), *this; }
+    Row& existing_link(const std::string& file, const std::string& to) { return links.emplace_back(file, to), *this; }
     Row& port_taken() { return port_held = true, *this; }  // by another program
     // navlog ends at once, by itself, with the status and its output starting with the message.
     Row& ends_at_once(int code, const std::string& message)
@@ -133,6 +134,7 @@ struct NavlogScenario {
     long size_limit = 0;
     std::vector<std::pair<std::string, std::string>> present;
     std::vector<std::string> fifos;
+    std::vector<std::pair<std::string, std::string>> links;  // a symbolic link: its name, the name it points to
     int exit_status = 0, windows_status = 0;
     std::string said, windows_said;
     const char* windows_why = "";

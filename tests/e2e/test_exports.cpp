@@ -220,6 +220,8 @@ TEST(Exports, CommandLinesRefused)
         {{"--netcdf", dir.file("grid.bag"), data},
          "qkvdump: --netcdf " + dir.file("grid.bag") +
              " is no netCDF file: not writing the netCDF file over it (--force replaces it)\n"},
+        {{"--png", dir.file("Two.qkv"), data},
+         "qkvdump: --png " + dir.file("Two.qkv") + " is named as a data file: not writing the picture there\n"},
         {{"--png", out, "--nav", dir.file("day.NAV"), "--geojson", out, data},
          "qkvdump: --geojson " + out + " is also the OUT of --png\n"},
         {{"--nav", dir.file("gone.NAV"), "--geojson", out, "--netcdf", out + ".nc", data},
@@ -265,7 +267,9 @@ TEST(Exports, FailedOrInterruptedRunLeavesTheOut)
         std::string command;
         int status;
     } cases[] = {
-        {"a full disk", "ulimit -f 256; exec " + std::string(QKVDUMP) + outputs + "08DEC2026-0001.QKV", 1},
+        // Reached part-way, with blocks of pings still to come after the failed one.
+        {"a full disk", "ulimit -f 256; exec " + std::string(QKVDUMP) + outputs + "08DEC2026-0001.QKV" +
+                            " 08DEC2026-0001.QKV 08DEC2026-0001.QKV", 1},
         {"Ctrl+C", std::regex_replace(interrupted, std::regex("SIGNAL"), "INT"), 128 + SIGINT},
         {"a request to terminate", std::regex_replace(interrupted, std::regex("SIGNAL"), "TERM"), 128 + SIGTERM},
     };

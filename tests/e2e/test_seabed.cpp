@@ -139,9 +139,10 @@ TEST(Seabed, BadOptionsNameTheValuesAllowed)
         {{"--", "--once"}, "headsim: unexpected argument \"--once\"\nusage: headsim ["},
         {{"--truth", "t.csv", "--replay", "x.QKV"},
          "headsim: --truth goes without --replay: it is for the synthetic echoes"},
+        {{"--truth", "08dec2026.nav"}, "headsim: --truth 08dec2026.nav is a navigation log"},
     };
     for (const BadOption& row : rows) {
-        std::string command = std::string(HEADSIM) + " --address 127.77.30.2";
+        std::string command = "timeout 10 " + std::string(HEADSIM) + " --address 127.77.30.2";
         for (const std::string& word : row.words) command += " '" + word + "'";
         std::string said;
         EXPECT_EQ(2, run_command(command, &said)) << command;

@@ -65,11 +65,11 @@ void look_all(NavFollower* follower, int64_t* now_ms)
 }
 
 // A GGA line of the day with the latitude's minutes given.
-std::string fix_line(int second, double minutes)
+std::string fix_line(int second, double minutes, int quality = 1)
 {
     char sentence[NMEA_TEXT_MAX + 1];
-    int length = snprintf(sentence, sizeof sentence,
-                          "$GPGGA,1200%02d.00,51%07.4f,N,00123.4567,E,1,09,0.9,1.0,M,47.0,M,,", second % 60, minutes);
+    int length = snprintf(sentence, sizeof sentence, "$GPGGA,1200%02d.00,51%07.4f,N,00123.4567,E,%d,09,0.9,1.0,M,47.0,M,,",
+                          second % 60, minutes, quality);
     nmea_append_checksum(sentence, static_cast<size_t>(length));
     NavTime time = {2026, 12, 8, 12, 0, second % 60, 0, 0};
     char line[NAVFILE_LINE_SIZE];
@@ -208,6 +208,16 @@ TEST_F(QkvwebFiles, SurveyStaysBoundedAndASlowPageSkipsAhead)
     EXPECT_NEAR(51 + 6.0 / 60, survey->track[0].latitude, 1e-9);
     EXPECT_NEAR(51 + (6.0 + (fixes - 1) * 0.0001) / 60, survey->position.latitude, 1e-9);
     EXPECT_STREQ("GPS", survey->fix.quality);
+    // A fix with minutes of 75 (impossible), one entered by hand, one simulated: none is where the vessel is.
+    const std::string latitude_shown = survey->fix.latitude;
+    append(name_of_today(), fix_line(0, 75.0));
+    for (int look = 0; look < 100 && survey_look(survey, clock_ms += 1000); ++look) {
+    }
+    EXPECT_EQ(latitude_shown, survey->fix.latitude) << "an impossible position is shown";
+    append(name_of_today(), fix_line(0, 1.0, 7) + fix_line(1, 2.0, 8));
+    for (int look = 0; look < 100 && survey_look(survey, clock_ms += 1000); ++look) {
+    }
+    EXPECT_NEAR(51 + (6.0 + (fixes - 1) * 0.0001) / 60, survey->position.latitude, 1e-9) << "taken as a position";
 
     WebCursor page;
     web_cursor_start(&page);

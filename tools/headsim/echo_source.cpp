@@ -7,6 +7,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include <strings.h>
+
+#include "navfile/nav_line.h"
 #include "platform/platform.h"
 #include "store/record.h"
 #include "tools/headsim/seabed.h"
@@ -135,21 +138,30 @@ void echo_build(uint8_t packet[RETURN_PACKET_SIZE], const SwitchCommand* command
     echo_status_fill(packet, command);
 }
 
-// A data file, by its name (ending in .QKV, letter case ignored) or by its first bytes (a record's): never
-// written over, so a truth file named by mistake cannot cost a recording.
-bool is_data_file(const char* path)
+bool has_suffix(const char* path, const char* suffix)
 {
-    size_t length = strlen(path);
-    const char* suffix = length >= 4 ? path + length - 4 : "";
-    if (suffix[0] == '.' && (suffix[1] | 0x20) == 'q' && (suffix[2] | 0x20) == 'k' && (suffix[3] | 0x20) == 'v') {
-        return true;
-    }
+    size_t length = strlen(path), suffix_length = strlen(suffix);
+    return length >= suffix_length && strcasecmp(path + length - suffix_length, suffix) == 0;
+}
+
+// Raw survey data, a data file or a navigation log, by its name (ending in .QKV or .NAV, letter case ignored) or
+// by its first bytes (a record's, a stamped line's): never written over, so a truth file named by mistake cannot
+// cost a recording or a day's positions. What it is, or null.
+const char* raw_data_kind(const char* path)
+{
+    if (has_suffix(path, ".QKV")) return "a data file";
+    if (has_suffix(path, NAVFILE_FILE_SUFFIX)) return "a navigation log";
     FILE* file = wire_is_regular_file(path) ? fopen(path, "rb") : nullptr;  // a pipe is read by nobody yet
-    if (file == nullptr) return false;
-    uint8_t first[sizeof RECORD_MAGIC_BYTES] = {};
-    bool record = fread(first, 1, sizeof first, file) == sizeof first;
+    if (file == nullptr) return nullptr;
+    char first[NAVFILE_LINE_SIZE] = {};
+    size_t got = fread(first, 1, sizeof first - 1, file);
     fclose(file);
-    return record && memcmp(first, RECORD_MAGIC_BYTES, sizeof first) == 0;
+    if (got >= sizeof RECORD_MAGIC_BYTES && memcmp(first, RECORD_MAGIC_BYTES, sizeof RECORD_MAGIC_BYTES) == 0) {
+        return "a data file";
+    }
+    NavTime stamp;
+    const char* end = nullptr;
+    return navfile_time_parse(first, &stamp, &end) && *end == ' ' ? "a navigation log" : nullptr;
 }
 
 }  // namespace
@@ -158,9 +170,10 @@ bool echo_open(const EchoPlan* given)
 {
     plan = *given;
     if (plan.truth_path == nullptr) return true;
-    if (is_data_file(plan.truth_path)) {
-        fprintf(stderr, "headsim: --truth %s is a data file (a name ending in .QKV, or a file starting as a record "
-                        "does); not writing over it\n", plan.truth_path);
+    const char* raw = raw_data_kind(plan.truth_path);
+    if (raw != nullptr) {
+        fprintf(stderr, "headsim: --truth %s is %s (a name ending in .QKV or .NAV, or a file starting as a record "
+                        "or a stamped line does); not writing over it\n", plan.truth_path, raw);
         return false;
     }
     truth = fopen(plan.truth_path, "w");

@@ -21,7 +21,6 @@ constexpr int64_t DAY_MS = 86400000;
 // minutes); never fewer than 7, about 1 cm, nor more than a double holds of a longitude.
 constexpr int DEGREE_DECIMALS_MIN = 7;
 constexpr int DEGREE_DECIMALS_MAX = 12;
-constexpr int GGA_MEASURED_MAX = 6;  // above it: 7 entered by hand, 8 simulated
 
 int degree_decimals(int minute_decimals)
 {
@@ -61,7 +60,7 @@ void merge(NavFix* fix, int64_t utc_ms, int offset_seconds, const NmeaPosition* 
 NavSkip judge(NmeaPosition* sentence)
 {
     if (sentence->impossible) return NAV_SKIP_IMPOSSIBLE;
-    if (sentence->quality > GGA_MEASURED_MAX) {
+    if (sentence->quality > NMEA_GGA_MEASURED_MAX) {
         // No measurement: as a fix of quality 0.
         sentence->quality = 0;
         sentence->has_position = false;

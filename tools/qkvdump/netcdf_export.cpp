@@ -256,7 +256,8 @@ void send_samples(NetcdfOut* out)
 
 void write_block(NetcdfOut* out)
 {
-    if (out->in_block == 0 || out->failed) return;
+    if (out->failed) out->in_block = 0;  // nothing more is written: the block is not gathered again either
+    if (out->in_block == 0) return;
     put_block(out, TIME, out->time, "time");
     send_samples(out);
     put_block(out, GAIN, out->gain, "gain_db");
@@ -365,6 +366,7 @@ bool netcdf_begin(NetcdfOut* out, const char* path, const NetcdfSource* source)
 
 void netcdf_add_ping(NetcdfOut* out, const ExportPing* ping)
 {
+    if (out->failed) return;  // the file is given up: the run goes on for the other outputs and the summary
     int at = out->in_block;
     const RecordView* view = ping->view;
     out->time[at] = ping->time_known ? static_cast<double>(ping->utc_ms) / 1000.0 : MISSING_DOUBLE;

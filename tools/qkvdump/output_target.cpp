@@ -204,6 +204,19 @@ bool replaceable(const OutputTarget* target, bool force)
     return refuse(target, is, " (--force replaces it)");
 }
 
+// A new OUT named as raw data is refused too: the program or navlog would take the picture or track for one of theirs
+// (the next run's data file, the day's log), and a later run of ours would refuse to replace it.
+bool named_as_raw_data(const OutputTarget* target)
+{
+    const char* is = has_suffix(target->path, DATA_FILE_SUFFIX)      ? "a data file"
+                     : has_suffix(target->path, NAVFILE_FILE_SUFFIX) ? "a navigation log"
+                                                                      : nullptr;
+    if (is == nullptr) return false;
+    fprintf(stderr, "qkvdump: %s %s is named as %s: not writing the %s there\n", target->option, target->path, is,
+            target->what);
+    return true;
+}
+
 }  // namespace
 
 bool output_target_check(OutputTarget* target, const OutputInputs* inputs)
@@ -218,6 +231,8 @@ bool output_target_check(OutputTarget* target, const OutputInputs* inputs)
             return false;
         }
         if (!target->in_place && !replaceable(target, inputs->force)) return false;
+    } else if (named_as_raw_data(target)) {
+        return false;
     }
     if (checked_count < OUTPUTS_MAX) checked[checked_count++] = target;
     return true;

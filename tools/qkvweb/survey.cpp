@@ -121,12 +121,16 @@ void take_line(void* context, const char* line)
     WebSurvey* s = static_cast<WebSurvey*>(context);
     NavTime stamp;
     const char* sentence = nullptr;
-    if (!navfile_line_split(line, &stamp, &sentence) || !nmea_take_fix(sentence, &s->fix)) return;
     NmeaPosition position;
-    nmea_read_position(sentence, &position);
+    if (!navfile_line_split(line, &stamp, &sentence) || !nmea_read_position(sentence, &position)) return;
+    // A line whose position cannot be (latitude 91) is skipped whole, as qkvdump skips it: its text shown as
+    // the latest fix would sit beside the position before it.
+    if (position.impossible || !nmea_take_fix(sentence, &s->fix)) return;
     s->fix_quality = position.quality;
     s->fix_utc_ms = navfile_civil_ms(&stamp) - stamp.utc_offset_seconds * 1000LL;
-    if (position.has_position && position.quality > 0) keep_position(s, position.latitude, position.longitude);
+    // One entered by hand or simulated is shown as what it is, and is no place the vessel was.
+    bool measured = position.quality > 0 && position.quality <= NMEA_GGA_MEASURED_MAX;
+    if (position.has_position && measured) keep_position(s, position.latitude, position.longitude);
     ++s->changes;
 }
 
