@@ -36,11 +36,16 @@ char write_piece[PIECE_SIZE];
 // which is no error, and for anything that is not a regular file (a
 // directory, a FIFO, a device: PLAT_ERR_EXISTS, which a lookup takes for a
 // missing file and a write-back leaves alone). A file that cannot be opened
-// fails with the system's reason.
+// fails with the system's reason; so does a symbolic link to a file that is
+// not there (on a disk not mounted, say), which is no missing file.
 PlatResult open_settings_file(const char* path, int* fd)
 {
     *fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (*fd < 0) return errno == ENOENT ? PLAT_OK : plat_result_of_errno(errno);
+    if (*fd < 0 && errno == ENOENT) {
+        struct stat link;
+        return lstat(path, &link) == 0 ? plat_result_of_errno(ENOENT) : PLAT_OK;
+    }
+    if (*fd < 0) return plat_result_of_errno(errno);
     struct stat status;
     if (fstat(*fd, &status) == 0 && S_ISREG(status.st_mode)) return PLAT_OK;
     close(*fd);

@@ -149,6 +149,13 @@ TEST_F(ProfileFile, UnreadableFileFails)
     };
     // Root reads everything: look from an ordinary user's account instead.
     EXPECT_TRUE(geteuid() != 0 ? refused() : as_ordinary_user(refused));
+    // A link to a settings file on a disk not there is no missing file either.
+    ASSERT_EQ(unlink(path.c_str()), 0);
+    ASSERT_EQ(symlink("/nonexistent/Halvex_StoreData.INI", path.c_str()), 0);
+    char value[80];
+    PlatProfileQuery query = {"Range", "DEF", value, sizeof value};
+    EXPECT_EQ(plat_profile_get(path.c_str(), "Settings", &query, 1), PLAT_ERR_FAILED);
+    EXPECT_EQ(plat_last_error(), ENOENT);
 }
 
 // A file of any size is read and written back whole: several MB of binary junk and lines of 100,000 bytes
