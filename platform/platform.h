@@ -151,6 +151,7 @@ void plat_error_words(int error, char* text, size_t size);
 // no conflict with a writer that shares nothing.
 struct PlatFileLook {
     bool regular;     // a plain file: not a directory, pipe or device
+    bool stream;      // a pipe or a character device (a terminal, /dev/null): not a directory, not a disk
     bool identified;  // volume and index are known
     uint64_t volume;  // with index: the same pair is the same file, however it is named
     uint64_t index;

@@ -116,6 +116,7 @@ bool plat_file_look(const char* path, PlatFileLook* look)
     struct statx status;
     if (statx(AT_FDCWD, path, 0, STATX_TYPE | STATX_INO | STATX_CTIME | STATX_BTIME, &status) != 0) return false;
     look->regular = S_ISREG(status.stx_mode);
+    look->stream = S_ISFIFO(status.stx_mode) || S_ISCHR(status.stx_mode);
     look->identified = true;
     look->volume = makedev(status.stx_dev_major, status.stx_dev_minor);
     look->index = status.stx_ino;
@@ -138,7 +139,11 @@ PlatResult plat_file_open_shared(const char* path, PlatFile* file, PlatFileLook*
         snprintf(reason, reason_size, "not a regular file");
         return PLAT_ERR_FAILED;
     }
-    *look = PlatFileLook{true, true, status.st_dev, status.st_ino, 0};
+    *look = PlatFileLook{};
+    look->regular = true;
+    look->identified = true;
+    look->volume = status.st_dev;
+    look->index = status.st_ino;
     *file = fd;
     return PLAT_OK;
 }

@@ -87,8 +87,10 @@ void look_at_handle(HANDLE handle, PlatFileLook* look)
 {
     BY_HANDLE_FILE_INFORMATION info;
     *look = PlatFileLook{};
+    DWORD type = GetFileType(handle);
+    look->stream = type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE;
     if (!GetFileInformationByHandle(handle, &info)) return;
-    look->regular = GetFileType(handle) == FILE_TYPE_DISK && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    look->regular = type == FILE_TYPE_DISK && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
     look->identified = true;
     look->volume = info.dwVolumeSerialNumber;
     look->index = joined(info.nFileIndexHigh, info.nFileIndexLow);

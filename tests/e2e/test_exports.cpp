@@ -214,6 +214,8 @@ TEST(Exports, CommandLinesRefused)
              ", a file to read: not writing the netCDF file over it\n"},
         {{"--nav", dir.file("day.NAV"), "--geojson", dir.file("other.NAV"), "--force", data},
          "qkvdump: --geojson " + dir.file("other.NAV") + " is a navigation log: not writing the track over it\n"},
+        {{"--png", dir.path(), "--force", data},
+         "qkvdump: --png " + dir.path() + " is a directory or a disk: not writing the picture over it\n"},
         {{"--netcdf", dir.file("pings.csv"), data},
          "qkvdump: --netcdf " + dir.file("pings.csv") +
              " is no netCDF file: not writing the netCDF file over it (--force replaces it)\n"},

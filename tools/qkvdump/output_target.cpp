@@ -222,12 +222,17 @@ bool named_as_raw_data(const OutputTarget* target)
 bool output_target_check(OutputTarget* target, const OutputInputs* inputs)
 {
     target->existed = plat_file_look(target->path, &target->look);
-    target->in_place = target->existed && !target->look.regular;
+    target->in_place = target->existed && target->look.stream;
     target->writing = false;
     if (shares_out(target)) return false;
     if (target->existed) {
         if (is_input(target, inputs->files, inputs->file_count) ||
             is_input(target, inputs->nav_files, inputs->nav_count)) {
+            return false;
+        }
+        if (!target->look.regular && !target->in_place) {
+            fprintf(stderr, "qkvdump: %s %s is a directory or a disk: not writing the %s over it\n", target->option,
+                    target->path, target->what);
             return false;
         }
         if (!target->in_place && !replaceable(target, inputs->force)) return false;

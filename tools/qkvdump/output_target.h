@@ -23,7 +23,7 @@ struct OutputTarget {
     const char* what;    // "picture"
     OutputKind kind;
     const char* path;    // OUT; null: not asked for
-    bool in_place;       // OUT is there and no regular file (a device): written as it is, not replaced
+    bool in_place;       // OUT is there and a pipe or character device (/dev/null, a terminal): written as it is
     bool existed;        // OUT was a file when checked
     PlatFileLook look;   // the file it was
     bool writing;        // the new file has been made
