@@ -62,6 +62,7 @@ struct Logger {
     long bad;
     long unwritten;
     int64_t status_at_ms;  // when the last status was shown
+    SourceState state_shown;  // the source's state the last status showed
     LogFile log;
     uint8_t bytes[READ_SIZE];
     char block[BLOCK_SIZE];  // the lines of this pass not yet written
@@ -269,11 +270,21 @@ void show_status(Logger* l, int64_t now_ms, bool last)
         terminal_write(l->status, length + 1);
     }
     l->status_at_ms = now_ms;
+    l->state_shown = l->state;
     l->good_since_status = 0;
+}
+
+// On a terminal a source lost is shown at once: its first pause is as short as
+// a tick, and could pass between two of them unseen.
+bool status_due(const Logger* l, int64_t now_ms)
+{
+    if (l->terminal && l->state == SOURCE_DOWN && l->state_shown != SOURCE_DOWN) return true;
+    return now_ms - l->status_at_ms >= (l->terminal ? STATUS_EVERY_MS : PLAIN_STATUS_EVERY_MS);
 }
 
 int wait_for(const Logger* l, int64_t now_ms)
 {
+    if (status_due(l, now_ms)) return 0;
     int64_t every = l->terminal ? STATUS_EVERY_MS : PLAIN_STATUS_EVERY_MS;
     int64_t until = l->status_at_ms + every;
     if (l->state == SOURCE_DOWN && l->reopen_at_ms < until) until = l->reopen_at_ms;
@@ -326,8 +337,7 @@ void run_loop(Logger* l)
         handle(l, event, count);
         now_ms = plat_monotonic_ms();
         if (l->log.unsynced && now_ms - l->log.last_sync_ms >= SYNC_EVERY_MS) sync_log(&l->log);
-        int64_t every = l->terminal ? STATUS_EVERY_MS : PLAIN_STATUS_EVERY_MS;
-        if (now_ms - l->status_at_ms >= every) show_status(l, now_ms, false);
+        if (status_due(l, now_ms)) show_status(l, now_ms, false);
     }
 }
 
