@@ -435,12 +435,6 @@ bool exports_check(Cmdline* line, bool csv)
     return true;
 }
 
-bool exports_asked()
-{
-    return exports_write_files() || exports.nav_count > 0 || exports.offset_text != nullptr || exports.depth ||
-           exports.draft_given || exports.blanking_given || exports.nmea_address[0] != 0;
-}
-
 bool exports_write_files()
 {
     return exports.track_target.path != nullptr || exports.netcdf_target.path != nullptr ||
