@@ -117,24 +117,6 @@ int median_of(const int counts[256], int total)
     return 255;
 }
 
-// The noise's counts go to NOISE_LANES histograms in turn and are summed after:
-// samples of noise often repeat a value, and one histogram would wait on its
-// own count from the sample before. Differences are counted with their sign
-// (DIFFERENCE_ZERO is none) and folded into magnitudes after.
-constexpr int NOISE_LANES = 4;
-constexpr int DIFFERENCE_ZERO = 255;
-
-struct NoiseCounts {
-    uint16_t values[NOISE_LANES][256];
-    uint16_t differences[NOISE_LANES][2 * DIFFERENCE_ZERO + 1];
-};
-
-inline void count_noise(NoiseCounts* counts, int lane, const uint8_t* at)
-{
-    ++counts->values[lane][at[0]];
-    ++counts->differences[lane][DIFFERENCE_ZERO + at[SPREAD_LAG] - at[0]];
-}
-
 void measure_noise(const uint8_t* samples, Envelope* envelope)
 {
     int values[256] = {}, differences[256] = {};
@@ -149,6 +131,7 @@ void measure_noise(const uint8_t* samples, Envelope* envelope)
     envelope->noise = median_of(values, total) * KEPT;
     envelope->spread = (spread < SPREAD_MIN ? SPREAD_MIN : spread) * KEPT;
 }
+
 // The four samples from at, less the largest.
 int kept_sum(const uint8_t* at)
 {
@@ -180,6 +163,14 @@ bool window_hot(const uint8_t* from, int window, int clear_kept)
     return 3 * sum >= 4 * COARSE_BLOCKS * clear_kept;
 }
 
+// What the run starting at run rises from: the least of the BEFORE_BLOCKS ending BEFORE_GAP before it, never
+// below the noise.
+int rises_from(const Envelope* envelope, int run)
+{
+    int before = envelope->fours[run - BEFORE_GAP - BEFORE_BLOCKS];
+    return before > 0 ? before : 0;
+}
+
 // Blocks, their runs' levels by passes of pairwise minima (runs of 2, 4, then
 // 8 blocks), and the rise of each run in [first, last] that may be the bottom.
 // Plain passes over short arrays, which the compiler turns into vector
@@ -195,8 +186,7 @@ void build_span(const uint8_t* from, Envelope* e, int first, int last)
     for (int b = first; b + 8 <= high; ++b) e->level[b] = e->fours[b] < e->fours[b + 4] ? e->fours[b] : e->fours[b + 4];
     int clear = CLEAR_SPREADS * e->spread;
     for (int b = first; b <= last; ++b) {
-        // What the run rises from: the least of the BEFORE_BLOCKS ending BEFORE_GAP before it, never below the noise.
-        int before = e->fours[b - BEFORE_GAP - BEFORE_BLOCKS] > 0 ? e->fours[b - BEFORE_GAP - BEFORE_BLOCKS] : 0;
+        int before = rises_from(e, b);
         int rise = e->level[b] - before;
         int persist = e->level[b] < e->level[b + LEVEL_BLOCKS] ? e->level[b] : e->level[b + LEVEL_BLOCKS];
         bool bottom_like = rise >= clear && rise >= RISE_TIMES * before && persist >= clear;
@@ -243,12 +233,6 @@ void build_envelope(const uint8_t* samples, Envelope* envelope)
 int block_at(const Envelope* envelope, int b)
 {
     return kept_sum(envelope->samples + envelope->first_sample + b * BLOCK) - envelope->noise;
-}
-
-int rises_from(const Envelope* envelope, int run)
-{
-    int before = envelope->fours[run - BEFORE_GAP - BEFORE_BLOCKS];
-    return before > 0 ? before : 0;
 }
 
 // The run in [from, to) that rises highest and persists clear of the noise; false when none does.

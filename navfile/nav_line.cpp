@@ -37,17 +37,6 @@ bool plausible(const NavTime* t)
            t->second <= 60;
 }
 
-// Days from 1970-01-01 of a date of the proleptic Gregorian calendar.
-int64_t days_from_civil(int year, int month, int day)
-{
-    year -= month <= 2;
-    int64_t era = (year >= 0 ? year : year - 399) / 400;
-    int64_t year_of_era = year - era * 400;
-    int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-    return era * 146097 + day_of_era - 719468;
-}
-
 }  // namespace
 
 size_t navfile_time_text(const NavTime* time, char text[NAVFILE_TIME_TEXT_SIZE])
@@ -85,7 +74,8 @@ void navfile_file_name(const NavTime* time, char name[NAVFILE_NAME_SIZE])
 
 int64_t navfile_civil_ms(const NavTime* t)
 {
-    int64_t seconds = days_from_civil(t->year, t->month, t->day) * 86400 + t->hour * 3600 + t->minute * 60 + t->second;
+    int64_t day = timestamp_day_of_date(t->year, t->month, t->day);
+    int64_t seconds = day * 86400 + t->hour * 3600 + t->minute * 60 + t->second;
     return seconds * 1000 + t->millisecond;
 }
 

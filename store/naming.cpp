@@ -4,11 +4,13 @@
 #include <cstdlib>
 #include <cstring>
 
+const char DATA_FILE_SUFFIX[] = ".QKV";
+
 namespace {
 
 // Positions in the date-time text of the day, the month and the year, skipping the dashes.
 const int DATE_CHARACTERS[] = {0, 1, 3, 4, 5, 7, 8, 9, 10};
-const char NAME_TAIL[] = "-????.QKV";
+const char NAME_NUMBER_PLACE[] = "-????";
 
 struct Largest {
     uint32_t number;
@@ -31,7 +33,8 @@ void naming_pattern(char name[DATA_NAME_SIZE], const char* date_time_text)
     memset(name, 0, DATA_NAME_SIZE);
     int length = 0;
     for (int at : DATE_CHARACTERS) name[length++] = date_time_text[at];
-    memcpy(name + length, NAME_TAIL, sizeof NAME_TAIL);
+    memcpy(name + length, NAME_NUMBER_PLACE, sizeof NAME_NUMBER_PLACE - 1);
+    memcpy(name + length + sizeof NAME_NUMBER_PLACE - 1, DATA_FILE_SUFFIX, sizeof DATA_FILE_SUFFIX);
 }
 
 uint32_t naming_number_of(const char* found_name)

@@ -11,6 +11,7 @@ constexpr int DATA_NAME_SIZE = 256;
 constexpr int NAME_NUMBER_AT = 10;      // the four digits of the sequence number
 constexpr int NAME_NUMBER_DIGITS = 4;
 constexpr uint32_t NAME_NUMBER_MAX = 9999;
+extern const char DATA_FILE_SUFFIX[];  // ".QKV", ending every data file's name
 
 // Clears name and fills it with the search pattern of the day in
 // date_time_text ("07-DEC-2026  09:05:00" gives "07DEC2026-????.QKV").

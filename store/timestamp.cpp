@@ -41,16 +41,17 @@ int month_from_abbreviation(const char* text)
     return -1;
 }
 
-// Days from 1 March of year 0 in the proleptic Gregorian calendar; month 0 to 11.
-long long days_of_date(int year, int month, int day)
-{
-    int shifted_year = month < 2 ? year - 1 : year;
-    int month_from_march = month < 2 ? month + 10 : month - 2;
-    long long leap_days = shifted_year / 4 - shifted_year / 100 + shifted_year / 400;
-    return 365LL * shifted_year + leap_days + (153 * month_from_march + 2) / 5 + day - 1;
-}
-
 }  // namespace
+
+long long timestamp_day_of_date(int year, int month, int day)
+{
+    long long shifted_year = month <= 2 ? year - 1LL : year;  // the year counted from 1 March
+    long long era = (shifted_year >= 0 ? shifted_year : shifted_year - 399) / 400;
+    long long year_of_era = shifted_year - era * 400;
+    long long day_of_year = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    long long day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+    return era * 146097 + day_of_era - TIMESTAMP_EPOCH_DAY;
+}
 
 void timestamp_date_of_day(long long days_since_1970, int* year, int* month, int* day)
 {
@@ -102,7 +103,8 @@ bool timestamp_parse_ms(const char* date_text, const char* time_text, const char
         second < 0 || second > 60 || hundredths < 0) {
         return false;
     }
-    long long seconds = ((days_of_date(year, month, day) * 24 + hour) * 60 + minute) * 60 + second;
+    long long days = timestamp_day_of_date(year, month + 1, day) + TIMESTAMP_EPOCH_DAY;
+    long long seconds = ((days * 24 + hour) * 60 + minute) * 60 + second;
     *milliseconds = seconds * 1000 + hundredths * 10;
     return true;
 }

@@ -24,8 +24,10 @@ void timestamp_update_now(TimestampClock* clock);
 constexpr long long TIMESTAMP_EPOCH_DAY = 719468;
 // The calendar date of a day counted from 1970-01-01 (before it negative), in
 // the proleptic Gregorian calendar; month 1 to 12. The one home of the
-// calendar's arithmetic, for every tool that writes a date.
+// calendar's arithmetic, for every tool that writes or reads a date.
 void timestamp_date_of_day(long long days_since_1970, int* year, int* month, int* day);
+// The day counted from 1970-01-01 of a calendar date, month 1 to 12: timestamp_date_of_day backwards.
+long long timestamp_day_of_date(int year, int month, int day);
 // Reads a record's date, time and hundredths texts back as milliseconds since
 // a fixed day; false when they are not in the form this clock writes.
 bool timestamp_parse_ms(const char* date_text, const char* time_text, const char* hundredths_text,

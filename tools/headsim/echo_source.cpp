@@ -3,14 +3,14 @@
 // that a bottom picker can be measured against it.
 #include "tools/headsim/reply_source.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-#include <strings.h>
-
 #include "navfile/nav_line.h"
 #include "platform/platform.h"
+#include "store/naming.h"
 #include "store/record.h"
 #include "tools/headsim/seabed.h"
 #include "tools/headsim/utc.h"
@@ -138,10 +138,16 @@ void echo_build(uint8_t packet[RETURN_PACKET_SIZE], const SwitchCommand* command
     echo_status_fill(packet, command);
 }
 
+// Whether path ends in suffix (in capitals), letter case ignored.
 bool has_suffix(const char* path, const char* suffix)
 {
     size_t length = strlen(path), suffix_length = strlen(suffix);
-    return length >= suffix_length && strcasecmp(path + length - suffix_length, suffix) == 0;
+    if (length < suffix_length) return false;
+    const char* tail = path + length - suffix_length;
+    for (size_t i = 0; i < suffix_length; ++i) {
+        if (toupper(static_cast<unsigned char>(tail[i])) != suffix[i]) return false;
+    }
+    return true;
 }
 
 // Raw survey data, a data file or a navigation log, by its name (ending in .QKV or .NAV, letter case ignored) or
@@ -149,7 +155,7 @@ bool has_suffix(const char* path, const char* suffix)
 // cost a recording or a day's positions. What it is, or null.
 const char* raw_data_kind(const char* path)
 {
-    if (has_suffix(path, ".QKV")) return "a data file";
+    if (has_suffix(path, DATA_FILE_SUFFIX)) return "a data file";
     if (has_suffix(path, NAVFILE_FILE_SUFFIX)) return "a navigation log";
     FILE* file = wire_is_regular_file(path) ? fopen(path, "rb") : nullptr;  // a pipe is read by nobody yet
     if (file == nullptr) return nullptr;

@@ -229,22 +229,29 @@ void write_sounding()
     ++exports.soundings;
 }
 
+// Closes a text output (the track, the soundings) and moves it over its OUT when keep; false when that failed
+// (said). failed and error hold its first failed write.
+bool close_text_output(FILE** file, bool* failed, int* error, OutputTarget* target, bool keep)
+{
+    if (fclose(*file) != 0 && !*failed) {
+        *failed = true;
+        *error = errno;
+    }
+    *file = nullptr;
+    if (*failed) {
+        output_target_finish(target, false);
+        fprintf(stderr, "%s: cannot write: %s\n", target->path, strerror(*error));
+        return false;
+    }
+    return output_target_finish(target, keep);
+}
+
 // Closes the soundings and moves them over OUT when keep; false when that failed (said).
 bool finish_xyz(bool keep)
 {
     if (exports.xyz == nullptr) return true;
-    if (fclose(exports.xyz) != 0 && !exports.xyz_failed) {
-        exports.xyz_failed = true;
-        exports.xyz_error = errno;
-    }
-    exports.xyz = nullptr;
     OutputTarget* target = &exports.xyz_target;
-    if (exports.xyz_failed) {
-        output_target_finish(target, false);
-        fprintf(stderr, "%s: cannot write: %s\n", target->path, strerror(exports.xyz_error));
-        return false;
-    }
-    if (!output_target_finish(target, keep)) return false;
+    if (!close_text_output(&exports.xyz, &exports.xyz_failed, &exports.xyz_error, target, keep)) return false;
     fprintf(exports.summary, "%s: %ld soundings (pings with a position and a depth)\n", target->path,
             exports.soundings);
     return true;
@@ -258,18 +265,10 @@ bool finish_geojson(bool keep)
         exports.geojson_failed = true;
         exports.geojson_error = errno;
     }
-    if (fclose(exports.geojson) != 0 && !exports.geojson_failed) {
-        exports.geojson_failed = true;
-        exports.geojson_error = errno;
-    }
-    exports.geojson = nullptr;
     OutputTarget* target = &exports.track_target;
-    if (exports.geojson_failed) {
-        output_target_finish(target, false);
-        fprintf(stderr, "%s: cannot write: %s\n", target->path, strerror(exports.geojson_error));
+    if (!close_text_output(&exports.geojson, &exports.geojson_failed, &exports.geojson_error, target, keep)) {
         return false;
     }
-    if (!output_target_finish(target, keep)) return false;
     fprintf(exports.summary, "%s: %ld pings with a position\n", target->path, exports.features);
     return true;
 }
@@ -433,12 +432,6 @@ bool exports_check(Cmdline* line, bool csv)
     exports.basis = exports.nav_count > 0 ? BASIS_NAV : exports.offset_text ? BASIS_OFFSET : BASIS_MACHINE;
     exports.csv_format = csv;
     return true;
-}
-
-bool exports_asked()
-{
-    return exports_write_files() || exports.nav_count > 0 || exports.offset_text != nullptr || exports.depth ||
-           exports.draft_given || exports.blanking_given || exports.nmea_address[0] != 0;
 }
 
 bool exports_write_files()

@@ -15,8 +15,6 @@
 bool exports_option(Cmdline* line);
 // After the command line: whether the options go together (else said in line's message).
 bool exports_check(Cmdline* line, bool csv);
-// Whether any of the exports' options was given.
-bool exports_asked();
 // Whether an output of the exports was asked for.
 bool exports_write_files();
 // The .NAV files given, into the inputs.

@@ -6,12 +6,12 @@
 #include <cstring>
 
 #include "navfile/nav_line.h"
+#include "store/naming.h"
 #include "store/record.h"
 #include "tools/qkvdump/picture.h"
 
 namespace {
 
-const char DATA_FILE_SUFFIX[] = ".QKV";
 constexpr size_t HEAD_SIZE = 65536;  // the first bytes read to tell what a file holds
 const uint8_t HDF5_SIGNATURE[] = {0x89, 'H', 'D', 'F', '\r', '\n', 0x1A, '\n'};  // netCDF-4's container
 // An HDF5 file is netCDF-4 when its root group says so near its start (other HDF5 files, such as

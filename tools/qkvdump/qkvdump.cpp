@@ -206,7 +206,6 @@ bool finish_picture(bool keep)
 struct CommandLine {
     bool csv;
     bool follow;
-    bool axes;
     bool force;
     bool width_given;
     bool height_given;
@@ -260,7 +259,7 @@ bool take_option(Cmdline* cl, CommandLine* line)
     case OPT_FOLLOW: line->follow = true; break;
     case OPT_FORCE: line->force = true; break;
     case OPT_GRAY: drawing.gray = true; break;
-    case OPT_AXES: drawing.axes = line->axes = true; break;
+    case OPT_AXES: drawing.axes = true; break;
     case OPT_PNG: drawing.target.path = cl->value; break;
     case OPT_WIDTH: line->width_given = true; return parse_width(cl);
     case OPT_HEIGHT:
@@ -279,7 +278,7 @@ bool take_option(Cmdline* cl, CommandLine* line)
 // CMDLINE_BAD_STATUS with the reason in cl's message.
 int read_options(Cmdline* cl, char** argv, CommandLine* line)
 {
-    *line = CommandLine{false, false, false, false, false, false, argv + 1, 0};
+    *line = CommandLine{false, false, false, false, false, argv + 1, 0};
     for (;;) {
         CmdlineRead read = cmdline_next(cl);
         if (read == CMDLINE_END) return GO_ON;
@@ -304,7 +303,7 @@ int read_options(Cmdline* cl, char** argv, CommandLine* line)
 bool go_together(Cmdline* cl, const CommandLine* line)
 {
     if (line->follow) {
-        if (line->csv || scanner.samples || drawing.target.path || drawing.gray || line->width_given || line->axes ||
+        if (line->csv || scanner.samples || drawing.target.path || drawing.gray || line->width_given || drawing.axes ||
             line->height_given || line->force || !exports_only_depth()) {
             return cmdline_fail(cl, "--follow goes with no other option but --depth, --draft, --blank and --nmea-out");
         }
@@ -313,10 +312,10 @@ bool go_together(Cmdline* cl, const CommandLine* line)
     }
     if (exports_nmea_out()) return cmdline_fail(cl, "--nmea-out needs --follow");
     if (scanner.samples && !line->csv) return cmdline_fail(cl, "--samples needs --csv");
-    if ((drawing.gray || line->width_given || line->height_given || line->axes) && !drawing.target.path) {
+    if ((drawing.gray || line->width_given || line->height_given || drawing.axes) && !drawing.target.path) {
         return cmdline_fail(cl, "%s needs --png", line->width_given    ? "--width"
                                                   : line->height_given ? "--height"
-                                                  : line->axes         ? "--axes"
+                                                  : drawing.axes       ? "--axes"
                                                                        : "--gray");
     }
     if (!exports_check(cl, line->csv)) return false;
