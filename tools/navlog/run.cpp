@@ -284,7 +284,6 @@ bool status_due(const Logger* l, int64_t now_ms)
 
 int wait_for(const Logger* l, int64_t now_ms)
 {
-    if (status_due(l, now_ms)) return 0;
     int64_t every = l->terminal ? STATUS_EVERY_MS : PLAIN_STATUS_EVERY_MS;
     int64_t until = l->status_at_ms + every;
     if (l->state == SOURCE_DOWN && l->reopen_at_ms < until) until = l->reopen_at_ms;
@@ -331,13 +330,14 @@ void run_loop(Logger* l)
             snprintf(l->source.reason, sizeof l->source.reason, "no answer");
             source_lost(l);
         }
+        // The status after the source's turn, so that it shows the pause that has just begun.
+        now_ms = plat_monotonic_ms();
+        if (l->log.unsynced && now_ms - l->log.last_sync_ms >= SYNC_EVERY_MS) sync_log(&l->log);
+        if (status_due(l, now_ms)) show_status(l, now_ms, false);
         size_t count = 0;
         ByteEvent event = byte_source_wait(&l->source, l->bytes, sizeof l->bytes, wait_for(l, now_ms), &count);
         if (event == BYTE_EVENT_QUIT) return;
         handle(l, event, count);
-        now_ms = plat_monotonic_ms();
-        if (l->log.unsynced && now_ms - l->log.last_sync_ms >= SYNC_EVERY_MS) sync_log(&l->log);
-        if (status_due(l, now_ms)) show_status(l, now_ms, false);
     }
 }
 
