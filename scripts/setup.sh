@@ -70,6 +70,11 @@ need_kind() { # the packages of one kind, each with its test
         need "command -v i686-w64-mingw32-g++" g++-mingw-w64-i686
         need "test -f /usr/i686-w64-mingw32/lib/libz.a" libz-mingw-w64-dev
         need "test -x /usr/lib/wine/wine64" wine64
+        # Without its preloader, Wine's loader now and then ends a program
+        # before it runs, silently, with status 1 (about one start in
+        # 5,000 here): the ranges Windows programs need are not held
+        # before the C library is mapped. Debian only suggests it.
+        need "test -x /usr/lib/wine/wine64-preloader" wine64-preloader
         need "command -v wine" wine
         if [ "${HALVEX_WINDOWS_UNDER_WINE:-}" != win64 ] && bash scripts/runs_32bit.sh >/dev/null; then
             wine32_wanted=yes
@@ -154,17 +159,21 @@ quiet_servers_installed() {
 # the tests run the 64-bit builds under wine64 instead (and say so).
 need_wine32() {
     wine32_wanted=
-    [ -x /usr/lib/wine/wine ] && return
-    echo "== installing wine32 (this machine runs 32-bit programs)"
-    dpkg --add-architecture i386
-    if apt_install wine wine32:i386; then
-        return
+    if [ ! -x /usr/lib/wine/wine ]; then
+        echo "== installing wine32 (this machine runs 32-bit programs)"
+        dpkg --add-architecture i386
+        if ! apt_install wine wine32:i386; then
+            echo "== wine32 could not be installed: the Windows tests will run the 64-bit builds under wine64"
+            local i386_packages
+            i386_packages=$(dpkg-query -W -f='${binary:Package}\n' '*:i386' 2>/dev/null || true)
+            [ -n "$i386_packages" ] || dpkg --remove-architecture i386
+            apt_install g++-mingw-w64-x86-64
+            return
+        fi
     fi
-    echo "== wine32 could not be installed: the Windows tests will run the 64-bit builds under wine64"
-    local i386_packages
-    i386_packages=$(dpkg-query -W -f='${binary:Package}\n' '*:i386' 2>/dev/null || true)
-    [ -n "$i386_packages" ] || dpkg --remove-architecture i386
-    apt_install g++-mingw-w64-x86-64
+    # As for wine64: without it a program now and then does not start.
+    [ -x /usr/lib/wine/wine-preloader ] || apt_install wine32-preloader:i386 ||
+        echo "== wine32-preloader could not be installed: a 32-bit program may now and then not start"
 }
 
 # Each kind: what it is for, its packages, and those missing.
