@@ -7,7 +7,6 @@
 
 #include <csignal>
 #include <cstring>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -272,8 +271,8 @@ TEST(Exports, FailedOrInterruptedRunLeavesTheOut)
         // Reached part-way, with blocks of pings still to come after the failed one.
         {"a full disk", "ulimit -f 256; exec " + std::string(QKVDUMP) + outputs + "08DEC2026-0001.QKV" +
                             " 08DEC2026-0001.QKV 08DEC2026-0001.QKV", 1},
-        {"Ctrl+C", std::regex_replace(interrupted, std::regex("SIGNAL"), "INT"), 128 + SIGINT},
-        {"a request to terminate", std::regex_replace(interrupted, std::regex("SIGNAL"), "TERM"), 128 + SIGTERM},
+        {"Ctrl+C", replaced(interrupted, "SIGNAL", "INT"), 128 + SIGINT},
+        {"a request to terminate", replaced(interrupted, "SIGNAL", "TERM"), 128 + SIGTERM},
     };
     for (const Case& c : cases) {
         std::string command = "cd '" + dir.path() + "' && sh -c '" + c.command + "'";

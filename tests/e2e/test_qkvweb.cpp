@@ -195,10 +195,16 @@ TEST(Qkvweb, ServesItsPageAndNothingElse)
     }
     EXPECT_NE(std::string::npos, ask(url + "/", "-X POST -D - -o /dev/null").body.find("Allow: GET, HEAD\r\n"));
 
-    // Two pages watching fill the cap.
-    run_command("for i in 1 2; do curl -s -N --max-time 6 " + url + "/events > /dev/null 2>&1 & done");
-    ASSERT_TRUE(wait_for_answer(url + "/status", 200, "{", 3000, &answer));
+    // Two pages watching fill the cap. Nothing else is asked until both streams have begun: a request
+    // open as the second page came would make it the one too many.
+    run_command("for i in 1 2; do curl -s -N --max-time 20 " + url + "/events > '" + dir.file("events") +
+                "'$i.txt 2>&1 & done");
+    auto streaming = [&](const char* name) { return read_file(dir.file(name)).find("event: ") != std::string::npos; };
     long long deadline = now_ms() + 5000;
+    while (!(streaming("events1.txt") && streaming("events2.txt")) && now_ms() < deadline) usleep(50000);
+    ASSERT_TRUE(streaming("events1.txt") && streaming("events2.txt")) << read_file(dir.file("events1.txt"))
+                                                                      << read_file(dir.file("events2.txt"));
+    deadline = now_ms() + 5000;
     while (ask(url + "/metrics").body.find("\nqkvweb_clients 3\n") == std::string::npos && now_ms() < deadline) {
         usleep(50000);
     }
