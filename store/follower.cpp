@@ -125,7 +125,11 @@ void search_newest(Follower* f, int64_t now)
     FollowerNewest* newest = &f->newest;
     naming_pattern(newest->today, clock.date_time_text);
     char pattern[DATA_NAME_SIZE];
-    naming_any_day_pattern(pattern);
+    snprintf(pattern, sizeof pattern, "%s", newest->today);
+    if (now >= f->next_all_days_ms) {
+        f->next_all_days_ms = now + FOLLOWER_SEARCH_ALL_DAYS_EVERY_MS;
+        naming_any_day_pattern(pattern);
+    }
     newest->followed = f->path != nullptr ? &f->chosen : nullptr;
     newest->count = 0;
     plat_find_files(pattern, keep_newest, newest);

@@ -19,7 +19,10 @@
 #include "store/naming.h"
 #include "store/scan.h"
 
-constexpr int64_t FOLLOWER_SEARCH_EVERY_MS = 1000;      // for a newer recording
+constexpr int64_t FOLLOWER_SEARCH_EVERY_MS = 1000;      // for a newer recording named for today
+// Among the data files of every day, which a directory may hold thousands of, less often: a recording
+// under another day's name is one still going on from before midnight.
+constexpr int64_t FOLLOWER_SEARCH_ALL_DAYS_EVERY_MS = 60000;
 constexpr int64_t FOLLOWER_CHECK_NAME_EVERY_MS = 1000;  // for another file moved over the name followed
 constexpr int FOLLOWER_RECORDS_PER_LOOK = 256;          // a long file is taken in parts, so the caller stays lively
 constexpr int FOLLOWER_CANDIDATES = 8;  // the newest data files a search looks into, newer than the one followed
@@ -60,6 +63,7 @@ struct Follower {
     bool behind;     // the look ran out of records to take: look again at once
     int64_t last_news_ms;  // the last record, or the file's opening
     int64_t next_search_ms;
+    int64_t next_all_days_ms;
     int64_t next_name_check_ms;
     long malformed;        // records of the file followed that failed the check
     char note[FOLLOWER_NOTE_SIZE];  // printable; empty when all is well: waiting, a file problem

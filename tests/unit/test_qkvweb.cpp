@@ -267,9 +267,9 @@ std::string data_name_of(int days_ago, uint32_t number)
 }
 
 // Looks until nothing more is waiting, the clock moved on past the followers' searches.
-void survey_look_all(WebSurvey* survey, int64_t* now_ms)
+void survey_look_all(WebSurvey* survey, int64_t* now_ms, int64_t wait_ms = FOLLOWER_SEARCH_EVERY_MS)
 {
-    *now_ms += FOLLOWER_SEARCH_EVERY_MS + 100;
+    *now_ms += wait_ms + 100;
     for (int look = 0; look < 1000 && survey_look(survey, *now_ms); ++look) {
     }
 }
@@ -299,6 +299,7 @@ TEST_F(QkvwebFiles, SurveyFollowsTheRecordingAndSaysWhenItsFileIsDeleted)
         std::function<void()> act;
         std::string health;  // how it starts
         long generation;     // files taken up so far
+        int64_t wait_ms = FOLLOWER_SEARCH_EVERY_MS;  // another day's files are searched for less often
     };
     const Step steps[] = {
         {"a run's file", [&] { append(a, record_of_ping(0) + record_of_ping(1) + record_of_ping(2)); },
@@ -307,13 +308,13 @@ TEST_F(QkvwebFiles, SurveyFollowsTheRecordingAndSaysWhenItsFileIsDeleted)
         {"removed again", [&] { unlink(b.c_str()); }, "recording: " + a + ", 3 records", 1},
         {"a sparse one of 4 GiB", [&] { append(c, ""), truncate(c.c_str(), 4LL << 30); },
          "recording: " + a + ", 3 records", 1},
-        {"yesterday's, written today", [&] { append(yesterday, record_of_ping(3) + record_of_ping(4)); },
-         "recording: " + yesterday + ", 2 records", 2},
         {"an older day's, written then", [&] {
              append(older, record_of_ping(5));
              struct utimbuf then = {time(nullptr) - 2 * 86400L, time(nullptr) - 2 * 86400L};
              utime(older.c_str(), &then);
-         }, "recording: " + yesterday + ", 2 records", 2},
+         }, "stale: the last record of " + a, 1, FOLLOWER_SEARCH_ALL_DAYS_EVERY_MS},
+        {"yesterday's, written today", [&] { append(yesterday, record_of_ping(3) + record_of_ping(4)); },
+         "recording: " + yesterday + ", 2 records", 2, FOLLOWER_SEARCH_ALL_DAYS_EVERY_MS},
         {"the .NAV written", [&] {
              navlog = fopen(nav.c_str(), "a");
              fputs(fix_line(1, 6.0).c_str(), navlog);
@@ -333,7 +334,7 @@ TEST_F(QkvwebFiles, SurveyFollowsTheRecordingAndSaysWhenItsFileIsDeleted)
     survey_start(survey, clock_ms);
     for (const Step& step : steps) {
         step.act();
-        survey_look_all(survey, &clock_ms);
+        survey_look_all(survey, &clock_ms, step.wait_ms);
         EXPECT_EQ(0u, health_of(survey, clock_ms).find(step.health)) << step.what << ": " << health_of(survey, clock_ms);
         EXPECT_EQ(step.generation, survey->generation) << step.what;
     }
