@@ -183,7 +183,7 @@ bool survey_look(WebSurvey* s, int64_t now_ms)
         s->catching_up = false;
         if (s->rate_since_ms == 0) s->rate_since_ms = now_ms;
     }
-    bool quiet = now_ms - s->last_record_ms > DEPTH_PREVIEW_QUIET_MS;
+    bool quiet = !s->catching_up && now_ms - s->last_record_ms > DEPTH_PREVIEW_QUIET_MS;
     if (s->follower.open && quiet && s->verdicts == s->decided && s->tracker.pending_count > 0) preview_verdicts(s);
     bool nav_behind = nav_follower_look(&s->nav, now_ms);
     return behind || nav_behind;

@@ -13,7 +13,7 @@
 enum WebState { WEB_RECORDING, WEB_STALE, WEB_NO_DATA_FILE, WEB_FILE_DELETED };
 extern const char* const WEB_STATE_WORDS[];  // "recording", "stale", "no data file", "file deleted"
 
-constexpr int WEB_REASON_SIZE = FOLLOWER_NOTE_SIZE + 96;
+constexpr int WEB_REASON_SIZE = DATA_NAME_SIZE + FOLLOWER_NOTE_SIZE + 96;
 constexpr size_t WEB_STATUS_SIZE = 4096;
 
 // The figures of one moment.
