@@ -171,16 +171,26 @@ TEST(Qkvweb, PageShowsTheRecordingAndHealthFollowsTheRecorder)
     Decoded picture = decode_png(dir.file("pings.png"));
     ASSERT_EQ("", picture.fault);
     // Time across and depth down, as a sounder shows it: the depth scale at 5 m steps over the 30 m range, and a
-    // tick at each whole second of the five the pings took (20 a second), from the records' own times (bytes 20
-    // to 27 of each).
+    // tick where the records' own times (bytes 20 to 31 of each) reach a whole step of 1, 2 or 5 s, the
+    // smallest that leaves at most 8 over the pings' five seconds or so (20 a second).
     const std::string data = read_file(dir.file(files[0]));
-    auto second_of = [&](size_t record) { return data.substr(record * RECORD + 20, 8); };
-    std::string seconds;
+    auto seconds_of = [&](int ping) {
+        const char* time = data.c_str() + static_cast<size_t>(ping) * RECORD + 20;
+        return atoi(time) * 3600 + atoi(time + 3) * 60 + atoi(time + 6) + atof(time + 9);  // ".37" at byte 29
+    };
+    double span = seconds_of(pings - 1) - seconds_of(0);
+    int step = span <= 8 ? 1 : span <= 16 ? 2 : 5;
+    std::string ticks;
     for (int ping = 1; ping < pings; ++ping) {
-        if (second_of(ping) != second_of(ping - 1)) seconds += (seconds.empty() ? "" : " ") + second_of(ping);
+        int at = static_cast<int>(seconds_of(ping)) / step;
+        if (at == static_cast<int>(seconds_of(ping - 1)) / step) continue;
+        char text[16];
+        snprintf(text, sizeof text, "%s%02d:%02d:%02d", ticks.empty() ? "" : " ", at * step / 3600 % 24,
+                 at * step / 60 % 60, at * step % 60);
+        ticks += text;
     }
     EXPECT_EQ("\"" + checksum_newest_first(picture) + "\"\n" + std::to_string(pings - 1) + "\n\"" + files[0] +
-                  "\"\n\"" + std::to_string(pings) + "\"\ntrue\n\"0 m 5 m 10 m 15 m 20 m 25 m 30 m\"\n\"" + seconds +
+                  "\"\n\"" + std::to_string(pings) + "\"\ntrue\n\"0 m 5 m 10 m 15 m 20 m 25 m 30 m\"\n\"" + ticks +
                   "\"\n",
               shown);
 
