@@ -207,6 +207,41 @@ TEST(Qkvweb, PageShowsTheRecordingAndHealthFollowsTheRecorder)
     EXPECT_EQ(0, logger.wait_exit().status);
 }
 
+// A program whose clock starts at the time given (libfaketime, preloaded into the program itself so that the
+// test's signals reach it).
+std::vector<std::string> clock_from(const std::string& time)
+{
+    return {"LD_PRELOAD=/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1", "FAKETIME=@" + time};
+}
+
+// After midnight the recording still going on in yesterday's file is followed, as a survey run by hand goes on
+// in its file: the recorder's clock and qkvweb's are put either side of midnight.
+TEST(Qkvweb, AfterMidnightTheRecordingInYesterdaysFileIsFollowed)
+{
+    TempDir dir;
+    HeadSim head("127.77.27.4", {"--ping-rate", "10"});
+    ASSERT_TRUE(head.ready());
+    write_settings(dir, "127.77.27.4");
+    ClientOptions recording;
+    recording.program = PROGRAM_STORE_ON;
+    recording.environment = clock_from("2026-12-09 23:59:50");
+    recording.with_terminal = false;
+    recording.stdout_path = dir.file("screen.txt");
+    Client recorder(dir.path(), recording);
+    long long deadline = now_ms() + 5000;
+    while (read_file(dir.file("09DEC2026-0001.QKV")).size() < 2 * RECORD && now_ms() < deadline) usleep(50000);
+    ClientOptions web = qkvweb_at("127.77.27.4:8027");
+    web.environment = clock_from("2026-12-10 00:00:02");
+    Client server(dir.path(), web);
+    Answer answer;
+    EXPECT_TRUE(wait_for_answer("http://127.77.27.4:8027/health", 200, "recording: 09DEC2026-0001.QKV, ", 5000, &answer))
+        << answer.code << " " << answer.body;
+    kill(recorder.pid(), SIGTERM);
+    recorder.wait_exit(5000);
+    kill(server.pid(), SIGTERM);
+    EXPECT_EQ(0, server.wait_exit().status);
+}
+
 // Only the page's files and the endpoints, only to GET and HEAD, however the path is written; past the cap on
 // clients the page is answered 503 while monitoring still gets its answers; a second qkvweb on the port is refused.
 TEST(Qkvweb, ServesItsPageAndNothingElse)
