@@ -64,8 +64,6 @@ need_kind() { # the packages of one kind, each with its test
         need "command -v curl" curl
         need "command -v chromium" chromium
         need "command -v promtool" prometheus
-        # A program's own clock put just before or after midnight (libfaketime).
-        need "command -v faketime" faketime
         need_kind readers
         ;;
     windows)

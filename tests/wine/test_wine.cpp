@@ -9,8 +9,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-
 #include "tests/e2e/navlog_scenario.h"
 #include "tests/e2e/scenario.h"
 #include "tests/wine/wine_run.h"
@@ -109,8 +107,7 @@ TEST(Wine, WatchingRefusedWhereItCannotBeDone)
         {QKVDUMP_EXE, "--follow F.QKV", 2, "",
          "qkvdump: --follow draws on a terminal: standard output is not a console\r\n"},
         {QKVWEB_EXE, "--listen 127.77.27.9:8027", 2, "", "qkvweb: " + cannot + "\r\n"},
-        {QKVWEB_EXE, "--help", 0, "  --help                 print this text\r\nSIGTERM, SIGHUP or Ctrl+C, or q in its "
-         "terminal, end it (status 0).\r\nThis qkvweb cannot serve: " + cannot + ".\r\n", ""},
+        {QKVWEB_EXE, "--help", 0, ").\r\nThis qkvweb cannot serve: " + cannot + ".\r\n", ""},
         {QKVWEB_EXE, "--version", 0, "\r\nThis qkvweb cannot serve: " + cannot + ".\r\n", ""},
     };
     for (const Row& row : rows) {
@@ -123,8 +120,8 @@ TEST(Wine, WatchingRefusedWhereItCannotBeDone)
                                   &ignored);
         EXPECT_EQ(row.status, status) << row.exe << " " << row.arguments;
         std::string out = read_file(dir.file("out.txt"));
-        EXPECT_EQ(row.out_ends, out.substr(out.size() - std::min(out.size(), row.out_ends.size()))) << row.arguments;
-        EXPECT_EQ(row.out_ends.empty(), out.empty()) << row.arguments;
+        size_t ending = row.out_ends.empty() || out.size() < row.out_ends.size() ? 0 : out.size() - row.out_ends.size();
+        EXPECT_EQ(row.out_ends, out.substr(ending)) << row.arguments;
         EXPECT_EQ(row.said, read_file(dir.file("errors.txt")));
     }
 }
