@@ -112,6 +112,7 @@ bool output_failed()
 
 bool scan_path(const char* path)
 {
+    if (!output_input_is_file(path, "")) return false;
     FILE* stream = fopen(path, "rb");
     if (stream == nullptr) {
         fprintf(stderr, "%s: cannot open: %s\n", path, strerror(errno));
@@ -370,6 +371,7 @@ int run(const CommandLine* line)
 
 int main(int argc, char** argv)
 {
+    plat_closed_pipe_fails();  // a listing cut short by its reader is a failure to say, status 1
     scanner.format = SCAN_TEXT;
     scanner.out = stdout;
     scanner.messages = stderr;
