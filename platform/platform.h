@@ -201,6 +201,10 @@ bool plat_disk_free(const char* path, int64_t* bytes);
 // any directory, any letter case) is that device, whatever file is there. The
 // device's name, in capitals, goes to device. Never on POSIX.
 bool plat_names_device(const char* path, char* device, size_t size);
+// A file name as the program was given it, in UTF-8 for drawing: on POSIX
+// its bytes as they are; on Windows its characters in the ANSI code page made
+// UTF-8. At most size - 1 bytes.
+void plat_name_utf8(const char* name, char* utf8, size_t size);
 // From then on a write into a pipe whose reader has gone (standard output
 // read by head, which has taken what it wanted) fails with the system's
 // reason, for the tool to say, instead of ending the process unsaid. Windows

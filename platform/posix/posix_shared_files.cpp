@@ -249,6 +249,11 @@ bool plat_names_device(const char*, char*, size_t)
     return false;
 }
 
+void plat_name_utf8(const char* name, char* utf8, size_t size)
+{
+    snprintf(utf8, size, "%s", name);
+}
+
 void plat_closed_pipe_fails()
 {
     signal(SIGPIPE, SIG_IGN);

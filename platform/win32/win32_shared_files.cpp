@@ -258,6 +258,14 @@ bool plat_names_device(const char* path, char* device, size_t size)
     return found;
 }
 
+void plat_name_utf8(const char* name, char* utf8, size_t size)
+{
+    static wchar_t wide[BESIDE_NAME_SIZE];
+    bool made = MultiByteToWideChar(CP_ACP, 0, name, -1, wide, BESIDE_NAME_SIZE) > 0 &&
+                WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, static_cast<int>(size), nullptr, nullptr) > 0;
+    if (!made) snprintf(utf8, size, "%s", name);
+}
+
 void plat_closed_pipe_fails()
 {
 }

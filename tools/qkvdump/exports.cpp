@@ -586,6 +586,11 @@ bool exports_depth()
     return exports.depth;
 }
 
+double exports_draft_m()
+{
+    return exports.draft_m;
+}
+
 bool exports_nmea_out()
 {
     return exports.nmea_address[0] != 0;
