@@ -489,8 +489,8 @@ int echogram_columns(int bins, long pings, int asked)
 {
     if (asked > 0) return asked;
     long most = echogram_columns_max(bins);
-    long columns = pings < ECHOGRAM_COLUMNS_MIN ? ECHOGRAM_COLUMNS_MIN : pings;
-    return static_cast<int>(columns < most ? columns : most);
+    long wanted = pings < ECHOGRAM_COLUMNS_MIN ? ECHOGRAM_COLUMNS_MIN : pings;
+    return static_cast<int>(wanted < most ? wanted : most);
 }
 
 PictureKind echogram_kind(const EchogramStyle* style)

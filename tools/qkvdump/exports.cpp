@@ -262,7 +262,8 @@ size_t stem_length(const char* name)
 bool vrt_name(const char* xyz, char* vrt, size_t size)
 {
     const char* name = last_part(xyz);
-    int length = snprintf(vrt, size, "%.*s.vrt", static_cast<int>(name - xyz + stem_length(name)), xyz);
+    size_t kept = static_cast<size_t>(name - xyz) + stem_length(name);
+    int length = snprintf(vrt, size, "%.*s.vrt", static_cast<int>(kept), xyz);
     return length > 0 && static_cast<size_t>(length) < size;
 }
 
