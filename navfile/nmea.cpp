@@ -26,6 +26,8 @@ const ModeName RMC_MODES[] = {{'A', "GPS"},     {'D', "DGPS"},   {'P', "PPS"},  
 // GGA: time, latitude, N/S, longitude, E/W, quality, satellites; RMC: time, status, latitude, ...
 enum GgaField { GGA_TIME = 1, GGA_LATITUDE = 2, GGA_QUALITY_FIELD = 6, GGA_SATELLITES = 7 };
 enum RmcField { RMC_TIME = 1, RMC_STATUS = 2, RMC_LATITUDE = 3, RMC_SPEED = 7, RMC_COURSE = 8, RMC_MODE = 12 };
+// Receivers stop giving fixes above 1000 knots (the export limit on GNSS receivers): a faster speed is a fault.
+constexpr double RMC_SPEED_MAX_KNOTS = 1000.0;
 constexpr int LATITUDE_DEGREE_DIGITS = 2;
 constexpr int LONGITUDE_DEGREE_DIGITS = 3;
 
@@ -204,14 +206,23 @@ long time_of_day_ms(const char* sentence, int field)
     return ((hours * 60 + minutes) * 60 + seconds) * 1000 + static_cast<long>(fraction * 1000.0 + 0.5);
 }
 
-// A decimal number field; false when empty or not a number.
-bool number_value(const char* sentence, int field, double* number)
+// A field of digits with a decimal point or none, from low to high; false when empty, not such a number (a sign,
+// an exponent, "nan", "inf") or out of that range.
+bool number_value(const char* sentence, int field, double low, double high, double* number)
 {
     char value[FIELD_SIZE];
-    char* end = nullptr;
-    if (!field_of(sentence, field, value) || value[0] == 0) return false;
-    *number = strtod(value, &end);
-    return *end == 0;
+    if (!field_of(sentence, field, value)) return false;
+    const char DIGITS[] = "0123456789";
+    size_t digits = strspn(value, DIGITS);
+    const char* rest = value + digits;
+    if (*rest == '.') {
+        size_t fraction = strspn(rest + 1, DIGITS);
+        digits += fraction;
+        rest += 1 + fraction;
+    }
+    if (digits == 0 || *rest != 0) return false;
+    *number = strtod(value, nullptr);
+    return *number >= low && *number <= high;
 }
 
 // The GGA number of a quality name.
@@ -334,8 +345,9 @@ bool nmea_read_position(const char* sentence, NmeaPosition* position)
     position->has_position = latitude == ANGLE_GOOD && longitude == ANGLE_GOOD;
     position->impossible = !position->has_position && (latitude != ANGLE_ABSENT || longitude != ANGLE_ABSENT);
     position->minute_decimals = latitude_decimals > longitude_decimals ? latitude_decimals : longitude_decimals;
-    position->has_motion = !gga && number_value(sentence, RMC_SPEED, &position->speed_knots) &&
-                           number_value(sentence, RMC_COURSE, &position->course_degrees);
+    position->has_motion = !gga &&
+                           number_value(sentence, RMC_SPEED, 0.0, RMC_SPEED_MAX_KNOTS, &position->speed_knots) &&
+                           number_value(sentence, RMC_COURSE, 0.0, 360.0, &position->course_degrees);
     return true;
 }
 

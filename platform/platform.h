@@ -196,6 +196,20 @@ void plat_file_discard(const char* temp);
 // The bytes free to this user on the disk of the directory path: false when
 // it cannot be told.
 bool plat_disk_free(const char* path, int64_t* bytes);
+// True where the system takes a name that looks like a file's for one of its
+// devices: on Windows a device name with an extension (nul.png, COM1.NAV, in
+// any directory, any letter case) is that device, whatever file is there. The
+// device's name, in capitals, goes to device. Never on POSIX.
+bool plat_names_device(const char* path, char* device, size_t size);
+// A file name as the program was given it, in UTF-8 for drawing: on POSIX
+// its bytes as they are; on Windows its characters in the ANSI code page made
+// UTF-8. At most size - 1 bytes.
+void plat_name_utf8(const char* name, char* utf8, size_t size);
+// From then on a write into a pipe whose reader has gone (standard output
+// read by head, which has taken what it wanted) fails with the system's
+// reason, for the tool to say, instead of ending the process unsaid. Windows
+// ends no process for it: nothing to do there.
+void plat_closed_pipe_fails();
 // How long ago the file at path was last written, in milliseconds of the wall
 // clock (0 for a time ahead of the clock); false when it cannot be looked at.
 // A follower that takes up a file written before it started tells its age so.

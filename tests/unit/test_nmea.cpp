@@ -133,24 +133,30 @@ TEST(NmeaFix, RmcKeepsSatellitesOtherSentencesNothing)
 }
 
 // Positions as numbers for joining: survey receivers' minutes with 6 to 8 decimals kept whole with their count;
-// impossible angles told from absent ones.
+// impossible angles told from absent ones; RMC's speed and course only where both are decimal numbers in range.
 TEST(NmeaPosition, AnglesOfAnyPrecisionAndImpossibleOnes)
 {
+    const double LAT = 51 + 6.9848 / 60, LON = 1 + 23.4567 / 60;
     struct Case {
         const char* sentence;
         bool position, impossible;
         double latitude, longitude;
         int decimals;
+        bool motion = false;
     } cases[] = {
         {"$GNGGA,123519.00,4404.126998,N,12118.844143,W,4,14,0.7,1013.2,M,-21.3,M,1.0,0000*00", true, false,
          44.0687833, -121.31406905, 6},
         {"$GPGGA,123519.00,4221.8237090,N,07106.12345678,W,5,14,0.7,10.2,M,-33.1,M,,*00", true, false,
          42.36372848333333, -71.102057613, 8},
         {"$GNRMC,123519.00,A,3352.12345678,S,15112.3456789,E,0.02,0.0,081226,,,R*00", true, false,
-         -33.868724279666665, 151.205761315, 8},
+         -33.868724279666665, 151.205761315, 8, true},
+        {"$GPRMC,090500.00,A,5106.9848,N,00123.4567,E,nan,90.0,081226,,,D*00", true, false, LAT, LON, 4},
+        {"$GPRMC,090500.00,A,5106.9848,N,00123.4567,E,4.2,inf,081226,,,D*00", true, false, LAT, LON, 4},
+        {"$GPRMC,090500.00,A,5106.9848,N,00123.4567,E,1e300,90.0,081226,,,D*00", true, false, LAT, LON, 4},
+        {"$GPRMC,090500.00,A,5106.9848,N,00123.4567,E,-4.2,360.5,081226,,,D*00", true, false, LAT, LON, 4},
         {"$GPGGA,090500.00,9930.0000,N,00123.4567,E,1,09,0.9,12.3,M,47.0,M,,*00", false, true, 0, 0, 0},
         {"$GPGGA,090500.00,5175.0000,N,00123.4567,E,1,09,0.9,12.3,M,47.0,M,,*00", false, true, 0, 0, 0},
-        {"$GPRMC,090500.00,A,5106.9848,N,18130.0000,E,4.2,90.0,081226,,,D*00", false, true, 0, 0, 0},
+        {"$GPRMC,090500.00,A,5106.9848,N,18130.0000,E,4.2,90.0,081226,,,D*00", false, true, 0, 0, 0, true},
         {"$GPGGA,090500.00,5106.9848,X,00123.4567,E,1,09,0.9,12.3,M,47.0,M,,*00", false, true, 0, 0, 0},
         {"$GPGGA,090500.00,,,,,0,00,,,,,,,*00", false, false, 0, 0, 0},
     };
@@ -159,6 +165,7 @@ TEST(NmeaPosition, AnglesOfAnyPrecisionAndImpossibleOnes)
         ASSERT_TRUE(nmea_read_position(c.sentence, &p)) << c.sentence;
         EXPECT_EQ(c.position, p.has_position) << c.sentence;
         EXPECT_EQ(c.impossible, p.impossible) << c.sentence;
+        EXPECT_EQ(c.motion, p.has_motion) << c.sentence;
         if (!c.position) continue;
         EXPECT_NEAR(c.latitude, p.latitude, 1e-12) << c.sentence;
         EXPECT_NEAR(c.longitude, p.longitude, 1e-12) << c.sentence;
