@@ -249,6 +249,10 @@ void edits_start(EditList* list)
 
 FieldsVerdict edits_take_line(EditList* list, const char* line, long number, FieldsProblem* problem)
 {
+    if (strlen(line) > static_cast<size_t>(FIELDS_LINE_MAX)) {
+        fields_say(problem, number, "longer than %d characters", FIELDS_LINE_MAX);
+        return FIELDS_BAD;
+    }
     if (fields_is_blank_or_comment(line)) return FIELDS_NOTHING;
     const char* at = line;
     char action[TOKEN_SIZE];
@@ -317,7 +321,7 @@ bool edits_read(EditList* list, const char* text, size_t size, FieldsSay say, vo
 
 const Edit* edits_apply(EditList* list, const char* file_name, long record, bool time_known, int64_t utc_ms)
 {
-    const char* name = base_name(file_name);
+    const char* name = base_name(file_name != nullptr ? file_name : "");
     if (!same_name(list->last_name, name)) {
         snprintf(list->last_name, sizeof list->last_name, "%s", name);
         list->last_file = -1;

@@ -32,27 +32,26 @@ double gradient(const SoundSpeedPoint* a, const SoundSpeedPoint* b)
     return (b->speed_m_s - a->speed_m_s) / (b->depth_m - a->depth_m);
 }
 
-// The last point at or above depth (index), -1 above the first.
-int layer_of_depth(const SoundSpeedProfile* profile, double depth)
+// The last point whose key (its depth, or its time) is at most value; -1 before the first.
+template <typename Key> int last_at_most(const SoundSpeedProfile* profile, Key key, double value)
 {
-    int low = -1, high = profile->count - 1;  // point[low] <= depth < point[high + 1]
+    int low = -1, high = profile->count - 1;
     while (low < high) {
         int middle = (low + high + 1) / 2;
-        if (profile->point[middle].depth_m <= depth) low = middle;
+        if (key(&profile->point[middle]) <= value) low = middle;
         else high = middle - 1;
     }
     return low;
 }
 
+int layer_of_depth(const SoundSpeedProfile* profile, double depth)
+{
+    return last_at_most(profile, [](const SoundSpeedPoint* p) { return p->depth_m; }, depth);
+}
+
 int layer_of_time(const SoundSpeedProfile* profile, double time)
 {
-    int low = -1, high = profile->count - 1;
-    while (low < high) {
-        int middle = (low + high + 1) / 2;
-        if (profile->point[middle].time_s <= time) low = middle;
-        else high = middle - 1;
-    }
-    return low;
+    return last_at_most(profile, [](const SoundSpeedPoint* p) { return p->time_s; }, time);
 }
 
 // The speed's gradient below point i: none above the first point or below the last.

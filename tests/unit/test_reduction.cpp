@@ -549,6 +549,8 @@ TEST(ReductionEdits, AppliedAndWhatNamedNothingSaid)
               "line 5: 08DEC2026-0004.QKV was not read: an edit for another recording?\n"
               "line 7: no ping from 2026-12-09T00:00:00.000Z to 2026-12-09T01:00:00.000Z\n",
               said);
+    FieldsProblem problem;
+    EXPECT_EQ(FIELDS_BAD, edits_take_line(&edits, ("reject a.QKV 1 " + std::string(600, 'x')).c_str(), 9, &problem));
     text = "edit-list 1\nreject 01JAN2020-0001.QKV 1 old\n";
     ASSERT_TRUE(edits_read(&edits, text.data(), text.size(), collect, &said));
     ReductionPing ping = base_ping();
