@@ -16,5 +16,6 @@ build/linux/bench/halvex_bench build/linux/Halvex_StoreData build/linux/variants
 build/linux/bench/follow_bench build/linux/tools/qkvdump
 build/linux/bench/navlog_bench build/linux/tools/navlog build/linux/bench/libhalvex_count_alloc.so
 build/linux/bench/depth_bench build/linux/tools/headsim
+build/linux/bench/reduction_bench
 bench/exports_bench.sh build/linux
 python3 bench/web_bench.py build/linux/tools/qkvweb build/linux/bench/make_recording
