@@ -1,0 +1,65 @@
+// A grid's files, written with GDAL: the grid itself (a Cloud-Optimized
+// GeoTIFF, or a BAG) and the contour lines of its shoalest depths (GeoJSON
+// or GeoPackage). Each is written to the path it is given, whole or not at
+// all: the caller makes that path beside its OUT and moves it into place
+// when the call succeeds, and removes it when it fails. While it writes, GDAL
+// may make files named after that path plus a suffix (the GeoTIFF's
+// overviews in PATH.ovr.tmp, the GeoPackage's journal in PATH-journal); it
+// removes them before it returns, so the directory must take them.
+//
+// The GeoTIFF: four Float32 bands, each named by its GDAL description, in
+// the order of GridBand: mean, shoalest, count, std; NaN, its no-data value,
+// where a cell has no sounding (and in std where it has one); tiled 512 x 512,
+// DEFLATE with the floating-point predictor, the tiles with no sounding left
+// out (sparse), overviews by nearest neighbour (each overview cell a cell of
+// the grid, never a value no cell holds); the coordinate system; depths in
+// metres, positive down, below the reference named in the metadata
+// (DEPTH_REFERENCE, DEPTH_POSITIVE=down, CELL_SIZE_M, SOUNDINGS, SOURCE).
+// The BAG: its elevation, positive up as BAG defines it, is the mean depth
+// negated; its uncertainty the standard deviation, no-data (1,000,000) where
+// a cell has fewer than two soundings; its metadata names the vertical
+// reference, the uncertainty as the soundings' standard deviation, and how
+// the grid was made.
+//
+// Where there is no GDAL (the Windows build), gridfile_supported says so and
+// nothing is written.
+#pragma once
+
+#include "grid/grid.h"
+
+constexpr int GRIDFILE_REASON_SIZE = 512;
+constexpr int64_t GRIDFILE_RASTER_MAX = 1LL << 28;  // cells of a grid file's extent: 16,384 x 16,384
+constexpr int CONTOUR_LEVELS_MAX = 256;
+
+enum GridFileFormat { GRIDFILE_COG, GRIDFILE_BAG };
+enum ContourFormat { CONTOUR_GEOJSON, CONTOUR_GPKG };
+
+// What a grid file says besides its cells.
+struct GridDescription {
+    const char* crs_wkt;          // the grid's coordinate system (Projection's wkt)
+    const char* depth_reference;  // what the depths are below: "water surface", "chart datum", ...
+    const char* source;           // the program and its version, "qkvdump 1.0.0"
+    bool (*carry_on)(void* context);  // may be null; false stops the writing, which then fails
+    void* carry_on_context;
+};
+
+// The contour lines' depths: every multiple of interval within the grid's
+// depths, or those given (in any order).
+struct ContourLevels {
+    double interval;  // 0: the depths below
+    const double* depths;
+    int depth_count;
+};
+
+// Told by OUT's name, not by the temporary path written: .bag (any case) a BAG, else a GeoTIFF.
+GridFileFormat gridfile_format_of(const char* out);
+// .gpkg a GeoPackage, else GeoJSON.
+ContourFormat contour_format_of(const char* out);
+
+bool gridfile_supported();
+// False with the reason when the grid has no cell, is wider than GRIDFILE_RASTER_MAX cells, or cannot be written.
+bool gridfile_write(const Grid* grid, const GridDescription* description, GridFileFormat format, const char* path,
+                    char reason[GRIDFILE_REASON_SIZE]);
+// The lines of the shoalest band, in WGS 84, each with its depth (and the depth_reference) as properties.
+bool contour_write(const Grid* grid, const GridDescription* description, const ContourLevels* levels,
+                   ContourFormat format, const char* path, char reason[GRIDFILE_REASON_SIZE]);
