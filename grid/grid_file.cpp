@@ -7,9 +7,9 @@
 namespace {
 
 // The GeoTIFF's layout: see grid_file.h for why each.
-const char* const COG_OPTIONS[] = {"COMPRESS=DEFLATE", "LEVEL=1", "SPARSE_OK=TRUE", "OVERVIEW_RESAMPLING=NEAREST",
-                                   "BIGTIFF=IF_SAFER", nullptr};
-constexpr int64_t OVERVIEWS_FROM = 4096;  // cells across or down: a smaller grid is read whole as fast
+const char* const COG_OPTIONS[] = {"COMPRESS=DEFLATE", "LEVEL=1",       "BLOCKSIZE=256",
+                                   "SPARSE_OK=TRUE",   "BIGTIFF=IF_SAFER", "OVERVIEW_RESAMPLING=NEAREST",
+                                   nullptr};
 constexpr int TEXT_SIZE = 1024;
 
 // A name inside a WKT string, which has no way to hold a double quote: each becomes a single one.

@@ -9,17 +9,21 @@
 //
 // The GeoTIFF: four Float32 bands, each named by its GDAL description, in
 // the order of GridBand: mean, shoalest, count, std; NaN, its no-data value,
-// where a cell has no sounding (and in std where it has one); tiled 512 x 512,
-// DEFLATE with the floating-point predictor, the tiles with no sounding left
-// out (sparse), overviews by nearest neighbour (each overview cell a cell of
-// the grid, never a value no cell holds); the coordinate system; depths in
-// metres, positive down, below the reference named in the metadata
-// (DEPTH_REFERENCE, DEPTH_POSITIVE=down, CELL_SIZE_M, SOUNDINGS, SOURCE).
+// where a cell has no sounding (and in std where it has one); the
+// coordinate system; depths in metres, positive down, below the reference
+// the metadata names (DEPTH_REFERENCE, DEPTH_POSITIVE=down, CELL_SIZE_M,
+// CELL_RULE, SOUNDINGS, SOURCE). Tiles of 256 x 256 (less padding round a
+// survey's extent than 512, so less to compress), DEFLATE at level 1 (within
+// 3% of level 6's size at half its time; the floating-point predictor made
+// these grids larger), tiles holding no sounding left out; overviews, by
+// nearest neighbour so that each holds only values some cell holds, where
+// the grid is more than OVERVIEWS_FROM cells across or down.
 // The BAG: its elevation, positive up as BAG defines it, is the mean depth
 // negated; its uncertainty the standard deviation, no-data (1,000,000) where
 // a cell has fewer than two soundings; its metadata names the vertical
-// reference, the uncertainty as the soundings' standard deviation, and how
-// the grid was made.
+// reference (a double quote in its name becomes a single one: WKT cannot
+// hold it), the uncertainty as the soundings' raw standard deviation, and
+// how the grid was made.
 //
 // Where there is no GDAL (the Windows build), gridfile_supported says so and
 // nothing is written.
@@ -29,6 +33,7 @@
 
 constexpr int GRIDFILE_REASON_SIZE = 512;
 constexpr int64_t GRIDFILE_RASTER_MAX = 1LL << 28;  // cells of a grid file's extent: 16,384 x 16,384
+constexpr int64_t OVERVIEWS_FROM = 2048;  // cells across or down: a smaller grid is read whole about as fast
 constexpr int CONTOUR_LEVELS_MAX = 256;
 
 enum GridFileFormat { GRIDFILE_COG, GRIDFILE_BAG };

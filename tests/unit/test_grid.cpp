@@ -432,6 +432,7 @@ TEST_F(GridFiles, RefusedWithTheReason)
 {
     GridDescription stopped = {utm_.wkt, "water surface", "test 1", stop, nullptr};
     GridDescription fine = {utm_.wkt, "water surface", "test 1", nullptr, nullptr};
+    GridDescription unknown = {"PROJCS[\"nowhere\"", "water surface", "test 1", nullptr, nullptr};
     const double none[] = {NAN};
     struct Case {
         const char* what;
@@ -439,8 +440,12 @@ TEST_F(GridFiles, RefusedWithTheReason)
         const GridDescription* description;
         ContourLevels levels;  // interval -1: a grid file
         const char* said;
+        const char* path = nullptr;  // where it is written, when not here
     } cases[] = {
         {"no sounding", {{NAN, 0, 5}}, &fine, {-1, nullptr, 0}, "no sounding to grid"},
+        {"a system GDAL cannot read", {{0, 0, 5}}, &unknown, {-1, nullptr, 0}, "coordinate system"},
+        {"a directory that is not there", {{0, 0, 5}}, &fine, {-1, nullptr, 0}, "GDAL: ", "gone/refused.tif"},
+        {"contours into one", {{0, 0, 5}, {1, 0, 6}}, &fine, {1, nullptr, 0}, "GDAL: ", "gone/refused.geojson"},
         {"an extent past the limit", {{0, 0, 5}, {20000, 20000, 5}}, &fine, {-1, nullptr, 0},
          "more than the 268435456 cells"},
         {"stopped half-way", {{0, 0, 5}}, &stopped, {-1, nullptr, 0}, "stopped before"},
@@ -453,9 +458,10 @@ TEST_F(GridFiles, RefusedWithTheReason)
     for (const Case& c : cases) {
         Grid grid = grid_of(1, c.soundings);
         char reason[GRIDFILE_REASON_SIZE] = "";
-        bool written = c.levels.interval == -1
-                           ? gridfile_write(&grid, c.description, GRIDFILE_COG, "refused.tif", reason)
-                           : contour_write(&grid, c.description, &c.levels, CONTOUR_GEOJSON, "refused.geojson", reason);
+        bool file = c.levels.interval == -1;
+        const char* path = c.path != nullptr ? c.path : file ? "refused.tif" : "refused.geojson";
+        bool written = file ? gridfile_write(&grid, c.description, GRIDFILE_COG, path, reason)
+                            : contour_write(&grid, c.description, &c.levels, CONTOUR_GEOJSON, path, reason);
         EXPECT_FALSE(written) << c.what;
         EXPECT_NE(nullptr, strstr(reason, c.said)) << c.what << ": " << reason;
         grid_free(&grid);
