@@ -107,7 +107,8 @@ int main(int argc, char** argv)
         if (projected) projection_forward(&projection, batch, count);
         take(&projecting, start);
         start = now();
-        if (projected && grid_add(&grid, batch, count) != GRID_OK) break;
+        if (projected) grid_add(&grid, batch, count);
+        if (grid.status != GRID_OK) break;
         take(&binning, start);
     }
     fclose(in);

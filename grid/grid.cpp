@@ -13,6 +13,7 @@ constexpr int TILE_CELLS = GRID_TILE_SIDE * GRID_TILE_SIDE;
 constexpr int64_t TILE_MASK = ~int64_t(GRID_TILE_SIDE - 1);
 constexpr long FIRST_SLOTS = 64;
 constexpr long FIRST_TILES = 32;
+constexpr long TILES_LIMIT = 1L << 28;  // tile numbers stay far inside the hash's 32 bits
 
 // Where a tile's number is looked for first: its place, well mixed.
 size_t slot_of(int64_t column, int64_t row, long slot_count)
@@ -153,6 +154,7 @@ bool grid_init(Grid* grid, double cell_m, long memory_max)
     // A tile costs its cells, its place in the list, and at worst four slots of the hash.
     long tile_cost = static_cast<long>(sizeof(GridTile) + sizeof(GridTile*) + 4 * sizeof(int32_t));
     grid->tiles_max = memory_max / tile_cost > 1 ? memory_max / tile_cost : 1;
+    if (grid->tiles_max > TILES_LIMIT) grid->tiles_max = TILES_LIMIT;
     grid->tiles = static_cast<GridTile**>(malloc(FIRST_TILES * sizeof(GridTile*)));
     grid->slots = static_cast<int32_t*>(malloc(FIRST_SLOTS * sizeof(int32_t)));
     grid->tile_capacity = FIRST_TILES;
@@ -188,9 +190,10 @@ bool grid_place(double cell_m, double x, double y, int64_t* column, int64_t* row
     return true;
 }
 
-GridStatus grid_add(Grid* grid, const GridSounding* soundings, int count)
+int grid_add(Grid* grid, const GridSounding* soundings, int count)
 {
-    for (int i = 0; i < count && grid->status == GRID_OK; ++i) {
+    int i = 0;
+    for (; i < count && grid->status == GRID_OK; ++i) {
         const GridSounding* sounding = &soundings[i];
         int64_t column = 0, row = 0;
         if (!grid_place(grid->cell_m, sounding->x, sounding->y, &column, &row)) {
@@ -212,7 +215,7 @@ GridStatus grid_add(Grid* grid, const GridSounding* soundings, int count)
         if (n == 1 || shoal < cell->shoalest) cell->shoalest = shoal;
         ++grid->binned;
     }
-    return grid->status;
+    return i;
 }
 
 const GridCell* grid_cell(const Grid* grid, int64_t column, int64_t row)

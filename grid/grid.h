@@ -14,9 +14,10 @@
 // box: the cells live in tiles of 16 x 16, each allocated when a sounding
 // first falls in it, found through a hash of the tiles' places. Nothing is
 // allocated per sounding. The tiles stop at the memory the caller allows
-// (GRID_MEMORY_DEFAULT for a grid file); past it, grid_add says GRID_FULL
-// and takes nothing more, and the caller either refuses the grid, saying
-// grid_full_text, or coarsens it (grid_coarsen) and goes on.
+// (GRID_MEMORY_DEFAULT for a grid file); past it, the grid's status turns
+// GRID_FULL and it takes nothing more, and the caller either refuses the
+// grid, saying grid_full_text, or coarsens it (grid_coarsen) and goes on
+// with the soundings grid_add did not take.
 #pragma once
 
 #include <cstddef>
@@ -91,8 +92,10 @@ extern const char* const GRID_BAND_NAMES[GRID_BANDS];  // "mean", "shoalest", "c
 // False, with nothing allocated, when the cell size is outside the limits above.
 bool grid_init(Grid* grid, double cell_m, long memory_max);
 void grid_free(Grid* grid);
-// Bins the soundings; those with no place or no depth are counted and left out.
-GridStatus grid_add(Grid* grid, const GridSounding* soundings, int count);
+// Bins the soundings; those with no place or no depth are counted and left
+// out. Gives how many it took (binned or refused): all of them unless the
+// grid's status turned from GRID_OK, at the sounding that found it full.
+int grid_add(Grid* grid, const GridSounding* soundings, int count);
 // The cell of a place: false when the place is not finite or out of reach.
 bool grid_place(double cell_m, double x, double y, int64_t* column, int64_t* row);
 // The cell there; null where no sounding fell.
@@ -107,7 +110,8 @@ bool grid_extent(const Grid* grid, GridExtent* extent);
 void grid_geotransform(const Grid* grid, const GridExtent* extent, double transform[6]);
 // A band's values along one row, from column_first on; NaN where a cell has none.
 void grid_row(const Grid* grid, GridBand band, int64_t row, int64_t column_first, int64_t width, float* values);
-// Doubles the cell size, merging each 2 x 2 block of cells into one, and frees what that saves.
+// Doubles the cell size, merging each 2 x 2 block of cells into one, and frees what that saves
+// (for a moment it holds both); the status is GRID_OK again unless memory ran out.
 GridStatus grid_coarsen(Grid* grid);
 // Why grid_add said GRID_FULL or GRID_NO_MEMORY, and what cell size to try.
 void grid_full_text(const Grid* grid, char* text, size_t size);
