@@ -18,16 +18,21 @@ from pyproj import Transformer
 
 gdal.UseExceptions()
 xyz, out, cell = sys.argv[1], sys.argv[2], float(sys.argv[3])
-stages = [("reading (pandas)", time.perf_counter())]
+
+def now():
+    return time.process_time(), time.perf_counter()
+
+
+stages = [("reading (pandas)", now())]
 
 soundings = pandas.read_csv(xyz, sep=" ", header=None, names=["lon", "lat", "depth"])
-stages.append(("projecting (pyproj)", time.perf_counter()))
+stages.append(("projecting (pyproj)", now()))
 
 lon, lat = soundings["lon"].median(), soundings["lat"].median()
 epsg = (32600 if lat >= 0 else 32700) + int((lon + 180) // 6) % 60 + 1
 x, y = Transformer.from_crs(4326, epsg, always_xy=True).transform(soundings["lon"].values, soundings["lat"].values)
 depth = soundings["depth"].values
-stages.append(("binning (numpy)", time.perf_counter()))
+stages.append(("binning (numpy)", now()))
 
 column, row = np.floor(x / cell).astype(np.int64), np.floor(y / cell).astype(np.int64)
 west, north = column.min(), row.max()
@@ -44,7 +49,7 @@ shoalest = np.full(width * height, np.nan)
 shoalest[index[order][starts]] = np.minimum.reduceat(depth[order], starts)
 std[count < 2] = np.nan
 bands = {"mean": mean, "shoalest": shoalest, "count": np.where(count > 0, count, np.nan), "std": std}
-stages.append(("writing (GDAL)", time.perf_counter()))
+stages.append(("writing (GDAL)", now()))
 
 memory = gdal.GetDriverByName("MEM").Create("", int(width), int(height), 4, gdal.GDT_Float32)
 memory.SetGeoTransform((west * cell, cell, 0, (north + 1) * cell, 0, -cell))
@@ -57,11 +62,16 @@ for number, (name, values) in enumerate(bands.items(), 1):
     band.SetNoDataValue(float("nan"))
     band.WriteArray(values.reshape(height, width).astype(np.float32))
 gdal.GetDriverByName("COG").CreateCopy(out, memory, options=["COMPRESS=DEFLATE"])
-stages.append(("", time.perf_counter()))
+stages.append(("", now()))
+
+
+def show(name, start, end):
+    print(f"  {name:<34} {end[0] - start[0]:6.3f} s CPU, {end[1] - start[1]:6.3f} s wall")
+
 
 for (name, start), (_, end) in zip(stages, stages[1:]):
-    print(f"  {name:<34} {end - start:6.3f} s wall")
-print(f"  {'gridding: the last three together':<34} {stages[-1][1] - stages[1][1]:6.3f} s wall")
+    show(name, start, end)
+show("gridding: the last three together", stages[1][1], stages[-1][1])
 
 if "--compare" in sys.argv:
     ours, theirs = gdal.Open(sys.argv[sys.argv.index("--compare") + 1]), gdal.Open(out)
