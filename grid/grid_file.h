@@ -1,7 +1,8 @@
 // A grid's files, written with GDAL: the grid itself (a Cloud-Optimized
 // GeoTIFF, or a BAG) and the contour lines of its shoalest depths (GeoJSON
-// or GeoPackage). Each is written to the path it is given, whole or not at
-// all: the caller makes that path beside its OUT and moves it into place
+// or GeoPackage). Each is written to the path it is given, replacing a file
+// there (such as the empty one a caller makes to hold the name), whole or not
+// at all: the caller makes that path beside its OUT and moves it into place
 // when the call succeeds, and removes it when it fails. While it writes, GDAL
 // may make files named after that path plus a suffix (the GeoTIFF's
 // overviews in PATH.ovr.tmp, the GeoPackage's journal in PATH-journal); it
@@ -42,9 +43,9 @@ enum ContourFormat { CONTOUR_GEOJSON, CONTOUR_GPKG };
 // What a grid file says besides its cells.
 struct GridDescription {
     const char* crs_wkt;          // the grid's coordinate system (Projection's wkt)
-    const char* depth_reference;  // what the depths are below: "water surface", "chart datum", ...
-    const char* source;           // the program and its version, "qkvdump 1.0.0"
-    bool (*carry_on)(void* context);  // may be null; false stops the writing, which then fails
+    const char* depth_reference;  // what the depths are below: "water surface", "chart datum", ... (never null)
+    const char* source;           // the program and its version, "qkvdump 1.0.0" (never null)
+    bool (*carry_on)(void* context);  // may be null; false (a quit key, a signal) stops the writing, which fails
     void* carry_on_context;
 };
 
@@ -62,7 +63,7 @@ GridFileFormat gridfile_format_of(const char* out);
 ContourFormat contour_format_of(const char* out);
 
 bool gridfile_supported();
-// False with the reason when the grid has no cell, is wider than GRIDFILE_RASTER_MAX cells, or cannot be written.
+// False with the reason when the grid has no cell, spans more than GRIDFILE_RASTER_MAX cells, or cannot be written.
 bool gridfile_write(const Grid* grid, const GridDescription* description, GridFileFormat format, const char* path,
                     char reason[GRIDFILE_REASON_SIZE]);
 // The lines of the shoalest band, in WGS 84, each with its depth (and the depth_reference) as properties.
