@@ -226,11 +226,6 @@ const GridCell* grid_cell(const Grid* grid, int64_t column, int64_t row)
     return cell->count > 0 ? cell : nullptr;
 }
 
-bool grid_has_tile(const Grid* grid, int64_t column, int64_t row)
-{
-    return tile_find(grid, column & TILE_MASK, row & TILE_MASK) != nullptr;
-}
-
 double grid_std(const GridCell* cell)
 {
     if (cell->count < 2) return NAN;

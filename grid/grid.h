@@ -100,8 +100,6 @@ int grid_add(Grid* grid, const GridSounding* soundings, int count);
 bool grid_place(double cell_m, double x, double y, int64_t* column, int64_t* row);
 // The cell there; null where no sounding fell.
 const GridCell* grid_cell(const Grid* grid, int64_t column, int64_t row);
-// Whether a sounding fell in the tile that holds the cell there.
-bool grid_has_tile(const Grid* grid, int64_t column, int64_t row);
 // The sample standard deviation (n - 1); NaN where fewer than two soundings.
 double grid_std(const GridCell* cell);
 // False when no cell holds a sounding.

@@ -8,7 +8,6 @@
 namespace {
 
 constexpr GIntBig GDAL_CACHE_BYTES = 64LL << 20;  // GDAL's blocks in memory while a file is written
-constexpr int TILE_MASK = GRID_TILE_SIDE - 1;
 
 class GridViewBand : public GDALRasterBand {
 public:
@@ -28,7 +27,6 @@ public:
     CPLErr IRasterIO(GDALRWFlag flag, int x, int y, int width, int height, void* data, int buffer_width,
                      int buffer_height, GDALDataType type, GSpacing pixel_step, GSpacing line_step,
                      GDALRasterIOExtraArg* extra) override;
-    int IGetDataCoverageStatus(int x, int y, int width, int height, int, double* share) override;
     double GetNoDataValue(int* has) override
     {
         if (has != nullptr) *has = TRUE;
@@ -129,26 +127,6 @@ CPLErr GridViewBand::IRasterIO(GDALRWFlag flag, int x, int y, int width, int hei
     return CE_None;
 }
 
-// Empty where no tile of the grid meets the window (a corner's cells reach one column and row before it).
-int GridViewBand::IGetDataCoverageStatus(int x, int y, int width, int height, int, double* share)
-{
-    const GridView* seen = view();
-    int reach = seen->kind == GRID_VIEW_CORNERS ? 1 : 0;
-    int64_t column_first = seen->extent.column_first + x - reach;
-    int64_t column_last = seen->extent.column_first + x + width - 1;
-    int64_t row_last = grid_row_of(&seen->extent, y - reach);
-    int64_t row_first = grid_row_of(&seen->extent, y + height - 1);
-    for (int64_t row = row_first & ~int64_t(TILE_MASK); row <= row_last; row += GRID_TILE_SIDE) {
-        for (int64_t column = column_first & ~int64_t(TILE_MASK); column <= column_last; column += GRID_TILE_SIDE) {
-            if (!grid_has_tile(seen->grid, column, row)) continue;
-            if (share != nullptr) *share = 100;
-            return GDAL_DATA_COVERAGE_STATUS_DATA;
-        }
-    }
-    if (share != nullptr) *share = 0;
-    return GDAL_DATA_COVERAGE_STATUS_EMPTY;
-}
-
 void catch_error(CPLErr level, CPLErrorNum number, const char* message)
 {
     char* reason = static_cast<char*>(CPLGetErrorHandlerUserData());
@@ -178,7 +156,7 @@ GridView::GridView(const Grid* seen, const GridExtent* seen_extent, GridViewKind
     for (int band = 0; band < bands; ++band) {
         GridBand value = kind == GRID_VIEW_BAG && band == 1 ? GRID_BAND_STD : static_cast<GridBand>(band);
         SetBand(band + 1, new GridViewBand(this, band + 1, value));
-        GetRasterBand(band + 1)->SetDescription(GRID_BAND_NAMES[band]);
+        GetRasterBand(band + 1)->SetDescription(GRID_BAND_NAMES[value]);
     }
 }
 

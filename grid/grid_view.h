@@ -1,9 +1,10 @@
 // A grid seen as a GDAL raster, for GDAL's drivers and contour generator to
-// read as they read any dataset: no copy of the bands is made, each block is
-// filled from the grid's tiles when GDAL asks for it, and a block with no
-// tile says it is empty, so a sparse writer leaves it out without reading it.
-// Memory stays that of the grid's tiles and GDAL's block cache, whatever the
-// extent. Inside grid/ only: the files are written through grid_file.h.
+// read as they read any dataset: no copy of the bands is made, each window
+// GDAL reads is filled from the grid's tiles when it asks for it. Memory
+// stays that of the grid's tiles and GDAL's block cache, whatever the
+// extent (GDAL still reads the empty windows, to leave their tiles out of a
+// GeoTIFF: the time follows the extent). Inside grid/ only: the files are
+// written through grid_file.h.
 #pragma once
 
 #include <gdal_priv.h>
