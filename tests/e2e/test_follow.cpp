@@ -38,11 +38,13 @@ Samples ping_samples(int n)
     return samples;
 }
 
-// A ping over a flat bottom at sample 3050 of 8000: 15.25 m at 40 m.
+// A ping over a flat bottom at sample 3050 of 8000: 15.25 m at 40 m, its echo fading as a seabed's does.
 Samples bottom_samples(int n)
 {
     Samples samples;
-    for (int i = 0; i < PING_SAMPLE_COUNT; ++i) samples[i] = static_cast<uint8_t>(10 + (i + n) % 3 + (i >= 3050 && i < 3450 ? 160 : 0));
+    for (int i = 0; i < PING_SAMPLE_COUNT; ++i) {
+        samples[i] = static_cast<uint8_t>(10 + (i + n) % 3 + (i >= 3050 ? 160 * std::exp((3050 - i) / 400.0) : 0));
+    }
     return samples;
 }
 

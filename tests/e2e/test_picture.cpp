@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "tests/e2e/picture.h"
@@ -212,8 +213,10 @@ TEST(Picture, DepthLineOverTheWaterfall)
     std::string records;
     for (int ping = 0; ping < 12; ++ping) {
         uint8_t* row = &samples[ping * PING_SAMPLE_COUNT];
-        int bottom = 3000 + 40 * ping;  // at range 30 m: 11.25 m, 0.15 m deeper each ping
-        for (int i = 0; i < PING_SAMPLE_COUNT; ++i) row[i] = static_cast<uint8_t>(10 + (i * 7 + ping) % 5 + (i >= bottom && i < bottom + 400 ? 150 : 0));
+        int bottom = 3000 + 40 * ping;  // at range 30 m: 11.25 m, 0.15 m deeper each ping, its echo fading
+        for (int i = 0; i < PING_SAMPLE_COUNT; ++i) {
+            row[i] = static_cast<uint8_t>(10 + (i * 7 + ping) % 5 + (i >= bottom ? 150 * std::exp((bottom - i) / 400.0) : 0));
+        }
         records += make_record(".00", 0, row);
     }
     std::string name = dir.file("bottom.QKV"), png = dir.file("line.png"), output;
