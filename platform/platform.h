@@ -133,6 +133,10 @@ void plat_file_remove_empty_at_end(PlatFile file, const char* name);
 // and so is a symbolic link.
 // Any failure comes with the reason in words.
 PlatResult plat_file_open_log(const char* name, PlatFile* file, char* reason, size_t reason_size);
+// Whether name still denotes the log open as file: false once the file has
+// been deleted, or moved away or over by another, so that what is written
+// would go to a file no one finds by that name.
+bool plat_file_still_named(PlatFile file, const char* name);
 // Calls found() with each name in the current directory matching pattern
 // ('?' is any one character, letter case ignored), skipping directories and
 // hidden and system files.
