@@ -1,5 +1,6 @@
 #include "navfile/nmea.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -367,4 +368,15 @@ size_t nmea_dbt(double below_transducer_m, char* text, size_t size)
     return finish_sentence(text, size, snprintf(text, size, "$SDDBT,%.1f,f,%.2f,M,%.1f,F",
                                                 below_transducer_m / METRES_A_FOOT, below_transducer_m,
                                                 below_transducer_m / METRES_A_FATHOM));
+}
+
+size_t nmea_angle_fields(double degrees, int degree_digits, const char* hemispheres, char* text, size_t size)
+{
+    const long long STEPS_A_MINUTE = 10000;
+    const long long STEPS_A_DEGREE = 60 * STEPS_A_MINUTE;
+    long long steps = std::llround(std::fabs(degrees) * static_cast<double>(STEPS_A_DEGREE));
+    int written = snprintf(text, size, "%0*lld%02lld.%04lld,%c", degree_digits, steps / STEPS_A_DEGREE,
+                           steps % STEPS_A_DEGREE / STEPS_A_MINUTE, steps % STEPS_A_MINUTE,
+                           hemispheres[degrees < 0 && steps > 0]);
+    return written > 0 && static_cast<size_t>(written) < size ? static_cast<size_t>(written) : 0;
 }

@@ -1,6 +1,7 @@
 // NMEA sentences out of a byte stream, and the fix fields of GGA and RMC.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -130,6 +131,25 @@ TEST(NmeaFix, RmcKeepsSatellitesOtherSentencesNothing)
     EXPECT_STREQ("51 07.0000 N", fix.latitude);
     EXPECT_FALSE(nmea_take_fix("$GPVTG,90.0,T,,M,4.2,N,7.8,K*00", &fix));
     EXPECT_STREQ("51 07.0000 N", fix.latitude);
+}
+
+// Angles written as a fix sentence's fields, rounded as a whole: just under a whole degree is the next degree.
+TEST(NmeaAngle, FieldsRoundToTheFourthDecimalOfMinutes)
+{
+    struct Case {
+        double degrees;
+        int digits;
+        const char* hemispheres;
+        const char* expected;
+    } cases[] = {
+        {51.116413333, 2, "NS", "5106.9848,N"}, {51.99999999, 2, "NS", "5200.0000,N"},
+        {-0.999999999, 3, "EW", "00100.0000,W"}, {-179.5, 3, "EW", "17930.0000,W"}, {-0.000000001, 2, "NS", "0000.0000,N"},
+    };
+    for (const Case& c : cases) {
+        char text[NMEA_ANGLE_FIELDS_SIZE];
+        EXPECT_EQ(strlen(c.expected), nmea_angle_fields(c.degrees, c.digits, c.hemispheres, text, sizeof text));
+        EXPECT_STREQ(c.expected, text) << c.degrees;
+    }
 }
 
 // Positions as numbers for joining: survey receivers' minutes with 6 to 8 decimals kept whole with their count;
