@@ -198,6 +198,10 @@ std::vector<Scenario> make_scenarios()
             .screen([](Expected& e) { e.pings(1, 1).packets({0, 1, 2}).fails_with(RECV_FAILED); })
             .records(1)
             .errors(head_failure("the head closed the connection")),
+        head_fault("reset_with_part_of_a_packet_sent", {"--fault", "truncate-reset@12"})
+            .screen([](Expected& e) { e.pings(1, 1).packets({0, 1, 2}).fails_with(RECV_FAILED); })
+            .records(1)
+            .errors(head_failure("Connection reset by peer")),
         head_fault("silent_from_the_start", {"--fault", "silent@1"})
             .screen([](Expected& e) { e.fails_with(RECV_FAILED); })
             .ends_after(SILENCE_LIMIT_MS)

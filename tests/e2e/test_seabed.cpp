@@ -136,7 +136,7 @@ TEST(Seabed, BadOptionsNameTheValuesAllowed)
         {{"--seed", "-1"}, "--seed must be a number from 0 to 4294967295, not \"-1\""},
         {{"--nmea-rate=20"}, "--nmea-rate must be a number from 1 to 10, not \"20\""},
         {{"--fault", "stall@3"}, "KIND one of bad-header, bad-end, wrong-number, short, long, double, garbage, close, "
-                                 "reset, truncate, silent or stall:MS (MS from 0 to 86400000), not \"stall@3\""},
+                                 "reset, truncate, truncate-reset, silent or stall:MS (MS from 0 to 86400000), not \"stall@3\""},
         {{"--", "--once"}, "headsim: unexpected argument \"--once\"\nusage: headsim ["},
         {{"--truth", "t.csv", "--replay", "x.QKV"},
          "headsim: --truth goes without --replay: it is for the synthetic echoes"},
