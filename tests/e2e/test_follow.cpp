@@ -4,10 +4,7 @@
 // column means.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vterm.h>
@@ -16,7 +13,6 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
-#include <functional>
 #include <memory>
 #include <numeric>
 
@@ -277,105 +273,51 @@ TEST(Follow, DepthLineAndLatestDepth)
     EXPECT_EQ(0, follow.quit());
 }
 
-// --follow --depth --nmea-out run as a service (no terminal): nothing drawn, and for each ping that comes with a depth
-// a DPT (below the transducer, the draft as offset, the range) and a DBT sentence that gpsd, reading them from a
-// loopback UDP port, takes as right (it drops a sentence whose checksum is wrong) and passes on.
-TEST(Follow, NmeaOutSendsDepthSentencesThatGpsdTakes)
+// --follow --depth --nmea-out run as a service (no terminal): nothing drawn, and as a sounder sends them, for each ping
+// that comes while it runs with a depth a DPT (below the transducer, the draft as offset, the range) and a DBT
+// sentence, which gpsd, reading them from a loopback UDP port, takes as right (it drops a sentence whose checksum is
+// wrong) and passes on. Old pings are not sent: the six the file holds at the start, a file moved over the name, a
+// recording gone back to when the next run's empty file goes (a recorder restarting with the head away); a
+// recording begun meanwhile is sent from its first ping. Of six pings sent, the picker still waits on the last two.
+TEST(Follow, NmeaOutSendsTheDepthsOfPingsThatComeWhileItRuns)
 {
-    TempDir dir;
+    struct Row {
+        const char* followed;   // the file named, or today's newest data file with $D-0001.QKV at the start
+        const char* meanwhile;  // shell commands; "pings" holds six pings
+        int sent;
+    } rows[] = {
+        {"F.QKV", "sleep 1; cat pings >> F.QKV", 4},
+        {"F.QKV", "sleep 1; cp pings next; mv next F.QKV", 0},
+        {"", "sleep 1.5; : > $D-0002.QKV; sleep 1.5; rm $D-0002.QKV; sleep 1.5; "
+             "head -c 24576 pings > $D-0003.QKV; sleep 1.5; tail -c 24576 pings >> $D-0003.QKV", 4},
+    };
     std::string records;
     for (int n = 1; n <= 6; ++n) records += ping_record(n, bottom_samples);
-    write_file(dir.file("pings"), records);
-    write_file(dir.file(FILE_NAME), "");
-    std::string said;
-    int status = run_command(
-        "cd '" + dir.path() + "' || exit 1; gpsd -b -n -N -S 47172 -F gpsd.sock udp://127.77.41.1:47171 > /dev/null 2>&1 & "
-        "gpsd=$!; sleep 1; timeout 6 gpspipe -r localhost:47172 > relayed.txt 2>&1 & sleep 0.5; "
-        "(sleep 1; cat pings >> " + FILE_NAME + ") & timeout -s TERM 3 " + std::string(QKVDUMP) +
-        " --follow --depth --draft 0.5 --nmea-out 127.77.41.1:47171 " + FILE_NAME +
-        " < /dev/null > drawn.txt 2>&1; sleep 3; kill $gpsd", &said);
-    EXPECT_EQ(0, status) << said;
-    EXPECT_EQ("", read_file(dir.file("drawn.txt"))) << "nothing drawn without a terminal";
-    std::string relayed = read_file(dir.file("relayed.txt"));
-    int dpt = 0, dbt = 0;
-    for (size_t at = relayed.find('$'); at != std::string::npos; at = relayed.find('$', at + 1)) {
-        std::string sentence = relayed.substr(at, relayed.find('\n', at) - at);
-        double metres = 0;
-        if (sscanf(sentence.c_str(), "$SDDPT,%lf,0.50,40*", &metres) == 1) ++dpt;
-        else if (sscanf(sentence.c_str(), "$SDDBT,%*f,f,%lf,M,", &metres) == 1) ++dbt;
-        else ADD_FAILURE() << sentence;
-        EXPECT_NEAR(15.25, metres, 0.08) << sentence;
-    }
-    EXPECT_EQ(4, dpt) << relayed << "the last two pings wait for more";
-    EXPECT_EQ(4, dbt) << relayed;
-}
-
-// What --nmea-out sends, counted by a reader of the test's own: as a sounder, only the depths of pings that come while
-// it runs. A file's pings when it starts, a file moved over the name, and a recording gone back to when the next
-// run's empty file is removed (a recorder restarting with the head away) are old; a recording begun meanwhile is
-// sent from its first ping. The file at the start holds six pings.
-TEST(Follow, NmeaOutSendsOnlyPingsThatComeWhileItRuns)
-{
-    const std::string day = today();
-    struct Row {
-        const char* name;
-        bool named;  // --follow F.QKV; otherwise today's newest data file, -0001 at the start
-        std::function<void(const TempDir&)> meanwhile;
-        int depths_sent;
-    };
-    auto bottom_pings = [](int count) {
-        std::string records;
-        for (int n = 1; n <= count; ++n) records += ping_record(n, bottom_samples);
-        return records;
-    };
-    const Row rows[] = {
-        {"pings_there_at_the_start", true, [](const TempDir&) {}, 0},
-        {"file_moved_over_the_name", true,
-         [&](const TempDir& dir) {
-             write_file(dir.file("next"), bottom_pings(6));
-             rename(dir.file("next").c_str(), dir.file(FILE_NAME).c_str());
-         },
-         0},
-        {"restart_with_the_head_away_then_a_recording", false,
-         [&](const TempDir& dir) {
-             write_file(dir.file(day + "-0002.QKV"), "");
-             usleep(1500000);
-             unlink(dir.file(day + "-0002.QKV").c_str());
-             usleep(1500000);
-             write_file(dir.file(day + "-0003.QKV"), bottom_pings(3));
-             usleep(1500000);
-             append(dir.file(day + "-0003.QKV"), bottom_pings(3));
-         },
-         4},  // of the new recording's six, all but the two the picker waits on
-    };
     for (const Row& row : rows) {
         TempDir dir;
-        const std::string followed = row.named ? FILE_NAME : day + "-0001.QKV";
-        write_file(dir.file(followed), bottom_pings(6));
-        int reader = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        sockaddr_in at = {};
-        at.sin_family = AF_INET;
-        at.sin_port = htons(47173);
-        inet_pton(AF_INET, "127.77.41.2", &at.sin_addr);
-        ASSERT_EQ(0, bind(reader, reinterpret_cast<sockaddr*>(&at), sizeof at)) << "another test reads 127.77.41.2:47173";
-        ClientOptions options;
-        options.program = QKVDUMP;
-        options.with_terminal = false;
-        options.arguments = {"--follow", "--depth", "--nmea-out", "127.77.41.2:47173"};
-        if (row.named) options.arguments.push_back(FILE_NAME);
-        Client client(dir.path(), options);
-        usleep(1500000);  // its first look is done
-        row.meanwhile(dir);
-        usleep(2000000);
-        kill(client.pid(), SIGTERM);
-        EXPECT_EQ(0, client.wait_exit(5000).status) << row.name;
-        int depths = 0;
-        char datagram[512];
-        for (ssize_t got; (got = recv(reader, datagram, sizeof datagram, 0)) > 0;) {
-            depths += std::string(datagram, static_cast<size_t>(got)).rfind("$SDDPT,", 0) == 0;
+        write_file(dir.file("pings"), records);
+        write_file(dir.file(*row.followed ? std::string(row.followed) : today() + "-0001.QKV"), records);
+        std::string said;
+        int status = run_command(
+            "cd '" + dir.path() + "' || exit 1; D=" + today() + "; gpsd -b -n -N -S 47172 -F gpsd.sock "
+            "udp://127.77.41.1:47171 > /dev/null 2>&1 & gpsd=$!; sleep 1; timeout 12 gpspipe -r localhost:47172 > "
+            "relayed.txt 2>&1 & sleep 0.5; (sleep 0.5; " + row.meanwhile + ") & timeout -s TERM 8 " +
+            std::string(QKVDUMP) + " --follow --depth --draft 0.5 --nmea-out 127.77.41.1:47171 " + row.followed +
+            " < /dev/null > drawn.txt 2>&1; sleep 3; kill $gpsd", &said);
+        EXPECT_EQ(0, status) << said;
+        EXPECT_EQ("", read_file(dir.file("drawn.txt"))) << "nothing drawn without a terminal";
+        std::string relayed = read_file(dir.file("relayed.txt"));
+        int dpt = 0, dbt = 0;
+        for (size_t at = relayed.find('$'); at != std::string::npos; at = relayed.find('$', at + 1)) {
+            std::string sentence = relayed.substr(at, relayed.find('\n', at) - at);
+            double metres = 0;
+            if (sscanf(sentence.c_str(), "$SDDPT,%lf,0.50,40*", &metres) == 1) ++dpt;
+            else if (sscanf(sentence.c_str(), "$SDDBT,%*f,f,%lf,M,", &metres) == 1) ++dbt;
+            else ADD_FAILURE() << sentence;
+            EXPECT_NEAR(15.25, metres, 0.08) << sentence;
         }
-        close(reader);
-        EXPECT_EQ(row.depths_sent, depths) << row.name;
+        EXPECT_EQ(row.sent, dpt) << row.meanwhile << "\n" << relayed;
+        EXPECT_EQ(row.sent, dbt) << row.meanwhile;
     }
 }
 

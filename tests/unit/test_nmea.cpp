@@ -136,18 +136,13 @@ TEST(NmeaFix, RmcKeepsSatellitesOtherSentencesNothing)
 // Angles written as a fix sentence's fields, rounded as a whole: just under a whole degree is the next degree.
 TEST(NmeaAngle, FieldsRoundToTheFourthDecimalOfMinutes)
 {
-    struct Case {
-        double degrees;
-        int digits;
-        const char* hemispheres;
-        const char* expected;
-    } cases[] = {
-        {51.116413333, 2, "NS", "5106.9848,N"}, {51.99999999, 2, "NS", "5200.0000,N"},
-        {-0.999999999, 3, "EW", "00100.0000,W"}, {-179.5, 3, "EW", "17930.0000,W"}, {-0.000000001, 2, "NS", "0000.0000,N"},
-    };
-    for (const Case& c : cases) {
+    const struct { double degrees; int digits; const char* expected; } cases[] = {
+        {51.116413333, 2, "5106.9848,N"}, {51.99999999, 2, "5200.0000,N"}, {-0.999999999, 3, "00100.0000,W"},
+        {-179.5, 3, "17930.0000,W"},       {-0.000000001, 2, "0000.0000,N"}};
+    for (const auto& c : cases) {
         char text[NMEA_ANGLE_FIELDS_SIZE];
-        EXPECT_EQ(strlen(c.expected), nmea_angle_fields(c.degrees, c.digits, c.hemispheres, text, sizeof text));
+        const char* hemispheres = c.digits == 2 ? "NS" : "EW";
+        EXPECT_EQ(strlen(c.expected), nmea_angle_fields(c.degrees, c.digits, hemispheres, text, sizeof text));
         EXPECT_STREQ(c.expected, text) << c.degrees;
     }
 }
