@@ -2,8 +2,8 @@
 // headsim's seabed, pings fetched over loopback and compared with its --truth
 // file, at several seeds, ranges and gains; then on harder pings made here with
 // a known bottom, by a model of their own (a weak soft bottom, a strong second
-// echo at twice the depth, fish close above the bottom). Prints figures;
-// asserts nothing.
+// echo at twice the depth, fish close above the bottom), and with schools dense
+// enough to echo as one layer. Prints figures; asserts nothing.
 //   depth_bench HEADSIM [PINGS_PER_RUN]
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -216,7 +216,7 @@ bool headsim_run(const std::string& headsim, int run, int range, int gain, int k
 
 // ---- harder pings of our own ------------------------------------------------------------------
 
-enum Hardness { WEAK_SOFT_BOTTOM, STRONG_MULTIPLE, FISH_NEAR_BOTTOM, ALL_OF_THEM };
+enum Hardness { WEAK_SOFT_BOTTOM, STRONG_MULTIPLE, FISH_NEAR_BOTTOM, ALL_OF_THEM, DENSE_SCHOOLS };
 
 uint32_t next_random(uint32_t* state)
 {
@@ -263,6 +263,28 @@ void add_school(double step, double top_m, uint32_t* state, double* level, Truth
     }
 }
 
+// A school packed so densely that it echoes as one layer, in every other
+// stretch of SCHOOL_STRETCH pings, each stretch's own: its top at 0.2 to 0.6 of
+// the depth (every fourth at half, where the bottom would be its multiple),
+// 0.3 to 2 m thick but clear of the bottom, and 0.3 to 1.5 times as strong as
+// the bottom's echo at its mean.
+constexpr long SCHOOL_STRETCH = 25;
+void add_dense_school(long i, double step, double depth, uint32_t* state, double* level, Truth* truth)
+{
+    long stretch = i / SCHOOL_STRETCH;
+    if (stretch % 2 == 0) return;
+    uint32_t own = static_cast<uint32_t>(stretch) * 2654435761U;
+    double top = depth * (stretch % 8 == 1 ? 0.5 : 0.2 + 0.4 * random_unit(&own));
+    double thickness = 0.3 + 1.7 * random_unit(&own);
+    if (top + thickness > depth - 0.5) thickness = depth - 0.5 - top;
+    double height = 210 * (0.3 + 1.2 * random_unit(&own));
+    truth->school_top_m = top;
+    truth->school_bottom_m = top + thickness;
+    for (double fish = top / step; fish < (top + thickness) / step; fish += 3) {
+        add_bump(level, fish, height * (0.5 + random_unit(state)) / 2, 1.5, 3.0);
+    }
+}
+
 // The bottom of a hard case at a depth, with its multiple and fish close above as the case has them.
 void add_bottom(Hardness kind, long i, double step, double depth, uint32_t* state, double* level, Truth* truth)
 {
@@ -288,7 +310,8 @@ void add_bottom(Hardness kind, long i, double step, double depth, uint32_t* stat
 }
 
 // Ping i of a hard case: a bottom that wanders slowly; mixed, every fortieth
-// ping starts three without a bottom (aerated water), with fish in one of them.
+// ping starts three without a bottom (aerated water), with fish in one of them;
+// with dense schools, every eighth stretch has none (beyond the range).
 void hard_ping(Hardness kind, double range_m, long i, uint32_t* state, uint8_t* samples, Truth* truth)
 {
     double level[PING_SAMPLE_COUNT];
@@ -300,9 +323,12 @@ void hard_ping(Hardness kind, double range_m, long i, uint32_t* state, uint8_t* 
     if (kind == ALL_OF_THEM && i % 40 < 3) {
         truth->has_bottom = false;
         if (i % 40 == 1) add_school(step, depth / 2, state, level, truth);
+    } else if (kind == DENSE_SCHOOLS && i / SCHOOL_STRETCH % 8 == 7) {
+        truth->has_bottom = false;
     } else {
         add_bottom(kind, i, step, depth, state, level, truth);
     }
+    if (kind == DENSE_SCHOOLS) add_dense_school(i, step, depth, state, level, truth);
     for (int k = 0; k < PING_SAMPLE_COUNT; ++k) {
         double value = level[k];
         samples[k] = static_cast<uint8_t>(value > 255 ? 255 : value < 0 ? 0 : value);
@@ -383,6 +409,19 @@ int main(int argc, char** argv)
         }
     }
     print("all the harder ones", &hard_total);
+
+    printf("Dense schools (one echo 0.3 to 2 m thick, 0.3 to 1.5 times the bottom's, every fourth at half its depth) "
+           "over a strong bottom and its multiple, and over none:\n");
+    Tally school_total;
+    for (double range : {5.0, 30.0, 100.0}) {
+        Tally tally;
+        hard_run(DENSE_SCHOOLS, range, pings, &tally);
+        char name[64];
+        snprintf(name, sizeof name, "dense schools, range %.0f m", range);
+        print(name, &tally);
+        add(&school_total, &tally);
+    }
+    print("all with dense schools", &school_total);
 
     printf("Speed: %.0f pings a second through the picker and tracker (one core)\n", picker_speed(samples, 100));
     return 0;

@@ -1,6 +1,6 @@
 // One ping alone: past the blanking distance, the echo that rises highest above
-// what comes before it and stays clear of the ping's noise for longer than a
-// fish echoes; its leading edge.
+// what comes before it, stays clear of the ping's noise for longer than a fish
+// echoes and does not end as a school of fish does; its leading edge.
 #include "depth/picker.h"
 
 #include <cmath>
@@ -74,13 +74,43 @@ constexpr int QUALITY_CLEAR = 20;
 // peak, so a fish's brief spike at the bottom does not raise it.
 constexpr double EDGE_SHARE = 0.5;
 // A multiple: sound that went to the bottom twice echoes at twice its distance
-// (plus the transducer's draft), and can look as strong as the first echo where
-// both saturate or the first is brief. So an echo at 40% to 55% of the chosen
-// one's distance, rising at least this share as high, is the bottom and the
-// chosen one its multiple.
+// plus the transducer's draft (its second trip starts at the surface), and can
+// look as strong as the first echo, or rise higher, where both saturate or the
+// first is brief. So the chosen echo is taken for a multiple, and an echo
+// nearer for the bottom, only where that one fits: bottom-like itself (no
+// layer, below), its leading edge at half the chosen one's distance less half
+// a draft of up to MULTIPLE_DRAFT_M (and up to MULTIPLE_DRAFT_SHARE of the
+// chosen one's distance: the water under the transducer at least twice its
+// draft), within MULTIPLE_SLACK samples either way (the two edges are measured
+// on echoes of different shapes), its peak at least MULTIPLE_PEAK_SHARE of the
+// chosen one's (a multiple is weaker, unless clipped or raised by the gain),
+// and its rise at least MULTIPLE_SHARE as high. A school at about half the
+// bottom's depth is no first echo: its own multiple is far too weak to show.
+constexpr double MULTIPLE_DRAFT_M = 1.0;
+constexpr double MULTIPLE_DRAFT_SHARE = 0.2;
+constexpr int MULTIPLE_SLACK = 8;
+constexpr double MULTIPLE_PEAK_SHARE = 0.5;
 constexpr double MULTIPLE_SHARE = 0.5;
-constexpr double MULTIPLE_NEAR = 0.40;
-constexpr double MULTIPLE_FAR = 0.55;
+// A layer in the water (a school of fish dense enough to echo without a break)
+// echoes for as long as it is thick, then ends: its echo falls from high to the
+// noise within a pulse length, or within a short part of its thickness where
+// its fish thin out. The bottom's does not: it fades over many pulse lengths as
+// the beam's footprint widens on it and the sediment below echoes, a fade
+// longer than the time it stays high, or it stays clipped to the end of the
+// ping. So an echo that stays high (above half its level, and twice the clear
+// margin), with gaps of no more than LAYER_GAP_BLOCKS, then within
+// LAYER_FALL_PERCENT of that stretch, or LAYER_FALL_BLOCKS, falls to
+// LAYER_QUIET_BLOCKS whose mean is within half the clear margin of the noise,
+// is a layer and not the bottom, however strong. Up to LAYERS_MAX are set
+// aside in a ping before it is taken to hold no bottom at all.
+constexpr int LAYER_GAP_BLOCKS = 4;
+constexpr int LAYER_FALL_PERCENT = 50;
+constexpr int LAYER_FALL_BLOCKS = 3;
+constexpr int LAYER_QUIET_BLOCKS = 8;
+constexpr int LAYERS_MAX = 4;
+// The head's samples top out here: a clipped sample says nothing of the noise,
+// and a bottom that saturates to the end of the ping may fill most of it.
+constexpr int SAMPLE_CLIPPED = 255;
 
 // The ping's blocks past the blanking, relative to the noise, in block units,
 // and what the search needs of them, one entry per block where a run starts.
@@ -90,6 +120,7 @@ struct Envelope {
     int blocks;
     int noise;   // the median, times KEPT
     int spread;  // the spread, times KEPT
+    int draft_samples;  // MULTIPLE_DRAFT_M in samples
     int16_t block[BLOCKS];  // worked out only near where the bottom may be: see block_at
     int16_t pairs[BLOCKS];  // the least of the 2 blocks from here
     int16_t fours[BLOCKS];  // of 4
@@ -128,7 +159,7 @@ void measure_noise(const uint8_t* samples, Envelope* envelope)
         ++total;
     }
     int spread = median_of(differences, total);
-    envelope->noise = median_of(values, total) * KEPT;
+    envelope->noise = median_of(values, total - values[SAMPLE_CLIPPED]) * KEPT;
     envelope->spread = (spread < SPREAD_MIN ? SPREAD_MIN : spread) * KEPT;
 }
 
@@ -266,29 +297,122 @@ bool highest_rise(const Envelope* envelope, int from, int to, Candidate* candida
     return true;
 }
 
-// Where an echo rising high enough lies at about half the candidate's distance, that one is the bottom.
-void prefer_first_of_multiple(const Envelope* envelope, Candidate* candidate)
-{
-    double distance = envelope->first_sample + static_cast<double>(candidate->edge) * BLOCK;
-    int from = static_cast<int>((distance * MULTIPLE_NEAR - envelope->first_sample) / BLOCK);
-    int to = static_cast<int>((distance * MULTIPLE_FAR - envelope->first_sample) / BLOCK) + 1;
-    Candidate first;
-    if (to > candidate->edge) to = candidate->edge;
-    if (from >= to || !highest_rise(envelope, from, to, &first)) return;
-    if (first.rise >= MULTIPLE_SHARE * candidate->rise) *candidate = first;
-}
-
 // The leading edge to the sample: the first window of a block's length, from
 // the block before the edge block on, that reaches the edge's level; its middle.
-double edge_sample(const uint8_t* samples, const Envelope* envelope, const Candidate* candidate)
+double edge_sample(const Envelope* envelope, const Candidate* candidate)
 {
     int start = envelope->first_sample + (candidate->edge - 1) * BLOCK;
     if (start < envelope->first_sample) start = envelope->first_sample;
     int end = envelope->first_sample + (candidate->edge + 1) * BLOCK;
     for (int k = start; k < end && k + BLOCK <= PING_SAMPLE_COUNT; ++k) {
-        if (kept_sum(samples + k) - envelope->noise >= candidate->threshold) return k + (BLOCK - 1) / 2.0;
+        if (kept_sum(envelope->samples + k) - envelope->noise >= candidate->threshold) return k + (BLOCK - 1) / 2.0;
     }
     return envelope->first_sample + candidate->edge * BLOCK + (BLOCK - 1) / 2.0;
+}
+
+// A block of the span given, from those worked out where it lies among them.
+int span_block(const Envelope* envelope, int span, int b)
+{
+    bool worked = b >= envelope->span_first[span] - BEFORE_GAP - BEFORE_BLOCKS &&
+                  b < envelope->span_last[span] + PERSIST_BLOCKS;
+    return worked ? envelope->block[b] : block_at(envelope, b);
+}
+
+// Where the candidate's echo ends as a layer's does (above), the first block
+// past its fall; 0 where it fades instead, lasts to the end of the ping or never
+// stands high.
+int layer_end(const Envelope* envelope, const Candidate* candidate)
+{
+    int clear = CLEAR_SPREADS * envelope->spread;
+    int half = (rises_from(envelope, candidate->run) + candidate->rise) / 2;
+    int high = half > 2 * clear ? half : 2 * clear;
+    // Most of the echo lies among its span's blocks, whose runs' levels pass a high stretch quickly.
+    int span = 0;
+    while (span + 1 < envelope->spans && envelope->span_last[span] < candidate->run) ++span;
+    int levels_to = envelope->span_last[span] + PERSIST_BLOCKS - LEVEL_BLOCKS;
+    int last_high = -1;
+    for (int b = candidate->edge; b < envelope->blocks; ++b) {
+        if (b >= envelope->span_first[span] && b < levels_to && envelope->level[b] >= high) {
+            b += LEVEL_BLOCKS - 1;
+            last_high = b;
+        } else if (span_block(envelope, span, b) >= high) {
+            last_high = b;
+        } else if (last_high >= 0 ? b - last_high > LAYER_GAP_BLOCKS : b >= candidate->run + LEVEL_BLOCKS) {
+            break;
+        }
+    }
+    // The fall, from the last high block to the first quiet ones, short beside the high stretch for a layer.
+    int first_fall = last_high + 1;
+    int fall_most = (first_fall - candidate->edge) * LAYER_FALL_PERCENT / 100;
+    if (fall_most < LAYER_FALL_BLOCKS) fall_most = LAYER_FALL_BLOCKS;
+    if (last_high < 0 || first_fall + fall_most + LAYER_QUIET_BLOCKS > envelope->blocks) return 0;
+    int quiet[LAYER_QUIET_BLOCKS], sum = 0;  // the last LAYER_QUIET_BLOCKS, in turn
+    for (int k = 0; k < LAYER_QUIET_BLOCKS; ++k) {
+        quiet[k] = span_block(envelope, span, first_fall + k);
+        sum += quiet[k];
+    }
+    for (int b = first_fall;; ++b) {
+        if (2 * sum < LAYER_QUIET_BLOCKS * clear) return b;
+        if (b == first_fall + fall_most) return 0;
+        int next = span_block(envelope, span, b + LAYER_QUIET_BLOCKS);
+        sum += next - quiet[(b - first_fall) % LAYER_QUIET_BLOCKS];
+        quiet[(b - first_fall) % LAYER_QUIET_BLOCKS] = next;
+    }
+}
+
+// Runs in [from, to) may not be the bottom.
+void set_aside(Envelope* envelope, int from, int to)
+{
+    for (int s = 0; s < envelope->spans; ++s) {
+        int low = envelope->span_first[s] > from ? envelope->span_first[s] : from;
+        int high = envelope->span_last[s] + 1 < to ? envelope->span_last[s] + 1 : to;
+        for (int b = low; b < high; ++b) envelope->rise[b] = -1;
+    }
+}
+
+// The run in [from, to) that rises highest and may be the bottom, layers set aside; false when none.
+bool bottom_like_echo(Envelope* envelope, int from, int to, Candidate* candidate)
+{
+    for (int layers = 0; layers < LAYERS_MAX; ++layers) {
+        if (!highest_rise(envelope, from, to, candidate)) return false;
+        int end = layer_end(envelope, candidate);
+        if (end == 0) return true;
+        set_aside(envelope, candidate->edge - LEVEL_BLOCKS, end);  // with the runs whose level reaches into it
+    }
+    return false;
+}
+
+// The highest block of an echo's first LEVEL_BLOCKS.
+int peak_of(const Envelope* envelope, const Candidate* candidate)
+{
+    int peak = 0;
+    for (int b = candidate->edge; b < candidate->edge + LEVEL_BLOCKS && b < envelope->blocks; ++b) {
+        int block = block_at(envelope, b);
+        peak = block > peak ? block : peak;
+    }
+    return peak;
+}
+
+// Where the candidate is the multiple of a nearer echo that fits (above), that one is the bottom.
+void prefer_first_of_multiple(Envelope* envelope, Candidate* candidate)
+{
+    double distance = edge_sample(envelope, candidate);
+    double draft = envelope->draft_samples < MULTIPLE_DRAFT_SHARE * distance ? envelope->draft_samples
+                                                                             : MULTIPLE_DRAFT_SHARE * distance;
+    double nearest = (distance - draft - MULTIPLE_SLACK) / 2;
+    double furthest = (distance + MULTIPLE_SLACK) / 2;
+    // A run lies at or past its edge: within a level's length of it for an echo rising as fast as the bottom.
+    int from = static_cast<int>((nearest - envelope->first_sample) / BLOCK);
+    int to = static_cast<int>((furthest - envelope->first_sample) / BLOCK) + LEVEL_BLOCKS + 1;
+    if (from < 0) from = 0;
+    if (to > candidate->edge) to = candidate->edge;
+    Candidate first;
+    if (from >= to || !bottom_like_echo(envelope, from, to, &first) || first.rise < MULTIPLE_SHARE * candidate->rise) {
+        return;
+    }
+    double beyond = distance - 2 * edge_sample(envelope, &first);
+    if (beyond < -MULTIPLE_SLACK || beyond > draft + MULTIPLE_SLACK) return;
+    if (peak_of(envelope, &first) >= MULTIPLE_PEAK_SHARE * peak_of(envelope, candidate)) *candidate = first;
 }
 
 int quality_of(int rise, int spread)
@@ -316,13 +440,15 @@ void depth_find_echo(const uint8_t samples[PING_SAMPLE_COUNT], double range_m, c
     envelope.samples = samples;
     envelope.first_sample = static_cast<int>(first);
     envelope.blocks = (PING_SAMPLE_COUNT - envelope.first_sample) / BLOCK;
+    double draft = MULTIPLE_DRAFT_M / range_m * PING_SAMPLE_COUNT;
+    envelope.draft_samples = draft < PING_SAMPLE_COUNT ? static_cast<int>(draft) : PING_SAMPLE_COUNT;
     measure_noise(samples, &envelope);
     build_envelope(samples, &envelope);
     Candidate candidate;
-    if (!highest_rise(&envelope, 0, envelope.blocks, &candidate)) return;
+    if (!bottom_like_echo(&envelope, 0, envelope.blocks, &candidate)) return;
     prefer_first_of_multiple(&envelope, &candidate);
     echo->found = true;
-    echo->distance_m = edge_sample(samples, &envelope, &candidate) * range_m / PING_SAMPLE_COUNT;
+    echo->distance_m = edge_sample(&envelope, &candidate) * range_m / PING_SAMPLE_COUNT;
     echo->level = candidate.rise / KEPT;
     echo->quality = quality_of(candidate.rise, envelope.spread);
 }

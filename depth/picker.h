@@ -6,7 +6,8 @@
 //
 // A ping is picked in two stages. depth_find_echo looks at one ping alone:
 // past the blanking distance it finds the strongest echo that stays clear of
-// the ping's noise for longer than a fish echoes, and gives its leading edge.
+// the ping's noise for longer than a fish echoes and fades as the bottom does
+// (a dense school ends sharply), and gives its leading edge.
 // The tracker then follows the bottom from ping to ping: a pick far from the
 // recent bottom counts only when the next pings agree with it (a real step of
 // the seabed); otherwise the ping is a dropout and has no depth. So a ping's

@@ -1,5 +1,6 @@
 #include "navfile/nmea.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,8 +25,23 @@ const ModeName RMC_MODES[] = {{'A', "GPS"},     {'D', "DGPS"},   {'P', "PPS"},  
                               {'F', "float RTK"}, {'E', "estimated"}, {'M', "manual"}, {'S', "simulated"}};
 
 // GGA: time, latitude, N/S, longitude, E/W, quality, satellites; RMC: time, status, latitude, ...
-enum GgaField { GGA_TIME = 1, GGA_LATITUDE = 2, GGA_QUALITY_FIELD = 6, GGA_SATELLITES = 7 };
+enum GgaField {
+    GGA_TIME = 1,
+    GGA_LATITUDE = 2,
+    GGA_QUALITY_FIELD = 6,
+    GGA_SATELLITES = 7,
+    GGA_ALTITUDE = 9,
+    GGA_SEPARATION = 11,
+};
+// PASHR: time, heading, 'T', roll, pitch, heave, ...; HDT: heading, 'T'.
+enum PashrField { PASHR_TIME = 1, PASHR_HEADING = 2, PASHR_TRUE = 3, PASHR_ROLL = 4, PASHR_PITCH = 5, PASHR_HEAVE = 6 };
+enum HdtField { HDT_HEADING = 1, HDT_TRUE = 2 };
+// The bounds of PASHR's values, as its makers give them.
+constexpr double ATTITUDE_ANGLE_MAX = 90.0;
+constexpr double HEAVE_MAX_M = 99.0;
 enum RmcField { RMC_TIME = 1, RMC_STATUS = 2, RMC_LATITUDE = 3, RMC_SPEED = 7, RMC_COURSE = 8, RMC_MODE = 12 };
+// Receivers stop giving fixes above 1000 knots (the export limit on GNSS receivers): a faster speed is a fault.
+constexpr double RMC_SPEED_MAX_KNOTS = 1000.0;
 constexpr int LATITUDE_DEGREE_DIGITS = 2;
 constexpr int LONGITUDE_DEGREE_DIGITS = 3;
 
@@ -204,14 +220,50 @@ long time_of_day_ms(const char* sentence, int field)
     return ((hours * 60 + minutes) * 60 + seconds) * 1000 + static_cast<long>(fraction * 1000.0 + 0.5);
 }
 
-// A decimal number field; false when empty or not a number.
+// A decimal number field ("4.2", "+0.31", "-12"); false when empty or not such (no "inf", "nan" or hexadecimal).
 bool number_value(const char* sentence, int field, double* number)
 {
     char value[FIELD_SIZE];
     char* end = nullptr;
     if (!field_of(sentence, field, value) || value[0] == 0) return false;
+    const char* digits_at = value[0] == '+' || value[0] == '-' ? value + 1 : value;
+    if (!((*digits_at >= '0' && *digits_at <= '9') || *digits_at == '.')) return false;
+    if (strpbrk(value, "xXpP") != nullptr) return false;
     *number = strtod(value, &end);
-    return *end == 0;
+    return *end == 0 && std::isfinite(*number);
+}
+
+// A number field from low to high; false when not given or out of them.
+bool ranged_value(const char* sentence, int field, double low, double high, double* number)
+{
+    return number_value(sentence, field, number) && *number >= low && *number <= high;
+}
+
+// A number field within -limit to limit; false when not given or out of them.
+bool bounded_value(const char* sentence, int field, double limit, double* number)
+{
+    return number_value(sentence, field, number) && *number >= -limit && *number <= limit;
+}
+
+// A field holding exactly the text.
+bool field_is(const char* sentence, int field, const char* text)
+{
+    char value[FIELD_SIZE];
+    return field_of(sentence, field, value) && strcmp(value, text) == 0;
+}
+
+// A true heading field followed by 'T': 0 to 360 degrees.
+bool true_heading(const char* sentence, int field, double* degrees)
+{
+    return field_is(sentence, field + 1, "T") && number_value(sentence, field, degrees) && *degrees >= 0 &&
+           *degrees <= 360.0;
+}
+
+// The sentence's address, "GPGGA" or "PASHR"; false for none.
+bool address_is(const char* sentence, const char* type)
+{
+    char address[FIELD_SIZE];
+    return field_of(sentence, 0, address) && is_type(address, type);
 }
 
 // The GGA number of a quality name.
@@ -334,9 +386,33 @@ bool nmea_read_position(const char* sentence, NmeaPosition* position)
     position->has_position = latitude == ANGLE_GOOD && longitude == ANGLE_GOOD;
     position->impossible = !position->has_position && (latitude != ANGLE_ABSENT || longitude != ANGLE_ABSENT);
     position->minute_decimals = latitude_decimals > longitude_decimals ? latitude_decimals : longitude_decimals;
-    position->has_motion = !gga && number_value(sentence, RMC_SPEED, &position->speed_knots) &&
-                           number_value(sentence, RMC_COURSE, &position->course_degrees);
+    position->has_motion = !gga &&
+                           ranged_value(sentence, RMC_SPEED, 0.0, RMC_SPEED_MAX_KNOTS, &position->speed_knots) &&
+                           ranged_value(sentence, RMC_COURSE, 0.0, 360.0, &position->course_degrees);
+    position->has_height = gga && number_value(sentence, GGA_ALTITUDE, &position->altitude_m) &&
+                           field_is(sentence, GGA_ALTITUDE + 1, "M") &&
+                           number_value(sentence, GGA_SEPARATION, &position->geoid_separation_m) &&
+                           field_is(sentence, GGA_SEPARATION + 1, "M");
     return true;
+}
+
+bool nmea_read_pashr(const char* sentence, NmeaAttitude* attitude)
+{
+    *attitude = NmeaAttitude{};
+    char address[FIELD_SIZE];
+    if (!field_of(sentence, 0, address) || strcmp(address, "PASHR") != 0) return false;
+    attitude->utc_ms_of_day = time_of_day_ms(sentence, PASHR_TIME);
+    if (attitude->utc_ms_of_day < 0) return false;  // another of the receivers' $PASHR sentences
+    attitude->has_heading = true_heading(sentence, PASHR_HEADING, &attitude->heading_degrees);
+    attitude->has_roll = bounded_value(sentence, PASHR_ROLL, ATTITUDE_ANGLE_MAX, &attitude->roll_degrees);
+    attitude->has_pitch = bounded_value(sentence, PASHR_PITCH, ATTITUDE_ANGLE_MAX, &attitude->pitch_degrees);
+    attitude->has_heave = bounded_value(sentence, PASHR_HEAVE, HEAVE_MAX_M, &attitude->heave_m);
+    return true;
+}
+
+bool nmea_read_hdt(const char* sentence, double* heading_degrees)
+{
+    return address_is(sentence, "HDT") && true_heading(sentence, HDT_HEADING, heading_degrees);
 }
 
 namespace {
@@ -346,7 +422,8 @@ constexpr double METRES_A_FATHOM = 1.8288;
 
 size_t finish_sentence(char* text, size_t size, int length)
 {
-    if (length <= 0 || static_cast<size_t>(length) + 6 > size) return 0;  // "*hh", CR LF and the end
+    // "*hh", CR LF and the end; no longer than a sentence may be
+    if (length <= 0 || static_cast<size_t>(length) + 6 > size || length + 5 > NMEA_SENTENCE_MAX) return 0;
     size_t used = nmea_append_checksum(text, static_cast<size_t>(length));
     text[used++] = '\r';
     text[used++] = '\n';
@@ -354,17 +431,52 @@ size_t finish_sentence(char* text, size_t size, int length)
     return used;
 }
 
+bool is_depth(double metres) { return std::isfinite(metres) && metres >= 0; }
+
+// A value with that many decimals in a field's room; false when it has not room enough.
+bool number_text(double value, int decimals, char text[NMEA_SENTENCE_MAX])
+{
+    int length = snprintf(text, NMEA_SENTENCE_MAX, "%.*f", decimals, value);
+    return length > 0 && length < NMEA_SENTENCE_MAX;
+}
+
+// DBT's and DBS's fields: the depth in feet, metres and fathoms, or empty ones.
+size_t feet_metres_fathoms(const char* address, double metres, char* text, size_t size)
+{
+    if (!is_depth(metres)) return finish_sentence(text, size, snprintf(text, size, "$%s,,f,,M,,F", address));
+    return finish_sentence(text, size, snprintf(text, size, "$%s,%.1f,f,%.2f,M,%.1f,F", address, metres / METRES_A_FOOT,
+                                                metres, metres / METRES_A_FATHOM));
+}
+
 }  // namespace
 
-size_t nmea_dpt(double below_transducer_m, double draft_m, double range_m, char* text, size_t size)
+size_t nmea_dpt(double below_transducer_m, double offset_m, double range_m, char* text, size_t size)
 {
-    return finish_sentence(text, size,
-                           snprintf(text, size, "$SDDPT,%.2f,%.2f,%.0f", below_transducer_m, draft_m, range_m));
+    char depth[NMEA_SENTENCE_MAX] = "", range[NMEA_SENTENCE_MAX] = "";
+    if (!std::isfinite(offset_m) || (is_depth(below_transducer_m) && !number_text(below_transducer_m, 2, depth)) ||
+        (is_depth(range_m) && !number_text(range_m, 0, range))) {
+        return 0;
+    }
+    return finish_sentence(text, size, snprintf(text, size, "$SDDPT,%s,%.2f,%s", depth, offset_m, range));
 }
 
 size_t nmea_dbt(double below_transducer_m, char* text, size_t size)
 {
-    return finish_sentence(text, size, snprintf(text, size, "$SDDBT,%.1f,f,%.2f,M,%.1f,F",
-                                                below_transducer_m / METRES_A_FOOT, below_transducer_m,
-                                                below_transducer_m / METRES_A_FATHOM));
+    return feet_metres_fathoms("SDDBT", below_transducer_m, text, size);
+}
+
+size_t nmea_dbs(double below_surface_m, char* text, size_t size)
+{
+    return feet_metres_fathoms("SDDBS", below_surface_m, text, size);
+}
+
+size_t nmea_angle_fields(double degrees, int degree_digits, const char* hemispheres, char* text, size_t size)
+{
+    const long long STEPS_A_MINUTE = 10000;
+    const long long STEPS_A_DEGREE = 60 * STEPS_A_MINUTE;
+    long long steps = std::llround(std::fabs(degrees) * static_cast<double>(STEPS_A_DEGREE));
+    int written = snprintf(text, size, "%0*lld%02lld.%04lld,%c", degree_digits, steps / STEPS_A_DEGREE,
+                           steps % STEPS_A_DEGREE / STEPS_A_MINUTE, steps % STEPS_A_MINUTE,
+                           hemispheres[degrees < 0 && steps > 0]);
+    return written > 0 && static_cast<size_t>(written) < size ? static_cast<size_t>(written) : 0;
 }

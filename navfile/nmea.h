@@ -44,12 +44,50 @@ NmeaVerdict nmea_check(const char* text, size_t length);
 size_t nmea_append_checksum(char* text, size_t length);
 
 // The depth sentences an echo sounder sends, each with its checksum and CR LF:
-// DPT, the depth below the transducer in metres, the transducer's offset from
-// the surface (its draft, positive) and the range in use; DBT, the depth below
-// the transducer in feet, metres and fathoms. Their length, 0 when size is too small.
+// DPT, the depth below the transducer in metres, the transducer's offset and
+// the range in use; DBT, the depth below the transducer, and DBS, below the
+// surface, each in feet, metres and fathoms. DPT's offset is, as the sentence
+// defines it, the distance from the transducer to the waterline when
+// positive (the draft; the depth below the surface is the sum), to the keel
+// when negative (the depth under the keel is the sum). A depth that is not a
+// number at or above 0 (NAN for a ping with no bottom) leaves the depth fields
+// empty, which a chart plotter shows as no bottom rather than the last depth.
+// Their length, 0 when size is too small or the sentence longer than NMEA allows.
 constexpr size_t NMEA_DEPTH_SENTENCE_SIZE = 96;
-size_t nmea_dpt(double below_transducer_m, double draft_m, double range_m, char* text, size_t size);
+size_t nmea_dpt(double below_transducer_m, double offset_m, double range_m, char* text, size_t size);
 size_t nmea_dbt(double below_transducer_m, char* text, size_t size);
+size_t nmea_dbs(double below_surface_m, char* text, size_t size);
+
+// A motion sensor's attitude sentence, $PASHR: UTC time, true heading, 'T',
+// roll, pitch, heave, the accuracies of roll, pitch and heading, and the
+// aiding and inertial flags. Its makers' convention: roll positive with the
+// port side up, pitch positive with the bow up, heave in metres positive up
+// (the sensor above its mean level). The receivers' other $PASHR sentences,
+// whose first field is a word ("$PASHR,POS,..."), are not this one. Values
+// out of the sentence's bounds (heading 0 to 360, roll and pitch -90 to 90,
+// heave -99 to 99) count as not given.
+struct NmeaAttitude {
+    long utc_ms_of_day;  // -1 when not given
+    bool has_heading;
+    double heading_degrees;  // true
+    bool has_roll;
+    double roll_degrees;
+    bool has_pitch;
+    double pitch_degrees;
+    bool has_heave;
+    double heave_m;
+};
+// Reads a good sentence when it is a $PASHR attitude; false for any other.
+bool nmea_read_pashr(const char* sentence, NmeaAttitude* attitude);
+// Reads a good sentence when it is an HDT of any talker with a true heading; false for any other.
+bool nmea_read_hdt(const char* sentence, double* heading_degrees);
+
+// A latitude (2 degree digits, "NS") or a longitude (3, "EW") in decimal
+// degrees as a fix sentence's two fields, "5106.9848,N": rounded to the
+// fourth decimal of minutes as a whole, so that 51.99999999 is 5200.0000,N,
+// never 60 minutes. Its length, 0 when size is too small.
+constexpr size_t NMEA_ANGLE_FIELDS_SIZE = 16;
+size_t nmea_angle_fields(double degrees, int degree_digits, const char* hemispheres, char* text, size_t size);
 
 // What the latest fix sentence said. Position texts are in degrees and
 // decimal minutes as received, e.g. "51 06.9848 N"; empty when not given.
@@ -84,6 +122,9 @@ struct NmeaPosition {
     bool has_motion;       // RMC's speed and course, where given
     double speed_knots;
     double course_degrees;
+    bool has_height;       // GGA's altitude and geoid separation, both given in metres
+    double altitude_m;     // the antenna above the geoid (mean sea level)
+    double geoid_separation_m;  // the geoid above the ellipsoid: their sum is the ellipsoidal height
 };
 
 // Reads a good sentence when it is a GGA or an RMC; false for any other.

@@ -10,8 +10,8 @@ setup_kinds=(build readers e2e windows zip package package-check fuzz)
 
 setup_kind_says() { # what a kind is for
     case "$1" in
-    build) echo "the build: compiler, CMake, Ninja, GoogleTest, zlib, libpng, libvterm, netCDF, libdeflate, libmicrohttpd" ;;
-    readers) echo "the readers of qkvdump's exports: gpsbabel, ncdump, ogrinfo, pandas, netCDF4, xarray, matplotlib, gpsd" ;;
+    build) echo "the build: compiler, CMake, Ninja, GoogleTest, zlib, libpng, libvterm, netCDF, libdeflate, libmicrohttpd, GDAL, PROJ" ;;
+    readers) echo "the readers of qkvdump's exports: gpsbabel, ncdump, ogrinfo, pandas, netCDF4, xarray, matplotlib, gpsd, GDAL's and PROJ's Python, gsw" ;;
     e2e) echo "the end-to-end tests: namespaces, ip, script, curl, Chromium, promtool, and the readers" ;;
     windows) echo "the Windows tests: the cross compilers, their zlib, Wine (wine32 where 32-bit programs run)" ;;
     zip) echo "the Windows zips: the 32-bit cross compiler and its zlib, mandoc for the manual pages as text" ;;
@@ -44,6 +44,8 @@ need_kind() { # the packages of one kind, each with its test
         need "test -f /usr/include/netcdf.h" libnetcdf-dev
         need "test -f /usr/include/libdeflate.h" libdeflate-dev
         need "test -f /usr/include/microhttpd.h" libmicrohttpd-dev
+        need "test -f /usr/include/gdal/gdal.h" libgdal-dev
+        need "test -f /usr/include/proj.h" libproj-dev
         ;;
     readers)
         need "command -v gpsbabel" gpsbabel
@@ -55,6 +57,9 @@ need_kind() { # the packages of one kind, each with its test
         need "/usr/bin/python3 -c 'import matplotlib'" python3-matplotlib
         need "command -v gpsd || test -x /usr/sbin/gpsd" gpsd
         need "command -v gpspipe" gpsd-clients
+        need "/usr/bin/python3 -c 'from osgeo import gdal'" python3-gdal
+        need "/usr/bin/python3 -c 'import pyproj'" python3-pyproj
+        need "/usr/bin/python3 -c 'import gsw'" python3-gsw
         ;;
     e2e)
         need "command -v unshare" util-linux

@@ -1,6 +1,10 @@
 #include "store/scan.h"
 
+#include <cstring>
+
 namespace {
+
+const char CSV_FORMULA_STARTS[] = "=+-@\t\r";
 
 // Where a record starts in the file; in 64 bits, as data files outgrow 2 GiB.
 long long offset_of(long record_index)
@@ -8,15 +12,18 @@ long long offset_of(long record_index)
     return static_cast<long long>(record_index) * RECORD_SIZE;
 }
 
+// A text field of a CSV row. One that a spreadsheet would take for a formula (=, +, -, @, a tab or a CR first)
+// starts with an apostrophe, which shows it as text.
 void print_csv_text(FILE* out, const char* text)
 {
     bool quote = false;
     for (const char* c = text; *c; ++c) quote = quote || *c == ',' || *c == '"' || *c == '\n' || *c == '\r';
+    const char* neutral = text[0] != 0 && strchr(CSV_FORMULA_STARTS, text[0]) != nullptr ? "'" : "";
     if (!quote) {
-        fputs(text, out);
+        fprintf(out, "%s%s", neutral, text);
         return;
     }
-    fputc('"', out);
+    fprintf(out, "\"%s", neutral);
     for (const char* c = text; *c; ++c) {
         if (*c == '"') fputc('"', out);
         fputc(*c, out);

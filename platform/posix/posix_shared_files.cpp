@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/beside_name.h"
 #include "platform/platform.h"
 #include "platform/posix/posix_errors.h"
 
@@ -176,8 +177,8 @@ FILE* plat_file_create_beside(const char* path, char* temp, size_t temp_size, ch
     FILE* stream = nullptr;
     errno = beside == nullptr ? EMFILE : 0;
     for (int attempt = 0; beside != nullptr && attempt < BESIDE_ATTEMPTS; ++attempt) {
-        int length = snprintf(temp, temp_size, "%s.%ld-%d.tmp", path, static_cast<long>(getpid()), attempt);
-        if (length < 0 || static_cast<size_t>(length) >= temp_size || static_cast<size_t>(length) >= PATH_MAX) {
+        int length = beside_name_make(path, static_cast<unsigned long>(getpid()), attempt, "/", temp, temp_size);
+        if (length < 0 || static_cast<size_t>(length) >= PATH_MAX) {
             errno = ENAMETOOLONG;
             break;
         }
@@ -241,6 +242,21 @@ bool plat_disk_free(const char* path, int64_t* bytes)
     if (statvfs(path, &disk) != 0) return false;
     *bytes = static_cast<int64_t>(disk.f_bavail) * static_cast<int64_t>(disk.f_frsize);
     return true;
+}
+
+bool plat_names_device(const char*, char*, size_t)
+{
+    return false;
+}
+
+void plat_name_utf8(const char* name, char* utf8, size_t size)
+{
+    snprintf(utf8, size, "%s", name);
+}
+
+void plat_closed_pipe_fails()
+{
+    signal(SIGPIPE, SIG_IGN);
 }
 
 bool plat_file_age_ms(const char* path, int64_t* age_ms)

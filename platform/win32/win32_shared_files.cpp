@@ -13,10 +13,12 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "platform/beside_name.h"
 #include "platform/platform.h"
 #include "platform/win32/win32_errors.h"
 
@@ -168,9 +170,8 @@ FILE* plat_file_create_beside(const char* path, char* temp, size_t temp_size, ch
     Beside* beside = free_beside();
     if (beside == nullptr) SetLastError(ERROR_TOO_MANY_OPEN_FILES);
     for (int attempt = 0; beside != nullptr && attempt < BESIDE_ATTEMPTS; ++attempt) {
-        int length = snprintf(temp, temp_size, "%s.%lu-%d.tmp", path, static_cast<unsigned long>(GetCurrentProcessId()),
-                              attempt);
-        if (length < 0 || static_cast<size_t>(length) >= temp_size || static_cast<size_t>(length) >= BESIDE_NAME_SIZE) {
+        int length = beside_name_make(path, GetCurrentProcessId(), attempt, "/\\", temp, temp_size);
+        if (length < 0 || static_cast<size_t>(length) >= BESIDE_NAME_SIZE) {
             SetLastError(ERROR_FILENAME_EXCED_RANGE);
             break;
         }
@@ -229,6 +230,44 @@ bool plat_disk_free(const char* path, int64_t* bytes)
     if (!GetDiskFreeSpaceExA(path, &free_to_caller, nullptr, nullptr)) return false;
     *bytes = static_cast<int64_t>(free_to_caller.QuadPart);
     return true;
+}
+
+bool plat_names_device(const char* path, char* device, size_t size)
+{
+    static const char* const DEVICES[] = {"CON", "PRN", "AUX", "NUL"};
+    static const char* const NUMBERED[] = {"COM", "LPT"};
+    const char* name = path;
+    for (const char* c = path; *c; ++c) {
+        if (*c == '/' || *c == '\\' || *c == ':') name = c + 1;
+    }
+    // The name before its first dot, blanks at its end dropped as Windows drops them; a bare name is the device
+    // meant as one (NUL, as /dev/null).
+    const char* dot = strchr(name, '.');
+    if (dot == nullptr) return false;
+    size_t stem = static_cast<size_t>(dot - name);
+    while (stem > 0 && name[stem - 1] == ' ') --stem;
+    char upper[8] = {};
+    if (stem < 3 || stem > 4) return false;
+    for (size_t i = 0; i < stem; ++i) upper[i] = static_cast<char>(toupper(static_cast<unsigned char>(name[i])));
+    bool found = false;
+    for (const char* known : DEVICES) found = found || strcmp(upper, known) == 0;
+    for (const char* known : NUMBERED) {
+        found = found || (stem == 4 && strncmp(upper, known, 3) == 0 && upper[3] >= '0' && upper[3] <= '9');
+    }
+    if (found) snprintf(device, size, "%s", upper);
+    return found;
+}
+
+void plat_name_utf8(const char* name, char* utf8, size_t size)
+{
+    static wchar_t wide[BESIDE_NAME_SIZE];
+    bool made = MultiByteToWideChar(CP_ACP, 0, name, -1, wide, BESIDE_NAME_SIZE) > 0 &&
+                WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, static_cast<int>(size), nullptr, nullptr) > 0;
+    if (!made) snprintf(utf8, size, "%s", name);
+}
+
+void plat_closed_pipe_fails()
+{
 }
 
 bool plat_file_age_ms(const char* path, int64_t* age_ms)

@@ -94,8 +94,10 @@ TEST(Exports, PositionsFromNavlogBesideTheProgram)
     ASSERT_EQ(40u * RECORD_SIZE, read_file(data).size());
 
     // The depths of headsim's seabed too, below the surface for a transducer 0.4 m deep: every export gives the CSV's.
+    // Soundings under a name of 252 characters (the new file beside it must fit beside it), and the VRT beside
+    // them that GDAL opens as the README says.
     std::string csv = dir.file("pings.csv"), track = dir.file("track.geojson"), nc = dir.file("pings.nc");
-    std::string xyz = dir.file("soundings.xyz"), said;
+    std::string soundings = std::string(248, 's'), xyz = dir.file(soundings + ".xyz"), said;
     ASSERT_EQ(0, run_command("(" + std::string(QKVDUMP) + " --csv --depth --draft 0.4 --nav " + in_quotes(nav) + " " +
                                  in_quotes(data) + " > " + in_quotes(csv) + ")", &said)) << said;
     EXPECT_EQ("ok 40 of 40 pings located\n", check("csv " + in_quotes(csv) + " " + in_quotes(nav)));
@@ -110,6 +112,15 @@ TEST(Exports, PositionsFromNavlogBesideTheProgram)
     EXPECT_EQ(0, run_command("ogrinfo -ro -al -so " + in_quotes(track), &ogrinfo));
     EXPECT_NE(std::string::npos, ogrinfo.find("Geometry: Point\nFeature Count: 40\n")) << ogrinfo;
     EXPECT_NE(std::string::npos, ogrinfo.find("time_utc: DateTime")) << ogrinfo;
+    std::string vrt = soundings + ".vrt", grid;
+    EXPECT_NE(std::string::npos, said.find(vrt + ": the soundings as a layer for GDAL and QGIS\n")) << said;
+    ASSERT_EQ(0, run_command("cd '" + dir.path() + "' && ogrinfo -ro -al -so " + vrt + " && gdal_grid -q " + vrt +
+                             " grid.tif && gdalinfo -stats grid.tif", &grid)) << grid;
+    EXPECT_NE(std::string::npos, grid.find("Geometry: 3D Point\nFeature Count: " +
+                                           std::to_string(lines_in(xyz)) + "\n")) << grid;
+    double shallowest = std::stod(grid.substr(grid.find("Minimum=") + 8));
+    double deepest = std::stod(grid.substr(grid.find("Maximum=") + 8));
+    EXPECT_TRUE(shallowest > 0.4 && deepest < 40 && shallowest < deepest) << grid;
 }
 
 // Survey receivers' positions, 8 decimals of minutes, keep their precision (10 decimals of degrees) in the CSV,
@@ -226,7 +237,9 @@ TEST(Exports, CommandLinesRefused)
         {{"--png", out, "--nav", dir.file("day.NAV"), "--geojson", out, data},
          "qkvdump: --geojson " + out + " is also the OUT of --png\n"},
         {{"--nav", dir.file("gone.NAV"), "--geojson", out, "--netcdf", out + ".nc", data},
-         dir.file("gone.NAV") + ": cannot open: No such file or directory\n", 1},
+         "qkvdump: --nav " + dir.file("gone.NAV") + ": cannot open: No such file or directory\n", 1},
+        {{"--nav", dir.path(), "--geojson", out, data},
+         "qkvdump: --nav " + dir.path() + ": cannot open: a directory or a disk, not a file\n", 1},
     };
     for (const Case& c : cases) {
         std::string said;
@@ -250,7 +263,8 @@ TEST(Exports, FailedOrInterruptedRunLeavesTheOut)
     std::string records;
     for (int i = 0; i < 400; ++i) records += record_of("08-DEC-2026", "10:00:00", ".00", 3, 18, 0, 7 + i * 13);
     write_file(data, records);
-    write_file(nav, "2026-12-08T11:00:00.000+01:00 $GPGGA,100000.00,5106.9848,N,00123.4567,E,1,09,0.9,1,M,47,M,,*60\n");
+    write_file(nav, "2026-12-08T10:00:00.000+01:00 $GPGGA,100000.00,5106.9848,N,00123.4567,E,1,09,0.9,1,M,47,M,,*60\n");
+    write_file(dir.file("other.NAV"), replaced(read_file(nav), "2026-12-08", "2026-12-07"));
     std::string track = dir.file("track.geojson"), nc = dir.file("pings.nc"), png = dir.file("pings.png");
     std::string said;
     ASSERT_EQ(0, qkvdump_with({"--nav", nav, "--geojson", track, "--netcdf", nc, "--png", png, data}, &said)) << said;
@@ -271,6 +285,11 @@ TEST(Exports, FailedOrInterruptedRunLeavesTheOut)
         // Reached part-way, with blocks of pings still to come after the failed one.
         {"a full disk", "ulimit -f 256; exec " + std::string(QKVDUMP) + outputs + "08DEC2026-0001.QKV" +
                             " 08DEC2026-0001.QKV 08DEC2026-0001.QKV", 1},
+        {"the listing's reader gone", "(" + std::string(QKVDUMP) + " --csv --samples" + outputs +
+                                          "08DEC2026-0001.QKV; echo $? > status) | head -c 100 > /dev/null; "
+                                          "s=$(cat status); rm status; exit $s", 1},
+        {"another day's .NAV file: no ping has a position",
+         "exec " + std::string(QKVDUMP) + replaced(outputs, "day.NAV", "other.NAV") + "08DEC2026-0001.QKV", 1},
         {"Ctrl+C", replaced(interrupted, "SIGNAL", "INT"), 128 + SIGINT},
         {"a request to terminate", replaced(interrupted, "SIGNAL", "TERM"), 128 + SIGTERM},
     };
@@ -279,7 +298,7 @@ TEST(Exports, FailedOrInterruptedRunLeavesTheOut)
         EXPECT_EQ(c.status, run_command(command, &said)) << c.what << ": " << said;
         EXPECT_TRUE(before[0] == read_file(track) && before[1] == read_file(nc) && before[2] == read_file(png))
             << c.what << ": an OUT changed";
-        EXPECT_EQ(6u, list_dir(dir.path()).size()) << c.what << ": nothing left beside the OUTs";
+        EXPECT_EQ(7u, list_dir(dir.path()).size()) << c.what << ": nothing left beside the OUTs";
     }
     ASSERT_EQ(0, run_command("cd '" + dir.path() + "' && " + QKVDUMP + outputs + "--gray 08DEC2026-0001.QKV", &said))
         << "outputs of their own kinds are replaced: " << said;

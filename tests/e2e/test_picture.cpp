@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "tests/e2e/picture.h"
@@ -201,7 +202,10 @@ std::vector<int> red_columns(const Decoded& picture, int row, int from, int widt
 
 // --depth draws each ping's bottom in pure red, which viridis lacks, at its leading edge, joined to the row above
 // along the row; every other pixel is its column's colour as without. --height draws each row's mean bottom. --axes
-// puts the same pixels inside margins of paper and ink only: a scale above, times down the left.
+// turns it as a sounder shows it, time across and depth down, inside margins of paper and ink only: a column a ping
+// (12 spread over the least 640 columns), each its ping's means down the rows with the red line at its bottom,
+// and over them the light grid, dotted, at the depths the scale labels: 1-2-5 steps chosen for the range, whole
+// metres for 30 m over 1000 rows.
 TEST(Picture, DepthLineOverTheWaterfall)
 {
     TempDir dir;
@@ -209,8 +213,10 @@ TEST(Picture, DepthLineOverTheWaterfall)
     std::string records;
     for (int ping = 0; ping < 12; ++ping) {
         uint8_t* row = &samples[ping * PING_SAMPLE_COUNT];
-        int bottom = 3000 + 40 * ping;  // at range 30 m: 11.25 m, 0.15 m deeper each ping
-        for (int i = 0; i < PING_SAMPLE_COUNT; ++i) row[i] = static_cast<uint8_t>(10 + (i * 7 + ping) % 5 + (i >= bottom && i < bottom + 400 ? 150 : 0));
+        int bottom = 3000 + 40 * ping;  // at range 30 m: 11.25 m, 0.15 m deeper each ping, its echo fading
+        for (int i = 0; i < PING_SAMPLE_COUNT; ++i) {
+            row[i] = static_cast<uint8_t>(10 + (i * 7 + ping) % 5 + (i >= bottom ? 150 * std::exp((bottom - i) / 400.0) : 0));
+        }
         records += make_record(".00", 0, row);
     }
     std::string name = dir.file("bottom.QKV"), png = dir.file("line.png"), output;
@@ -239,25 +245,44 @@ TEST(Picture, DepthLineOverTheWaterfall)
     ASSERT_EQ(0, qkvdump_with({"--axes", "--png", axes, "--depth", name}, &output)) << output;
     Decoded framed = decode_png(axes);
     ASSERT_EQ("", framed.fault);
-    ASSERT_GT(framed.width, 1000);
-    ASSERT_GT(framed.height, 12);
-    int top = framed.height - 12, left = 0;  // where the pings' pixels start
-    while (left + 1000 < framed.width && memcmp(&framed.pixels[(top * framed.width + left) * 3], &line.pixels[0], 3000) != 0) ++left;
-    ASSERT_LT(left + 1000, framed.width) << "the pings' pixels inside the margins";
-    int ink = 0;
-    for (int y = 0; y < framed.height; ++y) {
-        for (int x = 0; x < framed.width; ++x) {
-            const uint8_t* pixel = &framed.pixels[(y * framed.width + x) * 3];
-            bool data = y >= top && x >= left && x < left + 1000;
-            if (data) {
-                ASSERT_EQ(0, memcmp(pixel, &line.pixels[((y - top) * 1000 + x - left) * 3], 3)) << x << " " << y;
-            } else {
-                ASSERT_TRUE(pixel[0] == pixel[1] && pixel[1] == pixel[2] && (pixel[0] == 0 || pixel[0] == 255)) << x << " " << y;
-                ink += pixel[0] == 0;
-            }
-        }
+    auto pixel = [&](int x, int y) { return &framed.pixels[(y * framed.width + x) * 3]; };
+    auto is = [&](int x, int y, const uint8_t* colour) { return memcmp(pixel(x, y), colour, 3) == 0; };
+    const uint8_t ink[3] = {0, 0, 0}, grid[3] = {208, 208, 208}, red[3] = {255, 0, 0};
+    // The echoes start under the frame's top, the first row of ink running across them, and right of its start;
+    // the frame closes them on the right.
+    int left = 0, top = 0;
+    for (int run = 0; top < framed.height && run < 600; ++left) {
+        if (left == framed.width) left = 0, ++top;
+        run = is(left, top, ink) ? run + 1 : 0;
     }
-    EXPECT_GT(ink, 1000) << "the scale, its labels, the title and the times";
+    left -= 600 - 1;
+    ++top;
+    int right = left;
+    while (right < framed.width && !is(right, top, ink)) ++right;
+    ASSERT_EQ(640, right - left);
+    ASSERT_GE(framed.height, top + 1000);
+    std::vector<int> grid_rows;
+    for (int x = 0; x < framed.width; ++x) {
+        for (int y = 0; y < framed.height; ++y) {
+            const uint8_t* at = pixel(x, y);
+            if (x < left || x >= right || y < top || y >= top + 1000) {
+                ASSERT_TRUE(at[0] == at[1] && at[1] == at[2] && (at[0] == 0 || at[0] == 255)) << x << " " << y;
+                continue;
+            }
+            int ping = (x - left) * 12 / 640, row = y - top;
+            int mean = mean_of(&samples[ping * PING_SAMPLE_COUNT], row * 8, 8);
+            ASSERT_TRUE(is(x, y, WATERFALL_COLOURS[mean]) || is(x, y, grid) || is(x, y, red)) << x << " " << y;
+            if (is(x, y, grid) && x == left + 1 && is(x + 2, y, grid)) grid_rows.push_back(row);
+        }
+        if (x < left || x >= right) continue;
+        int ping = (x - left) * 12 / 640, bottom = (3000 + 40 * ping) / 8;
+        bool line = false;
+        for (int row = bottom - 2; row <= bottom + 1; ++row) line = line || is(x, top + row, red);
+        EXPECT_TRUE(line) << "the line at column " << x - left;
+    }
+    std::vector<int> metres;
+    for (int k = 1; k < 30; ++k) metres.push_back(k * 100 / 3);  // a metre is 1000 / 30 rows
+    EXPECT_EQ(metres, grid_rows);
 }
 
 // --height N: N rows, each the mean of consecutive pings, the first rows taking one ping more where the pings do
@@ -288,11 +313,25 @@ TEST(Picture, HeightTakesTheMeanOfConsecutivePings)
     picture = decode_png(png);
     ASSERT_EQ(10, picture.height);
     for (int row = 0; row < 10; ++row) expect_row(picture, row, samples.data() + row * PING_SAMPLE_COUNT);
-    for (const char* height : {"0", "-3", "4x", ""}) {
+    // With --axes the echogram's rows run down the range and its columns across the pings, as it is seen.
+    struct Refused {
+        std::vector<std::string> options;
+        std::string said;
+    } refusals[] = {
+        {{"--height", "0"}, "--height must be a number of rows from 1 to 2147483647, not \"0\""},
+        {{"--height", "-3"}, "--height must be a number of rows from 1 to 2147483647, not \"-3\""},
+        {{"--height", "4x"}, "--height must be a number of rows from 1 to 2147483647, not \"4x\""},
+        {{"--height", ""}, "--height must be a number of rows from 1 to 2147483647, not \"\""},
+        {{"--axes", "--height", "300"}, "--height must be one of 1, 2, 4, 5, 8, 10, 16, 20, 25, 32, 40, 50, 64, 80"},
+        {{"--axes", "--width", "8001"}, "--width must be a number of columns from 1 to 8000, not \"8001\""},
+        {{"--axes", "--height", "8000", "--width", "2001"},
+         "--width must be a number of columns from 1 to 2000, not \"2001\""},
+    };
+    for (Refused& refusal : refusals) {
         std::string refused;
-        EXPECT_EQ(2, qkvdump_with({"--png", png, "--height", height, name}, &refused)) << height;
-        EXPECT_EQ(0u, refused.find("qkvdump: --height must be a number of rows from 1 to 2147483647, not \"" +
-                                   std::string(height) + "\"\nusage: qkvdump ")) << refused;
+        refusal.options.insert(refusal.options.end(), {"--png", png, name});
+        EXPECT_EQ(2, qkvdump_with(refusal.options, &refused)) << refusal.said;
+        EXPECT_EQ(0u, refused.find("qkvdump: " + refusal.said)) << refused;
     }
 }
 

@@ -15,15 +15,17 @@
 namespace {
 
 // One ping: "12" a bottom at 12 m; "-" none. After the depth, any of: "w" the
-// bottom weak and soft, "m" with a strong echo at twice its depth, "r" the
-// transducer ringing well past the blanking, "b" bubbles under the hull (a
-// cloud fading from the transducer, wavering from sample to sample), "f6" a
-// fish school at 6 m.
+// bottom weak and soft, "c" its echo clipped to the end of the ping, "m" with a
+// strong echo at twice its depth, "r" the transducer ringing well past the
+// blanking, "b" bubbles under the hull (a cloud fading from the transducer,
+// wavering from sample to sample), "f6" a fish school at 6 m, "s6" a school at
+// 6 m packed so densely that it echoes as one layer a metre thick, at 0.7 of
+// the bottom's echo ("S6": as strong as the bottom's).
 struct PingShape {
     bool bottom = false;
     double depth_m = 0;
-    bool weak = false, multiple = false, ring = false, bubbles = false;
-    double fish_m = 0;
+    bool weak = false, clipped = false, multiple = false, ring = false, bubbles = false;
+    double fish_m = 0, school_m = 0, school_share = 0;
 };
 
 PingShape parse_ping(const std::string& word)
@@ -40,10 +42,15 @@ PingShape parse_ping(const std::string& word)
     }
     for (; *at != 0; ++at) {
         if (*at == 'w') shape.weak = true;
+        if (*at == 'c') shape.clipped = true;
         if (*at == 'm') shape.multiple = true;
         if (*at == 'r') shape.ring = true;
         if (*at == 'b') shape.bubbles = true;
         if (*at == 'f') shape.fish_m = strtod(at + 1, nullptr);
+        if (*at == 's' || *at == 'S') {
+            shape.school_m = strtod(at + 1, nullptr);
+            shape.school_share = *at == 's' ? 0.7 : 1.0;
+        }
     }
     return shape;
 }
@@ -63,6 +70,16 @@ int next_random(uint32_t* random)
     return static_cast<int>(*random >> 16);
 }
 
+// Fish closer together than the pulse is long, every third sample from `top`
+// to `bottom`: an echo wavering about `height` from fish to fish.
+void add_school(double* level, double top, double bottom, double height, uint32_t* random)
+{
+    for (int fish = static_cast<int>(top); fish < bottom; fish += 3) {
+        double echo = height * (0.5 + next_random(random) % 100 / 100.0);
+        for (int j = 0; j < 5 && fish + j < PING_SAMPLE_COUNT; ++j) level[fish + j] += echo * (j < 3 ? j : 4 - j) / 1.5;
+    }
+}
+
 void make_ping(const PingShape& shape, double range_m, uint32_t* random, uint8_t* samples)
 {
     std::vector<double> level(PING_SAMPLE_COUNT);
@@ -71,10 +88,19 @@ void make_ping(const PingShape& shape, double range_m, uint32_t* random, uint8_t
         level[k] = 6 + next_random(random) % 7;
         if (shape.bubbles) level[k] += 250 * std::exp(-k * step / 2) * (0.4 + next_random(random) % 100 / 80.0);
     }
+    double bottom_height = shape.weak ? 25 : 150;
     if (shape.bottom) {
         double onset = shape.depth_m / step;
-        add_echo(level.data(), onset, shape.weak ? 25 : 150, shape.weak ? 20 : 8, shape.weak ? 600 : 150);
+        if (shape.clipped) {
+            add_echo(level.data(), onset, 300, 8, 1e9);
+        } else {
+            add_echo(level.data(), onset, bottom_height, shape.weak ? 20 : 8, shape.weak ? 600 : 150);
+        }
         if (shape.multiple) add_echo(level.data(), 2 * onset, 140, 12, 200);
+    }
+    if (shape.school_m > 0) {
+        add_school(level.data(), shape.school_m / step, (shape.school_m + 1) / step, shape.school_share * bottom_height,
+                   random);
     }
     if (shape.fish_m > 0) {
         for (int fish = 0; fish < 6; ++fish) add_echo(level.data(), (shape.fish_m + fish * 0.25) / step, 120, 3, 3);
@@ -100,6 +126,11 @@ const Case CASES[] = {
     {"fish_school_above_the_bottom", 30, 0.5, "20 20f8 20f8 20f8 20f8 20", "20 20 20 20 20 20"},
     {"no_bottom_ping", 30, 0.5, "15 15 15 - 15 15", "15 15 15 - 15 15"},
     {"fish_school_without_bottom", 30, 0.5, "15 15 -f6 -f6 -f6 15 15", "15 15 - - - 15 15"},
+    {"dense_school_not_the_multiple_of_the_bottom", 30, 0.5, "20 20 20s9 20s9 20s9 20s9 20s9 20s9",
+     "20 20 20 20 20 20 20 20"},
+    {"dense_school_as_strong_at_half_the_depth", 30, 0.5, "20S10 20S10 20S10 20S10", "20 20 20 20"},
+    {"dense_school_without_bottom", 30, 0.5, "-s9 -s9 -s9 -s9 -s9", "- - - - -"},
+    {"bottom_clipped_to_the_end_of_the_ping", 30, 0.5, "8c 8c 8c 8c", "8 8 8 8"},
     {"aerated_water", 30, 0.5, "15 15 -b -b -b 15 15", "15 15 - - - 15 15"},
     {"aerated_water_short_range", 5, 0.5, "3 3 -b -b -b -b 3 3", "3 3 - - - - 3 3"},
     {"ring_near_the_transducer", 30, 0.5, "9r 9r 9r 9r", "9 9 9 9"},

@@ -214,21 +214,25 @@ TEST(NavJoin, PositionsBetweenFixes)
     EXPECT_EQ(1, join.skipped[NAV_SKIP_UNREADABLE]);
 }
 
-// A GGA line: its stamp, and a fix at real second s of a test (its sentence's UTC time 00:59:00 + s, its latitude
-// 54 degrees and 30 minutes plus s thousandths, with 8 decimals), of the quality given.
-std::string fix_line(const std::string& stamp, int s, int quality = 4)
+// A GGA line: its stamp, and a fix at real second s of a test (its sentence's UTC time 00:59:00 + s, or that time
+// jumped by the receiver, its latitude 54 degrees and 30 minutes plus s thousandths, with 8 decimals), of the
+// quality given.
+std::string fix_line(const std::string& stamp, int s, int quality = 4, int receiver_jump = 0)
 {
     char body[128], text[160];
+    int said = 3540 + s + receiver_jump;
     snprintf(body, sizeof body, "$GNGGA,%02d%02d%02d.00,54%011.8f,N,01000.00000000,E,%d,12,0.8,20.0,M,40.0,M,,",
-             (3540 + s) / 3600, (3540 + s) / 60 % 60, (3540 + s) % 60, 30 + s * 0.001, quality);
+             said / 3600, said / 60 % 60, said % 60, 30 + s * 0.001, quality);
     nmea_append_checksum(body, strlen(body));
     snprintf(text, sizeof text, "%s %s", stamp.c_str(), body);
     return text;
 }
 
 // Pings and lines of one computer whose clock steps back (the zone leaving summer time, the clock set back) or
-// forward: each ping gets its real UTC time and the position of its real time, and 10 decimals of degrees for the
-// receiver's 8 of minutes. Positions entered by hand (7) or simulated (8) are none; estimated ones (6) kept.
+// forward, or of a receiver whose own time jumps or stands still: each ping gets its real UTC time and the position
+// of its real time, and 10 decimals of degrees for the receiver's 8 of minutes; where the receiver's time and the
+// stamps part, the first such jump is kept to be told. Positions entered by hand (7) or simulated (8) are none;
+// estimated ones (6) kept.
 TEST(NavJoin, ClockStepsAndFixQualities)
 {
     struct Ping {
@@ -242,6 +246,7 @@ TEST(NavJoin, ClockStepsAndFixQualities)
         std::vector<std::string> lines;
         std::vector<Ping> pings;
         long unplaced;
+        int jump_s;  // how much further the receiver's time went than the stamps at the first jump; 0: none
     } cases[] = {
         {"autumn: the hour from 02:00 twice, the second pass after the records step back",
          {fix_line("2026-10-25T02:59:58.000+02:00", 58), fix_line("2026-10-25T02:59:59.000+02:00", 59),
@@ -249,46 +254,58 @@ TEST(NavJoin, ClockStepsAndFixQualities)
           fix_line("2026-10-25T02:00:02.000+01:00", 62)},
          {{"2026-10-25 02:59:58.500", 2, 58.5, 4}, {"2026-10-25 02:59:59.500", 2, 59.5, 4},
           {"2026-10-25 02:00:00.500", 1, 60.5, 4}, {"2026-10-25 02:00:02.000", 1, 62, 4}},
-         0},
+         0, 0},
         {"autumn, pings far apart: the second pass found by the lines' own step back",
          {fix_line("2026-10-25T02:59:58.000+02:00", 58), fix_line("2026-10-25T02:59:59.000+02:00", 59),
           fix_line("2026-10-25T02:00:00.000+01:00", 60), fix_line("2026-10-25T02:00:01.000+01:00", 61)},
          {{"2026-10-25 02:59:58.000", 2, 58, 4}, {"2026-10-25 02:00:00.250", 1, 60.25, 4}},
-         0},
+         0, 0},
         {"autumn, the lines stopped over the change: the first pass kept until the records step back",
-         {fix_line("2026-10-25T02:29:59.000+02:00", -1801), fix_line("2026-10-25T02:45:00.000+01:00", 2760),
+         {fix_line("2026-10-25T02:29:59.000+02:00", -1741), fix_line("2026-10-25T02:45:00.000+01:00", 2760),
           fix_line("2026-10-25T02:45:01.000+01:00", 2761)},
          {{"2026-10-25 02:50:00.000", 2, -1, 0}, {"2026-10-25 02:00:10.000", 1, -1, 0},
           {"2026-10-25 02:45:00.500", 1, 2760.5, 4}},
-         0},
+         0, 0},
         {"spring: no hour from 02:00",
          {fix_line("2026-03-29T01:59:59.000+01:00", 59), fix_line("2026-03-29T03:00:00.000+02:00", 60),
           fix_line("2026-03-29T03:00:01.000+02:00", 61)},
          {{"2026-03-29 01:59:59.500", 1, 59.5, 4}, {"2026-03-29 03:00:00.500", 2, 60.5, 4}},
-         0},
+         0, 0},
         {"the clock set back 30 s between fixes 20 and 21, in records and lines alike",
          {fix_line("2026-12-08T10:00:19.000+00:00", 19), fix_line("2026-12-08T10:00:20.000+00:00", 20),
           fix_line("2026-12-08T09:59:51.000+00:00", 21), fix_line("2026-12-08T09:59:52.000+00:00", 22)},
          {{"2026-12-08 10:00:19.500", 0, 19.5, 4}, {"2026-12-08 10:00:20.400", 0, 20.4, 4},
           {"2026-12-08 09:59:50.800", 0, 20.8, 4}, {"2026-12-08 09:59:51.500", 0, 21.5, 4}},
-         0},
+         0, 30},
         {"the clock set back 30 s while the log was stopped: told by the sentences' times",
          {fix_line("2026-12-08T10:00:19.000+00:00", 19), fix_line("2026-12-08T10:00:20.000+00:00", 20),
           fix_line("2026-12-08T10:01:10.000+00:00", 100), fix_line("2026-12-08T10:01:11.000+00:00", 101)},
          {{"2026-12-08 10:00:20.500", 0, -1, 0}, {"2026-12-08 10:00:20.000", 0, -1, 0},
           {"2026-12-08 10:01:10.500", 0, 100.5, 4}},
-         0},
+         0, 30},
         {"the records' clock set back with no such step in the lines: counted",
          {fix_line("2026-12-08T10:00:19.000+00:00", 19), fix_line("2026-12-08T10:00:20.000+00:00", 20),
           fix_line("2026-12-08T10:00:21.000+00:00", 21)},
          {{"2026-12-08 10:00:20.000", 0, 20, 4}, {"2026-12-08 10:00:19.500", 0, -1, 0}},
-         1},
+         1, 0},
+        {"the receiver's time 18 s back (GPS time to UTC) and 155 s ahead (after an outage): the stamps join",
+         {fix_line("2026-12-08T10:00:19.000+00:00", 19), fix_line("2026-12-08T10:00:20.000+00:00", 20),
+          fix_line("2026-12-08T10:00:21.000+00:00", 21, 4, -18), fix_line("2026-12-08T10:00:22.000+00:00", 22, 4, -18),
+          fix_line("2026-12-08T10:00:23.000+00:00", 23, 4, 137), fix_line("2026-12-08T10:00:24.000+00:00", 24, 4, 137)},
+         {{"2026-12-08 10:00:20.500", 0, 20.5, 4}, {"2026-12-08 10:00:21.500", 0, 21.5, 4},
+          {"2026-12-08 10:00:22.900", 0, 22.9, 4}, {"2026-12-08 10:00:24.000", 0, 24, 4}},
+         0, -18},
+        {"the receiver's time standing still: a fix a sentence",
+         {fix_line("2026-12-08T10:00:19.000+00:00", 19), fix_line("2026-12-08T10:00:20.000+00:00", 20, 4, -1),
+          fix_line("2026-12-08T10:00:21.000+00:00", 21, 4, -2)},
+         {{"2026-12-08 10:00:19.500", 0, 19.5, 4}, {"2026-12-08 10:00:20.500", 0, 20.5, 4}},
+         0, 0},
         {"quality 7 and 8 give no position, 6 keeps its own",
          {fix_line("2026-12-08T10:00:00.000+00:00", 0, 7), fix_line("2026-12-08T10:00:01.000+00:00", 1, 6),
           fix_line("2026-12-08T10:00:02.000+00:00", 2, 4), fix_line("2026-12-08T10:00:03.000+00:00", 3, 8)},
          {{"2026-12-08 10:00:00.500", 0, -1, 0}, {"2026-12-08 10:00:01.200", 0, 1.2, 6},
           {"2026-12-08 10:00:02.000", 0, 2, 4}, {"2026-12-08 10:00:02.500", 0, -1, 0}},
-         0},
+         0, 0},
     };
     for (const Case& c : cases) {
         Lines lines;
@@ -312,6 +329,7 @@ TEST(NavJoin, ClockStepsAndFixQualities)
             EXPECT_EQ(10, p.decimals) << c.what;
         }
         EXPECT_EQ(c.unplaced, join.unplaced) << c.what;
+        EXPECT_EQ(c.jump_s * 1000LL, join.jumps > 0 ? join.first_jump.size_ms : 0) << c.what;
     }
 }
 

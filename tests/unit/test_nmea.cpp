@@ -1,6 +1,8 @@
 // NMEA sentences out of a byte stream, and the fix fields of GGA and RMC.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -132,25 +134,45 @@ TEST(NmeaFix, RmcKeepsSatellitesOtherSentencesNothing)
     EXPECT_STREQ("51 07.0000 N", fix.latitude);
 }
 
+// Angles written as a fix sentence's fields, rounded as a whole: just under a whole degree is the next degree.
+TEST(NmeaAngle, FieldsRoundToTheFourthDecimalOfMinutes)
+{
+    const struct { double degrees; int digits; const char* expected; } cases[] = {
+        {51.116413333, 2, "5106.9848,N"}, {51.99999999, 2, "5200.0000,N"}, {-0.999999999, 3, "00100.0000,W"},
+        {-179.5, 3, "17930.0000,W"},       {-0.000000001, 2, "0000.0000,N"}};
+    for (const auto& c : cases) {
+        char text[NMEA_ANGLE_FIELDS_SIZE];
+        const char* hemispheres = c.digits == 2 ? "NS" : "EW";
+        EXPECT_EQ(strlen(c.expected), nmea_angle_fields(c.degrees, c.digits, hemispheres, text, sizeof text));
+        EXPECT_STREQ(c.expected, text) << c.degrees;
+    }
+}
+
 // Positions as numbers for joining: survey receivers' minutes with 6 to 8 decimals kept whole with their count;
-// impossible angles told from absent ones.
+// impossible angles told from absent ones; RMC's speed and course only where both are decimal numbers in range.
 TEST(NmeaPosition, AnglesOfAnyPrecisionAndImpossibleOnes)
 {
+    const double LAT = 51 + 6.9848 / 60, LON = 1 + 23.4567 / 60;
     struct Case {
         const char* sentence;
         bool position, impossible;
         double latitude, longitude;
         int decimals;
+        bool motion = false;
     } cases[] = {
         {"$GNGGA,123519.00,4404.126998,N,12118.844143,W,4,14,0.7,1013.2,M,-21.3,M,1.0,0000*00", true, false,
          44.0687833, -121.31406905, 6},
         {"$GPGGA,123519.00,4221.8237090,N,07106.12345678,W,5,14,0.7,10.2,M,-33.1,M,,*00", true, false,
          42.36372848333333, -71.102057613, 8},
         {"$GNRMC,123519.00,A,3352.12345678,S,15112.3456789,E,0.02,0.0,081226,,,R*00", true, false,
-         -33.868724279666665, 151.205761315, 8},
+         -33.868724279666665, 151.205761315, 8, true},
+        {"$GPRMC,090500.00,A,5106.9848,N,00123.4567,E,nan,90.0,081226,,,D*00", true, false, LAT, LON, 4},
+        {"$GPRMC,090500.00,A,5106.9848,N,00123.4567,E,4.2,inf,081226,,,D*00", true, false, LAT, LON, 4},
+        {"$GPRMC,090500.00,A,5106.9848,N,00123.4567,E,1e300,90.0,081226,,,D*00", true, false, LAT, LON, 4},
+        {"$GPRMC,090500.00,A,5106.9848,N,00123.4567,E,-4.2,360.5,081226,,,D*00", true, false, LAT, LON, 4},
         {"$GPGGA,090500.00,9930.0000,N,00123.4567,E,1,09,0.9,12.3,M,47.0,M,,*00", false, true, 0, 0, 0},
         {"$GPGGA,090500.00,5175.0000,N,00123.4567,E,1,09,0.9,12.3,M,47.0,M,,*00", false, true, 0, 0, 0},
-        {"$GPRMC,090500.00,A,5106.9848,N,18130.0000,E,4.2,90.0,081226,,,D*00", false, true, 0, 0, 0},
+        {"$GPRMC,090500.00,A,5106.9848,N,18130.0000,E,4.2,90.0,081226,,,D*00", false, true, 0, 0, 0, true},
         {"$GPGGA,090500.00,5106.9848,X,00123.4567,E,1,09,0.9,12.3,M,47.0,M,,*00", false, true, 0, 0, 0},
         {"$GPGGA,090500.00,,,,,0,00,,,,,,,*00", false, false, 0, 0, 0},
     };
@@ -159,9 +181,103 @@ TEST(NmeaPosition, AnglesOfAnyPrecisionAndImpossibleOnes)
         ASSERT_TRUE(nmea_read_position(c.sentence, &p)) << c.sentence;
         EXPECT_EQ(c.position, p.has_position) << c.sentence;
         EXPECT_EQ(c.impossible, p.impossible) << c.sentence;
+        EXPECT_EQ(c.motion, p.has_motion) << c.sentence;
         if (!c.position) continue;
         EXPECT_NEAR(c.latitude, p.latitude, 1e-12) << c.sentence;
         EXPECT_NEAR(c.longitude, p.longitude, 1e-12) << c.sentence;
         EXPECT_EQ(c.decimals, p.minute_decimals) << c.sentence;
+    }
+}
+
+// The depth sentences as a chart plotter reads them: DPT's offset to the waterline (+) or the keel (-), and
+// empty depth fields for a ping with no bottom; none at all for what no sentence can hold.
+TEST(NmeaDepth, SentencesBuilt)
+{
+    enum Kind { DPT, DBT, DBS };
+    struct Case {
+        Kind kind;
+        double depth, offset, range;
+        size_t size;
+        const char* sentence;  // "" for none
+    } cases[] = {
+        {DPT, 15.25, 0.5, 40, 96, "$SDDPT,15.25,0.50,40*49\r\n"},
+        {DPT, 15.25, -1.2, 40, 96, "$SDDPT,15.25,-1.20,40*62\r\n"},
+        {DPT, NAN, 0.5, 40, 96, "$SDDPT,,0.50,40*64\r\n"},
+        {DPT, -0.01, 0.5, 40, 96, "$SDDPT,,0.50,40*64\r\n"},
+        {DPT, 15.25, 0.5, NAN, 96, "$SDDPT,15.25,0.50,*4D\r\n"},
+        {DPT, 1e300, 0.5, 40, 96, ""},
+        {DPT, 15.25, INFINITY, 40, 96, ""},
+        {DPT, 15.25, 0.5, 40, 25, ""},
+        {DPT, 15.25, 0.5, 40, 26, "$SDDPT,15.25,0.50,40*49\r\n"},
+        {DBT, 15.25, 0, 0, 96, "$SDDBT,50.0,f,15.25,M,8.3,F*3B\r\n"},
+        {DBT, NAN, 0, 0, 96, "$SDDBT,,f,,M,,F*28\r\n"},
+        {DBS, 15.85, 0, 0, 96, "$SDDBS,52.0,f,15.85,M,8.7,F*30\r\n"},
+        {DBS, INFINITY, 0, 0, 96, "$SDDBS,,f,,M,,F*2F\r\n"},
+        {DBS, 1e70, 0, 0, 96, ""},
+    };
+    for (const Case& c : cases) {
+        char text[NMEA_DEPTH_SENTENCE_SIZE] = "";
+        size_t length = c.kind == DPT   ? nmea_dpt(c.depth, c.offset, c.range, text, c.size)
+                        : c.kind == DBT ? nmea_dbt(c.depth, text, c.size)
+                                        : nmea_dbs(c.depth, text, c.size);
+        EXPECT_EQ(strlen(c.sentence), length) << c.sentence << " " << c.depth;
+        if (length > 0) { EXPECT_STREQ(c.sentence, text); }
+    }
+}
+
+// A motion sensor's $PASHR and a heading sensor's HDT read; GGA's height where both its parts are in metres.
+TEST(NmeaAttitude, PashrHdtAndGgaHeight)
+{
+    struct Case {
+        const char* sentence;
+        bool read;
+        double heading, roll, pitch, heave;  // NAN: not given
+    } cases[] = {
+        {"$PASHR,163029.000,158.09,T,-0.30,+0.31,+0.01,0.029,0.029,0.059,1,1*3B", true, 158.09, -0.30, 0.31, 0.01},
+        {"$PASHR,163029.000,,T,95.0,-4.5,-1.25,0.029,0.029,0.059,1*00", true, NAN, NAN, -4.5, -1.25},
+        {"$PASHR,163029.000,158.09,M,1,2,nan,,,,,*00", true, NAN, 1, 2, NAN},
+        {"$PASHR,163029.000,400,T,0x10,2,120,,,,,*00", true, NAN, NAN, 2, NAN},
+        {"$PASHR,POS,0,10,163029.00,5106.9848,N,00123.4567,E,12.3,,090.0,0.1,,,,,*00", false, 0, 0, 0, 0},
+        {"$GNHDT,274.07,T*1D", true, 274.07, NAN, NAN, NAN},
+        {"$HEHDT,0.5,T*2A", true, 0.5, NAN, NAN, NAN},
+        {"$GPHDT,,T*00", false, 0, 0, 0, 0},
+        {"$HEHDT,274.07,M*00", false, 0, 0, 0, 0},
+        {"$HEHDT,361,T*00", false, 0, 0, 0, 0},
+    };
+    auto same = [](double expected, bool given, double value) { return std::isnan(expected) ? !given : given && value == expected; };
+    for (const Case& c : cases) {
+        NmeaAttitude a;
+        double heading = 0;
+        bool hdt = strstr(c.sentence, "HDT") != nullptr;
+        bool read = hdt ? nmea_read_hdt(c.sentence, &heading) : nmea_read_pashr(c.sentence, &a);
+        EXPECT_EQ(c.read, read) << c.sentence;
+        if (!read) continue;
+        if (hdt) {
+            EXPECT_EQ(c.heading, heading);
+            continue;
+        }
+        EXPECT_EQ(59429000, a.utc_ms_of_day);
+        EXPECT_TRUE(same(c.heading, a.has_heading, a.heading_degrees)) << c.sentence;
+        EXPECT_TRUE(same(c.roll, a.has_roll, a.roll_degrees)) << c.sentence;
+        EXPECT_TRUE(same(c.pitch, a.has_pitch, a.pitch_degrees)) << c.sentence;
+        EXPECT_TRUE(same(c.heave, a.has_heave, a.heave_m)) << c.sentence;
+    }
+    struct Height {
+        const char* sentence;
+        bool given;
+        double altitude, separation;
+    } heights[] = {
+        {GGA, true, 12.3, 47.0},
+        {"$GNGGA,123519.00,4404.126998,N,12118.844143,W,4,14,0.7,1013.2,M,-21.3,M,1.0,0000*00", true, 1013.2, -21.3},
+        {"$GPGGA,090500.00,5106.9848,N,00123.4567,E,1,09,0.9,12.3,M,,M,,*00", false, 0, 0},
+        {"$GPGGA,090500.00,5106.9848,N,00123.4567,E,1,09,0.9,12.3,F,47.0,M,,*00", false, 0, 0},
+        {"$GPRMC,090500.00,A,5106.9848,N,00123.4567,E,4.2,90.0,081226,,,D*00", false, 0, 0},
+    };
+    for (const Height& h : heights) {
+        NmeaPosition p;
+        ASSERT_TRUE(nmea_read_position(h.sentence, &p));
+        EXPECT_EQ(h.given, p.has_height) << h.sentence;
+        if (h.given) { EXPECT_EQ(h.altitude, p.altitude_m) << h.sentence; }
+        if (h.given) { EXPECT_EQ(h.separation, p.geoid_separation_m) << h.sentence; }
     }
 }

@@ -137,19 +137,24 @@ TEST_F(DataFileScan, BadEndByteAndLength)
 }
 
 // CSV: a header and one row per record on the output; the summary goes to the messages. A date or time text
-// holding a comma or a quote is quoted, so the columns stay where they are.
+// holding a comma or a quote is quoted, so the columns stay where they are; one a spreadsheet would evaluate as a
+// formula starts with an apostrophe.
 TEST_F(DataFileScan, Csv)
 {
-    MemorySource source{sample_file(3)};
+    MemorySource source{sample_file(4)};
     source.bytes[2 * RECORD_SIZE + RECORD_DATE + 2] = ',';
     source.bytes[2 * RECORD_SIZE + RECORD_TIME + 2] = '"';
+    source.bytes[3 * RECORD_SIZE + RECORD_DATE] = '=';
+    source.bytes[3 * RECORD_SIZE + RECORD_TIME] = '+';
+    source.bytes[3 * RECORD_SIZE + RECORD_TIME + 2] = ',';
     EXPECT_TRUE(scan(&source, SCAN_CSV));
     EXPECT_EQ("file,record,date,time,gain_db,range_field,interval_ms,end_byte\n"
               "day.QKV,1,07-DEC-2026,09:05:00.37,7,24,0,0xFC\n"
               "day.QKV,2,07-DEC-2026,09:05:00.37,7,24,10,0xFC\n"
-              "day.QKV,3,\"07,DEC-2026\",\"09\"\"05:00.37\",7,24,20,0xFC\n",
+              "day.QKV,3,\"07,DEC-2026\",\"09\"\"05:00.37\",7,24,20,0xFC\n"
+              "day.QKV,4,'=7-DEC-2026,\"'+9,05:00.37\",7,24,30,0xFC\n",
               out);
-    EXPECT_EQ("day.QKV: 3 records (24576 bytes), all well-formed\n", messages);
+    EXPECT_EQ("day.QKV: 4 records (32768 bytes), all well-formed\n", messages);
 }
 
 // With the samples, the header names s0 to s7999 and each row ends in its record's data bytes, slot 0 first.

@@ -169,8 +169,9 @@ std::string three_pings_recorded(const TempDir& recording, const std::string& ad
 }  // namespace
 
 // On a recording of the Linux build with a malformed record and a torn tail, the Windows qkvdump lists it, writes
-// its CSV with the samples and the depths and draws its pictures (an echogram too) exactly as the Linux one, its lines ending in CR LF; the Windows
-// one is given *.QKV, which it expands itself. Both refuse a picture that would overwrite what they read.
+// its CSV with the samples and the depths and draws its pictures (an echogram too, also of a file named outside
+// ASCII) exactly as the Linux one, its lines ending in CR LF; the Windows one is given *.QKV, which it expands
+// itself. Both refuse a picture that would overwrite what they read, and a directory to read.
 TEST(Differential, QkvdumpAgrees)
 {
     REQUIRE_WINE(QKVDUMP_EXE);
@@ -201,17 +202,38 @@ TEST(Differential, QkvdumpAgrees)
     EXPECT_EQ(picture, read_file(windows_dir.file("ping.png")));
     EXPECT_EQ(read_file(linux_dir.file("axes.png")), read_file(windows_dir.file("axes.png"))) << "the echogram";
 
-    // An OUT that is an input named another way, or a data file (OUT forgotten), is refused alike and kept.
-    write_file(linux_dir.file("notes.txt"), "notes");
-    write_file(windows_dir.file("notes.txt"), "notes");
-    const std::string refused[] = {"--png ./notes.txt notes.txt", "--png " + name + " ping.png"};
-    for (const std::string& arguments : refused) {
-        DumpRun linux_run = run_qkvdump(std::string("'") + QKVDUMP + "'", linux_dir, arguments);
-        DumpRun windows_run = run_qkvdump(wine_environment() + " '" + QKVDUMP_EXE + "'", windows_dir, arguments);
-        EXPECT_EQ(2, linux_run.status) << arguments;
-        EXPECT_EQ(2, windows_run.status) << arguments;
-        EXPECT_NE(std::string::npos, linux_run.errors.find(": not writing the picture over it")) << linux_run.errors;
-        EXPECT_EQ(linux_run.errors, windows_run.errors) << arguments;
+    // The echogram's title names a file outside ASCII a glyph a character on both, whatever each system's bytes.
+    TempDir linux_accented, windows_accented;
+    const char accented[] = "\xC3\xA9t\xC3\xA9.QKV";  // UTF-8; the Windows build finds it in its code page
+    write_file(linux_accented.file(accented), data.substr(0, RECORD));
+    write_file(windows_accented.file(accented), data.substr(0, RECORD));
+    const std::string echogram = "--png axes.png --axes --width 500 ";
+    EXPECT_EQ(0, run_qkvdump(std::string("'") + QKVDUMP + "'", linux_accented, echogram + accented).status);
+    EXPECT_EQ(0, run_qkvdump(wine_environment() + " '" + QKVDUMP_EXE + "'", windows_accented, echogram + "'*.QKV'")
+                     .status);
+    EXPECT_EQ(read_file(linux_accented.file("axes.png")), read_file(windows_accented.file("axes.png")));
+
+    // An OUT that is an input named another way, or a data file (OUT forgotten), is refused alike and kept; a
+    // directory given as a data file is no file to either.
+    for (const TempDir* dir : {&linux_dir, &windows_dir}) {
+        write_file(dir->file("notes.txt"), "notes");
+        ASSERT_EQ(0, mkdir(dir->file("sub").c_str(), 0700));
+    }
+    const struct {
+        std::string arguments;
+        int status;
+        const char* said;
+    } refused[] = {{"--png ./notes.txt notes.txt", 2, ": not writing the picture over it"},
+                   {"--png " + name + " ping.png", 2, ": not writing the picture over it"},
+                   {"sub", 1, "sub: cannot open: a directory or a disk, not a file\n"}};
+    for (const auto& refusal : refused) {
+        DumpRun linux_run = run_qkvdump(std::string("'") + QKVDUMP + "'", linux_dir, refusal.arguments);
+        DumpRun windows_run = run_qkvdump(wine_environment() + " '" + QKVDUMP_EXE + "'", windows_dir,
+                                          refusal.arguments);
+        EXPECT_EQ(refusal.status, linux_run.status) << refusal.arguments;
+        EXPECT_EQ(refusal.status, windows_run.status) << refusal.arguments;
+        EXPECT_NE(std::string::npos, linux_run.errors.find(refusal.said)) << linux_run.errors;
+        EXPECT_EQ(linux_run.errors, windows_run.errors) << refusal.arguments;
     }
     EXPECT_EQ("notes", read_file(windows_dir.file("notes.txt")));
     EXPECT_EQ(data + "torn", read_file(windows_dir.file(name)));
@@ -238,7 +260,8 @@ std::string nav_line_at(const std::string& record, int seconds, const char* lati
 }
 
 // The position exports of the Windows qkvdump are the Linux one's byte for byte (CSV columns and GeoJSON track
-// from a .NAV file), and its build without the netCDF library refuses --netcdf with status 2.
+// from a .NAV file); its build without the netCDF library refuses --netcdf with status 2, and a device name that
+// looks like a file's.
 TEST(Differential, QkvdumpPositionsAgree)
 {
     REQUIRE_WINE(QKVDUMP_EXE);
@@ -277,12 +300,28 @@ TEST(Differential, QkvdumpPositionsAgree)
         EXPECT_EQ(nav, read_file(windows_dir.file("day.NAV"))) << option;
         EXPECT_EQ(nav, read_file(windows_dir.file("other.nav"))) << option;
     }
-    DumpRun refused = run_qkvdump(wine_environment() + " '" + QKVDUMP_EXE + "'", windows_dir,
-                                  "--netcdf pings.nc " + name);
-    EXPECT_EQ(2, refused.status);
-    EXPECT_EQ("qkvdump: --netcdf: this build has no netCDF library (the Linux build writes netCDF files)\n",
-              refused.errors);
-    EXPECT_FALSE(file_exists(windows_dir.file("pings.nc")));
+    // Windows' own refusals: no netCDF library; a device name that looks like a file's (a file of that name is
+    // there: the Linux build reads and writes it) is never taken for the device, in or out.
+    write_file(windows_dir.file("nul.NAV"), nav);
+    const struct {
+        std::string arguments;
+        int status;
+        std::string said;
+    } windows_only[] = {
+        {"--netcdf pings.nc", 2,
+         "qkvdump: --netcdf: this build has no netCDF library (the Linux build writes netCDF files)\n"},
+        {"--csv --nav nul.NAV", 1,
+         "qkvdump: --nav nul.NAV: cannot open: the system takes the name for its device NUL, not for a file\n"},
+        {"--png nul.png", 2, "qkvdump: --png nul.png is taken by the system for its device NUL: not writing the "
+                             "picture there\n"},
+    };
+    for (const auto& refusal : windows_only) {
+        DumpRun refused = run_qkvdump(wine_environment() + " '" + QKVDUMP_EXE + "'", windows_dir,
+                                      refusal.arguments + " " + name);
+        EXPECT_EQ(refusal.status, refused.status) << refusal.arguments;
+        EXPECT_EQ(refusal.said, refused.errors) << refusal.arguments;
+    }
+    EXPECT_FALSE(file_exists(windows_dir.file("pings.nc")) || file_exists(windows_dir.file("nul.png")));
 }
 
 // ---- settings file reader and writer on a corpus of files -------------------

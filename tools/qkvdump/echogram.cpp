@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "tools/qkvdump/ping_time.h"
 #include "waterfall/font.h"
@@ -14,47 +15,93 @@ namespace {
 const uint8_t LINE[3] = {255, 0, 0};
 const uint8_t PAPER[3] = {255, 255, 255};
 const uint8_t INK[3] = {0, 0, 0};
+const uint8_t GRID[3] = {208, 208, 208};  // light, dotted over the echoes: every other pixel of the line
 
-// The margins: the time labels ("HH:MM:SS") and their ticks on the left; the title, the scale's labels and ticks
-// above; room on the right for half of the last label.
+// The echogram's margins: the title above; the depths, their ticks and the axis on the left; the times and their
+// ticks below; the frame round the echoes, and room on the right for half the last time.
+constexpr int PAD = 2;
 constexpr int GAP = 4;
 constexpr int TICK = 5;
-constexpr int PAD = 2;
-constexpr int LEFT = PAD + 8 * FONT_WIDTH + GAP + TICK;
-constexpr int RIGHT = 3 * FONT_WIDTH;
+constexpr int MINOR_TICK = 2;
+constexpr int DEPTH_LABEL_CHARACTERS = 6;  // "112.25"
+constexpr int TIME_LABEL_CHARACTERS = 8;   // "09:05:00"
+constexpr int LEFT = PAD + DEPTH_LABEL_CHARACTERS * FONT_WIDTH + GAP + TICK + 1;
+constexpr int RIGHT = TIME_LABEL_CHARACTERS / 2 * FONT_WIDTH + PAD + 1;
 constexpr int TITLE_TOP = 3;
-constexpr int SCALE_TOP = TITLE_TOP + FONT_HEIGHT + 2 * GAP;
-constexpr int TICKS_TOP = SCALE_TOP + FONT_HEIGHT + 1;
-constexpr int TOP = TICKS_TOP + TICK + 1;  // the last row of the top margin is the scale's line
-// A time label every LABEL_ROWS rows of pings: room for the label and as much again between two.
-constexpr int LABEL_ROWS = 4 * FONT_HEIGHT;
-// Scale steps in metres; the first that puts labels at least SCALE_SPACING pixels apart.
-const double SCALE_STEPS[] = {0.1, 0.2, 0.5, 1, 2, 5, 10, 20, 25, 50, 100, 200, 500};
-constexpr int SCALE_SPACING = 48;
+constexpr int TITLE_LINES = 2;
+constexpr int LINE_SPACING = 2;
+// Room under the title for half a depth label, centred on the first row.
+constexpr int TOP = TITLE_TOP + TITLE_LINES * (FONT_HEIGHT + LINE_SPACING) + FONT_HEIGHT / 2 + GAP + 1;
+constexpr int BOTTOM = 1 + TICK + GAP + FONT_HEIGHT + PAD;
+// The least room between two labels: rows between depths, columns between times.
+constexpr int DEPTH_SPACING = 2 * FONT_HEIGHT + GAP;
+constexpr int TIME_SPACING = (TIME_LABEL_CHARACTERS + 2) * FONT_WIDTH;
+constexpr int MINOR_SPACING = 3;
+constexpr int64_t MILLIMETRES_A_RANGE_CODE_SIXTH = 10000;  // a range code is the range in metres times 6 / 10
+constexpr int64_t DEPTH_STEP_MAX = 100000000;  // millimetres: 100 km
+// Steps between labelled times: whole seconds, minutes and hours a clock is read by.
+const int64_t TIME_STEPS_MS[] = {1000,    2000,    5000,    10000,    15000,    30000,    60000,    120000,  300000,
+                                 600000,  900000,  1800000, 3600000,  7200000,  10800000, 21600000, 43200000, 86400000};
+constexpr int LABEL_SIZE = 24;
+
+enum Mark : uint8_t { MARK_NONE, MARK_MINOR, MARK_MAJOR, MARK_RANGE };
+
+// The echogram's groups of pings, kept until it is drawn: the means of each down the range, its first ping's time
+// and range, and its mean bottom's bin (-1: none).
+struct Group {
+    int64_t utc_ms;
+    bool time_known;
+    int range_code;
+    int line;
+};
+uint8_t kept_means[ECHOGRAM_CELLS_MAX];
+Group groups[ECHOGRAM_COLUMNS_MAX];
+long group_count;
+// The range the depths are drawn to: the longest of the pings', each drawn to its own depth on it.
+int scale_code;
+int shortest_code;
+
+// Each of the echogram's columns: its group, the run of rows its depth line takes, and its tick below.
+struct Column {
+    int group;
+    int line_low;
+    int line_high;  // below line_low: no line
+    Mark mark;
+};
+Column columns[ECHOGRAM_COLUMNS_MAX];
+Mark row_marks[PING_SAMPLE_COUNT];  // the depth ticks down the rows
+
+struct Label {
+    int at;  // its row (depths) or column (times)
+    char text[LABEL_SIZE];
+};
+Label depth_labels[PING_SAMPLE_COUNT / DEPTH_SPACING + 2];
+int depth_label_count;
+Label time_labels[2 * (ECHOGRAM_COLUMNS_MAX / TIME_SPACING + 1)];  // ranges and times, each spaced
+int time_label_count;
 
 void put(uint8_t* pixels, int x, const uint8_t colour[3])
 {
     memcpy(pixels + 3 * x, colour, 3);
 }
 
-// Row y (0 to FONT_HEIGHT - 1) of text written from column x, clipped to columns [0, end).
+// Row y (0 to FONT_HEIGHT - 1) of UTF-8 text written from column x, a glyph a character, clipped to [0, end).
 void text_row(uint8_t* pixels, int x, int end, const char* text, int y)
 {
-    for (; *text; ++text, x += FONT_WIDTH) {
+    const unsigned char* c = reinterpret_cast<const unsigned char*>(text);
+    for (; *c; x += FONT_WIDTH) {
+        int length = font_utf8_length(c);
+        char glyph = length > 0 ? '?' : static_cast<char>(*c);
+        c += length > 0 ? length : 1;
         for (int dx = 0; dx < FONT_WIDTH; ++dx) {
-            if (x + dx >= 0 && x + dx < end && font_pixel(*text, dx, y)) put(pixels, x + dx, INK);
+            if (x + dx >= 0 && x + dx < end && font_pixel(glyph, dx, y)) put(pixels, x + dx, INK);
         }
     }
 }
 
-bool axes(const Echogram* e)
+int text_width(const char* text)
 {
-    return e->style.axes;
-}
-
-int data_left(const Echogram* e)
-{
-    return axes(e) ? LEFT : 0;
+    return static_cast<int>(strlen(text)) * FONT_WIDTH;
 }
 
 int total_width(const Echogram* e)
@@ -67,75 +114,9 @@ void blank_row(Echogram* e)
     for (int x = 0; x < total_width(e); ++x) put(e->pixels, x, PAPER);
 }
 
-double scale_step(double range_m, int width)
-{
-    for (double step : SCALE_STEPS) {
-        if (step / range_m * width >= SCALE_SPACING) return step;
-    }
-    return SCALE_STEPS[sizeof SCALE_STEPS / sizeof SCALE_STEPS[0] - 1];
-}
-
 void write_row(Echogram* e)
 {
     picture_add_row(e->picture, e->pixels);
-}
-
-// The title (the file's name, the first ping's UTC date, what the scale measures), the scale's labels and ticks.
-void draw_top_margin(Echogram* e)
-{
-    double range_m = range_code_metres(e->scale_range_code);
-    int width = e->style.width;
-    double step = scale_step(range_m, width);
-    char title[ECHOGRAM_TITLE_SIZE];
-    char date[PINGTIME_ISO_SIZE] = "date unknown";
-    if (e->row_first.time_known) {
-        pingtime_iso_utc(e->row_first.utc_ms, date);
-        date[10] = 0;
-    }
-    snprintf(title, sizeof title, "%s   %s, times UTC   range %g m, metres from the transducer", e->style.name, date,
-             range_m);
-    for (int y = 0; y < TOP; ++y) {
-        blank_row(e);
-        if (y >= TITLE_TOP && y < TITLE_TOP + FONT_HEIGHT) text_row(e->pixels, LEFT, total_width(e), title, y - TITLE_TOP);
-        for (int k = 0; range_m > 0.0 && k * step <= range_m + 1e-9; ++k) {
-            int x = LEFT + static_cast<int>(std::lround(k * step / range_m * width));
-            if (x >= LEFT + width) x = LEFT + width - 1;
-            char label[16];
-            snprintf(label, sizeof label, "%g", k * step);
-            int label_x = x - static_cast<int>(strlen(label)) * FONT_WIDTH / 2;
-            if (y >= SCALE_TOP && y < SCALE_TOP + FONT_HEIGHT) text_row(e->pixels, label_x, total_width(e), label, y - SCALE_TOP);
-            if (y >= TICKS_TOP) put(e->pixels, x, INK);
-        }
-        if (y == TOP - 1) {
-            for (int x = LEFT; x < LEFT + width; ++x) put(e->pixels, x, INK);
-        }
-        write_row(e);
-    }
-}
-
-// The left margin of a row of pings: a tick and the time of its first ping every LABEL_ROWS rows, or where the
-// range changes the new range, drawn down the rows that follow.
-void draw_left_margin(Echogram* e)
-{
-    long r = e->data_rows;
-    const ExportPing* first = &e->row_first;
-    bool range_changed = e->row_range_code != e->scale_range_code;
-    if (range_changed || r % LABEL_ROWS == 0) {
-        if (range_changed) {
-            snprintf(e->label, sizeof e->label, "%gm", range_code_metres(e->row_range_code));
-            e->scale_range_code = e->row_range_code;
-        } else if (first->time_known) {
-            char iso[PINGTIME_ISO_SIZE];
-            pingtime_iso_utc(first->utc_ms, iso);
-            snprintf(e->label, sizeof e->label, "%.8s", iso + 11);
-        } else {
-            snprintf(e->label, sizeof e->label, "--:--:--");
-        }
-        e->label_row = r;
-        for (int x = LEFT - TICK; x < LEFT; ++x) put(e->pixels, x, INK);
-    }
-    if (r - e->label_row < FONT_HEIGHT) text_row(e->pixels, PAD, LEFT - TICK - GAP, e->label, static_cast<int>(r - e->label_row));
-    put(e->pixels, LEFT - 1, INK);
 }
 
 // The line through the row's bottom: its column, joined to the one above by a run along this row.
@@ -145,47 +126,372 @@ void draw_line(Echogram* e)
         e->previous_line = -1;
         return;
     }
-    int width = e->style.width;
+    int bins = e->style.bins;
     int column = static_cast<int>(e->row_depth_sum / static_cast<double>(e->row_depths));
-    if (column >= width) column = width - 1;
+    if (column >= bins) column = bins - 1;
     int from = e->previous_line < 0 ? column : (e->previous_line + column) / 2;
     int low = from < column ? from : column, high = from < column ? column : from;
-    for (int x = low; x <= high; ++x) put(e->pixels, data_left(e) + x, LINE);
+    for (int x = low; x <= high; ++x) put(e->pixels, x, LINE);
     e->previous_line = column;
 }
 
 void colour_row(Echogram* e)
 {
-    int left = data_left(e);
-    for (int x = 0; x < e->style.width; ++x) {
+    for (int x = 0; x < e->style.bins; ++x) {
         uint8_t mean = e->means[x];
         const uint8_t grey[3] = {mean, mean, mean};
-        put(e->pixels, left + x, e->style.grey ? grey : WATERFALL_COLOURS[mean]);
+        put(e->pixels, x, e->style.grey ? grey : WATERFALL_COLOURS[mean]);
     }
 }
 
+// A row of the waterfall, written at once.
 void emit_row(Echogram* e)
 {
     if (echogram_kind(&e->style) != PICTURE_RGB) {
         picture_add_row(e->picture, e->means);
     } else {
-        if (axes(e) && !e->margins_drawn) {
-            e->margins_drawn = true;
-            draw_top_margin(e);
-        }
-        if (axes(e)) blank_row(e);
         colour_row(e);
-        if (axes(e)) draw_left_margin(e);
         if (e->style.depth_line) draw_line(e);
         write_row(e);
     }
-    ++e->data_rows;
+}
+
+// A group of the echogram's pings, kept.
+void keep_group(Echogram* e)
+{
+    int bins = e->style.bins;
+    if (group_count >= e->style.columns) return;
+    Group* group = &groups[group_count];
+    memcpy(kept_means + group_count * bins, e->means, static_cast<size_t>(bins));
+    group->utc_ms = e->row_first.utc_ms;
+    group->time_known = e->row_first.time_known;
+    group->range_code = e->row_range_code;
+    group->line = -1;
+    if (e->row_depths > 0) {
+        int bin = static_cast<int>(e->row_depth_sum / static_cast<double>(e->row_depths));
+        group->line = bin < bins ? bin : bins - 1;
+    }
+    ++group_count;
+}
+
+// ---- The echogram's scales ----
+
+// Metres of millimetres with the decimals a step of step millimetres needs ("12.5" for 12500 by 500).
+void metres_text(int64_t millimetres, int64_t step, char text[LABEL_SIZE])
+{
+    int decimals = step % 1000 == 0 ? 0 : step % 100 == 0 ? 1 : step % 10 == 0 ? 2 : 3;
+    int64_t tens = decimals == 0 ? 1 : decimals == 1 ? 10 : decimals == 2 ? 100 : 1000;
+    int64_t units = millimetres / (1000 / tens);
+    long long whole = units / tens, fraction = units % tens;
+    if (decimals == 0) {
+        snprintf(text, LABEL_SIZE, "%lld", whole);
+    } else {
+        snprintf(text, LABEL_SIZE, "%lld.%0*lld", whole, decimals, fraction);
+    }
+}
+
+// The row of a distance from the transducer in millimetres, for a range code and the rows down it; rows or more
+// past the range.
+int64_t row_of(int64_t millimetres, int range_code, int bins)
+{
+    return millimetres * bins * 6 / (range_code * MILLIMETRES_A_RANGE_CODE_SIXTH);
+}
+
+// Depths every 1, 2 or 5 times a power of ten millimetres, the first step whose labels stand DEPTH_SPACING rows
+// apart; each labelled, with unlabelled ticks between (a fifth of a step of 1 or 5, a quarter of one of 2), where
+// they stand apart too. A depth is the draft and the distance from the transducer.
+void plan_depth_scale(Echogram* e)
+{
+    int bins = e->style.bins;
+    int code = scale_code;
+    memset(row_marks, MARK_NONE, sizeof row_marks);
+    depth_label_count = 0;
+    if (code <= 0) return;
+    int64_t step = 0;
+    for (int64_t decade = 1; step == 0 && decade <= DEPTH_STEP_MAX; decade *= 10) {
+        for (int64_t leading : {1, 2, 5}) {
+            if (step == 0 && row_of(leading * decade, code, bins) >= DEPTH_SPACING) step = leading * decade;
+        }
+    }
+    if (step == 0) step = DEPTH_STEP_MAX;
+    int64_t leading = step;
+    while (leading % 10 == 0) leading /= 10;
+    int64_t divisions = leading == 2 ? 4 : 5;
+    bool minor_apart = step % divisions == 0 && row_of(step / divisions, code, bins) >= MINOR_SPACING;
+    int64_t minor = minor_apart ? step / divisions : 0;
+    int64_t draft = static_cast<int64_t>(std::llround(e->style.draft_m * 1000.0));
+    int64_t tick = minor > 0 ? minor : step;
+    for (int64_t depth = (draft + tick - 1) / tick * tick;; depth += tick) {
+        int64_t row = row_of(depth - draft, code, bins);
+        if (row >= bins) break;
+        bool major = depth % step == 0;
+        row_marks[row] = major ? MARK_MAJOR : MARK_MINOR;
+        if (!major) continue;
+        Label* label = &depth_labels[depth_label_count++];
+        label->at = static_cast<int>(row);
+        metres_text(depth, step, label->text);
+    }
+}
+
+// The scale's range, the longest of the pings'; a group's bin (of its own range) at a row of the scale: rows or
+// more past its range.
+void plan_scale()
+{
+    scale_code = 0;
+    shortest_code = 0;
+    for (long g = 0; g < group_count; ++g) {
+        int code = groups[g].range_code;
+        if (code > scale_code) scale_code = code;
+        if (code > 0 && (shortest_code == 0 || code < shortest_code)) shortest_code = code;
+    }
+}
+
+long bin_at(const Group* group, long row)
+{
+    return group->range_code > 0 && scale_code > 0 ? row * scale_code / group->range_code : row;
+}
+
+// The row of the scale where a group's bin starts.
+int row_at(const Group* group, int bin)
+{
+    long row = group->range_code > 0 && scale_code > 0 ? static_cast<long>(bin) * group->range_code / scale_code : bin;
+    return static_cast<int>(row);
+}
+
+// A column's group, where the pings are fewer than the columns spread over several, and the rows its depth line
+// takes: down to this column's bottom from half-way to the column before's.
+void plan_columns(Echogram* e)
+{
+    int count = e->style.columns;
+    int before = -1;
+    for (int c = 0; c < count; ++c) {
+        Column* column = &columns[c];
+        column->group = static_cast<int>(static_cast<long>(c) * group_count / count);
+        column->mark = MARK_NONE;
+        const Group* group = &groups[column->group];
+        int line = group->line < 0 ? -1 : row_at(group, group->line);
+        int from = before < 0 || line < 0 ? line : (before + line) / 2;
+        column->line_low = from < line ? from : line;
+        column->line_high = line < 0 ? column->line_low - 1 : from < line ? line : from;
+        before = line;
+    }
+}
+
+bool label_fits(const Echogram* e, int column, const char* text)
+{
+    int x = LEFT + column - text_width(text) / 2;
+    return x >= 0 && x + text_width(text) <= total_width(e);
+}
+
+void add_time_label(int column, const char* text)
+{
+    Label* label = &time_labels[time_label_count++];
+    label->at = column;
+    snprintf(label->text, LABEL_SIZE, "%s", text);
+}
+
+// Where the range changes, the new range under its first column; then a tick at each column whose ping crosses a
+// whole step of the clock (the first that puts labels TIME_SPACING columns apart over the pings' span), its UTC
+// time under it where it stands clear of the labels on either side. The first ping's time is labelled too.
+void plan_time_marks(Echogram* e)
+{
+    int count = e->style.columns;
+    time_label_count = 0;
+    int64_t first = 0, last = 0;
+    bool any = false;
+    for (long g = 0; g < group_count; ++g) {
+        if (!groups[g].time_known) continue;
+        if (!any || groups[g].utc_ms < first) first = groups[g].utc_ms;
+        if (!any || groups[g].utc_ms > last) last = groups[g].utc_ms;
+        any = true;
+    }
+    for (int c = 1; c < count; ++c) {
+        int code = groups[columns[c].group].range_code;
+        if (code == groups[columns[c - 1].group].range_code) continue;
+        char text[LABEL_SIZE];
+        snprintf(text, sizeof text, "range %g m", range_code_metres(code));
+        columns[c].mark = MARK_RANGE;
+        bool clear = time_label_count == 0 || c - time_labels[time_label_count - 1].at >= TIME_SPACING;
+        if (clear && label_fits(e, c, text)) add_time_label(c, text);
+    }
+    int ranges = time_label_count;
+    int64_t step = TIME_STEPS_MS[sizeof TIME_STEPS_MS / sizeof TIME_STEPS_MS[0] - 1];
+    for (int64_t candidate : TIME_STEPS_MS) {
+        if ((candidate * count) >= TIME_SPACING * (last - first)) {
+            step = candidate;
+            break;
+        }
+    }
+    int last_label = -TIME_SPACING;
+    bool ticked = false;
+    int64_t previous = 0;
+    for (int c = 0; c < count; ++c) {
+        const Group* group = &groups[columns[c].group];
+        if (!group->time_known || (c > 0 && columns[c].group == columns[c - 1].group)) continue;
+        int64_t slot = group->utc_ms / step;
+        bool crosses = !ticked || slot != previous;
+        ticked = true;
+        previous = slot;
+        if (!crosses) continue;
+        if (columns[c].mark == MARK_NONE) columns[c].mark = MARK_MAJOR;
+        char iso[PINGTIME_ISO_SIZE], text[LABEL_SIZE];
+        pingtime_iso_utc(group->utc_ms, iso);
+        snprintf(text, sizeof text, "%.8s", iso + 11);
+        bool clear = c - last_label >= TIME_SPACING && label_fits(e, c, text);
+        for (int i = 0; i < ranges && clear; ++i) {
+            int apart = time_labels[i].at - c;
+            clear = apart >= TIME_SPACING || apart <= -TIME_SPACING;
+        }
+        if (!clear) continue;
+        add_time_label(c, text);
+        last_label = c;
+    }
+}
+
+// ---- The echogram's rows ----
+
+// The rows of the depth labels that cross row (of the echoes, from 0; negative above them), right-aligned
+// before the ticks, each centred on its tick.
+void draw_depth_labels_at(Echogram* e, int row)
+{
+    for (int i = 0; i < depth_label_count; ++i) {
+        const Label* label = &depth_labels[i];
+        int top = label->at - FONT_HEIGHT / 2;
+        if (row < top || row >= top + FONT_HEIGHT) continue;
+        text_row(e->pixels, LEFT - 1 - TICK - GAP - text_width(label->text), LEFT, label->text, row - top);
+    }
+}
+
+// Row y (0 to FONT_HEIGHT - 1) of the time labels, each centred under its column.
+void draw_time_labels(Echogram* e, int y)
+{
+    for (int i = 0; i < time_label_count; ++i) {
+        const Label* label = &time_labels[i];
+        text_row(e->pixels, LEFT + label->at - text_width(label->text) / 2, total_width(e), label->text, y);
+    }
+}
+
+// A line of ink across the echoes and the frame's two sides: the frame's top and bottom.
+void draw_frame_line(Echogram* e)
+{
+    for (int x = LEFT - 1; x <= LEFT + e->style.columns; ++x) put(e->pixels, x, INK);
+}
+
+void draw_title(Echogram* e)
+{
+    char date[PINGTIME_ISO_SIZE] = "date unknown";
+    if (groups[0].time_known) {
+        pingtime_iso_utc(groups[0].utc_ms, date);
+        date[10] = 0;
+    }
+    char lines[TITLE_LINES][ECHOGRAM_TITLE_SIZE];
+    snprintf(lines[0], sizeof lines[0], "%s   %s, times UTC", e->style.name, date);
+    char range[64];
+    if (shortest_code == scale_code) {
+        snprintf(range, sizeof range, "range %g m", range_code_metres(scale_code));
+    } else {
+        snprintf(range, sizeof range, "ranges %g to %g m", range_code_metres(shortest_code), range_code_metres(scale_code));
+    }
+    if (e->style.draft_m > 0.0) {
+        snprintf(lines[1], sizeof lines[1], "%s   depths in metres below the surface (draft %g m)", range,
+                 e->style.draft_m);
+    } else {
+        snprintf(lines[1], sizeof lines[1], "%s   depths in metres below the transducer", range);
+    }
+    for (int y = 0; y < TOP; ++y) {
+        blank_row(e);
+        for (int line = 0; line < TITLE_LINES; ++line) {
+            int top = TITLE_TOP + line * (FONT_HEIGHT + LINE_SPACING);
+            if (y >= top && y < top + FONT_HEIGHT) text_row(e->pixels, LEFT, total_width(e), lines[line], y - top);
+        }
+        draw_depth_labels_at(e, y - TOP);
+        if (y == TOP - 1) draw_frame_line(e);
+        write_row(e);
+    }
+}
+
+// Row y of the echoes: the depth's label and tick, the axis, each column's group's mean at that depth, the light
+// grid at the labelled depths and under the time ticks, the depth line, the frame.
+void draw_echo_row(Echogram* e, int y)
+{
+    int bins = e->style.bins;
+    blank_row(e);
+    draw_depth_labels_at(e, y);
+    int tick = row_marks[y] == MARK_MAJOR ? TICK : row_marks[y] == MARK_MINOR ? MINOR_TICK : 0;
+    for (int x = LEFT - 1 - tick; x < LEFT; ++x) put(e->pixels, x, INK);
+    for (int c = 0; c < e->style.columns; ++c) {
+        const Column* column = &columns[c];
+        // Past the range of a ping shorter than the scale's: paper.
+        long bin = bin_at(&groups[column->group], y);
+        uint8_t mean = bin < bins ? kept_means[column->group * static_cast<long>(bins) + bin] : 0;
+        const uint8_t grey[3] = {mean, mean, mean};
+        const uint8_t* colour = bin >= bins ? PAPER : e->style.grey ? grey : WATERFALL_COLOURS[mean];
+        bool grid = (row_marks[y] == MARK_MAJOR && y > 0 && c % 2 == 1) ||
+                    (column->mark != MARK_NONE && c > 0 && y % 2 == 1);
+        if (grid) colour = GRID;
+        if (y >= column->line_low && y <= column->line_high) colour = LINE;
+        put(e->pixels, LEFT + c, colour);
+    }
+    put(e->pixels, LEFT + e->style.columns, INK);
+    write_row(e);
+}
+
+// Under the echoes: the frame, the ticks of the times (longer where the range changes) and the labels.
+void draw_bottom(Echogram* e)
+{
+    int bins = e->style.bins;
+    for (int y = 0; y < BOTTOM; ++y) {
+        blank_row(e);
+        draw_depth_labels_at(e, bins + y);
+        if (y == 0) draw_frame_line(e);
+        for (int c = 0; c < e->style.columns && y > 0 && y <= TICK; ++c) {
+            Mark mark = columns[c].mark;
+            if (mark == MARK_RANGE || (mark == MARK_MAJOR && y <= TICK - 2)) put(e->pixels, LEFT + c, INK);
+        }
+        int label_top = 1 + TICK + GAP;
+        if (y >= label_top && y < label_top + FONT_HEIGHT) draw_time_labels(e, y - label_top);
+        write_row(e);
+    }
+}
+
+void draw_echogram(Echogram* e)
+{
+    plan_scale();
+    plan_columns(e);
+    plan_depth_scale(e);
+    plan_time_marks(e);
+    draw_title(e);
+    for (int y = 0; y < e->style.bins; ++y) draw_echo_row(e, y);
+    draw_bottom(e);
+}
+
+void end_row(Echogram* e)
+{
+    if (e->style.axes) {
+        keep_group(e);
+    } else {
+        emit_row(e);
+    }
     e->row_depth_sum = 0.0;
     e->row_depths = 0;
     e->row_started = false;
 }
 
 }  // namespace
+
+int echogram_columns_max(int bins)
+{
+    long most = ECHOGRAM_CELLS_MAX / bins;
+    return most < ECHOGRAM_COLUMNS_MAX ? static_cast<int>(most) : ECHOGRAM_COLUMNS_MAX;
+}
+
+int echogram_columns(int bins, long pings, int asked)
+{
+    if (asked > 0) return asked;
+    long most = echogram_columns_max(bins);
+    long wanted = pings < ECHOGRAM_COLUMNS_MIN ? ECHOGRAM_COLUMNS_MIN : pings;
+    return static_cast<int>(wanted < most ? wanted : most);
+}
 
 PictureKind echogram_kind(const EchogramStyle* style)
 {
@@ -195,22 +501,23 @@ PictureKind echogram_kind(const EchogramStyle* style)
 
 int echogram_picture_width(const EchogramStyle* style)
 {
-    return style->width + (style->axes ? LEFT + RIGHT : 0);
+    return style->axes ? LEFT + style->columns + RIGHT : style->bins;
 }
 
 void echogram_begin(Echogram* echogram, const EchogramStyle* style, Picture* picture, long pings, int height)
 {
     echogram->style = *style;
     echogram->picture = picture;
-    echogram->data_rows = 0;
-    echogram->margins_drawn = false;
     echogram->row_depth_sum = 0.0;
     echogram->row_depths = 0;
     echogram->previous_line = -1;
     echogram->row_started = false;
-    echogram->scale_range_code = -1;
-    echogram->label[0] = 0;
-    echogram->label_row = 0;
+    if (style->axes) {
+        // Groups of pings a column each, or a ping spread over several columns.
+        group_count = 0;
+        long most = pings < style->columns ? pings : style->columns;
+        height = most > 0 ? static_cast<int>(most) : 1;
+    }
     waterfall_rows_begin(&echogram->rows, pings, height);
 }
 
@@ -222,17 +529,17 @@ void echogram_add(Echogram* e, const ExportPing* ping)
         e->row_first.view = nullptr;  // gone by the time the row is drawn
         e->row_range_code = view->range_field;
         e->row_started = true;
-        if (e->scale_range_code < 0) e->scale_range_code = view->range_field;
     }
     double range_m = range_code_metres(view->range_field);
     if (e->style.depth_line && ping->bottom.known && range_m > 0.0) {
-        e->row_depth_sum += ping->bottom.distance_m / range_m * e->style.width;
+        e->row_depth_sum += ping->bottom.distance_m / range_m * e->style.bins;
         ++e->row_depths;
     }
-    if (waterfall_rows_add(&e->rows, view->image + PING_IMAGE_SAMPLES, e->style.width, e->means)) emit_row(e);
+    if (waterfall_rows_add(&e->rows, view->image + PING_IMAGE_SAMPLES, e->style.bins, e->means)) end_row(e);
 }
 
 void echogram_finish(Echogram* e)
 {
-    if (waterfall_rows_finish(&e->rows, e->style.width, e->means)) emit_row(e);
+    if (waterfall_rows_finish(&e->rows, e->style.bins, e->means)) end_row(e);
+    if (e->style.axes && group_count > 0) draw_echogram(e);
 }

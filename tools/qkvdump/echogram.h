@@ -1,10 +1,13 @@
-// The rows of qkvdump's picture from the pings: the waterfall (one row a ping,
-// or the mean of several with --height), with --depth the bottom picked drawn
-// over it as a line of a colour the colour map does not have, and with --axes
-// the margins a surveyor reads it by: a scale in metres along the range, UTC
-// times along the pings, the file's name. The plain picture stays one pixel a
-// column of samples in the colour map's indices (or grey levels); a line or
-// axes make it red, green and blue.
+// The rows of qkvdump's picture from the pings. The waterfall: one row a ping
+// (or the mean of several with --height), the range across; with --depth the
+// bottom picked drawn over it as a line of a colour the colour map does not
+// have. With --axes the echogram a sounder shows: time across (a column a
+// ping, or the mean of several), depth down, a depth scale at 1-2-5 steps
+// chosen for the range with light grid lines, UTC times under it, the file's
+// name above. The plain picture stays one pixel a column of samples in the
+// colour map's indices (or grey levels); a line or axes make it red, green and
+// blue. The echogram is kept whole until its pings are all read, as its rows
+// run across them.
 #pragma once
 
 #include <cstdint>
@@ -14,40 +17,47 @@
 #include "waterfall/waterfall_rows.h"
 
 constexpr int ECHOGRAM_TITLE_SIZE = 512;
+// The echogram's columns: at least so many (pings spread over them), and at most so many, nor more than its
+// kept means allow for its rows (pings then shared out).
+constexpr int ECHOGRAM_COLUMNS_MIN = 640;
+constexpr int ECHOGRAM_COLUMNS_MAX = PING_SAMPLE_COUNT;
+constexpr long ECHOGRAM_CELLS_MAX = 2000L * ECHOGRAM_COLUMNS_MAX;
 
 struct EchogramStyle {
-    int width;       // columns of samples
+    int bins;        // columns of samples across the range: the waterfall's columns, the echogram's rows
     bool grey;
     bool depth_line;
     bool axes;
-    const char* name;  // the file named in the title
+    int columns;     // the echogram's columns (echogram_columns)
+    double draft_m;  // the echogram's depths are below the surface: the transducer's draft and the distance
+    const char* name;  // the file named in the title, in UTF-8
 };
 
 struct Echogram {
     EchogramStyle style;
     Picture* picture;
     WaterfallRows rows;
-    long data_rows;                  // rows of pings written
-    bool margins_drawn;              // the top margin, before the first row of pings
-    double row_depth_sum;            // the row's picked bottoms, in columns
+    long data_rows;                  // rows (or the echogram's groups of pings) gathered
+    double row_depth_sum;            // the row's picked bottoms, in bins
     long row_depths;
-    int previous_line;               // the line's column in the row before; -1: none there
+    int previous_line;               // the line's bin in the row before; -1: none there
     bool row_started;
     ExportPing row_first;            // the first ping of the row being gathered, for its time
     int row_range_code;              // and its range
-    int scale_range_code;            // the range the scale is drawn for
-    char label[32];                  // the label being drawn down the left margin
-    long label_row;                  // its first row
     uint8_t means[PING_SAMPLE_COUNT];
     uint8_t pixels[PICTURE_ROW_MAX];
 };
 
+// The echogram's columns for its rows (bins): those asked (0: none asked), or a column a ping within the
+// bounds above.
+int echogram_columns_max(int bins);
+int echogram_columns(int bins, long pings, int asked);
 // The picture's kind and width in pixels for a style.
 PictureKind echogram_kind(const EchogramStyle* style);
 int echogram_picture_width(const EchogramStyle* style);
-// pings: counted beforehand when style has a height (rows), else 0.
+// pings: counted beforehand for a height (groups of pings) or the echogram, else 0.
 void echogram_begin(Echogram* echogram, const EchogramStyle* style, Picture* picture, long pings, int height);
 // A ping, with its bottom (when the line is drawn) and time (for the axes); writes the rows it completes.
 void echogram_add(Echogram* echogram, const ExportPing* ping);
-// The last row, if one is open.
+// The last row, if one is open, and the whole echogram.
 void echogram_finish(Echogram* echogram);

@@ -34,6 +34,8 @@ struct Exports {
     OutputTarget netcdf_target = {"--netcdf", "netCDF file", OUTPUT_NETCDF, nullptr, false, false, {}, false, {}};
     OutputTarget track_target = {"--geojson", "track", OUTPUT_TRACK, nullptr, false, false, {}, false, {}};
     OutputTarget xyz_target = {"--xyz", "soundings", OUTPUT_XYZ, nullptr, false, false, {}, false, {}};
+    OutputTarget vrt_target = {"--xyz", "VRT of the soundings", OUTPUT_SOUNDINGS_VRT, nullptr, false, false, {}, false,
+                               {}};
     bool depth;  // --depth, or --xyz
     bool draft_given;
     bool blanking_given;
@@ -49,6 +51,10 @@ struct Exports {
     long soundings;
     bool xyz_failed;
     int xyz_error;
+    char vrt_path[OUTPUT_PATH_SIZE];
+    FILE* vrt;
+    bool vrt_failed;
+    int vrt_error;
     const char* offset_text;
     const char* nav_files[NAV_FILES_MAX];
     int nav_count;
@@ -65,6 +71,8 @@ struct Exports {
     int64_t previous_utc_ms;  // its UTC time
     PingTimeZoneMinute zone_minute;
     long pings;               // well-formed records exported
+    long nav_pings;           // pings joined to the .NAV lines
+    long placed;              // of them, those given a position
     NavLines lines;
     NavJoin join;
     FILE* geojson;
@@ -123,7 +131,11 @@ void locate(const RecordView* view, long record)
                                                 &exports.zone_minute);
         }
         // Without any line to give the offset, the computer's zone stands in.
-        if (exports.basis == BASIS_NAV) nav_join_locate(&exports.join, local_ms, &ping->utc_ms, &ping->position);
+        if (exports.basis == BASIS_NAV) {
+            nav_join_locate(&exports.join, local_ms, &ping->utc_ms, &ping->position);
+            ++exports.nav_pings;
+            exports.placed += ping->position.known;
+        }
         exports.any_time = true;
         exports.previous_utc_ms = ping->utc_ms;
     }
@@ -229,6 +241,87 @@ void write_sounding()
     ++exports.soundings;
 }
 
+// Where a path's last part starts: after its last directory separator.
+const char* last_part(const char* path)
+{
+    const char* part = path;
+    for (const char* c = path; *c; ++c) {
+        if (*c == '/' || *c == PLAT_DIR_SEPARATOR) part = c + 1;
+    }
+    return part;
+}
+
+// The length of a file name without its extension (from its last dot on).
+size_t stem_length(const char* name)
+{
+    const char* dot = strrchr(name, '.');
+    return dot != nullptr ? static_cast<size_t>(dot - name) : strlen(name);
+}
+
+// The VRT beside the soundings: OUT's name with its extension, or none, made .vrt. False when it would be too long.
+bool vrt_name(const char* xyz, char* vrt, size_t size)
+{
+    const char* name = last_part(xyz);
+    size_t kept = static_cast<size_t>(name - xyz) + stem_length(name);
+    int length = snprintf(vrt, size, "%.*s.vrt", static_cast<int>(kept), xyz);
+    return length > 0 && static_cast<size_t>(length) < size;
+}
+
+void print_xml_text(FILE* out, const char* text, size_t length)
+{
+    for (size_t i = 0; i < length; ++i) {
+        switch (text[i]) {
+        case '&': fputs("&amp;", out); break;
+        case '<': fputs("&lt;", out); break;
+        case '>': fputs("&gt;", out); break;
+        case '"': fputs("&quot;", out); break;
+        default: fputc(text[i], out); break;
+        }
+    }
+}
+
+// An OGR virtual layer of the soundings beside it: GDAL's CSV driver reads the lines (blanks between the fields, no
+// header), their longitude, latitude and depth make points with a depth on WGS 84, so that gdal_grid grids them and
+// ogrinfo and QGIS open them without being told the columns.
+void write_vrt(FILE* out, const char* xyz)
+{
+    const char* name = last_part(xyz);
+    fputs(OUTPUT_SOUNDINGS_VRT_OPENING, out);
+    fputs("    <SrcDataSource relativeToVRT=\"1\">CSV:", out);
+    print_xml_text(out, name, strlen(name));
+    fputs("</SrcDataSource>\n    <OpenOptions><OOI key=\"HEADERS\">NO</OOI></OpenOptions>\n    <SrcLayer>", out);
+    print_xml_text(out, name, stem_length(name));
+    fputs("</SrcLayer>\n"
+          "    <GeometryType>wkbPoint25D</GeometryType>\n"
+          "    <LayerSRS>WGS84</LayerSRS>\n"
+          "    <GeometryField encoding=\"PointFromColumns\" x=\"field_1\" y=\"field_2\" z=\"field_3\"/>\n"
+          "    <Field name=\"depth\" src=\"field_3\" type=\"Real\"/>\n"
+          "  </OGRVRTLayer>\n"
+          "</OGRVRTDataSource>\n",
+          out);
+}
+
+// Begins the VRT beside a soundings file. Where there is a file of another kind, said, and the soundings are
+// written without it: the soundings are what --xyz asks for.
+void begin_vrt(const OutputInputs* inputs)
+{
+    OutputTarget* target = &exports.vrt_target;
+    if (exports.xyz_target.in_place || !vrt_name(exports.xyz_target.path, exports.vrt_path, sizeof exports.vrt_path)) {
+        return;
+    }
+    target->path = exports.vrt_path;
+    if (output_target_check(target, inputs)) exports.vrt = output_target_open(target);
+    if (exports.vrt == nullptr) {
+        fprintf(stderr, "qkvdump: %s: the soundings are written without it\n", target->path);
+        return;
+    }
+    write_vrt(exports.vrt, exports.xyz_target.path);
+    if (ferror(exports.vrt)) {
+        exports.vrt_failed = true;
+        exports.vrt_error = errno;
+    }
+}
+
 // Closes a text output (the track, the soundings) and moves it over its OUT when keep; false when that failed
 // (said). failed and error hold its first failed write.
 bool close_text_output(FILE** file, bool* failed, int* error, OutputTarget* target, bool keep)
@@ -254,6 +347,16 @@ bool finish_xyz(bool keep)
     if (!close_text_output(&exports.xyz, &exports.xyz_failed, &exports.xyz_error, target, keep)) return false;
     fprintf(exports.summary, "%s: %ld soundings (pings with a position and a depth)\n", target->path,
             exports.soundings);
+    return true;
+}
+
+// Closes the VRT and moves it over its name when keep; false when that failed (said).
+bool finish_vrt(bool keep)
+{
+    if (exports.vrt == nullptr) return true;
+    OutputTarget* target = &exports.vrt_target;
+    if (!close_text_output(&exports.vrt, &exports.vrt_failed, &exports.vrt_error, target, keep)) return false;
+    fprintf(exports.summary, "%s: the soundings as a layer for GDAL and QGIS\n", target->path);
     return true;
 }
 
@@ -289,15 +392,27 @@ bool finish_netcdf(bool keep)
     return true;
 }
 
+// Pings were joined to the .NAV lines, and not one was given a position (another day's file): no export.
+bool no_position()
+{
+    return exports.nav_pings > 0 && exports.placed == 0;
+}
+
+void tell_not_written(const OutputTarget* target, const char* why)
+{
+    if (target->writing) fprintf(stderr, "%s: no %s written: %s\n", target->path, target->what, why);
+}
+
 // Why the outputs are not moved over their OUTs, when they are not: said for each.
 bool outputs_complete(bool nav_whole)
 {
     const char* why = !nav_whole           ? "a .NAV file could not be read whole"
                       : exports.pings == 0 ? "no well-formed record"
+                      : no_position()      ? "no ping has a position"
                                            : nullptr;
     if (why == nullptr) return true;
     for (const OutputTarget* target : {&exports.track_target, &exports.netcdf_target, &exports.xyz_target}) {
-        if (target->writing) fprintf(stderr, "%s: no %s written: %s\n", target->path, target->what, why);
+        tell_not_written(target, why);
     }
     return false;
 }
@@ -318,6 +433,28 @@ void tell_nav_counts()
             fprintf(stderr, "qkvdump: --nav: %ld line%s skipped: %s\n", lines, lines == 1 ? "" : "s",
                     NAV_SKIP_REASONS[reason]);
         }
+    }
+    if (no_position()) {
+        fprintf(stderr,
+                "qkvdump: --nav: no ping has a position: no fix of the .NAV files lies within %lld s of one (the "
+                "day's .NAV file?)\n",
+                static_cast<long long>(NAV_FIX_REACH_MS / 1000));
+    }
+    if (join->jumps > 0) {
+        // The stamp of the fix after the first jump, as its line shows it.
+        const NavClockJump* jump = &join->first_jump;
+        NavTime at;
+        pingtime_civil_of_ms(jump->utc_ms + jump->offset_seconds * 1000LL, &at);
+        at.utc_offset_seconds = jump->offset_seconds;
+        char stamp[NAVFILE_TIME_TEXT_SIZE];
+        navfile_time_text(&at, stamp);
+        long long size = jump->size_ms < 0 ? -jump->size_ms : jump->size_ms;
+        fprintf(stderr,
+                "qkvdump: --nav: the receiver's time jumped %lld.%03lld s %s against the computer's stamps at the "
+                "line stamped %s",
+                size / 1000, size % 1000, jump->size_ms < 0 ? "back" : "ahead", stamp);
+        if (join->jumps > 1) fprintf(stderr, " (and %ld times more)", join->jumps - 1);
+        fputs("; positions are joined by the stamps\n", stderr);
     }
     if (join->unplaced > 0) {
         fprintf(stderr,
@@ -450,6 +587,11 @@ bool exports_depth()
     return exports.depth;
 }
 
+double exports_draft_m()
+{
+    return exports.draft_m;
+}
+
 bool exports_nmea_out()
 {
     return exports.nmea_address[0] != 0;
@@ -487,6 +629,9 @@ int exports_begin(const OutputInputs* inputs, Scanner* scanner)
         if (target->path != nullptr && !output_target_check(target, inputs)) return 2;
     }
     // A .NAV file that cannot be read fails the run before any output is made.
+    for (int i = 0; i < exports.nav_count; ++i) {
+        if (!output_input_is_file(exports.nav_files[i], "qkvdump: --nav ")) return 1;
+    }
     if (!nav_lines_readable(exports.nav_files, exports.nav_count)) return 1;
     // An output file takes the place of the record lines, as the picture does.
     if (scanner->format == SCAN_TEXT && exports_write_files()) scanner->format = SCAN_SUMMARY;
@@ -521,6 +666,7 @@ int exports_begin(const OutputInputs* inputs, Scanner* scanner)
             finish_geojson(false);
             return 1;
         }
+        begin_vrt(inputs);
     }
     if (exports.netcdf_target.path) {
         const char* name = nullptr;
@@ -529,6 +675,7 @@ int exports_begin(const OutputInputs* inputs, Scanner* scanner)
         if (!output_target_name(&exports.netcdf_target, &name)) {
             finish_geojson(false);
             finish_xyz(false);
+            finish_vrt(false);
             return 1;
         }
         if (!netcdf_begin(&exports.netcdf, name, &source)) {
@@ -537,6 +684,7 @@ int exports_begin(const OutputInputs* inputs, Scanner* scanner)
             output_target_finish(&exports.netcdf_target, false);
             finish_geojson(false);
             finish_xyz(false);
+            finish_vrt(false);
             return 1;
         }
         exports.netcdf_open = true;
@@ -577,9 +725,14 @@ bool exports_finish(bool keep)
     if (exports.depth) ping_depth_end();
     bool nav_whole = exports.nav_count == 0 || nav_lines_close(&exports.lines);
     bool complete = outputs_complete(nav_whole);
+    // Soundings without a single one are no export either, though the other outputs are.
+    bool any_sounding = exports.soundings > 0;
+    if (complete && !any_sounding) tell_not_written(&exports.xyz_target, "no ping has both a position and a depth");
     bool whole = finish_geojson(keep && complete);
-    whole = finish_xyz(keep && complete) && whole;
+    bool soundings_kept = finish_xyz(keep && complete && any_sounding);
+    whole = soundings_kept && whole;
+    whole = finish_vrt(soundings_kept) && whole;
     whole = finish_netcdf(keep && complete) && whole;
     if (exports.nav_count > 0) tell_nav_counts();
-    return whole && nav_whole && (complete || !exports_write_files());
+    return whole && nav_whole && !no_position() && (complete || !exports_write_files());
 }

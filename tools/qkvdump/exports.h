@@ -34,6 +34,8 @@ void exports_locate_every_ping();
 bool exports_depth();
 // Whether the exports' options given are --depth, --draft and --blank alone (those --follow takes).
 bool exports_only_depth();
+// The transducer's draft in metres (--draft; 0 without).
+double exports_draft_m();
 // Whether --nmea-out was given.
 bool exports_nmea_out();
 // What --follow takes of them.

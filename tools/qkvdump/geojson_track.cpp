@@ -3,30 +3,10 @@
 #include <cstdio>
 
 #include "tools/qkvdump/ping_time.h"
+#include "waterfall/font.h"
 
 const char GEOJSON_OPENING[] = "{\"type\":\"FeatureCollection\",\"features\":[\n";
 const char GEOJSON_CLOSING[] = "\n]}\n";
-
-namespace {
-
-// The length of the well-formed UTF-8 sequence at text (no overlong form, no surrogate, nothing past U+10FFFF);
-// 0 when none starts there.
-int utf8_length(const unsigned char* text)
-{
-    unsigned char c = text[0];
-    int length = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
-    if (length == 0) return 0;
-    // The second byte's range shuts out overlong forms (E0, F0), surrogates (ED) and code points past U+10FFFF (F4).
-    unsigned char low = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
-    unsigned char high = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
-    if (text[1] < low || text[1] > high) return 0;
-    for (int i = 2; i < length; ++i) {
-        if (text[i] < 0x80 || text[i] > 0xBF) return 0;
-    }
-    return length;
-}
-
-}  // namespace
 
 size_t geojson_string(const char* text, char* out, size_t size)
 {
@@ -42,7 +22,7 @@ size_t geojson_string(const char* text, char* out, size_t size)
             put('\\');
             put(static_cast<char>(*c));
         } else if (*c < 0x20 || *c >= 0x80) {
-            int length = *c >= 0x80 ? utf8_length(c) : 0;
+            int length = *c >= 0x80 ? font_utf8_length(c) : 0;
             if (length > 0) {
                 for (int i = 0; i < length; ++i) put(static_cast<char>(c[i]));
                 c += length - 1;

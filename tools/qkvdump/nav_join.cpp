@@ -88,7 +88,9 @@ bool next_fix(NavJoin* join, NavFix* out)
         if (skip != NAV_SKIP_COUNT) ++join->skipped[skip];
         if (skip == NAV_SKIP_IMPOSSIBLE) continue;
         NavFix* building = &join->building;
-        bool same_time = sentence.utc_ms_of_day >= 0 && sentence.utc_ms_of_day == building->time_of_day_ms;
+        int64_t spread = utc_ms - building->utc_ms;
+        bool same_time = sentence.utc_ms_of_day >= 0 && sentence.utc_ms_of_day == building->time_of_day_ms &&
+                         spread <= NAV_FIX_SPREAD_MS && spread >= -NAV_FIX_SPREAD_MS;
         if (building->present && !same_time) {
             *out = *building;
             building->present = false;
@@ -101,12 +103,6 @@ bool next_fix(NavJoin* join, NavFix* out)
     *out = join->building;
     join->building.present = false;
     return true;
-}
-
-void advance(NavJoin* join)
-{
-    join->before = join->after;
-    if (!next_fix(join, &join->after)) join->after.present = false;
 }
 
 bool usable(const NavFix* fix)
@@ -127,24 +123,63 @@ int64_t time_of_day_gap_ms(const NavFix* before, const NavFix* after)
     return (after->time_of_day_ms - before->time_of_day_ms + DAY_MS) % DAY_MS;
 }
 
-// The clock stepped back between two fixes: the zone left summer time, or the clock was set back, also where
-// the lines stop over it (their times going on, but by less than the receiver's).
-bool steps_back(const NavFix* before, const NavFix* after)
+// How much further the sentences' times went than the stamps from one fix to the next, the day's wrap taken the
+// way nearer the stamps; 0 where either has no time of day.
+int64_t receiver_lead_ms(const NavFix* before, const NavFix* after)
 {
-    if (!before->present || !after->present) return false;
-    int64_t stamps_gap = local_ms(after) - local_ms(before);
-    int64_t real_gap = time_of_day_gap_ms(before, after);
-    return stamps_gap < 0 || after->offset_seconds < before->offset_seconds ||
-           (real_gap >= 0 && stamps_gap < real_gap - NAV_CLOCK_STEP_MIN_MS);
+    if (before->time_of_day_ms < 0 || after->time_of_day_ms < 0) return 0;
+    int64_t lead = (after->time_of_day_ms - before->time_of_day_ms - (after->utc_ms - before->utc_ms)) % DAY_MS;
+    if (lead > DAY_MS / 2) lead -= DAY_MS;
+    if (lead <= -DAY_MS / 2) lead += DAY_MS;
+    return lead;
 }
 
-// The real time from one fix to the next: their stamps' difference, or where the clock stepped back between
-// them, their sentences' times of day'; -1 when it cannot be told.
-int64_t real_gap_ms(const NavFix* before, const NavFix* after)
+// The next whole fix in *out, noting where the receiver's time and the stamps part; false at the end of the lines.
+bool read_fix(NavJoin* join, NavFix* out)
 {
+    if (!next_fix(join, out)) return false;
+    int64_t lead = join->last_read.present ? receiver_lead_ms(&join->last_read, out) : 0;
+    if ((lead > NAV_CLOCK_STEP_MIN_MS || lead < -NAV_CLOCK_STEP_MIN_MS) && join->jumps++ == 0) {
+        join->first_jump = NavClockJump{lead, out->utc_ms, out->offset_seconds};
+    }
+    join->last_read = *out;
+    return true;
+}
+
+void advance(NavJoin* join)
+{
+    join->before = join->after;
+    join->hidden_step = false;
+    if (!read_fix(join, &join->after)) join->after.present = false;
+}
+
+// The stamps' own clock went back between two fixes: the zone left summer time, or the clock was set back.
+bool stamps_step_back(const NavFix* before, const NavFix* after)
+{
+    return before->present && after->present &&
+           (local_ms(after) < local_ms(before) || after->offset_seconds < before->offset_seconds);
+}
+
+// Once the pings' clock went back: the lines' clock stepped back between two fixes, by their stamps, or where the
+// lines stopped over it, by their sentences' times going on further than their stamps. Without the pings' step
+// the same sign is the receiver's time jumping, which the join leaves alone.
+bool steps_back(const NavFix* before, const NavFix* after)
+{
+    if (stamps_step_back(before, after)) return true;
+    if (!before->present || !after->present) return false;
+    int64_t real_gap = time_of_day_gap_ms(before, after);
+    return real_gap >= 0 && local_ms(after) - local_ms(before) < real_gap - NAV_CLOCK_STEP_MIN_MS;
+}
+
+// The real time from before to after: their stamps' difference, or where the clock was set back between them,
+// their sentences' times of day'; -1 when it cannot be told.
+int64_t real_gap_ms(const NavJoin* join)
+{
+    const NavFix* before = &join->before;
+    const NavFix* after = &join->after;
+    if (!join->hidden_step && after->utc_ms > before->utc_ms) return after->utc_ms - before->utc_ms;
     int64_t by_day = time_of_day_gap_ms(before, after);
-    if (steps_back(before, after) || after->utc_ms <= before->utc_ms) return by_day > 0 ? by_day : -1;
-    return after->utc_ms - before->utc_ms;
+    return by_day > 0 ? by_day : -1;
 }
 
 enum Placing { PLACED, PLACED_BEFORE_AFTER, UNPLACED };
@@ -165,15 +200,16 @@ Placing place(NavJoin* join, int64_t local)
             advance(join);
         }
         if (!steps_back(before, after)) return UNPLACED;
+        join->hidden_step = !stamps_step_back(before, after);
         // Until the ping reaches the first fix after the step, the pings go on in its run.
         join->in_after_run = local < local_ms(after);
         if (join->in_after_run) return PLACED_BEFORE_AFTER;
         advance(join);
     }
     while (after->present && local_ms(after) <= local) {
-        if (steps_back(before, after)) {
+        if (stamps_step_back(before, after)) {
             // The ping is still in the run that ends at before while within the real time to the next fix.
-            int64_t gap = real_gap_ms(before, after);
+            int64_t gap = real_gap_ms(join);
             if (local - local_ms(before) < (gap < 0 ? NAV_FIX_REACH_MS : gap)) break;
         }
         advance(join);
@@ -231,7 +267,7 @@ void nav_join_begin(NavJoin* join, NavLineRead read, void* source)
     join->read = read;
     join->source = source;
     join->building.time_of_day_ms = -1;
-    next_fix(join, &join->after);
+    read_fix(join, &join->after);
 }
 
 bool nav_join_locate(NavJoin* join, int64_t local, int64_t* utc_ms, PingPosition* position)
@@ -254,7 +290,7 @@ bool nav_join_locate(NavJoin* join, int64_t local, int64_t* utc_ms, PingPosition
         if (before->present && local == local_ms(before)) position_between(before, before, 0, 0, position);
         return true;
     }
-    int64_t gap = real_gap_ms(before, after);
+    int64_t gap = real_gap_ms(join);
     int64_t elapsed = placing == PLACED ? local - local_ms(before) : gap - (local_ms(after) - local);
     position_between(before, after, elapsed, gap, position);
     return true;
@@ -275,7 +311,8 @@ bool nav_lines_readable(const char* const* files, int count)
             if (!failed) continue;
             errno = error;
         }
-        fprintf(stderr, "%s: cannot %s: %s\n", files[i], stream == nullptr ? "open" : "read", strerror(errno));
+        fprintf(stderr, "qkvdump: --nav %s: cannot %s: %s\n", files[i], stream == nullptr ? "open" : "read",
+                strerror(errno));
         return false;
     }
     return true;
@@ -299,7 +336,7 @@ bool nav_lines_next(void* source, const char** line)
             const char* name = lines->files[lines->next++];
             lines->stream = fopen(name, "rb");
             if (lines->stream == nullptr) {
-                fprintf(stderr, "%s: cannot open: %s\n", name, strerror(errno));
+                fprintf(stderr, "qkvdump: --nav %s: cannot open: %s\n", name, strerror(errno));
                 lines->failed = true;
             }
             continue;
@@ -309,7 +346,7 @@ bool nav_lines_next(void* source, const char** line)
         memset(lines->line, 0xFF, sizeof lines->line);
         if (fgets(lines->line, sizeof lines->line, lines->stream) == nullptr) {
             if (ferror(lines->stream)) {
-                fprintf(stderr, "%s: read error\n", lines->files[lines->next - 1]);
+                fprintf(stderr, "qkvdump: --nav %s: read error\n", lines->files[lines->next - 1]);
                 lines->failed = true;
             }
             fclose(lines->stream);

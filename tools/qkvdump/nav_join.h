@@ -7,11 +7,16 @@
 // or has no measured position (quality 0, or 7 and 8: entered by hand,
 // simulated). Pings and lines are taken in time order, as streams.
 //
-// Pings and lines carry the same computer's local clock. Where it steps back
-// (the zone leaving summer time, or the clock set back), the records step
-// back too: a ping whose time goes back behind the fixes read is joined to
-// the fixes after the lines' own step back, and its UTC time comes from the
-// offset its line carries, so the hour that comes twice is told apart.
+// Pings and lines carry the same computer's local clock, and are joined by
+// it alone: the time a receiver writes in its sentences may jump (from GPS
+// time to UTC once it learns the leap seconds, after an outage) while the
+// stamps go on evenly. Where the computer's clock steps back (the zone
+// leaving summer time, or the clock set back), the records step back too: a
+// ping whose time goes back behind the fixes read is joined to the fixes
+// after the lines' own step back, and its UTC time comes from the offset its
+// line carries, so the hour that comes twice is told apart. Only then, with
+// the pings' clock seen going back, are the sentences' times asked where in
+// the lines it stepped, when the lines stopped over the step.
 #pragma once
 
 #include <cstdint>
@@ -24,11 +29,15 @@ constexpr int64_t NAV_FIX_REACH_MS = 10000;
 // The furthest the lines are read ahead for their step back after the pings'
 // (the pings' clock set back): two hours, over any change of a zone's clocks.
 constexpr int64_t NAV_STEP_BACK_MAX_MS = 2 * 3600 * 1000LL;
-// Lines whose stamps move on less than their sentences' times by more than
-// this were stamped across a step back of the clock; less could be a logger
-// that stalled and caught up. A smaller step hidden in a gap of the lines
-// needs no telling: the fixes after it carry the pings' clock again.
+// Stamps and sentences' times that part by more than this: the receiver's
+// time jumped, or the computer's clock was set (when the pings' clock went back
+// too, lines stopped over its step back); less could be a logger that stalled
+// and caught up. A smaller step hidden in a gap of the lines needs no telling:
+// the fixes after it carry the pings' clock again.
 constexpr int64_t NAV_CLOCK_STEP_MIN_MS = NAV_FIX_REACH_MS;
+// Sentences of one time of day make one fix only when stamped within this of
+// its first: a receiver whose time stands still gives a fix a sentence.
+constexpr int64_t NAV_FIX_SPREAD_MS = 500;
 
 // The next line without its line end in *line; false at the end of the lines.
 typedef bool (*NavLineRead)(void* source, const char** line);
@@ -53,17 +62,28 @@ struct NavFix {
 enum NavSkip { NAV_SKIP_UNREADABLE, NAV_SKIP_IMPOSSIBLE, NAV_SKIP_NOT_MEASURED, NAV_SKIP_NO_FIX, NAV_SKIP_COUNT };
 extern const char* const NAV_SKIP_REASONS[NAV_SKIP_COUNT];
 
+// Where the receiver's time and the stamps parted between two fixes read one after the other.
+struct NavClockJump {
+    int64_t size_ms;  // how much further the receiver's time went than the stamps (negative: less far)
+    int64_t utc_ms;   // the stamp of the fix after it, as NavFix's
+    int offset_seconds;
+};
+
 struct NavJoin {
     NavLineRead read;
     void* source;
     NavFix before;    // the last fix at or before the latest ping
     NavFix after;     // the first fix after it
     NavFix building;  // the sentences of the time of day being read
+    NavFix last_read; // the fix read before after
     bool in_after_run;  // the pings' clock stepped back: they are in after's run, before after
+    bool hidden_step;   // and the lines' step back between before and after was told by the sentences' times
     bool any_ping;
     int64_t last_local_ms;  // the ping before's local time
     long skipped[NAV_SKIP_COUNT];  // lines, by reason
     long unplaced;    // pings whose time went back with no step back in the lines to match
+    long jumps;       // times the receiver's time and the stamps parted
+    NavClockJump first_jump;
 };
 
 void nav_join_begin(NavJoin* join, NavLineRead read, void* source);

@@ -10,6 +10,8 @@
 #include "store/record.h"
 #include "tools/qkvdump/picture.h"
 
+const char OUTPUT_SOUNDINGS_VRT_OPENING[] = "<OGRVRTDataSource>\n  <OGRVRTLayer name=\"soundings\">\n";
+
 namespace {
 
 constexpr size_t HEAD_SIZE = 65536;  // the first bytes read to tell what a file holds
@@ -21,7 +23,7 @@ const char CLASSIC_NETCDF[] = "CDF";  // then its version: 1, 2 or 5
 const char GEOJSON_TYPE[] = "\"type\"";
 const char GEOJSON_FEATURE[] = "\"Feature";  // "Feature" or "FeatureCollection"
 constexpr int NMEA_ADDRESS_MAX = 6;          // "GPGGA", "PUBX": the capitals before the first comma
-constexpr int OUTPUTS_MAX = 4;
+constexpr int OUTPUTS_MAX = 5;
 
 // The outputs checked so far, so that no two share an OUT.
 const OutputTarget* checked[OUTPUTS_MAX];
@@ -35,6 +37,7 @@ enum Content {
     CONTENT_TRACK,
     CONTENT_NETCDF,
     CONTENT_SOUNDINGS,
+    CONTENT_SOUNDINGS_VRT,
     CONTENT_OTHER,
     CONTENT_UNREAD,
 };
@@ -140,6 +143,9 @@ Content content_of(const char* path)
         return CONTENT_NETCDF;
     }
     if (starts_as_soundings(head)) return CONTENT_SOUNDINGS;
+    if (strncmp(head, OUTPUT_SOUNDINGS_VRT_OPENING, sizeof OUTPUT_SOUNDINGS_VRT_OPENING - 1) == 0) {
+        return CONTENT_SOUNDINGS_VRT;
+    }
     return starts_as_track(head) ? CONTENT_TRACK : CONTENT_OTHER;
 }
 
@@ -149,6 +155,7 @@ Content content_written(OutputKind kind)
     case OUTPUT_PICTURE: return CONTENT_PICTURE;
     case OUTPUT_TRACK: return CONTENT_TRACK;
     case OUTPUT_XYZ: return CONTENT_SOUNDINGS;
+    case OUTPUT_SOUNDINGS_VRT: return CONTENT_SOUNDINGS_VRT;
     default: return CONTENT_NETCDF;
     }
 }
@@ -221,6 +228,12 @@ bool named_as_raw_data(const OutputTarget* target)
 
 bool output_target_check(OutputTarget* target, const OutputInputs* inputs)
 {
+    char device[16];
+    if (plat_names_device(target->path, device, sizeof device)) {
+        fprintf(stderr, "qkvdump: %s %s is taken by the system for its device %s: not writing the %s there\n",
+                target->option, target->path, device, target->what);
+        return false;
+    }
     target->existed = plat_file_look(target->path, &target->look);
     target->in_place = target->existed && target->look.stream;
     target->writing = false;
@@ -297,12 +310,28 @@ bool output_target_finish(OutputTarget* target, bool keep)
     if (moved == PLAT_OK) return true;
     plat_file_discard(target->temp);
     if (moved == PLAT_ERR_EXISTS) {
-        fprintf(stderr, "%s: not replaced: another file took its place while the %s was written\n", target->path,
+        fprintf(stderr, "%s: not replaced: another file took its place while qkvdump wrote the %s\n", target->path,
                 target->what);
     } else {
         fprintf(stderr, "%s: cannot write: %s\n", target->path, reason);
     }
     return false;
+}
+
+bool output_input_is_file(const char* path, const char* before)
+{
+    char device[16];
+    PlatFileLook look;
+    if (plat_names_device(path, device, sizeof device)) {
+        fprintf(stderr, "%s%s: cannot open: the system takes the name for its device %s, not for a file\n", before,
+                path, device);
+        return false;
+    }
+    if (plat_file_look(path, &look) && !look.regular && !look.stream) {
+        fprintf(stderr, "%s%s: cannot open: a directory or a disk, not a file\n", before, path);
+        return false;
+    }
+    return true;
 }
 
 bool output_is_data_file_name(const char* path)

@@ -16,7 +16,9 @@
 
 constexpr int OUTPUT_PATH_SIZE = 4096;
 
-enum OutputKind { OUTPUT_PICTURE, OUTPUT_TRACK, OUTPUT_NETCDF, OUTPUT_XYZ };
+enum OutputKind { OUTPUT_PICTURE, OUTPUT_TRACK, OUTPUT_NETCDF, OUTPUT_XYZ, OUTPUT_SOUNDINGS_VRT };
+// How the VRT that opens the soundings in GDAL starts, which tells it from any other file.
+extern const char OUTPUT_SOUNDINGS_VRT_OPENING[];
 
 struct OutputTarget {
     const char* option;  // "--png"
@@ -48,5 +50,10 @@ bool output_target_name(OutputTarget* target, const char** name);
 // After the new file is closed: when keep, moves it over OUT, provided OUT is
 // still the file it was when checked (false when it cannot, said); else removes it.
 bool output_target_finish(OutputTarget* target, bool keep);
+// A path given to be read (a data file, a .NAV file) that names no file: a
+// directory or a disk, or a name the system takes for a device (nul.NAV on
+// Windows). Said, after before ("" or "qkvdump: --nav "), in the same words on
+// every system; false then.
+bool output_input_is_file(const char* path, const char* before);
 // Named as the program names its data files, letter case ignored.
 bool output_is_data_file_name(const char* path);

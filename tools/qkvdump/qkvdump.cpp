@@ -46,11 +46,15 @@ const char USAGE[] =
     "  --height N rows of the picture, each the mean of consecutive pings (the last\n"
     "             rows one ping fewer where they do not share out evenly); default\n"
     "             one row per ping\n"
+    "             With --axes, as the echogram is seen: --height the rows down the\n"
+    "             range (dividing 8000, default 1000), --width the columns across\n"
+    "             the pings (default a column a ping, at least 640, at most 8000)\n"
     "  --gray     grey levels equal to the column means; without it the means are\n"
     "             coloured with viridis, a perceptually uniform map from dark violet\n"
     "             (0) through blue and green to yellow (255)\n"
-    "  --axes     an echogram: a scale in metres along the range, UTC times down\n"
-    "             the pings, the file's name, around the waterfall\n"
+    "  --axes     the echogram as a sounder shows it: time across, depth down, a\n"
+    "             depth scale at 1-2-5 steps with light grid lines, UTC times,\n"
+    "             the file's name\n"
     "  --depth    the bottom picked in every ping: its depth below the surface and\n"
     "             quality (1-100) in the listing, the CSV and the outputs, a red\n"
     "             line in the picture; none where the ping has no sure bottom\n"
@@ -81,26 +85,27 @@ const char USAGE[] =
     "  --help     print this text\n"
     "  --version  print the name and version\n";
 
-constexpr int DEFAULT_WIDTH = 1000;
+constexpr int DEFAULT_BINS = 1000;
 constexpr size_t REASON_SIZE = 256;
 
 struct Drawing {
     OutputTarget target;  // path null: no picture asked for
-    int width;
+    int bins;    // columns of data bytes across the range: --width, or with --axes --height
     bool gray;
     bool axes;
     FILE* file;  // opened for the first well-formed ping, so that without one nothing is touched
     bool cannot_open;
-    int height;  // 0: one row per ping
-    long pings;  // counted beforehand for a height
+    int groups;  // of pings: the waterfall's rows (--height) or the echogram's columns (--width); 0: a ping each
+    long pings;  // counted beforehand for the groups or the echogram
     const char* first_file;
+    char title_name[OUTPUT_PATH_SIZE];  // its name in the echogram's title, in UTF-8
     Picture picture;
     Echogram echogram;
 };
 
 Scanner scanner;
 Drawing drawing = {{"--png", "picture", OUTPUT_PICTURE, nullptr, false, false, {}, false, {}},
-                   DEFAULT_WIDTH, false, false, nullptr, false, 0, 0, nullptr, {}, {}};
+                   DEFAULT_BINS, false, false, nullptr, false, 0, 0, nullptr, {}, {}, {}};
 int output_error;  // errno of the first write to standard output that failed
 
 // A failed write to standard output stops the run: what it was to hold is not whole.
@@ -112,6 +117,7 @@ bool output_failed()
 
 bool scan_path(const char* path)
 {
+    if (!output_input_is_file(path, "")) return false;
     FILE* stream = fopen(path, "rb");
     if (stream == nullptr) {
         fprintf(stderr, "%s: cannot open: %s\n", path, strerror(errno));
@@ -132,12 +138,14 @@ bool open_picture(Drawing* d)
         d->cannot_open = true;
         return false;
     }
-    EchogramStyle style = {d->width, d->gray, exports_depth(), d->axes, d->first_file};
+    plat_name_utf8(d->first_file, d->title_name, sizeof d->title_name);
+    int columns = d->axes ? echogram_columns(d->bins, d->pings, d->groups) : 0;
+    EchogramStyle style = {d->bins, d->gray, exports_depth(), d->axes, columns, exports_draft_m(), d->title_name};
     PictureKind kind = echogram_kind(&style);
     // The colour picture's pixels index the colour map by the column means.
     picture_begin(&d->picture, d->file, echogram_picture_width(&style), kind,
                   kind == PICTURE_INDEXED ? WATERFALL_COLOURS : nullptr);
-    echogram_begin(&d->echogram, &style, &d->picture, d->pings, d->height);
+    echogram_begin(&d->echogram, &style, &d->picture, d->pings, d->axes ? 0 : d->groups);
     return true;
 }
 
@@ -207,8 +215,8 @@ struct CommandLine {
     bool csv;
     bool follow;
     bool force;
-    bool width_given;
-    bool height_given;
+    const char* width_text;   // read once --axes is known
+    const char* height_text;
     char** files;
     int file_count;
 };
@@ -233,18 +241,38 @@ const CmdlineOption OPTIONS[] = {
 
 const int GO_ON = -1;  // the command line is good: run
 
-// A width of the picture: a divisor of the sample count.
-bool parse_width(Cmdline* cl)
+// The columns of data bytes across the range, option's value: a divisor of the sample count.
+bool take_bins(Cmdline* cl, const char* option, const char* text)
 {
-    constexpr int WIDTHS_MAX = 64;  // 8000 has 28 divisors
-    long divisors[WIDTHS_MAX];
+    constexpr int BINS_MAX = 64;  // 8000 has 28 divisors
+    long divisors[BINS_MAX];
     int count = 0;
-    for (long divisor = 1; divisor <= PING_SAMPLE_COUNT && count < WIDTHS_MAX; ++divisor) {
+    for (long divisor = 1; divisor <= PING_SAMPLE_COUNT && count < BINS_MAX; ++divisor) {
         if (PING_SAMPLE_COUNT % divisor == 0) divisors[count++] = divisor;
     }
-    long width = 0;
-    if (!cmdline_one_of(cl, cl->value, divisors, count, &width)) return false;
-    drawing.width = static_cast<int>(width);
+    long bins = 0;
+    snprintf(cl->name, sizeof cl->name, "%s", option);
+    if (!cmdline_one_of(cl, text, divisors, count, &bins)) return false;
+    drawing.bins = static_cast<int>(bins);
+    return true;
+}
+
+// The picture's size, read once --axes is known. Without it --width is the columns of data bytes across the range
+// and --height the rows of pings; with it, the echogram as a sounder shows it, --height the rows down the range and
+// --width the columns across the pings, as many as its kept means allow for its rows.
+bool take_sizes(Cmdline* cl, const CommandLine* line)
+{
+    const char* bins = drawing.axes ? line->height_text : line->width_text;
+    const char* groups = drawing.axes ? line->width_text : line->height_text;
+    if (bins != nullptr && !take_bins(cl, drawing.axes ? "--height" : "--width", bins)) return false;
+    if (groups == nullptr) return true;
+    snprintf(cl->name, sizeof cl->name, "%s", drawing.axes ? "--width" : "--height");
+    long most = drawing.axes ? echogram_columns_max(drawing.bins) : PICTURE_HEIGHT_MAX;
+    long number = 0;
+    if (!cmdline_number(cl, groups, drawing.axes ? "a number of columns" : "a number of rows", 1, most, &number)) {
+        return false;
+    }
+    drawing.groups = static_cast<int>(number);
     return true;
 }
 
@@ -252,7 +280,6 @@ bool parse_width(Cmdline* cl)
 // the exports; false when refused (said in cl's message).
 bool take_option(Cmdline* cl, CommandLine* line)
 {
-    long height = 0;
     switch (cl->option->id) {
     case OPT_CSV: line->csv = true; break;
     case OPT_SAMPLES: scanner.samples = true; break;
@@ -261,12 +288,8 @@ bool take_option(Cmdline* cl, CommandLine* line)
     case OPT_GRAY: drawing.gray = true; break;
     case OPT_AXES: drawing.axes = true; break;
     case OPT_PNG: drawing.target.path = cl->value; break;
-    case OPT_WIDTH: line->width_given = true; return parse_width(cl);
-    case OPT_HEIGHT:
-        line->height_given = true;
-        if (!cmdline_number(cl, cl->value, "a number of rows", 1, PICTURE_HEIGHT_MAX, &height)) return false;
-        drawing.height = static_cast<int>(height);
-        break;
+    case OPT_WIDTH: line->width_text = cl->value; break;
+    case OPT_HEIGHT: line->height_text = cl->value; break;
     case OPT_EXPORTS: return exports_option(cl);
     }
     return true;
@@ -278,7 +301,7 @@ bool take_option(Cmdline* cl, CommandLine* line)
 // CMDLINE_BAD_STATUS with the reason in cl's message.
 int read_options(Cmdline* cl, char** argv, CommandLine* line)
 {
-    *line = CommandLine{false, false, false, false, false, argv + 1, 0};
+    *line = CommandLine{false, false, false, nullptr, nullptr, argv + 1, 0};
     for (;;) {
         CmdlineRead read = cmdline_next(cl);
         if (read == CMDLINE_END) return GO_ON;
@@ -303,8 +326,8 @@ int read_options(Cmdline* cl, char** argv, CommandLine* line)
 bool go_together(Cmdline* cl, const CommandLine* line)
 {
     if (line->follow) {
-        if (line->csv || scanner.samples || drawing.target.path || drawing.gray || line->width_given || drawing.axes ||
-            line->height_given || line->force || !exports_only_depth()) {
+        if (line->csv || scanner.samples || drawing.target.path || drawing.gray || line->width_text || drawing.axes ||
+            line->height_text || line->force || !exports_only_depth()) {
             return cmdline_fail(cl, "--follow goes with no other option but --depth, --draft, --blank and --nmea-out");
         }
         if (!exports_check(cl, false)) return false;
@@ -312,12 +335,13 @@ bool go_together(Cmdline* cl, const CommandLine* line)
     }
     if (exports_nmea_out()) return cmdline_fail(cl, "--nmea-out needs --follow");
     if (scanner.samples && !line->csv) return cmdline_fail(cl, "--samples needs --csv");
-    if ((drawing.gray || line->width_given || line->height_given || drawing.axes) && !drawing.target.path) {
-        return cmdline_fail(cl, "%s needs --png", line->width_given    ? "--width"
-                                                  : line->height_given ? "--height"
-                                                  : drawing.axes       ? "--axes"
-                                                                       : "--gray");
+    if ((drawing.gray || line->width_text || line->height_text || drawing.axes) && !drawing.target.path) {
+        return cmdline_fail(cl, "%s needs --png", line->width_text    ? "--width"
+                                                  : line->height_text ? "--height"
+                                                  : drawing.axes      ? "--axes"
+                                                                      : "--gray");
     }
+    if (!take_sizes(cl, line)) return false;
     if (!exports_check(cl, line->csv)) return false;
     if (line->force && !drawing.target.path && !exports_write_files()) {
         return cmdline_fail(cl, "--force needs --png, --geojson, --xyz or --netcdf");
@@ -346,7 +370,7 @@ int run(const CommandLine* line)
     scanner.each = take_ping;
     if (int refused = exports_begin(&inputs, &scanner)) return refused;
     if (drawing.target.path) {
-        drawing.pings = drawing.height > 0 ? count_pings(files, count) : 0;
+        drawing.pings = drawing.groups > 0 || drawing.axes ? count_pings(files, count) : 0;
         drawing.first_file = files[0];
         if (drawing.axes) exports_locate_every_ping();
     }
@@ -370,6 +394,7 @@ int run(const CommandLine* line)
 
 int main(int argc, char** argv)
 {
+    plat_closed_pipe_fails();  // a listing cut short by its reader is a failure to say, status 1
     scanner.format = SCAN_TEXT;
     scanner.out = stdout;
     scanner.messages = stderr;
