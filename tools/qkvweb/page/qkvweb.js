@@ -176,7 +176,9 @@ function draw_axes() {
     const step = TIME_STEPS_S.find((s) => span / s <= TICKS_AT_MOST) || TIME_STEPS_S[TIME_STEPS_S.length - 1];
     context.textAlign = 'center';
     context.textBaseline = 'top';
-    // A tick where a ping's time first reaches a whole step, oldest first.
+    // A tick where a ping's time first reaches a whole step, oldest first; a label with no room beside the one
+    // before it is left out, its tick and line kept.
+    let free = 0;
     for (let k = view.times.length - 2; k >= 0; --k) {
       const before = view.times[k + 1], time = view.times[k];
       if (before === null || time === null || Math.floor(time / step) === Math.floor(before / step)) continue;
@@ -186,8 +188,11 @@ function draw_axes() {
       const label = time_text(Math.floor(time / step) * step, step);
       context.fillStyle = LABEL_COLOUR;
       const half = context.measureText(label).width / 2;
-      context.fillText(label, Math.min(Math.max(x, half), width - half), top + down + 7 * ratio);
+      const at = Math.min(Math.max(x, half), width - half);
       view.ticks.time.push(label);
+      if (at - half < free) continue;
+      context.fillText(label, at, top + down + 7 * ratio);
+      free = at + half + 6 * ratio;
     }
   }
 }
