@@ -191,8 +191,10 @@ PlatResult plat_file_read_at(PlatFile file, int64_t offset, uint8_t* bytes, size
 // the process be ended by Ctrl+C or a request to terminate before the file is
 // moved or discarded, it is removed (a program stopped mid-way leaves no
 // partial file), and a write past the file size limit fails as on a full disk
-// instead of killing the process. PLAT_BESIDE_MAX such files at once.
-constexpr int PLAT_BESIDE_MAX = 4;
+// instead of killing the process. PLAT_BESIDE_MAX such files at once: room
+// for every output a tool makes in one run (qkvdump's, checked where they are
+// listed); past them, null with that said.
+constexpr int PLAT_BESIDE_MAX = 8;
 FILE* plat_file_create_beside(const char* path, char* temp, size_t temp_size, char* reason, size_t reason_size);
 // Moves the file from over the file to in one step, replacing it: to is
 // always the old file or the new one. On failure the reason, and from is left

@@ -95,7 +95,7 @@ TEST(Exports, PositionsFromNavlogBesideTheProgram)
 
     // The depths of headsim's seabed too, below the surface for a transducer 0.4 m deep: every export gives the CSV's.
     // Soundings under a name of 252 characters (the new file beside it must fit beside it), and the VRT beside
-    // them that GDAL opens as the README says.
+    // them that GDAL opens as the README says. Every output at once, the picture too.
     std::string csv = dir.file("pings.csv"), track = dir.file("track.geojson"), nc = dir.file("pings.nc");
     std::string soundings = std::string(248, 's'), xyz = dir.file(soundings + ".xyz"), said;
     ASSERT_EQ(0, run_command("(" + std::string(QKVDUMP) + " --csv --depth --draft 0.4 --nav " + in_quotes(nav) + " " +
@@ -103,7 +103,7 @@ TEST(Exports, PositionsFromNavlogBesideTheProgram)
     EXPECT_EQ("ok 40 of 40 pings located\n", check("csv " + in_quotes(csv) + " " + in_quotes(nav)));
 
     ASSERT_EQ(0, qkvdump_with({"--nav", nav, "--geojson", track, "--netcdf", nc, "--depth", "--draft=0.4", "--xyz", xyz,
-                               data}, &said)) << said;
+                               "--png", dir.file("pings.png"), data}, &said)) << said;
     EXPECT_NE(std::string::npos, said.find("track.geojson: 40 pings with a position\n")) << said;
     EXPECT_EQ("ok 40 features\n", check("geojson " + in_quotes(track) + " " + in_quotes(csv)));
     EXPECT_EQ("ok 40 pings\n", check("netcdf " + in_quotes(nc) + " nav:" + in_quotes(csv) + " " + in_quotes(data)));
