@@ -130,10 +130,11 @@ PlatResult plat_file_close_removing_empty(PlatFile file, const char* name);
 // Windows ends a console program without a signal of the program's own, so
 // there it does nothing.
 void plat_file_remove_empty_at_end(PlatFile file, const char* name);
-// Opens a log of the current directory for appending, creating it when
-// missing, readable by others while written, and held for this process alone
-// until closed: PLAT_ERR_HELD when another process holds it (on Windows also
-// any program that lets no one else write it). What holds it is the open file
+// Opens a log of the current directory for appending (and for reading what it
+// holds, with plat_file_read_at), creating it when missing, readable by others
+// while written, and held for this process alone until closed: PLAT_ERR_HELD
+// when another process holds it (on Windows also any program that lets no one
+// else write it). What holds it is the open file
 // itself, so the hold ends with the process however that ends. Never waits: a
 // name that is not a regular file (a pipe, a device, a directory) is refused,
 // and so is a symbolic link.
