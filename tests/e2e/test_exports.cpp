@@ -124,7 +124,7 @@ TEST(Exports, PositionsFromNavlogBesideTheProgram)
 }
 
 // Survey receivers' positions, 8 decimals of minutes, keep their precision (10 decimals of degrees) in the CSV,
-// the track and the netCDF file, as pandas, json and netCDF4 read them.
+// the track and the netCDF file, as pandas, json and netCDF4 read them. The ping past the last fix is counted.
 TEST(Exports, SurveyReceiversKeepTheirPrecision)
 {
     TempDir dir;
@@ -147,6 +147,7 @@ TEST(Exports, SurveyReceiversKeepTheirPrecision)
                              " > " + in_quotes(csv) + ")", &said)) << said;
     EXPECT_EQ("ok 5 of 6 pings located\n", check("csv " + in_quotes(csv) + " " + in_quotes(nav)));
     ASSERT_EQ(0, qkvdump_with({"--nav", nav, "--geojson", track, "--netcdf", nc, data}, &said)) << said;
+    EXPECT_NE(std::string::npos, said.find("--nav: 1 of 6 pings without a position: no measured fix within")) << said;
     EXPECT_EQ("ok 5 features\n", check("geojson " + in_quotes(track) + " " + in_quotes(csv)));
     EXPECT_EQ("ok 6 pings\n", check("netcdf " + in_quotes(nc) + " nav:" + in_quotes(csv) + " " + in_quotes(data)));
 }

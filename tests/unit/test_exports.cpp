@@ -228,10 +228,19 @@ std::string fix_line(const std::string& stamp, int s, int quality = 4, int recei
     return text;
 }
 
+// A line stamped as navlog stamps it, of the sentence's body without '$' and checksum.
+std::string stamped(const std::string& stamp, const std::string& body)
+{
+    char text[160];
+    snprintf(text, sizeof text, "$%s", body.c_str());
+    nmea_append_checksum(text, body.size() + 1);
+    return stamp + " " + text;
+}
+
 // Pings and lines of one computer whose clock steps back (the zone leaving summer time, the clock set back) or
-// forward, or of a receiver whose own time jumps or stands still: each ping gets its real UTC time and the position
-// of its real time, and 10 decimals of degrees for the receiver's 8 of minutes; where the receiver's time and the
-// stamps part, the first such jump is kept to be told. Positions entered by hand (7) or simulated (8) are none;
+// forward, or of a receiver whose own time jumps, stands still or is off from the start: each ping gets its real UTC
+// time and the position of its real time, and 10 decimals of degrees for the receiver's 8 of minutes; where the
+// receiver's time and the stamps part, the first such jump (or the offset from the first fix) is kept to be told. Positions entered by hand (7) or simulated (8) are none;
 // estimated ones (6) kept.
 TEST(NavJoin, ClockStepsAndFixQualities)
 {
@@ -272,39 +281,49 @@ TEST(NavJoin, ClockStepsAndFixQualities)
          {{"2026-03-29 01:59:59.500", 1, 59.5, 4}, {"2026-03-29 03:00:00.500", 2, 60.5, 4}},
          0, 0},
         {"the clock set back 30 s between fixes 20 and 21, in records and lines alike",
-         {fix_line("2026-12-08T10:00:19.000+00:00", 19), fix_line("2026-12-08T10:00:20.000+00:00", 20),
-          fix_line("2026-12-08T09:59:51.000+00:00", 21), fix_line("2026-12-08T09:59:52.000+00:00", 22)},
-         {{"2026-12-08 10:00:19.500", 0, 19.5, 4}, {"2026-12-08 10:00:20.400", 0, 20.4, 4},
-          {"2026-12-08 09:59:50.800", 0, 20.8, 4}, {"2026-12-08 09:59:51.500", 0, 21.5, 4}},
+         {fix_line("2026-12-08T00:59:19.000+00:00", 19), fix_line("2026-12-08T00:59:20.000+00:00", 20),
+          fix_line("2026-12-08T00:58:51.000+00:00", 21), fix_line("2026-12-08T00:58:52.000+00:00", 22)},
+         {{"2026-12-08 00:59:19.500", 0, 19.5, 4}, {"2026-12-08 00:59:20.400", 0, 20.4, 4},
+          {"2026-12-08 00:58:50.800", 0, 20.8, 4}, {"2026-12-08 00:58:51.500", 0, 21.5, 4}},
          0, 30},
         {"the clock set back 30 s while the log was stopped: told by the sentences' times",
-         {fix_line("2026-12-08T10:00:19.000+00:00", 19), fix_line("2026-12-08T10:00:20.000+00:00", 20),
-          fix_line("2026-12-08T10:01:10.000+00:00", 100), fix_line("2026-12-08T10:01:11.000+00:00", 101)},
-         {{"2026-12-08 10:00:20.500", 0, -1, 0}, {"2026-12-08 10:00:20.000", 0, -1, 0},
-          {"2026-12-08 10:01:10.500", 0, 100.5, 4}},
+         {fix_line("2026-12-08T00:59:19.000+00:00", 19), fix_line("2026-12-08T00:59:20.000+00:00", 20),
+          fix_line("2026-12-08T01:00:10.000+00:00", 100), fix_line("2026-12-08T01:00:11.000+00:00", 101)},
+         {{"2026-12-08 00:59:20.500", 0, -1, 0}, {"2026-12-08 00:59:20.000", 0, -1, 0},
+          {"2026-12-08 01:00:10.500", 0, 100.5, 4}},
          0, 30},
         {"the records' clock set back with no such step in the lines: counted",
-         {fix_line("2026-12-08T10:00:19.000+00:00", 19), fix_line("2026-12-08T10:00:20.000+00:00", 20),
-          fix_line("2026-12-08T10:00:21.000+00:00", 21)},
-         {{"2026-12-08 10:00:20.000", 0, 20, 4}, {"2026-12-08 10:00:19.500", 0, -1, 0}},
+         {fix_line("2026-12-08T00:59:19.000+00:00", 19), fix_line("2026-12-08T00:59:20.000+00:00", 20),
+          fix_line("2026-12-08T00:59:21.000+00:00", 21)},
+         {{"2026-12-08 00:59:20.000", 0, 20, 4}, {"2026-12-08 00:59:19.500", 0, -1, 0}},
          1, 0},
         {"the receiver's time 18 s back (GPS time to UTC) and 155 s ahead (after an outage): the stamps join",
-         {fix_line("2026-12-08T10:00:19.000+00:00", 19), fix_line("2026-12-08T10:00:20.000+00:00", 20),
-          fix_line("2026-12-08T10:00:21.000+00:00", 21, 4, -18), fix_line("2026-12-08T10:00:22.000+00:00", 22, 4, -18),
-          fix_line("2026-12-08T10:00:23.000+00:00", 23, 4, 137), fix_line("2026-12-08T10:00:24.000+00:00", 24, 4, 137)},
-         {{"2026-12-08 10:00:20.500", 0, 20.5, 4}, {"2026-12-08 10:00:21.500", 0, 21.5, 4},
-          {"2026-12-08 10:00:22.900", 0, 22.9, 4}, {"2026-12-08 10:00:24.000", 0, 24, 4}},
+         {fix_line("2026-12-08T00:59:19.000+00:00", 19), fix_line("2026-12-08T00:59:20.000+00:00", 20),
+          fix_line("2026-12-08T00:59:21.000+00:00", 21, 4, -18), fix_line("2026-12-08T00:59:22.000+00:00", 22, 4, -18),
+          fix_line("2026-12-08T00:59:23.000+00:00", 23, 4, 137), fix_line("2026-12-08T00:59:24.000+00:00", 24, 4, 137)},
+         {{"2026-12-08 00:59:20.500", 0, 20.5, 4}, {"2026-12-08 00:59:21.500", 0, 21.5, 4},
+          {"2026-12-08 00:59:22.900", 0, 22.9, 4}, {"2026-12-08 00:59:24.000", 0, 24, 4}},
          0, -18},
+        {"the receiver's time an hour ahead all along (a replayed log, a simulator): told from the first fix",
+         {fix_line("2026-12-08T00:59:19.000+00:00", 19, 4, 3600), fix_line("2026-12-08T00:59:20.000+00:00", 20, 4, 3600)},
+         {{"2026-12-08 00:59:19.500", 0, 19.5, 4}},
+         0, 3600},
+        {"the receiver's date three days behind, by its RMC",
+         {fix_line("2026-12-08T00:59:19.000+00:00", 19),
+          stamped("2026-12-08T00:59:19.010+00:00", "GNRMC,005919.00,A,5430.019,N,01000.000,E,0.0,0.0,051226,,,A"),
+          fix_line("2026-12-08T00:59:20.000+00:00", 20)},
+         {{"2026-12-08 00:59:19.500", 0, 19.5, 4}},
+         0, -3 * 86400},
         {"the receiver's time standing still: a fix a sentence",
-         {fix_line("2026-12-08T10:00:19.000+00:00", 19), fix_line("2026-12-08T10:00:20.000+00:00", 20, 4, -1),
-          fix_line("2026-12-08T10:00:21.000+00:00", 21, 4, -2)},
-         {{"2026-12-08 10:00:19.500", 0, 19.5, 4}, {"2026-12-08 10:00:20.500", 0, 20.5, 4}},
+         {fix_line("2026-12-08T00:59:19.000+00:00", 19), fix_line("2026-12-08T00:59:20.000+00:00", 20, 4, -1),
+          fix_line("2026-12-08T00:59:21.000+00:00", 21, 4, -2)},
+         {{"2026-12-08 00:59:19.500", 0, 19.5, 4}, {"2026-12-08 00:59:20.500", 0, 20.5, 4}},
          0, 0},
         {"quality 7 and 8 give no position, 6 keeps its own",
-         {fix_line("2026-12-08T10:00:00.000+00:00", 0, 7), fix_line("2026-12-08T10:00:01.000+00:00", 1, 6),
-          fix_line("2026-12-08T10:00:02.000+00:00", 2, 4), fix_line("2026-12-08T10:00:03.000+00:00", 3, 8)},
-         {{"2026-12-08 10:00:00.500", 0, -1, 0}, {"2026-12-08 10:00:01.200", 0, 1.2, 6},
-          {"2026-12-08 10:00:02.000", 0, 2, 4}, {"2026-12-08 10:00:02.500", 0, -1, 0}},
+         {fix_line("2026-12-08T00:59:00.000+00:00", 0, 7), fix_line("2026-12-08T00:59:01.000+00:00", 1, 6),
+          fix_line("2026-12-08T00:59:02.000+00:00", 2, 4), fix_line("2026-12-08T00:59:03.000+00:00", 3, 8)},
+         {{"2026-12-08 00:59:00.500", 0, -1, 0}, {"2026-12-08 00:59:01.200", 0, 1.2, 6},
+          {"2026-12-08 00:59:02.000", 0, 2, 4}, {"2026-12-08 00:59:02.500", 0, -1, 0}},
          0, 0},
     };
     for (const Case& c : cases) {
@@ -354,6 +373,24 @@ TEST_F(NavLinesRead, BadLinesSpoilOnlyThemselves)
     const char* line = nullptr;
     while (nav_lines_next(&lines, &line)) got.push_back(line);
     EXPECT_EQ(std::vector<std::string>({"one", "", "three", "", "four", "", "five"}), got);
+    EXPECT_TRUE(nav_lines_close(&lines));
+
+    // Given out of time order, as a shell sorts a month's end, the files are read by their first stamps.
+    const std::string december = fix_line("2026-12-01T00:00:01.000+00:00", 0),
+                      november = fix_line("2026-11-30T23:59:59.000+00:00", 0);
+    for (const auto& file : {std::make_pair("01DEC2026.NAV", december + "\n"),
+                             std::make_pair("30NOV2026.NAV", "not a line of navlog's\n" + november + "\n")}) {
+        FILE* stream = fopen(file.first, "wb");
+        ASSERT_NE(nullptr, stream);
+        fputs(file.second.c_str(), stream);
+        fclose(stream);
+    }
+    const char* const month_end[] = {"a.NAV", "01DEC2026.NAV", "30NOV2026.NAV"};
+    nav_lines_open(&lines, month_end, 3);
+    got.clear();
+    while (nav_lines_next(&lines, &line)) got.push_back(line);
+    EXPECT_EQ(std::vector<std::string>({"one", "", "three", "", "four", "not a line of navlog's", november, december}),
+              got);
     EXPECT_TRUE(nav_lines_close(&lines));
 }
 

@@ -16,7 +16,7 @@
 namespace {
 
 constexpr int BASIS_SIZE = 256;
-constexpr int NAV_FILES_MAX = 4096;
+constexpr int NAV_FILES_MAX = NAV_LINES_FILES_MAX;
 
 const char NAV_CSV_HEADER[] = ",time_utc,lat,lon,fix_quality,fix_age_ms,speed_kn,course_deg";
 const char RANGE_CSV_HEADER[] = ",range_m";
@@ -449,10 +449,17 @@ void tell_nav_counts()
         char stamp[NAVFILE_TIME_TEXT_SIZE];
         navfile_time_text(&at, stamp);
         long long size = jump->size_ms < 0 ? -jump->size_ms : jump->size_ms;
-        fprintf(stderr,
-                "qkvdump: --nav: the receiver's time jumped %lld.%03lld s %s against the computer's stamps at the "
-                "line stamped %s",
-                size / 1000, size % 1000, jump->size_ms < 0 ? "back" : "ahead", stamp);
+        if (jump->at_first_fix) {
+            fprintf(stderr,
+                    "qkvdump: --nav: the receiver's time is %lld.%03lld s %s the computer's stamps from the first fix "
+                    "on, stamped %s (a replayed log, a simulator, a clock set wrong?)",
+                    size / 1000, size % 1000, jump->size_ms < 0 ? "behind" : "ahead of", stamp);
+        } else {
+            fprintf(stderr,
+                    "qkvdump: --nav: the receiver's time jumped %lld.%03lld s %s against the computer's stamps at the "
+                    "line stamped %s",
+                    size / 1000, size % 1000, jump->size_ms < 0 ? "back" : "ahead", stamp);
+        }
         if (join->jumps > 1) fprintf(stderr, " (and %ld times more)", join->jumps - 1);
         fputs("; positions are joined by the stamps\n", stderr);
     }
@@ -461,6 +468,13 @@ void tell_nav_counts()
                 "qkvdump: --nav: %ld ping%s without a position: the records' clock went back with no such step "
                 "in the .NAV lines (UTC times from the offset of the lines before)\n",
                 join->unplaced, join->unplaced == 1 ? "" : "s");
+    }
+    long beyond_fixes = exports.nav_pings - exports.placed - join->unplaced;
+    if (beyond_fixes > 0 && !no_position()) {
+        fprintf(stderr,
+                "qkvdump: --nav: %ld of %ld pings without a position: no measured fix within %lld s before and "
+                "after them\n",
+                beyond_fixes, exports.nav_pings, static_cast<long long>(NAV_FIX_REACH_MS / 1000));
     }
 }
 
