@@ -240,8 +240,8 @@ std::string stamped(const std::string& stamp, const std::string& body)
 // Pings and lines of one computer whose clock steps back (the zone leaving summer time, the clock set back) or
 // forward, or of a receiver whose own time jumps, stands still or is off from the start: each ping gets its real UTC
 // time and the position of its real time, and 10 decimals of degrees for the receiver's 8 of minutes; where the
-// receiver's time and the stamps part, the first such jump (or the offset from the first fix) is kept to be told. Positions entered by hand (7) or simulated (8) are none;
-// estimated ones (6) kept.
+// receiver's time and the stamps part, the first such jump (or the offset from the first fix) is kept to be told.
+// Positions entered by hand (7) or simulated (8) are none; estimated ones (6) kept.
 TEST(NavJoin, ClockStepsAndFixQualities)
 {
     struct Ping {
@@ -305,7 +305,8 @@ TEST(NavJoin, ClockStepsAndFixQualities)
           {"2026-12-08 00:59:22.900", 0, 22.9, 4}, {"2026-12-08 00:59:24.000", 0, 24, 4}},
          0, -18},
         {"the receiver's time an hour ahead all along (a replayed log, a simulator): told from the first fix",
-         {fix_line("2026-12-08T00:59:19.000+00:00", 19, 4, 3600), fix_line("2026-12-08T00:59:20.000+00:00", 20, 4, 3600)},
+         {fix_line("2026-12-08T00:59:19.000+00:00", 19, 4, 3600),
+          fix_line("2026-12-08T00:59:20.000+00:00", 20, 4, 3600)},
          {{"2026-12-08 00:59:19.500", 0, 19.5, 4}},
          0, 3600},
         {"the receiver's date three days behind, by its RMC",

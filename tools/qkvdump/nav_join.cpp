@@ -169,7 +169,9 @@ bool read_fix(NavJoin* join, NavFix* out)
         join->timed_fix_read = true;
         lead = receiver_offset_ms(out);
     }
-    if (parted(lead) && join->jumps++ == 0) join->first_jump = NavClockJump{lead, out->utc_ms, out->offset_seconds, first};
+    if (parted(lead) && join->jumps++ == 0) {
+        join->first_jump = NavClockJump{lead, out->utc_ms, out->offset_seconds, first};
+    }
     join->last_read = *out;
     return true;
 }
