@@ -18,6 +18,13 @@ struct PingPosition {
     double course_degrees;
 };
 
+// The picker's verdict on a ping.
+struct PingDepth {
+    bool known;
+    double distance_m;  // the picked bottom below the transducer
+    int quality;        // 1 to 100 with a depth, 0 without
+};
+
 struct PingBottom {
     bool known;         // the picker gave the ping a depth
     double distance_m;  // the bottom below the transducer
