@@ -77,7 +77,6 @@ struct DumpOutput {
     const DumpOutputKind* kind;
     OutputTarget target;
     void* state;  // state_size bytes, zeroed when the run begins
-    bool begun;
 };
 
 // The kinds, each in its own file.

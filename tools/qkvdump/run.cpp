@@ -37,7 +37,7 @@ void start(DumpRun* run, const DumpOptions* o)
     run->options = o;
     run->output_count = 0;
     run->survey = DumpSurvey{};
-    run->queue.first = run->queue.count = run->queue.ahead = 0;
+    run->queue.first = run->queue.count = run->queue.decided = run->queue.ahead = run->queue.held = 0;
     run->pings = 0;
     run->output_error = 0;
     run->scanner.each = run->surveyor.each = nullptr;
@@ -194,51 +194,75 @@ int begin_outputs(DumpRun* run)
     for (int i = 0; i < run->output_count; ++i) {
         DumpOutput* output = &run->outputs[i];
         output->state = calloc(1, output->kind->state_size);
-        int failed = output->state == nullptr ? 1 : output->kind->steps.begin(output, &setup);
         if (output->state == nullptr) fprintf(stderr, "%s: cannot write: out of memory\n", output->target.path);
+        int failed = output->state == nullptr ? 1 : output->kind->steps.begin(output, &setup);
         if (failed != 0) {
             abandon(run, i);
             return failed;
         }
-        output->begun = true;
     }
     return 0;
 }
 
-// The oldest ping of the queue, its bottom decided: located, listed and given to every output.
-void hand_on(DumpRun* run, int file_index)
+PingSlot* slot_at(PingQueue* queue, int index)
+{
+    return &queue->slots[(queue->first + index) % PING_QUEUE_SIZE];
+}
+
+// The oldest undecided ping of the queue: its bottom (the picker's verdict) and its time and place.
+void decide(DumpRun* run, int file_index)
 {
     const DumpOptions* o = run->options;
-    PingQueue* queue = &run->queue;
-    PingSlot* slot = &queue->slots[queue->first];
+    PingSlot* slot = slot_at(&run->queue, run->queue.decided++);
     PingDepth depth = {};
     if (o->depth) ping_depth_next(&run->depth, &depth);
-    ExportPing ping = {};
-    ping.view = &slot->view;
-    ping.file_name = o->files[file_index];
-    ping.file_index = file_index;
-    ping.record = slot->record;
-    ping_locate(&run->locator, &depth, &ping);
-    listing_line(&run->scanner, o, &slot->view, &ping);
-    for (int i = 0; i < run->output_count; ++i) run->outputs[i].kind->steps.ping(&run->outputs[i], &ping);
+    ExportPing* ping = &slot->ping;
+    *ping = ExportPing{};
+    ping->view = &slot->view;
+    ping->file_name = o->files[file_index];
+    ping->file_index = file_index;
+    ping->record = slot->record;
+    ping_locate(&run->locator, &depth, ping);
+}
+
+// The oldest ping of the queue, decided: listed and given to every output.
+void hand_on(DumpRun* run)
+{
+    PingQueue* queue = &run->queue;
+    PingSlot* slot = slot_at(queue, 0);
+    listing_line(&run->scanner, run->options, &slot->view, &slot->ping);
+    for (int i = 0; i < run->output_count; ++i) run->outputs[i].kind->steps.ping(&run->outputs[i], &slot->ping);
     ++run->pings;
     queue->first = (queue->first + 1) % PING_QUEUE_SIZE;
     --queue->count;
+    --queue->decided;
 }
 
-// The queue's pings of a file read no further: with the run failing, only their verdicts are taken.
-void drain(DumpRun* run, int file_index, bool failed)
+// Decides the pings that have waited long enough, and hands on those held long enough; at a file's end, all.
+bool move_on(DumpRun* run, int file_index, bool file_end)
 {
-    if (run->options->depth) ping_depth_file_end(&run->depth);
-    for (; run->queue.count > 0 && !failed; failed = output_failed(run)) hand_on(run, file_index);
-    for (PingDepth depth; run->queue.count > 0; --run->queue.count) {
-        if (run->options->depth) ping_depth_next(&run->depth, &depth);
-    }
-    run->queue.first = 0;
+    PingQueue* queue = &run->queue;
+    bool failed = output_failed(run);
+    while (!failed && queue->count - queue->decided > (file_end ? 0 : queue->ahead)) decide(run, file_index);
+    for (; !failed && queue->decided > (file_end ? 0 : queue->held); failed = output_failed(run)) hand_on(run);
+    return failed;
 }
 
-// One data file, each record read once: a well-formed one queued, and the queue's oldest handed on once it has
-// waited long enough. True when the file is a whole number of well-formed records and standard output took them.
+// The queue's pings of a file read no further; with the run failing, only their verdicts are taken.
+bool drain(DumpRun* run, int file_index, bool failed)
+{
+    PingQueue* queue = &run->queue;
+    if (run->options->depth) ping_depth_file_end(&run->depth);
+    if (!failed) failed = move_on(run, file_index, true);
+    for (PingDepth depth; queue->count > queue->decided && run->options->depth; ++queue->decided) {
+        ping_depth_next(&run->depth, &depth);
+    }
+    queue->first = queue->count = queue->decided = 0;
+    return failed;
+}
+
+// One data file, each record read once: a well-formed one queued, and moved on as the pings after it come. True
+// when the file is a whole number of well-formed records and standard output took them.
 bool read_file(DumpRun* run, int index)
 {
     const char* path = run->options->files[index];
@@ -252,7 +276,7 @@ bool read_file(DumpRun* run, int index)
     ScanTally tally = {};
     bool failed = false;
     while (!failed) {
-        PingSlot* slot = &queue->slots[(queue->first + queue->count) % PING_QUEUE_SIZE];
+        PingSlot* slot = slot_at(queue, queue->count);
         ScanStep step = scan_next_record(&run->scanner, path, scan_read_stream, stream, slot->bytes, &tally,
                                          &slot->view);
         if (step == SCAN_FILE_END) break;
@@ -260,11 +284,10 @@ bool read_file(DumpRun* run, int index)
             slot->record = tally.records;
             ++queue->count;
             if (run->options->depth) ping_depth_arrive(&run->depth, &slot->view);
-            if (queue->count > queue->ahead) hand_on(run, index);
         }
-        failed = output_failed(run);
+        failed = move_on(run, index, false);
     }
-    drain(run, index, failed);
+    failed = drain(run, index, failed);
     bool whole = scan_file_end(&run->scanner, path, &tally, failed);
     fclose(stream);
     return whole;

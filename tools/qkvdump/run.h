@@ -21,22 +21,25 @@
 constexpr int DUMP_OUTPUTS_MAX = 8;
 constexpr int PING_QUEUE_SIZE = PING_DEPTH_AHEAD_MAX + 1;
 
-// A well-formed record in the run's queue.
+// A well-formed record in the run's queue, and once decided its ping.
 struct PingSlot {
     uint8_t bytes[RECORD_SIZE];
     RecordView view;  // parsed from bytes
     long record;      // its number in its file, from 1
+    ExportPing ping;  // once decided: its bottom, time and place
 };
 
-// The pings read and not yet handed on, oldest first, all of the file being read. A ping is handed on once ahead
-// more have come (the picker decides a ping only then), or its file has ended. A stage that decides a ping later
-// still, after the picker (a spike test over reduced depths), holds it that many pings longer: ahead grows by its
-// delay, and the queue by as many slots.
+// The pings read and not yet handed on, all of the file being read, oldest first: those decided, then those
+// waiting for the picker's verdict, which comes once ahead more pings have come (or the file has ended). A stage
+// after the picker that decides a ping only with the pings after it (a spike test over the reduced depths) holds
+// decided pings back that many more before the oldest is handed on (held), the queue that many slots longer.
 struct PingQueue {
     PingSlot slots[PING_QUEUE_SIZE];
     int first;
     int count;
+    int decided;  // the oldest of count
     int ahead;
+    int held;
 };
 
 struct DumpRun {
