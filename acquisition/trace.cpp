@@ -22,11 +22,11 @@ const FailedCall FAILED_CALLS[] = {
     {"", "send()", true},        {"", "recv()", true},    {"", "closesocket()", true},
 };
 
-// Standard error, after what standard output holds so far, so that the two
-// keep their order when they go to one place.
+// Standard error, after what the console shows so far. Redirected standard
+// output keeps its 512-byte blocks: the two keep their order only on a console.
 void say(const char* format, ...)
 {
-    fflush(stdout);
+    plat_console_show();
     va_list arguments;
     va_start(arguments, format);
     vfprintf(stderr, format, arguments);

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Benchmark of qkvweb: the time from a record's write to its row on the page in headless Chromium,
-qkvweb's CPU at ten records and ten .NAV lines a second with 1 and with 20 pages watching, and its
-peak memory over an hour's records and a day's navigation. Not a test: it asserts nothing, it
+qkvweb's CPU at ten records and ten .NAV lines a second with 1 and with 20 pages watching, its
+peak memory over an hour's records and a day's navigation, and what taking up an hour's data file
+beside a sparse .NAV file of 4 GiB costs when it starts. Not a test: it asserts nothing, it
 measures. It writes the data file and the .NAV file itself, as the program and navlog would.
     web_bench.py QKVWEB MAKE_RECORDING [SECONDS_PER_CPU_RUN]"""
 import os
@@ -140,6 +141,45 @@ def latency(survey, rows):
         browser.close()
 
 
+def take_up(qkvweb, records, hour):
+    """A qkvweb started beside an hour's data file and a sparse .NAV file of 4 GiB: how long it takes to
+    read the file, at what share of a core, and how long /health waits meanwhile."""
+    directory = tempfile.mkdtemp(prefix='web-bench-take-up-')
+    server = None
+    try:
+        with open(os.path.join(directory, f'{day_stem()}-0001.QKV'), 'wb') as data:
+            for ping in range(hour):
+                at = (ping % SOURCE_PINGS) * RECORD
+                data.write(records[at:at + RECORD])
+        with open(os.path.join(directory, f'{day_stem()}.NAV'), 'wb') as nav:
+            nav.truncate(4 << 30)
+        server = subprocess.Popen([qkvweb, '--listen', f'{ADDRESS}:{PORT + 1}'], cwd=directory,
+                                  stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+        start, before = time.monotonic(), cpu_seconds(server.pid)
+        slowest, read_in = 0.0, None
+        while time.monotonic() - start < 60:
+            asked = time.monotonic()
+            try:
+                with urllib.request.urlopen(f'http://{ADDRESS}:{PORT + 1}/status', timeout=5) as answer:
+                    status = answer.read().decode()
+            except OSError:
+                status = ''
+            slowest = max(slowest, time.monotonic() - asked)
+            if read_in is None and '"records":%d' % hour in status:
+                read_in = time.monotonic() - start
+            if read_in is not None and time.monotonic() - start > 20:
+                break
+            time.sleep(0.2)
+        used = cpu_seconds(server.pid) - before
+        spent = time.monotonic() - start
+        return read_in, used, spent, slowest
+    finally:
+        if server is not None:
+            server.terminate()
+            server.wait(timeout=10)
+        shutil.rmtree(directory, ignore_errors=True)
+
+
 def main():
     qkvweb, make_recording = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
     cpu_run = float(sys.argv[3]) if len(sys.argv) > 3 else 30
@@ -188,6 +228,12 @@ def main():
               f'start')
         if '"records":%d' % survey.pings not in status:
             print(f'  (the status did not count them all: {status})')
+
+        read_in, used, spent, slowest = take_up(qkvweb, survey.records, hour)
+        read_text = f'read in {read_in:.1f} s' if read_in is not None else 'not read in 60 s'
+        print(f'taken up at its start                   an hour of records ({hour}, {hour * RECORD >> 20} MiB) '
+              f'{read_text} beside a sparse 4 GiB .NAV file: {100 * used / spent:.0f}% of a core over '
+              f'{spent:.0f} s, /status answered within {1000 * slowest:.0f} ms')
     finally:
         if server is not None:
             server.terminate()

@@ -85,9 +85,10 @@ bool headlink_send_command(HeadLink* link)
     return sent == PLAT_OK;
 }
 
-// The wait reports a whole packet queued and one read takes it. Should a
-// wait be wrong about that, the read still returns at once with what is
-// there, and the rest is waited for within the same limits.
+// The wait reports a whole packet queued and one read takes it. Where it
+// reports a part (a system that cannot otherwise see the head's close behind
+// it), or is wrong about a whole one, the read still returns at once with
+// what is there, and the rest is waited for within the same limits.
 bool headlink_receive(HeadLink* link, int* delivered, void (*idle)())
 {
     ReceiveWatch watch = {link->command_sent_ms + HEAD_PACKET_LIMIT_MS, link->command_sent_ms, 0};

@@ -28,6 +28,7 @@ void set_note(NavFollower* f, const char* format, ...)
 void take_from_start(NavFollower* f)
 {
     f->offset = 0;
+    f->gone = false;
     f->length = 0;
     f->spoilt = false;
     f->unreadable = 0;
@@ -49,19 +50,34 @@ void open_day(NavFollower* f, const char* name)
 }
 
 // Today's file, whenever that is another than the one open: the first, the next day's, or
-// another moved over the name. Until today's is there, yesterday's is followed on.
+// another moved over the name. Until today's is there, yesterday's is followed on, and the file
+// followed whose name no longer denotes it was deleted.
 void check_day(NavFollower* f, int64_t now)
 {
     f->next_check_ms = now + NAV_FOLLOWER_CHECK_EVERY_MS;
     char today[NAVFILE_NAME_SIZE];
     today_name(today);
     PlatFileLook look;
-    if (!plat_file_look(today, &look)) {
-        if (!f->open) set_note(f, "waiting for today's navigation log, %s", today);
+    bool followed = f->open && strcmp(today, f->name) == 0;
+    if (plat_file_look(today, &look) && !(followed && plat_same_file(look, f->identity))) {
+        open_day(f, today);
         return;
     }
-    if (f->open && strcmp(today, f->name) == 0 && plat_same_file(look, f->identity)) return;
-    open_day(f, today);
+    if (!f->open) {
+        set_note(f, "waiting for today's navigation log, %s", today);
+        return;
+    }
+    f->gone = !(plat_file_look(f->name, &look) && plat_same_file(look, f->identity));
+}
+
+// All is well, or the file followed was deleted.
+void note_news(NavFollower* f)
+{
+    if (f->gone) {
+        set_note(f, "%s was deleted while followed: what is written to it now is lost", f->name);
+    } else {
+        f->note[0] = '\0';
+    }
 }
 
 void take_byte(NavFollower* f, uint8_t byte)
@@ -100,7 +116,7 @@ bool read_news(NavFollower* f)
         set_note(f, "%s: read error", f->name);
         return false;
     }
-    f->note[0] = '\0';
+    note_news(f);
     return f->offset < size;
 }
 

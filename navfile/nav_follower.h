@@ -6,8 +6,8 @@
 // one; a line still being written is left for a later look. A line longer
 // than navlog writes, or holding a NUL byte, is one unreadable line, skipped
 // to its end however long it is. A file cut back, or another moved over its
-// name, is taken again from its start. Everything is in the caller's record:
-// nothing is allocated.
+// name, is taken again from its start; a file deleted while followed is said
+// to be. Everything is in the caller's record: nothing is allocated.
 #pragma once
 
 #include <cstdint>
@@ -32,6 +32,7 @@ struct NavFollower {
     PlatFile file;
     PlatFileLook identity;
     bool open;
+    bool gone;       // its name no longer denotes it: deleted while followed
     int64_t offset;  // the bytes taken so far
     int64_t next_check_ms;
     bool spoilt;     // the line so far is too long, or holds a NUL: skipped to its end

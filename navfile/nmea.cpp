@@ -469,3 +469,14 @@ size_t nmea_dbs(double below_surface_m, char* text, size_t size)
 {
     return feet_metres_fathoms("SDDBS", below_surface_m, text, size);
 }
+
+size_t nmea_angle_fields(double degrees, int degree_digits, const char* hemispheres, char* text, size_t size)
+{
+    const long long STEPS_A_MINUTE = 10000;
+    const long long STEPS_A_DEGREE = 60 * STEPS_A_MINUTE;
+    long long steps = std::llround(std::fabs(degrees) * static_cast<double>(STEPS_A_DEGREE));
+    int written = snprintf(text, size, "%0*lld%02lld.%04lld,%c", degree_digits, steps / STEPS_A_DEGREE,
+                           steps % STEPS_A_DEGREE / STEPS_A_MINUTE, steps % STEPS_A_MINUTE,
+                           hemispheres[degrees < 0 && steps > 0]);
+    return written > 0 && static_cast<size_t>(written) < size ? static_cast<size_t>(written) : 0;
+}

@@ -82,6 +82,13 @@ bool nmea_read_pashr(const char* sentence, NmeaAttitude* attitude);
 // Reads a good sentence when it is an HDT of any talker with a true heading; false for any other.
 bool nmea_read_hdt(const char* sentence, double* heading_degrees);
 
+// A latitude (2 degree digits, "NS") or a longitude (3, "EW") in decimal
+// degrees as a fix sentence's two fields, "5106.9848,N": rounded to the
+// fourth decimal of minutes as a whole, so that 51.99999999 is 5200.0000,N,
+// never 60 minutes. Its length, 0 when size is too small.
+constexpr size_t NMEA_ANGLE_FIELDS_SIZE = 16;
+size_t nmea_angle_fields(double degrees, int degree_digits, const char* hemispheres, char* text, size_t size);
+
 // What the latest fix sentence said. Position texts are in degrees and
 // decimal minutes as received, e.g. "51 06.9848 N"; empty when not given.
 // They hold 14 decimals of minutes (a few micrometres); more are left off.

@@ -29,6 +29,9 @@ int plat_last_error();
 // stdout are redirected; with no terminal no key is ever waiting and a key
 // read returns at once.
 void plat_console_start();
+// What was printed so far is on the console now. Redirected output is left
+// in its block: it is written only when the block is full, and at the end.
+void plat_console_show();
 void plat_console_stop();  // puts the terminal back as it was found
 bool plat_key_waiting();   // never removes anything
 // A key without a character (a function key, an arrow, Home, End, Page Up,
@@ -53,9 +56,12 @@ PlatResult plat_net_connect(PlatSocket sock, const char* address, uint16_t port,
 // Sends all bytes in one call; PLAT_ERR_TIMEOUT when they cannot go within limit_ms.
 PlatResult plat_net_send(PlatSocket sock, const void* bytes, size_t count, int limit_ms);
 // Sleeps, without spinning, until count bytes are queued (PLAT_OK), the peer
-// closes (PLAT_ERR_CLOSED, also with part of a packet queued), an error
-// occurs, or wait_ms pass (PLAT_ERR_TIMEOUT, with *queued the bytes queued so
-// far). The caller keeps the time limits and waits again.
+// closes (PLAT_ERR_CLOSED, also with part of a packet queued; a reset comes
+// with the system's code), an error occurs, or wait_ms pass (PLAT_ERR_TIMEOUT,
+// with *queued the bytes queued so far). The caller keeps the time limits and
+// waits again. A system that cannot tell a close behind bytes still queued
+// (Windows) reports a part that has stopped growing as PLAT_OK too: the read
+// takes it, and the caller waits for the rest.
 // `scratch` holds count bytes, room for a backend that must peek to count.
 PlatResult plat_net_wait_queued(PlatSocket sock, void* scratch, size_t count, int wait_ms, int* queued);
 // Drops whatever is queued unread (stray bytes of a misbehaving head), so
@@ -133,6 +139,10 @@ void plat_file_remove_empty_at_end(PlatFile file, const char* name);
 // and so is a symbolic link.
 // Any failure comes with the reason in words.
 PlatResult plat_file_open_log(const char* name, PlatFile* file, char* reason, size_t reason_size);
+// Whether name still denotes the log open as file: false once the file has
+// been deleted, or moved away or over by another, so that what is written
+// would go to a file no one finds by that name.
+bool plat_file_still_named(PlatFile file, const char* name);
 // Calls found() with each name in the current directory matching pattern
 // ('?' is any one character, letter case ignored), skipping directories and
 // hidden and system files.

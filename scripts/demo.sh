@@ -22,7 +22,7 @@ fi
 need_packages build
 
 cmake --preset linux-store >/dev/null
-cmake --build --preset linux-store --target Halvex_StoreData headsim qkvdump navlog >/dev/null
+cmake --build --preset linux-store --target Halvex_StoreData headsim qkvdump navlog qkvweb >/dev/null
 tools=build/linux-store/tools
 demo=build/demo
 mkdir -p $demo
@@ -73,3 +73,6 @@ fi
 echo "Settings file:     $demo/Halvex_StoreData.INI"
 echo "headsim's log:     $demo/headsim.log"
 echo "navlog's status:   $demo/navlog.log"
+echo
+echo "Until a package is installed the programs are in the build, their manual pages in man/:"
+echo "    export PATH=\"$PWD/build/linux-store:$PWD/$tools:\$PATH\"; man -l $PWD/man/qkvdump.1"

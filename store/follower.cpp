@@ -4,22 +4,64 @@
 #include <cstdio>
 #include <cstring>
 
+#include "store/record.h"
 #include "store/timestamp.h"
 
 namespace {
 
-// The most recently created regular file wins; of two created at once, the higher number.
+// Of two files, the one created later; of two created at once (a file system's clock moves in ticks),
+// the one named for today, else the higher number.
+bool created_after(const FollowerNewest* newest, const FollowerFound* a, const PlatFileLook& look, const char* name)
+{
+    if (look.created != a->look.created) return look.created > a->look.created;
+    bool today = naming_of_day(name, newest->today), a_today = naming_of_day(a->name, newest->today);
+    if (today != a_today) return today;
+    return naming_number_of(name) > naming_number_of(a->name);
+}
+
+// Keeps the FOLLOWER_CANDIDATES most recently created regular files newer than the one followed, newest first.
 void keep_newest(const char* name, void* context)
 {
     FollowerNewest* newest = static_cast<FollowerNewest*>(context);
     PlatFileLook look;
     if (!plat_file_look(name, &look) || !look.regular) return;
-    bool newer = !newest->found || look.created > newest->look.created ||
-                 (look.created == newest->look.created && naming_number_of(name) > naming_number_of(newest->name));
-    if (!newer) return;
-    newest->found = true;
-    newest->look = look;
-    snprintf(newest->name, sizeof newest->name, "%s", name);
+    if (newest->followed != nullptr && !created_after(newest, newest->followed, look, name)) return;
+    int at = newest->count;
+    while (at > 0 && created_after(newest, &newest->found[at - 1], look, name)) --at;
+    if (at == FOLLOWER_CANDIDATES) return;
+    int last = newest->count < FOLLOWER_CANDIDATES ? newest->count : FOLLOWER_CANDIDATES - 1;
+    for (int k = last; k > at; --k) newest->found[k] = newest->found[k - 1];
+    newest->found[at].look = look;
+    snprintf(newest->found[at].name, sizeof newest->found[at].name, "%s", name);
+    if (newest->count < FOLLOWER_CANDIDATES) ++newest->count;
+}
+
+// Written since the local midnight: a file being written now, whatever day its name gives.
+bool written_today(const char* name)
+{
+    PlatLocalTime local;
+    plat_local_time(&local);
+    int64_t since_midnight_ms = ((local.hour * 60LL + local.minute) * 60 + local.second) * 1000 + local.millisecond;
+    int64_t age_ms = 0;
+    return plat_file_age_ms(name, &age_ms) && age_ms <= since_midnight_ms;
+}
+
+// A recording: written today, its last whole record well-formed. One that cannot be opened is taken
+// too, so that the note says why it cannot be read (on Windows the program lets no one read it).
+bool is_recording(Follower* f, const char* name)
+{
+    if (!written_today(name)) return false;
+    PlatFile file;
+    PlatFileLook look;
+    char reason[8];
+    if (plat_file_open_shared(name, &file, &look, reason, sizeof reason) != PLAT_OK) return true;
+    int64_t records = plat_file_size(file) / RECORD_SIZE;
+    RecordView view;
+    bool recording = records > 0 &&
+                     plat_file_read_at(file, (records - 1) * RECORD_SIZE, f->probe, sizeof f->probe) == PLAT_OK &&
+                     record_parse(f->probe, &view) == RECORD_OK;
+    plat_file_close(file);
+    return recording;
 }
 
 // The data file check's read function: only whole records, as many as this look may take.
@@ -55,6 +97,7 @@ void set_note(Follower* f, const char* format, ...)
 void start_file(Follower* f, int64_t now)
 {
     f->offset = 0;
+    f->gone = false;
     f->last_news_ms = now;
     f->malformed = 0;
     f->announced = true;
@@ -71,36 +114,47 @@ void open_followed(Follower* f, int64_t now)
     if (!f->open) set_note(f, "%s: cannot open: %s", f->path, reason);
 }
 
-// Today's most recently created data file, whenever that changes. Not the highest
-// number: past 9999 the next run takes the lowest free one.
+// The most recently created recording, whenever that is a newer one than the file followed. Not the
+// highest number: past 9999 the next run takes the lowest free one. A file that could not be opened is
+// tried again.
 void search_newest(Follower* f, int64_t now)
 {
     f->next_search_ms = now + FOLLOWER_SEARCH_EVERY_MS;
     TimestampClock clock = {};
     timestamp_update_now(&clock);
-    char pattern[DATA_NAME_SIZE];
-    naming_pattern(pattern, clock.date_time_text);
     FollowerNewest* newest = &f->newest;
-    newest->found = false;
+    naming_pattern(newest->today, clock.date_time_text);
+    char pattern[DATA_NAME_SIZE];
+    snprintf(pattern, sizeof pattern, "%s", newest->today);
+    if (now >= f->next_all_days_ms) {
+        f->next_all_days_ms = now + FOLLOWER_SEARCH_ALL_DAYS_EVERY_MS;
+        naming_any_day_pattern(pattern);
+    }
+    newest->followed = f->path != nullptr ? &f->chosen : nullptr;
+    newest->count = 0;
     plat_find_files(pattern, keep_newest, newest);
-    if (!newest->found) {
-        if (!f->open) set_note(f, "waiting for a data file of today, %s", pattern);
+    for (int k = 0; k < newest->count; ++k) {
+        if (!is_recording(f, newest->found[k].name)) continue;
+        if (f->open) plat_file_close(f->file);
+        f->chosen = newest->found[k];
+        f->path = f->chosen.name;
+        open_followed(f, now);
         return;
     }
-    if (f->open && strcmp(newest->name, f->found) == 0) return;
-    if (f->open) plat_file_close(f->file);
-    memcpy(f->found, newest->name, sizeof newest->name);
-    f->path = f->found;
-    open_followed(f, now);
+    if (f->path != nullptr && !f->open) open_followed(f, now);
+    if (f->path == nullptr) set_note(f, "waiting for a data file of today, %s", newest->today);
 }
 
-// Another file moved over the name (a file renamed into place) is a new file, whatever its size.
+// Another file moved over the name (a file renamed into place) is a new file, whatever its size. A
+// name that denotes no file any more was deleted: what is still written to the file is lost.
 bool replaced(Follower* f, int64_t now)
 {
     if (now < f->next_name_check_ms) return false;
     f->next_name_check_ms = now + FOLLOWER_CHECK_NAME_EVERY_MS;
     PlatFileLook look;
-    return plat_file_look(f->path, &look) && !plat_same_file(look, f->identity);
+    bool there = plat_file_look(f->path, &look);
+    f->gone = !there;
+    return there && !plat_same_file(look, f->identity);
 }
 
 void read_news(Follower* f, int64_t now)
@@ -123,6 +177,8 @@ void read_news(Follower* f, int64_t now)
     if (tally.records > 0) f->last_news_ms = now;
     if (tally.read_failed) {
         set_note(f, "%s: read error", f->path);
+    } else if (f->gone) {
+        set_note(f, "%s was deleted while followed: what is written to it now is lost", f->path);
     } else {
         f->note[0] = '\0';
     }

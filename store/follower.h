@@ -1,10 +1,16 @@
 // Following a data file while the program records it, for the tools that show
-// a survey live: the file named, or else today's most recently created data
-// file of the current directory, moving on to a newer one when the next run
-// starts. Each look takes the whole records that came since the last one; a
-// record still being written is left for a later look, and a file that
-// shrinks (cut back) or another file moved over its name is taken again from
-// its start. Everything is in the caller's record: nothing is allocated.
+// a survey live: the file named, or else the recording of the current
+// directory, moving on to a newer one when the next run starts. Without a file
+// named, the recording is the most recently created data file, of whatever
+// day, that was written today and whose last whole record is well-formed: a
+// run's file that holds no record yet (the program creates it before it
+// reaches the head, and removes it again when the head never answers) is no
+// recording, nor is a file of something else under a data file's name. Each
+// look takes the whole records that came since the last one; a record still
+// being written is left for a later look, and a file that shrinks (cut back)
+// or another file moved over its name is taken again from its start; a file
+// deleted while followed is said to be. Everything is in the caller's record:
+// nothing is allocated.
 #pragma once
 
 #include <cstdint>
@@ -13,9 +19,13 @@
 #include "store/naming.h"
 #include "store/scan.h"
 
-constexpr int64_t FOLLOWER_SEARCH_EVERY_MS = 1000;      // for a newer data file of today
+constexpr int64_t FOLLOWER_SEARCH_EVERY_MS = 1000;      // for a newer recording named for today
+// Among the data files of every day, which a directory may hold thousands of, less often: a recording
+// under another day's name is one still going on from before midnight.
+constexpr int64_t FOLLOWER_SEARCH_ALL_DAYS_EVERY_MS = 60000;
 constexpr int64_t FOLLOWER_CHECK_NAME_EVERY_MS = 1000;  // for another file moved over the name followed
 constexpr int FOLLOWER_RECORDS_PER_LOOK = 256;          // a long file is taken in parts, so the caller stays lively
+constexpr int FOLLOWER_CANDIDATES = 8;  // the newest data files a search looks into, newer than the one followed
 constexpr int FOLLOWER_NOTE_SIZE = DATA_NAME_SIZE + 96;
 
 struct FollowerEvents {
@@ -24,20 +34,28 @@ struct FollowerEvents {
     void* context;
 };
 
-struct FollowerNewest {
-    bool found;
+struct FollowerFound {
     PlatFileLook look;
     char name[DATA_NAME_SIZE];
+};
+
+// A search's most recently created data files, newest first, all newer than the one followed.
+struct FollowerNewest {
+    char today[DATA_NAME_SIZE];     // the pattern of today's names
+    const FollowerFound* followed;  // null: none yet
+    int count;
+    FollowerFound found[FOLLOWER_CANDIDATES];
 };
 
 struct Follower {
     const char* named;  // the file asked for; null: today's newest
     const char* path;   // the file followed: the one named, or found; null before there is one
-    char found[DATA_NAME_SIZE];
+    FollowerFound chosen;  // the recording found, when none is named
     FollowerEvents events;
     PlatFile file;
     PlatFileLook identity;  // of the file open, to notice another moved over its name
     bool open;
+    bool gone;       // the name no longer denotes any file: it was deleted while followed
     bool announced;  // file_started was called for the file open
     int64_t offset;  // where the whole records taken so far end
     int64_t size;    // the file's size at this look
@@ -45,10 +63,12 @@ struct Follower {
     bool behind;     // the look ran out of records to take: look again at once
     int64_t last_news_ms;  // the last record, or the file's opening
     int64_t next_search_ms;
+    int64_t next_all_days_ms;
     int64_t next_name_check_ms;
     long malformed;        // records of the file followed that failed the check
     char note[FOLLOWER_NOTE_SIZE];  // printable; empty when all is well: waiting, a file problem
     FollowerNewest newest;  // of a search
+    uint8_t probe[RECORD_SIZE];  // a candidate's last record
     Scanner scanner;
 };
 

@@ -50,6 +50,20 @@ void naming_pattern(char name[DATA_NAME_SIZE], const char* date_time_text)
     memcpy(name + length + sizeof NAME_NUMBER_PLACE - 1, DATA_FILE_SUFFIX, sizeof DATA_FILE_SUFFIX);
 }
 
+void naming_any_day_pattern(char name[DATA_NAME_SIZE])
+{
+    char any_day[sizeof "dd-MMM-yyyy"];
+    memset(any_day, '?', sizeof any_day - 1);
+    any_day[sizeof any_day - 1] = '\0';
+    naming_pattern(name, any_day);
+}
+
+bool naming_of_day(const char* found_name, const char* pattern)
+{
+    size_t day_length = sizeof DATE_CHARACTERS / sizeof DATE_CHARACTERS[0];
+    return strncmp(found_name, pattern, day_length) == 0;
+}
+
 uint32_t naming_number_of(const char* found_name)
 {
     char digits[NAME_NUMBER_DIGITS + 1] = {};

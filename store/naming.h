@@ -19,6 +19,10 @@ bool naming_ends_in(const char* path, const char* suffix);
 // Clears name and fills it with the search pattern of the day in
 // date_time_text ("07-DEC-2026  09:05:00" gives "07DEC2026-????.QKV").
 void naming_pattern(char name[DATA_NAME_SIZE], const char* date_time_text);
+// The same for the data files of every day: "?????????-????.QKV".
+void naming_any_day_pattern(char name[DATA_NAME_SIZE]);
+// Whether a found name is of the day of a pattern naming_pattern made.
+bool naming_of_day(const char* found_name, const char* pattern);
 // The number in a found name: its four characters at the number's place,
 // read as atoi reads them and taken as unsigned.
 uint32_t naming_number_of(const char* found_name);

@@ -180,6 +180,9 @@ void plat_console_start()
     set_run_mode();
 }
 
+// A console's output is unbuffered: it is there already.
+void plat_console_show() {}
+
 void plat_console_stop()
 {
     fflush(stdout);
@@ -208,7 +211,7 @@ void plat_key_read()
         return;
     }
     if (tty_fd < 0) return;
-    fflush(stdout);
+    fflush(stdout);  // the run is ending: the prompt is out, also in a file, before the wait
     set_tty_mode(ICANON | ECHO | ISIG | IEXTEN, IXON | ICRNL);
     int first = tty_read_byte();
     if (first == ESCAPE) {

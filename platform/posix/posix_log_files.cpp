@@ -48,3 +48,12 @@ PlatResult plat_file_open_log(const char* name, PlatFile* file, char* reason, si
     *file = fd;
     return PLAT_OK;
 }
+
+// While the file stays open its inode cannot be taken by another file, so a
+// newcomer under the name never matches.
+bool plat_file_still_named(PlatFile file, const char* name)
+{
+    struct stat opened, named;
+    return fstat(static_cast<int>(file), &opened) == 0 && lstat(name, &named) == 0 &&
+           opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+}

@@ -34,13 +34,22 @@ void set_low_water(int fd, int count)
     low_water_count = count;
 }
 
+// The peer has closed the connection, or reset it: then the socket holds why.
+PlatResult closed_or_reset(int fd)
+{
+    int error = 0;
+    socklen_t length = sizeof error;
+    getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
+    return error != 0 ? plat_result_of_errno(error) : plat_result_without_errno(PLAT_ERR_CLOSED);
+}
+
 // The head has closed or reset the connection: a whole packet may still be
 // queued before the end, anything less is lost.
 PlatResult whole_packet_left(int fd, void* scratch, size_t count)
 {
     ssize_t peeked = recv(fd, scratch, count, MSG_PEEK | MSG_DONTWAIT);
     if (peeked < 0) return plat_result_of_errno(errno);
-    return peeked == static_cast<ssize_t>(count) ? PLAT_OK : plat_result_without_errno(PLAT_ERR_CLOSED);
+    return peeked == static_cast<ssize_t>(count) ? PLAT_OK : closed_or_reset(fd);
 }
 
 // Four decimal parts are read as decimal; any other text as inet_addr reads it.

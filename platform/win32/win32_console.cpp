@@ -10,7 +10,6 @@
 #include <cstdio>
 
 #include "platform/platform.h"
-#include "platform/win32/win32_console.h"
 
 namespace {
 
@@ -109,7 +108,7 @@ void plat_console_start()
                                 OPEN_EXISTING, 0, nullptr);
 }
 
-void win32_show_output()
+void plat_console_show()
 {
     if (output_on_console) fflush(stdout);
 }
@@ -150,7 +149,7 @@ void plat_key_read()
         return;
     }
     DWORD found_mode = 0;
-    fflush(stdout);
+    fflush(stdout);  // the run is ending: the prompt is out, also in a file, before the wait
     if (console_input == INVALID_HANDLE_VALUE || !GetConsoleMode(console_input, &found_mode)) return;
     SetConsoleMode(console_input, found_mode & ~RAW_MODE_OFF);
     INPUT_RECORD event;

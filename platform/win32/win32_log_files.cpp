@@ -43,3 +43,18 @@ PlatResult plat_file_open_log(const char* name, PlatFile* file, char* reason, si
     *file = reinterpret_cast<PlatFile>(handle);
     return PLAT_OK;
 }
+
+// The name is looked at without any access asked, which no sharing mode
+// refuses, and without following a link.
+bool plat_file_still_named(PlatFile file, const char* name)
+{
+    BY_HANDLE_FILE_INFORMATION held, named;
+    if (!GetFileInformationByHandle(reinterpret_cast<HANDLE>(file), &held)) return false;
+    HANDLE look = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (look == INVALID_HANDLE_VALUE) return false;
+    bool same = GetFileInformationByHandle(look, &named) && held.dwVolumeSerialNumber == named.dwVolumeSerialNumber &&
+                held.nFileIndexHigh == named.nFileIndexHigh && held.nFileIndexLow == named.nFileIndexLow;
+    CloseHandle(look);
+    return same;
+}

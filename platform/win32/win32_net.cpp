@@ -1,14 +1,15 @@
 // TCP sockets over Windows Sockets 1.1. Windows cannot sleep until a given
-// number of bytes is queued, so the wait for a whole packet sleeps in select()
-// until something is queued and then looks again every millisecond while the
-// packet is still incomplete.
+// number of bytes is queued, nor tell a close behind bytes still queued (a
+// peek keeps returning them). So the wait for a packet sleeps in select()
+// until something is queued, looks again every millisecond while the part
+// queued grows, and hands a part that has stopped growing to the read: with
+// nothing left queued, the next select sleeps until the rest or the close.
 #include <winsock.h>
 
 #include <cstring>
 
 #include "platform/address_text.h"
 #include "platform/platform.h"
-#include "platform/win32/win32_console.h"
 #include "platform/win32/win32_errors.h"
 
 namespace {
@@ -75,6 +76,15 @@ int wait_readable(SOCKET sock, long wait_ms)
     return select(0, &readable, nullptr, nullptr, &wait);
 }
 
+// A peek found the end of the stream: the peer closed the connection, or
+// reset it, which not every Windows Sockets says at the peek. A send of no
+// bytes, which puts nothing on the wire, fails on a reset connection alone.
+PlatResult closed_or_reset(SOCKET sock)
+{
+    if (send(sock, "", 0, 0) == SOCKET_ERROR) return from_wsa_error(WSAGetLastError());
+    return win32_failure(PLAT_ERR_CLOSED, 0);
+}
+
 long ms_left(int64_t deadline)
 {
     int64_t left = deadline - plat_monotonic_ms();
@@ -108,7 +118,7 @@ PlatResult plat_net_connect(PlatSocket sock, const char* address, uint16_t port,
     head.sin_port = htons(port);
     head.sin_addr.s_addr = address_of(address);
 
-    win32_show_output();
+    plat_console_show();
     set_blocking(s, false);
     PlatResult result = PLAT_OK;
     if (connect(s, reinterpret_cast<struct sockaddr*>(&head), sizeof head) != 0) {
@@ -126,34 +136,36 @@ PlatResult plat_net_send(PlatSocket sock, const void* bytes, size_t count, int /
 {
     PlatResult injected;
     if (plat_fault_fires(PLAT_FAULT_SEND, &injected)) return win32_failure(injected, 0);
-    win32_show_output();  // a send may wait up to its limit
+    plat_console_show();  // a send may wait up to its limit
     int sent = send(socket_of(sock), static_cast<const char*>(bytes), static_cast<int>(count), 0);
     if (sent == static_cast<int>(count)) return PLAT_OK;
     return sent == SOCKET_ERROR ? from_wsa_error(WSAGetLastError()) : win32_failure(PLAT_ERR_TIMEOUT, 0);
 }
 
-// A close after part of a packet cannot be told here: the peek keeps
-// returning the part, so that case ends through the caller's silence limit.
 PlatResult plat_net_wait_queued(PlatSocket sock, void* scratch, size_t count, int wait_ms, int* queued)
 {
     SOCKET s = socket_of(sock);
     int wanted = static_cast<int>(count);
     PlatResult injected;
     if (plat_fault_fires(PLAT_FAULT_RECEIVE, &injected)) return win32_failure(injected, 0);
-    win32_show_output();
+    plat_console_show();
     int64_t deadline = plat_monotonic_ms() + wait_ms;
-    *queued = 0;
+    int part = 0;
     for (;;) {
         int ready = wait_readable(s, ms_left(deadline));
         if (ready < 0) return from_wsa_error(WSAGetLastError());
         if (ready > 0) {
-            *queued = recv(s, static_cast<char*>(scratch), wanted, MSG_PEEK);
-            if (*queued == SOCKET_ERROR) return from_wsa_error(WSAGetLastError());
-            if (*queued == 0) return win32_failure(PLAT_ERR_CLOSED, 0);
-            if (*queued == wanted) return PLAT_OK;
+            int peeked = recv(s, static_cast<char*>(scratch), wanted, MSG_PEEK);
+            if (peeked == SOCKET_ERROR) return from_wsa_error(WSAGetLastError());
+            if (peeked == 0) return closed_or_reset(s);
+            if (peeked == wanted || peeked == part) return PLAT_OK;  // whole, or a part that stopped growing
+            part = peeked;
         }
-        if (plat_monotonic_ms() >= deadline) return PLAT_ERR_TIMEOUT;
-        if (*queued > 0) Sleep(PARTIAL_PACKET_PAUSE_MS);
+        if (plat_monotonic_ms() >= deadline) {
+            *queued = part;
+            return PLAT_ERR_TIMEOUT;
+        }
+        if (part > 0) Sleep(PARTIAL_PACKET_PAUSE_MS);
     }
 }
 
@@ -166,7 +178,7 @@ void plat_net_discard_queued(PlatSocket sock, void* scratch, size_t size)
     }
 }
 
-// The wait's peek has seen count bytes queued, so this returns at once.
+// The wait's peek has seen bytes queued, so this returns at once.
 int plat_net_read(PlatSocket sock, void* bytes, size_t count)
 {
     return recv(socket_of(sock), static_cast<char*>(bytes), static_cast<int>(count), 0);

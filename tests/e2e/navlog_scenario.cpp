@@ -263,6 +263,15 @@ std::vector<NavlogScenario> make_navlog_scenarios()
             .logs({first, rmc(1), gga(3)}).shows("  0 bad"),
         midnight_row(),
         full_disk_row(),
+        // The day's file deleted while navlog logs to it, then another moved over it: each time navlog says so and
+        // opens the day's file anew, and the lines go on into the file of that name.
+        NavlogScenario("day_file_deleted_or_replaced_is_opened_anew").source(SOURCE_UDP)
+            .send(first + "\r\n").lines(1).step(REMOVE)
+            .send(gga(2) + "\r\n").lines(1).shown("navlog: $F was deleted or replaced; opening it anew")
+            .step(REPLACE, "put-in-its-place")
+            .send(gga(3) + "\r\n").lines(2)
+            .key("q")
+            .logs({"put-in-its-place", gga(3)}),
         // headsim's simulated track, at its highest rate, is logged as a vessel under way.
         NavlogScenario("headsim_track_is_logged").arguments({"--udp", "$P", "--bind", "127.0.0.1"})
             .step(START_HEADSIM, "", 0, {"--nmea-udp", "$P", "--nmea-rate", "10"}).lines(20).step(STOP_HEADSIM)
@@ -502,6 +511,11 @@ struct NavlogRun {
             return;
         }
         case APPEND: std::ofstream(dir.file(day_files[0]), std::ios::app) << step.text << "\n"; return;
+        case REMOVE: unlink(dir.file(day_files[0]).c_str()); return;
+        case REPLACE:
+            write_file(dir.file("replacement"), step.text + "\n");
+            rename(dir.file("replacement").c_str(), dir.file(day_files[0]).c_str());
+            return;
         case SECOND: return ends_at_once(filled(step.words), step.number, filled(step.text));
         case START_HEADSIM:
             head.reset(new HeadSim(address, filled(step.words)));

@@ -45,6 +45,8 @@ enum NavlogAction {
     HANG_UP,        // its terminal closed, as a terminal window closed
     IDLE,           // navlog takes under number ms of CPU in a second
     APPEND,         // another writer appends text as a line to the day's file
+    REMOVE,         // the day's file deleted
+    REPLACE,        // another file, holding text as a line, moved over the day's file
     SECOND,         // another navlog started with words ends at once with status number, showing text
     START_HEADSIM,  // headsim on the row's address with words (its NMEA to 127.0.0.1:$P)
     STOP_HEADSIM,

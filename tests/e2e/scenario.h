@@ -72,6 +72,9 @@ struct Scenario {
     Scenario& on_windows_ends_after(int ms, const char* reason) { return windows_limit_ms = ms, windows_why = reason, *this; }
     Scenario& file_size_limit(long bytes) { return size_limit = bytes, *this; }
     Scenario& without_terminal() { return terminal = false, *this; }
+    // Redirected output in whole 512-byte blocks until the end: while the head holds its reply to the pass
+    // that `held` ends with, the file holds the whole blocks of what `held` builds.
+    Scenario& output_in_blocks(const std::function<void(Expected&)>& held) { return held_text = held, *this; }
     // What standard error holds, where it is no terminal: $R is what the run records to.
     Scenario& errors(const std::string& text) { return errors_text = text, *this; }
     // The settings file is there, but the program may not read it.
@@ -106,6 +109,7 @@ struct Scenario {
     const char* windows_why = "";  // why a Windows build expects otherwise
     long size_limit = 0;
     bool terminal = true;
+    std::function<void(Expected&)> held_text;
     std::string errors_text;
     bool unreadable = false;
     std::vector<std::pair<std::string, std::string>> present;

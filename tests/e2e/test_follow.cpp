@@ -275,35 +275,52 @@ TEST(Follow, DepthLineAndLatestDepth)
     EXPECT_EQ(0, follow.quit());
 }
 
-// --follow --depth --nmea-out run as a service (no terminal): nothing drawn, and for each ping with a depth a DPT
-// (below the transducer, the draft as offset, the range) and a DBT sentence that gpsd, reading them from a loopback
-// UDP port, takes as right (it drops a sentence whose checksum is wrong) and passes on.
-TEST(Follow, NmeaOutSendsDepthSentencesThatGpsdTakes)
+// --follow --depth --nmea-out run as a service (no terminal): nothing drawn, and as a sounder sends them, for each ping
+// that comes while it runs with a depth a DPT (below the transducer, the draft as offset, the range) and a DBT
+// sentence, which gpsd, reading them from a loopback UDP port, takes as right (it drops a sentence whose checksum is
+// wrong) and passes on. Old pings are not sent: the six the file holds at the start, a file moved over the name, a
+// recording gone back to when the next run's empty file goes (a recorder restarting with the head away); a
+// recording begun meanwhile is sent from its first ping. Of six pings sent, the picker still waits on the last two.
+TEST(Follow, NmeaOutSendsTheDepthsOfPingsThatComeWhileItRuns)
 {
-    TempDir dir;
+    struct Row {
+        const char* followed;   // the file named, or today's newest data file with $D-0001.QKV at the start
+        const char* meanwhile;  // shell commands; "pings" holds six pings
+        int sent;
+    } rows[] = {
+        {"F.QKV", "sleep 1; cat pings >> F.QKV", 4},
+        {"F.QKV", "sleep 1; cp pings next; mv next F.QKV", 0},
+        {"", "sleep 1.5; : > $D-0002.QKV; sleep 1.5; rm $D-0002.QKV; sleep 1.5; "
+             "head -c 24576 pings > $D-0003.QKV; sleep 1.5; tail -c 24576 pings >> $D-0003.QKV", 4},
+    };
     std::string records;
     for (int n = 1; n <= 6; ++n) records += ping_record(n, bottom_samples);
-    write_file(dir.file(FILE_NAME), records);
-    std::string said;
-    int status = run_command(
-        "cd '" + dir.path() + "' || exit 1; gpsd -b -n -N -S 47172 -F gpsd.sock udp://127.77.41.1:47171 > /dev/null 2>&1 & "
-        "gpsd=$!; sleep 1; timeout 5 gpspipe -r localhost:47172 > relayed.txt 2>&1 & sleep 0.5; "
-        "timeout -s TERM 2 " + std::string(QKVDUMP) + " --follow --depth --draft 0.5 --nmea-out 127.77.41.1:47171 " +
-        FILE_NAME + " < /dev/null > drawn.txt 2>&1; sleep 3; kill $gpsd", &said);
-    EXPECT_EQ(0, status) << said;
-    EXPECT_EQ("", read_file(dir.file("drawn.txt"))) << "nothing drawn without a terminal";
-    std::string relayed = read_file(dir.file("relayed.txt"));
-    int dpt = 0, dbt = 0;
-    for (size_t at = relayed.find('$'); at != std::string::npos; at = relayed.find('$', at + 1)) {
-        std::string sentence = relayed.substr(at, relayed.find('\n', at) - at);
-        double metres = 0;
-        if (sscanf(sentence.c_str(), "$SDDPT,%lf,0.50,40*", &metres) == 1) ++dpt;
-        else if (sscanf(sentence.c_str(), "$SDDBT,%*f,f,%lf,M,", &metres) == 1) ++dbt;
-        else ADD_FAILURE() << sentence;
-        EXPECT_NEAR(15.25, metres, 0.08) << sentence;
+    for (const Row& row : rows) {
+        TempDir dir;
+        write_file(dir.file("pings"), records);
+        write_file(dir.file(*row.followed ? std::string(row.followed) : today() + "-0001.QKV"), records);
+        std::string said;
+        int status = run_command(
+            "cd '" + dir.path() + "' || exit 1; D=" + today() + "; gpsd -b -n -N -S 47172 -F gpsd.sock "
+            "udp://127.77.41.1:47171 > /dev/null 2>&1 & gpsd=$!; sleep 1; timeout 12 gpspipe -r localhost:47172 > "
+            "relayed.txt 2>&1 & sleep 0.5; (sleep 0.5; " + row.meanwhile + ") & timeout -s TERM 8 " +
+            std::string(QKVDUMP) + " --follow --depth --draft 0.5 --nmea-out 127.77.41.1:47171 " + row.followed +
+            " < /dev/null > drawn.txt 2>&1; sleep 3; kill $gpsd", &said);
+        EXPECT_EQ(0, status) << said;
+        EXPECT_EQ("", read_file(dir.file("drawn.txt"))) << "nothing drawn without a terminal";
+        std::string relayed = read_file(dir.file("relayed.txt"));
+        int dpt = 0, dbt = 0;
+        for (size_t at = relayed.find('$'); at != std::string::npos; at = relayed.find('$', at + 1)) {
+            std::string sentence = relayed.substr(at, relayed.find('\n', at) - at);
+            double metres = 0;
+            if (sscanf(sentence.c_str(), "$SDDPT,%lf,0.50,40*", &metres) == 1) ++dpt;
+            else if (sscanf(sentence.c_str(), "$SDDBT,%*f,f,%lf,M,", &metres) == 1) ++dbt;
+            else ADD_FAILURE() << sentence;
+            EXPECT_NEAR(15.25, metres, 0.08) << sentence;
+        }
+        EXPECT_EQ(row.sent, dpt) << row.meanwhile << "\n" << relayed;
+        EXPECT_EQ(row.sent, dbt) << row.meanwhile;
     }
-    EXPECT_EQ(4, dpt) << relayed << "the last two pings wait for more";
-    EXPECT_EQ(4, dbt) << relayed;
 }
 
 // Without a 24-bit terminal each cell takes, of the 256 colours past the first 16, the one nearest its mean's colour.

@@ -5,6 +5,11 @@
 // qkvdump --png draws of the same pings, read with libpng.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -87,6 +92,20 @@ std::string checksum_newest_first(const Decoded& picture)
     return text;
 }
 
+// A connection to the address and port that has sent nothing yet, made within two seconds; -1 for none.
+int connect_to(const char* address, int port)
+{
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    timeval bound = {2, 0};
+    sockaddr_in to = {AF_INET, htons(static_cast<uint16_t>(port)), {inet_addr(address)}, {}};
+    if (setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound) == 0 &&
+        connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) {
+        return fd;
+    }
+    close(fd);
+    return -1;
+}
+
 }  // namespace
 
 // The page, opened while the program records, draws the pings of the data file as qkvdump --png draws them
@@ -121,7 +140,8 @@ TEST(Qkvweb, PageShowsTheRecordingAndHealthFollowsTheRecorder)
                                {"qkvwebDrawn().checksum", "qkvwebDrawn().newest",
                                 "document.getElementById('status-file').textContent",
                                 "document.getElementById('status-records').textContent",
-                                "document.getElementById('status-position').textContent.length > 20"});
+                                "document.getElementById('status-position').textContent.length > 20",
+                                "qkvwebDrawn().depth_ticks.join(' ')", "qkvwebDrawn().time_ticks.join(' ')"});
     ASSERT_EQ(1, recorder.wait_exit(5000).status);
     std::vector<std::string> files = data_files(dir.path());
     ASSERT_EQ(1u, files.size());
@@ -131,8 +151,17 @@ TEST(Qkvweb, PageShowsTheRecordingAndHealthFollowsTheRecorder)
                                dir.file(files[0])}, &said)) << said;
     Decoded picture = decode_png(dir.file("pings.png"));
     ASSERT_EQ("", picture.fault);
+    // Time across and depth down, as a sounder shows it: the depth scale at 5 m steps over the 30 m range, and a
+    // tick at each whole second the records' own times (bytes 20 to 27) reach over the pings' five seconds.
+    const std::string data = read_file(dir.file(files[0]));
+    std::string ticks;
+    for (int ping = 1; ping < pings; ++ping) {
+        std::string second = data.substr(ping * RECORD + 20, 8);
+        if (second != data.substr((ping - 1) * RECORD + 20, 8)) ticks += (ticks.empty() ? "" : " ") + second;
+    }
     EXPECT_EQ("\"" + checksum_newest_first(picture) + "\"\n" + std::to_string(pings - 1) + "\n\"" + files[0] +
-                  "\"\n\"" + std::to_string(pings) + "\"\ntrue\n",
+                  "\"\n\"" + std::to_string(pings) + "\"\ntrue\n\"0 m 5 m 10 m 15 m 20 m 25 m 30 m\"\n\"" + ticks +
+                  "\"\n",
               shown);
 
     EXPECT_TRUE(wait_for_answer(url + "/health", 503, "stale: the last record of " + files[0] + " is ", 5000, &answer))
@@ -163,8 +192,10 @@ TEST(Qkvweb, ServesItsPageAndNothingElse)
         const char* curl_options;
         const char* path;
         int code;
+        const char* not_said = "[Settings]";  // with the headers, with -D -
     };
     const Row rows[] = {
+        {"-D -", "/health", 503, "Retry-After"},  // the crowd's refusal alone asks to come back, and closes
         {"", "/", 200},
         {"-I", "/", 200},
         {"", "/qkvweb.js", 200},
@@ -190,7 +221,7 @@ TEST(Qkvweb, ServesItsPageAndNothingElse)
         Answer got = ask(url + row.path, row.curl_options);
         EXPECT_EQ(row.code, got.code) << row.curl_options << " " << row.path << ": " << got.body;
         EXPECT_EQ(std::string::npos, got.body.find("not to be served")) << row.path;
-        EXPECT_EQ(std::string::npos, got.body.find("[Settings]")) << row.path;
+        EXPECT_EQ(std::string::npos, got.body.find(row.not_said)) << row.path << " " << got.body;
         EXPECT_EQ(std::string::npos, got.body.find("root:")) << row.path;
     }
     EXPECT_NE(std::string::npos, ask(url + "/", "-X POST -D - -o /dev/null").body.find("Allow: GET, HEAD\r\n"));
@@ -208,9 +239,11 @@ TEST(Qkvweb, ServesItsPageAndNothingElse)
     while (ask(url + "/metrics").body.find("\nqkvweb_clients 3\n") == std::string::npos && now_ms() < deadline) {
         usleep(50000);
     }
-    answer = ask(url + "/");
+    answer = ask(url + "/", "-D -");
     EXPECT_EQ(503, answer.code);
-    EXPECT_EQ(0u, answer.body.find("too many clients: 3 connections open, at most 2 are served")) << answer.body;
+    EXPECT_NE(std::string::npos, answer.body.find("\r\nRetry-After: 5\r\n")) << answer.body;
+    EXPECT_NE(std::string::npos, answer.body.find("\r\n\r\ntoo many clients: 3 connections open, at most 2 are served"))
+        << answer.body;
     answer = ask(url + "/health");
     EXPECT_EQ(0u, answer.body.find("no data file")) << answer.body;
 
@@ -221,6 +254,41 @@ TEST(Qkvweb, ServesItsPageAndNothingElse)
     EXPECT_EQ(2, another.wait_exit(5000).status);
     EXPECT_NE(std::string::npos, another.screen().find("qkvweb: cannot serve on 127.77.27.2:8027: "))
         << another.screen();
+    kill(server.pid(), SIGTERM);
+    EXPECT_EQ(0, server.wait_exit().status);
+}
+
+// Connections that say nothing, or trickle a header line every four seconds, take room but never a turn: with
+// 300 of the one and 128 of the other open, /health, /status and /metrics are answered within a second all the
+// while.
+TEST(Qkvweb, MonitoringAnsweredBesideIdleAndTricklingConnections)
+{
+    TempDir dir;
+    Client server(dir.path(), qkvweb_at("127.77.27.3:8027"));
+    const std::string url = "http://127.77.27.3:8027";
+    Answer answer;
+    ASSERT_TRUE(wait_for_answer(url + "/health", 503, "no data file", 5000, &answer)) << answer.body;
+    std::vector<int> idle, trickling;
+    for (int i = 0; i < 300; ++i) idle.push_back(connect_to("127.77.27.3", 8027));
+    for (int i = 0; i < 128; ++i) trickling.push_back(connect_to("127.77.27.3", 8027));
+    EXPECT_EQ(0, std::count(idle.begin(), idle.end(), -1) + std::count(trickling.begin(), trickling.end(), -1));
+    long slowest_ms = 0;
+    for (long long start = now_ms(), line = 0; now_ms() - start < 12500; usleep(300000)) {
+        for (; line * 4000 <= now_ms() - start; ++line) {
+            const char* part = line == 0 ? "GET /health HTTP/1.1\r\n" : "X-Slow: 1\r\n";
+            for (int fd : trickling) send(fd, part, strlen(part), MSG_NOSIGNAL);
+        }
+        for (const char* path : {"/health", "/status", "/metrics"}) {
+            long long before = now_ms();
+            EXPECT_EQ(path[1] == 'h' ? 503 : 200, ask(url + path, "--max-time 1").code) << path << " after "
+                                                                                       << now_ms() - start << " ms";
+            slowest_ms = std::max(slowest_ms, static_cast<long>(now_ms() - before));
+        }
+    }
+    EXPECT_LT(slowest_ms, 1000);
+    EXPECT_NE(std::string::npos, ask(url + "/metrics").body.find("\nqkvweb_clients 129\n"));  // the idle ones closed
+    for (int fd : idle) close(fd);
+    for (int fd : trickling) close(fd);
     kill(server.pid(), SIGTERM);
     EXPECT_EQ(0, server.wait_exit().status);
 }

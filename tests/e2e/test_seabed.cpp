@@ -118,9 +118,10 @@ TEST(Seabed, TruthAgreesWithTheTrackAndTheRecording)
 struct BadOption {
     std::vector<std::string> words;
     const char* said;
+    int status = 2;
 };
 
-// Each refusal names what is allowed, with status 2 and before listening.
+// Each refusal names what is allowed, with status 2 and before listening; a truth file that cannot be written, status 1.
 TEST(Seabed, BadOptionsNameTheValuesAllowed)
 {
     const BadOption rows[] = {
@@ -135,17 +136,19 @@ TEST(Seabed, BadOptionsNameTheValuesAllowed)
         {{"--seed", "-1"}, "--seed must be a number from 0 to 4294967295, not \"-1\""},
         {{"--nmea-rate=20"}, "--nmea-rate must be a number from 1 to 10, not \"20\""},
         {{"--fault", "stall@3"}, "KIND one of bad-header, bad-end, wrong-number, short, long, double, garbage, close, "
-                                 "reset, truncate, silent or stall:MS (MS from 0 to 86400000), not \"stall@3\""},
+                                 "reset, truncate, truncate-reset, silent or stall:MS (MS from 0 to 86400000), not \"stall@3\""},
         {{"--", "--once"}, "headsim: unexpected argument \"--once\"\nusage: headsim ["},
         {{"--truth", "t.csv", "--replay", "x.QKV"},
          "headsim: --truth goes without --replay: it is for the synthetic echoes"},
         {{"--truth", "08dec2026.nav"}, "headsim: --truth 08dec2026.nav is a navigation log"},
+        {{"--truth", "/nonexistent/t.csv"},
+         "headsim: cannot write the truth file /nonexistent/t.csv: No such file or directory\n", 1},
     };
     for (const BadOption& row : rows) {
         std::string command = "timeout 10 " + std::string(HEADSIM) + " --address 127.77.30.2";
         for (const std::string& word : row.words) command += " '" + word + "'";
         std::string said;
-        EXPECT_EQ(2, run_command(command, &said)) << command;
+        EXPECT_EQ(row.status, run_command(command, &said)) << command;
         EXPECT_NE(std::string::npos, said.find(row.said)) << said;
         EXPECT_EQ(std::string::npos, said.find("listening")) << said;
     }

@@ -43,6 +43,20 @@ TEST(NavlogText, StatusLine)
     }
 }
 
+// The rate over whole windows: steady pairs of sentences each second, then a stop a quarter of a second after a
+// status with a pair just in (over that quarter alone, 8.7). Before a whole window the time so far counts as one.
+TEST(NavlogText, RateOverWholeWindows)
+{
+    const struct { int64_t at_ms; long came; double shown; } steps[] = {
+        {0, 0, 0.0}, {250, 3, 3.0}, {1000, 0, 3.0}, {2001, 2, 2.0}, {3002, 2, 2.0}, {3232, 2, 2.0}, {4002, 0, 2.0}};
+    NavRate rate;
+    navlog_rate_start(&rate, 0);
+    for (const auto& step : steps) {
+        rate.counted += step.came;
+        EXPECT_NEAR(step.shown, navlog_rate_at(&rate, step.at_ms), 0.01) << step.at_ms;
+    }
+}
+
 // Redrawn in place: cut or padded to one column less than the terminal's width.
 TEST(NavlogText, StatusRedrawFitsTheWidth)
 {

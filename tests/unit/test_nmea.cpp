@@ -134,6 +134,20 @@ TEST(NmeaFix, RmcKeepsSatellitesOtherSentencesNothing)
     EXPECT_STREQ("51 07.0000 N", fix.latitude);
 }
 
+// Angles written as a fix sentence's fields, rounded as a whole: just under a whole degree is the next degree.
+TEST(NmeaAngle, FieldsRoundToTheFourthDecimalOfMinutes)
+{
+    const struct { double degrees; int digits; const char* expected; } cases[] = {
+        {51.116413333, 2, "5106.9848,N"}, {51.99999999, 2, "5200.0000,N"}, {-0.999999999, 3, "00100.0000,W"},
+        {-179.5, 3, "17930.0000,W"},       {-0.000000001, 2, "0000.0000,N"}};
+    for (const auto& c : cases) {
+        char text[NMEA_ANGLE_FIELDS_SIZE];
+        const char* hemispheres = c.digits == 2 ? "NS" : "EW";
+        EXPECT_EQ(strlen(c.expected), nmea_angle_fields(c.degrees, c.digits, hemispheres, text, sizeof text));
+        EXPECT_STREQ(c.expected, text) << c.degrees;
+    }
+}
+
 // Positions as numbers for joining: survey receivers' minutes with 6 to 8 decimals kept whole with their count;
 // impossible angles told from absent ones; RMC's speed and course only where both are decimal numbers in range.
 TEST(NmeaPosition, AnglesOfAnyPrecisionAndImpossibleOnes)

@@ -4,8 +4,12 @@
 // to the rows still kept.
 #include <gtest/gtest.h>
 
+#include <utime.h>
+
 #include <cstdlib>
 #include <ctime>
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -76,10 +80,15 @@ std::string fix_line(int second, double minutes, int quality = 1)
     return std::string(line, navfile_line(&time, sentence, line));
 }
 
-std::string record_of_ping(int ping)
+// Ping n's record; with a bottom, its echo from that sample on over a faint noise, at 30 m.
+std::string record_of_ping(int ping, int bottom_sample = -1)
 {
     uint8_t image[PING_IMAGE_SIZE] = {'I', 'U', 'X', 0, 0, 7};
     image[PING_IMAGE_SAMPLES] = static_cast<uint8_t>(ping);
+    for (int i = 0; bottom_sample >= 0 && i < PING_SAMPLE_COUNT; ++i) {
+        bool echo = i >= bottom_sample && i < bottom_sample + 400;
+        image[PING_IMAGE_SAMPLES + i] = static_cast<uint8_t>(10 + (i + ping) % 3 + (echo ? 160 : 0));
+    }
     image[PING_IMAGE_END] = RETURN_END_BYTE;
     RecordFields fields = {"08-DEC-2026", "10:00:00", "00", 3, 180, 100, image};
     uint8_t record[RECORD_SIZE];
@@ -145,11 +154,14 @@ TEST_F(QkvwebFiles, NavFollowerTakesTheDaysLinesThroughWhatHappensToTheFile)
         {"append", std::string(100000, 'x') + "\nd\n", "a|bc||d|", 1, 1},
         {"append", std::string("e\0f\n", 4), "a|bc||d||", 1, 2},
         {"cut back", "g\n", "a|bc||d||g|", 2, 0},
+        {"deleted", "", "a|bc||d||g|", 2, 0},
         {"moved over", "h\n", "a|bc||d||g|h|", 3, 0},
     };
     for (const Step& step : steps) {
         if (std::string(step.what) == "cut back") truncate(today.c_str(), 0);
-        if (std::string(step.what) == "moved over") {
+        if (std::string(step.what) == "deleted") {
+            unlink(today.c_str());
+        } else if (std::string(step.what) == "moved over") {
             append("other.NAV", step.bytes);
             rename("other.NAV", today.c_str());
         } else {
@@ -159,6 +171,7 @@ TEST_F(QkvwebFiles, NavFollowerTakesTheDaysLinesThroughWhatHappensToTheFile)
         EXPECT_EQ(step.lines, seen.lines) << step.what;
         EXPECT_EQ(step.starts, seen.starts) << step.what;
         EXPECT_EQ(step.unreadable, follower.unreadable) << step.what;
+        EXPECT_EQ(std::string(step.what) == "deleted", follower.gone) << step.what;
     }
     EXPECT_EQ(today, seen.name);
 
@@ -233,6 +246,110 @@ TEST_F(QkvwebFiles, SurveyStaysBoundedAndASlowPageSkipsAhead)
     EXPECT_EQ("1100-1499 400", pings_streamed(survey, &page)) << "a page 500 pings behind skips to those kept";
     survey_stop(survey);
     delete survey;
+}
+
+namespace {
+
+// A data file's name of the day so many days ago.
+std::string data_name_of(int days_ago, uint32_t number)
+{
+    time_t then = time(nullptr) - days_ago * 86400L;
+    char day[32], name[DATA_NAME_SIZE];
+    strftime(day, sizeof day, "%d-%b-%Y", localtime(&then));
+    naming_pattern(name, day);
+    naming_set_number(name, number);
+    return name;
+}
+
+}  // namespace
+
+// The recording followed is the newest data file, of whatever day, written today and ending in a well-formed
+// record: not the next run's file while it is empty (nor, when that is removed again, the last recording read
+// anew), not a file of malformed records however large, not an old day's file. A data file or .NAV file deleted
+// under its writer turns the health to 503.
+TEST_F(QkvwebFiles, SurveyFollowsTheRecordingAndSaysWhenItsFileIsDeleted)
+{
+    const std::string a = data_name_of(0, 1), b = data_name_of(0, 2), c = data_name_of(0, 3),
+                      yesterday = data_name_of(1, 7), older = data_name_of(2, 1), nav = name_of_today();
+    const std::string deleted = " was deleted while followed: what is written to it now is lost";
+    FILE* navlog = nullptr;
+    const utimbuf then = {time(nullptr) - 2 * 86400L, time(nullptr) - 2 * 86400L};
+    const int64_t ALL_DAYS = FOLLOWER_SEARCH_ALL_DAYS_EVERY_MS;  // another day's files are looked for less often
+    struct Step {
+        const char* what;
+        std::function<void()> act;
+        std::string health;  // how it starts
+        long generation;     // files taken up so far
+        int64_t wait_ms = FOLLOWER_SEARCH_EVERY_MS;
+    };
+    const Step steps[] = {
+        {"a run's file", [&] { append(a, record_of_ping(0) + record_of_ping(1)); }, "recording: " + a + ", 2 ", 1},
+        {"the next run's, empty", [&] { append(b, ""); }, "recording: " + a + ", 2 ", 1},
+        {"removed again", [&] { unlink(b.c_str()); }, "recording: " + a + ", 2 ", 1},
+        {"4 GiB, sparse", [&] { append(c, ""), truncate(c.c_str(), 4LL << 30); }, "recording: " + a + ", 2 ", 1},
+        {"an older day's, written then", [&] { append(older, record_of_ping(5)), utime(older.c_str(), &then); },
+         "stale: the last record of " + a, 1, ALL_DAYS},
+        {"yesterday's, written today", [&] { append(yesterday, record_of_ping(3)); }, "recording: " + yesterday, 2,
+         ALL_DAYS},
+        {"the .NAV written", [&] { fputs(fix_line(1, 6.0).c_str(), navlog = fopen(nav.c_str(), "a")), fflush(navlog); },
+         "recording: " + yesterday, 2},
+        {"the .NAV deleted under its writer", [&] { unlink(nav.c_str()), fputs(fix_line(2, 6.1).c_str(), navlog); },
+         "file deleted: " + nav + deleted, 2},
+        {"the data file deleted", [&] { unlink(yesterday.c_str()); }, "file deleted: " + yesterday + deleted, 2},
+    };
+    WebSurvey* survey = new WebSurvey;
+    int64_t clock_ms = 0;
+    survey_start(survey, clock_ms);
+    for (const Step& step : steps) {
+        step.act();
+        clock_ms += step.wait_ms + 100;
+        for (int look = 0; look < 1000 && survey_look(survey, clock_ms); ++look) {
+        }
+        WebStatus status;
+        web_status_take(survey, WEB_STALE_AFTER_DEFAULT_S, clock_ms, 0, &status);
+        char health[WEB_REASON_SIZE + 64];
+        web_health_text(survey, &status, health, sizeof health);
+        EXPECT_EQ(0u, std::string(health).find(step.health)) << step.what << ": " << health;
+        EXPECT_EQ(step.generation, survey->generation) << step.what;
+    }
+    if (navlog != nullptr) fclose(navlog);
+    survey_stop(survey);
+    delete survey;
+}
+
+// One picker, one verdict: the page's depths of pings two seconds apart over a step of the seabed (the format
+// allows two seconds) are those of pings a tenth of a second apart, the picker's over the whole file. The pings
+// waiting for the next ones get its verdict on the file as it stands while the recording pauses, and the next
+// pings' verdict once they come.
+TEST_F(QkvwebFiles, PageDepthsAreThePickersHoweverFarApartThePingsCome)
+{
+    std::map<long, std::string> shown[2];  // the last verdict sent on each ping
+    for (int64_t interval_ms : {100, 2000}) {
+        WebSurvey* survey = new WebSurvey;
+        int64_t clock_ms = 0;
+        survey_start(survey, clock_ms);
+        WebCursor page;
+        web_cursor_start(&page);
+        for (int ping = 0; ping <= 16; ++ping) {
+            if (ping < 16) append(data_name_of(0, static_cast<uint32_t>(interval_ms)), record_of_ping(ping, ping < 8 ? 2000 : 2480));
+            // Looked at every 50 ms, as qkvweb looks, until the next ping; after the last, for a while.
+            for (int64_t t = 0; t < (ping < 16 ? interval_ms : 3000); t += 50) survey_look(survey, clock_ms += 50);
+            static char events[64 * 1024];
+            for (size_t size; (size = web_stream_next(survey, "{}", 1, &page, events, sizeof events)) > 0;) {
+                long n = 0;
+                char depth[16];
+                for (char* at = events; (at = strstr(at, "event: depth\n")) != nullptr && at < events + size; ++at) {
+                    if (sscanf(at, "event: depth\ndata: {\"n\":%ld,\"depth_m\":%15[^}]", &n, depth) == 2) {
+                        shown[interval_ms > 100][n] = depth;
+                    }
+                }
+            }
+        }
+        EXPECT_EQ(16u, shown[interval_ms > 100].size()) << interval_ms << " ms apart";
+        survey_stop(survey);
+        delete survey;
+    }
+    EXPECT_EQ(shown[0], shown[1]);
 }
 
 // The command line: loopback by default, and each value refused naming what is allowed.

@@ -172,23 +172,23 @@ const char* raw_data_kind(const char* path)
 
 }  // namespace
 
-bool echo_open(const EchoPlan* given)
+int echo_open(const EchoPlan* given)
 {
     plan = *given;
-    if (plan.truth_path == nullptr) return true;
+    if (plan.truth_path == nullptr) return 0;
     const char* raw = raw_data_kind(plan.truth_path);
     if (raw != nullptr) {
         fprintf(stderr, "headsim: --truth %s is %s (a name ending in .QKV or .NAV, or a file starting as a record "
                         "or a stamped line does); not writing over it\n", plan.truth_path, raw);
-        return false;
+        return 2;
     }
     truth = fopen(plan.truth_path, "w");
     if (truth == nullptr) {
         fprintf(stderr, "headsim: cannot write the truth file %s: %s\n", plan.truth_path, strerror(errno));
-        return false;
+        return 1;
     }
     if (fputs(TRUTH_HEADER, truth) < 0 || fflush(truth) != 0) truth_failed();
-    return truth_kept;
+    return truth_kept ? 0 : 1;
 }
 
 bool echo_truth_kept() { return truth_kept; }

@@ -30,6 +30,7 @@ const FaultKindEntry FAULT_KINDS[] = {
     {"close", FAULT_CLOSE, false, "close the connection instead of replying"},
     {"reset", FAULT_RESET, false, "abortive close (the client gets a reset)"},
     {"truncate", FAULT_TRUNCATE, false, "send the first 500 bytes, then close"},
+    {"truncate-reset", FAULT_TRUNCATE_RESET, false, "send the first 500 bytes, then an abortive close"},
     {"silent", FAULT_SILENT, false, "never reply again; keep reading"},
     {"stall", FAULT_STALL, true, "hold this reply MS ms, then send it"},
 };
@@ -122,7 +123,8 @@ int quirk_prepare_reply(uint8_t outgoing[FAULT_OUTGOING_SIZE], const ReplySource
     case FAULT_BAD_HEADER: outgoing[1] = 'V'; return RETURN_PACKET_SIZE;
     case FAULT_BAD_END: outgoing[RETURN_END] = 0x00; return RETURN_PACKET_SIZE;
     case FAULT_SHORT: return SHORT_REPLY_SIZE;
-    case FAULT_TRUNCATE: return FAULT_TRUNCATE_SIZE;
+    case FAULT_TRUNCATE:
+    case FAULT_TRUNCATE_RESET: return FAULT_TRUNCATE_SIZE;
     case FAULT_LONG:
         fill_random(outgoing + RETURN_PACKET_SIZE, LONG_REPLY_EXTRA, garbage_state);
         return RETURN_PACKET_SIZE + LONG_REPLY_EXTRA;

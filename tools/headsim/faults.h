@@ -19,6 +19,7 @@ enum FaultKind {
     FAULT_CLOSE,
     FAULT_RESET,
     FAULT_TRUNCATE,
+    FAULT_TRUNCATE_RESET,
     FAULT_SILENT,
     FAULT_STALL,
 };
@@ -30,7 +31,7 @@ struct Fault {
 };
 
 constexpr int FAULT_OUTGOING_SIZE = 2 * RETURN_PACKET_SIZE;  // the most one reply sends
-constexpr int FAULT_TRUNCATE_SIZE = 500;                     // truncate: bytes sent before the close
+constexpr int FAULT_TRUNCATE_SIZE = 500;                     // truncate: bytes sent before the close or reset
 
 // Reads KIND@N or KIND:MS@N; false when it is neither.
 bool quirk_parse(const char* text, Fault* fault);

@@ -26,7 +26,8 @@ int main(int argc, char** argv)
         source = &REPLAY_SOURCE;
     } else {
         EchoPlan plan = {options.seed, options.ping_rate, options.vessel, options.truth_path, epoch_ms};
-        if (!echo_open(&plan)) return 2;
+        int refused = echo_open(&plan);
+        if (refused != 0) return refused;
     }
     if (options.nmea_port != 0 && !track_start(options.nmea_port, options.nmea_rate_hz, &options.vessel, epoch_ms)) {
         return 1;

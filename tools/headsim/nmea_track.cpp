@@ -1,7 +1,6 @@
 #include "tools/headsim/nmea_track.h"
 
 #include <atomic>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -22,14 +21,6 @@ uint16_t track_port = 0;
 VesselPlan track_plan;
 int64_t track_epoch_ms = 0;
 
-// ddmm.mmmm (latitude) or dddmm.mmmm (longitude) of a value in degrees, with its hemisphere letter.
-void angle_text(double degrees, int degree_digits, const char* hemispheres, char* text, size_t size)
-{
-    double minutes = std::fabs(degrees) * 60;
-    int whole = static_cast<int>(minutes / 60);
-    snprintf(text, size, "%0*d%07.4f,%c", degree_digits, whole, minutes - whole * 60.0, hemispheres[degrees < 0]);
-}
-
 void send_sentence(char* text, int length)
 {
     size_t whole = nmea_append_checksum(text, static_cast<size_t>(length));
@@ -42,9 +33,9 @@ void send_fix(double seconds)
 {
     VesselFix fix;
     vessel_at(&track_plan, seconds, &fix);
-    char lat[20], lon[20], clock[24], date[8];
-    angle_text(fix.latitude, 2, "NS", lat, sizeof lat);
-    angle_text(fix.longitude, 3, "EW", lon, sizeof lon);
+    char lat[NMEA_ANGLE_FIELDS_SIZE], lon[NMEA_ANGLE_FIELDS_SIZE], clock[24], date[8];
+    nmea_angle_fields(fix.latitude, 2, "NS", lat, sizeof lat);
+    nmea_angle_fields(fix.longitude, 3, "EW", lon, sizeof lon);
     PlatPreciseTime now;
     plat_precise_time(&now);
     UtcFields utc;

@@ -26,8 +26,10 @@ struct EchoPlan {
     const char* truth_path;  // where the truth of each ping served goes; null: nowhere
     int64_t epoch_ms;        // the survey's start on the monotonic clock, shared with the track
 };
-// Takes the plan and opens the truth file; false, with the reason on stderr, when it cannot.
-bool echo_open(const EchoPlan* plan);
+// Takes the plan and opens the truth file: 0, or headsim's exit status with
+// the reason on stderr: 2 for raw survey data it will not write over, 1 for
+// a file it cannot write.
+int echo_open(const EchoPlan* plan);
 // False once writing the truth file failed (the reason is on stderr, and headsim is stopping).
 bool echo_truth_kept();
 void echo_close();

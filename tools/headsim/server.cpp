@@ -105,6 +105,10 @@ EndReason answer(const Head* head, Connection* connection, const SwitchCommand* 
     if (sent != END_NONE) return sent;
     ++connection->replies;
     if (kind == FAULT_TRUNCATE) return END_FAULT_TRUNCATE;
+    if (kind == FAULT_TRUNCATE_RESET) {
+        wire_abort_on_close(connection->socket);
+        return END_FAULT_RESET;
+    }
     if (asked == PACKETS_PER_PING - 1 && connection->ping == PING_SERVING) {
         connection->ping = PING_DONE;
         ++connection->pings;

@@ -55,6 +55,21 @@ size_t navlog_status_text(const NavStatus* status, char text[NAVLOG_STATUS_SIZE]
     return length;
 }
 
+void navlog_rate_start(NavRate* rate, int64_t now_ms) { *rate = NavRate{now_ms, 0, false, 0.0}; }
+
+double navlog_rate_at(NavRate* rate, int64_t now_ms)
+{
+    int64_t elapsed = now_ms - rate->window_start_ms;
+    if (elapsed < NAVLOG_RATE_WINDOW_MS) {
+        return rate->measured ? rate->per_second : rate->counted * 1000.0 / NAVLOG_RATE_WINDOW_MS;
+    }
+    rate->per_second = rate->counted * 1000.0 / static_cast<double>(elapsed);
+    rate->measured = true;
+    rate->window_start_ms = now_ms;
+    rate->counted = 0;
+    return rate->per_second;
+}
+
 size_t navlog_status_redraw(const char* text, int columns, char out[NAVLOG_STATUS_SIZE + 2])
 {
     int width = columns - 1;

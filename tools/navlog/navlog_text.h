@@ -22,6 +22,21 @@ struct NavStatus {
     int64_t fix_age_ms;
 };
 
+// The sentence rate, over windows of at least NAVLOG_RATE_WINDOW_MS: a status
+// shown sooner (the last one at a stop, one shown at once) keeps the rate of
+// the last whole window; before there is one, the time so far counts as a
+// whole window, so a rate never shows more than came.
+constexpr int64_t NAVLOG_RATE_WINDOW_MS = 1000;
+struct NavRate {
+    int64_t window_start_ms;
+    long counted;       // good sentences in the window
+    bool measured;      // a whole window has passed
+    double per_second;  // over the last whole window
+};
+void navlog_rate_start(NavRate* rate, int64_t now_ms);
+// The rate to show now; a window that has passed is closed and the next begun.
+double navlog_rate_at(NavRate* rate, int64_t now_ms);
+
 // No data is shown after this long without a good sentence.
 constexpr int64_t NAVLOG_SILENCE_SHOWN_MS = 3000;
 constexpr int NAVLOG_STATUS_SIZE = 256;

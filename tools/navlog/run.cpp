@@ -58,11 +58,12 @@ struct Logger {
     NmeaFix fix;
     int64_t fix_at_ms;
     int64_t last_good_ms;
-    long good_since_status;
+    NavRate rate;
     long bad;
     long unwritten;
     int64_t status_at_ms;  // when the last status was shown
     SourceState state_shown;  // the source's state the last status showed
+    bool status_now;          // a line said above it: the status is shown again at once
     LogFile log;
     uint8_t bytes[READ_SIZE];
     char block[BLOCK_SIZE];  // the lines of this pass not yet written
@@ -132,6 +133,33 @@ bool append_whole(LogFile* log, const char* bytes, size_t count)
     return false;
 }
 
+// A line of its own: above the status line on a terminal, otherwise among the plain status lines.
+void say_line(Logger* l, const char* text)
+{
+    if (l->terminal) {
+        int rows = 0;
+        int columns = 0;
+        terminal_size(&rows, &columns);
+        terminal_write(l->redraw, navlog_status_redraw(text, columns, l->redraw));
+        l->status_now = true;
+    } else {
+        terminal_write(text, strlen(text));
+    }
+    terminal_write("\n", 1);
+}
+
+// The day's file deleted, or moved away or over by another, while it is logged to: the lines would go where no one
+// finds them, so it is opened anew by its name.
+void follow_log_name(Logger* l)
+{
+    LogFile* log = &l->log;
+    if (!log->open || plat_file_still_named(log->file, log->name)) return;
+    close_log(log);
+    char said[NAVFILE_NAME_SIZE + 64];
+    snprintf(said, sizeof said, "navlog: %s was deleted or replaced; opening it anew", log->name);
+    say_line(l, said);
+}
+
 // The lines of a pass go to the file in one write; when that fails (a full
 // disk) each is tried on its own, so every line that fits is still written.
 void write_block(Logger* l, const NavTime* time)
@@ -143,6 +171,7 @@ void write_block(Logger* l, const NavTime* time)
     l->block_lines = 0;
     if (lines == 0) return;
     if (log->open && !navfile_same_day(time, &log->day)) close_log(log);
+    follow_log_name(l);
     if (!log->open && open_log(log, time) != PLAT_OK) {
         l->unwritten += lines;
         return;
@@ -180,7 +209,7 @@ void take_bytes(Logger* l, size_t count)
             continue;
         }
         queue_line(l, &time, l->framer.text);
-        ++l->good_since_status;
+        ++l->rate.counted;
         l->last_good_ms = now_ms;
         if (nmea_take_fix(l->framer.text, &l->fix)) l->fix_at_ms = now_ms;
     }
@@ -245,11 +274,10 @@ const char* source_trouble(Logger* l, int64_t now_ms)
 
 void show_status(Logger* l, int64_t now_ms, bool last)
 {
-    int64_t elapsed = now_ms - l->status_at_ms;
     NavStatus status = {};
     status.file_name = l->log.name;
     status.source_trouble = source_trouble(l, now_ms);
-    status.sentences_per_second = elapsed > 0 ? l->good_since_status * 1000.0 / static_cast<double>(elapsed) : 0.0;
+    status.sentences_per_second = navlog_rate_at(&l->rate, now_ms);
     status.silent_ms = now_ms - l->last_good_ms;
     status.bad = l->bad;
     status.unwritten = l->unwritten;
@@ -271,7 +299,7 @@ void show_status(Logger* l, int64_t now_ms, bool last)
     }
     l->status_at_ms = now_ms;
     l->state_shown = l->state;
-    l->good_since_status = 0;
+    l->status_now = false;
 }
 
 // On a terminal a source lost is shown at once: its first pause is as short as
@@ -279,6 +307,7 @@ void show_status(Logger* l, int64_t now_ms, bool last)
 bool status_due(const Logger* l, int64_t now_ms)
 {
     if (l->terminal && l->state == SOURCE_DOWN && l->state_shown != SOURCE_DOWN) return true;
+    if (l->status_now) return true;
     return now_ms - l->status_at_ms >= (l->terminal ? STATUS_EVERY_MS : PLAIN_STATUS_EVERY_MS);
 }
 
@@ -375,6 +404,7 @@ int navlog_run(const NavOptions* options)
     int64_t start_ms = plat_monotonic_ms();
     l->last_good_ms = start_ms;
     l->status_at_ms = start_ms;
+    navlog_rate_start(&l->rate, start_ms);
     show_status(l, start_ms, false);
     run_loop(l);
     show_status(l, plat_monotonic_ms(), true);

@@ -4,6 +4,7 @@
 // nothing is allocated per record.
 #include "tools/qkvdump/follow.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,9 +24,24 @@ const size_t REASON_SIZE = 128;
 static_assert(OUTPUT_SIZE >= CELLS_ROW_BYTES_MAX, "a row fits the output block");
 static_assert(sizeof(CellsStatus::note) >= FOLLOWER_NOTE_SIZE, "the follower's note fits the status line's");
 
+// --nmea-out sends, as a sounder does, the depths of pings that come while it
+// runs: never of those a file already held when it was taken, which a chart
+// plotter would log as current at its present position. Only a recording
+// begun while it follows (a file newer than the one followed before it, or
+// the first one come after a wait) is sent from its first ping.
+struct Sending {
+    bool looked;           // the first look is done
+    bool followed;         // a file has been taken
+    char name[DATA_NAME_SIZE];
+    int64_t created;       // the file taken last, in the system's units
+    bool catching_up;      // taking what the file held when taken
+    long live_from;        // the first ping of the file whose depth is sent
+};
+
 struct View {
     FollowDepth depth;
     DatagramOut nmea;  // --nmea-out; closed: none
+    Sending sending;
     DepthTracker tracker;
     long offered;                             // pings offered to the tracker in this file
     double ranges[DEPTH_LOOKAHEAD + 1];       // of the pings not yet decided, by their number
@@ -40,10 +56,36 @@ struct View {
 
 View view;
 
+// A file taken from its start: a new recording's pings are all sent; of any
+// other, only those that come after what it holds now.
+void start_sending(Sending* sending, const char* name)
+{
+    PlatFileLook look = {};
+    bool looked_at = plat_file_look(name, &look);
+    bool same_name = sending->followed && strcmp(name, sending->name) == 0;
+    bool newer = !sending->followed || (looked_at && look.created > sending->created);
+    bool recording_begun = sending->looked && !same_name && newer;
+    sending->followed = true;
+    snprintf(sending->name, sizeof sending->name, "%s", name);
+    sending->created = looked_at ? look.created : sending->created;
+    sending->catching_up = !recording_begun;
+    sending->live_from = recording_begun ? 0 : LONG_MAX;
+}
+
+// After a look: what a file held when taken has been taken once the follower is no longer behind.
+void note_look(Sending* sending, bool behind, long offered)
+{
+    sending->looked = true;
+    if (behind || !sending->catching_up) return;
+    sending->catching_up = false;
+    sending->live_from = offered;
+}
+
 // A file newly followed: an empty picture, its pings counted from the first.
 void file_started(void* context, const char* name)
 {
     View* v = static_cast<View*>(context);
+    start_sending(&v->sending, name);
     cells_clear(&v->picture);
     v->status = CellsStatus{};
     snprintf(v->status.file_name, sizeof v->status.file_name, "%s", name);
@@ -63,7 +105,7 @@ void take_depth(View* v, const DepthResult* result)
     v->status.have_depth = result->has_depth;
     v->status.depth_m = result->depth_m + v->depth.draft_m;
     v->status_changed = true;
-    if (!result->has_depth || v->nmea.socket < 0) return;
+    if (!result->has_depth || v->nmea.socket < 0 || static_cast<long>(result->tag) < v->sending.live_from) return;
     char sentence[NMEA_DEPTH_SENTENCE_SIZE];
     size_t length = nmea_dpt(result->depth_m, v->depth.draft_m, range_m, sentence, sizeof sentence);
     datagram_out_send(&v->nmea, sentence, length);
@@ -201,6 +243,7 @@ int follow_run(const char* path, const FollowDepth* depth)
     while (event != TERMINAL_QUIT && event != TERMINAL_GONE) {
         int64_t now = plat_monotonic_ms();
         bool behind = follower_look(&v->follower, now);
+        note_look(&v->sending, behind, v->offered);
         update_status(v, now);
         if (drawn) draw(v);
         event = terminal_wait(behind ? 0 : LOOK_EVERY_MS);

@@ -4,10 +4,14 @@
 // nothing new is suspended until the survey changes, so a slow or stalled page
 // delays no other, nor the reading. A connection on which nothing moves for
 // CONNECTION_TIMEOUT_S (a stalled page's stream, a request never finished) is
-// closed. Past --max-clients connections the page is answered 503. Only
-// the page's files and the endpoints are answered, by their exact paths as
-// sent (never decoded), and only to GET and HEAD: no path names a file on the
-// disk, and none is ever opened for a request.
+// closed. Past --max-clients connections the page is answered 503, while
+// monitoring has a budget of its own: room for CONNECTIONS_MAX connections in
+// all, at most half of them from one address, so that hundreds of idle or
+// trickling ones, which take room but never a turn, leave /health, /status and
+// /metrics answered at once. Only the page's files and the endpoints are
+// answered, by their exact paths as sent (never decoded), and only to GET and
+// HEAD: no path names a file on the disk, and none is ever opened for a
+// request.
 #include "tools/qkvweb/serve.h"
 
 #include <microhttpd.h>
@@ -24,12 +28,20 @@
 namespace {
 
 constexpr int LOOK_EVERY_MS = 50;                 // as qkvdump --follow looks
+// While the files hold more than a look takes (a long file taken up, a sparse one), looks follow one
+// another for CATCH_UP_MS, then pause three times as long as they took: catching up takes about a
+// quarter of a core at most, beside the recorder, and the clients are served between the looks.
+constexpr int64_t CATCH_UP_MS = 25;
+constexpr int CATCH_UP_PAUSE_TIMES = 3;
 constexpr int64_t STATUS_EVERY_MS = 1000;         // the ages move on
 constexpr int64_t STATUS_CHANGED_AFTER_MS = 200;  // while records come, at most so often
 constexpr unsigned CONNECTION_TIMEOUT_S = 10;
 constexpr size_t CONNECTION_MEMORY = 32 * 1024;   // each connection's, the library's whole
 constexpr size_t STREAM_BLOCK = 16 * 1024;
-constexpr unsigned CONNECTIONS_PAST_CAP = 64;     // accepted past the cap only to be answered 503
+// Connections accepted at once, within the 1024 files a process may have open by default; past
+// --max-clients only to be answered 503, or monitoring's short answers.
+constexpr unsigned CONNECTIONS_MAX = 960;
+constexpr unsigned CONNECTIONS_PER_ADDRESS = CONNECTIONS_MAX / 2;
 constexpr int PAGE_FILES_MAX = 8;
 constexpr size_t ANSWER_SIZE = 16 * 1024;
 constexpr size_t LOG_SIZE = 256;
@@ -73,6 +85,7 @@ struct Server {
     int64_t status_taken_ms;
     int64_t next_status_ms;
     long changes_shown;  // the survey's changes the streams were woken for
+    int64_t catch_up_from_ms;  // monotonic: when the catch-up's share under way began; -1 when not behind
     int connections;
     long refused;
     bool ending;  // the streams are ended, not suspended, so the library can stop
@@ -102,14 +115,18 @@ MHD_Response* fixed_response(const char* bytes, size_t size, const char* type)
     return response;
 }
 
-MHD_Result answer_text(MHD_Connection* connection, unsigned code, const char* type, const char* text, size_t length)
+enum Refusal { ANSWERED, CROWDED };
+
+// A crowd's refusal asks to come back later, on a connection of its own.
+MHD_Result answer_text(MHD_Connection* connection, unsigned code, const char* type, const char* text, size_t length,
+                       Refusal refusal = ANSWERED)
 {
     MHD_Response* response = MHD_create_response_from_buffer(length, const_cast<char*>(text), MHD_RESPMEM_MUST_COPY);
     if (response == nullptr) return MHD_NO;
     add_safety_headers(response, type);
     MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
     if (code == MHD_HTTP_METHOD_NOT_ALLOWED) MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, "GET, HEAD");
-    if (code == MHD_HTTP_SERVICE_UNAVAILABLE && type == CONTENT_TEXT) {
+    if (refusal == CROWDED) {
         MHD_add_response_header(response, MHD_HTTP_HEADER_RETRY_AFTER, "5");
         MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
     }
@@ -125,7 +142,7 @@ MHD_Result answer_too_many(MHD_Connection* connection)
                           "too many clients: %d connections open, at most %ld are served; try again later\n",
                           server.connections, server.options->max_clients);
     return answer_text(connection, MHD_HTTP_SERVICE_UNAVAILABLE, CONTENT_TEXT, server.answer,
-                       static_cast<size_t>(length));
+                       static_cast<size_t>(length), CROWDED);
 }
 
 void take_status(Server* s, int64_t now)
@@ -315,11 +332,11 @@ bool start_daemon(Server* s)
     if (plat_net_listen(s->options->address, s->options->port, &listening, s->log, sizeof s->log) != PLAT_OK) {
         return false;
     }
-    unsigned limit = static_cast<unsigned>(s->options->max_clients) + CONNECTIONS_PAST_CAP;
     s->daemon = MHD_start_daemon(MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ERROR_LOG, s->options->port,
                                  nullptr, nullptr, answer_request, nullptr,
                                  MHD_OPTION_LISTEN_SOCKET, static_cast<MHD_socket>(listening),
-                                 MHD_OPTION_CONNECTION_LIMIT, limit,
+                                 MHD_OPTION_CONNECTION_LIMIT, CONNECTIONS_MAX,
+                                 MHD_OPTION_PER_IP_CONNECTION_LIMIT, CONNECTIONS_PER_ADDRESS,
                                  MHD_OPTION_CONNECTION_TIMEOUT, CONNECTION_TIMEOUT_S,
                                  MHD_OPTION_CONNECTION_MEMORY_LIMIT, CONNECTION_MEMORY,
                                  MHD_OPTION_NOTIFY_CONNECTION, note_connection, nullptr,
@@ -351,16 +368,29 @@ void refresh(Server* s, int64_t now)
     wake_streams(s);
 }
 
+// When to look next: in LOOK_EVERY_MS, or while behind at once, within the catch-up's share of a core.
+int64_t next_look_after(Server* s, bool behind, int64_t started)
+{
+    int64_t now = plat_monotonic_ms();
+    if (!behind) {
+        s->catch_up_from_ms = -1;
+        return now + LOOK_EVERY_MS;
+    }
+    if (s->catch_up_from_ms < 0) s->catch_up_from_ms = started;
+    int64_t looking_ms = now - s->catch_up_from_ms;
+    if (looking_ms < CATCH_UP_MS) return now;
+    s->catch_up_from_ms = now + looking_ms * CATCH_UP_PAUSE_TIMES;
+    return s->catch_up_from_ms;
+}
+
 void serve_until_asked_to_end(Server* s)
 {
     int64_t next_look = 0;
+    s->catch_up_from_ms = -1;
     TerminalEvent event = TERMINAL_NOTHING;
     while (event != TERMINAL_QUIT) {
         int64_t now = plat_monotonic_ms();
-        if (now >= next_look) {
-            bool behind = survey_look(&s->survey, now);
-            next_look = behind ? now : now + LOOK_EVERY_MS;
-        }
+        if (now >= next_look) next_look = next_look_after(s, survey_look(&s->survey, now), now);
         refresh(s, now);
         int64_t wait_ms = next_look - plat_monotonic_ms();
         if (wait_ms < 0) wait_ms = 0;
@@ -383,6 +413,8 @@ void end_streams(Server* s)
 }
 
 }  // namespace
+
+const char WEB_SERVE_CANNOT[] = "";
 
 int web_serve(const WebOptions* options)
 {

@@ -4,10 +4,11 @@
 
 #include "tools/qkvweb/serve.h"
 
+const char WEB_SERVE_CANNOT[] = "on Windows the program keeps the data file it records to itself, so no other "
+                                "program can read it while it records; qkvweb runs on Linux";
+
 int web_serve(const WebOptions*)
 {
-    fputs("qkvweb: on Windows the program keeps the data file it records to itself, so no other program can read "
-          "it while it records; qkvweb runs on Linux\n",
-          stderr);
+    fprintf(stderr, "qkvweb: %s\n", WEB_SERVE_CANNOT);
     return 2;
 }

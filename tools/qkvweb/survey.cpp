@@ -7,9 +7,10 @@
 
 namespace {
 
-// A recording that has been quiet this long gets the picker's verdict on its last pings: no more
-// pings will come to look ahead to for a while.
-constexpr int64_t DEPTH_FLUSH_QUIET_MS = 1000;
+// A recording that has been quiet this long shows the picker's verdict on its last pings as the file
+// stands: no more pings will come to look ahead to for a while. The tracker itself waits for them, so
+// the verdicts stay those of qkvdump --depth on the file, however far apart the pings come.
+constexpr int64_t DEPTH_PREVIEW_QUIET_MS = 1000;
 
 void count_arrival(WebSurvey* s, int64_t now)
 {
@@ -32,7 +33,7 @@ void note_record_time(WebSurvey* s)
     }
 }
 
-void take_verdict(WebSurvey* s, const DepthResult* result)
+void show_verdict(WebSurvey* s, const DepthResult* result)
 {
     WebRow* row = &s->rows[result->tag % WEB_ROWS];
     if (row->ping == result->tag) {
@@ -40,10 +41,25 @@ void take_verdict(WebSurvey* s, const DepthResult* result)
         row->has_depth = result->has_depth;
         row->depth_m = static_cast<float>(result->depth_m);
     }
-    s->decided = result->tag + 1;
+    if (s->verdicts < result->tag + 1) s->verdicts = result->tag + 1;
     s->has_depth = result->has_depth;
     s->depth_m = static_cast<float>(result->depth_m);
     ++s->changes;
+}
+
+void take_verdict(WebSurvey* s, const DepthResult* result)
+{
+    s->decided = result->tag + 1;
+    show_verdict(s, result);
+}
+
+// The verdicts on the pings still waiting for the next ones, as if the file ended here; the tracker
+// goes on waiting.
+void preview_verdicts(WebSurvey* s)
+{
+    DepthTracker as_it_stands = s->tracker;
+    DepthResult result;
+    while (depth_tracker_flush(&as_it_stands, &result)) show_verdict(s, &result);
 }
 
 void file_started(void* context, const char* name)
@@ -53,7 +69,7 @@ void file_started(void* context, const char* name)
     snprintf(s->file, sizeof s->file, "%s", name);
     scan_make_printable(s->file);
     s->pings = 0;
-    s->decided = 0;
+    s->decided = s->verdicts = 0;
     s->has_depth = false;
     s->catching_up = true;
     for (WebRow& row : s->rows) row.ping = -1;
@@ -70,9 +86,14 @@ void take_ping(void* context, const RecordView* view)
     WebRow* row = &s->rows[s->pings % WEB_ROWS];
     row->ping = s->pings;
     row->range_m = static_cast<float>(depth_range_of_record(view));
+    snprintf(row->time, sizeof row->time, "%s%s", view->time_text, view->hundredths_text);
     row->decided = false;
     row->has_depth = false;
     waterfall_column_means(view->image + PING_IMAGE_SAMPLES, WEB_COLUMNS, row->means);
+    if (s->verdicts > s->decided) {
+        s->verdicts = s->decided;
+        ++s->previews_withdrawn;
+    }
     DepthResult result;
     if (depth_tracker_offer_record(&s->tracker, view, s->pings, &result)) take_verdict(s, &result);
     ++s->pings;
@@ -119,6 +140,7 @@ void nav_started(void* context, const char* name)
 void take_line(void* context, const char* line)
 {
     WebSurvey* s = static_cast<WebSurvey*>(context);
+    s->nav_line_ms = s->now_ms;
     NavTime stamp;
     const char* sentence = nullptr;
     NmeaPosition position;
@@ -132,12 +154,6 @@ void take_line(void* context, const char* line)
     bool measured = position.quality > 0 && position.quality <= NMEA_GGA_MEASURED_MAX;
     if (position.has_position && measured) keep_position(s, position.latitude, position.longitude);
     ++s->changes;
-}
-
-void flush_depths(WebSurvey* s)
-{
-    DepthResult result;
-    while (depth_tracker_flush(&s->tracker, &result)) take_verdict(s, &result);
 }
 
 }  // namespace
@@ -167,7 +183,8 @@ bool survey_look(WebSurvey* s, int64_t now_ms)
         s->catching_up = false;
         if (s->rate_since_ms == 0) s->rate_since_ms = now_ms;
     }
-    if (s->follower.open && now_ms - s->last_record_ms > DEPTH_FLUSH_QUIET_MS) flush_depths(s);
+    bool quiet = !s->catching_up && now_ms - s->last_record_ms > DEPTH_PREVIEW_QUIET_MS;
+    if (s->follower.open && quiet && s->verdicts == s->decided && s->tracker.pending_count > 0) preview_verdicts(s);
     bool nav_behind = nav_follower_look(&s->nav, now_ms);
     return behind || nav_behind;
 }

@@ -1,6 +1,9 @@
 // What qkvweb shows of the survey in its directory: the data file followed
 // as qkvdump --follow follows it (store/follower.h), each ping kept as a row
-// of the page's waterfall with the depth the bottom picker gives it, the
+// of the page's waterfall with the depth the bottom picker gives it (the
+// verdict qkvdump --depth gives on the file: while the recording pauses, its
+// last pings get the verdict on the file as it stands, taken back if more
+// pings come and change it), the
 // day's .NAV file followed (navfile/nav_follower.h) for the track and the
 // last fix, and the figures of the status. One record of fixed size: nothing
 // grows with the recording. The rows kept are the last WEB_ROWS pings; the
@@ -24,6 +27,7 @@ static_assert(PING_SAMPLE_COUNT % WEB_COLUMNS == 0, "the waterfall's columns sha
 struct WebRow {
     int64_t ping;  // its number in the file, from 0; -1 for none
     float range_m;
+    char time[RECORD_TIME_SIZE + RECORD_HUNDREDTHS_SIZE + 1];  // the record's local time, "09:05:00.37"
     bool decided;   // the picker has given its verdict
     bool has_depth;
     float depth_m;
@@ -48,7 +52,9 @@ struct WebSurvey {
     int64_t last_record_ms;     // monotonic; from the file's age where the records came before it was taken up
     WebRow rows[WEB_ROWS];      // ping n in rows[n % WEB_ROWS]
     DepthTracker tracker;
-    int64_t decided;            // the pings with the picker's verdict
+    int64_t decided;            // the pings with the picker's final verdict
+    int64_t verdicts;           // the pings with a verdict shown: past decided, the picker's on the file as it stands
+    long previews_withdrawn;    // verdicts past decided that a ping since made provisional: pages take them again
     bool has_depth;             // the latest verdict's
     float depth_m;
     int64_t rate_since_ms;      // monotonic: when records were first counted as they came
@@ -57,6 +63,7 @@ struct WebSurvey {
 
     // The day's .NAV file.
     char nav_file[NAVFILE_NAME_SIZE];  // printable; empty before there is one
+    int64_t nav_line_ms;              // monotonic: when its last line was taken
     NmeaFix fix;                      // the last GGA or RMC
     int fix_quality;                  // GGA's number of it, 0 to 8
     int64_t fix_utc_ms;               // its line's stamp

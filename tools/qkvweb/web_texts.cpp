@@ -6,7 +6,7 @@
 
 #include "waterfall/waterfall.h"
 
-const char* const WEB_STATE_WORDS[] = {"recording", "stale", "no data file"};
+const char* const WEB_STATE_WORDS[] = {"recording", "stale", "no data file", "file deleted"};
 
 namespace {
 
@@ -131,8 +131,10 @@ bool put_file_event(Text* t, const WebSurvey* s)
 bool put_ping_event(Text* t, const WebRow* row)
 {
     size_t mark = t->used;
-    put(t, "event: ping\ndata: {\"n\":%lld,\"range_m\":%.3f,\"means\":\"", static_cast<long long>(row->ping),
+    put(t, "event: ping\ndata: {\"n\":%lld,\"range_m\":%.3f,\"time\":", static_cast<long long>(row->ping),
         row->range_m);
+    put_string(t, row->time);
+    put(t, ",\"means\":\"");
     put_base64(t, row->means, WEB_COLUMNS);
     put(t, "\"}\n\n");
     return event_fits(t, mark);
@@ -184,13 +186,24 @@ void web_status_take(const WebSurvey* s, long stale_after_s, int64_t now_ms, int
         return;
     }
     status->last_record_age_ms = now_ms > s->last_record_ms ? now_ms - s->last_record_ms : 0;
-    if (status->last_record_age_ms <= stale_after_s * 1000) {
+    // A .NAV file deleted counts while navlog still writes to it.
+    bool stale = status->last_record_age_ms > stale_after_s * 1000;
+    bool nav_lost = s->nav.gone && now_ms - s->nav_line_ms <= stale_after_s * 1000;
+    const char* deleted = s->follower.gone ? s->file : nav_lost ? s->nav_file : nullptr;
+    if (s->follower.gone || (nav_lost && !stale)) {
+        status->state = WEB_FILE_DELETED;
+        snprintf(status->reason, sizeof status->reason, "%s was deleted while followed: what is written to it now is lost",
+                 deleted);
+    } else if (stale) {
+        status->state = WEB_STALE;
+        snprintf(status->reason, sizeof status->reason, "the last record of %s is %.1f s old, more than %ld s", s->file,
+                 status->last_record_age_ms / 1000.0, stale_after_s);
+    } else if (s->pings == 0 && !s->catching_up) {
+        status->state = WEB_STALE;
+        snprintf(status->reason, sizeof status->reason, "%s holds no well-formed record", s->file);
+    } else {
         status->state = WEB_RECORDING;
-        return;
     }
-    status->state = WEB_STALE;
-    snprintf(status->reason, sizeof status->reason, "the last record of %s is %.1f s old, more than %ld s", s->file,
-             status->last_record_age_ms / 1000.0, stale_after_s);
 }
 
 size_t web_status_json(const WebSurvey* s, const WebStatus* status, char* out, size_t size)
@@ -255,8 +268,9 @@ size_t web_metrics_text(const WebSurvey* s, const WebStatus* status, char* out, 
     put_metric(&t, "qkvweb_recording", "gauge",
                "1 while the data file followed gets records (the last one no older than the stale limit), else 0.",
                "%d", status->state == WEB_RECORDING ? 1 : 0);
-    put_metric(&t, "qkvweb_data_file_present", "gauge", "1 while a data file of today is followed, else 0.", "%d",
-               status->state == WEB_NO_DATA_FILE ? 0 : 1);
+    put_metric(&t, "qkvweb_data_file_present", "gauge",
+               "1 while a data file written today is followed and not deleted, else 0.", "%d",
+               status->state == WEB_NO_DATA_FILE || s->follower.gone ? 0 : 1);
     put_metric(&t, "qkvweb_stale_after_seconds", "gauge",
                "The age of the last record past which the recording is stale.", "%ld", status->stale_after_s);
     put_metric(&t, "qkvweb_pings_per_second", "gauge", "Records come a second, over the last nine seconds.", "%.1f",
@@ -311,7 +325,7 @@ size_t web_waterfall_json(char* out, size_t size)
 
 void web_cursor_start(WebCursor* c)
 {
-    *c = WebCursor{-1, 0, 0, -1, 0, -1};
+    *c = WebCursor{-1, 0, 0, 0, 0, -1, 0, -1};
 }
 
 size_t web_stream_next(const WebSurvey* s, const char* status_json, long status_version, WebCursor* c, char* out,
@@ -321,7 +335,8 @@ size_t web_stream_next(const WebSurvey* s, const char* status_json, long status_
     if (c->generation != s->generation) {
         if (!put_file_event(&t, s)) return 0;
         c->generation = s->generation;
-        c->next_ping = c->next_verdict = survey_first_kept(s);
+        c->next_ping = c->next_verdict = c->final_sent = survey_first_kept(s);
+        c->previews_withdrawn = s->previews_withdrawn;
     }
     if (c->status_version != status_version) {
         size_t mark = t.used;
@@ -335,10 +350,16 @@ size_t web_stream_next(const WebSurvey* s, const char* status_json, long status_
         const WebRow* row = survey_row(s, c->next_ping);
         if (row != nullptr && !put_ping_event(&t, row)) return t.used;
     }
+    if (c->previews_withdrawn != s->previews_withdrawn) {
+        // Verdicts sent on the file as it stood may change with the pings come since: sent again as they come.
+        if (c->next_verdict > c->final_sent) c->next_verdict = c->final_sent;
+        c->previews_withdrawn = s->previews_withdrawn;
+    }
     if (c->next_verdict < first) c->next_verdict = first;
-    for (; c->next_verdict < s->decided; ++c->next_verdict) {
+    for (; c->next_verdict < s->verdicts; ++c->next_verdict) {
         const WebRow* row = survey_row(s, c->next_verdict);
         if (row != nullptr && row->decided && !put_depth_event(&t, row)) return t.used;
+        if (c->next_verdict < s->decided) c->final_sent = c->next_verdict + 1;
     }
     if (c->track_generation != s->track_generation) {
         // From the first point, or none: the page starts its track again.

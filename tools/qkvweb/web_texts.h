@@ -10,8 +10,8 @@
 
 #include "tools/qkvweb/survey.h"
 
-enum WebState { WEB_RECORDING, WEB_STALE, WEB_NO_DATA_FILE };
-extern const char* const WEB_STATE_WORDS[];  // "recording", "stale", "no data file"
+enum WebState { WEB_RECORDING, WEB_STALE, WEB_NO_DATA_FILE, WEB_FILE_DELETED };
+extern const char* const WEB_STATE_WORDS[];  // "recording", "stale", "no data file", "file deleted"
 
 constexpr int WEB_REASON_SIZE = DATA_NAME_SIZE + FOLLOWER_NOTE_SIZE + 96;
 constexpr size_t WEB_STATUS_SIZE = 4096;
@@ -45,6 +45,8 @@ struct WebCursor {
     long generation;        // of the data file the page shows; -1 before any
     int64_t next_ping;      // the next row to send
     int64_t next_verdict;   // the next depth to send
+    int64_t final_sent;     // the depths sent before this one were final
+    long previews_withdrawn;  // of the survey's, as of the depths sent
     long track_generation;  // of the track the page draws
     int track_sent;         // its points sent
     long status_version;    // of the status sent last

@@ -1,24 +1,33 @@
-// qkvweb's page: the waterfall of the data file followed, newest ping on top,
-// each row the column means qkvweb sends in the colours it serves (those of
-// qkvdump --png), the picker's depth drawn over it; the day's track; the
-// status. Everything comes from qkvweb's event stream; nothing from elsewhere.
+// qkvweb's page: the waterfall of the data file followed as a sounder shows
+// it, time across with the newest ping on the right and depth down, each
+// ping's column the means qkvweb sends in the colours it serves (those of
+// qkvdump --png), with a depth scale and time ticks at 1-2-5 steps and light
+// grid lines, the picker's depth drawn over it; the day's track; the status.
+// Everything comes from qkvweb's event stream; nothing from elsewhere.
 'use strict';
 
 const byId = (id) => document.getElementById(id);
 const waterfall = byId('waterfall');
 const waterfallContext = waterfall.getContext('2d');
 const depthLine = byId('depth-line');
+const axes = byId('axes');
 const trackCanvas = byId('track');
 const RECONNECT_MS = 5000;
+const TICKS_AT_MOST = 8;
+const TIME_STEPS_S = [1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600];
+const GRID_COLOUR = 'rgba(255, 255, 255, 0.28)';
+const LABEL_COLOUR = '#c3c9d0';
 
 const view = {
-  columns: 0,
-  rows: 0,
+  columns: 0,         // of the means sent with each ping: the depth's cells, down
+  rows: 0,            // of the pings kept: across
   colours: null,      // [r, g, b] of each mean, 0 to 255
-  image: null,        // the waterfall's pixels, newest row first
-  rowPings: [],       // the ping of each row drawn, newest first
-  rowRanges: [],      // its range in metres
+  image: null,        // the waterfall's pixels: a ping a column, the newest on the right
+  pings: [],          // the ping of each column drawn, newest first
+  ranges: [],         // its range in metres
+  times: [],          // its local time of day in seconds, or null
   depths: new Map(),  // ping -> depth in metres, or null for none
+  ticks: { depth: [], time: [] },  // the labels drawn last
   track: [],          // [latitude, longitude] of the positions kept
   status: null,
   waiting: false,     // a drawing is asked for
@@ -33,84 +42,187 @@ function ask_to_draw() {
 // ---- The waterfall -----------------------------------------------------------
 
 function clear_waterfall() {
-  view.image = waterfallContext.createImageData(view.columns, view.rows);
-  view.rowPings = [];
-  view.rowRanges = [];
+  view.image = waterfallContext.createImageData(view.rows, view.columns);
+  view.pings = [];
+  view.ranges = [];
+  view.times = [];
   view.depths.clear();
   ask_to_draw();
 }
 
-// A new row on top: the rows drawn move down one, the oldest falls off.
+// "09:05:00.37" as seconds of the day; null for what is no time.
+function seconds_of_day(text) {
+  const parts = /^(\d\d):(\d\d):(\d\d)(\.\d+)?$/.exec(text || '');
+  if (!parts) return null;
+  return Number(parts[1]) * 3600 + Number(parts[2]) * 60 + Number(parts[3]) + Number(parts[4] || 0);
+}
+
+// A new column on the right: the columns drawn move left one, the oldest falls off.
 function add_ping(ping) {
   const means = atob(ping.means);
   if (means.length !== view.columns) return;
   const pixels = view.image.data;
-  const rowBytes = view.columns * 4;
-  pixels.copyWithin(rowBytes, 0, (view.rows - 1) * rowBytes);
-  for (let c = 0; c < view.columns; ++c) {
-    const colour = view.colours[means.charCodeAt(c)];
-    pixels[c * 4] = colour[0];
-    pixels[c * 4 + 1] = colour[1];
-    pixels[c * 4 + 2] = colour[2];
-    pixels[c * 4 + 3] = 255;
+  const rowBytes = view.rows * 4;
+  for (let y = 0; y < view.columns; ++y) {
+    const row = y * rowBytes;
+    pixels.copyWithin(row, row + 4, row + rowBytes);
+    const colour = view.colours[means.charCodeAt(y)];
+    const at = row + rowBytes - 4;
+    pixels[at] = colour[0];
+    pixels[at + 1] = colour[1];
+    pixels[at + 2] = colour[2];
+    pixels[at + 3] = 255;
   }
-  view.rowPings.unshift(ping.n);
-  view.rowRanges.unshift(ping.range_m);
-  if (view.rowPings.length > view.rows) {
-    view.depths.delete(view.rowPings.pop());
-    view.rowRanges.pop();
+  view.pings.unshift(ping.n);
+  view.ranges.unshift(ping.range_m);
+  view.times.unshift(seconds_of_day(ping.time));
+  if (view.pings.length > view.rows) {
+    view.depths.delete(view.pings.pop());
+    view.ranges.pop();
+    view.times.pop();
   }
   ask_to_draw();
 }
 
 function add_depth(verdict) {
-  if (view.rowPings.length === 0 || verdict.n < view.rowPings[view.rowPings.length - 1]) return;
+  if (view.pings.length === 0 || verdict.n < view.pings[view.pings.length - 1]) return;
   view.depths.set(verdict.n, verdict.depth_m);
   ask_to_draw();
 }
 
+// The column of the kth newest ping, from the left.
+const column_of = (k) => view.rows - 1 - k;
+
 function draw_depth_line() {
   const context = depthLine.getContext('2d');
-  const across = depthLine.width / view.columns;
-  const down = depthLine.height / view.rows;
+  const across = depthLine.width / view.rows;
+  const down = depthLine.height / view.columns;
   context.clearRect(0, 0, depthLine.width, depthLine.height);
   context.strokeStyle = '#ff3b3b';
-  context.lineWidth = 2 * across;
+  context.lineWidth = 2 * down;
   context.beginPath();
   let drawing = false;
-  view.rowPings.forEach((ping, row) => {
+  view.pings.forEach((ping, k) => {
     const depth = view.depths.get(ping);
     if (depth === undefined || depth === null) {
       drawing = false;
       return;
     }
-    const x = (depth / view.rowRanges[row]) * view.columns * across;
-    const y = (row + 0.5) * down;
+    const x = (column_of(k) + 0.5) * across;
+    const y = (depth / view.ranges[k]) * view.columns * down;
     if (drawing) context.lineTo(x, y); else context.moveTo(x, y);
     drawing = true;
   });
   context.stroke();
 }
 
-// What the page drew, read back from the canvas: the rows, the pings of the top and bottom ones,
-// and FNV-1a over the red, green and blue of every pixel of those rows, top row first.
+// The smallest step of 1, 2 or 5 times a power of ten that leaves at most TICKS_AT_MOST of them over span.
+function step_1_2_5(span) {
+  let power = 10 ** Math.floor(Math.log10(span / TICKS_AT_MOST));
+  for (;;) {
+    for (const step of [1, 2, 5]) if (span / (step * power) <= TICKS_AT_MOST) return step * power;
+    power *= 10;
+  }
+}
+
+function time_text(seconds, step) {
+  const whole = Math.round(seconds);
+  const two = (n) => String(n).padStart(2, '0');
+  const hours = two(Math.floor(whole / 3600) % 24), minutes = two(Math.floor(whole / 60) % 60);
+  return step >= 60 ? `${hours}:${minutes}` : `${hours}:${minutes}:${two(whole % 60)}`;
+}
+
+// The depth scale down the left, the time ticks along the foot, and their grid lines over the pings.
+function draw_axes() {
+  const ratio = window.devicePixelRatio || 1;
+  const width = Math.round(axes.clientWidth * ratio), height = Math.round(axes.clientHeight * ratio);
+  if (axes.width !== width || axes.height !== height) {
+    axes.width = width;
+    axes.height = height;
+  }
+  const context = axes.getContext('2d');
+  context.clearRect(0, 0, width, height);
+  const plot = waterfall.getBoundingClientRect(), frame = axes.getBoundingClientRect();
+  const left = (plot.left - frame.left) * ratio, top = (plot.top - frame.top) * ratio;
+  const across = plot.width * ratio, down = plot.height * ratio;
+  context.font = `${Math.round(12 * ratio)}px system-ui, sans-serif`;
+  context.lineWidth = Math.max(1, Math.round(ratio));
+  const line = (x0, y0, x1, y1, colour) => {
+    context.strokeStyle = colour;
+    context.beginPath();
+    context.moveTo(x0, y0);
+    context.lineTo(x1, y1);
+    context.stroke();
+  };
+  view.ticks = { depth: [], time: [] };
+  const range = view.ranges.length ? view.ranges[0] : null;
+  if (range) {
+    const step = step_1_2_5(range);
+    context.textAlign = 'right';
+    context.textBaseline = 'middle';
+    for (let depth = 0; depth <= range + 1e-9; depth += step) {
+      const y = Math.round(top + (depth / range) * down) + 0.5;
+      line(left, y, left + across, y, GRID_COLOUR);
+      line(left - 5 * ratio, y, left, y, LABEL_COLOUR);
+      const label = `${Number(depth.toFixed(3))} m`;
+      context.fillStyle = LABEL_COLOUR;
+      context.fillText(label, left - 7 * ratio, Math.min(Math.max(y, 7 * ratio), height - 7 * ratio));
+      view.ticks.depth.push(label);
+    }
+  }
+  const known = view.times.filter((t) => t !== null);
+  if (known.length > 1) {
+    const span = Math.max(...known) - Math.min(...known);
+    const step = TIME_STEPS_S.find((s) => span / s <= TICKS_AT_MOST) || TIME_STEPS_S[TIME_STEPS_S.length - 1];
+    context.textAlign = 'center';
+    context.textBaseline = 'top';
+    // A tick where a ping's time first reaches a whole step, oldest first; a label with no room beside the one
+    // before it is left out, its tick and line kept.
+    let free = 0;
+    for (let k = view.times.length - 2; k >= 0; --k) {
+      const before = view.times[k + 1], time = view.times[k];
+      if (before === null || time === null || Math.floor(time / step) === Math.floor(before / step)) continue;
+      const x = Math.round(left + ((column_of(k) + 0.5) / view.rows) * across) + 0.5;
+      line(x, top, x, top + down, GRID_COLOUR);
+      line(x, top + down, x, top + down + 5 * ratio, LABEL_COLOUR);
+      const label = time_text(Math.floor(time / step) * step, step);
+      context.fillStyle = LABEL_COLOUR;
+      const half = context.measureText(label).width / 2;
+      const at = Math.min(Math.max(x, half), width - half);
+      view.ticks.time.push(label);
+      if (at - half < free) continue;
+      context.fillText(label, at, top + down + 7 * ratio);
+      free = at + half + 6 * ratio;
+    }
+  }
+}
+
+// What the page drew, read back from the canvas: the pings, the newest and oldest of them, FNV-1a over the
+// red, green and blue of every pixel of their columns, newest first and each from the top down, and the
+// labels of the depth scale and the time ticks.
 function drawn_summary() {
-  const rows = view.rowPings.length;
+  if (view.waiting) draw();
+  const count = view.pings.length;
   let hash = 0x811c9dc5;
-  if (rows > 0) {
-    const pixels = waterfallContext.getImageData(0, 0, view.columns, rows).data;
-    for (let i = 0; i < pixels.length; i += 4) {
-      for (let k = 0; k < 3; ++k) hash = Math.imul(hash ^ pixels[i + k], 0x01000193) >>> 0;
+  if (count > 0) {
+    const pixels = waterfallContext.getImageData(view.rows - count, 0, count, view.columns).data;
+    for (let x = count - 1; x >= 0; --x) {
+      for (let y = 0; y < view.columns; ++y) {
+        const at = (y * count + x) * 4;
+        for (let k = 0; k < 3; ++k) hash = Math.imul(hash ^ pixels[at + k], 0x01000193) >>> 0;
+      }
     }
   }
   const summary = {
-    rows,
-    newest: rows ? view.rowPings[0] : null,
-    oldest: rows ? view.rowPings[rows - 1] : null,
+    rows: count,
+    newest: count ? view.pings[0] : null,
+    oldest: count ? view.pings[count - 1] : null,
     checksum: hash.toString(16).padStart(8, '0'),
+    depth_ticks: view.ticks.depth,
+    time_ticks: view.ticks.time,
   };
   const output = byId('drawn');
-  Object.assign(output.dataset, summary);
+  Object.assign(output.dataset, { rows: summary.rows, newest: summary.newest, checksum: summary.checksum });
   return summary;
 }
 window.qkvwebDrawn = drawn_summary;
@@ -233,13 +345,12 @@ function draw() {
   if (!view.image) return;
   waterfallContext.putImageData(view.image, 0, 0);
   draw_depth_line();
+  draw_axes();
   draw_track();
-  const range = view.rowRanges.length ? view.rowRanges[0] : null;
-  set_text('range-end', range === null ? '' : `${Number(range.toFixed(1))} m`);
-  // When the newest row reached the screen, for measuring the time from a record's write to its row.
+  // When the newest ping reached the screen, for measuring the time from a record's write to its column.
   const drawn = byId('drawn').dataset;
-  drawn.rows = view.rowPings.length;
-  drawn.newest = view.rowPings.length ? view.rowPings[0] : '';
+  drawn.rows = view.pings.length;
+  drawn.newest = view.pings.length ? view.pings[0] : '';
   drawn.drawnAt = Date.now();
 }
 
@@ -266,12 +377,11 @@ async function start() {
   view.columns = layout.columns;
   view.rows = layout.rows;
   view.colours = layout.colours;
-  for (const canvas of [waterfall, depthLine]) {
-    canvas.width = layout.columns;
-    canvas.height = layout.rows;
-  }
-  depthLine.width = 2 * layout.columns;  // a finer line over the pixels
-  depthLine.height = 2 * layout.rows;
+  waterfall.width = layout.rows;
+  waterfall.height = layout.columns;
+  depthLine.width = 2 * layout.rows;  // a finer line over the pixels
+  depthLine.height = 2 * layout.columns;
+  window.addEventListener('resize', ask_to_draw);
   clear_waterfall();
   connect();
 }
