@@ -1,5 +1,8 @@
-// One ping as qkvdump's exports see it: its record, where it came from, its
-// absolute time and, with navigation, its position.
+// One ping as the listing and every output see it, decided in the run's
+// queue (run.h, ping_locate.h): its record, where it came from, its absolute
+// time, with navigation its position, and with the picker its bottom. What a
+// later stage decides of it (a depth reduced to a datum, with its flags) is
+// one more part of it, filled in the queue before the ping is handed on.
 #pragma once
 
 #include <cstdint>
