@@ -1,5 +1,8 @@
-// One ping as qkvdump's exports see it: its record, where it came from, its
-// absolute time and, with navigation, its position.
+// One ping as the listing and every output see it, decided in the run's
+// queue (run.h, ping_locate.h): its record, where it came from, its absolute
+// time, with navigation its position, and with the picker its bottom. What a
+// later stage decides of it (a depth reduced to a datum, with its flags) is
+// one more part of it, filled in the queue before the ping is handed on.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +19,13 @@ struct PingPosition {
     bool motion_known;   // speed and course from an RMC
     double speed_knots;
     double course_degrees;
+};
+
+// The picker's verdict on a ping.
+struct PingDepth {
+    bool known;
+    double distance_m;  // the picked bottom below the transducer
+    int quality;        // 1 to 100 with a depth, 0 without
 };
 
 struct PingBottom {
