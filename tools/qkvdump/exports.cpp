@@ -181,12 +181,12 @@ void line_end(void*, const RecordView* view, FILE* out)
     const PingBottom* b = &exports.bottom;
     if (csv) {
         fputc(',', out);
-        char text[DEPTH_TEXT_SIZE];
-        if (b->known) fputs(depth_text(b->depth_m, text), out);
+        char text[EXPORT_DEPTH_TEXT_SIZE];
+        if (b->known) fputs(export_depth_text(b->depth_m, text), out);
         fprintf(out, ",%d", b->quality);
     } else if (b->known) {
-        char text[DEPTH_TEXT_SIZE];
-        fprintf(out, "  depth_m %s  depth_quality %d", depth_text(b->depth_m, text), b->quality);
+        char text[EXPORT_DEPTH_TEXT_SIZE];
+        fprintf(out, "  depth_m %s  depth_quality %d", export_depth_text(b->depth_m, text), b->quality);
     } else {
         fputs("  depth_m none", out);
     }
@@ -231,9 +231,9 @@ void write_sounding()
 {
     const ExportPing* ping = &exports.ping;
     if (exports.xyz_failed || !ping->position.known || !ping->bottom.known) return;
-    char depth[DEPTH_TEXT_SIZE];
+    char depth[EXPORT_DEPTH_TEXT_SIZE];
     if (fprintf(exports.xyz, "%.*f %.*f %s\n", SOUNDING_DEGREE_DECIMALS, ping->position.longitude,
-                SOUNDING_DEGREE_DECIMALS, ping->position.latitude, depth_text(ping->bottom.depth_m, depth)) < 0) {
+                SOUNDING_DEGREE_DECIMALS, ping->position.latitude, export_depth_text(ping->bottom.depth_m, depth)) < 0) {
         exports.xyz_failed = true;
         exports.xyz_error = errno;
         return;
