@@ -8,7 +8,7 @@
 
 extern int posix_last_error;
 
-inline PlatResult plat_result_of_errno(int error)
+inline PlatResult posix_result_of_errno(int error)
 {
     posix_last_error = error;
     switch (error) {
@@ -26,7 +26,7 @@ inline PlatResult plat_result_of_errno(int error)
 }
 
 // A failure that no system call reported (a limit passed, the peer closed, a fault hook).
-inline PlatResult plat_result_without_errno(PlatResult result)
+inline PlatResult posix_result_without_errno(PlatResult result)
 {
     posix_last_error = 0;
     return result;
