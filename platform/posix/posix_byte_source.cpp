@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "platform/byte_source.h"
+#include "platform/posix/posix_errors.h"
 #include "platform/posix/posix_terminal.h"
 
 namespace {
@@ -32,13 +33,6 @@ static_assert(sizeof BAUD_CONSTANTS / sizeof BAUD_CONSTANTS[0] == PLAT_SOURCE_BA
 int fd_of(const PlatSource* source) { return static_cast<int>(source->handle); }
 
 void set_reason(PlatSource* source, const char* text) { snprintf(source->reason, PLAT_SOURCE_REASON_SIZE, "%s", text); }
-
-// A device that is not there now, or not yet ready, may come back.
-bool device_may_come(int error)
-{
-    return error == ENOENT || error == ENODEV || error == ENXIO || error == EIO || error == EBUSY ||
-           error == EAGAIN || error == EINTR;
-}
 
 PlatSourceEvent lost(PlatSource* source, const char* reason)
 {
@@ -138,7 +132,7 @@ PlatSourceOpen plat_source_open_serial(PlatSource* source)
     if (fd < 0) {
         int error = errno;
         set_reason(source, strerror(error));
-        return device_may_come(error) ? PLAT_SOURCE_ABSENT : PLAT_SOURCE_UNUSABLE;
+        return posix_device_may_come(error) ? PLAT_SOURCE_ABSENT : PLAT_SOURCE_UNUSABLE;
     }
     struct termios line;
     if (tcgetattr(fd, &line) != 0) {

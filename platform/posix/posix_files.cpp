@@ -81,7 +81,8 @@ PlatResult plat_file_write(PlatFile file, const void* bytes, size_t count)
     while (left > 0) {
         ssize_t written = write(static_cast<int>(file), next, left);
         if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return written < 0 ? posix_result_of_errno(errno) : posix_result_without_errno(PLAT_ERR_NO_SPACE);
+        if (written < 0) return posix_result_of_errno(errno);
+        if (written == 0) return posix_result_without_errno(PLAT_ERR_NO_SPACE);
         next += written;
         left -= static_cast<size_t>(written);
     }

@@ -12,6 +12,7 @@
 
 #include "platform/byte_source.h"
 #include "platform/platform.h"
+#include "platform/win32/win32_errors.h"
 #include "platform/win32/win32_terminal.h"
 
 namespace {
@@ -27,13 +28,6 @@ void set_reason(PlatSource* source, const char* text) { snprintf(source->reason,
 void set_system_reason(PlatSource* source, DWORD error)
 {
     plat_error_words(static_cast<int>(error), source->reason, PLAT_SOURCE_REASON_SIZE);
-}
-
-// A port that is not there now, or held by another program, may come back.
-bool port_may_come(DWORD error)
-{
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_ACCESS_DENIED ||
-           error == ERROR_GEN_FAILURE || error == ERROR_SHARING_VIOLATION || error == ERROR_DEVICE_NOT_CONNECTED;
 }
 
 PlatSourceEvent lost(PlatSource* source, DWORD error, const char* text)
@@ -152,7 +146,7 @@ PlatSourceOpen plat_source_open_serial(PlatSource* source)
     if (port == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
         set_system_reason(source, error);
-        return port_may_come(error) ? PLAT_SOURCE_ABSENT : PLAT_SOURCE_UNUSABLE;
+        return win32_device_may_come(static_cast<int>(error)) ? PLAT_SOURCE_ABSENT : PLAT_SOURCE_UNUSABLE;
     }
     DCB line = {};
     line.DCBlength = sizeof line;
