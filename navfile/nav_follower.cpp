@@ -12,7 +12,7 @@ void today_name(char name[NAVFILE_NAME_SIZE])
 {
     PlatLocalTime local;
     plat_local_time(&local);
-    NavTime day = {local.year_since_1900 + 1900, local.month + 1, local.day, 0, 0, 0, 0, 0};
+    NavTime day = {{local.year_since_1900 + 1900, local.month + 1, local.day, 0, 0, 0, 0}, 0};
     navfile_file_name(&day, name);
 }
 

@@ -444,7 +444,7 @@ void tell_nav_counts()
         // The stamp of the fix after the first jump, as its line shows it.
         const NavClockJump* jump = &join->first_jump;
         NavTime at;
-        pingtime_civil_of_ms(jump->utc_ms + jump->offset_seconds * 1000LL, &at);
+        timestamp_civil_of_ms(jump->utc_ms + jump->offset_seconds * 1000LL, &at);
         at.utc_offset_seconds = jump->offset_seconds;
         char stamp[NAVFILE_TIME_TEXT_SIZE];
         navfile_time_text(&at, stamp);

@@ -43,22 +43,6 @@ bool pingtime_from_record(const RecordView* view, int64_t* local_ms)
     return true;
 }
 
-void pingtime_civil_of_ms(int64_t ms, NavTime* time)
-{
-    int64_t days = (ms >= 0 ? ms : ms - 86399999) / 86400000;
-    int64_t of_day = ms - days * 86400000;
-    timestamp_date_of_day(days, &time->year, &time->month, &time->day);
-    time->hour = static_cast<int>(of_day / 3600000);
-    time->minute = static_cast<int>(of_day / 60000 % 60);
-    time->second = static_cast<int>(of_day / 1000 % 60);
-    time->millisecond = static_cast<int>(of_day % 1000);
-}
-
-int64_t pingtime_civil_ms(const NavTime* t)
-{
-    return navfile_civil_ms(t);
-}
-
 bool pingtime_parse_offset(const char* text, int* offset_seconds)
 {
     int hours = 0, minutes = 0;
@@ -73,7 +57,7 @@ bool pingtime_parse_offset(const char* text, int* offset_seconds)
 void pingtime_iso_utc(int64_t utc_ms, char text[PINGTIME_ISO_SIZE])
 {
     NavTime t;
-    pingtime_civil_of_ms(utc_ms, &t);
+    timestamp_civil_of_ms(utc_ms, &t);
     snprintf(text, PINGTIME_ISO_SIZE, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", t.year, t.month, t.day, t.hour, t.minute,
              t.second, t.millisecond);
 }
@@ -91,7 +75,7 @@ int64_t pingtime_machine_utc(int64_t local_ms, const int64_t* previous_utc_ms, P
     if (!memo->known || memo->minute != minute) {
         *memo = PingTimeZoneMinute{true, minute, 0, {0, 0}};
         NavTime local;
-        pingtime_civil_of_ms(minute, &local);
+        timestamp_civil_of_ms(minute, &local);
         // The minute read as standard time and as summer time: each a reading where the zone has that local time.
         for (int summer = 0; summer <= 1; ++summer) {
             tm broken;

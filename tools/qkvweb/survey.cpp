@@ -149,7 +149,7 @@ void take_line(void* context, const char* line)
     // the latest fix would sit beside the position before it.
     if (position.impossible || !nmea_take_fix(sentence, &s->fix)) return;
     s->fix_quality = position.quality;
-    s->fix_utc_ms = navfile_civil_ms(&stamp) - stamp.utc_offset_seconds * 1000LL;
+    s->fix_utc_ms = timestamp_civil_ms(&stamp) - stamp.utc_offset_seconds * 1000LL;
     // One entered by hand or simulated is shown as what it is, and is no place the vessel was.
     bool measured = position.quality > 0 && position.quality <= NMEA_GGA_MEASURED_MAX;
     if (position.has_position && measured) keep_position(s, position.latitude, position.longitude);
