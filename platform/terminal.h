@@ -35,6 +35,9 @@ void plat_terminal_stop();
 bool plat_terminal_is_output();
 // The window's size in text cells; 24 by 80 when it cannot be told.
 void plat_terminal_size(int* rows, int* columns);
+// True when the terminal says it shows 24-bit colour (COLORTERM truecolor or
+// 24bit); otherwise a tool draws in the 256 colours every terminal has.
+bool plat_terminal_24_bit();
 
 enum PlatTerminalEvent {
     PLAT_TERMINAL_NOTHING,  // the time is up, or keys that do nothing

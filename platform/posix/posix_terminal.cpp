@@ -12,6 +12,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <cstring>
+
 #include "platform/posix/posix_terminal.h"
 
 namespace {
@@ -177,6 +180,12 @@ void plat_terminal_size(int* rows, int* columns)
     bool known = ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 0 && size.ws_col > 0;
     *rows = known ? size.ws_row : DEFAULT_ROWS;
     *columns = known ? size.ws_col : DEFAULT_COLUMNS;
+}
+
+bool plat_terminal_24_bit()
+{
+    const char* colour_term = getenv("COLORTERM");
+    return colour_term && (strcmp(colour_term, "truecolor") == 0 || strcmp(colour_term, "24bit") == 0);
 }
 
 PlatTerminalEvent posix_terminal_wait(struct pollfd* other, int wait_ms)

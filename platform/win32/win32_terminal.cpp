@@ -9,6 +9,9 @@
 // looked at on every wait.
 #include <windows.h>
 
+#include <cstdlib>
+#include <cstring>
+
 #include "platform/win32/win32_terminal.h"
 
 namespace {
@@ -173,6 +176,12 @@ void plat_terminal_size(int* rows, int* columns)
     window_size(rows, columns);
     known_rows = *rows;
     known_columns = *columns;
+}
+
+bool plat_terminal_24_bit()
+{
+    const char* colour_term = getenv("COLORTERM");
+    return colour_term && (strcmp(colour_term, "truecolor") == 0 || strcmp(colour_term, "24bit") == 0);
 }
 
 PlatTerminalEvent win32_terminal_look()

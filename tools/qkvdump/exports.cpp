@@ -208,7 +208,7 @@ void describe_basis()
         snprintf(exports.basis_text, BASIS_SIZE, "%s with the UTC offset %s given (--utc-offset)", local, offset);
         break;
     default:
-        pingtime_machine_zone(zone, sizeof zone);
+        plat_zone_names(zone, sizeof zone);
         snprintf(exports.basis_text, BASIS_SIZE, "%s with the time zone of the computer that ran qkvdump (%s)",
                  local, zone);
         break;

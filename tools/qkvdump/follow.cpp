@@ -190,18 +190,12 @@ void take_size(View* v)
     v->picture_changed = true;
 }
 
-bool asks_for_24_bit()
-{
-    const char* colour_term = getenv("COLORTERM");
-    return colour_term && (strcmp(colour_term, "truecolor") == 0 || strcmp(colour_term, "24bit") == 0);
-}
-
 void start(View* v)
 {
     int rows = 0;
     int columns = 0;
     plat_terminal_size(&rows, &columns);
-    cells_start(&v->picture, asks_for_24_bit() ? CELLS_24_BIT : CELLS_256_COLOURS, rows, columns);
+    cells_start(&v->picture, plat_terminal_24_bit() ? CELLS_24_BIT : CELLS_256_COLOURS, rows, columns);
 }
 
 }  // namespace

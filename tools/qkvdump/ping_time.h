@@ -36,5 +36,3 @@ struct PingTimeZoneMinute {
     int64_t offsets_ms[2]; // local less UTC of each reading, the first pass first
 };
 int64_t pingtime_machine_utc(int64_t local_ms, const int64_t* previous_utc_ms, PingTimeZoneMinute* memo);
-// The names of the computer's time zone, e.g. "CET/CEST".
-void pingtime_machine_zone(char* text, int size);
