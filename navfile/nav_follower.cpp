@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "store/scan.h"
+#include "store/printable.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ void set_note(NavFollower* f, const char* format, ...)
 {
     va_list values;
     va_start(values, format);
-    scan_printable_note(f->note, sizeof f->note, format, values);
+    printable_note(f->note, sizeof f->note, format, values);
     va_end(values);
 }
 

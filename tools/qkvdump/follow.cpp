@@ -14,6 +14,7 @@
 #include "platform/platform.h"
 #include "platform/terminal.h"
 #include "store/follower.h"
+#include "store/printable.h"
 #include "tools/qkvdump/cells.h"
 
 namespace {
@@ -89,7 +90,7 @@ void file_started(void* context, const char* name)
     cells_clear(&v->picture);
     v->status = CellsStatus{};
     snprintf(v->status.file_name, sizeof v->status.file_name, "%s", name);
-    scan_make_printable(v->status.file_name);
+    printable_text(v->status.file_name);
     v->status.depth_shown = v->depth.on;
     depth_tracker_start(&v->tracker, &v->depth.settings);  // a new file: no bottom followed yet
     v->offered = 0;
@@ -121,7 +122,7 @@ void take_ping(void* context, const RecordView* record)
     ++status->pings;
     status->have_record = true;
     snprintf(status->time_text, sizeof status->time_text, "%s%s", record->time_text, record->hundredths_text);
-    scan_make_printable(status->time_text);
+    printable_text(status->time_text);
     status->gain = record->gain;
     status->range_field = record->range_field;
     status->interval_ms = record->ping_interval_ms;
