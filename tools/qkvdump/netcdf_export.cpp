@@ -180,7 +180,7 @@ void global_attributes(NetcdfOut* out, const NetcdfSource* source)
 {
     text_attribute(out, NC_GLOBAL, "Conventions", "CF-1.8");
     text_attribute(out, NC_GLOBAL, "title", "sonar pings");
-    text_attribute(out, NC_GLOBAL, "source", "qkvdump " QKVDUMP_VERSION " (Halvex_StoreData)");
+    text_attribute(out, NC_GLOBAL, "source", "qkvdump " HALVEX_VERSION " (Halvex_StoreData)");
     // One string a file, as given: file_index counts in it.
     check(out, nc_put_att_string(out->id, NC_GLOBAL, "source_files", static_cast<size_t>(source->file_count),
                                  const_cast<const char**>(source->files)), "source_files");
