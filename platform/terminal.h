@@ -25,9 +25,10 @@ enum PlatTerminalUse {
 // Takes the terminal, wherever standard input and output go: keys come one at
 // a time, unechoed, Ctrl+C among them; and catches the ends asked by the
 // system. From then on a write past the file size limit or into a closed pipe
-// fails instead of ending the process. For PLAT_TERMINAL_DRAWN, null when it is
-// taken, otherwise why it cannot be, and nothing is changed. PLAT_TERMINAL_STATUS is
-// never refused: without a terminal no key comes, and the ends are caught.
+// fails instead of ending the process. For PLAT_TERMINAL_DRAWN, null when it
+// is taken, otherwise why it cannot be, and nothing is changed.
+// PLAT_TERMINAL_STATUS is never refused: without a terminal no key comes, and
+// the ends are caught.
 const char* plat_terminal_start(PlatTerminalUse use);
 // Puts the terminal and the handling of the ends back as they were found.
 void plat_terminal_stop();

@@ -432,7 +432,8 @@ void check_terminal()
     GetConsoleMode(console_in, &taken);
     check((taken & (ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT)) == 0,
           "the terminal takes keys one at a time, unechoed, Ctrl+C among them");
-    check(after_only('Q', 0x10, 'q', 0) == PLAT_TERMINAL_QUIT && after_only('Q', 0x10, 'Q', SHIFT_PRESSED) == PLAT_TERMINAL_QUIT &&
+    check(after_only('Q', 0x10, 'q', 0) == PLAT_TERMINAL_QUIT &&
+              after_only('Q', 0x10, 'Q', SHIFT_PRESSED) == PLAT_TERMINAL_QUIT &&
               after_only('C', 0x2E, 0x03, LEFT_CTRL_PRESSED) == PLAT_TERMINAL_QUIT &&
               after_only(VK_ESCAPE, 0x01, 0x1B, 0) == PLAT_TERMINAL_QUIT,
           "q, Q, Ctrl+C and Esc quit");

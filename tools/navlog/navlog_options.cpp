@@ -71,7 +71,8 @@ bool take(Cmdline* line, NavOptions* options, int* sources)
         if (!parse_host_port(line, options)) return false;
         options->kind = PLAT_SOURCE_TCP;
         break;
-    case OPT_BAUD: return cmdline_one_of(line, line->value, PLAT_SOURCE_BAUD_RATES, PLAT_SOURCE_BAUD_RATE_COUNT, &options->baud);
+    case OPT_BAUD:
+        return cmdline_one_of(line, line->value, PLAT_SOURCE_BAUD_RATES, PLAT_SOURCE_BAUD_RATE_COUNT, &options->baud);
     case OPT_BIND: options->bind_address = line->value; return true;
     }
     ++*sources;
