@@ -18,7 +18,9 @@ top_level_functions() {
     awk '/^namespace \{/ { hidden = 1 } /^\}  \/\/ namespace/ { hidden = 0 }
          !hidden && /^[A-Za-z]/ && !/^(static|static_assert|typedef|using|return|struct|enum|class|namespace|template|constexpr|extern)[ <(]/ &&
          !/[A-Za-z0-9_]::~?[A-Za-z_][A-Za-z0-9_]*\(/ {
-             if (match($0, /[a-z_][a-z0-9_]*\(/)) print FILENAME ":" FNR ":" substr($0, RSTART, RLENGTH - 1)
+             # the first name followed by "(", unless it lies in the initialiser of a variable
+             if (match($0, /[a-z_][a-z0-9_]*\(/) && substr($0, 1, RSTART - 1) !~ /=/)
+                 print FILENAME ":" FNR ":" substr($0, RSTART, RLENGTH - 1)
          }' "$@"
 }
 
