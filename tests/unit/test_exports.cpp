@@ -101,13 +101,13 @@ TEST(PingTime, RecordTimesAndOffsets)
     }
     setenv("TZ", "Europe/Berlin", 1);
     tzset();
-    NavTime winter = {2026, 12, 8, 9, 0, 0, 0, 0}, summer = {2026, 7, 8, 9, 0, 0, 0, 0};
+    CivilTime winter = {2026, 12, 8, 9, 0, 0, 0}, summer = {2026, 7, 8, 9, 0, 0, 0};
     PingTimeZoneMinute memo = {};
-    EXPECT_EQ(pingtime_civil_ms(&winter) - 3600000, pingtime_machine_utc(pingtime_civil_ms(&winter), nullptr, &memo));
-    EXPECT_EQ(pingtime_civil_ms(&summer) - 7200000, pingtime_machine_utc(pingtime_civil_ms(&summer), nullptr, &memo));
+    EXPECT_EQ(timestamp_civil_ms(&winter) - 3600000, pingtime_machine_utc(timestamp_civil_ms(&winter), nullptr, &memo));
+    EXPECT_EQ(timestamp_civil_ms(&summer) - 7200000, pingtime_machine_utc(timestamp_civil_ms(&summer), nullptr, &memo));
     // 02:30 on 25 Oct 2026 comes twice, at 00:30 and 01:30 UTC: the second once the pings' times stepped back.
-    NavTime twice = {2026, 10, 25, 2, 30, 0, 0, 0};
-    int64_t first_pass = pingtime_civil_ms(&twice) - 7200000, second_pass = first_pass + 3600000;
+    CivilTime twice = {2026, 10, 25, 2, 30, 0, 0};
+    int64_t first_pass = timestamp_civil_ms(&twice) - 7200000, second_pass = first_pass + 3600000;
     struct {
         const char* what;
         int64_t previous;  // the ping before's UTC time, seconds from the first pass; 0: none
@@ -200,11 +200,11 @@ TEST(NavJoin, PositionsBetweenFixes)
         {"22.000", false, 0, 0, 0, 0, false},                 // after the last fix
     };
     for (const Case& c : cases) {
-        NavTime local = {2026, 12, 8, 9, 5, atoi(c.local), atoi(c.local + 3), 0};
+        CivilTime local = {2026, 12, 8, 9, 5, atoi(c.local), atoi(c.local + 3)};
         int64_t utc = 0;
         PingPosition p;
-        ASSERT_TRUE(nav_join_locate(&join, pingtime_civil_ms(&local), &utc, &p)) << c.local;
-        EXPECT_EQ(pingtime_civil_ms(&local) - 3600000, utc) << c.local;
+        ASSERT_TRUE(nav_join_locate(&join, timestamp_civil_ms(&local), &utc, &p)) << c.local;
+        EXPECT_EQ(timestamp_civil_ms(&local) - 3600000, utc) << c.local;
         EXPECT_EQ(c.known, p.known) << c.local;
         if (!c.known || !p.known) continue;
         EXPECT_NEAR(c.latitude, p.latitude, 1e-9) << c.local;
@@ -316,9 +316,9 @@ TEST(NavJoin, ClockStepsAndFixQualities)
         nav_join_begin(&join, Lines::read, &lines);
         for (const Ping& ping : c.pings) {
             auto ms = [](const char* text) {
-                NavTime t = {atoi(text), atoi(text + 5), atoi(text + 8), atoi(text + 11), atoi(text + 14),
-                             atoi(text + 17), atoi(text + 20), 0};
-                return pingtime_civil_ms(&t);
+                CivilTime t = {atoi(text), atoi(text + 5), atoi(text + 8), atoi(text + 11), atoi(text + 14),
+                               atoi(text + 17), atoi(text + 20)};
+                return timestamp_civil_ms(&t);
             };
             int64_t utc = 0;
             PingPosition p;
@@ -528,10 +528,11 @@ TEST(PingLocate, TimePositionAndDepthOfAPing)
                      ping.position.fix_quality);
             text += got;
         }
-        char depth[2][DEPTH_TEXT_SIZE];
+        char depth[2][EXPORT_DEPTH_TEXT_SIZE];
         if (ping.with_depth) {
             snprintf(got, sizeof got, ping.bottom.known ? " depth %s of %s quality %d" : " no depth",
-                     depth_text(ping.bottom.depth_m, depth[0]), depth_text(ping.bottom.distance_m, depth[1]),
+                     export_depth_text(ping.bottom.depth_m, depth[0]),
+                     export_depth_text(ping.bottom.distance_m, depth[1]),
                      ping.bottom.quality);
             text += got;
         }

@@ -35,13 +35,13 @@ void nav_columns(const ExportPing* ping, FILE* out)
 // The depth and its quality: an empty depth in CSV where there is none.
 void depth_columns(const PingBottom* b, bool csv, FILE* out)
 {
-    char text[DEPTH_TEXT_SIZE];
+    char text[EXPORT_DEPTH_TEXT_SIZE];
     if (csv) {
         fputc(',', out);
-        if (b->known) fputs(depth_text(b->depth_m, text), out);
+        if (b->known) fputs(export_depth_text(b->depth_m, text), out);
         fprintf(out, ",%d", b->quality);
     } else if (b->known) {
-        fprintf(out, "  depth_m %s  depth_quality %d", depth_text(b->depth_m, text), b->quality);
+        fprintf(out, "  depth_m %s  depth_quality %d", export_depth_text(b->depth_m, text), b->quality);
     } else {
         fputs("  depth_m none", out);
     }

@@ -83,7 +83,7 @@ bool next_fix(NavJoin* join, NavFix* out)
         }
         if (!nmea_read_position(text, &sentence)) continue;  // another kind of sentence
         int offset = stamp.utc_offset_seconds;
-        int64_t utc_ms = pingtime_civil_ms(&stamp) - offset * 1000LL;
+        int64_t utc_ms = timestamp_civil_ms(&stamp) - offset * 1000LL;
         NavSkip skip = judge(&sentence);
         if (skip != NAV_SKIP_COUNT) ++join->skipped[skip];
         if (skip == NAV_SKIP_IMPOSSIBLE) continue;

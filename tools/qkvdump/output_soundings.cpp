@@ -119,9 +119,10 @@ void ping(DumpOutput* output, const ExportPing* ping)
 {
     Soundings* s = soundings_of(output);
     if (s->xyz.failed || !ping->position.known || !ping->bottom.known) return;
-    char depth[DEPTH_TEXT_SIZE];
+    char depth[EXPORT_DEPTH_TEXT_SIZE];
+    const char* depth_text = export_depth_text(ping->bottom.depth_m, depth);
     if (fprintf(s->xyz.file, "%.*f %.*f %s\n", SOUNDING_DEGREE_DECIMALS, ping->position.longitude,
-                SOUNDING_DEGREE_DECIMALS, ping->position.latitude, depth_text(ping->bottom.depth_m, depth)) < 0) {
+                SOUNDING_DEGREE_DECIMALS, ping->position.latitude, depth_text) < 0) {
         text_output_fail(&s->xyz, errno);
         return;
     }

@@ -35,17 +35,17 @@ struct PingBottom {
     int quality;        // 1 to 100 with a depth, 0 without
 };
 
-constexpr int DEPTH_TEXT_SIZE = 32;
+constexpr int EXPORT_DEPTH_TEXT_SIZE = 32;
 
 // A depth as every export writes it: metres with 3 decimals (to the millimetre, finer than a sample at the
 // shortest range), rounded half away from zero; the same text in the CSV, the track and the soundings, and quick
 // to make, as a long recording has a depth a ping.
-inline const char* depth_text(double metres, char text[DEPTH_TEXT_SIZE])
+inline const char* export_depth_text(double metres, char text[EXPORT_DEPTH_TEXT_SIZE])
 {
     long long millimetres = static_cast<long long>(metres * 1000.0 + (metres < 0 ? -0.5 : 0.5));
     bool negative = millimetres < 0;
     unsigned long long whole = static_cast<unsigned long long>(negative ? -millimetres : millimetres);
-    char* at = text + DEPTH_TEXT_SIZE - 1;
+    char* at = text + EXPORT_DEPTH_TEXT_SIZE - 1;
     *at = 0;
     for (int digit = 0; digit < 3 || whole > 0 || digit == 3; ++digit) {
         if (digit == 3) *--at = '.';

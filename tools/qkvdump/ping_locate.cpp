@@ -66,7 +66,7 @@ void ping_locate_basis_text(const PingLocator* locator, char text[PING_BASIS_TEX
         snprintf(text, PING_BASIS_TEXT_SIZE, "%s with the UTC offset %s given (--utc-offset)", local, offset);
         break;
     default:
-        pingtime_machine_zone(zone, sizeof zone);
+        plat_zone_names(zone, sizeof zone);
         snprintf(text, PING_BASIS_TEXT_SIZE, "%s with the time zone of the computer that ran qkvdump (%s)", local,
                  zone);
         break;
@@ -98,7 +98,7 @@ void ping_locate_tell(const PingLocator* locator, FILE* messages)
         // The stamp of the fix after the first jump, as its line shows it.
         const NavClockJump* jump = &join->first_jump;
         NavTime at;
-        pingtime_civil_of_ms(jump->utc_ms + jump->offset_seconds * 1000LL, &at);
+        timestamp_civil_of_ms(jump->utc_ms + jump->offset_seconds * 1000LL, &at);
         at.utc_offset_seconds = jump->offset_seconds;
         char stamp[NAVFILE_TIME_TEXT_SIZE];
         navfile_time_text(&at, stamp);
