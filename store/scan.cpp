@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "store/printable.h"
+
 namespace {
 
 const char CSV_FORMULA_STARTS[] = "=+-@\t\r";
@@ -68,19 +70,6 @@ void print_summary(const Scanner* scanner, const char* name, const ScanTally* ta
 
 }  // namespace
 
-void scan_printable_note(char* text, size_t size, const char* format, va_list values)
-{
-    vsnprintf(text, size, format, values);
-    scan_make_printable(text);
-}
-
-void scan_make_printable(char* text)
-{
-    for (; *text; ++text) {
-        if (*text < 0x20 || *text > 0x7E) *text = '?';
-    }
-}
-
 long scan_read_stream(void* source, uint8_t* bytes, size_t count)
 {
     FILE* stream = static_cast<FILE*>(source);
@@ -130,9 +119,9 @@ ScanStep scan_next_record(const Scanner* scanner, const char* name, ScanRead rea
 bool scan_record_line(const Scanner* scanner, const char* name, long number, RecordView* view)
 {
     if (scanner->format == SCAN_QUIET || scanner->format == SCAN_SUMMARY) return false;
-    scan_make_printable(view->date_text);
-    scan_make_printable(view->time_text);
-    scan_make_printable(view->hundredths_text);
+    printable_text(view->date_text);
+    printable_text(view->time_text);
+    printable_text(view->hundredths_text);
     if (scanner->format == SCAN_CSV) {
         char time[RECORD_TIME_SIZE + RECORD_HUNDREDTHS_SIZE + 1];
         snprintf(time, sizeof time, "%s%s", view->time_text, view->hundredths_text);

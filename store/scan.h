@@ -3,7 +3,6 @@
 // through a read function, so this knows nothing of where they are kept.
 #pragma once
 
-#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -43,10 +42,6 @@ struct Scanner {
 // What reading the next record gave.
 enum ScanStep { SCAN_WELL_FORMED, SCAN_MALFORMED, SCAN_FILE_END };
 
-// Record texts come from the file as they are: shows only printable characters, '?' for the rest.
-void scan_make_printable(char* text);
-// vsnprintf into text, made printable: a note that names a file found in a directory, which may hold any byte.
-void scan_printable_note(char* text, size_t size, const char* format, va_list values);
 // The CSV header, its names after end_byte (and the samples') given by more, each after a comma (null: none).
 void scan_csv_header(const Scanner* scanner, const char* more);
 // Lists the file's records; true when it is a whole number of well-formed records. A write to out that fails
