@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "store/scan.h"
+#include "store/printable.h"
 
 namespace {
 
@@ -12,7 +12,7 @@ void today_name(char name[NAVFILE_NAME_SIZE])
 {
     PlatLocalTime local;
     plat_local_time(&local);
-    NavTime day = {local.year_since_1900 + 1900, local.month + 1, local.day, 0, 0, 0, 0, 0};
+    NavTime day = {{local.year_since_1900 + 1900, local.month + 1, local.day, 0, 0, 0, 0}, 0};
     navfile_file_name(&day, name);
 }
 
@@ -20,7 +20,7 @@ void set_note(NavFollower* f, const char* format, ...)
 {
     va_list values;
     va_start(values, format);
-    scan_printable_note(f->note, sizeof f->note, format, values);
+    printable_note(f->note, sizeof f->note, format, values);
     va_end(values);
 }
 

@@ -72,13 +72,6 @@ void navfile_file_name(const NavTime* time, char name[NAVFILE_NAME_SIZE])
     snprintf(name, NAVFILE_NAME_SIZE, "%.*s%s", DAY_STEM_LENGTH, pattern, NAVFILE_FILE_SUFFIX);
 }
 
-int64_t navfile_civil_ms(const NavTime* t)
-{
-    int64_t day = timestamp_day_of_date(t->year, t->month, t->day);
-    int64_t seconds = day * 86400 + t->hour * 3600 + t->minute * 60 + t->second;
-    return seconds * 1000 + t->millisecond;
-}
-
 bool navfile_same_day(const NavTime* a, const NavTime* b)
 {
     return a->year == b->year && a->month == b->month && a->day == b->day;

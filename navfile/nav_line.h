@@ -11,16 +11,12 @@
 #include <cstdint>
 
 #include "navfile/nmea.h"
+#include "store/timestamp.h"
 
-// The computer's local time of one clock reading and the UTC offset then in force.
-struct NavTime {
-    int year;
-    int month;  // 1 = January
-    int day;
-    int hour;
-    int minute;
-    int second;
-    int millisecond;
+// The computer's local time of one clock reading and the UTC offset then in
+// force: less the offset, the civil time read as UTC (timestamp_civil_ms) is
+// the instant of the reading.
+struct NavTime : CivilTime {
     int utc_offset_seconds;  // east of Greenwich positive
 };
 
@@ -38,10 +34,6 @@ size_t navfile_line(const NavTime* time, const char* sentence, char line[NAVFILE
 extern const char NAVFILE_FILE_SUFFIX[];  // ".NAV"
 void navfile_file_name(const NavTime* time, char name[NAVFILE_NAME_SIZE]);
 bool navfile_same_day(const NavTime* a, const NavTime* b);
-
-// Milliseconds since 1970-01-01 00:00 of the civil time read as UTC, its
-// offset unused: less utc_offset_seconds, the instant of the clock reading.
-int64_t navfile_civil_ms(const NavTime* time);
 
 // Reads a time as navfile_time_text writes it at the start of text; *end is
 // left after it. False when text does not start with one.

@@ -505,3 +505,51 @@ size_t nmea_angle_fields(double degrees, int degree_digits, const char* hemisphe
                            hemispheres[degrees < 0 && steps > 0]);
     return written > 0 && static_cast<size_t>(written) < size ? static_cast<size_t>(written) : 0;
 }
+
+namespace {
+
+// The fields every fix sentence starts with: UTC time, latitude and longitude; false for angles not finite.
+bool fix_fields(const NmeaFixOut* fix, char clock[16], char latitude[NMEA_ANGLE_FIELDS_SIZE],
+                char longitude[NMEA_ANGLE_FIELDS_SIZE])
+{
+    const CivilTime& t = fix->utc;
+    snprintf(clock, 16, "%02d%02d%02d.%02d", t.hour % 100, t.minute % 100, t.second % 100, t.millisecond / 10 % 100);
+    return std::isfinite(fix->latitude) && std::isfinite(fix->longitude) &&
+           nmea_angle_fields(fix->latitude, LATITUDE_DEGREE_DIGITS, "NS", latitude, NMEA_ANGLE_FIELDS_SIZE) > 0 &&
+           nmea_angle_fields(fix->longitude, LONGITUDE_DEGREE_DIGITS, "EW", longitude, NMEA_ANGLE_FIELDS_SIZE) > 0;
+}
+
+// RMC's mode letter of a GGA quality; 'N' for none.
+char rmc_mode(int quality)
+{
+    for (const ModeName& known : RMC_MODES) {
+        if (quality > 0 && quality < GGA_QUALITY_COUNT && strcmp(known.name, GGA_QUALITY[quality]) == 0) {
+            return known.letter;
+        }
+    }
+    return 'N';
+}
+
+}  // namespace
+
+size_t nmea_gga(const NmeaFixOut* fix, char* text, size_t size)
+{
+    char clock[16], latitude[NMEA_ANGLE_FIELDS_SIZE], longitude[NMEA_ANGLE_FIELDS_SIZE];
+    if (!fix_fields(fix, clock, latitude, longitude)) return 0;
+    return finish_sentence(text, size,
+                           snprintf(text, size, "$GPGGA,%s,%s,%s,%d,%02d,%.1f,%.1f,M,%.1f,M,,", clock, latitude,
+                                    longitude, fix->quality, fix->satellites, fix->dilution, fix->altitude_m,
+                                    fix->geoid_separation_m));
+}
+
+size_t nmea_rmc(const NmeaFixOut* fix, char* text, size_t size)
+{
+    char clock[16], latitude[NMEA_ANGLE_FIELDS_SIZE], longitude[NMEA_ANGLE_FIELDS_SIZE];
+    if (!fix_fields(fix, clock, latitude, longitude)) return 0;
+    const CivilTime& t = fix->utc;
+    return finish_sentence(text, size,
+                           snprintf(text, size, "$GPRMC,%s,%c,%s,%s,%.1f,%.1f,%02d%02d%02d,,,%c", clock,
+                                    fix->quality > 0 ? 'A' : 'V', latitude, longitude, fix->speed_knots,
+                                    fix->course_degrees, t.day % 100, t.month % 100, t.year % 100,
+                                    rmc_mode(fix->quality)));
+}

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "store/timestamp.h"
+
 // The longest sentence NMEA 0183 allows: 82 characters with its CR LF, so at
 // most 80 from the start character to the checksum's second digit.
 constexpr int NMEA_SENTENCE_MAX = 82;
@@ -88,6 +90,28 @@ bool nmea_read_hdt(const char* sentence, double* heading_degrees);
 // never 60 minutes. Its length, 0 when size is too small.
 constexpr size_t NMEA_ANGLE_FIELDS_SIZE = 16;
 size_t nmea_angle_fields(double degrees, int degree_digits, const char* hemispheres, char* text, size_t size);
+
+// The two fix sentences a GPS receiver sends, each with its checksum and CR
+// LF, the time to the hundredth of a second and the angles as
+// nmea_angle_fields writes them: GGA with the quality, the satellites in use,
+// the horizontal dilution and the two heights in metres; RMC with the speed,
+// the course and the date, its status and mode those of the quality (status
+// V for quality 0). Their length, 0 when size is too small, a value is not
+// finite or the sentence is longer than NMEA allows.
+struct NmeaFixOut {
+    CivilTime utc;
+    double latitude;   // decimal degrees, north positive
+    double longitude;  // decimal degrees, east positive
+    int quality;       // GGA's 0 to 8
+    int satellites;
+    double dilution;
+    double altitude_m;          // the antenna above the geoid
+    double geoid_separation_m;  // the geoid above the ellipsoid
+    double speed_knots;
+    double course_degrees;
+};
+size_t nmea_gga(const NmeaFixOut* fix, char* text, size_t size);
+size_t nmea_rmc(const NmeaFixOut* fix, char* text, size_t size);
 
 // What the latest fix sentence said. Position texts are in degrees and
 // decimal minutes as received, e.g. "51 06.9848 N"; empty when not given.

@@ -8,12 +8,12 @@
 #include <cstddef>
 #include <cstdint>
 
-struct DatagramOut {
+struct PlatDatagram {
     intptr_t socket;  // the system's; -1 when closed
 };
 
 // Opens the socket for address (IPv4, dotted) and port; false with why in reason.
-bool datagram_out_open(DatagramOut* out, const char* address, uint16_t port, char* reason, size_t size);
+bool plat_datagram_open(PlatDatagram* out, const char* address, uint16_t port, char* reason, size_t size);
 // One datagram; false when the system refused it (nobody listening on loopback is no failure).
-bool datagram_out_send(DatagramOut* out, const void* bytes, size_t count);
-void datagram_out_close(DatagramOut* out);
+bool plat_datagram_send(PlatDatagram* out, const void* bytes, size_t count);
+void plat_datagram_close(PlatDatagram* out);

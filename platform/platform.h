@@ -248,6 +248,15 @@ void plat_local_time(PlatLocalTime* now);
 void plat_local_time_offset(PlatLocalTime* now, int* utc_offset_seconds);
 void plat_precise_time(PlatPreciseTime* now);
 int64_t plat_monotonic_ms();
+// The computer's time zone, as the C library keeps it (TZ where it is set).
+// The instant, in seconds since 1970, of a local calendar time (its
+// milliseconds unused) read as standard time (summer 0), as summer time (1)
+// or as the zone's rule has it (-1). False when the zone has no such time so
+// read: for summer 0 or 1, one the zone makes another time or keeps as the
+// other kind.
+bool plat_zone_instant(const PlatLocalTime* local, int summer, int64_t* seconds);
+// The zone's names, "CET/CEST", or its one name where it has no summer time.
+void plat_zone_names(char* text, size_t size);
 
 // ---- Fault hooks for tests -------------------------------------------------
 // Makes the nth call (1 = the next one) at a fault point fail with result;

@@ -12,7 +12,7 @@ bool ends_sequence(uint8_t byte) { return byte >= 0x40 && byte <= 0x7E; }
 
 }  // namespace
 
-bool terminal_keys_quit(const uint8_t* keys, size_t count)
+bool plat_terminal_keys_quit(const uint8_t* keys, size_t count)
 {
     for (size_t i = 0; i < count; ++i) {
         uint8_t key = keys[i];

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "store/printable.h"
 #include "store/record.h"
 #include "store/timestamp.h"
 
@@ -89,7 +90,7 @@ void set_note(Follower* f, const char* format, ...)
 {
     va_list values;
     va_start(values, format);
-    scan_printable_note(f->note, sizeof f->note, format, values);
+    printable_note(f->note, sizeof f->note, format, values);
     va_end(values);
 }
 

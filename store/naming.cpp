@@ -1,5 +1,6 @@
 #include "store/naming.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,6 +28,18 @@ void keep_largest(const char* name, void* context)
 }
 
 }  // namespace
+
+bool naming_ends_in(const char* path, const char* suffix)
+{
+    size_t length = strlen(path);
+    size_t suffix_length = strlen(suffix);
+    if (length < suffix_length) return false;
+    const char* tail = path + length - suffix_length;
+    for (size_t i = 0; i < suffix_length; ++i) {
+        if (toupper(static_cast<unsigned char>(tail[i])) != suffix[i]) return false;
+    }
+    return true;
+}
 
 void naming_pattern(char name[DATA_NAME_SIZE], const char* date_time_text)
 {

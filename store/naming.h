@@ -13,6 +13,9 @@ constexpr int NAME_NUMBER_DIGITS = 4;
 constexpr uint32_t NAME_NUMBER_MAX = 9999;
 extern const char DATA_FILE_SUFFIX[];  // ".QKV", ending every data file's name
 
+// Whether path ends in suffix, given in capitals, letter case ignored (".QKV" names a data file on any system).
+bool naming_ends_in(const char* path, const char* suffix);
+
 // Clears name and fills it with the search pattern of the day in
 // date_time_text ("07-DEC-2026  09:05:00" gives "07DEC2026-????.QKV").
 void naming_pattern(char name[DATA_NAME_SIZE], const char* date_time_text);

@@ -66,6 +66,24 @@ void timestamp_date_of_day(long long days_since_1970, int* year, int* month, int
     *year = static_cast<int>(year_of_era + era * 400 + (*month <= 2 ? 1 : 0));
 }
 
+int64_t timestamp_civil_ms(const CivilTime* t)
+{
+    int64_t day = timestamp_day_of_date(t->year, t->month, t->day);
+    int64_t seconds = day * 86400 + t->hour * 3600 + t->minute * 60 + t->second;
+    return seconds * 1000 + t->millisecond;
+}
+
+void timestamp_civil_of_ms(int64_t ms, CivilTime* time)
+{
+    int64_t days = (ms >= 0 ? ms : ms - 86399999) / 86400000;
+    int64_t of_day = ms - days * 86400000;
+    timestamp_date_of_day(days, &time->year, &time->month, &time->day);
+    time->hour = static_cast<int>(of_day / 3600000);
+    time->minute = static_cast<int>(of_day / 60000 % 60);
+    time->second = static_cast<int>(of_day / 1000 % 60);
+    time->millisecond = static_cast<int>(of_day % 1000);
+}
+
 void timestamp_update(TimestampClock* clock, const PlatLocalTime* local)
 {
     if (!clock->updated || !same_calendar_second(local, &clock->formatted)) {

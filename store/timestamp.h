@@ -2,6 +2,8 @@
 // the texts that name the data file and go into every ping record.
 #pragma once
 
+#include <cstdint>
+
 #include "platform/platform.h"
 
 struct TimestampClock {
@@ -28,6 +30,23 @@ constexpr long long TIMESTAMP_EPOCH_DAY = 719468;
 void timestamp_date_of_day(long long days_since_1970, int* year, int* month, int* day);
 // The day counted from 1970-01-01 of a calendar date, month 1 to 12: timestamp_date_of_day backwards.
 long long timestamp_day_of_date(int year, int month, int day);
+
+// A civil time, as a calendar and a clock show it, of no zone of its own: UTC,
+// or a local time the caller knows the offset of.
+struct CivilTime {
+    int year;
+    int month;  // 1 = January
+    int day;
+    int hour;
+    int minute;
+    int second;
+    int millisecond;
+};
+// Milliseconds since 1970-01-01 00:00 of the civil time read as UTC.
+int64_t timestamp_civil_ms(const CivilTime* time);
+// The civil time of milliseconds since 1970-01-01 00:00 read as UTC (before it negative): timestamp_civil_ms
+// backwards.
+void timestamp_civil_of_ms(int64_t ms, CivilTime* time);
 // Reads a record's date, time and hundredths texts back as milliseconds since
 // a fixed day; false when they are not in the form this clock writes.
 bool timestamp_parse_ms(const char* date_text, const char* time_text, const char* hundredths_text,

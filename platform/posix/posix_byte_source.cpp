@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "platform/byte_source.h"
+#include "platform/posix/posix_errors.h"
 #include "platform/posix/posix_terminal.h"
 
 namespace {
@@ -26,42 +27,35 @@ struct BaudConstant {
 const BaudConstant BAUD_CONSTANTS[] = {{1200, B1200},   {2400, B2400},   {4800, B4800},
                                        {9600, B9600},   {19200, B19200}, {38400, B38400},
                                        {57600, B57600}, {115200, B115200}, {230400, B230400}};
-static_assert(sizeof BAUD_CONSTANTS / sizeof BAUD_CONSTANTS[0] == BYTE_SOURCE_BAUD_RATE_COUNT,
+static_assert(sizeof BAUD_CONSTANTS / sizeof BAUD_CONSTANTS[0] == PLAT_SOURCE_BAUD_RATE_COUNT,
               "every rate a serial line takes has its constant");
 
-int fd_of(const ByteSource* source) { return static_cast<int>(source->handle); }
+int fd_of(const PlatSource* source) { return static_cast<int>(source->handle); }
 
-void set_reason(ByteSource* source, const char* text) { snprintf(source->reason, BYTE_SOURCE_REASON_SIZE, "%s", text); }
+void set_reason(PlatSource* source, const char* text) { snprintf(source->reason, PLAT_SOURCE_REASON_SIZE, "%s", text); }
 
-// A device that is not there now, or not yet ready, may come back.
-bool device_may_come(int error)
-{
-    return error == ENOENT || error == ENODEV || error == ENXIO || error == EIO || error == EBUSY ||
-           error == EAGAIN || error == EINTR;
-}
-
-ByteEvent lost(ByteSource* source, const char* reason)
+PlatSourceEvent lost(PlatSource* source, const char* reason)
 {
     set_reason(source, reason);
-    byte_source_close(source);
-    return BYTE_EVENT_LOST;
+    plat_source_close(source);
+    return PLAT_SOURCE_LOST;
 }
 
-ByteEvent connect_finished(ByteSource* source)
+PlatSourceEvent connect_finished(PlatSource* source)
 {
     int error = 0;
     socklen_t size = sizeof error;
     if (getsockopt(fd_of(source), SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
     if (error != 0) return lost(source, strerror(error));
     source->connecting = false;
-    return BYTE_EVENT_CONNECTED;
+    return PLAT_SOURCE_CONNECTED;
 }
 
 // The system's count of datagrams dropped on this socket, its queue full,
 // since it was opened. Read after each pass rather than taken beside a
 // datagram (SO_RXQ_OVFL), which tells nothing of those dropped after the
 // last one queued: the end of a burst.
-void count_dropped(ByteSource* source)
+void count_dropped(PlatSource* source)
 {
     uint32_t memory[SK_MEMINFO_VARS] = {};
     socklen_t size = sizeof memory;
@@ -74,12 +68,12 @@ void count_dropped(ByteSource* source)
 // Every datagram queued, while there is room for the largest (and empty ones
 // do not go on for ever); the first error (nothing more queued, or the report
 // of an earlier datagram) ends it, and is what is told when nothing came.
-ssize_t receive_queued(ByteSource* source, uint8_t* bytes, size_t size)
+ssize_t receive_queued(PlatSource* source, uint8_t* bytes, size_t size)
 {
     size_t taken = 0;
     int error = 0;
     for (size_t datagrams = 0;
-         datagrams < BYTE_SOURCE_DATAGRAMS_PER_WAIT && size - taken >= BYTE_SOURCE_DATAGRAM_MAX; ++datagrams) {
+         datagrams < PLAT_SOURCE_DATAGRAMS_PER_WAIT && size - taken >= PLAT_SOURCE_DATAGRAM_MAX; ++datagrams) {
         ssize_t got = recv(fd_of(source), bytes + taken, size - taken, MSG_DONTWAIT);
         if (got < 0) {
             error = errno;
@@ -93,52 +87,52 @@ ssize_t receive_queued(ByteSource* source, uint8_t* bytes, size_t size)
 }
 
 // The source cannot be used as asked: what was opened is closed, the reason kept.
-ByteOpen unusable(int fd)
+PlatSourceOpen unusable(int fd)
 {
     close(fd);
-    return BYTE_OPEN_UNUSABLE;
+    return PLAT_SOURCE_UNUSABLE;
 }
 
-ByteOpen ready(ByteSource* source, int fd)
+PlatSourceOpen ready(PlatSource* source, int fd)
 {
     source->handle = fd;
-    return BYTE_OPEN_READY;
+    return PLAT_SOURCE_READY;
 }
 
 // A socket that never blocks; -1 with the reason.
-int open_socket(ByteSource* source, int type)
+int open_socket(PlatSource* source, int type)
 {
     int fd = socket(AF_INET, type | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) set_reason(source, strerror(errno));
     return fd;
 }
 
-ByteEvent read_source(ByteSource* source, short revents, uint8_t* bytes, size_t size, size_t* count)
+PlatSourceEvent read_source(PlatSource* source, short revents, uint8_t* bytes, size_t size, size_t* count)
 {
     if (source->connecting) return connect_finished(source);
-    ssize_t got = source->kind == BYTE_SOURCE_UDP ? receive_queued(source, bytes, size)
+    ssize_t got = source->kind == PLAT_SOURCE_UDP ? receive_queued(source, bytes, size)
                                                   : read(fd_of(source), bytes, size);
     if (got > 0) {
         *count = static_cast<size_t>(got);
-        return BYTE_EVENT_BYTES;
+        return PLAT_SOURCE_BYTES;
     }
     if (got < 0 && (errno == EAGAIN || errno == EINTR)) {
-        return (revents & (POLLHUP | POLLERR)) ? lost(source, "gone") : BYTE_EVENT_NONE;
+        return (revents & (POLLHUP | POLLERR)) ? lost(source, "gone") : PLAT_SOURCE_NONE;
     }
-    if (source->kind == BYTE_SOURCE_UDP) return BYTE_EVENT_NONE;  // an error report of an earlier datagram
-    if (got == 0) return lost(source, source->kind == BYTE_SOURCE_TCP ? "closed by the other end" : "gone");
+    if (source->kind == PLAT_SOURCE_UDP) return PLAT_SOURCE_NONE;  // an error report of an earlier datagram
+    if (got == 0) return lost(source, source->kind == PLAT_SOURCE_TCP ? "closed by the other end" : "gone");
     return lost(source, strerror(errno));
 }
 
 }  // namespace
 
-ByteOpen byte_source_open_serial(ByteSource* source)
+PlatSourceOpen plat_source_open_serial(PlatSource* source)
 {
     int fd = open(source->device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         int error = errno;
         set_reason(source, strerror(error));
-        return device_may_come(error) ? BYTE_OPEN_ABSENT : BYTE_OPEN_UNUSABLE;
+        return posix_device_may_come(error) ? PLAT_SOURCE_ABSENT : PLAT_SOURCE_UNUSABLE;
     }
     struct termios line;
     if (tcgetattr(fd, &line) != 0) {
@@ -156,25 +150,25 @@ ByteOpen byte_source_open_serial(ByteSource* source)
     line.c_cc[VTIME] = 0;
     if (speed == B0 || cfsetispeed(&line, speed) != 0 || cfsetospeed(&line, speed) != 0 ||
         tcsetattr(fd, TCSANOW, &line) != 0) {
-        snprintf(source->reason, BYTE_SOURCE_REASON_SIZE, "cannot be set to %ld baud, 8N1", source->baud);
+        snprintf(source->reason, PLAT_SOURCE_REASON_SIZE, "cannot be set to %ld baud, 8N1", source->baud);
         return unusable(fd);
     }
     return ready(source, fd);
 }
 
-ByteOpen byte_source_open_udp(ByteSource* source)
+PlatSourceOpen plat_source_open_udp(PlatSource* source)
 {
     struct sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_port = htons(source->port);
     if (inet_pton(AF_INET, source->address, &address.sin_addr) != 1) {
         set_reason(source, "not an IPv4 address");
-        return BYTE_OPEN_UNUSABLE;
+        return PLAT_SOURCE_UNUSABLE;
     }
     int fd = open_socket(source, SOCK_DGRAM);
-    if (fd < 0) return BYTE_OPEN_ABSENT;
+    if (fd < 0) return PLAT_SOURCE_ABSENT;
     // A larger queue may be refused without harm; the system caps it.
-    int queue = BYTE_SOURCE_UDP_QUEUE_BYTES;
+    int queue = PLAT_SOURCE_UDP_QUEUE_BYTES;
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &queue, sizeof queue);
     if (bind(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address) != 0) {
         set_reason(source, strerror(errno));
@@ -183,7 +177,7 @@ ByteOpen byte_source_open_udp(ByteSource* source)
     return ready(source, fd);
 }
 
-ByteOpen byte_source_open_tcp(ByteSource* source)
+PlatSourceOpen plat_source_open_tcp(PlatSource* source)
 {
     struct addrinfo hints = {};
     hints.ai_family = AF_INET;
@@ -192,38 +186,38 @@ ByteOpen byte_source_open_tcp(ByteSource* source)
     int looked_up = getaddrinfo(source->address, nullptr, &hints, &found);
     if (looked_up != 0 || found == nullptr) {
         set_reason(source, gai_strerror(looked_up));
-        return BYTE_OPEN_ABSENT;
+        return PLAT_SOURCE_ABSENT;
     }
     struct sockaddr_in address;
     memcpy(&address, found->ai_addr, sizeof address);
     freeaddrinfo(found);
     address.sin_port = htons(source->port);
     int fd = open_socket(source, SOCK_STREAM);
-    if (fd < 0) return BYTE_OPEN_ABSENT;
+    if (fd < 0) return PLAT_SOURCE_ABSENT;
     source->handle = fd;
-    if (connect(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address) == 0) return BYTE_OPEN_READY;
+    if (connect(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address) == 0) return PLAT_SOURCE_READY;
     if (errno == EINPROGRESS) {
         source->connecting = true;
-        return BYTE_OPEN_PENDING;
+        return PLAT_SOURCE_PENDING;
     }
     set_reason(source, strerror(errno));
-    byte_source_close(source);
-    return BYTE_OPEN_ABSENT;
+    plat_source_close(source);
+    return PLAT_SOURCE_ABSENT;
 }
 
-ByteEvent byte_source_wait(ByteSource* source, uint8_t* bytes, size_t size, int wait_ms, size_t* count)
+PlatSourceEvent plat_source_wait(PlatSource* source, uint8_t* bytes, size_t size, int wait_ms, size_t* count)
 {
     *count = 0;
-    bool open = source->handle != BYTE_SOURCE_CLOSED;
+    bool open = source->handle != PLAT_SOURCE_CLOSED;
     struct pollfd ready = {open ? fd_of(source) : -1, static_cast<short>(source->connecting ? POLLOUT : POLLIN), 0};
-    if (posix_terminal_wait(&ready, wait_ms) == TERMINAL_QUIT) return BYTE_EVENT_QUIT;
-    if (!open || ready.revents == 0) return BYTE_EVENT_NONE;
+    if (posix_terminal_wait(&ready, wait_ms) == PLAT_TERMINAL_QUIT) return PLAT_SOURCE_QUIT;
+    if (!open || ready.revents == 0) return PLAT_SOURCE_NONE;
     return read_source(source, ready.revents, bytes, size, count);
 }
 
-void byte_source_close(ByteSource* source)
+void plat_source_close(PlatSource* source)
 {
-    if (source->handle != BYTE_SOURCE_CLOSED) close(fd_of(source));
-    source->handle = BYTE_SOURCE_CLOSED;
+    if (source->handle != PLAT_SOURCE_CLOSED) close(fd_of(source));
+    source->handle = PLAT_SOURCE_CLOSED;
     source->connecting = false;
 }

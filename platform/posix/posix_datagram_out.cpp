@@ -9,7 +9,7 @@
 
 #include "platform/datagram_out.h"
 
-bool datagram_out_open(DatagramOut* out, const char* address, uint16_t port, char* reason, size_t size)
+bool plat_datagram_open(PlatDatagram* out, const char* address, uint16_t port, char* reason, size_t size)
 {
     out->socket = -1;
     sockaddr_in to = {};
@@ -29,14 +29,14 @@ bool datagram_out_open(DatagramOut* out, const char* address, uint16_t port, cha
     return true;
 }
 
-bool datagram_out_send(DatagramOut* out, const void* bytes, size_t count)
+bool plat_datagram_send(PlatDatagram* out, const void* bytes, size_t count)
 {
     if (out->socket < 0) return false;
     ssize_t sent = send(static_cast<int>(out->socket), bytes, count, MSG_NOSIGNAL);
     return sent == static_cast<ssize_t>(count) || (sent < 0 && errno == ECONNREFUSED);
 }
 
-void datagram_out_close(DatagramOut* out)
+void plat_datagram_close(PlatDatagram* out)
 {
     if (out->socket >= 0) close(static_cast<int>(out->socket));
     out->socket = -1;

@@ -1,33 +1,12 @@
-// Within the POSIX backend: the one mapping of errno values onto PlatResult,
-// which keeps the errno for plat_last_error().
+// Within the POSIX backend: the one mapping of errno values onto the
+// platform's results, which keeps the errno for plat_last_error().
 #pragma once
-
-#include <errno.h>
 
 #include "platform/platform.h"
 
-extern int posix_last_error;
-
-inline PlatResult plat_result_of_errno(int error)
-{
-    posix_last_error = error;
-    switch (error) {
-    case ECONNRESET:
-    case EPIPE:
-    case ECONNABORTED: return PLAT_ERR_CLOSED;
-    case EAGAIN:
-    case ETIMEDOUT: return PLAT_ERR_TIMEOUT;
-    case EEXIST: return PLAT_ERR_EXISTS;
-    case ENOSPC:
-    case EFBIG:
-    case EDQUOT: return PLAT_ERR_NO_SPACE;
-    default: return PLAT_ERR_FAILED;
-    }
-}
-
+PlatResult posix_result_of_errno(int error);
 // A failure that no system call reported (a limit passed, the peer closed, a fault hook).
-inline PlatResult plat_result_without_errno(PlatResult result)
-{
-    posix_last_error = 0;
-    return result;
-}
+PlatResult posix_result_without_errno(PlatResult result);
+// Whether a device that could not be opened may be there later: not there
+// now, or not yet ready (a byte source's PLAT_SOURCE_ABSENT).
+bool posix_device_may_come(int error);

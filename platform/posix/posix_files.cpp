@@ -63,7 +63,7 @@ void disarm_removal_at_end()
 PlatResult plat_file_create_new(const char* name, PlatFile* file)
 {
     int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0666);
-    if (fd < 0) return plat_result_of_errno(errno);
+    if (fd < 0) return posix_result_of_errno(errno);
     *file = fd;
     return PLAT_OK;
 }
@@ -75,13 +75,14 @@ PlatResult plat_file_write(PlatFile file, const void* bytes, size_t count)
     PlatResult injected;
     if (plat_fault_fires(PLAT_FAULT_WRITE, &injected)) {
         // As a full disk does it: part of the buffer goes, then the write fails.
-        if (write(static_cast<int>(file), next, left / 2) < 0) return plat_result_of_errno(errno);
-        return plat_result_without_errno(injected);
+        if (write(static_cast<int>(file), next, left / 2) < 0) return posix_result_of_errno(errno);
+        return posix_result_without_errno(injected);
     }
     while (left > 0) {
         ssize_t written = write(static_cast<int>(file), next, left);
         if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return written < 0 ? plat_result_of_errno(errno) : plat_result_without_errno(PLAT_ERR_NO_SPACE);
+        if (written < 0) return posix_result_of_errno(errno);
+        if (written == 0) return posix_result_without_errno(PLAT_ERR_NO_SPACE);
         next += written;
         left -= static_cast<size_t>(written);
     }
@@ -90,18 +91,18 @@ PlatResult plat_file_write(PlatFile file, const void* bytes, size_t count)
 
 PlatResult plat_file_truncate(PlatFile file, int64_t size)
 {
-    return ftruncate(static_cast<int>(file), static_cast<off_t>(size)) == 0 ? PLAT_OK : plat_result_of_errno(errno);
+    return ftruncate(static_cast<int>(file), static_cast<off_t>(size)) == 0 ? PLAT_OK : posix_result_of_errno(errno);
 }
 
 PlatResult plat_file_sync(PlatFile file)
 {
-    return fdatasync(static_cast<int>(file)) == 0 ? PLAT_OK : plat_result_of_errno(errno);
+    return fdatasync(static_cast<int>(file)) == 0 ? PLAT_OK : posix_result_of_errno(errno);
 }
 
 PlatResult plat_file_close(PlatFile file)
 {
     if (static_cast<int>(file) == file_removed_at_end) disarm_removal_at_end();
-    return close(static_cast<int>(file)) == 0 ? PLAT_OK : plat_result_of_errno(errno);
+    return close(static_cast<int>(file)) == 0 ? PLAT_OK : posix_result_of_errno(errno);
 }
 
 // Compared and removed before the close, while the file is still held. A
@@ -111,7 +112,7 @@ PlatResult plat_file_close_removing_empty(PlatFile file, const char* name)
 {
     int fd = static_cast<int>(file);
     PlatResult removed = PLAT_OK;
-    if (still_named_and_empty(fd, name) && unlink(name) != 0 && errno != ENOENT) removed = plat_result_of_errno(errno);
+    if (still_named_and_empty(fd, name) && unlink(name) != 0 && errno != ENOENT) removed = posix_result_of_errno(errno);
     PlatResult closed = plat_file_close(file);  // disarms the removal first
     return removed != PLAT_OK ? removed : closed;
 }

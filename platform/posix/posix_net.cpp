@@ -40,7 +40,7 @@ PlatResult closed_or_reset(int fd)
     int error = 0;
     socklen_t length = sizeof error;
     getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
-    return error != 0 ? plat_result_of_errno(error) : plat_result_without_errno(PLAT_ERR_CLOSED);
+    return error != 0 ? posix_result_of_errno(error) : posix_result_without_errno(PLAT_ERR_CLOSED);
 }
 
 // The head has closed or reset the connection: a whole packet may still be
@@ -48,7 +48,7 @@ PlatResult closed_or_reset(int fd)
 PlatResult whole_packet_left(int fd, void* scratch, size_t count)
 {
     ssize_t peeked = recv(fd, scratch, count, MSG_PEEK | MSG_DONTWAIT);
-    if (peeked < 0) return plat_result_of_errno(errno);
+    if (peeked < 0) return posix_result_of_errno(errno);
     return peeked == static_cast<ssize_t>(count) ? PLAT_OK : closed_or_reset(fd);
 }
 
@@ -70,11 +70,11 @@ PlatResult wait_connected(int fd, int limit_ms)
     do {
         ready = poll(&writable, 1, static_cast<int>(deadline - plat_monotonic_ms()));
     } while (ready < 0 && errno == EINTR && plat_monotonic_ms() < deadline);
-    if (ready == 0 || (ready < 0 && errno == EINTR)) return plat_result_without_errno(PLAT_ERR_TIMEOUT);
+    if (ready == 0 || (ready < 0 && errno == EINTR)) return posix_result_without_errno(PLAT_ERR_TIMEOUT);
     int error = 0;
     socklen_t length = sizeof error;
-    if (ready < 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return plat_result_of_errno(errno);
-    return error == 0 ? PLAT_OK : plat_result_of_errno(error);
+    if (ready < 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return posix_result_of_errno(errno);
+    return error == 0 ? PLAT_OK : posix_result_of_errno(error);
 }
 
 }  // namespace
@@ -86,7 +86,7 @@ void plat_net_stop() {}
 PlatResult plat_net_socket(PlatSocket* sock)
 {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return plat_result_of_errno(errno);
+    if (fd < 0) return posix_result_of_errno(errno);
     *sock = fd;
     return PLAT_OK;
 }
@@ -103,7 +103,7 @@ PlatResult plat_net_connect(PlatSocket sock, const char* address, uint16_t port,
     fcntl(fd, F_SETFL, flags | O_NONBLOCK);
     PlatResult result = PLAT_OK;
     if (connect(fd, reinterpret_cast<struct sockaddr*>(&head), sizeof head) != 0) {
-        result = errno == EINPROGRESS ? wait_connected(fd, limit_ms) : plat_result_of_errno(errno);
+        result = errno == EINPROGRESS ? wait_connected(fd, limit_ms) : posix_result_of_errno(errno);
     }
     fcntl(fd, F_SETFL, flags);
 
@@ -115,17 +115,17 @@ PlatResult plat_net_connect(PlatSocket sock, const char* address, uint16_t port,
 PlatResult plat_net_send(PlatSocket sock, const void* bytes, size_t count, int /*limit_ms: SO_SNDTIMEO*/)
 {
     PlatResult injected;
-    if (plat_fault_fires(PLAT_FAULT_SEND, &injected)) return plat_result_without_errno(injected);
+    if (plat_fault_fires(PLAT_FAULT_SEND, &injected)) return posix_result_without_errno(injected);
     ssize_t sent = send(static_cast<int>(sock), bytes, count, MSG_NOSIGNAL);
     if (sent == static_cast<ssize_t>(count)) return PLAT_OK;
-    return sent < 0 ? plat_result_of_errno(errno) : plat_result_without_errno(PLAT_ERR_TIMEOUT);
+    return sent < 0 ? posix_result_of_errno(errno) : posix_result_without_errno(PLAT_ERR_TIMEOUT);
 }
 
 PlatResult plat_net_wait_queued(PlatSocket sock, void* scratch, size_t count, int wait_ms, int* queued)
 {
     int fd = static_cast<int>(sock);
     PlatResult injected;
-    if (plat_fault_fires(PLAT_FAULT_RECEIVE, &injected)) return plat_result_without_errno(injected);
+    if (plat_fault_fires(PLAT_FAULT_RECEIVE, &injected)) return posix_result_without_errno(injected);
     set_low_water(fd, static_cast<int>(count));
     struct pollfd readable = {fd, POLLIN | POLLRDHUP, 0};
     int ready = poll(&readable, 1, wait_ms);
@@ -135,7 +135,7 @@ PlatResult plat_net_wait_queued(PlatSocket sock, void* scratch, size_t count, in
         if (!(readable.revents & (POLLRDHUP | POLLHUP | POLLERR))) return PLAT_OK;
         return whole_packet_left(fd, scratch, count);
     }
-    if (ready < 0 && errno != EINTR) return plat_result_of_errno(errno);
+    if (ready < 0 && errno != EINTR) return posix_result_of_errno(errno);
     *queued = queued_bytes(fd);
     return PLAT_ERR_TIMEOUT;
 }
@@ -159,7 +159,7 @@ int plat_net_read(PlatSocket sock, void* bytes, size_t count)
 PlatResult plat_net_close(PlatSocket sock)
 {
     low_water_fd = -1;
-    return close(static_cast<int>(sock)) == 0 ? PLAT_OK : plat_result_of_errno(errno);
+    return close(static_cast<int>(sock)) == 0 ? PLAT_OK : posix_result_of_errno(errno);
 }
 
 PlatResult plat_net_listen(const uint8_t address[4], uint16_t port, PlatSocket* sock, char* reason,
@@ -181,5 +181,5 @@ PlatResult plat_net_listen(const uint8_t address[4], uint16_t port, PlatSocket* 
     int error = errno;
     if (fd >= 0) close(fd);
     plat_error_words(error, reason, reason_size);
-    return plat_result_of_errno(error);
+    return posix_result_of_errno(error);
 }

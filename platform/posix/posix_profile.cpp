@@ -43,14 +43,14 @@ PlatResult open_settings_file(const char* path, int* fd)
     *fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (*fd < 0 && errno == ENOENT) {
         struct stat link;
-        return lstat(path, &link) == 0 ? plat_result_of_errno(ENOENT) : PLAT_OK;
+        return lstat(path, &link) == 0 ? posix_result_of_errno(ENOENT) : PLAT_OK;
     }
-    if (*fd < 0) return plat_result_of_errno(errno);
+    if (*fd < 0) return posix_result_of_errno(errno);
     struct stat status;
     if (fstat(*fd, &status) == 0 && S_ISREG(status.st_mode)) return PLAT_OK;
     close(*fd);
     *fd = -1;
-    return plat_result_without_errno(PLAT_ERR_EXISTS);
+    return posix_result_without_errno(PLAT_ERR_EXISTS);
 }
 
 // Feeds the file to the scan, to its end or, when only a lookup is wanted,
@@ -61,7 +61,7 @@ bool scan_settings_file(int fd, ProfileScan* scan, bool to_the_end)
         ssize_t got = fd < 0 ? 0 : read(fd, read_piece, sizeof read_piece);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) {
-            plat_result_of_errno(errno);
+            posix_result_of_errno(errno);
             return false;
         }
         if (got == 0) break;
@@ -110,13 +110,13 @@ PlatResult write_all(int fd, const char* bytes, size_t count)
     PlatResult injected;
     if (plat_fault_fires(PLAT_FAULT_WRITE, &injected)) {
         // As a full disk does it: part of the text goes, then the write fails.
-        if (write(fd, bytes, count / 2) < 0) return plat_result_of_errno(errno);
+        if (write(fd, bytes, count / 2) < 0) return posix_result_of_errno(errno);
         return injected;
     }
     while (count > 0) {
         ssize_t written = write(fd, bytes, count);
         if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return written < 0 ? plat_result_of_errno(errno) : PLAT_ERR_NO_SPACE;
+        if (written <= 0) return written < 0 ? posix_result_of_errno(errno) : PLAT_ERR_NO_SPACE;
         bytes += written;
         count -= static_cast<size_t>(written);
     }
@@ -167,7 +167,7 @@ int open_temporary(const char* temporary)
 PlatResult keep_owner(int fd, const struct stat& old)
 {
     struct stat made;
-    if (fstat(fd, &made) != 0) return plat_result_of_errno(errno);
+    if (fstat(fd, &made) != 0) return posix_result_of_errno(errno);
     if (made.st_uid == old.st_uid && made.st_gid == old.st_gid) return PLAT_OK;
     return fchown(fd, old.st_uid, old.st_gid) == 0 ? PLAT_OK : PLAT_ERR_FAILED;
 }
@@ -180,12 +180,12 @@ PlatResult take_over_attributes(int fd, const char* target)
     if (stat(target, &old) == 0) {
         PlatResult kept = keep_owner(fd, old);
         if (kept != PLAT_OK) return kept;
-        return fchmod(fd, old.st_mode & 07777) == 0 ? PLAT_OK : plat_result_of_errno(errno);
+        return fchmod(fd, old.st_mode & 07777) == 0 ? PLAT_OK : posix_result_of_errno(errno);
     }
     // umask can only be read by setting it; this runs at shut-down only.
     mode_t mask = umask(0);
     umask(mask);
-    return fchmod(fd, 0666 & ~mask) == 0 ? PLAT_OK : plat_result_of_errno(errno);
+    return fchmod(fd, 0666 & ~mask) == 0 ? PLAT_OK : posix_result_of_errno(errno);
 }
 
 // The edited text on its way from the old file to the temporary file.
@@ -247,14 +247,14 @@ PlatResult fill_temporary(int fd, const char* target, int old_fd, const ProfileS
         copying.result = write_all(fd, write_piece, copying.held);
     }
     if (copying.result != PLAT_OK) return copying.result;
-    return fsync(fd) == 0 ? PLAT_OK : plat_result_of_errno(errno);
+    return fsync(fd) == 0 ? PLAT_OK : posix_result_of_errno(errno);
 }
 
 PlatResult rename_over(const char* temporary, const char* target)
 {
     PlatResult injected;
     if (plat_fault_fires(PLAT_FAULT_RENAME, &injected)) return injected != PLAT_OK ? injected : PLAT_ERR_FAILED;
-    return rename(temporary, target) == 0 ? PLAT_OK : plat_result_of_errno(errno);
+    return rename(temporary, target) == 0 ? PLAT_OK : posix_result_of_errno(errno);
 }
 
 PlatResult replace_file(const char* target, int old_fd, const ProfileScan* scan, const char* const* values)

@@ -22,8 +22,6 @@
 #include "platform/platform.h"
 #include "platform/posix/posix_errors.h"
 
-int posix_last_error;
-
 namespace {
 
 const int BESIDE_ATTEMPTS = 100;  // names tried for a new file beside another
@@ -104,13 +102,6 @@ void copy_errno(char* reason, size_t reason_size)
 }
 
 }  // namespace
-
-int plat_last_error() { return posix_last_error; }
-
-void plat_error_words(int error, char* text, size_t size)
-{
-    snprintf(text, size, "%s", strerror(error));
-}
 
 bool plat_file_look(const char* path, PlatFileLook* look)
 {
@@ -226,7 +217,7 @@ PlatResult plat_file_move_new(const char* from, const char* to, char* reason, si
         if (moved == 0) unlink(from);
     }
     if (moved != 0) {
-        PlatResult result = errno == EEXIST ? PLAT_ERR_EXISTS : PLAT_ERR_FAILED;
+        PlatResult result = posix_result_of_errno(errno);
         copy_errno(reason, reason_size);
         return result;
     }

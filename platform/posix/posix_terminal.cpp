@@ -12,6 +12,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <cstring>
+
 #include "platform/posix/posix_terminal.h"
 
 namespace {
@@ -81,12 +84,12 @@ bool asked_to_end()
     return false;
 }
 
-TerminalEvent signalled_event()
+PlatTerminalEvent signalled_event()
 {
-    if (asked_to_end()) return TERMINAL_QUIT;
-    if (resized == 0) return TERMINAL_NOTHING;
+    if (asked_to_end()) return PLAT_TERMINAL_QUIT;
+    if (resized == 0) return PLAT_TERMINAL_NOTHING;
     resized = 0;
-    return TERMINAL_RESIZED;
+    return PLAT_TERMINAL_RESIZED;
 }
 
 bool byte_within(int wait_ms)
@@ -102,42 +105,42 @@ bool output_room_within(int wait_ms)
 }
 
 // A terminal that has hung up is let go: keys can come no more.
-TerminalEvent let_terminal_go()
+PlatTerminalEvent let_terminal_go()
 {
     tcsetattr(tty_fd, TCSANOW, &tty_found);
     close(tty_fd);
     tty_fd = -1;
-    return TERMINAL_GONE;
+    return PLAT_TERMINAL_GONE;
 }
 
 // The keys typed since the last look; an Esc last waits a moment for the rest
 // of an escape sequence, whose bytes come together.
-TerminalEvent take_keys(short revents)
+PlatTerminalEvent take_keys(short revents)
 {
     if (!(revents & POLLIN)) return let_terminal_go();
     uint8_t keys[KEYS_READ_MAX];
     ssize_t got = read(tty_fd, keys, sizeof keys);
-    if (got < 0 && (errno == EAGAIN || errno == EINTR)) return TERMINAL_NOTHING;
+    if (got < 0 && (errno == EAGAIN || errno == EINTR)) return PLAT_TERMINAL_NOTHING;
     if (got <= 0) return let_terminal_go();
     size_t count = static_cast<size_t>(got);
     if (keys[count - 1] == ESCAPE && count < sizeof keys && byte_within(SEQUENCE_GAP_MS)) {
         ssize_t rest = read(tty_fd, keys + count, sizeof keys - count);
         if (rest > 0) count += static_cast<size_t>(rest);
     }
-    return terminal_keys_quit(keys, count) ? TERMINAL_QUIT : TERMINAL_NOTHING;
+    return plat_terminal_keys_quit(keys, count) ? PLAT_TERMINAL_QUIT : PLAT_TERMINAL_NOTHING;
 }
 
 }  // namespace
 
-const char* terminal_start(TerminalUse use)
+const char* plat_terminal_start(PlatTerminalUse use)
 {
-    if (use == TERMINAL_DRAWN && !isatty(STDOUT_FILENO)) return "standard output is not a terminal";
+    if (use == PLAT_TERMINAL_DRAWN && !isatty(STDOUT_FILENO)) return "standard output is not a terminal";
     int fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd >= 0 && tcgetattr(fd, &tty_found) != 0) {
         close(fd);
         fd = -1;
     }
-    if (fd < 0 && use == TERMINAL_DRAWN) return "there is no terminal to read keys from";
+    if (fd < 0 && use == PLAT_TERMINAL_DRAWN) return "there is no terminal to read keys from";
     signal(SIGPIPE, SIG_IGN);
     signal(SIGXFSZ, SIG_IGN);
     ends_asked = 0;
@@ -155,7 +158,7 @@ const char* terminal_start(TerminalUse use)
     return nullptr;
 }
 
-void terminal_stop()
+void plat_terminal_stop()
 {
     if (!started) return;
     if (tty_fd >= 0) let_terminal_go();
@@ -166,12 +169,12 @@ void terminal_stop()
     started = false;
 }
 
-bool terminal_is_output()
+bool plat_terminal_is_output()
 {
     return isatty(STDOUT_FILENO) == 1;
 }
 
-void terminal_size(int* rows, int* columns)
+void plat_terminal_size(int* rows, int* columns)
 {
     struct winsize size = {};
     bool known = ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 0 && size.ws_col > 0;
@@ -179,11 +182,17 @@ void terminal_size(int* rows, int* columns)
     *columns = known ? size.ws_col : DEFAULT_COLUMNS;
 }
 
-TerminalEvent posix_terminal_wait(struct pollfd* other, int wait_ms)
+bool plat_terminal_24_bit()
+{
+    const char* colour_term = getenv("COLORTERM");
+    return colour_term && (strcmp(colour_term, "truecolor") == 0 || strcmp(colour_term, "24bit") == 0);
+}
+
+PlatTerminalEvent posix_terminal_wait(struct pollfd* other, int wait_ms)
 {
     if (other != nullptr) other->revents = 0;
-    TerminalEvent event = signalled_event();
-    if (event != TERMINAL_NOTHING) return event;
+    PlatTerminalEvent event = signalled_event();
+    if (event != PLAT_TERMINAL_NOTHING) return event;
     struct pollfd ready[2];
     nfds_t watched = 0;
     if (other != nullptr) ready[watched++] = *other;
@@ -193,11 +202,11 @@ TerminalEvent posix_terminal_wait(struct pollfd* other, int wait_ms)
     int count = ppoll(ready, watched, &limit, started ? &mask_in_wait : nullptr);
     if (count > 0 && other != nullptr) other->revents = ready[0].revents;
     event = signalled_event();
-    if (event != TERMINAL_NOTHING || count <= 0) return event;
-    return key_at < watched && ready[key_at].revents != 0 ? take_keys(ready[key_at].revents) : TERMINAL_NOTHING;
+    if (event != PLAT_TERMINAL_NOTHING || count <= 0) return event;
+    return key_at < watched && ready[key_at].revents != 0 ? take_keys(ready[key_at].revents) : PLAT_TERMINAL_NOTHING;
 }
 
-TerminalEvent terminal_wait(int wait_ms)
+PlatTerminalEvent plat_terminal_wait(int wait_ms)
 {
     return posix_terminal_wait(nullptr, wait_ms);
 }
@@ -205,7 +214,7 @@ TerminalEvent terminal_wait(int wait_ms)
 // An end that comes during the write ends it, also after part of the text
 // went; once an end is asked, a terminal that takes nothing is waited for a
 // moment only, so a tool can still finish on one that has stopped reading.
-void terminal_write(const char* text, size_t count)
+void plat_terminal_write(const char* text, size_t count)
 {
     sigset_t held;
     if (started) sigprocmask(SIG_SETMASK, &mask_in_wait, &held);

@@ -9,4 +9,4 @@
 // Waits at most wait_ms for a key, an end or a resize, and for other (when
 // not null) to become ready, whose revents it sets. The ends are let in only
 // during the wait, so one that comes at any other moment ends the next one.
-TerminalEvent posix_terminal_wait(struct pollfd* other, int wait_ms);
+PlatTerminalEvent posix_terminal_wait(struct pollfd* other, int wait_ms);

@@ -12,6 +12,7 @@
 
 #include "platform/byte_source.h"
 #include "platform/platform.h"
+#include "platform/win32/win32_errors.h"
 #include "platform/win32/win32_terminal.h"
 
 namespace {
@@ -19,39 +20,32 @@ namespace {
 const DWORD SLICE_MS = 50;
 const char DEVICE_PREFIX[] = "\\\\.\\";
 
-HANDLE port_of(const ByteSource* source) { return reinterpret_cast<HANDLE>(source->handle); }
-SOCKET socket_of(const ByteSource* source) { return static_cast<SOCKET>(source->handle); }
+HANDLE port_of(const PlatSource* source) { return reinterpret_cast<HANDLE>(source->handle); }
+SOCKET socket_of(const PlatSource* source) { return static_cast<SOCKET>(source->handle); }
 
-void set_reason(ByteSource* source, const char* text) { snprintf(source->reason, BYTE_SOURCE_REASON_SIZE, "%s", text); }
+void set_reason(PlatSource* source, const char* text) { snprintf(source->reason, PLAT_SOURCE_REASON_SIZE, "%s", text); }
 
-void set_system_reason(ByteSource* source, DWORD error)
+void set_system_reason(PlatSource* source, DWORD error)
 {
-    plat_error_words(static_cast<int>(error), source->reason, BYTE_SOURCE_REASON_SIZE);
+    plat_error_words(static_cast<int>(error), source->reason, PLAT_SOURCE_REASON_SIZE);
 }
 
-// A port that is not there now, or held by another program, may come back.
-bool port_may_come(DWORD error)
-{
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_ACCESS_DENIED ||
-           error == ERROR_GEN_FAILURE || error == ERROR_SHARING_VIOLATION || error == ERROR_DEVICE_NOT_CONNECTED;
-}
-
-ByteEvent lost(ByteSource* source, DWORD error, const char* text)
+PlatSourceEvent lost(PlatSource* source, DWORD error, const char* text)
 {
     if (text != nullptr) set_reason(source, text);
     if (text == nullptr) set_system_reason(source, error);
-    byte_source_close(source);
-    return BYTE_EVENT_LOST;
+    plat_source_close(source);
+    return PLAT_SOURCE_LOST;
 }
 
-ByteEvent read_port(ByteSource* source, uint8_t* bytes, size_t size, size_t* count)
+PlatSourceEvent read_port(PlatSource* source, uint8_t* bytes, size_t size, size_t* count)
 {
     DWORD got = 0;
     if (!ReadFile(port_of(source), bytes, static_cast<DWORD>(size), &got, nullptr)) {
         return lost(source, GetLastError(), nullptr);
     }
     *count = got;
-    return got > 0 ? BYTE_EVENT_BYTES : BYTE_EVENT_NONE;
+    return got > 0 ? PLAT_SOURCE_BYTES : PLAT_SOURCE_NONE;
 }
 
 // Every datagram queued, while there is room for the largest (and empty ones
@@ -61,7 +55,7 @@ int receive_queued(SOCKET sock, uint8_t* bytes, size_t size)
 {
     size_t taken = 0;
     for (size_t datagrams = 0;
-         datagrams < BYTE_SOURCE_DATAGRAMS_PER_WAIT && size - taken >= BYTE_SOURCE_DATAGRAM_MAX; ++datagrams) {
+         datagrams < PLAT_SOURCE_DATAGRAMS_PER_WAIT && size - taken >= PLAT_SOURCE_DATAGRAM_MAX; ++datagrams) {
         int got = recv(sock, reinterpret_cast<char*>(bytes + taken), static_cast<int>(size - taken), 0);
         if (got < 0) return taken > 0 ? static_cast<int>(taken) : got;
         taken += static_cast<size_t>(got);
@@ -70,21 +64,21 @@ int receive_queued(SOCKET sock, uint8_t* bytes, size_t size)
 }
 
 // The source cannot be used as asked: what was opened is closed, the reason kept.
-ByteOpen unusable(ByteSource* source, intptr_t handle)
+PlatSourceOpen unusable(PlatSource* source, intptr_t handle)
 {
     source->handle = handle;
-    byte_source_close(source);
-    return BYTE_OPEN_UNUSABLE;
+    plat_source_close(source);
+    return PLAT_SOURCE_UNUSABLE;
 }
 
-ByteOpen ready(ByteSource* source, intptr_t handle)
+PlatSourceOpen ready(PlatSource* source, intptr_t handle)
 {
     source->handle = handle;
-    return BYTE_OPEN_READY;
+    return PLAT_SOURCE_READY;
 }
 
 // The source's address and port, the address as inet_addr reads it.
-struct sockaddr_in socket_address(const ByteSource* source)
+struct sockaddr_in socket_address(const PlatSource* source)
 {
     struct sockaddr_in address = {};
     address.sin_family = AF_INET;
@@ -94,7 +88,7 @@ struct sockaddr_in socket_address(const ByteSource* source)
 }
 
 // A socket that never blocks; INVALID_SOCKET with the reason.
-SOCKET open_socket(ByteSource* source, int type)
+SOCKET open_socket(PlatSource* source, int type)
 {
     SOCKET sock = socket(AF_INET, type, 0);
     if (sock == INVALID_SOCKET) {
@@ -107,7 +101,7 @@ SOCKET open_socket(ByteSource* source, int type)
 }
 
 // Waits one slice for the socket; reads what is queued, or finishes the connect under way.
-ByteEvent read_socket(ByteSource* source, uint8_t* bytes, size_t size, size_t* count)
+PlatSourceEvent read_socket(PlatSource* source, uint8_t* bytes, size_t size, size_t* count)
 {
     SOCKET sock = socket_of(source);
     fd_set readable, writable, failed;
@@ -118,7 +112,7 @@ ByteEvent read_socket(ByteSource* source, uint8_t* bytes, size_t size, size_t* c
     FD_SET(sock, &failed);
     struct timeval slice = {0, static_cast<long>(SLICE_MS) * 1000};
     int ready = select(0, &readable, &writable, &failed, &slice);  // the first argument is ignored
-    if (ready <= 0) return BYTE_EVENT_NONE;
+    if (ready <= 0) return PLAT_SOURCE_NONE;
     if (source->connecting) {
         if (FD_ISSET(sock, &failed)) {
             int error = 0;
@@ -127,32 +121,32 @@ ByteEvent read_socket(ByteSource* source, uint8_t* bytes, size_t size, size_t* c
             return lost(source, static_cast<DWORD>(error), nullptr);
         }
         source->connecting = false;
-        return BYTE_EVENT_CONNECTED;
+        return PLAT_SOURCE_CONNECTED;
     }
-    bool datagrams = source->kind == BYTE_SOURCE_UDP;
+    bool datagrams = source->kind == PLAT_SOURCE_UDP;
     int got = datagrams ? receive_queued(sock, bytes, size)
                         : recv(sock, reinterpret_cast<char*>(bytes), static_cast<int>(size), 0);
     if (got > 0) {
         *count = static_cast<size_t>(got);
-        return BYTE_EVENT_BYTES;
+        return PLAT_SOURCE_BYTES;
     }
-    if (datagrams) return BYTE_EVENT_NONE;  // nothing more, or an error report of an earlier datagram
+    if (datagrams) return PLAT_SOURCE_NONE;  // nothing more, or an error report of an earlier datagram
     if (got == 0) return lost(source, 0, "closed by the other end");
     return lost(source, static_cast<DWORD>(WSAGetLastError()), nullptr);
 }
 
 }  // namespace
 
-ByteOpen byte_source_open_serial(ByteSource* source)
+PlatSourceOpen plat_source_open_serial(PlatSource* source)
 {
-    char path[BYTE_SOURCE_REASON_SIZE];
+    char path[PLAT_SOURCE_REASON_SIZE];
     bool named_whole = strncmp(source->device, "\\\\", 2) == 0;
     snprintf(path, sizeof path, "%s%s", named_whole ? "" : DEVICE_PREFIX, source->device);
     HANDLE port = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (port == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
         set_system_reason(source, error);
-        return port_may_come(error) ? BYTE_OPEN_ABSENT : BYTE_OPEN_UNUSABLE;
+        return win32_device_may_come(static_cast<int>(error)) ? PLAT_SOURCE_ABSENT : PLAT_SOURCE_UNUSABLE;
     }
     DCB line = {};
     line.DCBlength = sizeof line;
@@ -177,23 +171,23 @@ ByteOpen byte_source_open_serial(ByteSource* source)
     // A read returns as soon as a byte is there, or after one slice with none.
     COMMTIMEOUTS timeouts = {MAXDWORD, MAXDWORD, SLICE_MS, 0, 0};
     if (!SetCommState(port, &line) || !SetCommTimeouts(port, &timeouts)) {
-        snprintf(source->reason, BYTE_SOURCE_REASON_SIZE, "cannot be set to %ld baud, 8N1", source->baud);
+        snprintf(source->reason, PLAT_SOURCE_REASON_SIZE, "cannot be set to %ld baud, 8N1", source->baud);
         return unusable(source, reinterpret_cast<intptr_t>(port));
     }
     return ready(source, reinterpret_cast<intptr_t>(port));
 }
 
-ByteOpen byte_source_open_udp(ByteSource* source)
+PlatSourceOpen plat_source_open_udp(PlatSource* source)
 {
     struct sockaddr_in address = socket_address(source);
     if (address.sin_addr.s_addr == INADDR_NONE && strcmp(source->address, "255.255.255.255") != 0) {
         set_reason(source, "not an IPv4 address");
-        return BYTE_OPEN_UNUSABLE;
+        return PLAT_SOURCE_UNUSABLE;
     }
     SOCKET sock = open_socket(source, SOCK_DGRAM);
-    if (sock == INVALID_SOCKET) return BYTE_OPEN_ABSENT;
+    if (sock == INVALID_SOCKET) return PLAT_SOURCE_ABSENT;
     // A larger queue may be refused without harm. Windows does not tell what it dropped.
-    int queue = BYTE_SOURCE_UDP_QUEUE_BYTES;
+    int queue = PLAT_SOURCE_UDP_QUEUE_BYTES;
     setsockopt(sock, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&queue), sizeof queue);
     if (bind(sock, reinterpret_cast<struct sockaddr*>(&address), sizeof address) != 0) {
         set_system_reason(source, WSAGetLastError());
@@ -202,59 +196,59 @@ ByteOpen byte_source_open_udp(ByteSource* source)
     return ready(source, static_cast<intptr_t>(sock));
 }
 
-ByteOpen byte_source_open_tcp(ByteSource* source)
+PlatSourceOpen plat_source_open_tcp(PlatSource* source)
 {
     struct sockaddr_in address = socket_address(source);
     if (address.sin_addr.s_addr == INADDR_NONE) {
         struct hostent* found = gethostbyname(source->address);
         if (found == nullptr || found->h_addrtype != AF_INET) {
             set_system_reason(source, WSAGetLastError());
-            return BYTE_OPEN_ABSENT;
+            return PLAT_SOURCE_ABSENT;
         }
         memcpy(&address.sin_addr, found->h_addr_list[0], sizeof address.sin_addr);
     }
     SOCKET sock = open_socket(source, SOCK_STREAM);
-    if (sock == INVALID_SOCKET) return BYTE_OPEN_ABSENT;
+    if (sock == INVALID_SOCKET) return PLAT_SOURCE_ABSENT;
     source->handle = static_cast<intptr_t>(sock);
-    if (connect(sock, reinterpret_cast<struct sockaddr*>(&address), sizeof address) == 0) return BYTE_OPEN_READY;
+    if (connect(sock, reinterpret_cast<struct sockaddr*>(&address), sizeof address) == 0) return PLAT_SOURCE_READY;
     int error = WSAGetLastError();
     if (error == WSAEWOULDBLOCK) {
         source->connecting = true;
-        return BYTE_OPEN_PENDING;
+        return PLAT_SOURCE_PENDING;
     }
     set_system_reason(source, error);
-    byte_source_close(source);
-    return BYTE_OPEN_ABSENT;
+    plat_source_close(source);
+    return PLAT_SOURCE_ABSENT;
 }
 
 // Bytes that came are handed over at once; an end that came meanwhile ends the next wait.
-ByteEvent byte_source_wait(ByteSource* source, uint8_t* bytes, size_t size, int wait_ms, size_t* count)
+PlatSourceEvent plat_source_wait(PlatSource* source, uint8_t* bytes, size_t size, int wait_ms, size_t* count)
 {
     *count = 0;
     int64_t deadline = plat_monotonic_ms() + wait_ms;
     for (;;) {
-        if (win32_terminal_look() == TERMINAL_QUIT) return BYTE_EVENT_QUIT;
-        ByteEvent event = BYTE_EVENT_NONE;
-        if (source->handle == BYTE_SOURCE_CLOSED) {
+        if (win32_terminal_look() == PLAT_TERMINAL_QUIT) return PLAT_SOURCE_QUIT;
+        PlatSourceEvent event = PLAT_SOURCE_NONE;
+        if (source->handle == PLAT_SOURCE_CLOSED) {
             Sleep(SLICE_MS);
-        } else if (source->kind == BYTE_SOURCE_SERIAL) {
+        } else if (source->kind == PLAT_SOURCE_SERIAL) {
             event = read_port(source, bytes, size, count);
         } else {
             event = read_socket(source, bytes, size, count);
         }
-        if (event != BYTE_EVENT_NONE || plat_monotonic_ms() >= deadline) return event;
+        if (event != PLAT_SOURCE_NONE || plat_monotonic_ms() >= deadline) return event;
     }
 }
 
-void byte_source_close(ByteSource* source)
+void plat_source_close(PlatSource* source)
 {
-    if (source->handle != BYTE_SOURCE_CLOSED) {
-        if (source->kind == BYTE_SOURCE_SERIAL) {
+    if (source->handle != PLAT_SOURCE_CLOSED) {
+        if (source->kind == PLAT_SOURCE_SERIAL) {
             CloseHandle(port_of(source));
         } else {
             closesocket(socket_of(source));
         }
     }
-    source->handle = BYTE_SOURCE_CLOSED;
+    source->handle = PLAT_SOURCE_CLOSED;
     source->connecting = false;
 }

@@ -5,7 +5,7 @@
 
 #include "platform/datagram_out.h"
 
-bool datagram_out_open(DatagramOut* out, const char* address, uint16_t port, char* reason, size_t size)
+bool plat_datagram_open(PlatDatagram* out, const char* address, uint16_t port, char* reason, size_t size)
 {
     out->socket = -1;
     WSADATA data;
@@ -33,14 +33,14 @@ bool datagram_out_open(DatagramOut* out, const char* address, uint16_t port, cha
     return true;
 }
 
-bool datagram_out_send(DatagramOut* out, const void* bytes, size_t count)
+bool plat_datagram_send(PlatDatagram* out, const void* bytes, size_t count)
 {
     if (out->socket < 0) return false;
     int sent = send(static_cast<SOCKET>(out->socket), static_cast<const char*>(bytes), static_cast<int>(count), 0);
     return sent == static_cast<int>(count) || (sent < 0 && WSAGetLastError() == WSAECONNRESET);
 }
 
-void datagram_out_close(DatagramOut* out)
+void plat_datagram_close(PlatDatagram* out)
 {
     if (out->socket < 0) return;
     closesocket(static_cast<SOCKET>(out->socket));

@@ -13,17 +13,7 @@ namespace {
 const DWORD SKIPPED_ATTRIBUTES = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 const DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-PlatResult from_last_error()
-{
-    DWORD error = GetLastError();
-    switch (error) {
-    case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS: return win32_failure(PLAT_ERR_EXISTS, static_cast<int>(error));
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL: return win32_failure(PLAT_ERR_NO_SPACE, static_cast<int>(error));
-    default: return win32_failure(PLAT_ERR_FAILED, static_cast<int>(error));
-    }
-}
+PlatResult from_last_error() { return win32_result_of_error(static_cast<int>(GetLastError())); }
 
 HANDLE handle_of(PlatFile file) { return reinterpret_cast<HANDLE>(file); }
 
@@ -76,11 +66,11 @@ PlatResult plat_file_write(PlatFile file, const void* bytes, size_t count)
     if (plat_fault_fires(PLAT_FAULT_WRITE, &injected)) {
         // As a full disk does it: part of the buffer goes, then the write fails.
         if (!write_at_end(handle_of(file), next, static_cast<DWORD>(left / 2), &written)) return from_last_error();
-        return win32_failure(injected, 0);
+        return win32_result_without_error(injected);
     }
     while (left > 0) {
         if (!write_at_end(handle_of(file), next, static_cast<DWORD>(left), &written)) return from_last_error();
-        if (written == 0) return win32_failure(PLAT_ERR_NO_SPACE, 0);
+        if (written == 0) return win32_result_without_error(PLAT_ERR_NO_SPACE);
         next += written;
         left -= written;
     }

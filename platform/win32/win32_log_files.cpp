@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "platform/platform.h"
+#include "platform/win32/win32_errors.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ PlatResult plat_file_open_log(const char* name, PlatFile* file, char* reason, si
             return PLAT_ERR_FAILED;
         }
         plat_error_words(static_cast<int>(error), reason, reason_size);
-        return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? PLAT_ERR_HELD : PLAT_ERR_FAILED;
+        return win32_result_of_error(static_cast<int>(error));
     }
     if (GetFileType(handle) != FILE_TYPE_DISK) {
         CloseHandle(handle);

@@ -16,17 +16,6 @@ namespace {
 
 const DWORD PARTIAL_PACKET_PAUSE_MS = 1;
 
-PlatResult from_wsa_error(int error)
-{
-    switch (error) {
-    case WSAECONNRESET:
-    case WSAECONNABORTED: return win32_failure(PLAT_ERR_CLOSED, error);
-    case WSAEWOULDBLOCK:
-    case WSAETIMEDOUT: return win32_failure(PLAT_ERR_TIMEOUT, error);
-    default: return win32_failure(PLAT_ERR_FAILED, error);
-    }
-}
-
 SOCKET socket_of(PlatSocket sock) { return static_cast<SOCKET>(sock); }
 
 struct timeval timeval_of_ms(long ms) { return {ms / 1000, (ms % 1000) * 1000}; }
@@ -56,14 +45,14 @@ PlatResult wait_connected(SOCKET sock, int limit_ms)
     FD_SET(sock, &failed);
     struct timeval limit = timeval_of_ms(limit_ms);
     int ready = select(0, nullptr, &writable, &failed, &limit);  // the first argument is ignored
-    if (ready == 0) return win32_failure(PLAT_ERR_TIMEOUT, 0);
-    if (ready < 0) return from_wsa_error(WSAGetLastError());
+    if (ready == 0) return win32_result_without_error(PLAT_ERR_TIMEOUT);
+    if (ready < 0) return win32_result_of_error(WSAGetLastError());
     if (FD_ISSET(sock, &writable)) return PLAT_OK;
     // The connect failed: the socket holds why.
     int error = 0;
     int length = sizeof error;
     getsockopt(sock, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length);
-    return from_wsa_error(error);
+    return win32_result_of_error(error);
 }
 
 // 1 when something can be read (data or the peer's close), 0 after wait_ms, -1 on error.
@@ -81,8 +70,8 @@ int wait_readable(SOCKET sock, long wait_ms)
 // bytes, which puts nothing on the wire, fails on a reset connection alone.
 PlatResult closed_or_reset(SOCKET sock)
 {
-    if (send(sock, "", 0, 0) == SOCKET_ERROR) return from_wsa_error(WSAGetLastError());
-    return win32_failure(PLAT_ERR_CLOSED, 0);
+    if (send(sock, "", 0, 0) == SOCKET_ERROR) return win32_result_of_error(WSAGetLastError());
+    return win32_result_without_error(PLAT_ERR_CLOSED);
 }
 
 long ms_left(int64_t deadline)
@@ -97,7 +86,7 @@ PlatResult plat_net_start()
 {
     WSADATA service;
     int error = WSAStartup(MAKEWORD(1, 1), &service);
-    return error == 0 ? PLAT_OK : win32_failure(PLAT_ERR_FAILED, error);
+    return error == 0 ? PLAT_OK : win32_result_of_error(error);
 }
 
 void plat_net_stop() { WSACleanup(); }
@@ -105,7 +94,7 @@ void plat_net_stop() { WSACleanup(); }
 PlatResult plat_net_socket(PlatSocket* sock)
 {
     SOCKET created = socket(AF_INET, SOCK_STREAM, 0);
-    if (created == INVALID_SOCKET) return from_wsa_error(WSAGetLastError());
+    if (created == INVALID_SOCKET) return win32_result_of_error(WSAGetLastError());
     *sock = static_cast<PlatSocket>(created);
     return PLAT_OK;
 }
@@ -123,7 +112,7 @@ PlatResult plat_net_connect(PlatSocket sock, const char* address, uint16_t port,
     PlatResult result = PLAT_OK;
     if (connect(s, reinterpret_cast<struct sockaddr*>(&head), sizeof head) != 0) {
         int error = WSAGetLastError();
-        result = error == WSAEWOULDBLOCK ? wait_connected(s, limit_ms) : from_wsa_error(error);
+        result = error == WSAEWOULDBLOCK ? wait_connected(s, limit_ms) : win32_result_of_error(error);
     }
     set_blocking(s, true);
 
@@ -135,11 +124,12 @@ PlatResult plat_net_connect(PlatSocket sock, const char* address, uint16_t port,
 PlatResult plat_net_send(PlatSocket sock, const void* bytes, size_t count, int /*limit_ms: SO_SNDTIMEO*/)
 {
     PlatResult injected;
-    if (plat_fault_fires(PLAT_FAULT_SEND, &injected)) return win32_failure(injected, 0);
+    if (plat_fault_fires(PLAT_FAULT_SEND, &injected)) return win32_result_without_error(injected);
     plat_console_show();  // a send may wait up to its limit
     int sent = send(socket_of(sock), static_cast<const char*>(bytes), static_cast<int>(count), 0);
     if (sent == static_cast<int>(count)) return PLAT_OK;
-    return sent == SOCKET_ERROR ? from_wsa_error(WSAGetLastError()) : win32_failure(PLAT_ERR_TIMEOUT, 0);
+    if (sent == SOCKET_ERROR) return win32_result_of_error(WSAGetLastError());
+    return win32_result_without_error(PLAT_ERR_TIMEOUT);
 }
 
 PlatResult plat_net_wait_queued(PlatSocket sock, void* scratch, size_t count, int wait_ms, int* queued)
@@ -147,16 +137,16 @@ PlatResult plat_net_wait_queued(PlatSocket sock, void* scratch, size_t count, in
     SOCKET s = socket_of(sock);
     int wanted = static_cast<int>(count);
     PlatResult injected;
-    if (plat_fault_fires(PLAT_FAULT_RECEIVE, &injected)) return win32_failure(injected, 0);
+    if (plat_fault_fires(PLAT_FAULT_RECEIVE, &injected)) return win32_result_without_error(injected);
     plat_console_show();
     int64_t deadline = plat_monotonic_ms() + wait_ms;
     int part = 0;
     for (;;) {
         int ready = wait_readable(s, ms_left(deadline));
-        if (ready < 0) return from_wsa_error(WSAGetLastError());
+        if (ready < 0) return win32_result_of_error(WSAGetLastError());
         if (ready > 0) {
             int peeked = recv(s, static_cast<char*>(scratch), wanted, MSG_PEEK);
-            if (peeked == SOCKET_ERROR) return from_wsa_error(WSAGetLastError());
+            if (peeked == SOCKET_ERROR) return win32_result_of_error(WSAGetLastError());
             if (peeked == 0) return closed_or_reset(s);
             if (peeked == wanted || peeked == part) return PLAT_OK;  // whole, or a part that stopped growing
             part = peeked;
@@ -186,7 +176,7 @@ int plat_net_read(PlatSocket sock, void* bytes, size_t count)
 
 PlatResult plat_net_close(PlatSocket sock)
 {
-    return closesocket(socket_of(sock)) == 0 ? PLAT_OK : from_wsa_error(WSAGetLastError());
+    return closesocket(socket_of(sock)) == 0 ? PLAT_OK : win32_result_of_error(WSAGetLastError());
 }
 
 PlatResult plat_net_listen(const uint8_t address[4], uint16_t port, PlatSocket* sock, char* reason,
@@ -208,5 +198,5 @@ PlatResult plat_net_listen(const uint8_t address[4], uint16_t port, PlatSocket* 
     int error = WSAGetLastError();
     if (s != INVALID_SOCKET) closesocket(s);
     plat_error_words(error, reason, reason_size);
-    return from_wsa_error(error);
+    return win32_result_of_error(error);
 }

@@ -25,7 +25,7 @@ PlatResult check_readable(const char* path)
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         DWORD error = GetLastError();
         bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-        return missing ? PLAT_OK : win32_failure(PLAT_ERR_FAILED, static_cast<int>(error));
+        return missing ? PLAT_OK : win32_result_of_error(static_cast<int>(error));
     }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PLAT_OK;
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -36,7 +36,7 @@ PlatResult check_readable(const char* path)
     }
     DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND) return PLAT_OK;  // removed meanwhile
-    return win32_failure(error == ERROR_SHARING_VIOLATION ? PLAT_ERR_HELD : PLAT_ERR_FAILED, static_cast<int>(error));
+    return win32_result_of_error(static_cast<int>(error));
 }
 
 }  // namespace

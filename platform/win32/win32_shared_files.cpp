@@ -22,8 +22,6 @@
 #include "platform/platform.h"
 #include "platform/win32/win32_errors.h"
 
-int win32_last_error;
-
 namespace {
 
 const int BESIDE_ATTEMPTS = 100;  // names tried for a new file beside another
@@ -101,24 +99,6 @@ void look_at_handle(HANDLE handle, PlatFileLook* look)
 
 }  // namespace
 
-int plat_last_error() { return win32_last_error; }
-
-void plat_error_words(int error, char* text, size_t size)
-{
-    char words[256] = {};
-    DWORD code = static_cast<DWORD>(error);
-    if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, words,
-                        sizeof words, nullptr)) {
-        snprintf(words, sizeof words, "error %lu", static_cast<unsigned long>(code));
-    }
-    // The system's sentence without its full stop and line end, as the tools show it after a colon.
-    size_t length = strlen(words);
-    while (length > 0 && (words[length - 1] == '\n' || words[length - 1] == '\r' || words[length - 1] == '.')) {
-        words[--length] = 0;
-    }
-    snprintf(text, size, "%s", words);
-}
-
 bool plat_file_look(const char* path, PlatFileLook* look)
 {
     // No access asked: the file's metadata only, whoever holds it and however they share it.
@@ -134,9 +114,9 @@ PlatResult plat_file_open_shared(const char* path, PlatFile* file, PlatFileLook*
 {
     HANDLE handle = CreateFileA(path, GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        bool held = GetLastError() == ERROR_SHARING_VIOLATION;
+        PlatResult failed = win32_result_of_error(static_cast<int>(GetLastError()));
         copy_reason(reason, reason_size);
-        return held ? PLAT_ERR_HELD : PLAT_ERR_FAILED;
+        return failed;
     }
     look_at_handle(handle, look);
     if (!look->regular) {
@@ -213,9 +193,9 @@ PlatResult plat_file_replace(const char* from, const char* to, char* reason, siz
 PlatResult plat_file_move_new(const char* from, const char* to, char* reason, size_t reason_size)
 {
     if (!MoveFileExA(from, to, 0)) {
-        DWORD error = GetLastError();
+        PlatResult failed = win32_result_of_error(static_cast<int>(GetLastError()));
         copy_reason(reason, reason_size);
-        return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? PLAT_ERR_EXISTS : PLAT_ERR_FAILED;
+        return failed;
     }
     forget_beside(from);
     return PLAT_OK;

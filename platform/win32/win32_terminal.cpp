@@ -9,6 +9,9 @@
 // looked at on every wait.
 #include <windows.h>
 
+#include <cstdlib>
+#include <cstring>
+
 #include "platform/win32/win32_terminal.h"
 
 namespace {
@@ -76,21 +79,21 @@ bool quits(const INPUT_RECORD& event)
 {
     if (event.EventType != KEY_EVENT || !event.Event.KeyEvent.bKeyDown) return false;
     uint8_t key = key_byte(event.Event.KeyEvent);
-    return key != 0 && terminal_keys_quit(&key, 1);
+    return key != 0 && plat_terminal_keys_quit(&key, 1);
 }
 
 // Peeked before each read, which never waits: under Wine a peek also takes
 // in what the terminal has typed, where a count of the events queued does not.
-TerminalEvent take_keys()
+PlatTerminalEvent take_keys()
 {
     for (DWORD taken = 0; taken < EVENTS_PER_LOOK && input != INVALID_HANDLE_VALUE; ++taken) {
         INPUT_RECORD event;
         DWORD count = 0;
         if (!PeekConsoleInputW(input, &event, 1, &count) || count == 0) break;
         if (!ReadConsoleInputW(input, &event, 1, &count) || count != 1) break;
-        if (quits(event)) return TERMINAL_QUIT;
+        if (quits(event)) return PLAT_TERMINAL_QUIT;
     }
-    return TERMINAL_NOTHING;
+    return PLAT_TERMINAL_NOTHING;
 }
 
 void write_console(const char* text, size_t count)
@@ -119,11 +122,11 @@ void write_file(const char* text, size_t count)
 
 }  // namespace
 
-const char* terminal_start(TerminalUse use)
+const char* plat_terminal_start(PlatTerminalUse use)
 {
     output = GetStdHandle(STD_OUTPUT_HANDLE);
     output_is_console = GetConsoleMode(output, &output_found) != 0;
-    drawn = use == TERMINAL_DRAWN;
+    drawn = use == PLAT_TERMINAL_DRAWN;
     if (drawn && !output_is_console) return "standard output is not a console";
     if (drawn &&
         !SetConsoleMode(output, (output_found | ENABLE_VIRTUAL_TERMINAL_PROCESSING) & ~ENABLE_WRAP_AT_EOL_OUTPUT)) {
@@ -148,7 +151,7 @@ const char* terminal_start(TerminalUse use)
     return nullptr;
 }
 
-void terminal_stop()
+void plat_terminal_stop()
 {
     if (!started) return;
     if (input != INVALID_HANDLE_VALUE) {
@@ -162,30 +165,36 @@ void terminal_stop()
     started = false;
 }
 
-bool terminal_is_output()
+bool plat_terminal_is_output()
 {
     DWORD mode = 0;
     return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
 
-void terminal_size(int* rows, int* columns)
+void plat_terminal_size(int* rows, int* columns)
 {
     window_size(rows, columns);
     known_rows = *rows;
     known_columns = *columns;
 }
 
-TerminalEvent win32_terminal_look()
+bool plat_terminal_24_bit()
 {
-    if (ending) return TERMINAL_QUIT;
-    if (take_keys() == TERMINAL_QUIT) return TERMINAL_QUIT;
-    return size_changed() ? TERMINAL_RESIZED : TERMINAL_NOTHING;
+    const char* colour_term = getenv("COLORTERM");
+    return colour_term && (strcmp(colour_term, "truecolor") == 0 || strcmp(colour_term, "24bit") == 0);
 }
 
-TerminalEvent terminal_wait(int wait_ms)
+PlatTerminalEvent win32_terminal_look()
 {
-    TerminalEvent event = win32_terminal_look();
-    if (event != TERMINAL_NOTHING) return event;
+    if (ending) return PLAT_TERMINAL_QUIT;
+    if (take_keys() == PLAT_TERMINAL_QUIT) return PLAT_TERMINAL_QUIT;
+    return size_changed() ? PLAT_TERMINAL_RESIZED : PLAT_TERMINAL_NOTHING;
+}
+
+PlatTerminalEvent plat_terminal_wait(int wait_ms)
+{
+    PlatTerminalEvent event = win32_terminal_look();
+    if (event != PLAT_TERMINAL_NOTHING) return event;
     if (input != INVALID_HANDLE_VALUE) {
         WaitForSingleObject(input, static_cast<DWORD>(wait_ms));
     } else {
@@ -194,7 +203,7 @@ TerminalEvent terminal_wait(int wait_ms)
     return win32_terminal_look();
 }
 
-void terminal_write(const char* text, size_t count)
+void plat_terminal_write(const char* text, size_t count)
 {
     if (output_is_console) {
         write_console(text, count);

@@ -5,6 +5,6 @@
 
 #include "platform/terminal.h"
 
-// TERMINAL_QUIT for an end, or a quit key among those typed since the last
-// look (the others are dropped); else TERMINAL_RESIZED or TERMINAL_NOTHING.
-TerminalEvent win32_terminal_look();
+// PLAT_TERMINAL_QUIT for an end, or a quit key among those typed since the last
+// look (the others are dropped); else PLAT_TERMINAL_RESIZED or PLAT_TERMINAL_NOTHING.
+PlatTerminalEvent win32_terminal_look();

@@ -2,8 +2,14 @@
 // with milliseconds, and a monotonic clock for time limits. All in 64 bits,
 // so dates after 2038 are right.
 // GetTickCount64 is missing before Vista and GetTickCount wraps after 49.7
-// days, so the monotonic clock counts with the performance counter.
+// days, so the monotonic clock counts with the performance counter. The
+// zone's rules for a time of the past are the C runtime's, as on POSIX (TZ
+// where it is set, else the system's zone).
 #include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
 
 #include "platform/platform.h"
 
@@ -69,4 +75,32 @@ int64_t plat_monotonic_ms()
     int64_t whole_seconds = counter.QuadPart / frequency.QuadPart;
     int64_t rest = counter.QuadPart % frequency.QuadPart;
     return whole_seconds * 1000 + rest * 1000 / frequency.QuadPart;
+}
+
+bool plat_zone_instant(const PlatLocalTime* local, int summer, int64_t* seconds)
+{
+    struct tm broken = {};
+    broken.tm_year = local->year_since_1900;
+    broken.tm_mon = local->month;
+    broken.tm_mday = local->day;
+    broken.tm_hour = local->hour;
+    broken.tm_min = local->minute;
+    broken.tm_sec = local->second;
+    broken.tm_isdst = summer;
+    time_t instant = mktime(&broken);
+    bool kept = summer < 0 || (broken.tm_hour == local->hour && broken.tm_min == local->minute &&
+                               broken.tm_mday == local->day && broken.tm_isdst == summer);
+    if (instant == static_cast<time_t>(-1) || !kept) return false;
+    *seconds = static_cast<int64_t>(instant);
+    return true;
+}
+
+void plat_zone_names(char* text, size_t size)
+{
+    tzset();
+    if (strcmp(tzname[0], tzname[1]) == 0 || tzname[1][0] == 0) {
+        snprintf(text, size, "%s", tzname[0]);
+    } else {
+        snprintf(text, size, "%s/%s", tzname[0], tzname[1]);
+    }
 }

@@ -177,17 +177,18 @@ TEST(Exports, NetcdfHoldsEveryValueOfTheRecords)
     }
     EXPECT_NE(std::string::npos, header.find("with the UTC offset -05:30 given (--utc-offset)")) << header;
 
-    ASSERT_EQ(1, run_command("TZ=Europe/Berlin " + std::string(QKVDUMP) + " --netcdf " + in_quotes(nc) + " " +
-                             in_quotes(first) + " " + in_quotes(second)));
+    // The second file through a pipe, read only once: its pings are there all the same.
+    ASSERT_EQ(1, run_command("cat " + in_quotes(second) + " | TZ=Europe/Berlin " + std::string(QKVDUMP) +
+                             " --netcdf " + in_quotes(nc) + " " + in_quotes(first) + " /dev/stdin"));
     std::string times;
     ASSERT_EQ(0, run_command("ncdump -v time -p 15 " + in_quotes(nc), &times));
     EXPECT_NE(std::string::npos, times.find("time = 1796770799.99, 1796770800.37, 1783504800 ;")) << times;
     EXPECT_NE(std::string::npos, times.find("the time zone of the computer that ran qkvdump (CET/CEST)")) << times;
 }
 
-// Options that do not go together, values that are none, and OUTs that may not be written (an input, raw data, a
-// file of another kind without --force, another output's OUT) are refused with status 2 before anything is
-// written; a .NAV file that cannot be read fails with status 1, before any OUT is made.
+// Options that do not go together (each message is the unit table's) and OUTs that may not be written (an input,
+// raw data, a file of another kind without --force, another output's OUT) are refused with status 2 before
+// anything is written; a .NAV file that cannot be read fails with status 1, before any OUT is made.
 TEST(Exports, CommandLinesRefused)
 {
     TempDir dir;
@@ -197,27 +198,17 @@ TEST(Exports, CommandLinesRefused)
     write_file(dir.file("other.NAV"), "");
     write_file(dir.file("pings.csv"), "file,record\n");
     write_file(dir.file("grid.bag"), std::string("\x89HDF\r\n\x1a\n\0\0\0\0 a bathymetric grid", 29));
+    std::string pipe = dir.file("live.QKV");
+    ASSERT_EQ(0, mkfifo(pipe.c_str(), 0600));
     struct Case {
         std::vector<std::string> arguments;
         std::string said;
         int status = 2;
     } cases[] = {
         {{data, "--geojson", out}, "qkvdump: --geojson needs --nav\n"},
-        {{"--nav", data}, "qkvdump: --nav needs a .NAV file\n"},
-        {{"--nav", dir.file("day.NAV"), data}, "qkvdump: --nav needs --csv, --geojson, --xyz or --netcdf\n"},
-        {{"--xyz", out, data}, "qkvdump: --xyz needs --nav\n"},
-        {{"--csv", "--draft", "0.5", data}, "qkvdump: --draft needs --depth\n"},
-        {{"--depth", "--blank", "-1", data}, "qkvdump: --blank must be metres from 0 to 1000, not \"-1\"\n"},
-        {{"--depth", "--draft", "1e3", data}, "qkvdump: --draft must be metres from 0 to 100, not \"1e3\"\n"},
-        {{"--axes", data}, "qkvdump: --axes needs --png\n"},
         {{"--nav", dir.file("day.NAV"), "--xyz", dir.file("pings.csv"), data},
          "qkvdump: --xyz " + dir.file("pings.csv") + " is no soundings: not writing the soundings over it (--force "
                                                     "replaces it)\n"},
-        {{"--netcdf", out, "--utc-offset", "+1", data}, "qkvdump: --utc-offset must be +HH:MM or -HH:MM, not \"+1\"\n"},
-        {{"--csv", "--nav", dir.file("day.NAV"), "--utc-offset", "+01:00", data},
-         "qkvdump: --utc-offset goes without --nav: the .NAV lines carry the offset\n"},
-        {{"--netcdf"}, "qkvdump: --netcdf needs a value\n"},
-        {{"--csv", "--utc-offset", "+01:00", data}, "qkvdump: --utc-offset needs --netcdf\n"},
         {{"--nav", dir.file("day.NAV"), "--geojson", data, data},
          "qkvdump: --geojson " + data + " is " + data + ", a file to read: not writing the track over it\n"},
         {{"--netcdf", dir.file("day.NAV"), "--nav", dir.file("day.NAV"), data},
@@ -237,6 +228,9 @@ TEST(Exports, CommandLinesRefused)
          "qkvdump: --png " + dir.file("Two.qkv") + " is named as a data file: not writing the picture there\n"},
         {{"--png", out, "--nav", dir.file("day.NAV"), "--geojson", out, data},
          "qkvdump: --geojson " + out + " is also the OUT of --png\n"},
+        {{"--png", out, "--height", "4", data, pipe},
+         "qkvdump: --height counts the pings before it draws them: " + pipe + " is a pipe or a device, read only "
+                                                                             "once\n"},
         {{"--nav", dir.file("gone.NAV"), "--geojson", out, "--netcdf", out + ".nc", data},
          "qkvdump: --nav " + dir.file("gone.NAV") + ": cannot open: No such file or directory\n", 1},
         {{"--nav", dir.path(), "--geojson", out, data},
@@ -251,7 +245,7 @@ TEST(Exports, CommandLinesRefused)
     EXPECT_EQ(RECORD_SIZE, static_cast<int>(read_file(data).size())) << "the data file is left as it was";
     EXPECT_EQ("", read_file(dir.file("other.NAV")));
     EXPECT_EQ("file,record\n", read_file(dir.file("pings.csv")));
-    EXPECT_EQ(5u, list_dir(dir.path()).size()) << "nothing left beside the OUTs";
+    EXPECT_EQ(6u, list_dir(dir.path()).size()) << "nothing left beside the OUTs";
 }
 
 // A run that fails or is interrupted leaves each OUT as it was and nothing beside it: a full disk (a file size

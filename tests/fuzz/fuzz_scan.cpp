@@ -108,7 +108,7 @@ void scan_any_file(const uint8_t* data, size_t length, int failing_read, ScanFor
     scanner.format = format;
     scanner.out = null_output;
     scanner.messages = null_output;
-    if (format == SCAN_CSV) scan_csv_header(&scanner);
+    if (format == SCAN_CSV) scan_csv_header(&scanner, nullptr);
     ScanTally tally;
     bool whole = scan_file(&scanner, "fuzzed.qkv", read_memory, &file, &tally);
     require(tally.records >= 0 && tally.malformed >= 0 && tally.malformed <= tally.records);

@@ -75,8 +75,10 @@ TEST(Cmdline, ValuesNameWhatIsAllowed)
     const long rates[] = {1200, 4800, 9600};
     EXPECT_TRUE(cmdline_one_of(&line, "4800", rates, 3, &value));
     EXPECT_EQ(4800, value);
-    EXPECT_FALSE(cmdline_one_of(&line, "4801", rates, 3, &value));
-    EXPECT_STREQ("--rate must be one of 1200, 4800 or 9600, not \"4801\"", line.message);
+    for (const char* bad : {"4801", "0", "-4800", "4800x", "", " 4800", "99999999999999999999999"}) {
+        EXPECT_FALSE(cmdline_one_of(&line, bad, rates, 3, &value)) << bad;
+        EXPECT_EQ("--rate must be one of 1200, 4800 or 9600, not \"" + std::string(bad) + "\"", line.message);
+    }
 }
 
 // A refusal: the message, the help's usage lines (the first and those indented after it), and where more is.

@@ -1,5 +1,5 @@
-// qkvdump's exports: the picture's row filters and rows, the pings' times and
-// positions joined from navlog's lines.
+// qkvdump's logic: its command line, the picture's row filters and rows, the
+// pings' times and positions joined from navlog's lines, and each ping located.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "navfile/nmea.h"
+#include "tools/qkvdump/dump_options.h"
 #include "tools/qkvdump/geojson_track.h"
 #include "tools/qkvdump/nav_join.h"
+#include "tools/qkvdump/ping_locate.h"
 #include "tools/qkvdump/ping_time.h"
 #include "tools/qkvdump/picture_filter.h"
 #include "waterfall/waterfall_rows.h"
@@ -99,13 +101,13 @@ TEST(PingTime, RecordTimesAndOffsets)
     }
     setenv("TZ", "Europe/Berlin", 1);
     tzset();
-    NavTime winter = {2026, 12, 8, 9, 0, 0, 0, 0}, summer = {2026, 7, 8, 9, 0, 0, 0, 0};
+    CivilTime winter = {2026, 12, 8, 9, 0, 0, 0}, summer = {2026, 7, 8, 9, 0, 0, 0};
     PingTimeZoneMinute memo = {};
-    EXPECT_EQ(pingtime_civil_ms(&winter) - 3600000, pingtime_machine_utc(pingtime_civil_ms(&winter), nullptr, &memo));
-    EXPECT_EQ(pingtime_civil_ms(&summer) - 7200000, pingtime_machine_utc(pingtime_civil_ms(&summer), nullptr, &memo));
+    EXPECT_EQ(timestamp_civil_ms(&winter) - 3600000, pingtime_machine_utc(timestamp_civil_ms(&winter), nullptr, &memo));
+    EXPECT_EQ(timestamp_civil_ms(&summer) - 7200000, pingtime_machine_utc(timestamp_civil_ms(&summer), nullptr, &memo));
     // 02:30 on 25 Oct 2026 comes twice, at 00:30 and 01:30 UTC: the second once the pings' times stepped back.
-    NavTime twice = {2026, 10, 25, 2, 30, 0, 0, 0};
-    int64_t first_pass = pingtime_civil_ms(&twice) - 7200000, second_pass = first_pass + 3600000;
+    CivilTime twice = {2026, 10, 25, 2, 30, 0, 0};
+    int64_t first_pass = timestamp_civil_ms(&twice) - 7200000, second_pass = first_pass + 3600000;
     struct {
         const char* what;
         int64_t previous;  // the ping before's UTC time, seconds from the first pass; 0: none
@@ -198,11 +200,11 @@ TEST(NavJoin, PositionsBetweenFixes)
         {"22.000", false, 0, 0, 0, 0, false},                 // after the last fix
     };
     for (const Case& c : cases) {
-        NavTime local = {2026, 12, 8, 9, 5, atoi(c.local), atoi(c.local + 3), 0};
+        CivilTime local = {2026, 12, 8, 9, 5, atoi(c.local), atoi(c.local + 3)};
         int64_t utc = 0;
         PingPosition p;
-        ASSERT_TRUE(nav_join_locate(&join, pingtime_civil_ms(&local), &utc, &p)) << c.local;
-        EXPECT_EQ(pingtime_civil_ms(&local) - 3600000, utc) << c.local;
+        ASSERT_TRUE(nav_join_locate(&join, timestamp_civil_ms(&local), &utc, &p)) << c.local;
+        EXPECT_EQ(timestamp_civil_ms(&local) - 3600000, utc) << c.local;
         EXPECT_EQ(c.known, p.known) << c.local;
         if (!c.known || !p.known) continue;
         EXPECT_NEAR(c.latitude, p.latitude, 1e-9) << c.local;
@@ -334,9 +336,9 @@ TEST(NavJoin, ClockStepsAndFixQualities)
         nav_join_begin(&join, Lines::read, &lines);
         for (const Ping& ping : c.pings) {
             auto ms = [](const char* text) {
-                NavTime t = {atoi(text), atoi(text + 5), atoi(text + 8), atoi(text + 11), atoi(text + 14),
-                             atoi(text + 17), atoi(text + 20), 0};
-                return pingtime_civil_ms(&t);
+                CivilTime t = {atoi(text), atoi(text + 5), atoi(text + 8), atoi(text + 11), atoi(text + 14),
+                               atoi(text + 17), atoi(text + 20)};
+                return timestamp_civil_ms(&t);
             };
             int64_t utc = 0;
             PingPosition p;
@@ -393,6 +395,193 @@ TEST_F(NavLinesRead, BadLinesSpoilOnlyThemselves)
     EXPECT_EQ(std::vector<std::string>({"one", "", "three", "", "four", "not a line of navlog's", november, december}),
               got);
     EXPECT_TRUE(nav_lines_close(&lines));
+}
+
+// What a command line asks for, in short: the options given and what they imply, or the message refusing it.
+std::string asked(std::vector<const char*> arguments)
+{
+    static DumpOptions o;
+    arguments.insert(arguments.begin(), "qkvdump");
+    std::vector<char*> argv;
+    for (const char* argument : arguments) argv.push_back(const_cast<char*>(argument));
+    char message[CMDLINE_MESSAGE_SIZE] = "";
+    DumpParse parsed = dump_parse(static_cast<int>(argv.size()), argv.data(), &o, message);
+    if (parsed == DUMP_PARSE_BAD || parsed == DUMP_PARSE_HELP || parsed == DUMP_PARSE_VERSION) {
+        return parsed == DUMP_PARSE_BAD ? message : parsed == DUMP_PARSE_HELP ? "help" : "version";
+    }
+    std::string got = parsed == DUMP_PARSE_FOLLOW ? "follow" : "run";
+    auto add = [&](bool given, const std::string& word) { got += given ? " " + word : ""; };
+    for (int i = 0; i < o.file_count; ++i) got += std::string(" ") + o.files[i];
+    add(o.csv, "csv");
+    add(o.samples, "samples");
+    add(o.force, "force");
+    add(o.png, std::string("png=") + (o.png ? o.png : "") + " bins=" + std::to_string(o.bins) +
+                   " groups=" + std::to_string(o.groups));
+    add(o.gray, "gray");
+    add(o.axes, "axes");
+    add(o.nav_count > 0, "nav=" + std::to_string(o.nav_count));
+    add(o.geojson, std::string("geojson=") + (o.geojson ? o.geojson : ""));
+    add(o.xyz, std::string("xyz=") + (o.xyz ? o.xyz : ""));
+    add(o.netcdf, std::string("netcdf=") + (o.netcdf ? o.netcdf : ""));
+    add(o.utc_offset, "offset=" + std::to_string(o.offset_seconds));
+    char depth[64];
+    snprintf(depth, sizeof depth, "depth draft=%g blank=%g", o.draft_m, o.depth_settings.blanking_m);
+    add(o.depth, depth);
+    add(o.nmea_address[0] != 0, std::string("nmea=") + o.nmea_address + ":" + std::to_string(o.nmea_port));
+    return got;
+}
+
+// Each good command line and what it asks for; every refusal, as the program says it. The first refusal met wins,
+// and --help or --version met before it.
+TEST(DumpOptions, WhatEachLineAsksForAndEveryRefusal)
+{
+    const std::string divisors = "1, 2, 4, 5, 8, 10, 16, 20, 25, 32, 40, 50, 64, 80, 100, 125, 160, 200, 250, 320, "
+                                 "400, 500, 800, 1000, 1600, 2000, 4000 or 8000";
+    const struct {
+        std::vector<const char*> arguments;
+        std::string asked;  // or the message
+    } cases[] = {
+        {{"a.QKV", "b.qkv"}, "run a.QKV b.qkv"},
+        {{"--csv", "--samples", "--depth", "--draft=0.4", "a.QKV", "--blank", "2"},
+         "run a.QKV csv samples depth draft=0.4 blank=2"},
+        {{"--png", "p.png", "--width", "500", "--height", "4", "--gray", "--force", "a.QKV"},
+         "run a.QKV force png=p.png bins=500 groups=4 gray"},
+        {{"--axes", "--png", "p.png", "--height", "8000", "--width", "2000", "a.QKV"},
+         "run a.QKV png=p.png bins=8000 groups=2000 axes"},
+        {{"--nav", "a.NAV", "b.log", "a.QKV", "--csv"}, "run a.QKV csv nav=2"},
+        {{"--nav=a.NAV", "--xyz", "s.xyz", "--", "--csv"}, "run --csv nav=1 xyz=s.xyz depth draft=0 blank=0.5"},
+        {{"--netcdf", "n.nc", "--utc-offset", "-05:30", "a.QKV"}, "run a.QKV netcdf=n.nc offset=-19800"},
+        {{"--follow"}, "follow"},
+        {{"--follow", "--depth", "--nmea-out", "127.0.0.1:10110", "a.QKV"},
+         "follow a.QKV depth draft=0 blank=0.5 nmea=127.0.0.1:10110"},
+        {{"--help", "--bogus"}, "help"},
+        {{"-h"}, "help"},
+        {{"--version", "a.QKV"}, "version"},
+        {{"--bogus", "--help"}, "unknown option \"--bogus\""},
+        {{"--netcdf"}, "--netcdf needs a value"},
+        {{"--csv=yes", "a.QKV"}, "--csv takes no value"},
+        {{}, "no data file given"},
+        {{"--nmea-out", "127.0.0.1:10110", "a.QKV"}, "--nmea-out needs --follow"},
+        {{"--samples", "a.QKV"}, "--samples needs --csv"},
+        {{"--gray", "--axes", "--height", "4", "a.QKV"}, "--height needs --png"},
+        {{"--axes", "a.QKV"}, "--axes needs --png"},
+        {{"--png", "p.png", "--width", "7", "a.QKV"}, "--width must be one of " + divisors + ", not \"7\""},
+        {{"--png", "p.png", "--height", "0", "a.QKV"},
+         "--height must be a number of rows from 1 to 2147483647, not \"0\""},
+        {{"--png", "p.png", "--axes", "--height", "300", "a.QKV"},
+         "--height must be one of " + divisors + ", not \"300\""},
+        {{"--png", "p.png", "--axes", "--width", "8001", "a.QKV"},
+         "--width must be a number of columns from 1 to 8000, not \"8001\""},
+        {{"--png", "p.png", "--axes", "--height", "8000", "--width", "2001", "a.QKV"},
+         "--width must be a number of columns from 1 to 2000, not \"2001\""},
+        {{"--geojson", "t.geojson", "a.QKV"}, "--geojson needs --nav"},
+        {{"--xyz", "s.xyz", "a.QKV"}, "--xyz needs --nav"},
+        {{"--nav", "a.QKV"}, "--nav needs a .NAV file"},
+        {{"--nav", "a.NAV", "a.QKV"}, "--nav needs --csv, --geojson, --xyz or --netcdf"},
+        {{"--csv", "--draft", "0.5", "--blank", "1", "a.QKV"}, "--draft needs --depth"},
+        {{"--csv", "--blank", "1", "a.QKV"}, "--blank needs --depth"},
+        {{"--depth", "--blank", "-1", "a.QKV"}, "--blank must be metres from 0 to 1000, not \"-1\""},
+        {{"--depth", "--draft", "1e3", "a.QKV"}, "--draft must be metres from 0 to 100, not \"1e3\""},
+        {{"--csv", "--nav", "a.NAV", "--utc-offset", "+01:00", "a.QKV"},
+         "--utc-offset goes without --nav: the .NAV lines carry the offset"},
+        {{"--netcdf", "n.nc", "--utc-offset", "+1", "a.QKV"}, "--utc-offset must be +HH:MM or -HH:MM, not \"+1\""},
+        {{"--csv", "--utc-offset", "+01:00", "a.QKV"}, "--utc-offset needs --netcdf"},
+        {{"--force", "--csv", "a.QKV"}, "--force needs --png, --geojson, --xyz or --netcdf"},
+        {{"--follow", "--csv"}, "--follow goes with no other option but --depth, --draft, --blank and --nmea-out"},
+        {{"--follow", "--png", "p.png"},
+         "--follow goes with no other option but --depth, --draft, --blank and --nmea-out"},
+        {{"--follow", "a.QKV", "b.QKV"}, "--follow takes one file at most"},
+        {{"--follow", "--nmea-out", "127.0.0.1:10110"}, "--nmea-out needs --depth"},
+        {{"--follow", "--draft", "1"}, "--draft needs --depth"},
+        {{"--follow", "--depth", "--nmea-out", "localhost:10110"},
+         "--nmea-out must be an IPv4 address and a port (127.0.0.1:10110), not \"localhost:10110\""},
+        {{"--follow", "--depth", "--nmea-out", "127.0.0.1:0"}, "--nmea-out must be a port from 1 to 65535, not \"0\""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.asked, asked(c.arguments)) << c.asked;
+    std::vector<const char*> many = {"--csv", "--nav"};
+    many.insert(many.end(), DUMP_NAV_FILES_MAX + 1, "day.NAV");
+    EXPECT_EQ("--nav takes 4096 files at most", asked(many));
+}
+
+// A ping's time by each basis, its position from the .NAV lines, and its bottom below the surface; none where the
+// record's texts are no time, or the run asks for no time.
+TEST(PingLocate, TimePositionAndDepthOfAPing)
+{
+    setenv("TZ", "Europe/Berlin", 1);
+    tzset();
+    const std::vector<std::string> fixes = {
+        line("09:05:00.000", "GPGGA,080500.00,5100.0000,N,00100.0000,E,1,09,0.9,1,M,47,M,,"),
+        line("09:05:01.000", "GPGGA,080501.00,5100.0600,N,00100.0300,E,2,09,0.9,1,M,47,M,,"),
+        line("09:05:40.000", "GPGGA,080540.00,5100.0600,N,00100.0300,E,2,09,0.9,1,M,47,M,,")};
+    const struct {
+        PingTimeBasis basis;
+        std::vector<std::string> lines;
+        const char* time;  // "08-DEC-2026 09:05:00.50"
+        bool timed;
+        PingDepth depth;
+        std::string want;
+        const char* basis_text;  // its end
+        bool none_placed;        // joined to the lines, and no ping given a position
+    } cases[] = {
+        {PING_BASIS_OFFSET, {}, "08-DEC-2026 23:59:59.99", true, {}, "2026-12-09T05:29:59.990Z",
+         "with the UTC offset -05:30 given (--utc-offset)", false},
+        {PING_BASIS_OFFSET, {}, "08-DEX-2026 09:05:00.00", true, {}, "no time", "given (--utc-offset)", false},
+        {PING_BASIS_MACHINE, {}, "08-JUL-2026 09:05:00.00", true, {}, "2026-07-08T07:05:00.000Z",
+         "the time zone of the computer that ran qkvdump (CET/CEST)", false},
+        {PING_BASIS_NAV, fixes, "08-DEC-2026 09:05:00.50", true, {}, "2026-12-08T08:05:00.500Z 51.0005 1.00025 1",
+         "with the UTC offsets of the navigation log's lines", false},
+        {PING_BASIS_NAV, fixes, "08-DEC-2026 09:05:20.00", true, {}, "2026-12-08T08:05:20.000Z", "log's lines", true},
+        {PING_BASIS_NAV, {"no fix"}, "08-DEC-2026 09:05:20.00", true, {}, "2026-12-08T08:05:20.000Z", "(CET/CEST)",
+         true},
+        {PING_BASIS_OFFSET, {}, "08-DEC-2026 09:05:00.00", true, {true, 12.3456, 80},
+         "2026-12-08T14:35:00.000Z depth 12.946 of 12.346 quality 80", "given (--utc-offset)", false},
+        {PING_BASIS_OFFSET, {}, "08-DEC-2026 09:05:00.00", false, {false, 0, 0}, "no time no depth",
+         "given (--utc-offset)", false},
+    };
+    for (const auto& c : cases) {
+        Lines lines;
+        lines.texts = c.lines;
+        NavJoin join;
+        nav_join_begin(&join, Lines::read, &lines);
+        PingLocator locator = {};
+        locator.basis = c.basis;
+        locator.offset_seconds = -19800;
+        locator.join = &join;
+        locator.timed = c.timed;
+        locator.with_depth = c.depth.known || !c.timed;
+        locator.draft_m = 0.6;
+        ping_locate_begin(&locator);
+        RecordView view = {};
+        snprintf(view.date_text, sizeof view.date_text, "%.11s", c.time);
+        snprintf(view.time_text, sizeof view.time_text, "%.8s", c.time + 12);
+        snprintf(view.hundredths_text, sizeof view.hundredths_text, "%s", c.time + 20);
+        ExportPing ping = {};
+        ping.view = &view;
+        ping_locate(&locator, &c.depth, &ping);
+        char got[256] = "no time";
+        if (ping.time_known) pingtime_iso_utc(ping.utc_ms, got);
+        std::string text = got;
+        if (ping.position.known) {
+            snprintf(got, sizeof got, " %g %g %d", ping.position.latitude, ping.position.longitude,
+                     ping.position.fix_quality);
+            text += got;
+        }
+        char depth[2][EXPORT_DEPTH_TEXT_SIZE];
+        if (ping.with_depth) {
+            snprintf(got, sizeof got, ping.bottom.known ? " depth %s of %s quality %d" : " no depth",
+                     export_depth_text(ping.bottom.depth_m, depth[0]),
+                     export_depth_text(ping.bottom.distance_m, depth[1]),
+                     ping.bottom.quality);
+            text += got;
+        }
+        EXPECT_EQ(c.want, text) << c.time;
+        char basis[PING_BASIS_TEXT_SIZE];
+        ping_locate_basis_text(&locator, basis);
+        EXPECT_NE(std::string::npos, std::string(basis).find(c.basis_text)) << basis;
+        EXPECT_EQ(c.none_placed, ping_locate_none_placed(&locator)) << c.time;
+    }
+    unsetenv("TZ");
+    tzset();
 }
 
 }  // namespace

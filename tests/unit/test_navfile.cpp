@@ -52,9 +52,9 @@ TEST(NavLine, WrittenAndReadBack)
 // The day's file changes at local midnight, named as the data files' day.
 TEST(NavLine, FileOfTheDay)
 {
-    NavTime before = {2026, 12, 8, 23, 59, 59, 999, 3600};
-    NavTime after = {2026, 12, 9, 0, 0, 0, 0, 3600};
-    NavTime new_year = {2027, 1, 1, 0, 0, 0, 0, 0};
+    NavTime before = {{2026, 12, 8, 23, 59, 59, 999}, 3600};
+    NavTime after = {{2026, 12, 9, 0, 0, 0, 0}, 3600};
+    NavTime new_year = {{2027, 1, 1, 0, 0, 0, 0}, 0};
     char name[NAVFILE_NAME_SIZE];
     navfile_file_name(&before, name);
     EXPECT_STREQ("08DEC2026.NAV", name);

@@ -150,10 +150,16 @@ TEST(NmeaAngle, FieldsRoundToTheFourthDecimalOfMinutes)
 
 // Positions as numbers for joining: survey receivers' minutes with 6 to 8 decimals kept whole with their count;
 // impossible angles told from absent ones; RMC's speed and course only where both are decimal numbers in range,
-// "-0" as 0.
+// "-0" as 0; the fix sentences built as headsim sends them read back.
 TEST(NmeaPosition, AnglesOfAnyPrecisionAndImpossibleOnes)
 {
     const double LAT = 51 + 6.9848 / 60, LON = 1 + 23.4567 / 60;
+    NmeaFixOut sent = {{2026, 12, 8, 9, 5, 0, 9}, LAT, LON, 1, 9, 0.9, 12.3, 47.0, 4.2, 90.0};
+    char gga[NMEA_SENTENCE_MAX + 1], rmc[NMEA_SENTENCE_MAX + 1];
+    ASSERT_GT(nmea_gga(&sent, gga, sizeof gga), 0u);
+    ASSERT_GT(nmea_rmc(&sent, rmc, sizeof rmc), 0u);
+    EXPECT_EQ(std::string(GGA) + "\r\n", gga);
+    EXPECT_STREQ("$GPRMC,090500.00,A,5106.9848,N,00123.4567,E,4.2,90.0,081226,,,A*6D\r\n", rmc);
     struct Case {
         const char* sentence;
         bool position, impossible;
@@ -177,6 +183,8 @@ TEST(NmeaPosition, AnglesOfAnyPrecisionAndImpossibleOnes)
         {"$GPRMC,090500.00,A,5106.9848,N,18130.0000,E,4.2,90.0,081226,,,D*00", false, true, 0, 0, 0, true},
         {"$GPGGA,090500.00,5106.9848,X,00123.4567,E,1,09,0.9,12.3,M,47.0,M,,*00", false, true, 0, 0, 0},
         {"$GPGGA,090500.00,,,,,0,00,,,,,,,*00", false, false, 0, 0, 0},
+        {gga, true, false, LAT, LON, 4},
+        {rmc, true, false, LAT, LON, 4, true},
     };
     for (const Case& c : cases) {
         NmeaPosition p;

@@ -47,7 +47,7 @@ std::string name_of_today()
 {
     PlatLocalTime local;
     plat_local_time(&local);
-    NavTime day = {local.year_since_1900 + 1900, local.month + 1, local.day, 0, 0, 0, 0, 0};
+    NavTime day = {{local.year_since_1900 + 1900, local.month + 1, local.day, 0, 0, 0, 0}, 0};
     char name[NAVFILE_NAME_SIZE];
     navfile_file_name(&day, name);
     return name;
@@ -75,7 +75,7 @@ std::string fix_line(int second, double minutes, int quality = 1)
     int length = snprintf(sentence, sizeof sentence, "$GPGGA,1200%02d.00,51%07.4f,N,00123.4567,E,%d,09,0.9,1.0,M,47.0,M,,",
                           second % 60, minutes, quality);
     nmea_append_checksum(sentence, static_cast<size_t>(length));
-    NavTime time = {2026, 12, 8, 12, 0, second % 60, 0, 0};
+    NavTime time = {{2026, 12, 8, 12, 0, second % 60, 0}, 0};
     char line[NAVFILE_LINE_SIZE];
     return std::string(line, navfile_line(&time, sentence, line));
 }

@@ -61,7 +61,7 @@ protected:
         scanner.format = format;
         scanner.out = open_memstream(&out_text, &out_size);
         scanner.messages = open_memstream(&messages_text, &messages_size);
-        if (format == SCAN_CSV) scan_csv_header(&scanner);
+        if (format == SCAN_CSV) scan_csv_header(&scanner, nullptr);
         bool whole = scan_file(&scanner, "day.QKV", read_memory, source, &tally);
         fclose(scanner.out);
         fclose(scanner.messages);

@@ -17,7 +17,7 @@ TEST(TerminalKeys, QuitRule)
         {"\x1b[1;5Cq", true}, {"ab\x1b[B", false}, {"\x1b[", false},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(c.quits, terminal_keys_quit(reinterpret_cast<const uint8_t*>(c.keys.data()), c.keys.size()))
+        EXPECT_EQ(c.quits, plat_terminal_keys_quit(reinterpret_cast<const uint8_t*>(c.keys.data()), c.keys.size()))
             << testing::PrintToString(c.keys);
     }
 }

@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "store/timestamp.h"
 
@@ -83,17 +84,27 @@ TEST(TimestampClock, MonthsAndYears)
     EXPECT_STREQ("30-JUN-2040  23:59:58", clock.date_time_text);
 }
 
-// The calendar of the tools' dates, day counts checked by hand: the epoch, the day before it, leap days.
-TEST(TimestampClock, DatesOfDays)
+// The calendar of the tools' civil times, day counts checked by hand: the epoch, the millisecond before it, leap
+// days; and back.
+TEST(TimestampClock, CivilTimesOfMilliseconds)
 {
+    const int64_t DAY = 86400000;
     struct Row {
-        long long days;
-        int year, month, day;
-    } rows[] = {{0, 1970, 1, 1}, {-1, 1969, 12, 31}, {11016, 2000, 2, 29}, {20796, 2026, 12, 9}, {47541, 2100, 3, 1}};
+        int64_t ms;
+        CivilTime civil;
+    } rows[] = {{0, {1970, 1, 1, 0, 0, 0, 0}},
+                {-1, {1969, 12, 31, 23, 59, 59, 999}},
+                {11016 * DAY + 1, {2000, 2, 29, 0, 0, 0, 1}},
+                {20796 * DAY + 32700370, {2026, 12, 9, 9, 5, 0, 370}},
+                {47541 * DAY - 1, {2100, 2, 28, 23, 59, 59, 999}}};
     for (const Row& row : rows) {
-        int year = 0, month = 0, day = 0;
-        timestamp_date_of_day(row.days, &year, &month, &day);
-        EXPECT_EQ(row.year * 10000 + row.month * 100 + row.day, year * 10000 + month * 100 + day) << row.days;
+        CivilTime t;
+        timestamp_civil_of_ms(row.ms, &t);
+        const CivilTime& w = row.civil;
+        EXPECT_EQ(std::vector<int>({w.year, w.month, w.day, w.hour, w.minute, w.second, w.millisecond}),
+                  std::vector<int>({t.year, t.month, t.day, t.hour, t.minute, t.second, t.millisecond}))
+            << row.ms;
+        EXPECT_EQ(row.ms, timestamp_civil_ms(&t));
     }
 }
 

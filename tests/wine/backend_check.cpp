@@ -24,7 +24,7 @@ int failures;
 HANDLE console_in = INVALID_HANDLE_VALUE;
 char scratch[RETURN_SIZE];
 char second_piece[RETURN_SIZE];
-uint8_t source_bytes[2 * BYTE_SOURCE_DATAGRAM_MAX];
+uint8_t source_bytes[2 * PLAT_SOURCE_DATAGRAM_MAX];
 
 // A FILETIME's count of 100 ns steps.
 int64_t steps_of(const FILETIME& time)
@@ -419,50 +419,51 @@ void check_sockets()
 
 // ---- The tools' terminal and byte sources ----------------------------------------
 
-TerminalEvent after_only(WORD virtual_key, WORD scan, char character, DWORD state)
+PlatTerminalEvent after_only(WORD virtual_key, WORD scan, char character, DWORD state)
 {
     FlushConsoleInputBuffer(console_in);
     type_key(virtual_key, scan, character, state);
-    return terminal_wait(0);
+    return plat_terminal_wait(0);
 }
 
 void check_terminal()
 {
     DWORD found = 0, taken = 0, after = 0;
     GetConsoleMode(console_in, &found);
-    terminal_start(TERMINAL_STATUS);
+    plat_terminal_start(PLAT_TERMINAL_STATUS);
     GetConsoleMode(console_in, &taken);
     check((taken & (ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT)) == 0,
           "the terminal takes keys one at a time, unechoed, Ctrl+C among them");
-    check(after_only('Q', 0x10, 'q', 0) == TERMINAL_QUIT && after_only('Q', 0x10, 'Q', SHIFT_PRESSED) == TERMINAL_QUIT &&
-              after_only('C', 0x2E, 0x03, LEFT_CTRL_PRESSED) == TERMINAL_QUIT &&
-              after_only(VK_ESCAPE, 0x01, 0x1B, 0) == TERMINAL_QUIT,
+    check(after_only('Q', 0x10, 'q', 0) == PLAT_TERMINAL_QUIT &&
+              after_only('Q', 0x10, 'Q', SHIFT_PRESSED) == PLAT_TERMINAL_QUIT &&
+              after_only('C', 0x2E, 0x03, LEFT_CTRL_PRESSED) == PLAT_TERMINAL_QUIT &&
+              after_only(VK_ESCAPE, 0x01, 0x1B, 0) == PLAT_TERMINAL_QUIT,
           "q, Q, Ctrl+C and Esc quit");
     FlushConsoleInputBuffer(console_in);
     type_key('X', 0x2D, 'x', 0);
     type_key(VK_UP, 0x48, 0, ENHANCED_KEY);
     type_key('Q', 0x10, 'q', 0, FALSE);
-    check(terminal_wait(0) == TERMINAL_NOTHING && events_queued() == 0,
+    check(plat_terminal_wait(0) == PLAT_TERMINAL_NOTHING && events_queued() == 0,
           "other keys, an arrow and a q let go do not quit, and are taken");
-    terminal_stop();
+    plat_terminal_stop();
     GetConsoleMode(console_in, &after);
     check(after == found, "the console mode is put back");
 }
 
 void check_udp_source()
 {
-    ByteSource source = {};
-    source.kind = BYTE_SOURCE_UDP;
+    PlatSource source = {};
+    source.kind = PLAT_SOURCE_UDP;
     source.address = "127.0.93.5";
     source.port = 4041;
-    source.handle = BYTE_SOURCE_CLOSED;
-    check(byte_source_open_udp(&source) == BYTE_OPEN_READY, "a UDP port is bound on loopback");
-    ByteSource taken = source;
-    taken.handle = BYTE_SOURCE_CLOSED;
-    check(byte_source_open_udp(&taken) == BYTE_OPEN_UNUSABLE && taken.reason[0] != 0,
+    source.handle = PLAT_SOURCE_CLOSED;
+    check(plat_source_open_udp(&source) == PLAT_SOURCE_READY, "a UDP port is bound on loopback");
+    PlatSource taken = source;
+    taken.handle = PLAT_SOURCE_CLOSED;
+    check(plat_source_open_udp(&taken) == PLAT_SOURCE_UNUSABLE && taken.reason[0] != 0,
           "a port already bound is unusable, with the reason");
     taken.address = "127.0.93.256";
-    check(byte_source_open_udp(&taken) == BYTE_OPEN_UNUSABLE && strcmp(taken.reason, "not an IPv4 address") == 0,
+    check(plat_source_open_udp(&taken) == PLAT_SOURCE_UNUSABLE && strcmp(taken.reason, "not an IPv4 address") == 0,
           "an address that is not IPv4 is unusable");
     SOCKET sender = socket(AF_INET, SOCK_DGRAM, 0);
     struct sockaddr_in to = {};
@@ -476,40 +477,40 @@ void check_udp_source()
     closesocket(sender);
     Sleep(100);
     size_t count = 0;
-    check(byte_source_wait(&source, source_bytes, sizeof source_bytes, 1000, &count) == BYTE_EVENT_BYTES &&
+    check(plat_source_wait(&source, source_bytes, sizeof source_bytes, 1000, &count) == PLAT_SOURCE_BYTES &&
               count == 26 && memcmp(source_bytes, "$GPGGA,1*00\r\n$GPRMC,2*00\r\n", 26) == 0,
           "the datagrams queued are read in one wait, each whole, in order");
-    terminal_start(TERMINAL_STATUS);
+    plat_terminal_start(PLAT_TERMINAL_STATUS);
     FlushConsoleInputBuffer(console_in);
     type_key('Q', 0x10, 'q', 0);
-    check(byte_source_wait(&source, source_bytes, sizeof source_bytes, 1000, &count) == BYTE_EVENT_QUIT,
+    check(plat_source_wait(&source, source_bytes, sizeof source_bytes, 1000, &count) == PLAT_SOURCE_QUIT,
           "a quit key ends the source's wait");
-    terminal_stop();
-    byte_source_close(&source);
+    plat_terminal_stop();
+    plat_source_close(&source);
 }
 
 void check_tcp_source()
 {
     SOCKET listener = listen_on("127.0.93.6");
-    ByteSource source = {};
-    source.kind = BYTE_SOURCE_TCP;
+    PlatSource source = {};
+    source.kind = PLAT_SOURCE_TCP;
     source.address = "127.0.93.6";
     source.port = 4040;
-    source.handle = BYTE_SOURCE_CLOSED;
-    ByteOpen opened = byte_source_open_tcp(&source);
+    source.handle = PLAT_SOURCE_CLOSED;
+    PlatSourceOpen opened = plat_source_open_tcp(&source);
     size_t count = 0;
-    check(opened == BYTE_OPEN_READY ||
-              (opened == BYTE_OPEN_PENDING &&
-               byte_source_wait(&source, source_bytes, sizeof source_bytes, 2000, &count) == BYTE_EVENT_CONNECTED),
+    check(opened == PLAT_SOURCE_READY ||
+              (opened == PLAT_SOURCE_PENDING &&
+               plat_source_wait(&source, source_bytes, sizeof source_bytes, 2000, &count) == PLAT_SOURCE_CONNECTED),
           "a TCP connect started without waiting is told to succeed");
     SOCKET receiver = accept(listener, nullptr, nullptr);
     closesocket(listener);
     send(receiver, "$GPGGA", 6, 0);
-    check(byte_source_wait(&source, source_bytes, sizeof source_bytes, 2000, &count) == BYTE_EVENT_BYTES && count == 6,
+    check(plat_source_wait(&source, source_bytes, sizeof source_bytes, 2000, &count) == PLAT_SOURCE_BYTES && count == 6,
           "TCP bytes are read as they come");
     closesocket(receiver);
-    check(byte_source_wait(&source, source_bytes, sizeof source_bytes, 2000, &count) == BYTE_EVENT_LOST &&
-              strcmp(source.reason, "closed by the other end") == 0 && source.handle == BYTE_SOURCE_CLOSED,
+    check(plat_source_wait(&source, source_bytes, sizeof source_bytes, 2000, &count) == PLAT_SOURCE_LOST &&
+              strcmp(source.reason, "closed by the other end") == 0 && source.handle == PLAT_SOURCE_CLOSED,
           "a TCP source closed by the other end is lost, and closed");
 }
 

@@ -12,8 +12,8 @@
 #include "platform/platform.h"
 #include "store/naming.h"
 #include "store/record.h"
+#include "store/timestamp.h"
 #include "tools/headsim/seabed.h"
-#include "tools/headsim/utc.h"
 #include "tools/headsim/wire.h"
 
 namespace {
@@ -68,8 +68,8 @@ void write_truth()
     if (truth == nullptr || !truth_kept) return;
     PlatPreciseTime now;
     plat_precise_time(&now);
-    UtcFields utc;
-    headsim_utc_fields(now.seconds, &utc);
+    CivilTime utc;
+    timestamp_civil_of_ms(now.seconds * 1000 + now.milliseconds, &utc);
     const SeabedPing* seabed = &ping.seabed;
     bool school = seabed->fish_count > 0;
     char depth[24], top[24], bottom[24];
@@ -77,7 +77,7 @@ void write_truth()
     metres_field(school, seabed->school_top_m, top, sizeof top);
     metres_field(school, seabed->school_bottom_m, bottom, sizeof bottom);
     int written = fprintf(truth, "%ld,%04d-%02d-%02dT%02d:%02d:%02d.%03dZ,%.7f,%.7f,%d,%s,%s,%s\n", ping.number,
-                          utc.year, utc.month, utc.day, utc.hour, utc.minute, utc.second, now.milliseconds,
+                          utc.year, utc.month, utc.day, utc.hour, utc.minute, utc.second, utc.millisecond,
                           ping.fix.latitude, ping.fix.longitude, ping.range, depth, top, bottom);
     if (written < 0 || fflush(truth) != 0) truth_failed();
 }

@@ -1,18 +1,14 @@
 #include "tools/headsim/nmea_track.h"
 
 #include <atomic>
-#include <cstdio>
-#include <cstring>
 #include <thread>
 
 #include "navfile/nmea.h"
 #include "platform/platform.h"
-#include "tools/headsim/utc.h"
+#include "store/timestamp.h"
 #include "tools/headsim/wire.h"
 
 namespace {
-
-const double METRES_PER_SECOND_PER_KNOT = 1852.0 / 3600.0;
 
 std::thread sender;
 std::atomic<bool> stopping{false};
@@ -21,33 +17,21 @@ uint16_t track_port = 0;
 VesselPlan track_plan;
 int64_t track_epoch_ms = 0;
 
-void send_sentence(char* text, int length)
-{
-    size_t whole = nmea_append_checksum(text, static_cast<size_t>(length));
-    memcpy(text + whole, "\r\n", 3);
-    wire_loopback_udp_send(track_socket, track_port, text, whole + 2);
-}
-
-// The GGA and RMC of the vessel at a time of the survey, stamped with UTC now.
+// The GGA and RMC of the vessel at a time of the survey, stamped with UTC now:
+// a GPS fix of nine satellites, the antenna 12.3 m above the geoid.
 void send_fix(double seconds)
 {
-    VesselFix fix;
-    vessel_at(&track_plan, seconds, &fix);
-    char lat[NMEA_ANGLE_FIELDS_SIZE], lon[NMEA_ANGLE_FIELDS_SIZE], clock[24], date[8];
-    nmea_angle_fields(fix.latitude, 2, "NS", lat, sizeof lat);
-    nmea_angle_fields(fix.longitude, 3, "EW", lon, sizeof lon);
+    VesselFix at;
+    vessel_at(&track_plan, seconds, &at);
     PlatPreciseTime now;
     plat_precise_time(&now);
-    UtcFields utc;
-    headsim_utc_fields(now.seconds, &utc);
-    snprintf(clock, sizeof clock, "%02d%02d%02d.%02d", utc.hour, utc.minute, utc.second, now.milliseconds / 10);
-    snprintf(date, sizeof date, "%02d%02d%02d", utc.day, utc.month, utc.year % 100);
-    char text[NMEA_SENTENCE_MAX + 8];
-    int length = snprintf(text, sizeof text, "$GPGGA,%s,%s,%s,1,09,0.9,12.3,M,47.0,M,,", clock, lat, lon);
-    send_sentence(text, length);
-    length = snprintf(text, sizeof text, "$GPRMC,%s,A,%s,%s,%.1f,%.1f,%s,,,A", clock, lat, lon, fix.knots,
-                      fix.course, date);
-    send_sentence(text, length);
+    NmeaFixOut fix = {{}, at.latitude, at.longitude, 1, 9, 0.9, 12.3, 47.0, at.knots, at.course};
+    timestamp_civil_of_ms(now.seconds * 1000 + now.milliseconds, &fix.utc);
+    char text[NMEA_SENTENCE_MAX + 1];
+    size_t length = nmea_gga(&fix, text, sizeof text);
+    if (length > 0) wire_loopback_udp_send(track_socket, track_port, text, length);
+    length = nmea_rmc(&fix, text, sizeof text);
+    if (length > 0) wire_loopback_udp_send(track_socket, track_port, text, length);
 }
 
 void send_track(long rate_hz)

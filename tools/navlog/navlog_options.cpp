@@ -59,19 +59,20 @@ bool take(Cmdline* line, NavOptions* options, int* sources)
     long number = 0;
     switch (line->option->id) {
     case OPT_SERIAL:
-        options->kind = BYTE_SOURCE_SERIAL;
+        options->kind = PLAT_SOURCE_SERIAL;
         options->device = line->value;
         break;
     case OPT_UDP:
         if (!cmdline_number(line, line->value, "a port", 1, PORT_MAX, &number)) return false;
-        options->kind = BYTE_SOURCE_UDP;
+        options->kind = PLAT_SOURCE_UDP;
         options->port = static_cast<uint16_t>(number);
         break;
     case OPT_TCP:
         if (!parse_host_port(line, options)) return false;
-        options->kind = BYTE_SOURCE_TCP;
+        options->kind = PLAT_SOURCE_TCP;
         break;
-    case OPT_BAUD: return cmdline_one_of(line, line->value, BYTE_SOURCE_BAUD_RATES, BYTE_SOURCE_BAUD_RATE_COUNT, &options->baud);
+    case OPT_BAUD:
+        return cmdline_one_of(line, line->value, PLAT_SOURCE_BAUD_RATES, PLAT_SOURCE_BAUD_RATE_COUNT, &options->baud);
     case OPT_BIND: options->bind_address = line->value; return true;
     }
     ++*sources;
@@ -82,8 +83,8 @@ bool take(Cmdline* line, NavOptions* options, int* sources)
 bool go_together(Cmdline* line, const NavOptions* options, int sources, bool baud_given, bool bind_given)
 {
     if (sources != 1) return cmdline_fail(line, "give one source: --serial, --udp or --tcp");
-    if (baud_given && options->kind != BYTE_SOURCE_SERIAL) return cmdline_fail(line, "--baud goes with --serial");
-    if (bind_given && options->kind != BYTE_SOURCE_UDP) return cmdline_fail(line, "--bind goes with --udp");
+    if (baud_given && options->kind != PLAT_SOURCE_SERIAL) return cmdline_fail(line, "--baud goes with --serial");
+    if (bind_given && options->kind != PLAT_SOURCE_UDP) return cmdline_fail(line, "--bind goes with --udp");
     return true;
 }
 
@@ -119,8 +120,8 @@ NavParse navlog_parse(int argc, const char* const* argv, NavOptions* options, ch
 void navlog_source_name(const NavOptions* options, char* text, size_t size)
 {
     switch (options->kind) {
-    case BYTE_SOURCE_SERIAL: snprintf(text, size, "%s", options->device); break;
-    case BYTE_SOURCE_UDP: snprintf(text, size, "udp %s:%u", options->bind_address, options->port); break;
-    case BYTE_SOURCE_TCP: snprintf(text, size, "tcp %s:%u", options->host, options->port); break;
+    case PLAT_SOURCE_SERIAL: snprintf(text, size, "%s", options->device); break;
+    case PLAT_SOURCE_UDP: snprintf(text, size, "udp %s:%u", options->bind_address, options->port); break;
+    case PLAT_SOURCE_TCP: snprintf(text, size, "tcp %s:%u", options->host, options->port); break;
     }
 }

@@ -12,7 +12,7 @@ constexpr int NAVLOG_HOST_SIZE = 256;
 constexpr int NAVLOG_MESSAGE_SIZE = CMDLINE_MESSAGE_SIZE;
 
 struct NavOptions {
-    ByteSourceKind kind;
+    PlatSourceKind kind;
     const char* device;        // serial
     long baud;
     uint16_t port;             // UDP: the port listened on; TCP: the port connected to

@@ -31,7 +31,7 @@ constexpr char HELD_TEXT[] = "held by another navlog or program";
 constexpr char DATA_FILE_TEXT[] = "a data file (it starts as a ping record): nothing is written into it";
 constexpr int SOURCE_NAME_SIZE = NAVLOG_HOST_SIZE + 16;
 // What one wait may read: a burst of datagrams queued together is taken in one pass.
-constexpr size_t READ_SIZE = 4 * BYTE_SOURCE_DATAGRAM_MAX;
+constexpr size_t READ_SIZE = 4 * PLAT_SOURCE_DATAGRAM_MAX;
 constexpr size_t FILE_TROUBLE_SIZE = 256;
 
 enum SourceState { SOURCE_UP, SOURCE_CONNECTING, SOURCE_DOWN };
@@ -49,7 +49,7 @@ struct LogFile {
 
 struct Logger {
     const NavOptions* options;
-    ByteSource source;
+    PlatSource source;
     SourceState state;
     char source_name[SOURCE_NAME_SIZE];
     int64_t reopen_at_ms;
@@ -73,7 +73,7 @@ struct Logger {
     char block[BLOCK_SIZE];  // the lines of this pass not yet written
     size_t block_length;
     long block_lines;
-    char trouble[SOURCE_NAME_SIZE + BYTE_SOURCE_REASON_SIZE + 64];
+    char trouble[SOURCE_NAME_SIZE + PLAT_SOURCE_REASON_SIZE + 64];
     char status[NAVLOG_STATUS_SIZE];
     char redraw[NAVLOG_STATUS_SIZE + 2];
 };
@@ -161,13 +161,13 @@ void say_line(Logger* l, const char* text)
     if (l->terminal) {
         int rows = 0;
         int columns = 0;
-        terminal_size(&rows, &columns);
-        terminal_write(l->redraw, navlog_status_redraw(text, columns, l->redraw));
+        plat_terminal_size(&rows, &columns);
+        plat_terminal_write(l->redraw, navlog_status_redraw(text, columns, l->redraw));
         l->status_now = true;
     } else {
-        terminal_write(text, strlen(text));
+        plat_terminal_write(text, strlen(text));
     }
-    terminal_write("\n", 1);
+    plat_terminal_write("\n", 1);
 }
 
 // The day's file deleted, or moved away or over by another, while it is logged to: the lines would go where no one
@@ -249,36 +249,36 @@ void source_down(Logger* l, int64_t pause_ms)
 // A TCP source is tried again after a pause that doubles up to ten seconds; the others every second.
 void source_lost(Logger* l)
 {
-    int64_t pause = l->options->kind == BYTE_SOURCE_TCP ? l->reopen_pause_ms : REOPEN_FIRST_MS;
-    if (l->options->kind == BYTE_SOURCE_TCP) {
+    int64_t pause = l->options->kind == PLAT_SOURCE_TCP ? l->reopen_pause_ms : REOPEN_FIRST_MS;
+    if (l->options->kind == PLAT_SOURCE_TCP) {
         l->reopen_pause_ms = l->reopen_pause_ms * 2 > REOPEN_LONGEST_MS ? REOPEN_LONGEST_MS : l->reopen_pause_ms * 2;
     }
     source_down(l, pause);
 }
 
-ByteOpen open_by_kind(ByteSource* source)
+PlatSourceOpen open_by_kind(PlatSource* source)
 {
-    source->handle = BYTE_SOURCE_CLOSED;
+    source->handle = PLAT_SOURCE_CLOSED;
     source->connecting = false;
     source->reason[0] = 0;
     switch (source->kind) {
-    case BYTE_SOURCE_SERIAL: return byte_source_open_serial(source);
-    case BYTE_SOURCE_UDP: return byte_source_open_udp(source);
-    case BYTE_SOURCE_TCP: return byte_source_open_tcp(source);
+    case PLAT_SOURCE_SERIAL: return plat_source_open_serial(source);
+    case PLAT_SOURCE_UDP: return plat_source_open_udp(source);
+    case PLAT_SOURCE_TCP: return plat_source_open_tcp(source);
     }
-    return BYTE_OPEN_UNUSABLE;
+    return PLAT_SOURCE_UNUSABLE;
 }
 
-ByteOpen open_source(Logger* l)
+PlatSourceOpen open_source(Logger* l)
 {
     l->dropped_earlier += l->source.dropped;
     l->source.dropped = 0;
-    ByteOpen opened = open_by_kind(&l->source);
+    PlatSourceOpen opened = open_by_kind(&l->source);
     l->connect_started_ms = plat_monotonic_ms();
     l->last_bytes_ms = l->connect_started_ms;
-    if (opened == BYTE_OPEN_READY) l->state = SOURCE_UP;
-    if (opened == BYTE_OPEN_PENDING) l->state = SOURCE_CONNECTING;
-    if (opened == BYTE_OPEN_ABSENT || opened == BYTE_OPEN_UNUSABLE) source_lost(l);
+    if (opened == PLAT_SOURCE_READY) l->state = SOURCE_UP;
+    if (opened == PLAT_SOURCE_PENDING) l->state = SOURCE_CONNECTING;
+    if (opened == PLAT_SOURCE_ABSENT || opened == PLAT_SOURCE_UNUSABLE) source_lost(l);
     return opened;
 }
 
@@ -312,13 +312,13 @@ void show_status(Logger* l, int64_t now_ms, bool last)
     if (l->terminal) {
         int rows = 0;
         int columns = 0;
-        terminal_size(&rows, &columns);
+        plat_terminal_size(&rows, &columns);
         length = navlog_status_redraw(l->status, columns, l->redraw);
-        terminal_write(l->redraw, length);
-        if (last) terminal_write("\n", 1);
+        plat_terminal_write(l->redraw, length);
+        if (last) plat_terminal_write("\n", 1);
     } else {
         l->status[length] = '\n';
-        terminal_write(l->status, length + 1);
+        plat_terminal_write(l->status, length + 1);
     }
     l->status_at_ms = now_ms;
     l->state_shown = l->state;
@@ -344,18 +344,18 @@ int wait_for(const Logger* l, int64_t now_ms)
     return wait < 0 ? 0 : wait > WAIT_LONGEST_MS ? WAIT_LONGEST_MS : static_cast<int>(wait);
 }
 
-void handle(Logger* l, ByteEvent event, size_t count)
+void handle(Logger* l, PlatSourceEvent event, size_t count)
 {
     switch (event) {
-    case BYTE_EVENT_BYTES: take_bytes(l, count); break;
-    case BYTE_EVENT_CONNECTED:
+    case PLAT_SOURCE_BYTES: take_bytes(l, count); break;
+    case PLAT_SOURCE_CONNECTED:
         l->state = SOURCE_UP;
         l->reopen_pause_ms = REOPEN_FIRST_MS;
         l->last_bytes_ms = plat_monotonic_ms();
         break;
-    case BYTE_EVENT_LOST: source_lost(l); break;
-    case BYTE_EVENT_NONE:
-    case BYTE_EVENT_QUIT: break;
+    case PLAT_SOURCE_LOST: source_lost(l); break;
+    case PLAT_SOURCE_NONE:
+    case PLAT_SOURCE_QUIT: break;
     }
 }
 
@@ -363,7 +363,7 @@ void handle(Logger* l, ByteEvent event, size_t count)
 // could be taken by another program meanwhile.
 bool silent_too_long(const Logger* l, int64_t now_ms)
 {
-    return l->state == SOURCE_UP && l->options->kind != BYTE_SOURCE_UDP &&
+    return l->state == SOURCE_UP && l->options->kind != PLAT_SOURCE_UDP &&
            now_ms - l->last_bytes_ms >= SILENCE_REOPEN_MS;
 }
 
@@ -372,13 +372,13 @@ void run_loop(Logger* l)
     for (;;) {
         int64_t now_ms = plat_monotonic_ms();
         if (silent_too_long(l, now_ms)) {
-            byte_source_close(&l->source);
+            plat_source_close(&l->source);
             nmea_framer_reset(&l->framer);
             open_source(l);
         }
         if (l->state == SOURCE_DOWN && now_ms >= l->reopen_at_ms) open_source(l);
         if (l->state == SOURCE_CONNECTING && now_ms - l->connect_started_ms >= CONNECT_LIMIT_MS) {
-            byte_source_close(&l->source);
+            plat_source_close(&l->source);
             snprintf(l->source.reason, sizeof l->source.reason, "no answer");
             source_lost(l);
         }
@@ -387,8 +387,8 @@ void run_loop(Logger* l)
         if (l->log.unsynced && now_ms - l->log.last_sync_ms >= SYNC_EVERY_MS) sync_log(&l->log);
         if (status_due(l, now_ms)) show_status(l, now_ms, false);
         size_t count = 0;
-        ByteEvent event = byte_source_wait(&l->source, l->bytes, sizeof l->bytes, wait_for(l, now_ms), &count);
-        if (event == BYTE_EVENT_QUIT) return;
+        PlatSourceEvent event = plat_source_wait(&l->source, l->bytes, sizeof l->bytes, wait_for(l, now_ms), &count);
+        if (event == PLAT_SOURCE_QUIT) return;
         handle(l, event, count);
     }
 }
@@ -402,15 +402,15 @@ int navlog_run(const NavOptions* options)
     l->source.kind = options->kind;
     l->source.device = options->device;
     l->source.baud = options->baud;
-    l->source.address = options->kind == BYTE_SOURCE_UDP ? options->bind_address : options->host;
+    l->source.address = options->kind == PLAT_SOURCE_UDP ? options->bind_address : options->host;
     l->source.port = options->port;
-    l->source.handle = BYTE_SOURCE_CLOSED;
+    l->source.handle = PLAT_SOURCE_CLOSED;
     l->reopen_pause_ms = REOPEN_FIRST_MS;
     navlog_source_name(options, l->source_name, sizeof l->source_name);
     nmea_framer_reset(&l->framer);
     nmea_fix_clear(&l->fix);
     plat_net_start();
-    if (open_source(l) == BYTE_OPEN_UNUSABLE) {
+    if (open_source(l) == PLAT_SOURCE_UNUSABLE) {
         fprintf(stderr, "navlog: %s: %s\n", l->source_name, l->source.reason);
         return 2;
     }
@@ -419,11 +419,11 @@ int navlog_run(const NavOptions* options)
     PlatResult opened = open_log(&l->log, &today);
     if (opened != PLAT_OK) {
         fprintf(stderr, "navlog: cannot open %s: %s\n", l->log.name, l->log.trouble);
-        byte_source_close(&l->source);
+        plat_source_close(&l->source);
         return opened == PLAT_ERR_HELD ? 2 : 1;
     }
-    terminal_start(TERMINAL_STATUS);
-    l->terminal = terminal_is_output();
+    plat_terminal_start(PLAT_TERMINAL_STATUS);
+    l->terminal = plat_terminal_is_output();
     int64_t start_ms = plat_monotonic_ms();
     l->last_good_ms = start_ms;
     l->status_at_ms = start_ms;
@@ -431,9 +431,9 @@ int navlog_run(const NavOptions* options)
     show_status(l, start_ms, false);
     run_loop(l);
     show_status(l, plat_monotonic_ms(), true);
-    byte_source_close(&l->source);
+    plat_source_close(&l->source);
     close_log(&l->log);
     plat_net_stop();
-    terminal_stop();  // last: on Windows a closed console's process ends once the terminal is stopped
+    plat_terminal_stop();  // last: on Windows a closed console's process ends once the terminal is stopped
     return 0;
 }

@@ -42,43 +42,10 @@ constexpr int64_t DEPTH_STEP_MAX = 100000000;  // millimetres: 100 km
 // Steps between labelled times: whole seconds, minutes and hours a clock is read by.
 const int64_t TIME_STEPS_MS[] = {1000,    2000,    5000,    10000,    15000,    30000,    60000,    120000,  300000,
                                  600000,  900000,  1800000, 3600000,  7200000,  10800000, 21600000, 43200000, 86400000};
-constexpr int LABEL_SIZE = 24;
+constexpr int LABEL_SIZE = ECHOGRAM_LABEL_SIZE;
 
-enum Mark : uint8_t { MARK_NONE, MARK_MINOR, MARK_MAJOR, MARK_RANGE };
-
-// The echogram's groups of pings, kept until it is drawn: the means of each down the range, its first ping's time
-// and range, and its mean bottom's bin (-1: none).
-struct Group {
-    int64_t utc_ms;
-    bool time_known;
-    int range_code;
-    int line;
-};
-uint8_t kept_means[ECHOGRAM_CELLS_MAX];
-Group groups[ECHOGRAM_COLUMNS_MAX];
-long group_count;
-// The range the depths are drawn to: the longest of the pings', each drawn to its own depth on it.
-int scale_code;
-int shortest_code;
-
-// Each of the echogram's columns: its group, the run of rows its depth line takes, and its tick below.
-struct Column {
-    int group;
-    int line_low;
-    int line_high;  // below line_low: no line
-    Mark mark;
-};
-Column columns[ECHOGRAM_COLUMNS_MAX];
-Mark row_marks[PING_SAMPLE_COUNT];  // the depth ticks down the rows
-
-struct Label {
-    int at;  // its row (depths) or column (times)
-    char text[LABEL_SIZE];
-};
-Label depth_labels[PING_SAMPLE_COUNT / DEPTH_SPACING + 2];
-int depth_label_count;
-Label time_labels[2 * (ECHOGRAM_COLUMNS_MAX / TIME_SPACING + 1)];  // ranges and times, each spaced
-int time_label_count;
+static_assert(ECHOGRAM_LABELS_MAX >= PING_SAMPLE_COUNT / DEPTH_SPACING + 2, "a depth label every DEPTH_SPACING rows");
+static_assert(ECHOGRAM_LABELS_MAX >= 2 * (ECHOGRAM_COLUMNS_MAX / TIME_SPACING + 1), "ranges and times, each spaced");
 
 void put(uint8_t* pixels, int x, const uint8_t colour[3])
 {
@@ -159,10 +126,11 @@ void emit_row(Echogram* e)
 // A group of the echogram's pings, kept.
 void keep_group(Echogram* e)
 {
+    EchogramKept* kept = &e->kept;
     int bins = e->style.bins;
-    if (group_count >= e->style.columns) return;
-    Group* group = &groups[group_count];
-    memcpy(kept_means + group_count * bins, e->means, static_cast<size_t>(bins));
+    if (kept->group_count >= e->style.columns) return;
+    EchogramGroup* group = &kept->groups[kept->group_count];
+    memcpy(kept->means + kept->group_count * bins, e->means, static_cast<size_t>(bins));
     group->utc_ms = e->row_first.utc_ms;
     group->time_known = e->row_first.time_known;
     group->range_code = e->row_range_code;
@@ -171,7 +139,7 @@ void keep_group(Echogram* e)
         int bin = static_cast<int>(e->row_depth_sum / static_cast<double>(e->row_depths));
         group->line = bin < bins ? bin : bins - 1;
     }
-    ++group_count;
+    ++kept->group_count;
 }
 
 // ---- The echogram's scales ----
@@ -202,10 +170,11 @@ int64_t row_of(int64_t millimetres, int range_code, int bins)
 // they stand apart too. A depth is the draft and the distance from the transducer.
 void plan_depth_scale(Echogram* e)
 {
+    EchogramKept* kept = &e->kept;
     int bins = e->style.bins;
-    int code = scale_code;
-    memset(row_marks, MARK_NONE, sizeof row_marks);
-    depth_label_count = 0;
+    int code = kept->scale_code;
+    memset(kept->row_marks, MARK_NONE, sizeof kept->row_marks);
+    kept->depth_label_count = 0;
     if (code <= 0) return;
     int64_t step = 0;
     for (int64_t decade = 1; step == 0 && decade <= DEPTH_STEP_MAX; decade *= 10) {
@@ -225,9 +194,9 @@ void plan_depth_scale(Echogram* e)
         int64_t row = row_of(depth - draft, code, bins);
         if (row >= bins) break;
         bool major = depth % step == 0;
-        row_marks[row] = major ? MARK_MAJOR : MARK_MINOR;
+        kept->row_marks[row] = major ? MARK_MAJOR : MARK_MINOR;
         if (!major) continue;
-        Label* label = &depth_labels[depth_label_count++];
+        EchogramLabel* label = &kept->depth_labels[kept->depth_label_count++];
         label->at = static_cast<int>(row);
         metres_text(depth, step, label->text);
     }
@@ -235,26 +204,27 @@ void plan_depth_scale(Echogram* e)
 
 // The scale's range, the longest of the pings'; a group's bin (of its own range) at a row of the scale: rows or
 // more past its range.
-void plan_scale()
+void plan_scale(EchogramKept* kept)
 {
-    scale_code = 0;
-    shortest_code = 0;
-    for (long g = 0; g < group_count; ++g) {
-        int code = groups[g].range_code;
-        if (code > scale_code) scale_code = code;
-        if (code > 0 && (shortest_code == 0 || code < shortest_code)) shortest_code = code;
+    kept->scale_code = 0;
+    kept->shortest_code = 0;
+    for (long g = 0; g < kept->group_count; ++g) {
+        int code = kept->groups[g].range_code;
+        if (code > kept->scale_code) kept->scale_code = code;
+        if (code > 0 && (kept->shortest_code == 0 || code < kept->shortest_code)) kept->shortest_code = code;
     }
 }
 
-long bin_at(const Group* group, long row)
+long bin_at(const EchogramKept* kept, const EchogramGroup* group, long row)
 {
-    return group->range_code > 0 && scale_code > 0 ? row * scale_code / group->range_code : row;
+    return group->range_code > 0 && kept->scale_code > 0 ? row * kept->scale_code / group->range_code : row;
 }
 
 // The row of the scale where a group's bin starts.
-int row_at(const Group* group, int bin)
+int row_at(const EchogramKept* kept, const EchogramGroup* group, int bin)
 {
-    long row = group->range_code > 0 && scale_code > 0 ? static_cast<long>(bin) * group->range_code / scale_code : bin;
+    int scale = kept->scale_code;
+    long row = group->range_code > 0 && scale > 0 ? static_cast<long>(bin) * group->range_code / scale : bin;
     return static_cast<int>(row);
 }
 
@@ -262,14 +232,15 @@ int row_at(const Group* group, int bin)
 // takes: down to this column's bottom from half-way to the column before's.
 void plan_columns(Echogram* e)
 {
+    EchogramKept* kept = &e->kept;
     int count = e->style.columns;
     int before = -1;
     for (int c = 0; c < count; ++c) {
-        Column* column = &columns[c];
-        column->group = static_cast<int>(static_cast<long>(c) * group_count / count);
+        EchogramColumn* column = &kept->columns[c];
+        column->group = static_cast<int>(static_cast<long>(c) * kept->group_count / count);
         column->mark = MARK_NONE;
-        const Group* group = &groups[column->group];
-        int line = group->line < 0 ? -1 : row_at(group, group->line);
+        const EchogramGroup* group = &kept->groups[column->group];
+        int line = group->line < 0 ? -1 : row_at(kept, group, group->line);
         int from = before < 0 || line < 0 ? line : (before + line) / 2;
         column->line_low = from < line ? from : line;
         column->line_high = line < 0 ? column->line_low - 1 : from < line ? line : from;
@@ -283,9 +254,9 @@ bool label_fits(const Echogram* e, int column, const char* text)
     return x >= 0 && x + text_width(text) <= total_width(e);
 }
 
-void add_time_label(int column, const char* text)
+void add_time_label(EchogramKept* kept, int column, const char* text)
 {
-    Label* label = &time_labels[time_label_count++];
+    EchogramLabel* label = &kept->time_labels[kept->time_label_count++];
     label->at = column;
     snprintf(label->text, LABEL_SIZE, "%s", text);
 }
@@ -295,26 +266,28 @@ void add_time_label(int column, const char* text)
 // time under it where it stands clear of the labels on either side. The first ping's time is labelled too.
 void plan_time_marks(Echogram* e)
 {
+    EchogramKept* kept = &e->kept;
     int count = e->style.columns;
-    time_label_count = 0;
+    kept->time_label_count = 0;
     int64_t first = 0, last = 0;
     bool any = false;
-    for (long g = 0; g < group_count; ++g) {
-        if (!groups[g].time_known) continue;
-        if (!any || groups[g].utc_ms < first) first = groups[g].utc_ms;
-        if (!any || groups[g].utc_ms > last) last = groups[g].utc_ms;
+    for (long g = 0; g < kept->group_count; ++g) {
+        if (!kept->groups[g].time_known) continue;
+        if (!any || kept->groups[g].utc_ms < first) first = kept->groups[g].utc_ms;
+        if (!any || kept->groups[g].utc_ms > last) last = kept->groups[g].utc_ms;
         any = true;
     }
     for (int c = 1; c < count; ++c) {
-        int code = groups[columns[c].group].range_code;
-        if (code == groups[columns[c - 1].group].range_code) continue;
+        int code = kept->groups[kept->columns[c].group].range_code;
+        if (code == kept->groups[kept->columns[c - 1].group].range_code) continue;
         char text[LABEL_SIZE];
         snprintf(text, sizeof text, "range %g m", range_code_metres(code));
-        columns[c].mark = MARK_RANGE;
-        bool clear = time_label_count == 0 || c - time_labels[time_label_count - 1].at >= TIME_SPACING;
-        if (clear && label_fits(e, c, text)) add_time_label(c, text);
+        kept->columns[c].mark = MARK_RANGE;
+        int labels = kept->time_label_count;
+        bool clear = labels == 0 || c - kept->time_labels[labels - 1].at >= TIME_SPACING;
+        if (clear && label_fits(e, c, text)) add_time_label(kept, c, text);
     }
-    int ranges = time_label_count;
+    int ranges = kept->time_label_count;
     int64_t step = TIME_STEPS_MS[sizeof TIME_STEPS_MS / sizeof TIME_STEPS_MS[0] - 1];
     for (int64_t candidate : TIME_STEPS_MS) {
         if ((candidate * count) >= TIME_SPACING * (last - first)) {
@@ -326,24 +299,24 @@ void plan_time_marks(Echogram* e)
     bool ticked = false;
     int64_t previous = 0;
     for (int c = 0; c < count; ++c) {
-        const Group* group = &groups[columns[c].group];
-        if (!group->time_known || (c > 0 && columns[c].group == columns[c - 1].group)) continue;
+        const EchogramGroup* group = &kept->groups[kept->columns[c].group];
+        if (!group->time_known || (c > 0 && kept->columns[c].group == kept->columns[c - 1].group)) continue;
         int64_t slot = group->utc_ms / step;
         bool crosses = !ticked || slot != previous;
         ticked = true;
         previous = slot;
         if (!crosses) continue;
-        if (columns[c].mark == MARK_NONE) columns[c].mark = MARK_MAJOR;
+        if (kept->columns[c].mark == MARK_NONE) kept->columns[c].mark = MARK_MAJOR;
         char iso[PINGTIME_ISO_SIZE], text[LABEL_SIZE];
         pingtime_iso_utc(group->utc_ms, iso);
         snprintf(text, sizeof text, "%.8s", iso + 11);
         bool clear = c - last_label >= TIME_SPACING && label_fits(e, c, text);
         for (int i = 0; i < ranges && clear; ++i) {
-            int apart = time_labels[i].at - c;
+            int apart = kept->time_labels[i].at - c;
             clear = apart >= TIME_SPACING || apart <= -TIME_SPACING;
         }
         if (!clear) continue;
-        add_time_label(c, text);
+        add_time_label(kept, c, text);
         last_label = c;
     }
 }
@@ -354,8 +327,8 @@ void plan_time_marks(Echogram* e)
 // before the ticks, each centred on its tick.
 void draw_depth_labels_at(Echogram* e, int row)
 {
-    for (int i = 0; i < depth_label_count; ++i) {
-        const Label* label = &depth_labels[i];
+    for (int i = 0; i < e->kept.depth_label_count; ++i) {
+        const EchogramLabel* label = &e->kept.depth_labels[i];
         int top = label->at - FONT_HEIGHT / 2;
         if (row < top || row >= top + FONT_HEIGHT) continue;
         text_row(e->pixels, LEFT - 1 - TICK - GAP - text_width(label->text), LEFT, label->text, row - top);
@@ -365,8 +338,8 @@ void draw_depth_labels_at(Echogram* e, int row)
 // Row y (0 to FONT_HEIGHT - 1) of the time labels, each centred under its column.
 void draw_time_labels(Echogram* e, int y)
 {
-    for (int i = 0; i < time_label_count; ++i) {
-        const Label* label = &time_labels[i];
+    for (int i = 0; i < e->kept.time_label_count; ++i) {
+        const EchogramLabel* label = &e->kept.time_labels[i];
         text_row(e->pixels, LEFT + label->at - text_width(label->text) / 2, total_width(e), label->text, y);
     }
 }
@@ -379,18 +352,20 @@ void draw_frame_line(Echogram* e)
 
 void draw_title(Echogram* e)
 {
+    const EchogramKept* kept = &e->kept;
     char date[PINGTIME_ISO_SIZE] = "date unknown";
-    if (groups[0].time_known) {
-        pingtime_iso_utc(groups[0].utc_ms, date);
+    if (kept->groups[0].time_known) {
+        pingtime_iso_utc(kept->groups[0].utc_ms, date);
         date[10] = 0;
     }
     char lines[TITLE_LINES][ECHOGRAM_TITLE_SIZE];
     snprintf(lines[0], sizeof lines[0], "%s   %s, times UTC", e->style.name, date);
     char range[64];
-    if (shortest_code == scale_code) {
-        snprintf(range, sizeof range, "range %g m", range_code_metres(scale_code));
+    if (kept->shortest_code == kept->scale_code) {
+        snprintf(range, sizeof range, "range %g m", range_code_metres(kept->scale_code));
     } else {
-        snprintf(range, sizeof range, "ranges %g to %g m", range_code_metres(shortest_code), range_code_metres(scale_code));
+        snprintf(range, sizeof range, "ranges %g to %g m", range_code_metres(kept->shortest_code),
+                 range_code_metres(kept->scale_code));
     }
     if (e->style.draft_m > 0.0) {
         snprintf(lines[1], sizeof lines[1], "%s   depths in metres below the surface (draft %g m)", range,
@@ -414,19 +389,20 @@ void draw_title(Echogram* e)
 // grid at the labelled depths and under the time ticks, the depth line, the frame.
 void draw_echo_row(Echogram* e, int y)
 {
+    EchogramKept* kept = &e->kept;
     int bins = e->style.bins;
     blank_row(e);
     draw_depth_labels_at(e, y);
-    int tick = row_marks[y] == MARK_MAJOR ? TICK : row_marks[y] == MARK_MINOR ? MINOR_TICK : 0;
+    int tick = kept->row_marks[y] == MARK_MAJOR ? TICK : kept->row_marks[y] == MARK_MINOR ? MINOR_TICK : 0;
     for (int x = LEFT - 1 - tick; x < LEFT; ++x) put(e->pixels, x, INK);
     for (int c = 0; c < e->style.columns; ++c) {
-        const Column* column = &columns[c];
+        const EchogramColumn* column = &kept->columns[c];
         // Past the range of a ping shorter than the scale's: paper.
-        long bin = bin_at(&groups[column->group], y);
-        uint8_t mean = bin < bins ? kept_means[column->group * static_cast<long>(bins) + bin] : 0;
+        long bin = bin_at(kept, &kept->groups[column->group], y);
+        uint8_t mean = bin < bins ? kept->means[column->group * static_cast<long>(bins) + bin] : 0;
         const uint8_t grey[3] = {mean, mean, mean};
         const uint8_t* colour = bin >= bins ? PAPER : e->style.grey ? grey : WATERFALL_COLOURS[mean];
-        bool grid = (row_marks[y] == MARK_MAJOR && y > 0 && c % 2 == 1) ||
+        bool grid = (kept->row_marks[y] == MARK_MAJOR && y > 0 && c % 2 == 1) ||
                     (column->mark != MARK_NONE && c > 0 && y % 2 == 1);
         if (grid) colour = GRID;
         if (y >= column->line_low && y <= column->line_high) colour = LINE;
@@ -445,7 +421,7 @@ void draw_bottom(Echogram* e)
         draw_depth_labels_at(e, bins + y);
         if (y == 0) draw_frame_line(e);
         for (int c = 0; c < e->style.columns && y > 0 && y <= TICK; ++c) {
-            Mark mark = columns[c].mark;
+            EchogramMark mark = e->kept.columns[c].mark;
             if (mark == MARK_RANGE || (mark == MARK_MAJOR && y <= TICK - 2)) put(e->pixels, LEFT + c, INK);
         }
         int label_top = 1 + TICK + GAP;
@@ -456,7 +432,7 @@ void draw_bottom(Echogram* e)
 
 void draw_echogram(Echogram* e)
 {
-    plan_scale();
+    plan_scale(&e->kept);
     plan_columns(e);
     plan_depth_scale(e);
     plan_time_marks(e);
@@ -514,7 +490,7 @@ void echogram_begin(Echogram* echogram, const EchogramStyle* style, Picture* pic
     echogram->row_started = false;
     if (style->axes) {
         // Groups of pings a column each, or a ping spread over several columns.
-        group_count = 0;
+        echogram->kept.group_count = 0;
         long most = pings < style->columns ? pings : style->columns;
         height = most > 0 ? static_cast<int>(most) : 1;
     }
@@ -541,5 +517,5 @@ void echogram_add(Echogram* e, const ExportPing* ping)
 void echogram_finish(Echogram* e)
 {
     if (waterfall_rows_finish(&e->rows, e->style.bins, e->means)) end_row(e);
-    if (e->style.axes && group_count > 0) draw_echogram(e);
+    if (e->style.axes && e->kept.group_count > 0) draw_echogram(e);
 }

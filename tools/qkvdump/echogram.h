@@ -33,6 +33,49 @@ struct EchogramStyle {
     const char* name;  // the file named in the title, in UTF-8
 };
 
+constexpr int ECHOGRAM_LABEL_SIZE = 24;
+constexpr int ECHOGRAM_LABELS_MAX = 512;  // of depths, and of ranges and times: as many as fit, spaced
+
+enum EchogramMark : uint8_t { MARK_NONE, MARK_MINOR, MARK_MAJOR, MARK_RANGE };
+
+// A group of pings, a column or more of the echogram: its first ping's time and range, and its mean bottom's bin
+// (-1: none); its means down the range are kept beside.
+struct EchogramGroup {
+    int64_t utc_ms;
+    bool time_known;
+    int range_code;
+    int line;
+};
+
+// Each of the echogram's columns: its group, the run of rows its depth line takes, and its tick below.
+struct EchogramColumn {
+    int group;
+    int line_low;
+    int line_high;  // below line_low: no line
+    EchogramMark mark;
+};
+
+struct EchogramLabel {
+    int at;  // its row (depths) or column (times)
+    char text[ECHOGRAM_LABEL_SIZE];
+};
+
+// What the echogram keeps until its pings are all read, and its plan as it is drawn.
+struct EchogramKept {
+    uint8_t means[ECHOGRAM_CELLS_MAX];
+    EchogramGroup groups[ECHOGRAM_COLUMNS_MAX];
+    long group_count;
+    // The range the depths are drawn to: the longest of the pings', each drawn to its own depth on it.
+    int scale_code;
+    int shortest_code;
+    EchogramColumn columns[ECHOGRAM_COLUMNS_MAX];
+    EchogramMark row_marks[PING_SAMPLE_COUNT];  // the depth ticks down the rows
+    EchogramLabel depth_labels[ECHOGRAM_LABELS_MAX];
+    int depth_label_count;
+    EchogramLabel time_labels[ECHOGRAM_LABELS_MAX];  // ranges and times
+    int time_label_count;
+};
+
 struct Echogram {
     EchogramStyle style;
     Picture* picture;
@@ -46,6 +89,7 @@ struct Echogram {
     int row_range_code;              // and its range
     uint8_t means[PING_SAMPLE_COUNT];
     uint8_t pixels[PICTURE_ROW_MAX];
+    EchogramKept kept;  // with axes
 };
 
 // The echogram's columns for its rows (bins): those asked (0: none asked), or a column a ping within the

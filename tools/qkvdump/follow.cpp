@@ -14,6 +14,7 @@
 #include "platform/platform.h"
 #include "platform/terminal.h"
 #include "store/follower.h"
+#include "store/printable.h"
 #include "tools/qkvdump/cells.h"
 
 namespace {
@@ -40,7 +41,7 @@ struct Sending {
 
 struct View {
     FollowDepth depth;
-    DatagramOut nmea;  // --nmea-out; closed: none
+    PlatDatagram nmea;  // --nmea-out; closed: none
     Sending sending;
     DepthTracker tracker;
     long offered;                             // pings offered to the tracker in this file
@@ -89,7 +90,7 @@ void file_started(void* context, const char* name)
     cells_clear(&v->picture);
     v->status = CellsStatus{};
     snprintf(v->status.file_name, sizeof v->status.file_name, "%s", name);
-    scan_make_printable(v->status.file_name);
+    printable_text(v->status.file_name);
     v->status.depth_shown = v->depth.on;
     depth_tracker_start(&v->tracker, &v->depth.settings);  // a new file: no bottom followed yet
     v->offered = 0;
@@ -108,9 +109,9 @@ void take_depth(View* v, const DepthResult* result)
     if (!result->has_depth || v->nmea.socket < 0 || static_cast<long>(result->tag) < v->sending.live_from) return;
     char sentence[NMEA_DEPTH_SENTENCE_SIZE];
     size_t length = nmea_dpt(result->depth_m, v->depth.draft_m, range_m, sentence, sizeof sentence);
-    datagram_out_send(&v->nmea, sentence, length);
+    plat_datagram_send(&v->nmea, sentence, length);
     length = nmea_dbt(result->depth_m, sentence, sizeof sentence);
-    datagram_out_send(&v->nmea, sentence, length);
+    plat_datagram_send(&v->nmea, sentence, length);
 }
 
 void take_ping(void* context, const RecordView* record)
@@ -121,7 +122,7 @@ void take_ping(void* context, const RecordView* record)
     ++status->pings;
     status->have_record = true;
     snprintf(status->time_text, sizeof status->time_text, "%s%s", record->time_text, record->hundredths_text);
-    scan_make_printable(status->time_text);
+    printable_text(status->time_text);
     status->gain = record->gain;
     status->range_field = record->range_field;
     status->interval_ms = record->ping_interval_ms;
@@ -156,7 +157,7 @@ void update_status(View* v, int64_t now)
 
 void flush_output(View* v)
 {
-    terminal_write(v->output, v->used);
+    plat_terminal_write(v->output, v->used);
     v->used = 0;
 }
 
@@ -185,23 +186,17 @@ void take_size(View* v)
 {
     int rows = 0;
     int columns = 0;
-    terminal_size(&rows, &columns);
+    plat_terminal_size(&rows, &columns);
     cells_resize(&v->picture, rows, columns);
     v->picture_changed = true;
-}
-
-bool asks_for_24_bit()
-{
-    const char* colour_term = getenv("COLORTERM");
-    return colour_term && (strcmp(colour_term, "truecolor") == 0 || strcmp(colour_term, "24bit") == 0);
 }
 
 void start(View* v)
 {
     int rows = 0;
     int columns = 0;
-    terminal_size(&rows, &columns);
-    cells_start(&v->picture, asks_for_24_bit() ? CELLS_24_BIT : CELLS_256_COLOURS, rows, columns);
+    plat_terminal_size(&rows, &columns);
+    cells_start(&v->picture, plat_terminal_24_bit() ? CELLS_24_BIT : CELLS_256_COLOURS, rows, columns);
 }
 
 }  // namespace
@@ -213,46 +208,46 @@ int follow_run(const char* path, const FollowDepth* depth)
     v->nmea.socket = -1;
     char reason[REASON_SIZE];
     if (depth->nmea_address != nullptr &&
-        !datagram_out_open(&v->nmea, depth->nmea_address, depth->nmea_port, reason, sizeof reason)) {
+        !plat_datagram_open(&v->nmea, depth->nmea_address, depth->nmea_port, reason, sizeof reason)) {
         fprintf(stderr, "qkvdump: --nmea-out %s:%u: %s\n", depth->nmea_address, depth->nmea_port, reason);
         return 2;
     }
     // The file is opened before the terminal is taken; the open never waits (a pipe is refused).
     FollowerEvents events = {file_started, take_ping, v};
     bool opened = follower_start(&v->follower, path, &events, plat_monotonic_ms(), reason, sizeof reason);
-    const char* refusal = terminal_start(TERMINAL_DRAWN);
+    const char* refusal = plat_terminal_start(PLAT_TERMINAL_DRAWN);
     // Run as a service with depth sentences to send: nothing drawn, the ends still caught.
     bool drawn = refusal == nullptr;
-    if (!drawn && v->nmea.socket >= 0) refusal = terminal_start(TERMINAL_STATUS);
+    if (!drawn && v->nmea.socket >= 0) refusal = plat_terminal_start(PLAT_TERMINAL_STATUS);
     if (refusal != nullptr) {
         follower_stop(&v->follower);
-        datagram_out_close(&v->nmea);
+        plat_datagram_close(&v->nmea);
         fprintf(stderr, "qkvdump: --follow draws on a terminal: %s\n", refusal);
         return 2;
     }
     if (!opened) {
-        terminal_stop();
-        datagram_out_close(&v->nmea);
+        plat_terminal_stop();
+        plat_datagram_close(&v->nmea);
         fprintf(stderr, "%s: cannot open: %s\n", path, reason);
         return 1;
     }
     start(v);
-    if (drawn) terminal_write(CELLS_ENTER, strlen(CELLS_ENTER));
+    if (drawn) plat_terminal_write(CELLS_ENTER, strlen(CELLS_ENTER));
     v->picture_changed = true;
-    TerminalEvent event = TERMINAL_NOTHING;
-    while (event != TERMINAL_QUIT && event != TERMINAL_GONE) {
+    PlatTerminalEvent event = PLAT_TERMINAL_NOTHING;
+    while (event != PLAT_TERMINAL_QUIT && event != PLAT_TERMINAL_GONE) {
         int64_t now = plat_monotonic_ms();
         bool behind = follower_look(&v->follower, now);
         note_look(&v->sending, behind, v->offered);
         update_status(v, now);
         if (drawn) draw(v);
-        event = terminal_wait(behind ? 0 : LOOK_EVERY_MS);
-        if (event == TERMINAL_RESIZED) take_size(v);
-        if (!drawn && event == TERMINAL_GONE) event = TERMINAL_NOTHING;  // no terminal to hang up
+        event = plat_terminal_wait(behind ? 0 : LOOK_EVERY_MS);
+        if (event == PLAT_TERMINAL_RESIZED) take_size(v);
+        if (!drawn && event == PLAT_TERMINAL_GONE) event = PLAT_TERMINAL_NOTHING;  // no terminal to hang up
     }
-    if (drawn) terminal_write(CELLS_LEAVE, strlen(CELLS_LEAVE));
+    if (drawn) plat_terminal_write(CELLS_LEAVE, strlen(CELLS_LEAVE));
     follower_stop(&v->follower);
-    datagram_out_close(&v->nmea);
-    terminal_stop();
+    plat_datagram_close(&v->nmea);
+    plat_terminal_stop();
     return 0;
 }

@@ -60,9 +60,9 @@ size_t geojson_feature(const ExportPing* ping, bool first, char* text, size_t si
         snprintf(course, sizeof course, "%.1f", p->course_degrees);
     }
     if (ping->with_depth && ping->bottom.known) {
-        char metres[DEPTH_TEXT_SIZE];
-        snprintf(depth, sizeof depth, ",\"depth_m\":%s,\"depth_quality\":%d", depth_text(ping->bottom.depth_m, metres),
-                 ping->bottom.quality);
+        char metres[EXPORT_DEPTH_TEXT_SIZE];
+        snprintf(depth, sizeof depth, ",\"depth_m\":%s,\"depth_quality\":%d",
+                 export_depth_text(ping->bottom.depth_m, metres), ping->bottom.quality);
     } else if (ping->with_depth) {
         snprintf(depth, sizeof depth, ",\"depth_m\":null,\"depth_quality\":0");
     }

@@ -45,7 +45,7 @@ void merge(NavFix* fix, int64_t utc_ms, int offset_seconds, const NmeaPosition* 
     }
     if (sentence->year > 0) {
         NavTime midnight = {sentence->year, sentence->month, sentence->day, 0, 0, 0, 0, 0};
-        fix->date_ms = pingtime_civil_ms(&midnight);
+        fix->date_ms = timestamp_civil_ms(&midnight);
     }
     bool gga = sentence->kind == NMEA_FIX_GGA;
     if (gga || !fix->from_gga) {
@@ -90,7 +90,7 @@ bool next_fix(NavJoin* join, NavFix* out)
         }
         if (!nmea_read_position(text, &sentence)) continue;  // another kind of sentence
         int offset = stamp.utc_offset_seconds;
-        int64_t utc_ms = pingtime_civil_ms(&stamp) - offset * 1000LL;
+        int64_t utc_ms = timestamp_civil_ms(&stamp) - offset * 1000LL;
         NavSkip skip = judge(&sentence);
         if (skip != NAV_SKIP_COUNT) ++join->skipped[skip];
         if (skip == NAV_SKIP_IMPOSSIBLE) continue;
@@ -363,7 +363,7 @@ bool first_stamp_ms(NavLines* lines, const char* name, int64_t* utc_ms)
         NavTime stamp;
         const char* sentence = nullptr;
         found = navfile_line_split(lines->line, &stamp, &sentence);
-        if (found) *utc_ms = pingtime_civil_ms(&stamp) - stamp.utc_offset_seconds * 1000LL;
+        if (found) *utc_ms = timestamp_civil_ms(&stamp) - stamp.utc_offset_seconds * 1000LL;
     }
     fclose(stream);
     return found;

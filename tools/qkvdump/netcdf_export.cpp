@@ -180,7 +180,7 @@ void global_attributes(NetcdfOut* out, const NetcdfSource* source)
 {
     text_attribute(out, NC_GLOBAL, "Conventions", "CF-1.8");
     text_attribute(out, NC_GLOBAL, "title", "sonar pings");
-    text_attribute(out, NC_GLOBAL, "source", "qkvdump " QKVDUMP_VERSION " (Halvex_StoreData)");
+    text_attribute(out, NC_GLOBAL, "source", "qkvdump " HALVEX_VERSION " (Halvex_StoreData)");
     // One string a file, as given: file_index counts in it.
     check(out, nc_put_att_string(out->id, NC_GLOBAL, "source_files", static_cast<size_t>(source->file_count),
                                  const_cast<const char**>(source->files)), "source_files");
@@ -377,7 +377,8 @@ void netcdf_add_ping(NetcdfOut* out, const ExportPing* ping)
     out->record[at] = static_cast<int>(ping->record);
     out->latitude[at] = ping->position.known ? ping->position.latitude : MISSING_DOUBLE;
     out->longitude[at] = ping->position.known ? ping->position.longitude : MISSING_DOUBLE;
-    out->fix_quality[at] = ping->position.known ? static_cast<signed char>(ping->position.fix_quality) : MISSING_QUALITY;
+    out->fix_quality[at] =
+        ping->position.known ? static_cast<signed char>(ping->position.fix_quality) : MISSING_QUALITY;
     out->depth[at] = ping->bottom.known ? static_cast<float>(ping->bottom.depth_m) : MISSING_FLOAT;
     out->depth_quality[at] = static_cast<signed char>(ping->bottom.quality);
     memcpy(out->samples[out->filling][at], view->image + PING_IMAGE_SAMPLES, PING_SAMPLE_COUNT);
@@ -387,7 +388,9 @@ void netcdf_add_ping(NetcdfOut* out, const ExportPing* ping)
         snprintf(out->reason, sizeof out->reason, "a data file changed while it was read (its ranges)");
     }
     if (out->single_range_m <= 0.0) {
-        for (int k = 0; k < PING_SAMPLE_COUNT; ++k) out->distances[at][k] = static_cast<float>(k * range_m / PING_SAMPLE_COUNT);
+        for (int k = 0; k < PING_SAMPLE_COUNT; ++k) {
+            out->distances[at][k] = static_cast<float>(k * range_m / PING_SAMPLE_COUNT);
+        }
     }
     if (++out->in_block == NETCDF_BLOCK_PINGS) write_block(out);
 }

@@ -23,11 +23,6 @@ const char CLASSIC_NETCDF[] = "CDF";  // then its version: 1, 2 or 5
 const char GEOJSON_TYPE[] = "\"type\"";
 const char GEOJSON_FEATURE[] = "\"Feature";  // "Feature" or "FeatureCollection"
 constexpr int NMEA_ADDRESS_MAX = 6;          // "GPGGA", "PUBX": the capitals before the first comma
-constexpr int OUTPUTS_MAX = 5;
-
-// The outputs checked so far, so that no two share an OUT.
-const OutputTarget* checked[OUTPUTS_MAX];
-int checked_count;
 
 enum Content {
     CONTENT_EMPTY,
@@ -41,18 +36,6 @@ enum Content {
     CONTENT_OTHER,
     CONTENT_UNREAD,
 };
-
-bool has_suffix(const char* path, const char* suffix)
-{
-    size_t length = strlen(path);
-    size_t suffix_length = strlen(suffix);
-    if (length < suffix_length) return false;
-    const char* tail = path + length - suffix_length;
-    for (size_t i = 0; i < suffix_length; ++i) {
-        if (toupper(static_cast<unsigned char>(tail[i])) != suffix[i]) return false;
-    }
-    return true;
-}
 
 // A line of navlog's (a stamp, a blank) or a raw NMEA sentence ("$GPGGA,").
 bool starts_as_navigation(const char* head)
@@ -165,10 +148,10 @@ bool refuse(const OutputTarget* target, const char* is, const char* detail)
     return false;
 }
 
-bool shares_out(const OutputTarget* target)
+bool shares_out(const OutputTarget* target, const OutputInputs* inputs)
 {
-    for (int i = 0; i < checked_count; ++i) {
-        const OutputTarget* other = checked[i];
+    for (int i = 0; i < inputs->checked_count; ++i) {
+        const OutputTarget* other = inputs->checked[i];
         if (strcmp(other->path, target->path) == 0 || (target->existed && other->existed &&
                                                        plat_same_file(other->look, target->look))) {
             fprintf(stderr, "qkvdump: %s %s is also the OUT of %s\n", target->option, target->path, other->option);
@@ -197,10 +180,10 @@ bool replaceable(const OutputTarget* target, bool force)
     char usage[64];
     snprintf(usage, sizeof usage, " (%s OUT FILE...)", target->option);
     Content content = content_of(target->path);
-    if (has_suffix(target->path, DATA_FILE_SUFFIX) || content == CONTENT_DATA) {
+    if (naming_ends_in(target->path, DATA_FILE_SUFFIX) || content == CONTENT_DATA) {
         return refuse(target, "a data file", usage);
     }
-    if (has_suffix(target->path, NAVFILE_FILE_SUFFIX) || content == CONTENT_NAVIGATION) {
+    if (naming_ends_in(target->path, NAVFILE_FILE_SUFFIX) || content == CONTENT_NAVIGATION) {
         return refuse(target, "a navigation log", "");
     }
     if (content == CONTENT_EMPTY || content == content_written(target->kind) || force) return true;
@@ -213,8 +196,8 @@ bool replaceable(const OutputTarget* target, bool force)
 // (the next run's data file, the day's log), and a later run of ours would refuse to replace it.
 bool named_as_raw_data(const OutputTarget* target)
 {
-    const char* is = has_suffix(target->path, DATA_FILE_SUFFIX)      ? "a data file"
-                     : has_suffix(target->path, NAVFILE_FILE_SUFFIX) ? "a navigation log"
+    const char* is = naming_ends_in(target->path, DATA_FILE_SUFFIX)      ? "a data file"
+                     : naming_ends_in(target->path, NAVFILE_FILE_SUFFIX) ? "a navigation log"
                                                                       : nullptr;
     if (is == nullptr) return false;
     fprintf(stderr, "qkvdump: %s %s is named as %s: not writing the %s there\n", target->option, target->path, is,
@@ -224,7 +207,7 @@ bool named_as_raw_data(const OutputTarget* target)
 
 }  // namespace
 
-bool output_target_check(OutputTarget* target, const OutputInputs* inputs)
+bool output_target_check(OutputTarget* target, OutputInputs* inputs)
 {
     char device[16];
     if (plat_names_device(target->path, device, sizeof device)) {
@@ -235,7 +218,7 @@ bool output_target_check(OutputTarget* target, const OutputInputs* inputs)
     target->existed = plat_file_look(target->path, &target->look);
     target->in_place = target->existed && target->look.stream;
     target->writing = false;
-    if (shares_out(target)) return false;
+    if (shares_out(target, inputs)) return false;
     if (target->existed) {
         if (is_input(target, inputs->files, inputs->file_count) ||
             is_input(target, inputs->nav_files, inputs->nav_count)) {
@@ -250,7 +233,7 @@ bool output_target_check(OutputTarget* target, const OutputInputs* inputs)
     } else if (named_as_raw_data(target)) {
         return false;
     }
-    if (checked_count < OUTPUTS_MAX) checked[checked_count++] = target;
+    if (inputs->checked_count < OUTPUT_TARGETS_MAX) inputs->checked[inputs->checked_count++] = target;
     return true;
 }
 
@@ -330,9 +313,4 @@ bool output_input_is_file(const char* path, const char* before)
         return false;
     }
     return true;
-}
-
-bool output_is_data_file_name(const char* path)
-{
-    return has_suffix(path, DATA_FILE_SUFFIX);
 }

@@ -33,17 +33,22 @@ struct OutputTarget {
     char temp[OUTPUT_PATH_SIZE];  // the new file beside OUT
 };
 
-// The files a run reads, and whether --force was given.
+constexpr int OUTPUT_TARGETS_MAX = 16;
+
+// The files a run reads, whether --force was given, and the OUTs checked so far, of which no two are one.
 struct OutputInputs {
     const char* const* files;
     int file_count;
     const char* const* nav_files;
     int nav_count;
     bool force;
+    const OutputTarget* checked[OUTPUT_TARGETS_MAX];
+    int checked_count;
 };
 
-// True when the target's OUT may be written; else says why (a command line refused: status 2).
-bool output_target_check(OutputTarget* target, const OutputInputs* inputs);
+// True when the target's OUT may be written, and it is then one of the inputs' checked; else says why (a command
+// line refused: status 2).
+bool output_target_check(OutputTarget* target, OutputInputs* inputs);
 // Makes the new file to write: beside OUT, or OUT itself in place. Null when it cannot (said).
 FILE* output_target_open(OutputTarget* target);
 // The same for a library that opens the file by name: the name in *name, the file made and closed.
@@ -56,5 +61,3 @@ bool output_target_finish(OutputTarget* target, bool keep);
 // Windows). Said, after before ("" or "qkvdump: --nav "), in the same words on
 // every system; false then.
 bool output_input_is_file(const char* path, const char* before);
-// Named as the program names its data files, letter case ignored.
-bool output_is_data_file_name(const char* path);

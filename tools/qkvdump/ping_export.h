@@ -1,5 +1,8 @@
-// One ping as qkvdump's exports see it: its record, where it came from, its
-// absolute time and, with navigation, its position.
+// One ping as the listing and every output see it, decided in the run's
+// queue (run.h, ping_locate.h): its record, where it came from, its absolute
+// time, with navigation its position, and with the picker its bottom. What a
+// later stage decides of it (a depth reduced to a datum, with its flags) is
+// one more part of it, filled in the queue before the ping is handed on.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +21,13 @@ struct PingPosition {
     double course_degrees;
 };
 
+// The picker's verdict on a ping.
+struct PingDepth {
+    bool known;
+    double distance_m;  // the picked bottom below the transducer
+    int quality;        // 1 to 100 with a depth, 0 without
+};
+
 struct PingBottom {
     bool known;         // the picker gave the ping a depth
     double distance_m;  // the bottom below the transducer
@@ -25,17 +35,17 @@ struct PingBottom {
     int quality;        // 1 to 100 with a depth, 0 without
 };
 
-constexpr int DEPTH_TEXT_SIZE = 32;
+constexpr int EXPORT_DEPTH_TEXT_SIZE = 32;
 
 // A depth as every export writes it: metres with 3 decimals (to the millimetre, finer than a sample at the
 // shortest range), rounded half away from zero; the same text in the CSV, the track and the soundings, and quick
 // to make, as a long recording has a depth a ping.
-inline const char* depth_text(double metres, char text[DEPTH_TEXT_SIZE])
+inline const char* export_depth_text(double metres, char text[EXPORT_DEPTH_TEXT_SIZE])
 {
     long long millimetres = static_cast<long long>(metres * 1000.0 + (metres < 0 ? -0.5 : 0.5));
     bool negative = millimetres < 0;
     unsigned long long whole = static_cast<unsigned long long>(negative ? -millimetres : millimetres);
-    char* at = text + DEPTH_TEXT_SIZE - 1;
+    char* at = text + EXPORT_DEPTH_TEXT_SIZE - 1;
     *at = 0;
     for (int digit = 0; digit < 3 || whole > 0 || digit == 3; ++digit) {
         if (digit == 3) *--at = '.';

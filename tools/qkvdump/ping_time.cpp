@@ -2,9 +2,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <ctime>
 
+#include "platform/platform.h"
 #include "store/timestamp.h"
 
 namespace {
@@ -19,18 +18,15 @@ bool digits(const char* text, int count, int* value)
     return true;
 }
 
-// mktime of a local time, summer time as told (-1: as the zone's rule has it); broken as mktime leaves it.
-time_t machine_time(const NavTime* local, int summer, tm* broken)
+// The UTC instant of a local time of the computer's zone, read as standard time (summer 0), summer time (1) or as
+// the zone's rule has it (-1), in milliseconds; false for none.
+bool machine_instant(const CivilTime* local, int summer, int64_t* utc_ms)
 {
-    *broken = tm{};
-    broken->tm_year = local->year - 1900;
-    broken->tm_mon = local->month - 1;
-    broken->tm_mday = local->day;
-    broken->tm_hour = local->hour;
-    broken->tm_min = local->minute;
-    broken->tm_sec = local->second;
-    broken->tm_isdst = summer;
-    return mktime(broken);
+    PlatLocalTime at = {local->year - 1900, local->month - 1, local->day, local->hour, local->minute, local->second, 0};
+    int64_t seconds = 0;
+    if (!plat_zone_instant(&at, summer, &seconds)) return false;
+    *utc_ms = seconds * 1000;
+    return true;
 }
 
 }  // namespace
@@ -41,22 +37,6 @@ bool pingtime_from_record(const RecordView* view, int64_t* local_ms)
     if (!timestamp_parse_ms(view->date_text, view->time_text, view->hundredths_text, &since_day_zero)) return false;
     *local_ms = since_day_zero - TIMESTAMP_EPOCH_DAY * 86400000LL;
     return true;
-}
-
-void pingtime_civil_of_ms(int64_t ms, NavTime* time)
-{
-    int64_t days = (ms >= 0 ? ms : ms - 86399999) / 86400000;
-    int64_t of_day = ms - days * 86400000;
-    timestamp_date_of_day(days, &time->year, &time->month, &time->day);
-    time->hour = static_cast<int>(of_day / 3600000);
-    time->minute = static_cast<int>(of_day / 60000 % 60);
-    time->second = static_cast<int>(of_day / 1000 % 60);
-    time->millisecond = static_cast<int>(of_day % 1000);
-}
-
-int64_t pingtime_civil_ms(const NavTime* t)
-{
-    return navfile_civil_ms(t);
 }
 
 bool pingtime_parse_offset(const char* text, int* offset_seconds)
@@ -73,7 +53,7 @@ bool pingtime_parse_offset(const char* text, int* offset_seconds)
 void pingtime_iso_utc(int64_t utc_ms, char text[PINGTIME_ISO_SIZE])
 {
     NavTime t;
-    pingtime_civil_of_ms(utc_ms, &t);
+    timestamp_civil_of_ms(utc_ms, &t);
     snprintf(text, PINGTIME_ISO_SIZE, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", t.year, t.month, t.day, t.hour, t.minute,
              t.second, t.millisecond);
 }
@@ -90,16 +70,13 @@ int64_t pingtime_machine_utc(int64_t local_ms, const int64_t* previous_utc_ms, P
     int64_t minute = local_ms - ((local_ms % 60000) + 60000) % 60000;
     if (!memo->known || memo->minute != minute) {
         *memo = PingTimeZoneMinute{true, minute, 0, {0, 0}};
-        NavTime local;
-        pingtime_civil_of_ms(minute, &local);
+        CivilTime local;
+        timestamp_civil_of_ms(minute, &local);
         // The minute read as standard time and as summer time: each a reading where the zone has that local time.
         for (int summer = 0; summer <= 1; ++summer) {
-            tm broken;
-            time_t utc = machine_time(&local, summer, &broken);
-            bool kept = broken.tm_hour == local.hour && broken.tm_min == local.minute && broken.tm_mday == local.day &&
-                        broken.tm_isdst == summer;
-            if (utc == static_cast<time_t>(-1) || !kept) continue;
-            int64_t offset = minute - static_cast<int64_t>(utc) * 1000;
+            int64_t utc_ms = 0;
+            if (!machine_instant(&local, summer, &utc_ms)) continue;
+            int64_t offset = minute - utc_ms;
             if (memo->readings == 1 && memo->offsets_ms[0] == offset) continue;
             memo->offsets_ms[memo->readings++] = offset;
         }
@@ -110,9 +87,8 @@ int64_t pingtime_machine_utc(int64_t local_ms, const int64_t* previous_utc_ms, P
         }
         if (memo->readings == 0) {
             // No such local time (the hour skipped in spring): the C library's rule decides.
-            tm broken;
-            time_t utc = machine_time(&local, -1, &broken);
-            memo->offsets_ms[0] = utc == static_cast<time_t>(-1) ? 0 : minute - static_cast<int64_t>(utc) * 1000;
+            int64_t utc_ms = 0;
+            memo->offsets_ms[0] = machine_instant(&local, -1, &utc_ms) ? minute - utc_ms : 0;
         }
     }
     int64_t first = local_ms - memo->offsets_ms[0];
@@ -120,14 +96,4 @@ int64_t pingtime_machine_utc(int64_t local_ms, const int64_t* previous_utc_ms, P
     int64_t second = local_ms - memo->offsets_ms[1];
     bool stepped_back = previous_utc_ms != nullptr && first < *previous_utc_ms - (second - first) / 4;
     return stepped_back ? second : first;
-}
-
-void pingtime_machine_zone(char* text, int size)
-{
-    tzset();
-    if (strcmp(tzname[0], tzname[1]) == 0 || tzname[1][0] == 0) {
-        snprintf(text, static_cast<size_t>(size), "%s", tzname[0]);
-    } else {
-        snprintf(text, static_cast<size_t>(size), "%s/%s", tzname[0], tzname[1]);
-    }
 }

@@ -1,7 +1,7 @@
-// Times of pings and fixes (civil times as the .NAV line's NavTime, its
-// offset unused here): a record's date and time texts are the acquisition
-// computer's local time; with the UTC offset then in force they give the
-// absolute time, kept as milliseconds since 1970-01-01 00:00 UTC.
+// Times of pings and fixes: a record's date and time texts are the
+// acquisition computer's local time; with the UTC offset then in force they
+// give the absolute time, kept as milliseconds since 1970-01-01 00:00 UTC
+// (civil times read as UTC, store/timestamp.h).
 #pragma once
 
 #include <cstdint>
@@ -12,9 +12,6 @@
 // The record's local date and time texts as milliseconds since 1970-01-01
 // read as UTC; false when the texts are not such.
 bool pingtime_from_record(const RecordView* view, int64_t* local_ms);
-void pingtime_civil_of_ms(int64_t ms, NavTime* time);
-// Milliseconds since the epoch of a civil time read as UTC.
-int64_t pingtime_civil_ms(const NavTime* time);
 // "+01:00", "-05:30" or "+0100": seconds east of Greenwich; false for anything else.
 bool pingtime_parse_offset(const char* text, int* offset_seconds);
 // "2026-12-08T08:05:00.370Z".
@@ -39,5 +36,3 @@ struct PingTimeZoneMinute {
     int64_t offsets_ms[2]; // local less UTC of each reading, the first pass first
 };
 int64_t pingtime_machine_utc(int64_t local_ms, const int64_t* previous_utc_ms, PingTimeZoneMinute* memo);
-// The names of the computer's time zone, e.g. "CET/CEST".
-void pingtime_machine_zone(char* text, int size);

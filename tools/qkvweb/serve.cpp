@@ -387,15 +387,15 @@ void serve_until_asked_to_end(Server* s)
 {
     int64_t next_look = 0;
     s->catch_up_from_ms = -1;
-    TerminalEvent event = TERMINAL_NOTHING;
-    while (event != TERMINAL_QUIT) {
+    PlatTerminalEvent event = PLAT_TERMINAL_NOTHING;
+    while (event != PLAT_TERMINAL_QUIT) {
         int64_t now = plat_monotonic_ms();
         if (now >= next_look) next_look = next_look_after(s, survey_look(&s->survey, now), now);
         refresh(s, now);
         int64_t wait_ms = next_look - plat_monotonic_ms();
         if (wait_ms < 0) wait_ms = 0;
         MHD_run_wait(s->daemon, static_cast<int32_t>(wait_ms > LOOK_EVERY_MS ? LOOK_EVERY_MS : wait_ms));
-        event = terminal_wait(0);  // the ends asked by the system are taken here
+        event = plat_terminal_wait(0);  // the ends asked by the system are taken here
     }
 }
 
@@ -420,7 +420,7 @@ int web_serve(const WebOptions* options)
 {
     Server* s = &server;
     s->options = options;
-    terminal_start(TERMINAL_STATUS);
+    plat_terminal_start(PLAT_TERMINAL_STATUS);
     survey_start(&s->survey, plat_monotonic_ms());
     bool serving = make_responses(s) && start_daemon(s);
     if (!serving) {
@@ -435,6 +435,6 @@ int web_serve(const WebOptions* options)
     }
     free_responses(s);
     survey_stop(&s->survey);
-    terminal_stop();
+    plat_terminal_stop();
     return serving ? 0 : 2;
 }

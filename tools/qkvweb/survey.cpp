@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "store/printable.h"
 #include "waterfall/waterfall.h"
 
 namespace {
@@ -67,7 +68,7 @@ void file_started(void* context, const char* name)
     WebSurvey* s = static_cast<WebSurvey*>(context);
     ++s->generation;
     snprintf(s->file, sizeof s->file, "%s", name);
-    scan_make_printable(s->file);
+    printable_text(s->file);
     s->pings = 0;
     s->decided = s->verdicts = 0;
     s->has_depth = false;
@@ -130,7 +131,7 @@ void nav_started(void* context, const char* name)
 {
     WebSurvey* s = static_cast<WebSurvey*>(context);
     snprintf(s->nav_file, sizeof s->nav_file, "%s", name);
-    scan_make_printable(s->nav_file);
+    printable_text(s->nav_file);
     nmea_fix_clear(&s->fix);
     s->has_position = false;
     start_track(s);
@@ -149,7 +150,7 @@ void take_line(void* context, const char* line)
     // the latest fix would sit beside the position before it.
     if (position.impossible || !nmea_take_fix(sentence, &s->fix)) return;
     s->fix_quality = position.quality;
-    s->fix_utc_ms = navfile_civil_ms(&stamp) - stamp.utc_offset_seconds * 1000LL;
+    s->fix_utc_ms = timestamp_civil_ms(&stamp) - stamp.utc_offset_seconds * 1000LL;
     // One entered by hand or simulated is shown as what it is, and is no place the vessel was.
     bool measured = position.quality > 0 && position.quality <= NMEA_GGA_MEASURED_MAX;
     if (position.has_position && measured) keep_position(s, position.latitude, position.longitude);

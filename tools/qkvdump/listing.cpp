@@ -1,0 +1,69 @@
+#include "tools/qkvdump/listing.h"
+
+#include "tools/qkvdump/ping_time.h"
+
+namespace {
+
+const char NAV_CSV_HEADER[] = ",time_utc,lat,lon,fix_quality,fix_age_ms,speed_kn,course_deg";
+const char RANGE_CSV_HEADER[] = ",range_m";
+const char DEPTH_CSV_HEADER[] = ",depth_m,depth_quality";
+constexpr int CSV_HEADER_SIZE = 256;
+
+void print_decimal(FILE* out, bool known, int decimals, double value)
+{
+    fputc(',', out);
+    if (known) fprintf(out, "%.*f", decimals, value);
+}
+
+// The position columns of a CSV row: empty cells where there is no position.
+void nav_columns(const ExportPing* ping, FILE* out)
+{
+    const PingPosition* p = &ping->position;
+    char time[PINGTIME_ISO_SIZE] = "";
+    if (ping->time_known) pingtime_iso_utc(ping->utc_ms, time);
+    fprintf(out, ",%s", time);
+    print_decimal(out, p->known, p->decimals, p->latitude);
+    print_decimal(out, p->known, p->decimals, p->longitude);
+    fputc(',', out);
+    if (p->known) fprintf(out, "%d", p->fix_quality);
+    fputc(',', out);
+    if (p->known) fprintf(out, "%ld", p->fix_age_ms);
+    print_decimal(out, p->known && p->motion_known, 1, p->speed_knots);
+    print_decimal(out, p->known && p->motion_known, 1, p->course_degrees);
+}
+
+// The depth and its quality: an empty depth in CSV where there is none.
+void depth_columns(const PingBottom* b, bool csv, FILE* out)
+{
+    char text[EXPORT_DEPTH_TEXT_SIZE];
+    if (csv) {
+        fputc(',', out);
+        if (b->known) fputs(export_depth_text(b->depth_m, text), out);
+        fprintf(out, ",%d", b->quality);
+    } else if (b->known) {
+        fprintf(out, "  depth_m %s  depth_quality %d", export_depth_text(b->depth_m, text), b->quality);
+    } else {
+        fputs("  depth_m none", out);
+    }
+}
+
+}  // namespace
+
+void listing_header(const Scanner* scanner, const DumpOptions* options)
+{
+    char more[CSV_HEADER_SIZE];
+    snprintf(more, sizeof more, "%s%s%s", options->nav_count > 0 ? NAV_CSV_HEADER : "", RANGE_CSV_HEADER,
+             options->depth ? DEPTH_CSV_HEADER : "");
+    scan_csv_header(scanner, more);
+}
+
+void listing_line(const Scanner* scanner, const DumpOptions* options, RecordView* view, const ExportPing* ping)
+{
+    if (!scan_record_line(scanner, ping->file_name, ping->record, view)) return;
+    FILE* out = scanner->out;
+    bool csv = scanner->format == SCAN_CSV;
+    if (csv && options->nav_count > 0) nav_columns(ping, out);
+    fprintf(out, csv ? ",%g" : "  range_m %g", range_code_metres(view->range_field));
+    if (options->depth) depth_columns(&ping->bottom, csv, out);
+    fputc('\n', out);
+}
