@@ -168,6 +168,8 @@ void fields_name_key(const char* name, char* key, size_t size)
     key[length] = 0;
 }
 
+namespace {
+
 // The name without what brackets hold: "Level (m, LAT)" as "Level ".
 void unbracketed(const char* name, char* out, size_t size)
 {
@@ -180,6 +182,8 @@ void unbracketed(const char* name, char* out, size_t size)
     }
     out[length] = 0;
 }
+
+}  // namespace
 
 int fields_find_column(const FieldsLine* header, const char* const* keys, int key_count)
 {
