@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "navfile/nmea.h"
+#include "tools/qkvdump/echogram.h"
 #include "tools/qkvdump/dump_options.h"
 #include "tools/qkvdump/geojson_track.h"
 #include "tools/qkvdump/nav_join.h"
@@ -123,6 +124,51 @@ TEST(PingTime, RecordTimesAndOffsets)
     }
     unsetenv("TZ");
     tzset();
+}
+
+// The echogram's time ticks: at whole steps of the clock chosen for the span, labelled with the step crossed, not
+// the ping that crossed it; dates from steps of a day on, and at midnight; where the clock goes back, the step
+// passed going back.
+TEST(EchogramTicks, WholeStepsOverAnySpan)
+{
+    auto utc = [](const char* text) {
+        CivilTime time = {atoi(text), atoi(text + 5), atoi(text + 8), atoi(text + 11), atoi(text + 14),
+                          atoi(text + 17), atoi(text + 20)};
+        return timestamp_civil_ms(&time);
+    };
+    struct Case {
+        const char* what;
+        const char* first;  // "YYYY-MM-DD HH:MM:SS.mmm"
+        int64_t apart_ms;   // from one ping to the next
+        int pings;
+        int64_t step_ms;
+        const char* labels;
+    } cases[] = {
+        {"pings 7 h apart over 14 days", "2026-12-08 09:00:00.000", 7 * 3600000LL, 48, 2 * 86400000LL,
+         "2026-12-08 2026-12-09 2026-12-11 2026-12-13 2026-12-15 2026-12-17 2026-12-19 2026-12-21"},
+        {"two pings two years apart", "2024-01-01 00:00:00.000", 731 * 86400000LL, 2, 100 * 86400000LL,
+         "2024-01-01 2025-11-08"},
+        {"times going back", "2026-12-08 10:00:59.500", -1000, 20, 2000,
+         "10:00:59 10:00:58 10:00:56 10:00:54 10:00:52 10:00:50 10:00:48 10:00:46 10:00:44 10:00:42"},
+        {"over midnight", "2026-12-08 23:59:58.500", 1000, 4, 1000, "23:59:58 23:59:59 2026-12-09 00:00:01"},
+    };
+    for (const Case& c : cases) {
+        int64_t first = utc(c.first), span = c.apart_ms * (c.pings - 1);
+        int64_t step = echogram_time_step(span < 0 ? -span : span, ECHOGRAM_COLUMNS_MIN);
+        EXPECT_EQ(c.step_ms, step) << c.what;
+        char label[ECHOGRAM_LABEL_SIZE];
+        echogram_time_label(first, step, label);
+        std::string labels = label;
+        for (int ping = 1; ping < c.pings; ++ping) {
+            int64_t crossed = 0;
+            if (!echogram_time_crossed(first + (ping - 1) * c.apart_ms, first + ping * c.apart_ms, step, &crossed)) {
+                continue;
+            }
+            echogram_time_label(crossed, step, label);
+            labels += std::string(" ") + label;
+        }
+        EXPECT_EQ(c.labels, labels) << c.what;
+    }
 }
 
 // File names in the track are JSON strings of valid UTF-8 whatever the file system's bytes: UTF-8 as it is, any
