@@ -50,8 +50,8 @@ Samples bottom_samples(int n)
     return samples;
 }
 
-// Ping n as a record: its time 09:05:0n.37, gain 7 dB, 40 m, interval 120 ms.
-// Ping n's record, at 09:05:0n on 8 December 2026, or with a time, at the computer's local time so many seconds on.
+// Ping n as a record: its time 09:05:0n.37 (or the computer's local time so many seconds on), gain 7 dB, 40 m,
+// interval 120 ms.
 std::string ping_record(int n, Samples (*make)(int) = ping_samples, const time_t* seconds_on = nullptr)
 {
     uint8_t image[PING_IMAGE_SIZE] = {};
@@ -60,10 +60,9 @@ std::string ping_record(int n, Samples (*make)(int) = ping_samples, const time_t
     image[PING_IMAGE_END] = RETURN_END_BYTE;
     char date[16] = "08-DEC-2026", time[16];
     snprintf(time, sizeof time, "09:05:0%d", n % 10);
-    if (seconds_on != nullptr) {
-        time_t then = ::time(nullptr) + *seconds_on;
-        tm local;
-        localtime_r(&then, &local);
+    time_t then = ::time(nullptr) + (seconds_on != nullptr ? *seconds_on : 0);
+    tm local;
+    if (seconds_on != nullptr && localtime_r(&then, &local) != nullptr) {
         strftime(date, sizeof date, "%d-%b-%Y", &local);
         for (char* c = date; *c; ++c) *c = static_cast<char>(toupper(static_cast<unsigned char>(*c)));
         strftime(time, sizeof time, "%H:%M:%S", &local);
@@ -313,8 +312,10 @@ TEST(Follow, NmeaOutSendsTheDepthsOfPingsThatComeWhileItRuns)
         // Of the time they are sent at; "old" as a file of another day copied in.
         const time_t seconds_on = 5;
         std::string records, old;
-        for (int n = 1; n <= 6; ++n) records += ping_record(n, bottom_samples, &seconds_on);
-        for (int n = 1; n <= 6; ++n) old += ping_record(n, bottom_samples);
+        for (int n = 1; n <= 6; ++n) {
+            records += ping_record(n, bottom_samples, &seconds_on);
+            old += ping_record(n, bottom_samples);
+        }
         TempDir dir;
         write_file(dir.file("old"), old);
         write_file(dir.file("pings"), records);
@@ -458,7 +459,9 @@ TEST(Follow, WithoutFileFollowsTodaysNewestDataFile)
     // A run's file as the program records it: a ping of now every 400 ms.
     const time_t now = 0;
     auto record = [&](const std::string& name, int first) {
-        for (int n = first; n < first + 4; ++n, usleep(400000)) append(dir.file(name), ping_record(n, ping_samples, &now));
+        for (int n = first; n < first + 4; ++n, usleep(400000)) {
+            append(dir.file(name), ping_record(n, ping_samples, &now));
+        }
     };
     record(today() + "-9999.QKV", 3);
     ASSERT_TRUE(client.wait_for(today() + "-9999.QKV  4 pings", 5000));

@@ -126,20 +126,22 @@ TEST(PingTime, RecordTimesAndOffsets)
     tzset();
 }
 
+// "YYYY-MM-DD HH:MM:SS.mmm" as milliseconds read as UTC.
+int64_t civil(const char* text)
+{
+    CivilTime t = {atoi(text), atoi(text + 5), atoi(text + 8), atoi(text + 11), atoi(text + 14), atoi(text + 17),
+                   atoi(text + 20)};
+    return timestamp_civil_ms(&t);
+}
+
 // The echogram's time ticks: at whole steps of the clock chosen for the span, labelled with the step crossed, not
 // the ping that crossed it; dates from steps of a day on, and at midnight; where the clock goes back, the step
 // passed going back.
 TEST(EchogramTicks, WholeStepsOverAnySpan)
 {
-    auto utc = [](const char* text) {
-        CivilTime time = {atoi(text), atoi(text + 5), atoi(text + 8), atoi(text + 11), atoi(text + 14),
-                          atoi(text + 17), atoi(text + 20)};
-        return timestamp_civil_ms(&time);
-    };
     struct Case {
-        const char* what;
-        const char* first;  // "YYYY-MM-DD HH:MM:SS.mmm"
-        int64_t apart_ms;   // from one ping to the next
+        const char *what, *first;  // the first ping's time, "YYYY-MM-DD HH:MM:SS.mmm"
+        int64_t apart_ms;          // from one ping to the next
         int pings;
         int64_t step_ms;
         const char* labels;
@@ -153,17 +155,14 @@ TEST(EchogramTicks, WholeStepsOverAnySpan)
         {"over midnight", "2026-12-08 23:59:58.500", 1000, 4, 1000, "23:59:58 23:59:59 2026-12-09 00:00:01"},
     };
     for (const Case& c : cases) {
-        int64_t first = utc(c.first), span = c.apart_ms * (c.pings - 1);
+        int64_t first = civil(c.first), span = c.apart_ms * (c.pings - 1);
         int64_t step = echogram_time_step(span < 0 ? -span : span, ECHOGRAM_COLUMNS_MIN);
         EXPECT_EQ(c.step_ms, step) << c.what;
         char label[ECHOGRAM_LABEL_SIZE];
         echogram_time_label(first, step, label);
         std::string labels = label;
-        for (int ping = 1; ping < c.pings; ++ping) {
-            int64_t crossed = 0;
-            if (!echogram_time_crossed(first + (ping - 1) * c.apart_ms, first + ping * c.apart_ms, step, &crossed)) {
-                continue;
-            }
+        for (int64_t ping = 1, crossed = 0, at = first; ping < c.pings; ++ping, at += c.apart_ms) {
+            if (!echogram_time_crossed(at, at + c.apart_ms, step, &crossed)) continue;
             echogram_time_label(crossed, step, label);
             labels += std::string(" ") + label;
         }
@@ -276,15 +275,6 @@ std::string fix_line(const std::string& stamp, int s, int quality = 4, int recei
     return text;
 }
 
-// A line stamped as navlog stamps it, of the sentence's body without '$' and checksum.
-std::string stamped(const std::string& stamp, const std::string& body)
-{
-    char text[160];
-    snprintf(text, sizeof text, "$%s", body.c_str());
-    nmea_append_checksum(text, body.size() + 1);
-    return stamp + " " + text;
-}
-
 // Pings and lines of one computer whose clock steps back (the zone leaving summer time, the clock set back) or
 // forward, or of a receiver whose own time jumps, stands still or is off from the start: each ping gets its real UTC
 // time and the position of its real time, and 10 decimals of degrees for the receiver's 8 of minutes; where the
@@ -359,7 +349,7 @@ TEST(NavJoin, ClockStepsAndFixQualities)
          0, 3600},
         {"the receiver's date three days behind, by its RMC",
          {fix_line("2026-12-08T00:59:19.000+00:00", 19),
-          stamped("2026-12-08T00:59:19.010+00:00", "GNRMC,005919.00,A,5430.019,N,01000.000,E,0.0,0.0,051226,,,A"),
+          line("01:59:19.010", "GNRMC,005919.00,A,5430.019,N,01000.000,E,0.0,0.0,051226,,,A"),
           fix_line("2026-12-08T00:59:20.000+00:00", 20)},
          {{"2026-12-08 00:59:19.500", 0, 19.5, 4}},
          0, -3 * 86400},
@@ -381,15 +371,10 @@ TEST(NavJoin, ClockStepsAndFixQualities)
         NavJoin join;
         nav_join_begin(&join, Lines::read, &lines);
         for (const Ping& ping : c.pings) {
-            auto ms = [](const char* text) {
-                CivilTime t = {atoi(text), atoi(text + 5), atoi(text + 8), atoi(text + 11), atoi(text + 14),
-                               atoi(text + 17), atoi(text + 20)};
-                return timestamp_civil_ms(&t);
-            };
             int64_t utc = 0;
             PingPosition p;
-            ASSERT_TRUE(nav_join_locate(&join, ms(ping.local), &utc, &p)) << c.what;
-            EXPECT_EQ(ms(ping.local) - ping.offset_hours * 3600000LL, utc) << c.what << ": " << ping.local;
+            ASSERT_TRUE(nav_join_locate(&join, civil(ping.local), &utc, &p)) << c.what;
+            EXPECT_EQ(civil(ping.local) - ping.offset_hours * 3600000LL, utc) << c.what << ": " << ping.local;
             EXPECT_EQ(ping.real >= 0, p.known) << c.what << ": " << ping.local;
             if (ping.real < 0 || !p.known) continue;
             EXPECT_NEAR(54 + (30 + ping.real * 0.001) / 60, p.latitude, 1e-12) << c.what << ": " << ping.local;
@@ -404,13 +389,17 @@ TEST(NavJoin, ClockStepsAndFixQualities)
 using NavLinesRead = StoreScratchDir;
 
 // A line holding a NUL byte, or longer than navlog writes, comes as an empty line of its own; the lines after it,
-// CR LF or LF, the last without its line end, come as they are, from one file and the next.
+// CR LF or LF, the last without its line end, come as they are, from one file and the next. Given out of time
+// order, as a shell sorts a month's end, the files are read by their first stamps.
 TEST_F(NavLinesRead, BadLinesSpoilOnlyThemselves)
 {
+    const std::string december = fix_line("2026-12-01T00:00:01.000+00:00", 0),
+                      november = fix_line("2026-11-30T23:59:59.000+00:00", 0);
     const std::string contents[] = {std::string("one\r\ntw\0o\nthree\n", 16) + std::string(300, 'x') + "\nfour",
-                                    std::string("\0\nfive\n", 7)};
-    const char* const files[] = {"a.NAV", "b.NAV"};
-    for (int i = 0; i < 2; ++i) {
+                                    std::string("\0\nfive\n", 7), december + "\n",
+                                    "not a line of navlog's\n" + november + "\n"};
+    const char* const files[] = {"a.NAV", "b.NAV", "01DEC2026.NAV", "30NOV2026.NAV"};
+    for (int i = 0; i < 4; ++i) {
         FILE* file = fopen(files[i], "wb");
         ASSERT_NE(nullptr, file);
         fwrite(contents[i].data(), 1, contents[i].size(), file);
@@ -423,17 +412,6 @@ TEST_F(NavLinesRead, BadLinesSpoilOnlyThemselves)
     while (nav_lines_next(&lines, &line)) got.push_back(line);
     EXPECT_EQ(std::vector<std::string>({"one", "", "three", "", "four", "", "five"}), got);
     EXPECT_TRUE(nav_lines_close(&lines));
-
-    // Given out of time order, as a shell sorts a month's end, the files are read by their first stamps.
-    const std::string december = fix_line("2026-12-01T00:00:01.000+00:00", 0),
-                      november = fix_line("2026-11-30T23:59:59.000+00:00", 0);
-    for (const auto& file : {std::make_pair("01DEC2026.NAV", december + "\n"),
-                             std::make_pair("30NOV2026.NAV", "not a line of navlog's\n" + november + "\n")}) {
-        FILE* stream = fopen(file.first, "wb");
-        ASSERT_NE(nullptr, stream);
-        fputs(file.second.c_str(), stream);
-        fclose(stream);
-    }
     const char* const month_end[] = {"a.NAV", "01DEC2026.NAV", "30NOV2026.NAV"};
     nav_lines_open(&lines, month_end, 3);
     got.clear();
