@@ -6,8 +6,9 @@
 
 #include "cmdline/cmdline.h"
 #include "depth/picker.h"
+#include "tools/qkvdump/nav_join.h"
 
-constexpr int DUMP_NAV_FILES_MAX = 4096;
+constexpr int DUMP_NAV_FILES_MAX = NAV_LINES_FILES_MAX;
 constexpr int DUMP_BINS_DEFAULT = 1000;
 constexpr int DUMP_NMEA_ADDRESS_SIZE = 16;  // "255.255.255.255"
 // The transducer's draft and the blanking distance, in metres: a head sits at most this deep, and its range is at

@@ -29,7 +29,9 @@ static_assert(sizeof(CellsStatus::note) >= FOLLOWER_NOTE_SIZE, "the follower's n
 // runs: never of those a file already held when it was taken, which a chart
 // plotter would log as current at its present position. Only a recording
 // begun while it follows (a file newer than the one followed before it, or
-// the first one come after a wait) is sent from its first ping.
+// the first one come after a wait) is sent from its first ping. Nor is a ping
+// sent whose record is not of now (FOLLOWER_LIVE_WITHIN_MS of this computer's
+// clock), however it came: a copy of an old recording is no sounder.
 struct Sending {
     bool looked;           // the first look is done
     bool followed;         // a file has been taken
@@ -46,6 +48,7 @@ struct View {
     DepthTracker tracker;
     long offered;                             // pings offered to the tracker in this file
     double ranges[DEPTH_LOOKAHEAD + 1];       // of the pings not yet decided, by their number
+    bool live[DEPTH_LOOKAHEAD + 1];           // and whether their records were of now when they came
     Follower follower;
     bool picture_changed;
     bool status_changed;
@@ -106,7 +109,10 @@ void take_depth(View* v, const DepthResult* result)
     v->status.have_depth = result->has_depth;
     v->status.depth_m = result->depth_m + v->depth.draft_m;
     v->status_changed = true;
-    if (!result->has_depth || v->nmea.socket < 0 || static_cast<long>(result->tag) < v->sending.live_from) return;
+    bool live = v->live[result->tag % (DEPTH_LOOKAHEAD + 1)];
+    if (!result->has_depth || v->nmea.socket < 0 || !live || static_cast<long>(result->tag) < v->sending.live_from) {
+        return;
+    }
     char sentence[NMEA_DEPTH_SENTENCE_SIZE];
     size_t length = nmea_dpt(result->depth_m, v->depth.draft_m, range_m, sentence, sizeof sentence);
     plat_datagram_send(&v->nmea, sentence, length);
@@ -130,6 +136,9 @@ void take_ping(void* context, const RecordView* record)
     if (!v->depth.on) return;
     DepthResult result;
     v->ranges[v->offered % (DEPTH_LOOKAHEAD + 1)] = depth_range_of_record(record);
+    PlatLocalTime now;
+    plat_local_time(&now);
+    v->live[v->offered % (DEPTH_LOOKAHEAD + 1)] = follower_record_is_live(record, &now);
     if (depth_tracker_offer_record(&v->tracker, record, v->offered++, &result)) take_depth(v, &result);
 }
 
