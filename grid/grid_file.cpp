@@ -58,6 +58,20 @@ void describe_bag(const GridView* view, const GridDescription* description, CPLS
     options->SetNameValue("VAR_PROCESS_STEP_DESCRIPTION", text);
 }
 
+// BAG's driver opens the file again at the end of a copy, which it does only under a name ending in .bag, and the
+// name written beside OUT does not end so: the BAG is made, and the bands copied into it.
+bool write_bag(GDALDriverH driver, GridView* view, const char* path, CSLConstList options, GridGdalCall* call)
+{
+    GDALDatasetH bag = GDALCreate(driver, path, view->GetRasterXSize(), view->GetRasterYSize(), view->GetRasterCount(),
+                                  GDT_Float32, options);
+    bool copied = bag != nullptr && GDALSetGeoTransform(bag, view->transform) == CE_None &&
+                  GDALSetSpatialRef(bag, OGRSpatialReference::ToHandle(&view->crs)) == CE_None &&
+                  GDALDatasetCopyWholeRaster(GDALDataset::ToHandle(view), bag, nullptr, grid_gdal_progress, call) ==
+                      CE_None;
+    if (bag != nullptr) GDALClose(bag);
+    return copied;
+}
+
 }  // namespace
 
 bool grid_view_extent(const Grid* grid, GridExtent* extent, char* reason)
@@ -100,9 +114,12 @@ bool gridfile_write(const Grid* grid, const GridDescription* description, GridFi
         if (extent.width <= OVERVIEWS_FROM && extent.height <= OVERVIEWS_FROM) options.AddString("OVERVIEWS=NONE");
     }
     GDALDriverH driver = GDALGetDriverByName(format == GRIDFILE_BAG ? "BAG" : "COG");
+    if (format == GRIDFILE_BAG) {
+        return call.succeeded(driver != nullptr && write_bag(driver, &view, path, options.List(), &call), "the BAG");
+    }
     GDALDatasetH written = driver == nullptr ? nullptr
                                              : GDALCreateCopy(driver, path, GDALDataset::ToHandle(&view), FALSE,
                                                               options.List(), grid_gdal_progress, &call);
     if (written != nullptr) GDALClose(written);
-    return call.succeeded(written != nullptr, format == GRIDFILE_BAG ? "the BAG" : "the GeoTIFF");
+    return call.succeeded(written != nullptr, "the GeoTIFF");
 }

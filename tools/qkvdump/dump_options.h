@@ -6,6 +6,7 @@
 
 #include "cmdline/cmdline.h"
 #include "depth/picker.h"
+#include "grid/grid_file.h"
 #include "tools/qkvdump/nav_join.h"
 
 constexpr int DUMP_NAV_FILES_MAX = NAV_LINES_FILES_MAX;
@@ -15,6 +16,7 @@ constexpr int DUMP_NMEA_ADDRESS_SIZE = 16;  // "255.255.255.255"
 // most this long.
 constexpr double DUMP_DRAFT_MAX_M = 100.0;
 constexpr double DUMP_BLANKING_MAX_M = 1000.0;
+constexpr double DUMP_CONTOUR_INTERVAL_MIN_M = 0.001;
 
 struct DumpOptions {
     char** files;  // the data files, in the order given, gathered in argv's own slots
@@ -37,8 +39,16 @@ struct DumpOptions {
     const char* netcdf;
     const char* utc_offset;  // --utc-offset as given; null: none
     int offset_seconds;      // what it says
+    // The grid of the soundings and its contour lines.
+    const char* grid;      // OUTs; null: none asked for
+    const char* contours;
+    double cell_m;         // --cell; 0: none given
+    const char* crs;       // --crs as given; null: the UTM zone of the soundings
+    double contour_interval_m;  // --interval; 0: the depths below
+    double contour_depths[CONTOUR_LEVELS_MAX];  // --depths
+    int contour_depth_count;
     // The depth.
-    bool depth;  // --depth, or what --xyz asks for
+    bool depth;  // --depth, or what --xyz, --grid and --contours ask for
     double draft_m;
     DepthSettings depth_settings;                 // --blank, else the picker's own
     char nmea_address[DUMP_NMEA_ADDRESS_SIZE];    // --nmea-out's IPv4 address; empty: none
@@ -51,5 +61,5 @@ extern const char QKVDUMP_USAGE[];
 // Reads the arguments (the files gathered in argv's slots from argv[1] on, a slot written only once read); for
 // DUMP_PARSE_BAD, message says why.
 DumpParse dump_parse(int argc, char** argv, DumpOptions* options, char message[CMDLINE_MESSAGE_SIZE]);
-// Whether an output of the exports (the track, the soundings, the netCDF file) was asked for.
+// Whether an output of the exports (the track, the soundings, the netCDF file, the grid, the contours) was asked for.
 bool dump_exports_asked(const DumpOptions* options);

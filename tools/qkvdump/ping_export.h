@@ -5,6 +5,7 @@
 // one more part of it, filled in the queue before the ping is handed on.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 #include "store/record.h"
@@ -40,9 +41,14 @@ constexpr int EXPORT_DEPTH_TEXT_SIZE = 32;
 // A depth as every export writes it: metres with 3 decimals (to the millimetre, finer than a sample at the
 // shortest range), rounded half away from zero; the same text in the CSV, the track and the soundings, and quick
 // to make, as a long recording has a depth a ping.
+inline long long export_millimetres(double metres)
+{
+    return static_cast<long long>(metres * 1000.0 + (metres < 0 ? -0.5 : 0.5));
+}
+
 inline const char* export_depth_text(double metres, char text[EXPORT_DEPTH_TEXT_SIZE])
 {
-    long long millimetres = static_cast<long long>(metres * 1000.0 + (metres < 0 ? -0.5 : 0.5));
+    long long millimetres = export_millimetres(metres);
     bool negative = millimetres < 0;
     unsigned long long whole = static_cast<unsigned long long>(negative ? -millimetres : millimetres);
     char* at = text + EXPORT_DEPTH_TEXT_SIZE - 1;
@@ -54,6 +60,15 @@ inline const char* export_depth_text(double metres, char text[EXPORT_DEPTH_TEXT_
     }
     if (negative) *--at = '-';
     return at;
+}
+
+// A sounding's longitude and latitude as the soundings (--xyz) write them: 7 decimals of degrees, about 1 cm.
+constexpr int EXPORT_SOUNDING_DECIMALS = 7;
+// Such a value as read back from its text: the double nearest the decimal printf writes, but where the product
+// rounds across a half (a few in a billion).
+inline double export_sounding_degrees(double degrees)
+{
+    return std::nearbyint(degrees * 1e7) / 1e7;
 }
 
 struct ExportPing {

@@ -16,6 +16,7 @@
 #include "tools/qkvdump/dump_output.h"
 #include "tools/qkvdump/nav_join.h"
 #include "tools/qkvdump/ping_depth.h"
+#include "tools/qkvdump/ping_grid.h"
 #include "tools/qkvdump/ping_locate.h"
 
 constexpr int DUMP_OUTPUTS_MAX = 8;
@@ -55,6 +56,8 @@ struct DumpRun {
     PingLocator locator;
     char time_basis[PING_BASIS_TEXT_SIZE];
     PingDepthStage depth;  // --depth
+    bool gridding;         // --grid or --contours
+    PingGrid cells;
     PingQueue queue;
     long pings;     // handed on
     FILE* summary;  // the outputs' summaries go where the files' do
