@@ -31,7 +31,8 @@ const char TRUTH_REDUCED_HEADER[] = ",reduced_depth_m,reference,surface_depth_m,
                                     "transducer_latitude,transducer_longitude,echo_m,spike";
 // Where there is no tide the depths are below the water surface.
 const char SURFACE_REFERENCE[] = "water surface";
-// The files of the instruments a surveyor brings: the headers as they export them.
+// The files of the instruments a surveyor brings, with the headers they export, written here from the formats
+// as documented rather than by the code that reads them, so that the reading is tried by them.
 const char GAUGE_HEADER[] = "time,level_m\n";
 const char CAST_HEADER[] = "depth_m,sound_speed_m_s\n";
 // The gauge's record: from its mark at or before the start, over two tides a day and a margin.

@@ -27,9 +27,9 @@ int main(int argc, char** argv)
         if (!replay_open(options.replay_path, options.loop)) return 2;
         source = &REPLAY_SOURCE;
     } else {
-        EchoPlan plan = {options.seed,       options.ping_rate,     options.vessel,     options.sea,
-                         options.spike_one_in, options.truth_path,  options.truth_reduced, options.gauge_path,
-                         options.cast_path,  epoch_ms};
+        EchoPlan plan = {options.seed,       options.ping_rate,     options.vessel,
+                         options.sea,        options.spike_one_in,  options.truth_path,
+                         options.truth_reduced, options.gauge_path, options.cast_path, epoch_ms};
         int refused = echo_open(&plan);
         if (refused != 0) return refused;
     }

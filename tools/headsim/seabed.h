@@ -17,7 +17,7 @@ constexpr int SEABED_FISH_MAX = 16;
 // Where the transducer hears the seabed from: what turns the seabed's depth
 // below the reference (the datum, or the surface) into the echo's distance.
 struct SeabedWater {
-    const SeaPlan* sea;       // the level and the speed of sound
+    const SeaPlan* sea;       // its speed of sound
     double level_m;           // the surface above the reference at the ping
     double transducer_m;      // the transducer below the surface: the draft less the heave
     uint32_t spike_one_in;    // about one ping in this many with a bottom echoes at a false distance; 0: none
