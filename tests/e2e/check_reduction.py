@@ -16,6 +16,7 @@ import numpy as np
 import pandas
 import pynmea2
 
+DISTANCE = "distance_m"   # qkvdump's unreduced distance below the transducer, beside its reduced depth_m
 NOMINAL = 1500.0          # the head's speed of sound
 HEAVE_GAP_S = 1.5         # the widest gap between a sensor's samples interpolated across
 LEVEL_GAP_S = 3600.0      # and between a level's points
@@ -102,7 +103,7 @@ def check(truth_path, pings_path, nav_path, gauge_path, cast_path, draft, offset
     pings = pandas.read_csv(pings_path, keep_default_na=False, na_values=[""])
     pings = pings.set_index("record").loc[truth.ping]
     reduced_by_qkvdump = "depth_reference" in pings.columns
-    distance = pings["distance_m" if reduced_by_qkvdump else "depth_m"].to_numpy(float)
+    distance = pings[DISTANCE if reduced_by_qkvdump else "depth_m"].to_numpy(float)
     at = seconds(pings.time_utc)
     gauge, cast = pandas.read_csv(gauge_path), pandas.read_csv(cast_path)
     (heave_at, heave_values), (heading_at, heading_values) = sensors(nav_path)
