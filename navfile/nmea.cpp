@@ -553,3 +553,45 @@ size_t nmea_rmc(const NmeaFixOut* fix, char* text, size_t size)
                                     fix->course_degrees, t.day % 100, t.month % 100, t.year % 100,
                                     rmc_mode(fix->quality)));
 }
+
+namespace {
+
+constexpr long MS_A_DAY = 86400000L;
+
+// A heading, roll, pitch or heave field: "%.2f" (signed where asked), empty when not given; false when given
+// but outside -limit to limit (0 to limit for a heading).
+bool attitude_field(bool given, double value, double low, double limit, const char* format, char field[16])
+{
+    field[0] = 0;
+    if (!given) return true;
+    if (!std::isfinite(value) || value < low || value > limit) return false;
+    snprintf(field, 16, format, value);
+    return true;
+}
+
+}  // namespace
+
+size_t nmea_pashr(const NmeaAttitude* attitude, char* text, size_t size)
+{
+    const NmeaAttitude& a = *attitude;
+    char heading[16], roll[16], pitch[16], heave[16];
+    if (a.utc_ms_of_day < 0 || a.utc_ms_of_day >= MS_A_DAY ||
+        !attitude_field(a.has_heading, a.heading_degrees, 0.0, 360.0, "%.2f", heading) ||
+        !attitude_field(a.has_roll, a.roll_degrees, -ATTITUDE_ANGLE_MAX, ATTITUDE_ANGLE_MAX, "%+.2f", roll) ||
+        !attitude_field(a.has_pitch, a.pitch_degrees, -ATTITUDE_ANGLE_MAX, ATTITUDE_ANGLE_MAX, "%+.2f", pitch) ||
+        !attitude_field(a.has_heave, a.heave_m, -HEAVE_MAX_M, HEAVE_MAX_M, "%+.2f", heave)) {
+        return 0;
+    }
+    long ms = a.utc_ms_of_day;
+    return finish_sentence(text, size,
+                           snprintf(text, size, "$PASHR,%02ld%02ld%02ld.%03ld,%s,T,%s,%s,%s,0.050,0.050,0.100,1,1",
+                                    ms / 3600000, ms / 60000 % 60, ms / 1000 % 60, ms % 1000, heading, roll, pitch,
+                                    heave));
+}
+
+size_t nmea_hdt(double heading_degrees, char* text, size_t size)
+{
+    char heading[16];
+    if (!attitude_field(true, heading_degrees, 0.0, 360.0, "%.2f", heading)) return 0;
+    return finish_sentence(text, size, snprintf(text, size, "$HEHDT,%s,T", heading));
+}

@@ -60,6 +60,7 @@ need_kind() { # the packages of one kind, each with its test
         need "/usr/bin/python3 -c 'from osgeo import gdal'" python3-gdal
         need "/usr/bin/python3 -c 'import pyproj'" python3-pyproj
         need "/usr/bin/python3 -c 'import gsw'" python3-gsw
+        need "/usr/bin/python3 -c 'import pynmea2'" python3-nmea2
         ;;
     e2e)
         need "command -v unshare" util-linux

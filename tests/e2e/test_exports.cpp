@@ -28,29 +28,6 @@ std::string check(const std::string& arguments)
     return status == 0 ? output : "status " + std::to_string(status) + ": " + output;
 }
 
-std::string in_quotes(const std::string& path)
-{
-    return "'" + path + "'";
-}
-
-size_t lines_in(const std::string& path)
-{
-    std::string text = read_file(path);
-    size_t lines = 0;
-    for (char c : text) lines += c == '\n';
-    return lines;
-}
-
-bool wait_for_more_lines(const std::string& path, size_t count, int timeout_ms)
-{
-    long long deadline = now_ms() + timeout_ms;
-    while (lines_in(path) < count) {
-        if (now_ms() > deadline) return false;
-        usleep(20000);
-    }
-    return true;
-}
-
 // A record of the given local date and time, gain, range code and interval, its data bytes from seed.
 std::string record_of(const char* date, const char* time, const char* hundredths, int gain, int range_field,
                       int interval_ms, int seed)
@@ -71,23 +48,9 @@ std::string record_of(const char* date, const char* time, const char* hundredths
 TEST(Exports, PositionsFromNavlogBesideTheProgram)
 {
     TempDir dir;
-    Client logger(dir.path(), navlog_options({"--udp", "47120", "--bind", "127.0.0.1"}));
-    std::string nav = dir.file(today() + ".NAV");
-    ASSERT_TRUE(logger.wait_for("\r" + today() + ".NAV", 5000)) << logger.screen();
-    HeadSim head("127.77.20.1", {"--delay-ms", "4", "--nmea-udp", "47120", "--nmea-rate", "10", "--fault", "close@321"});
-    ASSERT_TRUE(head.ready());
-    ASSERT_TRUE(wait_for_more_lines(nav, 6, 5000)) << "fixes before the first ping";
-    write_settings(dir, "127.77.20.1", "Range=40\nGain=7\n");
-    ClientOptions recording;
-    recording.program = PROGRAM_STORE_ON;
-    recording.with_terminal = false;
-    recording.stdout_path = dir.file("screen.txt");
-    Client client(dir.path(), recording);
-    ASSERT_TRUE(client.wait_exit(20000).ended);
-    ASSERT_TRUE(wait_for_more_lines(nav, lines_in(nav) + 6, 5000)) << "fixes after the last ping";
-    head.stop();
-    logger.type("q");
-    EXPECT_EQ(0, logger.wait_exit().status);
+    std::string why, nav = survey_with_navlog(dir, "127.77.20.1", 47120, {"--delay-ms", "4", "--nmea-rate", "10",
+                                              "--fault", "close@321"}, "Range=40\nGain=7\n", 6, 20000, &why);
+    ASSERT_EQ("", why);
     std::vector<std::string> files = data_files(dir.path());
     ASSERT_EQ(1u, files.size());
     std::string data = dir.file(files[0]);
