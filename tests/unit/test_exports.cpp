@@ -390,6 +390,26 @@ std::string asked(std::vector<const char*> arguments)
     snprintf(depth, sizeof depth, "depth draft=%g blank=%g", o.draft_m, o.depth_settings.blanking_m);
     add(o.depth, depth);
     add(o.nmea_address[0] != 0, std::string("nmea=") + o.nmea_address + ":" + std::to_string(o.nmea_port));
+    char text[256];
+    const DumpReduction* r = &o.reduction;
+    const ReductionSettings* s = &r->settings;
+    snprintf(text, sizeof text, "keel=%g", o.keel_m);
+    add(o.keel, text);
+    add(r->asked, "reduced");
+    snprintf(text, sizeof text, "speed=%g", s->sound_speed_m_s);
+    add(s->speed == REDUCTION_SPEED_CONSTANT, text);
+    add(r->profile, std::string("profile=") + (r->profile ? r->profile : ""));
+    add(r->water_level, std::string("level=") + (r->water_level ? r->water_level : ""));
+    snprintf(text, sizeof text, "rtk=%g,%g", s->antenna_above_waterline_m, s->datum_above_ellipsoid_m);
+    add(s->level == REDUCTION_LEVEL_RTK, text);
+    add(s->datum[0] != 0, std::string("datum=") + s->datum);
+    add(s->heave, "heave");
+    snprintf(text, sizeof text, "offset=%g,%g", s->forward_m, s->starboard_m);
+    add(s->forward_m != 0 || s->starboard_m != 0, text);
+    snprintf(text, sizeof text, "gates=%g,%g", s->gate_min_m, s->gate_max_m);
+    add(s->gates, text);
+    add(r->edits, std::string("edits=") + (r->edits ? r->edits : ""));
+    add(r->xyz_flagged, "flagged");
     return got;
 }
 
@@ -399,6 +419,9 @@ TEST(DumpOptions, WhatEachLineAsksForAndEveryRefusal)
 {
     const std::string divisors = "1, 2, 4, 5, 8, 10, 16, 20, 25, 32, 40, 50, 64, 80, 100, 125, 160, 200, 250, 320, "
                                  "400, 500, 800, 1000, 1600, 2000, 4000 or 8000";
+    const std::string FOLLOW_TAKES = "--follow goes with no other option but --depth, --draft, --blank, --nmea-out, "
+                                     "--keel, --sound-speed, --sound-speed-profile, --water-level, --datum and "
+                                     "--depth-gates";
     const struct {
         std::vector<const char*> arguments;
         std::string asked;  // or the message
@@ -449,15 +472,54 @@ TEST(DumpOptions, WhatEachLineAsksForAndEveryRefusal)
         {{"--netcdf", "n.nc", "--utc-offset", "+1", "a.QKV"}, "--utc-offset must be +HH:MM or -HH:MM, not \"+1\""},
         {{"--csv", "--utc-offset", "+01:00", "a.QKV"}, "--utc-offset needs --netcdf"},
         {{"--force", "--csv", "a.QKV"}, "--force needs --png, --geojson, --xyz or --netcdf"},
-        {{"--follow", "--csv"}, "--follow goes with no other option but --depth, --draft, --blank and --nmea-out"},
-        {{"--follow", "--png", "p.png"},
-         "--follow goes with no other option but --depth, --draft, --blank and --nmea-out"},
+        {{"--follow", "--csv"}, FOLLOW_TAKES},
+        {{"--follow", "--png", "p.png"}, FOLLOW_TAKES},
+        {{"--follow", "--depth", "--edits", "e.txt"}, FOLLOW_TAKES},
         {{"--follow", "a.QKV", "b.QKV"}, "--follow takes one file at most"},
         {{"--follow", "--nmea-out", "127.0.0.1:10110"}, "--nmea-out needs --depth"},
         {{"--follow", "--draft", "1"}, "--draft needs --depth"},
         {{"--follow", "--depth", "--nmea-out", "localhost:10110"},
          "--nmea-out must be an IPv4 address and a port (127.0.0.1:10110), not \"localhost:10110\""},
         {{"--follow", "--depth", "--nmea-out", "127.0.0.1:0"}, "--nmea-out must be a port from 1 to 65535, not \"0\""},
+        // The reduction: every correction at once, the RTK level, and live.
+        {{"--csv", "--nav", "a.NAV", "--depth", "--draft", "0.6", "--sound-speed", "1487.5", "--water-level", "t.csv",
+          "--datum", "chart datum", "--heave", "--antenna-offset", "1.5,-0.25", "--depth-gates", "1,40", "--edits",
+          "e.txt", "a.QKV"},
+         "run a.QKV csv nav=1 depth draft=0.6 blank=0.5 reduced speed=1487.5 level=t.csv datum=chart datum heave "
+         "offset=1.5,-0.25 gates=1,40 edits=e.txt"},
+        {{"--nav", "a.NAV", "--xyz", "s.xyz", "--xyz-flagged", "--sound-speed-profile", "c.csv", "--antenna-height",
+          "2.1", "--datum-height", "-45.25", "--datum", "LAT", "a.QKV"},
+         "run a.QKV nav=1 xyz=s.xyz depth draft=0 blank=0.5 reduced profile=c.csv rtk=2.1,-45.25 datum=LAT flagged"},
+        {{"--follow", "--depth", "--nmea-out", "127.0.0.1:10110", "--keel", "1.2", "--water-level", "t.csv", "--datum",
+          "MLLW", "--depth-gates", "0.5,80"},
+         "follow depth draft=0 blank=0.5 nmea=127.0.0.1:10110 keel=1.2 reduced level=t.csv datum=MLLW gates=0.5,80"},
+        {{"--csv", "--sound-speed", "1480", "a.QKV"}, "--sound-speed needs --depth"},
+        {{"--depth", "--sound-speed", "1200", "a.QKV"}, "--sound-speed must be m/s from 1300 to 1800, not \"1200\""},
+        {{"--depth", "--sound-speed", "1480", "--sound-speed-profile", "c.csv", "a.QKV"},
+         "--sound-speed goes without --sound-speed-profile"},
+        {{"--depth", "--water-level", "t.csv", "a.QKV"}, "--water-level needs --datum"},
+        {{"--depth", "--datum", "LAT", "a.QKV"}, "--datum needs --water-level or --antenna-height"},
+        {{"--depth", "--datum", "=1+1", "a.QKV"},
+         "--datum must be a name of 1 to 31 printable characters, without , \" \\ ; | nor = + - @ first, not "
+         "\"=1+1\""},
+        {{"--csv", "--nav", "a.NAV", "--depth", "--antenna-height", "2", "--datum", "LAT", "a.QKV"},
+         "--antenna-height needs --datum-height"},
+        {{"--csv", "--nav", "a.NAV", "--depth", "--datum-height", "40", "a.QKV"}, "--datum-height needs --antenna-height"},
+        {{"--csv", "--depth", "--antenna-height", "2", "--datum-height", "1e9", "a.QKV"},
+         "--datum-height must be metres from -10000 to 10000, not \"1e9\""},
+        {{"--csv", "--depth", "--antenna-height", "2", "--datum-height", "40", "--datum", "LAT", "a.QKV"},
+         "--antenna-height needs --nav"},
+        {{"--csv", "--nav", "a.NAV", "--depth", "--antenna-height", "2", "--datum-height", "40", "--datum", "LAT",
+          "--water-level", "t.csv", "a.QKV"},
+         "--water-level goes without --antenna-height: one water level"},
+        {{"--csv", "--depth", "--heave", "a.QKV"}, "--heave needs --nav"},
+        {{"--csv", "--nav", "a.NAV", "--depth", "--antenna-offset", "1.5", "a.QKV"},
+         "--antenna-offset must be FORWARD,STARBOARD in metres, each from -1000 to 1000, not \"1.5\""},
+        {{"--depth", "--depth-gates", "40,1", "a.QKV"}, "--depth-gates must be MIN,MAX with MIN the less, not \"40,1\""},
+        {{"--depth", "--depth-gates", "1,nan", "a.QKV"},
+         "--depth-gates must be MIN,MAX in metres, each from 0 to 12000, not \"1,nan\""},
+        {{"--csv", "--depth", "--xyz-flagged", "a.QKV"}, "--xyz-flagged needs --xyz"},
+        {{"--follow", "--depth", "--keel", "1"}, "--keel needs --nmea-out"},
     };
     for (const auto& c : cases) EXPECT_EQ(c.asked, asked(c.arguments)) << c.asked;
     std::vector<const char*> many = {"--csv", "--nav"};
