@@ -12,6 +12,7 @@
 #include "tools/qkvdump/dump_options.h"
 #include "tools/qkvdump/geojson_track.h"
 #include "tools/qkvdump/nav_join.h"
+#include "tools/qkvdump/nav_motion.h"
 #include "tools/qkvdump/ping_locate.h"
 #include "tools/qkvdump/ping_time.h"
 #include "tools/qkvdump/picture_filter.h"
@@ -527,8 +528,10 @@ TEST(DumpOptions, WhatEachLineAsksForAndEveryRefusal)
     EXPECT_EQ("--nav takes 4096 files at most", asked(many));
 }
 
-// A ping's time by each basis, its position from the .NAV lines, and its bottom below the surface; none where the
-// record's texts are no time, or the run asks for no time.
+// A ping's time by each basis, its position from the .NAV lines and what their sensors say at its time (heave, roll
+// and pitch, a heading the short way round, an RTK height: a sensor sending after the fix of each second read on
+// for; none across a gap of over 1.5 s), and its bottom below the surface; none where the record's texts are no
+// time, or the run asks for no time.
 TEST(PingLocate, TimePositionAndDepthOfAPing)
 {
     setenv("TZ", "Europe/Berlin", 1);
@@ -537,6 +540,16 @@ TEST(PingLocate, TimePositionAndDepthOfAPing)
         line("09:05:00.000", "GPGGA,080500.00,5100.0000,N,00100.0000,E,1,09,0.9,1,M,47,M,,"),
         line("09:05:01.000", "GPGGA,080501.00,5100.0600,N,00100.0300,E,2,09,0.9,1,M,47,M,,"),
         line("09:05:40.000", "GPGGA,080540.00,5100.0600,N,00100.0300,E,2,09,0.9,1,M,47,M,,")};
+    const std::vector<std::string> sensors = {
+        line("09:05:00.000", "GPGGA,080500.00,5100.0000,N,00100.0000,E,4,09,0.9,1.50,M,47.00,M,,"),
+        line("09:05:00.010", "PASHR,080500.00,350.0,T,1.00,-2.00,0.10,0.02,0.02,0.10,1,1"),
+        line("09:05:00.050", "HEHDT,350.0,T"),
+        line("09:05:01.000", "GPGGA,080501.00,5100.0000,N,00100.0000,E,4,09,0.9,1.70,M,47.00,M,,"),
+        line("09:05:01.010", "PASHR,080501.00,10.0,T,3.00,-4.00,0.30,0.02,0.02,0.10,1,1"),
+        line("09:05:01.050", "HEHDT,10.0,T"),
+        line("09:05:02.000", "GPGGA,080502.00,5100.0000,N,00100.0000,E,5,09,0.9,1.90,M,47.00,M,,"),
+        line("09:05:04.010", "PASHR,080504.00,10.0,T,3.00,-4.00,0.30,0.02,0.02,0.10,1,1"),
+        line("09:05:05.000", "GPGGA,080505.00,5100.0000,N,00100.0000,E,5,09,0.9,1.90,M,47.00,M,,")};
     const struct {
         PingTimeBasis basis;
         std::vector<std::string> lines;
@@ -546,6 +559,7 @@ TEST(PingLocate, TimePositionAndDepthOfAPing)
         std::string want;
         const char* basis_text;  // its end
         bool none_placed;        // joined to the lines, and no ping given a position
+        bool with_sensors = false;
     } cases[] = {
         {PING_BASIS_OFFSET, {}, "08-DEC-2026 23:59:59.99", true, {}, "2026-12-09T05:29:59.990Z",
          "with the UTC offset -05:30 given (--utc-offset)", false},
@@ -561,12 +575,16 @@ TEST(PingLocate, TimePositionAndDepthOfAPing)
          "2026-12-08T14:35:00.000Z depth 12.946 of 12.346 quality 80", "given (--utc-offset)", false},
         {PING_BASIS_OFFSET, {}, "08-DEC-2026 09:05:00.00", false, {false, 0, 0}, "no time no depth",
          "given (--utc-offset)", false},
+        {PING_BASIS_NAV, sensors, "08-DEC-2026 09:05:00.53", true, {}, "2026-12-08T08:05:00.530Z 51 1 4 heave 0.204 "
+         "roll 2.04 pitch -3.04 heading 359.6 height 48.606", "log's lines", false, true},
+        {PING_BASIS_NAV, sensors, "08-DEC-2026 09:05:03.00", true, {}, "2026-12-08T08:05:03.000Z 51 1 5", "log's lines",
+         false, true},
     };
     for (const auto& c : cases) {
         Lines lines;
         lines.texts = c.lines;
         NavJoin join;
-        nav_join_begin(&join, Lines::read, &lines);
+        if (!c.with_sensors) nav_join_begin(&join, Lines::read, &lines);
         PingLocator locator = {};
         locator.basis = c.basis;
         locator.offset_seconds = -19800;
@@ -574,6 +592,13 @@ TEST(PingLocate, TimePositionAndDepthOfAPing)
         locator.timed = c.timed;
         locator.with_depth = c.depth.known || !c.timed;
         locator.draft_m = 0.6;
+        static NavMotion motion;
+        if (c.with_sensors) {
+            nav_motion_begin(&motion, Lines::read, &lines, NAV_MOTION_WANT_ATTITUDE | NAV_MOTION_WANT_HEADING |
+                                                                NAV_MOTION_WANT_HEIGHT);
+            nav_join_begin(&join, nav_motion_next, &motion);
+            locator.motion = &motion;
+        }
         ping_locate_begin(&locator);
         RecordView view = {};
         snprintf(view.date_text, sizeof view.date_text, "%.11s", c.time);
@@ -589,6 +614,18 @@ TEST(PingLocate, TimePositionAndDepthOfAPing)
             snprintf(got, sizeof got, " %g %g %d", ping.position.latitude, ping.position.longitude,
                      ping.position.fix_quality);
             text += got;
+        }
+        const PingMotion* m = &ping.motion;
+        const struct {
+            bool known;
+            const char* format;
+            double value;
+        } sensed[] = {{m->has_heave, " heave %g", m->heave_m}, {m->has_roll, " roll %g", m->roll_degrees},
+                      {m->has_pitch, " pitch %g", m->pitch_degrees}, {m->has_heading, " heading %.1f", m->heading_degrees},
+                      {m->has_height, " height %g", m->altitude_m + m->geoid_separation_m}};
+        for (const auto& value : sensed) {
+            snprintf(got, sizeof got, value.format, value.value);
+            if (value.known) text += got;
         }
         char depth[2][EXPORT_DEPTH_TEXT_SIZE];
         if (ping.with_depth) {
