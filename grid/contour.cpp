@@ -40,6 +40,14 @@ int levels_of(const ContourLevels* levels, const GridExtent* extent, double* dep
         }
         double first = ceil(extent->shoalest / interval);
         double last = floor(extent->deepest / interval);
+        // Past 2^53 a double no longer holds every whole number: the levels could not be counted one by one.
+        const double countable = 9007199254740992.0;
+        if (!(fabs(first) < countable && fabs(last) < countable)) {
+            snprintf(reason, GRIDFILE_REASON_SIZE,
+                     "an interval of %g m is too fine to count the contours over the depths %g to %g m", interval,
+                     extent->shoalest, extent->deepest);
+            return -1;
+        }
         if (last - first + 1 > CONTOUR_LEVELS_MAX) {
             snprintf(reason, GRIDFILE_REASON_SIZE,
                      "an interval of %g m gives %.0f contours over the depths %g to %g m, more than %d", interval,
@@ -47,7 +55,9 @@ int levels_of(const ContourLevels* levels, const GridExtent* extent, double* dep
             return -1;
         }
         int count = 0;
-        for (double level = first; level <= last; ++level) depths[count++] = level * interval;
+        for (double level = first; level <= last && count < CONTOUR_LEVELS_MAX; ++level) {
+            depths[count++] = level * interval;
+        }
         return count;
     }
     bool finite = true;

@@ -296,7 +296,7 @@ void grid_row(const Grid* grid, GridBand band, int64_t row, int64_t column_first
 GridStatus grid_coarsen(Grid* grid)
 {
     Grid coarse;
-    grid_init(&coarse, grid->cell_m * 2, 0);
+    if (!grid_init(&coarse, grid->cell_m * 2, 0)) return grid->status;  // past the largest cell: left as it is
     coarse.tiles_max = grid->tiles_max;
     for (long number = 0; number < grid->tile_count && coarse.status == GRID_OK; ++number) {
         const GridTile* tile = grid->tiles[number];
@@ -330,8 +330,14 @@ void grid_full_text(const Grid* grid, char* text, size_t size)
                  grid->tile_count, GRID_TILE_SIDE, GRID_TILE_SIDE, grid->cell_m, grid->cell_m * 2);
         return;
     }
-    snprintf(text, size,
-             "the soundings cover more than %ld tiles of %d x %d cells of %g m, the %ld MiB a grid may take; "
-             "cells of %g m need a half to a quarter of that",
-             grid->tiles_max, GRID_TILE_SIDE, GRID_TILE_SIDE, grid->cell_m, mib, grid->cell_m * 2);
+    int told = snprintf(text, size,
+                        "the soundings cover more than %ld tiles of %d x %d cells of %g m, the %ld MiB a grid may "
+                        "take; ",
+                        grid->tiles_max, GRID_TILE_SIDE, GRID_TILE_SIDE, grid->cell_m, mib);
+    if (told < 0 || static_cast<size_t>(told) >= size) return;
+    if (grid->cell_m * 2 > GRID_CELL_MAX_M) {
+        snprintf(text + told, size - told, "no cell is larger than %g m", GRID_CELL_MAX_M);
+    } else {
+        snprintf(text + told, size - told, "cells of %g m need a half to a quarter of that", grid->cell_m * 2);
+    }
 }

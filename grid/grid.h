@@ -109,7 +109,8 @@ void grid_geotransform(const Grid* grid, const GridExtent* extent, double transf
 // A band's values along one row, from column_first on; NaN where a cell has none.
 void grid_row(const Grid* grid, GridBand band, int64_t row, int64_t column_first, int64_t width, float* values);
 // Doubles the cell size, merging each 2 x 2 block of cells into one, and frees what that saves
-// (for a moment it holds both); the status is GRID_OK again unless memory ran out.
+// (for a moment it holds both); the status is GRID_OK again unless memory ran out. A cell that
+// would pass GRID_CELL_MAX_M leaves the grid as it is, its status returned.
 GridStatus grid_coarsen(Grid* grid);
 // Why grid_add said GRID_FULL or GRID_NO_MEMORY, and what cell size to try.
 void grid_full_text(const Grid* grid, char* text, size_t size);

@@ -39,7 +39,15 @@ enum HdtField { HDT_HEADING = 1, HDT_TRUE = 2 };
 // The bounds of PASHR's values, as its makers give them.
 constexpr double ATTITUDE_ANGLE_MAX = 90.0;
 constexpr double HEAVE_MAX_M = 99.0;
-enum RmcField { RMC_TIME = 1, RMC_STATUS = 2, RMC_LATITUDE = 3, RMC_SPEED = 7, RMC_COURSE = 8, RMC_MODE = 12 };
+enum RmcField {
+    RMC_TIME = 1,
+    RMC_STATUS = 2,
+    RMC_LATITUDE = 3,
+    RMC_SPEED = 7,
+    RMC_COURSE = 8,
+    RMC_DATE = 9,
+    RMC_MODE = 12,
+};
 // Receivers stop giving fixes above 1000 knots (the export limit on GNSS receivers): a faster speed is a fault.
 constexpr double RMC_SPEED_MAX_KNOTS = 1000.0;
 constexpr int LATITUDE_DEGREE_DIGITS = 2;
@@ -220,6 +228,18 @@ long time_of_day_ms(const char* sentence, int field)
     return ((hours * 60 + minutes) * 60 + seconds) * 1000 + static_cast<long>(fraction * 1000.0 + 0.5);
 }
 
+// RMC's date, ddmmyy: years 80 to 99 are 1980 to 1999, the rest 2000 to 2079 (GPS began in 1980).
+bool date_value(const char* sentence, int field, int* year, int* month, int* day)
+{
+    char value[FIELD_SIZE];
+    if (!field_of(sentence, field, value) || strlen(value) != 6 || !all_digits(value, 6)) return false;
+    *day = (value[0] - '0') * 10 + (value[1] - '0');
+    *month = (value[2] - '0') * 10 + (value[3] - '0');
+    int two_digits = (value[4] - '0') * 10 + (value[5] - '0');
+    *year = two_digits >= 80 ? 1900 + two_digits : 2000 + two_digits;
+    return *day >= 1 && *day <= 31 && *month >= 1 && *month <= 12;
+}
+
 // A decimal number field ("4.2", "+0.31", "-12"); false when empty or not such (no "inf", "nan" or hexadecimal).
 bool number_value(const char* sentence, int field, double* number)
 {
@@ -236,7 +256,9 @@ bool number_value(const char* sentence, int field, double* number)
 // A number field from low to high; false when not given or out of them.
 bool ranged_value(const char* sentence, int field, double low, double high, double* number)
 {
-    return number_value(sentence, field, number) && *number >= low && *number <= high;
+    if (!number_value(sentence, field, number) || *number < low || *number > high) return false;
+    if (*number == 0.0) *number = 0.0;  // "-0" is 0, not a negative zero that prints as "-0.0"
+    return true;
 }
 
 // A number field within -limit to limit; false when not given or out of them.
@@ -378,6 +400,9 @@ bool nmea_read_position(const char* sentence, NmeaPosition* position)
     int time_field = gga ? static_cast<int>(GGA_TIME) : static_cast<int>(RMC_TIME);
     int first = gga ? static_cast<int>(GGA_LATITUDE) : static_cast<int>(RMC_LATITUDE);
     position->utc_ms_of_day = time_of_day_ms(sentence, time_field);
+    if (gga || !date_value(sentence, RMC_DATE, &position->year, &position->month, &position->day)) {
+        position->year = position->month = position->day = 0;
+    }
     int latitude_decimals = 0, longitude_decimals = 0;
     AngleRead latitude =
         angle_value(sentence, first, LATITUDE_DEGREE_DIGITS, "NS", &position->latitude, &latitude_decimals);

@@ -137,6 +137,7 @@ enum NmeaFixKind { NMEA_FIX_NONE, NMEA_FIX_GGA, NMEA_FIX_RMC };
 struct NmeaPosition {
     NmeaFixKind kind;
     long utc_ms_of_day;    // the sentence's UTC time of day in milliseconds; -1 when not given
+    int year, month, day;  // RMC's UTC date (month 1 to 12); 0 when not given, and for a GGA
     bool has_position;     // latitude and longitude given and well-formed
     bool impossible;       // given, but malformed or out of range: latitude over 90, longitude over 180, minutes of 60
     double latitude;       // decimal degrees, north positive

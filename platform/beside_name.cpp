@@ -3,6 +3,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/platform.h"
+
+void beside_name_none_left(char* reason, size_t size)
+{
+    snprintf(reason, size, "more than %d outputs made at once", PLAT_BESIDE_MAX);
+}
+
 int beside_name_make(const char* path, unsigned long process, int attempt, const char* separators, char* temp,
                      size_t size)
 {

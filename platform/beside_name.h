@@ -11,6 +11,9 @@
 // (at least as many bytes) on Windows'.
 constexpr size_t BESIDE_NAME_COMPONENT_MAX = 255;
 
+// Why no more such files can be made while PLAT_BESIDE_MAX are: said alike by both backends.
+void beside_name_none_left(char* reason, size_t size);
+
 // separators: the characters that end a directory's name ("/", or "/\\" on Windows). The name's length, or -1
 // when it does not fit in size.
 int beside_name_make(const char* path, unsigned long process, int attempt, const char* separators, char* temp,

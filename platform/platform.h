@@ -130,10 +130,11 @@ PlatResult plat_file_close_removing_empty(PlatFile file, const char* name);
 // Windows ends a console program without a signal of the program's own, so
 // there it does nothing.
 void plat_file_remove_empty_at_end(PlatFile file, const char* name);
-// Opens a log of the current directory for appending, creating it when
-// missing, readable by others while written, and held for this process alone
-// until closed: PLAT_ERR_HELD when another process holds it (on Windows also
-// any program that lets no one else write it). What holds it is the open file
+// Opens a log of the current directory for appending (and for reading what it
+// holds, with plat_file_read_at), creating it when missing, readable by others
+// while written, and held for this process alone until closed: PLAT_ERR_HELD
+// when another process holds it (on Windows also any program that lets no one
+// else write it). What holds it is the open file
 // itself, so the hold ends with the process however that ends. Never waits: a
 // name that is not a regular file (a pipe, a device, a directory) is refused,
 // and so is a symbolic link.
@@ -191,8 +192,10 @@ PlatResult plat_file_read_at(PlatFile file, int64_t offset, uint8_t* bytes, size
 // the process be ended by Ctrl+C or a request to terminate before the file is
 // moved or discarded, it is removed (a program stopped mid-way leaves no
 // partial file), and a write past the file size limit fails as on a full disk
-// instead of killing the process. PLAT_BESIDE_MAX such files at once.
-constexpr int PLAT_BESIDE_MAX = 4;
+// instead of killing the process. PLAT_BESIDE_MAX such files at once: room
+// for every output a tool makes in one run (qkvdump's, checked where they are
+// listed); past them, null with that said.
+constexpr int PLAT_BESIDE_MAX = 8;
 FILE* plat_file_create_beside(const char* path, char* temp, size_t temp_size, char* reason, size_t reason_size);
 // Moves the file from over the file to in one step, replacing it: to is
 // always the old file or the new one. On failure the reason, and from is left

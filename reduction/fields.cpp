@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "store/timestamp.h"
 
@@ -116,10 +117,19 @@ bool fields_is_blank_or_comment(const char* line)
 
 char fields_separator_of(const char* header)
 {
-    if (strchr(header, ',') != nullptr) return ',';
-    if (strchr(header, ';') != nullptr) return ';';
-    if (strchr(header, '\t') != nullptr) return '\t';
-    return 0;
+    const char candidates[] = {',', ';', '\t'};
+    int counts[3] = {0, 0, 0};
+    int depth = 0;  // of brackets
+    bool quoted = false;
+    for (const char* at = header; *at != 0; ++at) {
+        if (*at == '"') quoted = !quoted;
+        if (!quoted && (*at == '(' || *at == '[')) ++depth;
+        if (!quoted && (*at == ')' || *at == ']') && depth > 0) --depth;
+        for (int k = 0; k < 3 && !quoted && depth == 0; ++k) counts[k] += *at == candidates[k];
+    }
+    int most = 0;
+    for (int k = 1; k < 3; ++k) most = counts[k] > counts[most] ? k : most;
+    return counts[most] > 0 ? candidates[most] : 0;
 }
 
 bool fields_split(const char* line, char separator, FieldsLine* cut)
@@ -158,13 +168,33 @@ void fields_name_key(const char* name, char* key, size_t size)
     key[length] = 0;
 }
 
+namespace {
+
+// The name without what brackets hold: "Level (m, LAT)" as "Level ".
+void unbracketed(const char* name, char* out, size_t size)
+{
+    size_t length = 0;
+    int depth = 0;
+    for (; *name != 0 && length + 1 < size; ++name) {
+        if (*name == '(' || *name == '[') ++depth;
+        if (depth == 0) out[length++] = *name;
+        if ((*name == ')' || *name == ']') && depth > 0) --depth;
+    }
+    out[length] = 0;
+}
+
+}  // namespace
+
 int fields_find_column(const FieldsLine* header, const char* const* keys, int key_count)
 {
-    for (int k = 0; k < key_count; ++k) {
-        for (int column = 0; column < header->count; ++column) {
-            char key[FIELDS_LINE_MAX + 1];
-            fields_name_key(header->field[column], key, sizeof key);
-            if (strcmp(key, keys[k]) == 0) return column;
+    char name[FIELDS_LINE_MAX + 1], key[FIELDS_LINE_MAX + 1];
+    for (bool whole : {true, false}) {
+        for (int k = 0; k < key_count; ++k) {
+            for (int column = 0; column < header->count; ++column) {
+                unbracketed(header->field[column], name, sizeof name);
+                fields_name_key(whole ? header->field[column] : name, key, sizeof key);
+                if (strcmp(key, keys[k]) == 0) return column;
+            }
         }
     }
     return -1;
@@ -238,6 +268,15 @@ long fields_read(const char* text, size_t size, FieldsTake take, void* parser, F
         say(context, &problem);
     }
     return bad;
+}
+
+void fields_no_point(FieldsProblem* problem, bool header_read, long header_refused, const char* no_point)
+{
+    if (header_refused > 0) {
+        fields_say(problem, 0, "nothing read after the header refused on line %ld", header_refused);
+    } else {
+        fields_say(problem, 0, "%s", header_read ? no_point : "no header line");
+    }
 }
 
 void fields_say(FieldsProblem* problem, long line, const char* format, ...)

@@ -57,7 +57,8 @@ size_t fields_bom_length(const char* text);
 // Blank (nothing but blanks and tabs) or a comment ('#' first after any blanks).
 bool fields_is_blank_or_comment(const char* line);
 
-// The separator of a header line: ',' where it holds one, else ';', else a tab; 0 for none of them.
+// The separator of a header line: of ',', ';' and a tab, the one it holds most often outside brackets and double
+// quotes ("Date;Time;Level (m, LAT)" is cut at ';'), a tie going to ',' and then ';'; 0 for none of them.
 char fields_separator_of(const char* header);
 // Cuts a line at the separator. False when it has more than FIELDS_MAX
 // fields (the first FIELDS_MAX are there) or is longer than FIELDS_LINE_MAX.
@@ -66,7 +67,8 @@ bool fields_split(const char* line, char separator, FieldsLine* cut);
 // "Sound Velocity (m/s)" as "soundvelocityms".
 void fields_name_key(const char* name, char* key, size_t size);
 // The column of a header whose key is keys[0], else keys[1], ... (the first
-// such column); -1 for none.
+// such column), else whose key without what brackets hold is ("Level (m, LAT)"
+// as "level"); -1 for none.
 int fields_find_column(const FieldsLine* header, const char* const* keys, int key_count);
 
 // A decimal number: an optional sign, digits with one decimal point (or comma,
@@ -90,6 +92,9 @@ void fields_utc_text(int64_t utc_ms, char text[FIELDS_TIME_TEXT_SIZE]);
 typedef FieldsVerdict (*FieldsTake)(void* parser, const char* line, long number, FieldsProblem* problem);
 long fields_read(const char* text, size_t size, FieldsTake take, void* parser, FieldsSay say, void* context);
 
+// What a text that gave no point says at its end: no header line, the line of a header refused (nothing after it
+// read), or no_point.
+void fields_no_point(FieldsProblem* problem, bool header_read, long header_refused, const char* no_point);
 // "line N: " and the reason, into problem; the reason alone for line 0, a
 // problem of the whole text.
 void fields_say(FieldsProblem* problem, long line, const char* format, ...) __attribute__((format(printf, 3, 4)));

@@ -99,8 +99,10 @@ FieldsVerdict take_header(SoundSpeedProfile* profile, const char* line, long num
     profile->depth_column = fields_find_column(&header, DEPTH_KEYS, DEPTH_KEY_COUNT);
     profile->speed_column = fields_find_column(&header, SPEED_KEYS, SPEED_KEY_COUNT);
     if (profile->depth_column < 0 || profile->speed_column < 0) {
+        if (profile->header_missed) return FIELDS_NOTHING;
         fields_say(problem, number, "the header names no %s column (depth_m,sound_speed_m_s; in metres and m/s)",
                    profile->depth_column < 0 ? "depth" : "sound speed");
+        profile->header_missed = true;
         return FIELDS_BAD;
     }
     profile->header_read = true;
@@ -161,6 +163,7 @@ void sound_speed_profile_start(SoundSpeedProfile* profile)
 {
     profile->count = 0;
     profile->header_read = false;
+    profile->header_missed = false;
     profile->separator = ',';
     profile->depth_column = profile->speed_column = -1;
     profile->last_line = 0;
@@ -186,7 +189,7 @@ FieldsVerdict sound_speed_take_line(SoundSpeedProfile* profile, const char* line
 bool sound_speed_finish(SoundSpeedProfile* profile, FieldsProblem* problem)
 {
     if (profile->count == 0) {
-        fields_say(problem, 0, profile->header_read ? "the profile has no point" : "no header line");
+        fields_no_point(problem, profile->header_read, 0, "the profile has no point");
         return false;
     }
     time_points(profile);

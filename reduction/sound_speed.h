@@ -39,6 +39,7 @@ struct SoundSpeedProfile {
     SoundSpeedPoint point[SOUND_SPEED_POINTS_MAX];  // by depth, strictly deeper one by one
     // The header, once read.
     bool header_read;
+    bool header_missed;   // a line was said not to be the header: the lines after it are tried quietly
     char separator;
     int depth_column;
     int speed_column;
@@ -47,7 +48,8 @@ struct SoundSpeedProfile {
 
 void sound_speed_profile_start(SoundSpeedProfile* profile);
 // One line of the CSV (without or with its line end), numbered from 1. The
-// first line that is neither blank nor a comment is the header.
+// first line that is neither blank nor a comment is the header; the first line
+// that is not is said, and the lines after it tried as the header quietly.
 FieldsVerdict sound_speed_take_line(SoundSpeedProfile* profile, const char* line, long number,
                                     FieldsProblem* problem);
 // After the last line: false, said, when the text gave no header or no point.

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "reduction/series_bracket.h"
 
@@ -23,6 +24,37 @@ constexpr int TIME_TEXT_MAX = 64;
 
 bool key_has(const char* key, const char* part) { return strstr(key, part) != nullptr; }
 
+bool is_lower(char c) { return c >= 'a' && c <= 'z'; }
+bool is_upper(char c) { return c >= 'A' && c <= 'Z'; }
+
+// The length letters from word are the small letters of unit, whatever their case.
+bool word_is(const char* word, size_t length, const char* unit)
+{
+    if (strlen(unit) != length) return false;
+    for (size_t i = 0; i < length; ++i) {
+        if ((is_upper(word[i]) ? word[i] - 'A' + 'a' : word[i]) != unit[i]) return false;
+    }
+    return true;
+}
+
+// A column name holding a word of feet ("level_ft", "Height (feet)", "LevelFt"), not letters that end
+// another word ("Datum shift", "draft"). A word is a run of letters; a capital after a small letter starts one.
+bool names_feet(const char* name)
+{
+    const char* start = name;
+    for (const char* at = name;; ++at) {
+        bool letter = is_lower(*at) || is_upper(*at);
+        bool starts_word = is_upper(*at) && at > name && is_lower(at[-1]);
+        if (letter && !starts_word) continue;
+        size_t length = static_cast<size_t>(at - start);
+        for (const char* unit : {"ft", "feet", "foot"}) {
+            if (word_is(start, length, unit)) return true;
+        }
+        if (*at == 0) return false;
+        start = letter ? at : at + 1;
+    }
+}
+
 // A header column naming local times ("Time (LST/LDT)") or levels in feet: what to say of it, or null.
 const char* refused_column(const FieldsLine* header)
 {
@@ -33,8 +65,7 @@ const char* refused_column(const FieldsLine* header)
         if (time && (key_has(key, "lst") || key_has(key, "ldt") || key_has(key, "local"))) {
             return "its times are local: give them in UTC (GMT)";
         }
-        size_t length = strlen(key);
-        if (!time && (key_has(key, "feet") || (length > 2 && strcmp(key + length - 2, "ft") == 0))) {
+        if (!time && names_feet(header->field[column])) {
             return "its levels are in feet: give them in metres";
         }
     }
@@ -49,6 +80,7 @@ FieldsVerdict take_header(WaterLevelSeries* series, const char* line, long numbe
     const char* refused = refused_column(&header);
     if (refused != nullptr) {
         fields_say(problem, number, "the header says %s", refused);
+        series->header_refused = number;
         return FIELDS_BAD;
     }
     int date = fields_find_column(&header, DATE_KEYS, count_of(DATE_KEYS));
@@ -58,8 +90,10 @@ FieldsVerdict take_header(WaterLevelSeries* series, const char* line, long numbe
     series->clock_column = apart ? clock : -1;
     series->level_column = fields_find_column(&header, LEVEL_KEYS, count_of(LEVEL_KEYS));
     if (series->time_column < 0 || series->level_column < 0) {
+        if (series->header_missed) return FIELDS_NOTHING;
         fields_say(problem, number, "the header names no %s column (time,level_m: UTC and metres)",
                    series->time_column < 0 ? "time" : "level");
+        series->header_missed = true;
         return FIELDS_BAD;
     }
     series->header_read = true;
@@ -133,6 +167,8 @@ void water_level_start(WaterLevelSeries* series)
 {
     series->count = 0;
     series->header_read = false;
+    series->header_refused = 0;
+    series->header_missed = false;
     series->separator = ',';
     series->time_column = series->clock_column = series->level_column = -1;
     series->last_line = 0;
@@ -140,7 +176,7 @@ void water_level_start(WaterLevelSeries* series)
 
 FieldsVerdict water_level_take_line(WaterLevelSeries* series, const char* line, long number, FieldsProblem* problem)
 {
-    if (fields_is_blank_or_comment(line)) return FIELDS_NOTHING;
+    if (fields_is_blank_or_comment(line) || series->header_refused > 0) return FIELDS_NOTHING;
     if (!series->header_read) return take_header(series, line, number, problem);
     FieldsLine cut;
     WaterLevelPoint point;
@@ -154,7 +190,7 @@ FieldsVerdict water_level_take_line(WaterLevelSeries* series, const char* line, 
 bool water_level_finish(const WaterLevelSeries* series, FieldsProblem* problem)
 {
     if (series->count > 0) return true;
-    fields_say(problem, 0, series->header_read ? "the series has no point" : "no header line");
+    fields_no_point(problem, series->header_read, series->header_refused, "the series has no point");
     return false;
 }
 

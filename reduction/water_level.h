@@ -32,6 +32,8 @@ struct WaterLevelSeries {
     WaterLevelPoint point[WATER_LEVEL_POINTS_MAX];  // strictly later one by one
     // The header, once read.
     bool header_read;
+    long header_refused;  // the line of a header refused for its units (0: none): nothing after it is read
+    bool header_missed;   // a line was said not to be the header: the lines after it are tried quietly
     char separator;
     int time_column;  // the date and time, or the date where the time has a column of its own
     int clock_column; // the time of day, or -1
@@ -41,7 +43,9 @@ struct WaterLevelSeries {
 
 void water_level_start(WaterLevelSeries* series);
 // One line of the CSV, numbered from 1. The first line that is neither blank
-// nor a comment is the header.
+// nor a comment is the header: the first line that is not is said, and the
+// lines after it tried as the header quietly; once a header is refused for its
+// units, nothing after it is read.
 FieldsVerdict water_level_take_line(WaterLevelSeries* series, const char* line, long number, FieldsProblem* problem);
 // After the last line: false, said, when the text gave no header or no point.
 bool water_level_finish(const WaterLevelSeries* series, FieldsProblem* problem);

@@ -20,19 +20,19 @@ bool created_after(const FollowerNewest* newest, const FollowerFound* a, const P
     return naming_number_of(name) > naming_number_of(a->name);
 }
 
-// Keeps the FOLLOWER_CANDIDATES most recently created regular files newer than the one followed, newest first.
+// Keeps the FOLLOWER_CANDIDATES most recently created regular files, newest first.
 void keep_newest(const char* name, void* context)
 {
     FollowerNewest* newest = static_cast<FollowerNewest*>(context);
     PlatFileLook look;
     if (!plat_file_look(name, &look) || !look.regular) return;
-    if (newest->followed != nullptr && !created_after(newest, newest->followed, look, name)) return;
     int at = newest->count;
     while (at > 0 && created_after(newest, &newest->found[at - 1], look, name)) --at;
     if (at == FOLLOWER_CANDIDATES) return;
     int last = newest->count < FOLLOWER_CANDIDATES ? newest->count : FOLLOWER_CANDIDATES - 1;
     for (int k = last; k > at; --k) newest->found[k] = newest->found[k - 1];
     newest->found[at].look = look;
+    newest->found[at].size = -1;
     snprintf(newest->found[at].name, sizeof newest->found[at].name, "%s", name);
     if (newest->count < FOLLOWER_CANDIDATES) ++newest->count;
 }
@@ -47,22 +47,36 @@ bool written_today(const char* name)
     return plat_file_age_ms(name, &age_ms) && age_ms <= since_midnight_ms;
 }
 
-// A recording: written today, its last whole record well-formed. One that cannot be opened is taken
-// too, so that the note says why it cannot be read (on Windows the program lets no one read it).
-bool is_recording(Follower* f, const char* name)
+// What a data file found is: a recording (its last whole record well-formed), and of now (that record's time). One
+// that cannot be opened is a recording too, so that the note says why it cannot be read (on Windows the program
+// lets no one read it), though never of now.
+enum Probed { PROBED_NONE, PROBED_RECORDING, PROBED_OF_NOW };
+
+Probed probe(Follower* f, FollowerFound* found, const PlatLocalTime* now)
 {
-    if (!written_today(name)) return false;
     PlatFile file;
     PlatFileLook look;
     char reason[8];
-    if (plat_file_open_shared(name, &file, &look, reason, sizeof reason) != PLAT_OK) return true;
-    int64_t records = plat_file_size(file) / RECORD_SIZE;
+    if (plat_file_open_shared(found->name, &file, &look, reason, sizeof reason) != PLAT_OK) return PROBED_RECORDING;
+    found->size = plat_file_size(file);
+    int64_t records = found->size / RECORD_SIZE;
     RecordView view;
     bool recording = records > 0 &&
                      plat_file_read_at(file, (records - 1) * RECORD_SIZE, f->probe, sizeof f->probe) == PLAT_OK &&
                      record_parse(f->probe, &view) == RECORD_OK;
     plat_file_close(file);
-    return recording;
+    if (!recording) return PROBED_NONE;
+    return follower_record_is_live(&view, now) ? PROBED_OF_NOW : PROBED_RECORDING;
+}
+
+// The file was found by the search before, smaller.
+bool grew(const FollowerNewest* newest, const FollowerFound* found)
+{
+    for (int k = 0; k < newest->before_count; ++k) {
+        const FollowerFound* before = &newest->before[k];
+        if (plat_same_file(before->look, found->look) && before->size >= 0) return found->size > before->size;
+    }
+    return false;
 }
 
 // The data file check's read function: only whole records, as many as this look may take.
@@ -115,34 +129,61 @@ void open_followed(Follower* f, int64_t now)
     if (!f->open) set_note(f, "%s: cannot open: %s", f->path, reason);
 }
 
-// The most recently created recording, whenever that is a newer one than the file followed. Not the
-// highest number: past 9999 the next run takes the lowest free one. A file that could not be opened is
-// tried again.
+void follow_found(Follower* f, const FollowerFound* found, int64_t now)
+{
+    if (f->open) plat_file_close(f->file);
+    f->chosen = *found;
+    f->path = f->chosen.name;
+    open_followed(f, now);
+}
+
+// The most recently created data file being written, whenever that is another than the file followed; at the start,
+// until one is seen growing, the most recently created recording written today. Not the highest number: past 9999
+// the next run takes the lowest free one. A file that could not be opened is tried again.
 void search_newest(Follower* f, int64_t now)
 {
     f->next_search_ms = now + FOLLOWER_SEARCH_EVERY_MS;
+    PlatLocalTime local;
+    plat_local_time(&local);
     TimestampClock clock = {};
-    timestamp_update_now(&clock);
+    timestamp_update(&clock, &local);
     FollowerNewest* newest = &f->newest;
     naming_pattern(newest->today, clock.date_time_text);
     char pattern[DATA_NAME_SIZE];
     snprintf(pattern, sizeof pattern, "%s", newest->today);
-    if (now >= f->next_all_days_ms) {
+    bool all_days = now >= f->next_all_days_ms;
+    if (all_days) {
         f->next_all_days_ms = now + FOLLOWER_SEARCH_ALL_DAYS_EVERY_MS;
         naming_any_day_pattern(pattern);
     }
-    newest->followed = f->path != nullptr ? &f->chosen : nullptr;
     newest->count = 0;
     plat_find_files(pattern, keep_newest, newest);
+    const FollowerFound* written = nullptr;
+    const FollowerFound* stand_in = nullptr;
     for (int k = 0; k < newest->count; ++k) {
-        if (!is_recording(f, newest->found[k].name)) continue;
-        if (f->open) plat_file_close(f->file);
-        f->chosen = newest->found[k];
-        f->path = f->chosen.name;
-        open_followed(f, now);
-        return;
+        FollowerFound* found = &newest->found[k];
+        Probed probed = probe(f, found, &local);
+        if (probed == PROBED_NONE) continue;
+        if (stand_in == nullptr && written_today(found->name)) stand_in = found;
+        if (probed != PROBED_OF_NOW || written != nullptr) continue;
+        if (grew(newest, found)) {
+            written = found;
+        } else if (all_days) {
+            // Another day's file of now is looked at again at the next search, to see it grow.
+            f->next_all_days_ms = now + FOLLOWER_SEARCH_EVERY_MS;
+        }
     }
-    if (f->path != nullptr && !f->open) open_followed(f, now);
+    newest->before_count = newest->count;
+    memcpy(newest->before, newest->found, sizeof newest->found);
+    bool followed = written != nullptr && f->path != nullptr &&
+                    plat_same_file(written->look, f->open ? f->identity : f->chosen.look);
+    if (written != nullptr && !followed) {
+        follow_found(f, written, now);
+    } else if (f->path == nullptr && stand_in != nullptr) {
+        follow_found(f, stand_in, now);
+    } else if (f->path != nullptr && !f->open) {
+        open_followed(f, now);
+    }
     if (f->path == nullptr) set_note(f, "waiting for a data file of today, %s", newest->today);
 }
 
@@ -186,6 +227,16 @@ void read_news(Follower* f, int64_t now)
 }
 
 }  // namespace
+
+bool follower_record_is_live(const RecordView* view, const PlatLocalTime* now)
+{
+    long long recorded = 0;
+    if (!timestamp_parse_ms(view->date_text, view->time_text, view->hundredths_text, &recorded)) return false;
+    long long days = timestamp_day_of_date(now->year_since_1900 + 1900, now->month + 1, now->day) + TIMESTAMP_EPOCH_DAY;
+    long long now_ms = ((days * 24 + now->hour) * 60 + now->minute) * 60000LL + now->second * 1000LL + now->millisecond;
+    long long apart = now_ms - recorded;
+    return apart <= FOLLOWER_LIVE_WITHIN_MS && apart >= -FOLLOWER_LIVE_WITHIN_MS;
+}
 
 bool follower_start(Follower* f, const char* named, const FollowerEvents* events, int64_t now_ms, char* reason,
                     size_t reason_size)

@@ -2,10 +2,15 @@
 // a survey live: the file named, or else the recording of the current
 // directory, moving on to a newer one when the next run starts. Without a file
 // named, the recording is the most recently created data file, of whatever
-// day, that was written today and whose last whole record is well-formed: a
-// run's file that holds no record yet (the program creates it before it
-// reaches the head, and removes it again when the head never answers) is no
-// recording, nor is a file of something else under a data file's name. Each
+// day, that is being written: it grew since the search before, and its last
+// whole record is well-formed and of now (FOLLOWER_LIVE_WITHIN_MS). A copy of
+// a recording, made now under another data file's name, is none: it does not
+// grow, and the file being written stays followed. Until one is seen growing
+// (at the start), the most recently created data file written today whose
+// last whole record is well-formed stands in. A run's file that holds no
+// record yet (the program creates it before it reaches the head, and removes
+// it again when the head never answers) is no recording, nor is a file of
+// something else under a data file's name. Each
 // look takes the whole records that came since the last one; a record still
 // being written is left for a later look, and a file that shrinks (cut back)
 // or another file moved over its name is taken again from its start; a file
@@ -25,8 +30,12 @@ constexpr int64_t FOLLOWER_SEARCH_EVERY_MS = 1000;      // for a newer recording
 constexpr int64_t FOLLOWER_SEARCH_ALL_DAYS_EVERY_MS = 60000;
 constexpr int64_t FOLLOWER_CHECK_NAME_EVERY_MS = 1000;  // for another file moved over the name followed
 constexpr int FOLLOWER_RECORDS_PER_LOOK = 256;          // a long file is taken in parts, so the caller stays lively
-constexpr int FOLLOWER_CANDIDATES = 8;  // the newest data files a search looks into, newer than the one followed
+constexpr int FOLLOWER_CANDIDATES = 8;  // the newest data files a search looks into
 constexpr int FOLLOWER_NOTE_SIZE = DATA_NAME_SIZE + 96;
+// A record is of now when its time, the recorder's local time, lies within this of the computer's local time now,
+// either way: well over the time a ping takes to reach a reader, short of the seconds a chart plotter would log an
+// old depth at its present position.
+constexpr int64_t FOLLOWER_LIVE_WITHIN_MS = 5000;
 
 struct FollowerEvents {
     void (*file_started)(void* context, const char* name);  // a file taken from its start: forget its pings
@@ -37,14 +46,16 @@ struct FollowerEvents {
 struct FollowerFound {
     PlatFileLook look;
     char name[DATA_NAME_SIZE];
+    int64_t size;  // when looked into; -1: not known
 };
 
-// A search's most recently created data files, newest first, all newer than the one followed.
+// A search's most recently created data files, newest first, and those of the search before with their sizes.
 struct FollowerNewest {
-    char today[DATA_NAME_SIZE];     // the pattern of today's names
-    const FollowerFound* followed;  // null: none yet
+    char today[DATA_NAME_SIZE];  // the pattern of today's names
     int count;
     FollowerFound found[FOLLOWER_CANDIDATES];
+    int before_count;
+    FollowerFound before[FOLLOWER_CANDIDATES];
 };
 
 struct Follower {
@@ -82,3 +93,6 @@ bool follower_start(Follower* follower, const char* named, const FollowerEvents*
 // come since. True when more records are waiting: look again at once.
 bool follower_look(Follower* follower, int64_t now_ms);
 void follower_stop(Follower* follower);
+// The record's time within FOLLOWER_LIVE_WITHIN_MS of now, both local times of this computer. False for one
+// whose time cannot be read.
+bool follower_record_is_live(const RecordView* view, const PlatLocalTime* now);

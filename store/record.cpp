@@ -29,6 +29,12 @@ uint16_t record_get_be16(const uint8_t* at)
     return static_cast<uint16_t>(at[0] << 8 | at[1]);
 }
 
+bool record_starts_file(const uint8_t* bytes, size_t count)
+{
+    return count >= RECORD_STARTS_FILE_SIZE &&
+           memcmp(bytes + RECORD_MAGIC, RECORD_MAGIC_BYTES, sizeof RECORD_MAGIC_BYTES) == 0;
+}
+
 void record_build(uint8_t record[RECORD_SIZE], const RecordFields* fields)
 {
     memset(record, 0, RECORD_SIZE);

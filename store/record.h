@@ -70,6 +70,11 @@ struct RecordView {
 enum RecordStatus { RECORD_OK, RECORD_BAD_MAGIC, RECORD_BAD_LENGTHS, RECORD_BAD_END_BYTE };
 
 void record_build(uint8_t record[RECORD_SIZE], const RecordFields* fields);
+// A file's first count bytes begin as a ping record does: the file is a data
+// file, which no tool writes over or into, whatever its name. It looks at the
+// first RECORD_STARTS_FILE_SIZE.
+constexpr size_t RECORD_STARTS_FILE_SIZE = RECORD_MAGIC + sizeof RECORD_MAGIC_BYTES;
+bool record_starts_file(const uint8_t* bytes, size_t count);
 // Reads RECORD_SIZE bytes; the view is filled as far as the record allows.
 RecordStatus record_parse(const uint8_t* bytes, RecordView* view);
 const char* record_status_text(RecordStatus status);

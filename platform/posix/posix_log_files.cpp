@@ -37,7 +37,7 @@ PlatResult refuse(int fd, int error, char* reason, size_t reason_size)
 
 PlatResult plat_file_open_log(const char* name, PlatFile* file, char* reason, size_t reason_size)
 {
-    int fd = open(name, O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC, 0666);
+    int fd = open(name, O_RDWR | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC, 0666);
     // A FIFO without a reader (ENXIO) and a directory are not opened at all.
     if (fd < 0) return refuse(fd, errno == ENXIO || errno == EISDIR ? 0 : errno, reason, reason_size);
     struct stat status;

@@ -166,7 +166,11 @@ FILE* plat_file_create_beside(const char* path, char* temp, size_t temp_size, ch
     hold_removing_signals(true, &saved);
     Beside* beside = free_beside();
     FILE* stream = nullptr;
-    errno = beside == nullptr ? EMFILE : 0;
+    if (beside == nullptr) {
+        hold_removing_signals(false, &saved);
+        beside_name_none_left(reason, reason_size);
+        return nullptr;
+    }
     for (int attempt = 0; beside != nullptr && attempt < BESIDE_ATTEMPTS; ++attempt) {
         int length = beside_name_make(path, static_cast<unsigned long>(getpid()), attempt, "/", temp, temp_size);
         if (length < 0 || static_cast<size_t>(length) >= PATH_MAX) {

@@ -24,8 +24,8 @@ PlatResult plat_file_open_log(const char* name, PlatFile* file, char* reason, si
         snprintf(reason, reason_size, "%s", LINK);
         return PLAT_ERR_FAILED;
     }
-    HANDLE handle = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                nullptr);
+    HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
         DWORD attributes = GetFileAttributesA(name);

@@ -148,7 +148,10 @@ FILE* plat_file_create_beside(const char* path, char* temp, size_t temp_size, ch
 {
     handle_removal();
     Beside* beside = free_beside();
-    if (beside == nullptr) SetLastError(ERROR_TOO_MANY_OPEN_FILES);
+    if (beside == nullptr) {
+        beside_name_none_left(reason, reason_size);
+        return nullptr;
+    }
     for (int attempt = 0; beside != nullptr && attempt < BESIDE_ATTEMPTS; ++attempt) {
         int length = beside_name_make(path, GetCurrentProcessId(), attempt, "/\\", temp, temp_size);
         if (length < 0 || static_cast<size_t>(length) >= BESIDE_NAME_SIZE) {

@@ -272,6 +272,15 @@ std::vector<NavlogScenario> make_navlog_scenarios()
             .send(gga(3) + "\r\n").lines(2)
             .key("q")
             .logs({"put-in-its-place", gga(3)}),
+        // A day's file ending in part of a line (a power cut): the first line logged starts on a line of its own.
+        // A recording put at its name (it starts as a data file's ping record): nothing is written into it.
+        NavlogScenario("day_file_torn_then_a_recording_put_at_its_name").source(SOURCE_UDP)
+            .existing("$F", "$GPGGA,torn")
+            .send(first + "\r\n").lines(2)
+            .step(REPLACE, "QKV")
+            .send(gga(2) + "\r\n").shown("$F: a data file (it starts as a ping record): nothing is written into it")
+            .key("q")
+            .logs({"QKV"}),
         // headsim's simulated track, at its highest rate, is logged as a vessel under way.
         NavlogScenario("headsim_track_is_logged").arguments({"--udp", "$P", "--bind", "127.0.0.1"})
             .step(START_HEADSIM, "", 0, {"--nmea-udp", "$P", "--nmea-rate", "10"}).lines(20).step(STOP_HEADSIM)
@@ -584,7 +593,9 @@ struct NavlogRun {
         for (const auto& link : row.links) files.push_back(filled(link.first));
         for (const auto& file : row.present) files.push_back(filled(file.first));
         if (!row.at_once) files.insert(files.end(), day_files.begin(), day_files.end());
-        return sorted(files);
+        files = sorted(files);
+        files.erase(std::unique(files.begin(), files.end()), files.end());  // a day's file there before
+        return files;
     }
 
     void check_outcome(const ExitInfo& exit)

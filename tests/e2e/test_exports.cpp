@@ -96,7 +96,7 @@ TEST(Exports, PositionsFromNavlogBesideTheProgram)
 
     // The depths of headsim's seabed too, below the surface for a transducer 0.4 m deep: every export gives the CSV's.
     // Soundings under a name of 252 characters (the new file beside it must fit beside it), and the VRT beside
-    // them that GDAL opens as the README says.
+    // them that GDAL opens as the README says. Every output at once, the picture too.
     std::string csv = dir.file("pings.csv"), track = dir.file("track.geojson"), nc = dir.file("pings.nc");
     std::string soundings = std::string(248, 's'), xyz = dir.file(soundings + ".xyz"), said;
     ASSERT_EQ(0, run_command("(" + std::string(QKVDUMP) + " --csv --depth --draft 0.4 --nav " + in_quotes(nav) + " " +
@@ -104,7 +104,7 @@ TEST(Exports, PositionsFromNavlogBesideTheProgram)
     EXPECT_EQ("ok 40 of 40 pings located\n", check("csv " + in_quotes(csv) + " " + in_quotes(nav)));
 
     ASSERT_EQ(0, qkvdump_with({"--nav", nav, "--geojson", track, "--netcdf", nc, "--depth", "--draft=0.4", "--xyz", xyz,
-                               data}, &said)) << said;
+                               "--png", dir.file("pings.png"), data}, &said)) << said;
     EXPECT_NE(std::string::npos, said.find("track.geojson: 40 pings with a position\n")) << said;
     EXPECT_EQ("ok 40 features\n", check("geojson " + in_quotes(track) + " " + in_quotes(csv)));
     EXPECT_EQ("ok 40 pings\n", check("netcdf " + in_quotes(nc) + " nav:" + in_quotes(csv) + " " + in_quotes(data)));
@@ -125,7 +125,7 @@ TEST(Exports, PositionsFromNavlogBesideTheProgram)
 }
 
 // Survey receivers' positions, 8 decimals of minutes, keep their precision (10 decimals of degrees) in the CSV,
-// the track and the netCDF file, as pandas, json and netCDF4 read them.
+// the track and the netCDF file, as pandas, json and netCDF4 read them. The ping past the last fix is counted.
 TEST(Exports, SurveyReceiversKeepTheirPrecision)
 {
     TempDir dir;
@@ -148,6 +148,7 @@ TEST(Exports, SurveyReceiversKeepTheirPrecision)
                              " > " + in_quotes(csv) + ")", &said)) << said;
     EXPECT_EQ("ok 5 of 6 pings located\n", check("csv " + in_quotes(csv) + " " + in_quotes(nav)));
     ASSERT_EQ(0, qkvdump_with({"--nav", nav, "--geojson", track, "--netcdf", nc, data}, &said)) << said;
+    EXPECT_NE(std::string::npos, said.find("--nav: 1 of 6 pings without a position: no measured fix within")) << said;
     EXPECT_EQ("ok 5 features\n", check("geojson " + in_quotes(track) + " " + in_quotes(csv)));
     EXPECT_EQ("ok 6 pings\n", check("netcdf " + in_quotes(nc) + " nav:" + in_quotes(csv) + " " + in_quotes(data)));
 }

@@ -10,8 +10,10 @@
 #include <vterm.h>
 
 #include <array>
+#include <cctype>
 #include <cmath>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <memory>
 #include <numeric>
@@ -48,15 +50,24 @@ Samples bottom_samples(int n)
     return samples;
 }
 
-// Ping n as a record: its time 09:05:0n.37, gain 7 dB, 40 m, interval 120 ms.
-std::string ping_record(int n, Samples (*make)(int) = ping_samples)
+// Ping n as a record: its time 09:05:0n.37 (or the computer's local time so many seconds on), gain 7 dB, 40 m,
+// interval 120 ms.
+std::string ping_record(int n, Samples (*make)(int) = ping_samples, const time_t* seconds_on = nullptr)
 {
     uint8_t image[PING_IMAGE_SIZE] = {};
     Samples samples = make(n);
     memcpy(image + PING_IMAGE_SAMPLES, samples.data(), PING_SAMPLE_COUNT);
     image[PING_IMAGE_END] = RETURN_END_BYTE;
-    std::string time = "09:05:0" + std::to_string(n % 10);
-    RecordFields fields{"08-DEC-2026", time.c_str(), ".37", 7, 240, 120, image};
+    char date[16] = "08-DEC-2026", time[16];
+    snprintf(time, sizeof time, "09:05:0%d", n % 10);
+    time_t then = ::time(nullptr) + (seconds_on != nullptr ? *seconds_on : 0);
+    tm local;
+    if (seconds_on != nullptr && localtime_r(&then, &local) != nullptr) {
+        strftime(date, sizeof date, "%d-%b-%Y", &local);
+        for (char* c = date; *c; ++c) *c = static_cast<char>(toupper(static_cast<unsigned char>(*c)));
+        strftime(time, sizeof time, "%H:%M:%S", &local);
+    }
+    RecordFields fields{date, time, ".37", 7, 240, 120, image};
     uint8_t record[RECORD_SIZE];
     record_build(record, &fields);
     return std::string(reinterpret_cast<char*>(record), RECORD_SIZE);
@@ -301,9 +312,11 @@ std::string metres_text(double metres)
 // gpsd, reading them from a loopback UDP port, takes them as right (it drops a sentence whose checksum is wrong) and
 // passes them on, and Signal K's parser, which feeds chart plotters, reads each depth back, null for no bottom. Old
 // pings are not sent: the six the file holds at the start, a file moved over the name, a recording gone back to when
-// the next run's empty file goes (a recorder restarting with the head away); a recording begun meanwhile is sent
-// from its first ping. Of six pings sent, the picker still waits on the last two; with a reduction, the spike test
-// on five more, and the depth is at the water's speed of sound.
+// the next run's empty file goes (a recorder restarting with the head away), a copy of the recording made under the
+// next name, while the recording goes on (nor is it followed); a recording begun meanwhile is sent from its first
+// ping. Of six pings sent, the picker still waits on the last two; with a reduction, the spike test on five more,
+// and the depth is at the water's speed of sound. Pings whose records are not of now are never sent, however they
+// come.
 TEST(Follow, NmeaOutSendsTheDepthsOfPingsThatComeWhileItRuns)
 {
     struct Row {
@@ -321,21 +334,30 @@ TEST(Follow, NmeaOutSendsTheDepthsOfPingsThatComeWhileItRuns)
         {"", "sleep 1.5; : > $D-0002.QKV; sleep 1.5; rm $D-0002.QKV; sleep 1.5; "
              "head -c 24576 pings > $D-0003.QKV; sleep 1.5; tail -c 24576 pings >> $D-0003.QKV", "", 6, bottom_samples,
          4, 15.25, "0.50"},
+        {"", "sleep 1; cp $D-0001.QKV $D-0099.QKV; sleep 1.5; cat pings pings >> $D-0001.QKV", "", 6, bottom_samples,
+         10, 15.25, "0.50"},
+        {"F.QKV", "sleep 1; cat old >> F.QKV", "", 6, bottom_samples, 0, 15.25, "0.50"},
         {"F.QKV", "sleep 1; cat pings >> F.QKV", "", 6, no_bottom_samples, 4, -1, "0.50"},
         {"F.QKV", "sleep 1; cat pings >> F.QKV", "--keel 1.2 --sound-speed 1470 --depth-gates 1,60", 12,
          bottom_samples, 5, 15.25 * 1470 / 1500, "-1.20"},
     };
     for (const Row& row : rows) {
-        std::string records;
-        for (int n = 1; n <= row.pings; ++n) records += ping_record(n, row.make);
+        // Of the time they are sent at; "old" as a file of another day copied in.
+        const time_t seconds_on = 5;
+        std::string records, old;
+        for (int n = 1; n <= row.pings; ++n) {
+            records += ping_record(n, row.make, &seconds_on);
+            old += ping_record(n, row.make);
+        }
         TempDir dir;
+        write_file(dir.file("old"), old);
         write_file(dir.file("pings"), records);
         write_file(dir.file(*row.followed ? std::string(row.followed) : today() + "-0001.QKV"), records);
         std::string said;
         int status = run_command(
             "cd '" + dir.path() + "' || exit 1; D=" + today() + "; gpsd -b -n -N -S 47172 -F gpsd.sock "
-            "udp://127.77.41.1:47171 > /dev/null 2>&1 & gpsd=$!; sleep 1; timeout 12 gpspipe -r localhost:47172 > "
-            "relayed.txt 2>&1 & sleep 0.5; (sleep 0.5; " + row.meanwhile + ") & timeout -s TERM 8 " +
+            "udp://127.77.41.1:47171 > /dev/null 2>&1 & gpsd=$!; sleep 1; timeout 14 gpspipe -r localhost:47172 > "
+            "relayed.txt 2>&1 & sleep 0.5; (sleep 0.5; " + row.meanwhile + ") & timeout -s TERM 10 " +
             std::string(QKVDUMP) + " --follow --depth --draft 0.5 " + row.options +
             " --nmea-out 127.77.41.1:47171 " + row.followed + " < /dev/null > drawn.txt 2>&1; sleep 3; kill $gpsd; "
             "grep '^\\$SD' relayed.txt | NODE_PATH=" + NMEA_READER_MODULES + " timeout 20 node '" + DEPTH_READER +
@@ -493,7 +515,7 @@ TEST(Follow, EveryWayOutRestoresTheTerminal)
 }
 
 // Without a file named it waits for today's data file, takes the most recently created, and moves on to the next
-// run's: also to -0001 after -9999, where the numbers start again.
+// run's as it is recorded: also to -0001 after -9999, where the numbers start again.
 TEST(Follow, WithoutFileFollowsTodaysNewestDataFile)
 {
     TempDir dir;
@@ -503,11 +525,18 @@ TEST(Follow, WithoutFileFollowsTodaysNewestDataFile)
     write_file(dir.file(today() + "-0001.QKV"), ping_record(1));
     write_file(dir.file(today() + "-0002.QKV"), ping_record(1) + ping_record(2));
     ASSERT_TRUE(client.wait_for(today() + "-0002.QKV  2 pings", 5000));
-    write_file(dir.file(today() + "-9999.QKV"), ping_record(3));
-    ASSERT_TRUE(client.wait_for(today() + "-9999.QKV  1 ping ", 5000));
+    // A run's file as the program records it: a ping of now every 400 ms.
+    const time_t now = 0;
+    auto record = [&](const std::string& name, int first) {
+        for (int n = first; n < first + 4; ++n, usleep(400000)) {
+            append(dir.file(name), ping_record(n, ping_samples, &now));
+        }
+    };
+    record(today() + "-9999.QKV", 3);
+    ASSERT_TRUE(client.wait_for(today() + "-9999.QKV  4 pings", 5000));
     unlink(dir.file(today() + "-0001.QKV").c_str());
-    write_file(dir.file(today() + "-0001.QKV"), ping_record(4) + ping_record(5) + ping_record(6));
-    ASSERT_TRUE(client.wait_for(today() + "-0001.QKV  3 pings", 5000));
+    record(today() + "-0001.QKV", 4);
+    ASSERT_TRUE(client.wait_for(today() + "-0001.QKV  4 pings", 5000));
     client.type("q");
     EXPECT_EQ(0, client.wait_exit(5000).status);
 }

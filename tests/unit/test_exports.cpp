@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "navfile/nmea.h"
+#include "tools/qkvdump/echogram.h"
 #include "tools/qkvdump/dump_options.h"
 #include "tools/qkvdump/geojson_track.h"
 #include "tools/qkvdump/nav_join.h"
@@ -126,6 +127,50 @@ TEST(PingTime, RecordTimesAndOffsets)
     tzset();
 }
 
+// "YYYY-MM-DD HH:MM:SS.mmm" as milliseconds read as UTC.
+int64_t civil(const char* text)
+{
+    CivilTime t = {atoi(text), atoi(text + 5), atoi(text + 8), atoi(text + 11), atoi(text + 14), atoi(text + 17),
+                   atoi(text + 20)};
+    return timestamp_civil_ms(&t);
+}
+
+// The echogram's time ticks: at whole steps of the clock chosen for the span, labelled with the step crossed, not
+// the ping that crossed it; dates from steps of a day on, and at midnight; where the clock goes back, the step
+// passed going back.
+TEST(EchogramTicks, WholeStepsOverAnySpan)
+{
+    struct Case {
+        const char *what, *first;  // the first ping's time, "YYYY-MM-DD HH:MM:SS.mmm"
+        int64_t apart_ms;          // from one ping to the next
+        int pings;
+        int64_t step_ms;
+        const char* labels;
+    } cases[] = {
+        {"pings 7 h apart over 14 days", "2026-12-08 09:00:00.000", 7 * 3600000LL, 48, 2 * 86400000LL,
+         "2026-12-08 2026-12-09 2026-12-11 2026-12-13 2026-12-15 2026-12-17 2026-12-19 2026-12-21"},
+        {"two pings two years apart", "2024-01-01 00:00:00.000", 731 * 86400000LL, 2, 100 * 86400000LL,
+         "2024-01-01 2025-11-08"},
+        {"times going back", "2026-12-08 10:00:59.500", -1000, 20, 2000,
+         "10:00:59 10:00:58 10:00:56 10:00:54 10:00:52 10:00:50 10:00:48 10:00:46 10:00:44 10:00:42"},
+        {"over midnight", "2026-12-08 23:59:58.500", 1000, 4, 1000, "23:59:58 23:59:59 2026-12-09 00:00:01"},
+    };
+    for (const Case& c : cases) {
+        int64_t first = civil(c.first), span = c.apart_ms * (c.pings - 1);
+        int64_t step = echogram_time_step(span < 0 ? -span : span, ECHOGRAM_COLUMNS_MIN);
+        EXPECT_EQ(c.step_ms, step) << c.what;
+        char label[ECHOGRAM_LABEL_SIZE];
+        echogram_time_label(first, step, label);
+        std::string labels = label;
+        for (int64_t ping = 1, crossed = 0, at = first; ping < c.pings; ++ping, at += c.apart_ms) {
+            if (!echogram_time_crossed(at, at + c.apart_ms, step, &crossed)) continue;
+            echogram_time_label(crossed, step, label);
+            labels += std::string(" ") + label;
+        }
+        EXPECT_EQ(c.labels, labels) << c.what;
+    }
+}
+
 // File names in the track are JSON strings of valid UTF-8 whatever the file system's bytes: UTF-8 as it is, any
 // other byte (a Latin-1 or ANSI code page name, half a character, a surrogate's encoding) as the character of
 // that number.
@@ -232,10 +277,10 @@ std::string fix_line(const std::string& stamp, int s, int quality = 4, int recei
 }
 
 // Pings and lines of one computer whose clock steps back (the zone leaving summer time, the clock set back) or
-// forward, or of a receiver whose own time jumps or stands still: each ping gets its real UTC time and the position
-// of its real time, and 10 decimals of degrees for the receiver's 8 of minutes; where the receiver's time and the
-// stamps part, the first such jump is kept to be told. Positions entered by hand (7) or simulated (8) are none;
-// estimated ones (6) kept.
+// forward, or of a receiver whose own time jumps, stands still or is off from the start: each ping gets its real UTC
+// time and the position of its real time, and 10 decimals of degrees for the receiver's 8 of minutes; where the
+// receiver's time and the stamps part, the first such jump (or the offset from the first fix) is kept to be told.
+// Positions entered by hand (7) or simulated (8) are none; estimated ones (6) kept.
 TEST(NavJoin, ClockStepsAndFixQualities)
 {
     struct Ping {
@@ -275,39 +320,50 @@ TEST(NavJoin, ClockStepsAndFixQualities)
          {{"2026-03-29 01:59:59.500", 1, 59.5, 4}, {"2026-03-29 03:00:00.500", 2, 60.5, 4}},
          0, 0},
         {"the clock set back 30 s between fixes 20 and 21, in records and lines alike",
-         {fix_line("2026-12-08T10:00:19.000+00:00", 19), fix_line("2026-12-08T10:00:20.000+00:00", 20),
-          fix_line("2026-12-08T09:59:51.000+00:00", 21), fix_line("2026-12-08T09:59:52.000+00:00", 22)},
-         {{"2026-12-08 10:00:19.500", 0, 19.5, 4}, {"2026-12-08 10:00:20.400", 0, 20.4, 4},
-          {"2026-12-08 09:59:50.800", 0, 20.8, 4}, {"2026-12-08 09:59:51.500", 0, 21.5, 4}},
+         {fix_line("2026-12-08T00:59:19.000+00:00", 19), fix_line("2026-12-08T00:59:20.000+00:00", 20),
+          fix_line("2026-12-08T00:58:51.000+00:00", 21), fix_line("2026-12-08T00:58:52.000+00:00", 22)},
+         {{"2026-12-08 00:59:19.500", 0, 19.5, 4}, {"2026-12-08 00:59:20.400", 0, 20.4, 4},
+          {"2026-12-08 00:58:50.800", 0, 20.8, 4}, {"2026-12-08 00:58:51.500", 0, 21.5, 4}},
          0, 30},
         {"the clock set back 30 s while the log was stopped: told by the sentences' times",
-         {fix_line("2026-12-08T10:00:19.000+00:00", 19), fix_line("2026-12-08T10:00:20.000+00:00", 20),
-          fix_line("2026-12-08T10:01:10.000+00:00", 100), fix_line("2026-12-08T10:01:11.000+00:00", 101)},
-         {{"2026-12-08 10:00:20.500", 0, -1, 0}, {"2026-12-08 10:00:20.000", 0, -1, 0},
-          {"2026-12-08 10:01:10.500", 0, 100.5, 4}},
+         {fix_line("2026-12-08T00:59:19.000+00:00", 19), fix_line("2026-12-08T00:59:20.000+00:00", 20),
+          fix_line("2026-12-08T01:00:10.000+00:00", 100), fix_line("2026-12-08T01:00:11.000+00:00", 101)},
+         {{"2026-12-08 00:59:20.500", 0, -1, 0}, {"2026-12-08 00:59:20.000", 0, -1, 0},
+          {"2026-12-08 01:00:10.500", 0, 100.5, 4}},
          0, 30},
         {"the records' clock set back with no such step in the lines: counted",
-         {fix_line("2026-12-08T10:00:19.000+00:00", 19), fix_line("2026-12-08T10:00:20.000+00:00", 20),
-          fix_line("2026-12-08T10:00:21.000+00:00", 21)},
-         {{"2026-12-08 10:00:20.000", 0, 20, 4}, {"2026-12-08 10:00:19.500", 0, -1, 0}},
+         {fix_line("2026-12-08T00:59:19.000+00:00", 19), fix_line("2026-12-08T00:59:20.000+00:00", 20),
+          fix_line("2026-12-08T00:59:21.000+00:00", 21)},
+         {{"2026-12-08 00:59:20.000", 0, 20, 4}, {"2026-12-08 00:59:19.500", 0, -1, 0}},
          1, 0},
         {"the receiver's time 18 s back (GPS time to UTC) and 155 s ahead (after an outage): the stamps join",
-         {fix_line("2026-12-08T10:00:19.000+00:00", 19), fix_line("2026-12-08T10:00:20.000+00:00", 20),
-          fix_line("2026-12-08T10:00:21.000+00:00", 21, 4, -18), fix_line("2026-12-08T10:00:22.000+00:00", 22, 4, -18),
-          fix_line("2026-12-08T10:00:23.000+00:00", 23, 4, 137), fix_line("2026-12-08T10:00:24.000+00:00", 24, 4, 137)},
-         {{"2026-12-08 10:00:20.500", 0, 20.5, 4}, {"2026-12-08 10:00:21.500", 0, 21.5, 4},
-          {"2026-12-08 10:00:22.900", 0, 22.9, 4}, {"2026-12-08 10:00:24.000", 0, 24, 4}},
+         {fix_line("2026-12-08T00:59:19.000+00:00", 19), fix_line("2026-12-08T00:59:20.000+00:00", 20),
+          fix_line("2026-12-08T00:59:21.000+00:00", 21, 4, -18), fix_line("2026-12-08T00:59:22.000+00:00", 22, 4, -18),
+          fix_line("2026-12-08T00:59:23.000+00:00", 23, 4, 137), fix_line("2026-12-08T00:59:24.000+00:00", 24, 4, 137)},
+         {{"2026-12-08 00:59:20.500", 0, 20.5, 4}, {"2026-12-08 00:59:21.500", 0, 21.5, 4},
+          {"2026-12-08 00:59:22.900", 0, 22.9, 4}, {"2026-12-08 00:59:24.000", 0, 24, 4}},
          0, -18},
+        {"the receiver's time an hour ahead all along (a replayed log, a simulator): told from the first fix",
+         {fix_line("2026-12-08T00:59:19.000+00:00", 19, 4, 3600),
+          fix_line("2026-12-08T00:59:20.000+00:00", 20, 4, 3600)},
+         {{"2026-12-08 00:59:19.500", 0, 19.5, 4}},
+         0, 3600},
+        {"the receiver's date three days behind, by its RMC",
+         {fix_line("2026-12-08T00:59:19.000+00:00", 19),
+          line("01:59:19.010", "GNRMC,005919.00,A,5430.019,N,01000.000,E,0.0,0.0,051226,,,A"),
+          fix_line("2026-12-08T00:59:20.000+00:00", 20)},
+         {{"2026-12-08 00:59:19.500", 0, 19.5, 4}},
+         0, -3 * 86400},
         {"the receiver's time standing still: a fix a sentence",
-         {fix_line("2026-12-08T10:00:19.000+00:00", 19), fix_line("2026-12-08T10:00:20.000+00:00", 20, 4, -1),
-          fix_line("2026-12-08T10:00:21.000+00:00", 21, 4, -2)},
-         {{"2026-12-08 10:00:19.500", 0, 19.5, 4}, {"2026-12-08 10:00:20.500", 0, 20.5, 4}},
+         {fix_line("2026-12-08T00:59:19.000+00:00", 19), fix_line("2026-12-08T00:59:20.000+00:00", 20, 4, -1),
+          fix_line("2026-12-08T00:59:21.000+00:00", 21, 4, -2)},
+         {{"2026-12-08 00:59:19.500", 0, 19.5, 4}, {"2026-12-08 00:59:20.500", 0, 20.5, 4}},
          0, 0},
         {"quality 7 and 8 give no position, 6 keeps its own",
-         {fix_line("2026-12-08T10:00:00.000+00:00", 0, 7), fix_line("2026-12-08T10:00:01.000+00:00", 1, 6),
-          fix_line("2026-12-08T10:00:02.000+00:00", 2, 4), fix_line("2026-12-08T10:00:03.000+00:00", 3, 8)},
-         {{"2026-12-08 10:00:00.500", 0, -1, 0}, {"2026-12-08 10:00:01.200", 0, 1.2, 6},
-          {"2026-12-08 10:00:02.000", 0, 2, 4}, {"2026-12-08 10:00:02.500", 0, -1, 0}},
+         {fix_line("2026-12-08T00:59:00.000+00:00", 0, 7), fix_line("2026-12-08T00:59:01.000+00:00", 1, 6),
+          fix_line("2026-12-08T00:59:02.000+00:00", 2, 4), fix_line("2026-12-08T00:59:03.000+00:00", 3, 8)},
+         {{"2026-12-08 00:59:00.500", 0, -1, 0}, {"2026-12-08 00:59:01.200", 0, 1.2, 6},
+          {"2026-12-08 00:59:02.000", 0, 2, 4}, {"2026-12-08 00:59:02.500", 0, -1, 0}},
          0, 0},
     };
     for (const Case& c : cases) {
@@ -316,15 +372,10 @@ TEST(NavJoin, ClockStepsAndFixQualities)
         NavJoin join;
         nav_join_begin(&join, Lines::read, &lines);
         for (const Ping& ping : c.pings) {
-            auto ms = [](const char* text) {
-                CivilTime t = {atoi(text), atoi(text + 5), atoi(text + 8), atoi(text + 11), atoi(text + 14),
-                               atoi(text + 17), atoi(text + 20)};
-                return timestamp_civil_ms(&t);
-            };
             int64_t utc = 0;
             PingPosition p;
-            ASSERT_TRUE(nav_join_locate(&join, ms(ping.local), &utc, &p)) << c.what;
-            EXPECT_EQ(ms(ping.local) - ping.offset_hours * 3600000LL, utc) << c.what << ": " << ping.local;
+            ASSERT_TRUE(nav_join_locate(&join, civil(ping.local), &utc, &p)) << c.what;
+            EXPECT_EQ(civil(ping.local) - ping.offset_hours * 3600000LL, utc) << c.what << ": " << ping.local;
             EXPECT_EQ(ping.real >= 0, p.known) << c.what << ": " << ping.local;
             if (ping.real < 0 || !p.known) continue;
             EXPECT_NEAR(54 + (30 + ping.real * 0.001) / 60, p.latitude, 1e-12) << c.what << ": " << ping.local;
@@ -339,13 +390,17 @@ TEST(NavJoin, ClockStepsAndFixQualities)
 using NavLinesRead = StoreScratchDir;
 
 // A line holding a NUL byte, or longer than navlog writes, comes as an empty line of its own; the lines after it,
-// CR LF or LF, the last without its line end, come as they are, from one file and the next.
+// CR LF or LF, the last without its line end, come as they are, from one file and the next. Given out of time
+// order, as a shell sorts a month's end, the files are read by their first stamps.
 TEST_F(NavLinesRead, BadLinesSpoilOnlyThemselves)
 {
+    const std::string december = fix_line("2026-12-01T00:00:01.000+00:00", 0),
+                      november = fix_line("2026-11-30T23:59:59.000+00:00", 0);
     const std::string contents[] = {std::string("one\r\ntw\0o\nthree\n", 16) + std::string(300, 'x') + "\nfour",
-                                    std::string("\0\nfive\n", 7)};
-    const char* const files[] = {"a.NAV", "b.NAV"};
-    for (int i = 0; i < 2; ++i) {
+                                    std::string("\0\nfive\n", 7), december + "\n",
+                                    "not a line of navlog's\n" + november + "\n"};
+    const char* const files[] = {"a.NAV", "b.NAV", "01DEC2026.NAV", "30NOV2026.NAV"};
+    for (int i = 0; i < 4; ++i) {
         FILE* file = fopen(files[i], "wb");
         ASSERT_NE(nullptr, file);
         fwrite(contents[i].data(), 1, contents[i].size(), file);
@@ -357,6 +412,13 @@ TEST_F(NavLinesRead, BadLinesSpoilOnlyThemselves)
     const char* line = nullptr;
     while (nav_lines_next(&lines, &line)) got.push_back(line);
     EXPECT_EQ(std::vector<std::string>({"one", "", "three", "", "four", "", "five"}), got);
+    EXPECT_TRUE(nav_lines_close(&lines));
+    const char* const month_end[] = {"a.NAV", "01DEC2026.NAV", "30NOV2026.NAV"};
+    nav_lines_open(&lines, month_end, 3);
+    got.clear();
+    while (nav_lines_next(&lines, &line)) got.push_back(line);
+    EXPECT_EQ(std::vector<std::string>({"one", "", "three", "", "four", "not a line of navlog's", november, december}),
+              got);
     EXPECT_TRUE(nav_lines_close(&lines));
 }
 

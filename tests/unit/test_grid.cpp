@@ -119,6 +119,15 @@ TEST(GridCells, TilesAreMadeAsTouchedUpToTheCap)
     ASSERT_NE(nullptr, grid_cell(&grid, 8, 0));
     EXPECT_EQ(7, grid_cell(&grid, 8, 0)->shoalest);
     grid_free(&grid);
+    // A grid of the largest cells, full, is not coarsened further: its status says so, and it stays whole.
+    ASSERT_TRUE(grid_init(&grid, GRID_CELL_MAX_M * 0.6, 0));
+    GridSounding apart[] = {{0, 0, 10}, {2e7, 2e7, 11}};
+    EXPECT_EQ(1, grid_add(&grid, apart, 2));
+    EXPECT_EQ(GRID_FULL, grid_coarsen(&grid));
+    ASSERT_NE(nullptr, grid_cell(&grid, 0, 0));
+    grid_full_text(&grid, text, sizeof text);
+    EXPECT_NE(nullptr, strstr(text, "no cell is larger than 100000 m")) << text;
+    grid_free(&grid);
 }
 
 // Coarsened, a grid is the grid binned at twice the cell from the start, over hundreds of tiles.
@@ -452,6 +461,8 @@ TEST_F(GridFiles, RefusedWithTheReason)
         {"contours stopped half-way", {{0, 0, 5}, {1, 0, 6}}, &stopped, {1, nullptr, 0}, "stopped before"},
         {"a negative interval", {{0, 0, 5}}, &fine, {-2, nullptr, 0}, "positive number"},
         {"too many contours", {{0, 0, 5}, {1, 0, 105}}, &fine, {0.1, nullptr, 0}, "1001 contours"},
+        {"an interval too fine to count, a flat grid", {{0, 0, 20.5}}, &fine, {1e-15, nullptr, 0}, "too fine"},
+        {"an interval too fine for any number", {{0, 0, 20.5}}, &fine, {5e-324, nullptr, 0}, "too fine"},
         {"no depths", {{0, 0, 5}}, &fine, {0, nullptr, 0}, "1 to 256"},
         {"a depth that is none", {{0, 0, 5}}, &fine, {0, none, 1}, "1 to 256"},
     };

@@ -149,8 +149,8 @@ TEST(NmeaAngle, FieldsRoundToTheFourthDecimalOfMinutes)
 }
 
 // Positions as numbers for joining: survey receivers' minutes with 6 to 8 decimals kept whole with their count;
-// impossible angles told from absent ones; RMC's speed and course only where both are decimal numbers in range;
-// the fix sentences built as headsim sends them read back.
+// impossible angles told from absent ones; RMC's speed and course only where both are decimal numbers in range,
+// "-0" as 0; the fix sentences built as headsim sends them read back.
 TEST(NmeaPosition, AnglesOfAnyPrecisionAndImpossibleOnes)
 {
     const double LAT = 51 + 6.9848 / 60, LON = 1 + 23.4567 / 60;
@@ -177,6 +177,7 @@ TEST(NmeaPosition, AnglesOfAnyPrecisionAndImpossibleOnes)
         {"$GPRMC,090500.00,A,5106.9848,N,00123.4567,E,4.2,inf,081226,,,D*00", true, false, LAT, LON, 4},
         {"$GPRMC,090500.00,A,5106.9848,N,00123.4567,E,1e300,90.0,081226,,,D*00", true, false, LAT, LON, 4},
         {"$GPRMC,090500.00,A,5106.9848,N,00123.4567,E,-4.2,360.5,081226,,,D*00", true, false, LAT, LON, 4},
+        {"$GPRMC,090500.00,A,5106.9848,N,00123.4567,E,-0,-0.0,081226,,,D*00", true, false, LAT, LON, 4, true},
         {"$GPGGA,090500.00,9930.0000,N,00123.4567,E,1,09,0.9,12.3,M,47.0,M,,*00", false, true, 0, 0, 0},
         {"$GPGGA,090500.00,5175.0000,N,00123.4567,E,1,09,0.9,12.3,M,47.0,M,,*00", false, true, 0, 0, 0},
         {"$GPRMC,090500.00,A,5106.9848,N,18130.0000,E,4.2,90.0,081226,,,D*00", false, true, 0, 0, 0, true},
@@ -191,6 +192,7 @@ TEST(NmeaPosition, AnglesOfAnyPrecisionAndImpossibleOnes)
         EXPECT_EQ(c.position, p.has_position) << c.sentence;
         EXPECT_EQ(c.impossible, p.impossible) << c.sentence;
         EXPECT_EQ(c.motion, p.has_motion) << c.sentence;
+        EXPECT_FALSE(p.has_motion && (std::signbit(p.speed_knots) || std::signbit(p.course_degrees))) << c.sentence;
         if (!c.position) continue;
         EXPECT_NEAR(c.latitude, p.latitude, 1e-12) << c.sentence;
         EXPECT_NEAR(c.longitude, p.longitude, 1e-12) << c.sentence;

@@ -80,8 +80,9 @@ std::string fix_line(int second, double minutes, int quality = 1)
     return std::string(line, navfile_line(&time, sentence, line));
 }
 
-// Ping n's record; with a bottom, its echo from that sample on over a faint noise, at 30 m.
-std::string record_of_ping(int ping, int bottom_sample = -1)
+// Ping n's record, at 10:00 on 8 December 2026 or now; with a bottom, its echo from that sample on over a faint
+// noise, at 30 m.
+std::string record_of_ping(int ping, int bottom_sample = -1, bool now = false)
 {
     uint8_t image[PING_IMAGE_SIZE] = {'I', 'U', 'X', 0, 0, 7};
     image[PING_IMAGE_SAMPLES] = static_cast<uint8_t>(ping);
@@ -90,7 +91,10 @@ std::string record_of_ping(int ping, int bottom_sample = -1)
         image[PING_IMAGE_SAMPLES + i] = static_cast<uint8_t>(10 + (i + ping) % 3 + (echo ? 160 : 0));
     }
     image[PING_IMAGE_END] = RETURN_END_BYTE;
-    RecordFields fields = {"08-DEC-2026", "10:00:00", "00", 3, 180, 100, image};
+    TimestampClock clock = {};
+    timestamp_update_now(&clock);
+    RecordFields fields = {now ? clock.date_text : "08-DEC-2026", now ? clock.time_text : "10:00:00",
+                           now ? clock.hundredths_text : ".00", 3, 180, 100, image};
     uint8_t record[RECORD_SIZE];
     record_build(record, &fields);
     return std::string(reinterpret_cast<const char*>(record), RECORD_SIZE);
@@ -263,14 +267,16 @@ std::string data_name_of(int days_ago, uint32_t number)
 
 }  // namespace
 
-// The recording followed is the newest data file, of whatever day, written today and ending in a well-formed
-// record: not the next run's file while it is empty (nor, when that is removed again, the last recording read
-// anew), not a file of malformed records however large, not an old day's file. A data file or .NAV file deleted
-// under its writer turns the health to 503.
+// The recording followed is the newest data file, of whatever day, being written (grown since the look before,
+// its last record well-formed and of now), or at the start the newest written today: not the next run's file while
+// it is empty (nor, when that is removed again, the last recording read anew), not a file of malformed records
+// however large, not a copy of a recording made now, nor an old day's file (written then or copied in now). A data
+// file or .NAV file deleted under its writer turns the health to 503.
 TEST_F(QkvwebFiles, SurveyFollowsTheRecordingAndSaysWhenItsFileIsDeleted)
 {
     const std::string a = data_name_of(0, 1), b = data_name_of(0, 2), c = data_name_of(0, 3),
-                      yesterday = data_name_of(1, 7), older = data_name_of(2, 1), nav = name_of_today();
+                      copy = data_name_of(0, 99), yesterday = data_name_of(1, 7), older = data_name_of(2, 1), copied_in = data_name_of(3, 5),
+                      nav = name_of_today();
     const std::string deleted = " was deleted while followed: what is written to it now is lost";
     FILE* navlog = nullptr;
     const utimbuf then = {time(nullptr) - 2 * 86400L, time(nullptr) - 2 * 86400L};
@@ -287,10 +293,14 @@ TEST_F(QkvwebFiles, SurveyFollowsTheRecordingAndSaysWhenItsFileIsDeleted)
         {"the next run's, empty", [&] { append(b, ""); }, "recording: " + a + ", 2 ", 1},
         {"removed again", [&] { unlink(b.c_str()); }, "recording: " + a + ", 2 ", 1},
         {"4 GiB, sparse", [&] { append(c, ""), truncate(c.c_str(), 4LL << 30); }, "recording: " + a + ", 2 ", 1},
+        {"a copy of a recording, made now", [&] { append(copy, record_of_ping(0, -1, true)); }, "recording: " + a, 1},
         {"an older day's, written then", [&] { append(older, record_of_ping(5)), utime(older.c_str(), &then); },
          "stale: the last record of " + a, 1, ALL_DAYS},
-        {"yesterday's, written today", [&] { append(yesterday, record_of_ping(3)); }, "recording: " + yesterday, 2,
-         ALL_DAYS},
+        {"an older day's, copied in now", [&] { append(copied_in, record_of_ping(5)); },
+         "stale: the last record of " + a, 1, ALL_DAYS},
+        {"yesterday's, of now", [&] { append(yesterday, record_of_ping(3, -1, true)); },
+         "stale: the last record of " + a, 1, ALL_DAYS},
+        {"yesterday's, written", [&] { append(yesterday, record_of_ping(4, -1, true)); }, "recording: " + yesterday, 2},
         {"the .NAV written", [&] { fputs(fix_line(1, 6.0).c_str(), navlog = fopen(nav.c_str(), "a")), fflush(navlog); },
          "recording: " + yesterday, 2},
         {"the .NAV deleted under its writer", [&] { unlink(nav.c_str()), fputs(fix_line(2, 6.1).c_str(), navlog); },

@@ -134,8 +134,8 @@ TEST(ReductionFiles, GoodLinesKeptBadLinesSaid)
          "depth_m,sound_speed_m_s\n1,1480\n2,abc\n3,4860\n-1,1480\n4\n5,1481\n4,1481\n,\n", true, "1@1480 5@1481",
          "line 3: sound speed \"abc\"\nline 4: sound speed \"4860\"\nline 5: depth \"-1\"\nline 6: 1 fields\n"
          "line 8: depth 4.000 m is not below line 7's\nline 9: depth \"\""},
-        {"no speed column", PROFILE, "depth_m,temperature\n1,12\n", false, "",
-         "line 1: the header names no sound speed column\nline 2: the header names no depth column\nno header line"},
+        {"no speed column: said once, the lines after tried quietly", PROFILE, "depth_m,temperature\n1,12\n",
+         false, "", "line 1: the header names no sound speed column\nno header line"},
         {"nothing", PROFILE, "", false, "", "no header line"},
         {"series as specified", LEVELS, "time,level_m\n2026-12-08T09:00:00Z,1.25\n2026-12-08T09:06:00Z,-0.5\n", true,
          "2026-12-08T09:00:00.000Z=1.25 2026-12-08T09:06:00.000Z=-0.5", ""},
@@ -148,6 +148,10 @@ TEST(ReductionFiles, GoodLinesKeptBadLinesSaid)
          "2026-12-08T09:00:00.000Z=1.1", ""},
         {"offsets, semicolons, decimal commas", LEVELS, "Time;Level\n2026-12-08T10:00:00+01:00;1,5\n", true,
          "2026-12-08T09:00:00.000Z=1.5", ""},
+        {"semicolons with a comma in brackets, a name whose unit is bracketed", LEVELS,
+         "Date;Time;Level (m, LAT)\n2026-12-08;09:00;1,5\n", true, "2026-12-08T09:00:00.000Z=1.5", ""},
+        {"names that end in ft but name no feet", LEVELS, "Datum shift,time,level_m,draft\n0.2,2026-12-08T09:00Z,1,3\n",
+         true, "2026-12-08T09:00:00.000Z=1", ""},
         {"fill values, disorder, bad times said", LEVELS,
          "time,level_m\n2026-12-08T09:00:00Z,1\n2026-12-08T08:00:00Z,1\n2026-12-08T10:00:00Z,-999\n"
          "2026-13-08T10:00:00Z,1\n2026-12-08T11:00:00Z,NaN\n2026-12-08T12:00:00Z,2\n2026-12-08T12:00:00Z,3\n",
@@ -155,8 +159,9 @@ TEST(ReductionFiles, GoodLinesKeptBadLinesSaid)
          "line 3: its time is not after line 2's\nline 4: level \"-999\"\nline 5: \"2026-13-08T10:00:00Z\"\n"
          "line 6: level \"NaN\"\nline 8: its time is not after line 7's"},
         {"local times refused", LEVELS, "Date Time (LST/LDT),Prediction\n", false, "",
-         "line 1: the header says its times are local\nno header line"},
-        {"feet refused", LEVELS, "time,level_ft\n", false, "", "line 1: the header says its levels are in feet\nno header line"},
+         "line 1: the header says its times are local\nnothing read after the header refused on line 1"},
+        {"feet refused, once", LEVELS, "# gauge\ntime,LevelFt\n2026-12-08T09:00Z,1\ntime,level (feet)\n", false, "",
+         "line 2: the header says its levels are in feet\nnothing read after the header refused on line 2"},
         {"edits of every kind", EDITS,
          "# made by hand\nedit-list 1\nreject 08DEC2026-0003.QKV 120 fish under the boat\n"
          "accept /survey/08dec2026-0003.qkv 130-145   a wreck  \n"

@@ -239,6 +239,8 @@ void check_logs()
     plat_file_open_log("08DEC2026.NAV", &log, reason, sizeof reason);
     plat_file_write(log, "b\n", 2);
     check(plat_file_size(log) == 4, "a log opened again is appended to");
+    uint8_t first = 0;
+    check(plat_file_read_at(log, 0, &first, 1) == PLAT_OK && first == 'a', "a log open for appending is read too");
     plat_file_close(log);
     CreateDirectoryA("09DEC2026.NAV", nullptr);
     check(plat_file_open_log("09DEC2026.NAV", &log, reason, sizeof reason) == PLAT_ERR_FAILED &&

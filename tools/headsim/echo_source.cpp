@@ -162,9 +162,7 @@ const char* raw_data_kind(const char* path)
     char first[NAVFILE_LINE_SIZE] = {};
     size_t got = fread(first, 1, sizeof first - 1, file);
     fclose(file);
-    if (got >= sizeof RECORD_MAGIC_BYTES && memcmp(first, RECORD_MAGIC_BYTES, sizeof RECORD_MAGIC_BYTES) == 0) {
-        return "a data file";
-    }
+    if (record_starts_file(reinterpret_cast<const uint8_t*>(first), got)) return "a data file";
     NavTime stamp;
     const char* end = nullptr;
     return navfile_time_parse(first, &stamp, &end) && *end == ' ' ? "a navigation log" : nullptr;

@@ -8,6 +8,7 @@
 #include "platform/byte_source.h"
 #include "platform/platform.h"
 #include "platform/terminal.h"
+#include "store/record.h"
 #include "tools/navlog/navlog_text.h"
 
 namespace {
@@ -26,6 +27,8 @@ constexpr int WAIT_LONGEST_MS = 1000;
 constexpr size_t BLOCK_SIZE = 65536;  // the lines of one pass are written together, up to this many bytes
 // Why the day's file cannot be had, when another logger has it.
 constexpr char HELD_TEXT[] = "held by another navlog or program";
+// Why nothing is written into a file at the day's name that is a recording.
+constexpr char DATA_FILE_TEXT[] = "a data file (it starts as a ping record): nothing is written into it";
 constexpr int SOURCE_NAME_SIZE = NAVLOG_HOST_SIZE + 16;
 // What one wait may read: a burst of datagrams queued together is taken in one pass.
 constexpr size_t READ_SIZE = 4 * PLAT_SOURCE_DATAGRAM_MAX;
@@ -38,6 +41,7 @@ struct LogFile {
     bool open;
     char name[NAVFILE_NAME_SIZE];
     NavTime day;      // the local day it is the file of
+    bool torn_tail;   // it ends in part of a line (a power cut): the next line starts on a line of its own
     char trouble[FILE_TROUBLE_SIZE];  // while it cannot be opened: why
     bool unsynced;
     int64_t last_sync_ms;
@@ -90,6 +94,23 @@ void clock_now(NavTime* now)
     now->millisecond = local.millisecond;
 }
 
+// What is already at the day's name, opened: a recording put there (a link to a data file), which no line
+// goes into, or a file whose last line has no line end.
+PlatResult look_at_end(LogFile* log)
+{
+    uint8_t first[RECORD_STARTS_FILE_SIZE];
+    int64_t size = plat_file_size(log->file);
+    if (size >= static_cast<int64_t>(sizeof first) && plat_file_read_at(log->file, 0, first, sizeof first) == PLAT_OK &&
+        record_starts_file(first, sizeof first)) {
+        plat_file_close(log->file);
+        snprintf(log->trouble, sizeof log->trouble, "%s", DATA_FILE_TEXT);
+        return PLAT_ERR_FAILED;
+    }
+    uint8_t last = '\n';
+    log->torn_tail = size > 0 && plat_file_read_at(log->file, size - 1, &last, 1) == PLAT_OK && last != '\n';
+    return PLAT_OK;
+}
+
 PlatResult open_log(LogFile* log, const NavTime* day)
 {
     navfile_file_name(day, log->name);
@@ -98,6 +119,7 @@ PlatResult open_log(LogFile* log, const NavTime* day)
     log->last_sync_ms = plat_monotonic_ms();
     PlatResult opened = plat_file_open_log(log->name, &log->file, log->trouble, sizeof log->trouble);
     if (opened == PLAT_ERR_HELD) snprintf(log->trouble, sizeof log->trouble, "%s", HELD_TEXT);
+    if (opened == PLAT_OK) opened = look_at_end(log);
     log->open = opened == PLAT_OK;
     return opened;
 }
@@ -176,6 +198,7 @@ void write_block(Logger* l, const NavTime* time)
         l->unwritten += lines;
         return;
     }
+    if (log->torn_tail && append_whole(log, "\n", 1)) log->torn_tail = false;
     if (append_whole(log, l->block, length)) return;
     if (lines == 1) {
         ++l->unwritten;

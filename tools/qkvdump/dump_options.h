@@ -7,8 +7,9 @@
 #include "cmdline/cmdline.h"
 #include "depth/picker.h"
 #include "reduction/reduction.h"
+#include "tools/qkvdump/nav_join.h"
 
-constexpr int DUMP_NAV_FILES_MAX = 4096;
+constexpr int DUMP_NAV_FILES_MAX = NAV_LINES_FILES_MAX;
 constexpr int DUMP_BINS_DEFAULT = 1000;
 constexpr int DUMP_NMEA_ADDRESS_SIZE = 16;  // "255.255.255.255"
 // The transducer's draft and the blanking distance, in metres: a head sits at most this deep, and its range is at

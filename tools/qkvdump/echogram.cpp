@@ -25,6 +25,7 @@ constexpr int TICK = 5;
 constexpr int MINOR_TICK = 2;
 constexpr int DEPTH_LABEL_CHARACTERS = 6;  // "112.25"
 constexpr int TIME_LABEL_CHARACTERS = 8;   // "09:05:00"
+constexpr int DATE_LABEL_CHARACTERS = 10;  // "2026-12-09"
 constexpr int LEFT = PAD + DEPTH_LABEL_CHARACTERS * FONT_WIDTH + GAP + TICK + 1;
 constexpr int RIGHT = TIME_LABEL_CHARACTERS / 2 * FONT_WIDTH + PAD + 1;
 constexpr int TITLE_TOP = 3;
@@ -36,12 +37,15 @@ constexpr int BOTTOM = 1 + TICK + GAP + FONT_HEIGHT + PAD;
 // The least room between two labels: rows between depths, columns between times.
 constexpr int DEPTH_SPACING = 2 * FONT_HEIGHT + GAP;
 constexpr int TIME_SPACING = (TIME_LABEL_CHARACTERS + 2) * FONT_WIDTH;
+constexpr int DATE_SPACING = (DATE_LABEL_CHARACTERS + 2) * FONT_WIDTH;
 constexpr int MINOR_SPACING = 3;
 constexpr int64_t MILLIMETRES_A_RANGE_CODE_SIXTH = 10000;  // a range code is the range in metres times 6 / 10
 constexpr int64_t DEPTH_STEP_MAX = 100000000;  // millimetres: 100 km
-// Steps between labelled times: whole seconds, minutes and hours a clock is read by.
-const int64_t TIME_STEPS_MS[] = {1000,    2000,    5000,    10000,    15000,    30000,    60000,    120000,  300000,
-                                 600000,  900000,  1800000, 3600000,  7200000,  10800000, 21600000, 43200000, 86400000};
+// Steps between labelled times under a day: whole seconds, minutes and hours a clock is read by.
+const int64_t TIME_STEPS_MS[] = {1000,   2000,   5000,    10000,   15000,   30000,    60000,    120000,   300000,
+                                 600000, 900000, 1800000, 3600000, 7200000, 10800000, 21600000, 43200000};
+constexpr int64_t DAY_MS = 86400000;
+constexpr int64_t DAY_STEPS_MAX = 10000000;  // days: past any span of record times (years 0 to 9999)
 constexpr int LABEL_SIZE = ECHOGRAM_LABEL_SIZE;
 
 static_assert(ECHOGRAM_LABELS_MAX >= PING_SAMPLE_COUNT / DEPTH_SPACING + 2, "a depth label every DEPTH_SPACING rows");
@@ -261,9 +265,15 @@ void add_time_label(EchogramKept* kept, int column, const char* text)
     snprintf(label->text, LABEL_SIZE, "%s", text);
 }
 
+// Columns apart two labels' centres must be to stand clear of each other.
+int clear_apart(const char* a, const char* b)
+{
+    return (text_width(a) + text_width(b)) / 2 + 2 * FONT_WIDTH;
+}
+
 // Where the range changes, the new range under its first column; then a tick at each column whose ping crosses a
-// whole step of the clock (the first that puts labels TIME_SPACING columns apart over the pings' span), its UTC
-// time under it where it stands clear of the labels on either side. The first ping's time is labelled too.
+// whole step of the clock (echogram_time_step over the pings' span), labelled with the step crossed where that
+// stands clear of the labels on either side. The first ping's time is labelled too.
 void plan_time_marks(Echogram* e)
 {
     EchogramKept* kept = &e->kept;
@@ -288,37 +298,38 @@ void plan_time_marks(Echogram* e)
         if (clear && label_fits(e, c, text)) add_time_label(kept, c, text);
     }
     int ranges = kept->time_label_count;
-    int64_t step = TIME_STEPS_MS[sizeof TIME_STEPS_MS / sizeof TIME_STEPS_MS[0] - 1];
-    for (int64_t candidate : TIME_STEPS_MS) {
-        if ((candidate * count) >= TIME_SPACING * (last - first)) {
-            step = candidate;
-            break;
-        }
-    }
-    int last_label = -TIME_SPACING;
+    int64_t step = echogram_time_step(last - first, count);
+    const EchogramLabel* last_label = nullptr;
     bool ticked = false;
     int64_t previous = 0;
     for (int c = 0; c < count; ++c) {
         const EchogramGroup* group = &kept->groups[kept->columns[c].group];
         if (!group->time_known || (c > 0 && kept->columns[c].group == kept->columns[c - 1].group)) continue;
-        int64_t slot = group->utc_ms / step;
-        bool crosses = !ticked || slot != previous;
+        int64_t crossed = group->utc_ms;
+        bool crosses = !ticked || echogram_time_crossed(previous, group->utc_ms, step, &crossed);
         ticked = true;
-        previous = slot;
+        previous = group->utc_ms;
         if (!crosses) continue;
         if (kept->columns[c].mark == MARK_NONE) kept->columns[c].mark = MARK_MAJOR;
-        char iso[PINGTIME_ISO_SIZE], text[LABEL_SIZE];
-        pingtime_iso_utc(group->utc_ms, iso);
-        snprintf(text, sizeof text, "%.8s", iso + 11);
-        bool clear = c - last_label >= TIME_SPACING && label_fits(e, c, text);
+        char text[LABEL_SIZE];
+        echogram_time_label(crossed, step, text);
+        bool clear = (last_label == nullptr || c - last_label->at >= clear_apart(last_label->text, text)) &&
+                     label_fits(e, c, text);
         for (int i = 0; i < ranges && clear; ++i) {
             int apart = kept->time_labels[i].at - c;
-            clear = apart >= TIME_SPACING || apart <= -TIME_SPACING;
+            int least = clear_apart(kept->time_labels[i].text, text);
+            clear = apart >= least || apart <= -least;
         }
         if (!clear) continue;
         add_time_label(kept, c, text);
-        last_label = c;
+        last_label = &kept->time_labels[kept->time_label_count - 1];
     }
+}
+
+// Whole steps of step counted from 1970 up to ms, rounded down (before 1970 too).
+int64_t steps_to(int64_t ms, int64_t step)
+{
+    return ms >= 0 ? ms / step : -((-ms + step - 1) / step);
 }
 
 // ---- The echogram's rows ----
@@ -454,6 +465,35 @@ void end_row(Echogram* e)
 }
 
 }  // namespace
+
+int64_t echogram_time_step(int64_t span_ms, int columns)
+{
+    for (int64_t step : TIME_STEPS_MS) {
+        if (step * columns >= TIME_SPACING * span_ms) return step;
+    }
+    int64_t days = 1;
+    for (int leading = 0; days < DAY_STEPS_MAX; leading = (leading + 1) % 3) {
+        if (days * DAY_MS * columns >= DATE_SPACING * span_ms) break;
+        days = leading == 1 ? days / 2 * 5 : days * 2;  // 1, 2, 5, 10, 20, 50, ...
+    }
+    return days * DAY_MS;
+}
+
+bool echogram_time_crossed(int64_t before_ms, int64_t ms, int64_t step_ms, int64_t* crossed_ms)
+{
+    int64_t from = steps_to(before_ms, step_ms), to = steps_to(ms, step_ms);
+    if (from == to) return false;
+    *crossed_ms = (to > from ? to : to + 1) * step_ms;
+    return true;
+}
+
+void echogram_time_label(int64_t ms, int64_t step_ms, char text[ECHOGRAM_LABEL_SIZE])
+{
+    char iso[PINGTIME_ISO_SIZE];
+    pingtime_iso_utc(ms, iso);
+    bool date = step_ms >= DAY_MS || steps_to(ms, DAY_MS) * DAY_MS == ms;
+    snprintf(text, ECHOGRAM_LABEL_SIZE, date ? "%.10s" : "%.8s", date ? iso : iso + 11);
+}
 
 int echogram_columns_max(int bins)
 {

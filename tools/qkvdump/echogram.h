@@ -105,3 +105,13 @@ void echogram_begin(Echogram* echogram, const EchogramStyle* style, Picture* pic
 void echogram_add(Echogram* echogram, const ExportPing* ping);
 // The last row, if one is open, and the whole echogram.
 void echogram_finish(Echogram* echogram);
+
+// The echogram's time ticks. The clock's step between them for a span of times drawn across so many columns: the
+// first whole step a clock is read by (1, 2, 5, 10, 15 or 30 s, minutes, hours) that keeps their labels apart, and
+// from a day on 1, 2 or 5 times a power of ten days (from 1970-01-01).
+int64_t echogram_time_step(int64_t span_ms, int columns);
+// Whether a column's time crossed a whole step from the time of the column before, and the step crossed: of those
+// passed, the one nearest it, forwards or, where the clock was set back, back.
+bool echogram_time_crossed(int64_t before_ms, int64_t ms, int64_t step_ms, int64_t* crossed_ms);
+// A tick's label: the UTC time, "09:05:00", or its date, "2026-12-09", at midnight or with steps of days.
+void echogram_time_label(int64_t ms, int64_t step_ms, char text[ECHOGRAM_LABEL_SIZE]);

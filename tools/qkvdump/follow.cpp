@@ -31,7 +31,9 @@ static_assert(sizeof(CellsStatus::note) >= FOLLOWER_NOTE_SIZE, "the follower's n
 // runs: never of those a file already held when it was taken, which a chart
 // plotter would log as current at its present position. Only a recording
 // begun while it follows (a file newer than the one followed before it, or
-// the first one come after a wait) is sent from its first ping.
+// the first one come after a wait) is sent from its first ping. Nor is a ping
+// sent whose record is not of now (FOLLOWER_LIVE_WITHIN_MS of this computer's
+// clock), however it came: a copy of an old recording is no sounder.
 struct Sending {
     bool looked;           // the first look is done
     bool followed;         // a file has been taken
@@ -44,6 +46,7 @@ struct Sending {
 // What a ping waiting for the picker's verdict, and with a reduction for the spike test's, leaves behind.
 struct Pending {
     double range_m;
+    bool live;       // its record was of now when it came: its depth may be sent
     bool time_known;
     int64_t utc_ms;  // the record's time, made UTC by this computer's zone
 };
@@ -122,7 +125,7 @@ const Pending* pending_of(const View* v, int64_t tag)
 // depth fields empty (NAN) for a ping with no bottom.
 void send_depth(View* v, int64_t tag, double below_transducer_m, double below_surface_m)
 {
-    if (v->nmea.socket < 0 || static_cast<long>(tag) < v->sending.live_from) return;
+    if (v->nmea.socket < 0 || !pending_of(v, tag)->live || static_cast<long>(tag) < v->sending.live_from) return;
     char sentence[NMEA_DEPTH_SENTENCE_SIZE];
     size_t length = nmea_dpt(below_transducer_m, v->depth.dpt_offset_m, pending_of(v, tag)->range_m, sentence,
                              sizeof sentence);
@@ -181,11 +184,15 @@ void take_depth(View* v, const DepthResult* result)
                result->has_depth ? result->depth_m + v->depth.draft_m : NAN);
 }
 
-// A ping's range, and for a reduction its UTC time, kept until it is judged.
+// A ping's range, whether its record was of now when it came, and for a reduction its UTC time, kept until it is
+// judged.
 void keep_pending(View* v, const RecordView* record)
 {
     Pending* ping = &v->pending[v->offered % PENDING_MAX];
     ping->range_m = depth_range_of_record(record);
+    PlatLocalTime now;
+    plat_local_time(&now);
+    ping->live = follower_record_is_live(record, &now);
     int64_t local_ms = 0;
     ping->time_known = v->depth.reduce != nullptr && pingtime_from_record(record, &local_ms);
     if (!ping->time_known) return;

@@ -1,5 +1,6 @@
 #include "tools/qkvdump/nav_join.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -17,6 +18,7 @@ const char* const NAV_SKIP_REASONS[NAV_SKIP_COUNT] = {
 namespace {
 
 constexpr int64_t DAY_MS = 86400000;
+constexpr int FIRST_STAMP_LINES = 64;  // a file's lines looked through for its first stamp
 // Decimals of degrees for minutes with n decimals: n + 2 keeps every digit the receiver gave (a degree is 60
 // minutes); never fewer than 7, about 1 cm, nor more than a double holds of a longitude.
 constexpr int DEGREE_DECIMALS_MIN = 7;
@@ -39,6 +41,11 @@ void merge(NavFix* fix, int64_t utc_ms, int offset_seconds, const NmeaPosition* 
         fix->utc_ms = utc_ms;
         fix->offset_seconds = offset_seconds;
         fix->time_of_day_ms = sentence->utc_ms_of_day;
+        fix->date_ms = -1;
+    }
+    if (sentence->year > 0) {
+        NavTime midnight = {sentence->year, sentence->month, sentence->day, 0, 0, 0, 0, 0};
+        fix->date_ms = timestamp_civil_ms(&midnight);
     }
     bool gga = sentence->kind == NMEA_FIX_GGA;
     if (gga || !fix->from_gga) {
@@ -134,13 +141,36 @@ int64_t receiver_lead_ms(const NavFix* before, const NavFix* after)
     return lead;
 }
 
-// The next whole fix in *out, noting where the receiver's time and the stamps part; false at the end of the lines.
+// How far the receiver's UTC time is ahead of a fix's stamp: by the RMC's date where there is one, else by the time
+// of day the way nearer the stamp; 0 where the fix has no time of day.
+int64_t receiver_offset_ms(const NavFix* fix)
+{
+    if (fix->time_of_day_ms < 0) return 0;
+    if (fix->date_ms >= 0) return fix->date_ms + fix->time_of_day_ms - fix->utc_ms;
+    int64_t offset = (fix->time_of_day_ms - fix->utc_ms) % DAY_MS;
+    if (offset > DAY_MS / 2) offset -= DAY_MS;
+    if (offset <= -DAY_MS / 2) offset += DAY_MS;
+    return offset;
+}
+
+bool parted(int64_t lead_ms)
+{
+    return lead_ms > NAV_CLOCK_STEP_MIN_MS || lead_ms < -NAV_CLOCK_STEP_MIN_MS;
+}
+
+// The next whole fix in *out, noting where the receiver's time and the stamps part: off from the first fix with a
+// time of day, or jumping between two fixes; false at the end of the lines.
 bool read_fix(NavJoin* join, NavFix* out)
 {
     if (!next_fix(join, out)) return false;
     int64_t lead = join->last_read.present ? receiver_lead_ms(&join->last_read, out) : 0;
-    if ((lead > NAV_CLOCK_STEP_MIN_MS || lead < -NAV_CLOCK_STEP_MIN_MS) && join->jumps++ == 0) {
-        join->first_jump = NavClockJump{lead, out->utc_ms, out->offset_seconds};
+    bool first = !join->timed_fix_read && out->time_of_day_ms >= 0;
+    if (first) {
+        join->timed_fix_read = true;
+        lead = receiver_offset_ms(out);
+    }
+    if (parted(lead) && join->jumps++ == 0) {
+        join->first_jump = NavClockJump{lead, out->utc_ms, out->offset_seconds, first};
     }
     join->last_read = *out;
     return true;
@@ -318,13 +348,45 @@ bool nav_lines_readable(const char* const* files, int count)
     return true;
 }
 
+namespace {
+
+// The UTC time of a file's first stamped line among its first lines; false for a pipe (read once, as its lines
+// come) and a file without one there.
+bool first_stamp_ms(NavLines* lines, const char* name, int64_t* utc_ms)
+{
+    PlatFileLook look;
+    FILE* stream = plat_file_look(name, &look) && look.regular ? fopen(name, "rb") : nullptr;
+    if (stream == nullptr) return false;
+    bool found = false;
+    for (int read = 0; !found && read < FIRST_STAMP_LINES && fgets(lines->line, sizeof lines->line, stream); ++read) {
+        lines->line[strcspn(lines->line, "\r\n")] = 0;
+        NavTime stamp;
+        const char* sentence = nullptr;
+        found = navfile_line_split(lines->line, &stamp, &sentence);
+        if (found) *utc_ms = timestamp_civil_ms(&stamp) - stamp.utc_offset_seconds * 1000LL;
+    }
+    fclose(stream);
+    return found;
+}
+
+}  // namespace
+
 void nav_lines_open(NavLines* lines, const char* const* files, int count)
 {
     lines->files = files;
-    lines->count = count;
+    lines->count = count < NAV_LINES_FILES_MAX ? count : NAV_LINES_FILES_MAX;
     lines->next = 0;
     lines->stream = nullptr;
     lines->failed = false;
+    // A file whose first stamp is not known stays right after the one given before it.
+    int64_t before = INT64_MIN;
+    for (int i = 0; i < lines->count; ++i) {
+        lines->order[i] = i;
+        if (!first_stamp_ms(lines, files[i], &lines->first_ms[i])) lines->first_ms[i] = before;
+        before = lines->first_ms[i];
+    }
+    const int64_t* first = lines->first_ms;
+    std::stable_sort(lines->order, lines->order + lines->count, [first](int a, int b) { return first[a] < first[b]; });
 }
 
 bool nav_lines_next(void* source, const char** line)
@@ -333,7 +395,7 @@ bool nav_lines_next(void* source, const char** line)
     for (;;) {
         if (lines->stream == nullptr) {
             if (lines->next >= lines->count) return false;
-            const char* name = lines->files[lines->next++];
+            const char* name = lines->files[lines->order[lines->next++]];
             lines->stream = fopen(name, "rb");
             if (lines->stream == nullptr) {
                 fprintf(stderr, "qkvdump: --nav %s: cannot open: %s\n", name, strerror(errno));
@@ -346,7 +408,7 @@ bool nav_lines_next(void* source, const char** line)
         memset(lines->line, 0xFF, sizeof lines->line);
         if (fgets(lines->line, sizeof lines->line, lines->stream) == nullptr) {
             if (ferror(lines->stream)) {
-                fprintf(stderr, "qkvdump: --nav %s: read error\n", lines->files[lines->next - 1]);
+                fprintf(stderr, "qkvdump: --nav %s: read error\n", lines->files[lines->order[lines->next - 1]]);
                 lines->failed = true;
             }
             fclose(lines->stream);

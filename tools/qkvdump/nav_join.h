@@ -9,8 +9,9 @@
 //
 // Pings and lines carry the same computer's local clock, and are joined by
 // it alone: the time a receiver writes in its sentences may jump (from GPS
-// time to UTC once it learns the leap seconds, after an outage) while the
-// stamps go on evenly. Where the computer's clock steps back (the zone
+// time to UTC once it learns the leap seconds, after an outage), or be off
+// the stamps from the first fix on (a replayed log, a simulator left running,
+// a clock set wrong), while the stamps go on evenly. Where the computer's clock steps back (the zone
 // leaving summer time, or the clock set back), the records step back too: a
 // ping whose time goes back behind the fixes read is joined to the fixes
 // after the lines' own step back, and its UTC time comes from the offset its
@@ -47,6 +48,7 @@ struct NavFix {
     int64_t utc_ms;         // the line's stamp: the computer's clock, as the pings'
     int offset_seconds;     // the UTC offset the line was stamped with
     long time_of_day_ms;    // the sentences' own UTC time of day, which groups them into one fix
+    int64_t date_ms;        // the UTC midnight of the RMC's date, from 1970; -1 where no RMC gave one
     bool from_gga;
     bool has_position;
     double latitude;
@@ -62,11 +64,12 @@ struct NavFix {
 enum NavSkip { NAV_SKIP_UNREADABLE, NAV_SKIP_IMPOSSIBLE, NAV_SKIP_NOT_MEASURED, NAV_SKIP_NO_FIX, NAV_SKIP_COUNT };
 extern const char* const NAV_SKIP_REASONS[NAV_SKIP_COUNT];
 
-// Where the receiver's time and the stamps parted between two fixes read one after the other.
+// Where the receiver's time and the stamps parted between two fixes read one after the other, or at the first fix.
 struct NavClockJump {
     int64_t size_ms;  // how much further the receiver's time went than the stamps (negative: less far)
     int64_t utc_ms;   // the stamp of the fix after it, as NavFix's
     int offset_seconds;
+    bool at_first_fix;  // the receiver's time was off the stamps from the first fix on, by size_ms
 };
 
 struct NavJoin {
@@ -84,6 +87,7 @@ struct NavJoin {
     long unplaced;    // pings whose time went back with no step back in the lines to match
     long jumps;       // times the receiver's time and the stamps parted
     NavClockJump first_jump;
+    bool timed_fix_read;  // a fix with a time of day was read: the receiver's time was compared with its stamp
 };
 
 void nav_join_begin(NavJoin* join, NavLineRead read, void* source);
@@ -91,10 +95,15 @@ void nav_join_begin(NavJoin* join, NavLineRead read, void* source);
 // offset, and its position. False when no line gave an offset.
 bool nav_join_locate(NavJoin* join, int64_t local_ms, int64_t* utc_ms, PingPosition* position);
 
-// The lines of .NAV files in the order given, read one at a time.
+// The files a run reads the lines of, at most.
+constexpr int NAV_LINES_FILES_MAX = 4096;
+// The lines of .NAV files in the time order of their first stamped lines
+// (a shell gives 01DEC2026.NAV before 30NOV2026.NAV), read one at a time.
 struct NavLines {
     const char* const* files;
     int count;
+    int order[NAV_LINES_FILES_MAX];  // the files' indices, in the order read
+    int64_t first_ms[NAV_LINES_FILES_MAX];  // UTC of each file's first stamped line
     int next;         // the file to open after this one
     FILE* stream;
     bool failed;      // a file could not be opened or read (said)
@@ -103,6 +112,8 @@ struct NavLines {
 
 // Opens each file and reads its first byte: false, saying why, for the first that cannot be read.
 bool nav_lines_readable(const char* const* files, int count);
+// Orders the files by the first stamped line each holds; one without (a pipe, read once as its lines come)
+// right after the file given before it.
 void nav_lines_open(NavLines* lines, const char* const* files, int count);
 // A line holding a NUL byte, or longer than navlog writes, comes as an empty line.
 bool nav_lines_next(void* lines, const char** line);

@@ -113,9 +113,7 @@ Content content_of(const char* path)
     if (got == 0) return CONTENT_EMPTY;
     head[got] = 0;
     const uint8_t* bytes = reinterpret_cast<const uint8_t*>(head);
-    if (got >= sizeof RECORD_MAGIC_BYTES && memcmp(bytes, RECORD_MAGIC_BYTES, sizeof RECORD_MAGIC_BYTES) == 0) {
-        return CONTENT_DATA;
-    }
+    if (record_starts_file(bytes, got)) return CONTENT_DATA;
     if (starts_as_navigation(head)) return CONTENT_NAVIGATION;
     if (got >= PICTURE_SIGNATURE_SIZE && memcmp(bytes, PICTURE_SIGNATURE, PICTURE_SIGNATURE_SIZE) == 0) {
         return CONTENT_PICTURE;

@@ -16,7 +16,8 @@
 
 constexpr int OUTPUT_PATH_SIZE = 4096;
 
-enum OutputKind { OUTPUT_PICTURE, OUTPUT_TRACK, OUTPUT_NETCDF, OUTPUT_XYZ, OUTPUT_SOUNDINGS_VRT };
+enum OutputKind { OUTPUT_PICTURE, OUTPUT_TRACK, OUTPUT_NETCDF, OUTPUT_XYZ, OUTPUT_SOUNDINGS_VRT, OUTPUT_KINDS };
+static_assert(OUTPUT_KINDS <= PLAT_BESIDE_MAX, "every output of a run is made beside its OUT at once");
 // How the VRT that opens the soundings in GDAL starts, which tells it from any other file.
 extern const char OUTPUT_SOUNDINGS_VRT_OPENING[];
 

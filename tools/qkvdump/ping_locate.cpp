@@ -105,10 +105,17 @@ void ping_locate_tell(const PingLocator* locator, FILE* messages)
         char stamp[NAVFILE_TIME_TEXT_SIZE];
         navfile_time_text(&at, stamp);
         long long size = jump->size_ms < 0 ? -jump->size_ms : jump->size_ms;
-        fprintf(messages,
-                "qkvdump: --nav: the receiver's time jumped %lld.%03lld s %s against the computer's stamps at the "
-                "line stamped %s",
-                size / 1000, size % 1000, jump->size_ms < 0 ? "back" : "ahead", stamp);
+        if (jump->at_first_fix) {
+            fprintf(messages,
+                    "qkvdump: --nav: the receiver's time is %lld.%03lld s %s the computer's stamps from the first fix "
+                    "on, stamped %s (a replayed log, a simulator, a clock set wrong?)",
+                    size / 1000, size % 1000, jump->size_ms < 0 ? "behind" : "ahead of", stamp);
+        } else {
+            fprintf(messages,
+                    "qkvdump: --nav: the receiver's time jumped %lld.%03lld s %s against the computer's stamps at the "
+                    "line stamped %s",
+                    size / 1000, size % 1000, jump->size_ms < 0 ? "back" : "ahead", stamp);
+        }
         if (join->jumps > 1) fprintf(messages, " (and %ld times more)", join->jumps - 1);
         fputs("; positions are joined by the stamps\n", messages);
     }
@@ -117,5 +124,12 @@ void ping_locate_tell(const PingLocator* locator, FILE* messages)
                 "qkvdump: --nav: %ld ping%s without a position: the records' clock went back with no such step "
                 "in the .NAV lines (UTC times from the offset of the lines before)\n",
                 join->unplaced, join->unplaced == 1 ? "" : "s");
+    }
+    long beyond_fixes = locator->nav_pings - locator->placed - join->unplaced;
+    if (beyond_fixes > 0 && !ping_locate_none_placed(locator)) {
+        fprintf(messages,
+                "qkvdump: --nav: %ld of %ld pings without a position: no measured fix within %lld s before and "
+                "after them\n",
+                beyond_fixes, locator->nav_pings, static_cast<long long>(NAV_FIX_REACH_MS / 1000));
     }
 }
