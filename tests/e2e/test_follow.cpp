@@ -306,42 +306,22 @@ std::string metres_text(double metres)
     return text;
 }
 
-// --follow --depth --nmea-out run as a service (no terminal): nothing drawn, and as a sounder sends them, for each ping
-// that comes while it runs a DPT (below the transducer, the draft as offset or the keel's negative, the range), a
-// DBT and, the draft given, a DBS (below the surface) sentence, each with empty depth fields for a ping with no bottom;
-// gpsd, reading them from a loopback UDP port, takes them as right (it drops a sentence whose checksum is wrong) and
-// passes them on, and Signal K's parser, which feeds chart plotters, reads each depth back, null for no bottom. Old
-// pings are not sent: the six the file holds at the start, a file moved over the name, a recording gone back to when
-// the next run's empty file goes (a recorder restarting with the head away), a copy of the recording made under the
-// next name, while the recording goes on (nor is it followed); a recording begun meanwhile is sent from its first
-// ping. Of six pings sent, the picker still waits on the last two; with a reduction, the spike test on five more,
-// and the depth is at the water's speed of sound. Pings whose records are not of now are never sent, however they
-// come.
-TEST(Follow, NmeaOutSendsTheDepthsOfPingsThatComeWhileItRuns)
+// A row of --nmea-out's: what happens while it runs, and the sentences it must send.
+struct NmeaRow {
+    const char* followed;   // the file named, or today's newest data file with $D-0001.QKV at the start
+    const char* meanwhile;  // shell commands; "pings" holds the row's pings
+    const char* options;    // besides --draft 0.5
+    int pings;
+    Samples (*make)(int);
+    int sent;
+    double below_transducer;  // -1: none
+    const char* offset;       // DPT's
+};
+
+// Each row run as a service (no terminal) beside gpsd, and what gpsd relays read back by Signal K's parser.
+void check_nmea_rows(const std::vector<NmeaRow>& rows)
 {
-    struct Row {
-        const char* followed;   // the file named, or today's newest data file with $D-0001.QKV at the start
-        const char* meanwhile;  // shell commands; "pings" holds the row's pings
-        const char* options;    // besides --draft 0.5
-        int pings;
-        Samples (*make)(int);
-        int sent;
-        double below_transducer;  // -1: none
-        const char* offset;       // DPT's
-    } rows[] = {
-        {"F.QKV", "sleep 1; cat pings >> F.QKV", "", 6, bottom_samples, 4, 15.25, "0.50"},
-        {"F.QKV", "sleep 1; cp pings next; mv next F.QKV", "", 6, bottom_samples, 0, 15.25, "0.50"},
-        {"", "sleep 1.5; : > $D-0002.QKV; sleep 1.5; rm $D-0002.QKV; sleep 1.5; "
-             "head -c 24576 pings > $D-0003.QKV; sleep 1.5; tail -c 24576 pings >> $D-0003.QKV", "", 6, bottom_samples,
-         4, 15.25, "0.50"},
-        {"", "sleep 1; cp $D-0001.QKV $D-0099.QKV; sleep 1.5; cat pings pings >> $D-0001.QKV", "", 6, bottom_samples,
-         10, 15.25, "0.50"},
-        {"F.QKV", "sleep 1; cat old >> F.QKV", "", 6, bottom_samples, 0, 15.25, "0.50"},
-        {"F.QKV", "sleep 1; cat pings >> F.QKV", "", 6, no_bottom_samples, 4, -1, "0.50"},
-        {"F.QKV", "sleep 1; cat pings >> F.QKV", "--keel 1.2 --sound-speed 1470 --depth-gates 1,60", 12,
-         bottom_samples, 5, 15.25 * 1470 / 1500, "-1.20"},
-    };
-    for (const Row& row : rows) {
+    for (const NmeaRow& row : rows) {
         // Of the time they are sent at; "old" as a file of another day copied in.
         const time_t seconds_on = 5;
         std::string records, old;
@@ -411,6 +391,42 @@ TEST(Follow, NmeaOutSendsTheDepthsOfPingsThatComeWhileItRuns)
             EXPECT_TRUE(kind != "DPT" || line.find(offset_meaning) != std::string::npos) << line;
         }
     }
+}
+
+// --follow --depth --nmea-out run as a service (no terminal): nothing drawn, and as a sounder sends them, for each ping
+// that comes while it runs a DPT (below the transducer, the draft as offset or the keel's negative, the range), a
+// DBT and, the draft given, a DBS (below the surface) sentence, each with empty depth fields for a ping with no bottom;
+// gpsd, reading them from a loopback UDP port, takes them as right (it drops a sentence whose checksum is wrong) and
+// passes them on, and Signal K's parser, which feeds chart plotters, reads each depth back, null for no bottom. Old
+// pings are not sent: the six the file holds at the start, a file moved over the name, a recording gone back to when
+// the next run's empty file goes (a recorder restarting with the head away), a copy of the recording made under the
+// next name, while the recording goes on (nor is it followed); a recording begun meanwhile is sent from its first
+// ping. Of six pings sent, the picker still waits on the last two; with a reduction, the spike test on five more,
+// and the depth is at the water's speed of sound. Pings whose records are not of now are never sent, however they
+// come.
+TEST(Follow, NmeaOutSendsTheDepthsOfPingsThatComeWhileItRuns)
+{
+    check_nmea_rows({
+        {"F.QKV", "sleep 1; cat pings >> F.QKV", "", 6, bottom_samples, 4, 15.25, "0.50"},
+        {"F.QKV", "sleep 1; cp pings next; mv next F.QKV", "", 6, bottom_samples, 0, 15.25, "0.50"},
+        {"", "sleep 1.5; : > $D-0002.QKV; sleep 1.5; rm $D-0002.QKV; sleep 1.5; "
+             "head -c 24576 pings > $D-0003.QKV; sleep 1.5; tail -c 24576 pings >> $D-0003.QKV", "", 6, bottom_samples,
+         4, 15.25, "0.50"},
+        {"", "sleep 1; cp $D-0001.QKV $D-0099.QKV; sleep 1.5; cat pings pings >> $D-0001.QKV", "", 6, bottom_samples,
+         10, 15.25, "0.50"},
+    });
+}
+
+// What --nmea-out sends of a ping with no bottom, and of a reduced one, DPT's offset the keel's; and never the
+// pings of a file of another day copied in.
+TEST(Follow, NmeaOutSendsNoBottomAndReducedDepths)
+{
+    check_nmea_rows({
+        {"F.QKV", "sleep 1; cat old >> F.QKV", "", 6, bottom_samples, 0, 15.25, "0.50"},
+        {"F.QKV", "sleep 1; cat pings >> F.QKV", "", 6, no_bottom_samples, 4, -1, "0.50"},
+        {"F.QKV", "sleep 1; cat pings >> F.QKV", "--keel 1.2 --sound-speed 1470 --depth-gates 1,60", 12,
+         bottom_samples, 5, 15.25 * 1470 / 1500, "-1.20"},
+    });
 }
 
 // Without a 24-bit terminal each cell takes, of the 256 colours past the first 16, the one nearest its mean's colour.
