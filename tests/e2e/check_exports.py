@@ -266,7 +266,7 @@ def check_reduced_netcdf(ds, nav):
         fail("flag attributes %s" % flag.attrs)
     for name in REDUCED[1:-1]:
         got, want = ds[name].values, nav[name].values
-        tolerance = 6e-3 if name.endswith("_deg") else 6e-4  # the CSV's last decimal
+        tolerance = 6e-4  # the CSV's last decimal
         if not np.array_equal(np.isnan(got), np.isnan(want)) or np.nanmax(abs(got - want)) > tolerance:
             fail("%s %s, want %s" % (name, got, want))
     for bits, words in zip(flag.values, nav["flag"].fillna("")):
@@ -323,7 +323,7 @@ def check_reduced(csv_path, nav_path, levels_path):
             if isinstance(value, str) or value is None:
                 if got != value and not (value is None and np.isnan(got)):
                     fail("record %d: %s %r, want %r" % (row.record, name, got, value))
-            elif not (np.isnan(value) and np.isnan(got)) and abs(got - value) > (6e-3 if name.endswith("_deg") else 6e-4):
+            elif not (np.isnan(value) and np.isnan(got)) and abs(got - value) > 6e-4:
                 fail("record %d: %s %s, want %s" % (row.record, name, got, value))
         ahead = interpolated(heading, ms, 1, 1500)
         flags = row.flag.split("|") if isinstance(row.flag, str) else []

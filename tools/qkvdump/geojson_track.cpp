@@ -45,7 +45,7 @@ size_t geojson_string(const char* text, char* out, size_t size)
 
 namespace {
 
-// ,"name":metres, null where asked for and missing (NaN).
+// ,"name":metres (or degrees) with 3 decimals, null where asked for and missing (NaN).
 int metres_property(char* text, size_t size, const char* name, double metres)
 {
     char value[EXPORT_DEPTH_TEXT_SIZE];
@@ -65,10 +65,10 @@ void reduced_properties(const ExportPing* ping, const char* reference, bool atti
     for (const auto& v : values) used += static_cast<size_t>(metres_property(text + used, size - used, v.name, v.metres));
     const PingMotion* m = &ping->motion;
     if (attitude) {
-        char roll[32] = "null", pitch[32] = "null";
-        if (m->has_roll) snprintf(roll, sizeof roll, "%.2f", m->roll_degrees);
-        if (m->has_pitch) snprintf(pitch, sizeof pitch, "%.2f", m->pitch_degrees);
-        used += static_cast<size_t>(snprintf(text + used, size - used, ",\"roll_deg\":%s,\"pitch_deg\":%s", roll, pitch));
+        used += static_cast<size_t>(
+            metres_property(text + used, size - used, "roll_deg", m->has_roll ? m->roll_degrees : NAN));
+        used += static_cast<size_t>(
+            metres_property(text + used, size - used, "pitch_deg", m->has_pitch ? m->pitch_degrees : NAN));
     }
     char flags[REDUCTION_FLAGS_TEXT_SIZE];
     snprintf(text + used, size - used, ",\"flag\":\"%s\"", reduction_flags_text(r->flags, flags));

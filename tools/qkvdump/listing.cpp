@@ -37,7 +37,8 @@ void nav_columns(const ExportPing* ping, FILE* out)
     print_decimal(out, p->known && p->motion_known, 1, p->course_degrees);
 }
 
-// A correction's metres, an empty cell where it was asked for and is missing (NaN).
+// A correction's metres (or an angle's degrees), 3 decimals; an empty cell where it was asked for and is missing
+// (NaN).
 void metres_cell(double metres, FILE* out)
 {
     char text[EXPORT_DEPTH_TEXT_SIZE];
@@ -50,7 +51,8 @@ void metres_cell(double metres, FILE* out)
 void reduced_columns(const ExportPing* ping, const char* reference, bool attitude, FILE* out)
 {
     const ReductionResult* r = &ping->reduction;
-    fprintf(out, ",%s", reference);
+    fputc(',', out);
+    fputs(reference, out);
     metres_cell(r->has_distance ? r->distance_m : NAN, out);
     metres_cell(r->sound_speed_m, out);
     metres_cell(r->draft_m, out);
@@ -58,11 +60,12 @@ void reduced_columns(const ExportPing* ping, const char* reference, bool attitud
     metres_cell(r->water_level_m, out);
     if (attitude) {
         const PingMotion* m = &ping->motion;
-        print_decimal(out, m->has_roll, 2, m->roll_degrees);
-        print_decimal(out, m->has_pitch, 2, m->pitch_degrees);
+        metres_cell(m->has_roll ? m->roll_degrees : NAN, out);  // degrees, as precise as metres
+        metres_cell(m->has_pitch ? m->pitch_degrees : NAN, out);
     }
     char flags[REDUCTION_FLAGS_TEXT_SIZE];
-    fprintf(out, ",%s", reduction_flags_text(r->flags, flags));
+    fputc(',', out);
+    fputs(reduction_flags_text(r->flags, flags), out);
 }
 
 // The depth and its quality: an empty depth in CSV where there is none.

@@ -1,21 +1,41 @@
 #include "tools/qkvdump/nav_motion.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "navfile/nmea.h"
 #include "reduction/reduction.h"
 
 namespace {
 
-// A line's sentence into the tracks asked for; its stamp noted.
+// Whether a line's sentence, by its address alone, is one the tracks asked for take: the position join reads
+// every line, and most are fixes, which need not be read twice.
+bool wanted_sentence(const NavMotion* m, const char* line)
+{
+    const char* sentence = strchr(line, ' ');
+    if (sentence == nullptr || sentence[1] != '$' || strlen(sentence) < 8) return false;
+    const char* type = sentence + 4;  // after "$" and the talker
+    bool attitude = strncmp(sentence + 2, "PASHR,", 6) == 0;
+    return ((m->wanted & (NAV_MOTION_WANT_ATTITUDE | NAV_MOTION_WANT_HEADING)) != 0 && attitude) ||
+           ((m->wanted & NAV_MOTION_WANT_HEADING) != 0 && strncmp(type, "HDT,", 4) == 0) ||
+           ((m->wanted & NAV_MOTION_WANT_HEIGHT) != 0 && strncmp(type, "GGA,", 4) == 0);
+}
+
+// A line's sentence into the tracks asked for; the stamp of every line noted.
 void take(NavMotion* m, const char* line)
 {
     NavTime stamp;
     const char* sentence = nullptr;
-    if (!navfile_line_split(line, &stamp, &sentence)) return;
+    if (!wanted_sentence(m, line)) {
+        const char* end = nullptr;
+        if (!navfile_time_parse(line, &stamp, &end)) return;
+    } else if (!navfile_line_split(line, &stamp, &sentence)) {
+        return;
+    }
     int64_t utc_ms = timestamp_civil_ms(&stamp) - stamp.utc_offset_seconds * 1000LL;
     m->any_stamp = true;
     m->last_utc_ms = utc_ms;
+    if (sentence == nullptr) return;
     NmeaAttitude attitude;
     double heading = 0;
     NmeaPosition fix;
