@@ -16,7 +16,7 @@ import numpy as np
 import pandas
 import pynmea2
 
-DISTANCE = "distance_m"   # qkvdump's unreduced distance below the transducer, beside its reduced depth_m
+DISTANCE = "below_transducer_m"   # qkvdump's unreduced distance below the transducer, beside its reduced depth_m
 NOMINAL = 1500.0          # the head's speed of sound
 HEAVE_GAP_S = 1.5         # the widest gap between a sensor's samples interpolated across
 LEVEL_GAP_S = 3600.0      # and between a level's points
