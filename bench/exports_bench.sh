@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # The speed of qkvdump's exports of a 1 GiB recording (131072 survey-like
 # pings from bench/make_recording), the file in the page cache: --csv with and
-# without --depth (the median of five runs each), --png with and without
-# --depth beside bench/png_reference.py (numpy and matplotlib), --netcdf beside
+# without --depth (the median of five runs each), --csv --nav --depth with and
+# without every correction of the reduction (a .NAV file of bench/make_nav.py
+# with a motion sensor at 20 Hz and a heading once a second, a tide series at
+# six minutes, a cast, the transducer's offset, gates and an edit list of 220
+# edits; the median of five runs each), --png with and without --depth beside
+# bench/png_reference.py (numpy and matplotlib), --netcdf beside
 # bench/netcdf_reference.py (numpy and xarray), one run each; wall time and
 # peak memory. The recording is kept in SCRATCH_DIR when given, for the next run.
 #   bench/exports_bench.sh BUILD_DIR [SCRATCH_DIR]
@@ -40,6 +44,29 @@ depth=$(median_of_five "$qkvdump" --csv --depth "$recording")
 show "--csv (median of 5)" "$csv"
 show "--csv --depth (median of 5)" "$depth"
 echo "$csv $depth" | awk '{printf "%-34s %6.2f\n", "ratio --csv --depth / --csv", $3 / $1}'
+# The reduction: the lines and files of a survey for the recording's nine hours, from 08:59:50 local (UTC+01:00).
+nav=$scratch/survey.NAV
+[ -s "$nav" ] || /usr/bin/python3 "$bench/make_nav.py" "$nav" 2026-12-08T08:59:50 328000 motion
+/usr/bin/python3 - "$scratch" <<'PYTHON'
+import sys
+scratch = sys.argv[1]
+with open(scratch + "/tide.csv", "w") as tide:
+    tide.write("time,level_m\n")
+    for step in range(111):
+        tide.write("2026-12-08T%02d:%02d:00Z,%.3f\n" % (7 + step // 10, step % 10 * 6, 1.5 + step % 20 * 0.05))
+with open(scratch + "/cast.csv", "w") as cast:
+    cast.write("depth_m,sound_speed_m_s\n" + "".join("%d,%.1f\n" % (z, 1490 - z * 0.4) for z in range(0, 40, 2)))
+with open(scratch + "/edits.txt", "w") as edits:
+    edits.write("edit-list 1\n" + "".join("reject survey.QKV %d a fish\n" % (600 * k + 7) for k in range(220)))
+PYTHON
+located=(--csv --nav "$nav" --depth --draft 0.6)
+every=(--sound-speed-profile "$scratch/cast.csv" --water-level "$scratch/tide.csv" --datum "chart datum" --heave
+       --antenna-offset 1.2,-0.4 --depth-gates 1,60 --edits "$scratch/edits.txt")
+plain=$(median_of_five "$qkvdump" "${located[@]}" "$recording")
+reduced=$(median_of_five "$qkvdump" "${located[@]}" "${every[@]}" "$recording")
+show "--csv --nav --depth (median of 5)" "$plain"
+show "  and every correction (median of 5)" "$reduced"
+echo "$plain $reduced" | awk '{printf "%-34s %6.2f\n", "ratio every correction / none", $3 / $1}'
 for options in "" "--depth" "--depth --axes"; do
     # shellcheck disable=SC2086
     show "--png $options" "$(timed "$qkvdump" --png "$scratch/q.png" $options --force "$recording")" "$scratch/q.png"

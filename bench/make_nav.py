@@ -1,13 +1,16 @@
 #!/usr/bin/env python3
 """Writes a .NAV file as navlog would of a vessel steaming north-east at 4
-knots, a GGA and an RMC every 0.2 s (10 sentences a second), stamped at UTC+01:00:
-  make_nav.py OUT START_LOCAL_ISO LINES"""
+knots, a GGA and an RMC every 0.2 s (10 sentences a second), stamped at UTC+01:00;
+with "motion", a motion sensor's $PASHR at 20 Hz and a heading sensor's $HEHDT
+once a second between them:
+  make_nav.py OUT START_LOCAL_ISO LINES [motion]"""
 import datetime
 import functools
 import math
 import sys
 
 out, start, lines = sys.argv[1], datetime.datetime.fromisoformat(sys.argv[2]), int(sys.argv[3])
+motion = len(sys.argv) > 4 and sys.argv[4] == "motion"
 zone = datetime.timezone(datetime.timedelta(hours=1))
 
 
@@ -28,3 +31,15 @@ with open(out, "w", encoding="ascii") as nav:
         nav.write("%s %s\n" % (stamp, sentence("GPGGA,%s,%s,1,09,0.9,12.3,M,47.0,M,," % (clock, position))))
         nav.write("%s %s\n" % (stamp, sentence("GPRMC,%s,A,%s,4.0,45.0,%s,,,A" % (clock, position,
                                                                              utc.strftime("%d%m%y")))))
+        if not motion:
+            continue
+        extra = [(30, "HEHDT,45.0,T")] if n % 5 == 0 else []
+        for step in range(4):
+            t = n * 0.2 + step * 0.05
+            at = local + datetime.timedelta(milliseconds=50 * step + 10)
+            clock = at.astimezone(datetime.timezone.utc).strftime("%H%M%S.") + "%02d" % (at.microsecond // 10000)
+            extra.append((50 * step + 10, "PASHR,%s,45.00,T,%.2f,%.2f,%.2f,0.02,0.02,0.10,1,1" % (
+                clock, 3 * math.sin(t / 4), 1.5 * math.sin(t / 7), 0.4 * math.sin(t / 5))))
+        for after_ms, body in sorted(extra):
+            at = local + datetime.timedelta(milliseconds=after_ms)
+            nav.write("%s %s\n" % (at.isoformat(timespec="milliseconds"), sentence(body)))

@@ -86,6 +86,8 @@ constexpr double EDGE_SHARE = 0.5;
 // chosen one's (a multiple is weaker, unless clipped or raised by the gain),
 // and its rise at least MULTIPLE_SHARE as high. A school at about half the
 // bottom's depth is no first echo: its own multiple is far too weak to show.
+// Where the draft is known (DepthSettings), the multiple may lie that much
+// further, however deep the transducer and shallow the water.
 constexpr double MULTIPLE_DRAFT_M = 1.0;
 constexpr double MULTIPLE_DRAFT_SHARE = 0.2;
 constexpr int MULTIPLE_SLACK = 8;
@@ -121,6 +123,7 @@ struct Envelope {
     int noise;   // the median, times KEPT
     int spread;  // the spread, times KEPT
     int draft_samples;  // MULTIPLE_DRAFT_M in samples
+    int known_draft_samples;  // the draft given, in samples; 0 where none was
     int16_t block[BLOCKS];  // worked out only near where the bottom may be: see block_at
     int16_t pairs[BLOCKS];  // the least of the 2 blocks from here
     int16_t fours[BLOCKS];  // of 4
@@ -399,6 +402,7 @@ void prefer_first_of_multiple(Envelope* envelope, Candidate* candidate)
     double distance = edge_sample(envelope, candidate);
     double draft = envelope->draft_samples < MULTIPLE_DRAFT_SHARE * distance ? envelope->draft_samples
                                                                              : MULTIPLE_DRAFT_SHARE * distance;
+    if (envelope->known_draft_samples > draft) draft = envelope->known_draft_samples;
     double nearest = (distance - draft - MULTIPLE_SLACK) / 2;
     double furthest = (distance + MULTIPLE_SLACK) / 2;
     // A run lies at or past its edge: within a level's length of it for an echo rising as fast as the bottom.
@@ -426,7 +430,11 @@ int quality_of(int rise, int spread)
 
 }  // namespace
 
-void depth_settings_default(DepthSettings* settings) { settings->blanking_m = DEPTH_BLANKING_DEFAULT_M; }
+void depth_settings_default(DepthSettings* settings)
+{
+    settings->blanking_m = DEPTH_BLANKING_DEFAULT_M;
+    settings->draft_m = 0.0;
+}
 
 void depth_find_echo(const uint8_t samples[PING_SAMPLE_COUNT], double range_m, const DepthSettings* settings,
                      DepthEcho* echo)
@@ -442,6 +450,8 @@ void depth_find_echo(const uint8_t samples[PING_SAMPLE_COUNT], double range_m, c
     envelope.blocks = (PING_SAMPLE_COUNT - envelope.first_sample) / BLOCK;
     double draft = MULTIPLE_DRAFT_M / range_m * PING_SAMPLE_COUNT;
     envelope.draft_samples = draft < PING_SAMPLE_COUNT ? static_cast<int>(draft) : PING_SAMPLE_COUNT;
+    double known = settings->draft_m > 0.0 ? settings->draft_m / range_m * PING_SAMPLE_COUNT : 0.0;
+    envelope.known_draft_samples = known < PING_SAMPLE_COUNT ? static_cast<int>(known) : PING_SAMPLE_COUNT;
     measure_noise(samples, &envelope);
     build_envelope(samples, &envelope);
     Candidate candidate;

@@ -29,6 +29,7 @@ constexpr int DEPTH_LOOKAHEAD = 2;
 
 struct DepthSettings {
     double blanking_m;  // the near field skipped, in metres from the transducer
+    double draft_m;     // the transducer's depth where known, 0 where not: a bottom's multiple lies that much further
 };
 
 // One ping's bottom-like echo, before tracking.

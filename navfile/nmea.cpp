@@ -80,15 +80,18 @@ void start_sentence(NmeaFramer* framer, char start)
 }
 
 // Field n of a sentence (0: the address, "GPGGA"), fields ending at ',' or '*'; false past the last.
+// Each sentence is read field by field, often many to a line: a plain loop over its few characters, which costs
+// less than the library's searches set up for long texts.
 bool field_of(const char* sentence, int n, char out[FIELD_SIZE])
 {
     const char* at = sentence + 1;
     for (int i = 0; i < n; ++i) {
-        at = strpbrk(at, ",*");
-        if (at == nullptr || *at == '*') return false;
+        while (*at != 0 && *at != ',' && *at != '*') ++at;
+        if (*at != ',') return false;
         ++at;
     }
-    size_t length = strcspn(at, ",*");
+    size_t length = 0;
+    while (at[length] != 0 && at[length] != ',' && at[length] != '*') ++length;
     memcpy(out, at, length);
     out[length] = 0;
     return true;
@@ -215,17 +218,48 @@ AngleRead angle_value(const char* sentence, int field, int degree_digits, const 
     return ANGLE_GOOD;
 }
 
-// "hhmmss" or "hhmmss.sss" as milliseconds of the day; -1 when not such.
-long time_of_day_ms(const char* sentence, int field)
+// Decimals of up to 15 digits, a sign and one point ("-12.345"), read exactly as strtod reads them, without its
+// cost: a whole number of at most 15 digits and a power of ten up to 10^22 are both doubles, so their quotient is
+// rounded once, as strtod rounds. False, reading nothing, for any other text (an exponent, more digits).
+bool plain_decimal(const char* text, double* value)
 {
-    char value[FIELD_SIZE];
-    if (!field_of(sentence, field, value) || strlen(value) < 6 || !all_digits(value, 6)) return -1;
+    static const double POWERS[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const char* at = text + (*text == '+' || *text == '-' ? 1 : 0);
+    int64_t whole = 0;
+    int digits = 0, decimals = -1;
+    for (; *at != 0; ++at) {
+        if (*at == '.' && decimals < 0) {
+            decimals = 0;
+            continue;
+        }
+        if (*at < '0' || *at > '9' || ++digits > 15) return false;
+        whole = whole * 10 + (*at - '0');
+        if (decimals >= 0) ++decimals;
+    }
+    if (digits == 0) return false;
+    double magnitude = static_cast<double>(whole) / POWERS[decimals > 0 ? decimals : 0];
+    *value = *text == '-' ? -magnitude : magnitude;
+    return true;
+}
+
+// "hhmmss" or "hhmmss.sss" as milliseconds of the day; -1 when not such.
+long time_of_day_text(const char* value)
+{
+    if (strlen(value) < 6 || !all_digits(value, 6)) return -1;
     long hours = (value[0] - '0') * 10 + (value[1] - '0');
     long minutes = (value[2] - '0') * 10 + (value[3] - '0');
     long seconds = (value[4] - '0') * 10 + (value[5] - '0');
-    double fraction = value[6] == '.' ? strtod(value + 6, nullptr) : 0.0;
+    double fraction = 0.0;
+    if (value[6] == '.' && !plain_decimal(value + 6, &fraction)) fraction = strtod(value + 6, nullptr);
     if (hours > 23 || minutes > 59 || seconds > 60 || (value[6] != 0 && value[6] != '.')) return -1;
     return ((hours * 60 + minutes) * 60 + seconds) * 1000 + static_cast<long>(fraction * 1000.0 + 0.5);
+}
+
+long time_of_day_ms(const char* sentence, int field)
+{
+    char value[FIELD_SIZE];
+    return field_of(sentence, field, value) ? time_of_day_text(value) : -1;
 }
 
 // RMC's date, ddmmyy: years 80 to 99 are 1980 to 1999, the rest 2000 to 2079 (GPS began in 1980).
@@ -241,16 +275,38 @@ bool date_value(const char* sentence, int field, int* year, int* month, int* day
 }
 
 // A decimal number field ("4.2", "+0.31", "-12"); false when empty or not such (no "inf", "nan" or hexadecimal).
-bool number_value(const char* sentence, int field, double* number)
+bool number_text(const char* value, double* number)
 {
-    char value[FIELD_SIZE];
     char* end = nullptr;
-    if (!field_of(sentence, field, value) || value[0] == 0) return false;
+    if (value[0] == 0) return false;
+    if (plain_decimal(value, number)) return true;
     const char* digits_at = value[0] == '+' || value[0] == '-' ? value + 1 : value;
     if (!((*digits_at >= '0' && *digits_at <= '9') || *digits_at == '.')) return false;
     if (strpbrk(value, "xXpP") != nullptr) return false;
     *number = strtod(value, &end);
     return *end == 0 && std::isfinite(*number);
+}
+
+bool number_value(const char* sentence, int field, double* number)
+{
+    char value[FIELD_SIZE];
+    return field_of(sentence, field, value) && number_text(value, number);
+}
+
+// The first count fields of a sentence in one pass (field_of reads from the start each time); false when it has
+// fewer.
+bool first_fields(const char* sentence, int count, char (*out)[FIELD_SIZE])
+{
+    const char* at = sentence + 1;
+    for (int i = 0; i < count; ++i) {
+        size_t length = 0;
+        while (at[length] != 0 && at[length] != ',' && at[length] != '*') ++length;
+        memcpy(out[i], at, length);
+        out[i][length] = 0;
+        at += length;
+        if (i + 1 < count && *at++ != ',') return false;
+    }
+    return true;
 }
 
 // A number field from low to high; false when not given or out of them.
@@ -259,12 +315,6 @@ bool ranged_value(const char* sentence, int field, double low, double high, doub
     if (!number_value(sentence, field, number) || *number < low || *number > high) return false;
     if (*number == 0.0) *number = 0.0;  // "-0" is 0, not a negative zero that prints as "-0.0"
     return true;
-}
-
-// A number field within -limit to limit; false when not given or out of them.
-bool bounded_value(const char* sentence, int field, double limit, double* number)
-{
-    return number_value(sentence, field, number) && *number >= -limit && *number <= limit;
 }
 
 // A field holding exactly the text.
@@ -424,14 +474,26 @@ bool nmea_read_position(const char* sentence, NmeaPosition* position)
 bool nmea_read_pashr(const char* sentence, NmeaAttitude* attitude)
 {
     *attitude = NmeaAttitude{};
-    char address[FIELD_SIZE];
-    if (!field_of(sentence, 0, address) || strcmp(address, "PASHR") != 0) return false;
-    attitude->utc_ms_of_day = time_of_day_ms(sentence, PASHR_TIME);
+    // A motion sensor sends it many times a second: its fields are read in one pass.
+    char fields[PASHR_HEAVE + 1][FIELD_SIZE] = {};
+    if (strncmp(sentence + 1, "PASHR,", 6) != 0) return false;
+    first_fields(sentence, PASHR_HEAVE + 1, fields);
+    attitude->utc_ms_of_day = time_of_day_text(fields[PASHR_TIME]);
     if (attitude->utc_ms_of_day < 0) return false;  // another of the receivers' $PASHR sentences
-    attitude->has_heading = true_heading(sentence, PASHR_HEADING, &attitude->heading_degrees);
-    attitude->has_roll = bounded_value(sentence, PASHR_ROLL, ATTITUDE_ANGLE_MAX, &attitude->roll_degrees);
-    attitude->has_pitch = bounded_value(sentence, PASHR_PITCH, ATTITUDE_ANGLE_MAX, &attitude->pitch_degrees);
-    attitude->has_heave = bounded_value(sentence, PASHR_HEAVE, HEAVE_MAX_M, &attitude->heave_m);
+    double* heading = &attitude->heading_degrees;
+    attitude->has_heading = strcmp(fields[PASHR_TRUE], "T") == 0 && number_text(fields[PASHR_HEADING], heading) &&
+                            *heading >= 0 && *heading <= 360.0;
+    const struct {
+        PashrField field;
+        double limit;
+        bool* has;
+        double* value;
+    } values[] = {{PASHR_ROLL, ATTITUDE_ANGLE_MAX, &attitude->has_roll, &attitude->roll_degrees},
+                  {PASHR_PITCH, ATTITUDE_ANGLE_MAX, &attitude->has_pitch, &attitude->pitch_degrees},
+                  {PASHR_HEAVE, HEAVE_MAX_M, &attitude->has_heave, &attitude->heave_m}};
+    for (const auto& v : values) {
+        *v.has = number_text(fields[v.field], v.value) && *v.value >= -v.limit && *v.value <= v.limit;
+    }
     return true;
 }
 
@@ -552,4 +614,46 @@ size_t nmea_rmc(const NmeaFixOut* fix, char* text, size_t size)
                                     fix->quality > 0 ? 'A' : 'V', latitude, longitude, fix->speed_knots,
                                     fix->course_degrees, t.day % 100, t.month % 100, t.year % 100,
                                     rmc_mode(fix->quality)));
+}
+
+namespace {
+
+constexpr long MS_A_DAY = 86400000L;
+
+// A heading, roll, pitch or heave field: "%.2f" (signed where asked), empty when not given; false when given
+// but outside -limit to limit (0 to limit for a heading).
+bool attitude_field(bool given, double value, double low, double limit, const char* format, char field[16])
+{
+    field[0] = 0;
+    if (!given) return true;
+    if (!std::isfinite(value) || value < low || value > limit) return false;
+    snprintf(field, 16, format, value);
+    return true;
+}
+
+}  // namespace
+
+size_t nmea_pashr(const NmeaAttitude* attitude, char* text, size_t size)
+{
+    const NmeaAttitude& a = *attitude;
+    char heading[16], roll[16], pitch[16], heave[16];
+    if (a.utc_ms_of_day < 0 || a.utc_ms_of_day >= MS_A_DAY ||
+        !attitude_field(a.has_heading, a.heading_degrees, 0.0, 360.0, "%.2f", heading) ||
+        !attitude_field(a.has_roll, a.roll_degrees, -ATTITUDE_ANGLE_MAX, ATTITUDE_ANGLE_MAX, "%+.2f", roll) ||
+        !attitude_field(a.has_pitch, a.pitch_degrees, -ATTITUDE_ANGLE_MAX, ATTITUDE_ANGLE_MAX, "%+.2f", pitch) ||
+        !attitude_field(a.has_heave, a.heave_m, -HEAVE_MAX_M, HEAVE_MAX_M, "%+.2f", heave)) {
+        return 0;
+    }
+    long ms = a.utc_ms_of_day;
+    return finish_sentence(text, size,
+                           snprintf(text, size, "$PASHR,%02ld%02ld%02ld.%03ld,%s,T,%s,%s,%s,0.050,0.050,0.100,1,1",
+                                    ms / 3600000, ms / 60000 % 60, ms / 1000 % 60, ms % 1000, heading, roll, pitch,
+                                    heave));
+}
+
+size_t nmea_hdt(double heading_degrees, char* text, size_t size)
+{
+    char heading[16];
+    if (!attitude_field(true, heading_degrees, 0.0, 360.0, "%.2f", heading)) return 0;
+    return finish_sentence(text, size, snprintf(text, size, "$HEHDT,%s,T", heading));
 }

@@ -83,6 +83,16 @@ struct NmeaAttitude {
 bool nmea_read_pashr(const char* sentence, NmeaAttitude* attitude);
 // Reads a good sentence when it is an HDT of any talker with a true heading; false for any other.
 bool nmea_read_hdt(const char* sentence, double* heading_degrees);
+// The two built as a motion sensor and a gyro send them, each with its
+// checksum and CR LF: $PASHR with the time to the millisecond, the heading
+// with 2 decimals, roll, pitch and heave with 2 and their signs, then the
+// accuracies of roll, pitch and heading (0.050, 0.050 and 0.100 degrees) and
+// the aiding and inertial flags (1, 1), a value not given an empty field;
+// $HEHDT with the heading's 2 decimals. Their length, 0 when size is too
+// small, the time is not given or a value given lies outside the bounds the
+// readers take.
+size_t nmea_pashr(const NmeaAttitude* attitude, char* text, size_t size);
+size_t nmea_hdt(double heading_degrees, char* text, size_t size);
 
 // A latitude (2 degree digits, "NS") or a longitude (3, "EW") in decimal
 // degrees as a fix sentence's two fields, "5106.9848,N": rounded to the

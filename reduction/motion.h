@@ -7,9 +7,10 @@
 
 #include <cstdint>
 
-// The samples kept: the latest MOTION_SAMPLES_MAX, a few seconds at a motion
-// sensor's rates, room for a ping decided a little after its time.
-constexpr int MOTION_SAMPLES_MAX = 256;
+// The samples kept: the latest MOTION_SAMPLES_MAX, 40 seconds at a motion
+// sensor's 100 Hz: room for a ping joined after the lines were read on past
+// it to the next fix, across a gap of the fixes too.
+constexpr int MOTION_SAMPLES_MAX = 4096;
 // The widest gap between two samples interpolated across: a sensor sending
 // once a second, with its sentences' arrival jitter; a missed sentence of
 // such a sensor makes a gap.

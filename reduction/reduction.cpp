@@ -24,19 +24,6 @@ constexpr int LATITUDE_ROUNDS = 1;
 
 bool finite_within(double value, double limit) { return std::isfinite(value) && std::fabs(value) <= limit; }
 
-// A datum's name as every output can write it: printable ASCII without the
-// characters CSV, JSON and attributes would have to quote.
-bool datum_name_ok(const char* name)
-{
-    size_t length = strlen(name);
-    if (length == 0 || length >= static_cast<size_t>(REDUCTION_DATUM_SIZE)) return false;
-    for (size_t i = 0; i < length; ++i) {
-        char c = name[i];
-        if (c < 0x20 || c > 0x7E || c == ',' || c == '"' || c == '\\' || c == ';' || c == '|') return false;
-    }
-    return name[0] != ' ' && name[length - 1] != ' ';
-}
-
 const char* speed_problem(const ReductionSettings* s)
 {
     if (s->speed == REDUCTION_SPEED_CONSTANT &&
@@ -54,8 +41,8 @@ const char* level_problem(const ReductionSettings* s)
     bool named = s->datum[0] != 0;
     if (s->level == REDUCTION_LEVEL_NONE && named) return "a datum needs a water level: a series or the RTK height";
     if (s->level != REDUCTION_LEVEL_NONE && !named) return "a water level needs the name of the datum it is above";
-    if (named && !datum_name_ok(s->datum)) {
-        return "a datum's name is 1 to 31 printable characters, without , \" \\ ; |";
+    if (named && !reduction_datum_name_ok(s->datum)) {
+        return "a datum's name is 1 to 31 printable characters, without , \" \\ ; | nor = + - @ first";
     }
     if (s->level == REDUCTION_LEVEL_SERIES && (s->series == nullptr || s->series->count == 0)) {
         return "a water-level series without points";
@@ -185,6 +172,18 @@ void judge(const ReductionSettings* s, const ReductionPing* ping, ReductionResul
 }
 
 }  // namespace
+
+bool reduction_datum_name_ok(const char* name)
+{
+    size_t length = strnlen(name, REDUCTION_DATUM_SIZE);
+    if (length == 0 || length >= static_cast<size_t>(REDUCTION_DATUM_SIZE)) return false;
+    for (size_t i = 0; i < length; ++i) {
+        char c = name[i];
+        if (c < 0x20 || c > 0x7E || c == ',' || c == '"' || c == '\\' || c == ';' || c == '|') return false;
+    }
+    // A first character a spreadsheet would take for a formula's, in the CSV's column.
+    return strchr(" =+-@", name[0]) == nullptr && name[length - 1] != ' ';
+}
 
 const char* reduction_flags_text(unsigned flags, char text[REDUCTION_FLAGS_TEXT_SIZE])
 {

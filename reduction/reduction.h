@@ -145,6 +145,10 @@ void reduction_settings_default(ReductionSettings* settings);
 // of bounds, a profile or series missing, a datum named without a level or a
 // level without a datum, gates or offsets that are not numbers in order.
 bool reduction_settings_check(const ReductionSettings* settings, char* why, size_t size);
+// A datum's name as every output can write it: 1 to 31 printable ASCII characters, without the characters CSV,
+// JSON and attributes would quote (, " \ ; |), no blank first or last, and not first what a spreadsheet takes for
+// a formula (= + - @).
+bool reduction_datum_name_ok(const char* name);
 // The name of the reference the depths are below: the datum's, or REDUCTION_SURFACE.
 const char* reduction_reference(const ReductionSettings* settings);
 

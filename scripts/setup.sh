@@ -11,7 +11,7 @@ setup_kinds=(build readers e2e windows zip package package-check fuzz)
 setup_kind_says() { # what a kind is for
     case "$1" in
     build) echo "the build: compiler, CMake, Ninja, GoogleTest, zlib, libpng, libvterm, netCDF, libdeflate, libmicrohttpd, GDAL, PROJ" ;;
-    readers) echo "the readers of qkvdump's exports: gpsbabel, ncdump, ogrinfo, pandas, netCDF4, xarray, matplotlib, gpsd, GDAL's and PROJ's Python, gsw" ;;
+    readers) echo "the readers of qkvdump's exports: gpsbabel, ncdump, ogrinfo, pandas, netCDF4, xarray, matplotlib, gpsd, GDAL's and PROJ's Python, gsw, Signal K's NMEA parser (npm)" ;;
     e2e) echo "the end-to-end tests: namespaces, ip, script, curl, Chromium, promtool, and the readers" ;;
     windows) echo "the Windows tests: the cross compilers, their zlib, Wine (wine32 where 32-bit programs run)" ;;
     zip) echo "the Windows zips: the 32-bit cross compiler and its zlib, mandoc for the manual pages as text" ;;
@@ -24,6 +24,12 @@ setup_kind_says() { # what a kind is for
 missing_packages=()
 kind_packages=()
 wine32_wanted=
+npm_wanted=
+
+# An NMEA reader independent of ours and of gpsd for the depth sentences qkvdump --nmea-out sends: Signal K's, which
+# its servers feed chart plotters with, from npm at a pinned version, where tests/e2e/test_follow.cpp finds it.
+NMEA_READER_PACKAGE=@signalk/nmea0183-signalk@3.20.1
+NMEA_READER_DIR=/usr/local/lib/halvex-tests
 
 need() { # need TEST PACKAGE: the package is wanted when TEST fails
     kind_packages+=("$2")
@@ -60,6 +66,10 @@ need_kind() { # the packages of one kind, each with its test
         need "/usr/bin/python3 -c 'from osgeo import gdal'" python3-gdal
         need "/usr/bin/python3 -c 'import pyproj'" python3-pyproj
         need "/usr/bin/python3 -c 'import gsw'" python3-gsw
+        need "/usr/bin/python3 -c 'import pynmea2'" python3-nmea2
+        need "command -v node" nodejs
+        need "command -v npm" npm
+        nmea_reader_there || npm_wanted=yes
         ;;
     e2e)
         need "command -v unshare" util-linux
@@ -129,6 +139,18 @@ need_packages() {
         missing_packages=()
     fi
     [ -z "$wine32_wanted" ] || need_wine32
+    [ -z "$npm_wanted" ] || need_nmea_reader
+}
+
+nmea_reader_there() {
+    NODE_PATH=$NMEA_READER_DIR/node_modules node -e "require('@signalk/nmea0183-signalk')" >/dev/null 2>&1
+}
+
+need_nmea_reader() {
+    npm_wanted=
+    echo "== installing $NMEA_READER_PACKAGE from npm into $NMEA_READER_DIR"
+    mkdir -p "$NMEA_READER_DIR"
+    npm install --prefix "$NMEA_READER_DIR" --no-audit --no-fund --omit=dev "$NMEA_READER_PACKAGE"
 }
 
 # The package lists there are are tried first; they are updated only when the
@@ -198,9 +220,13 @@ setup_list() {
         if [ -n "$wine32_wanted" ]; then
             echo "    and wine32:i386, as this machine runs 32-bit programs: $([ -x /usr/lib/wine/wine ] && echo there || echo missing)"
         fi
+        if [ "$kind" = readers ]; then
+            echo "    and $NMEA_READER_PACKAGE (npm) in $NMEA_READER_DIR: $(nmea_reader_there && echo there || echo missing)"
+        fi
     done
     missing_packages=()
     wine32_wanted=
+    npm_wanted=
 }
 
 setup_usage() {

@@ -5,7 +5,10 @@ against the data files and the .NAV lines, read here independently:
   check_exports.py geojson TRACK.geojson PINGS.csv  (json)
   check_exports.py netcdf OUT.nc OFFSET_SECONDS|nav:PINGS.csv QKV...  (netCDF4, xarray)
   check_exports.py xyz SOUNDINGS.xyz PINGS.csv   (pandas)
-The CSV's depth_m, where it has one, is the depth every other export must give.
+  check_exports.py reduced PINGS.csv NAVFILE LEVELS.csv  (pandas: the depths reduced with the options of
+      test_exports.cpp's ReducedDepthsSayTheirReferenceAndCorrections)
+The CSV's depth_m, where it has one, is the depth every other export must give, and its reduction's columns
+each export's.
 Prints "ok" and exits 0, or says what differs and exits 1."""
 import datetime
 import json
@@ -15,6 +18,9 @@ import numpy as np
 import pandas
 
 RECORD, SAMPLES, COUNT = 8192, 112, 8000
+REDUCED = ["depth_reference", "below_transducer_m", "sound_speed_m", "draft_m", "heave_m", "water_level_m", "roll_deg",
+           "pitch_deg", "flag"]
+FLAGS = "no_bottom rejected outside_gates spike low_quality no_position no_heading no_heave no_water_level".split()
 MONTHS = "JAN FEB MAR APR MAY JUN JUL AUG SEP OCT NOV DEC".split()
 
 
@@ -137,8 +143,13 @@ def check_geojson(track_path, csv_path):
         if abs(p["range_m"] - row.range_m) > 1e-3:
             fail("record %d: range %s" % (row.record, p["range_m"]))
         for name in ("fix_quality", "fix_age_ms", "speed_kn", "course_deg") + (
-                ("depth_m", "depth_quality") if "depth_m" in rows.columns else ()):
+                ("depth_m", "depth_quality") if "depth_m" in rows.columns else ()) + tuple(
+                name for name in REDUCED if name in rows.columns):
             csv_value = getattr(row, name)
+            if isinstance(csv_value, str) or name == "flag":
+                if p[name] != ("" if pandas.isna(csv_value) else csv_value):
+                    fail("record %d: %s %r, want %r" % (row.record, name, p[name], csv_value))
+                continue
             if (p[name] is None) != bool(np.isnan(csv_value)) or (p[name] is not None and p[name] != csv_value):
                 fail("record %d: %s %s, want %s" % (row.record, name, p[name], csv_value))
     print("ok %d features" % len(features))
@@ -148,6 +159,8 @@ def check_xyz(xyz_path, csv_path):
     """One line "lon lat depth" for each ping with a position and a depth, as pandas reads delimited text."""
     soundings = pandas.read_csv(xyz_path, sep=r"\s+", header=None, names=["lon", "lat", "depth"])
     rows = pandas.read_csv(csv_path).dropna(subset=["lat", "depth_m"])
+    if "flag" in rows.columns:
+        rows = rows[rows.flag.isna()]  # the flagged soundings are left out
     if len(soundings) != len(rows) or len(rows) == 0:
         fail("%d soundings for %d pings with a position and a depth" % (len(soundings), len(rows)))
     for sounding, row in zip(soundings.itertuples(), rows.itertuples()):
@@ -236,6 +249,109 @@ def check_coordinates(ds, nav):
             fail("depth %s, want %s" % (got, want))
         if list(ds["depth_quality"].values) != list(nav["depth_quality"]):
             fail("depth_quality %s" % ds["depth_quality"].values)
+    if nav is not None and "flag" in nav.columns:
+        check_reduced_netcdf(ds, nav)
+
+
+def check_reduced_netcdf(ds, nav):
+    """The reference in CF's attributes, the corrections as variables equal to the CSV's columns, and the flags as
+    CF's flag_masks and flag_meanings whose bits name the CSV's flags."""
+    depth, flag = ds["depth"], ds["flag"]
+    reference = nav["depth_reference"].iloc[0]
+    if (depth.attrs.get("depth_reference") != reference or ds.attrs.get("depth_reference") != reference or
+            reference not in depth.attrs.get("long_name", "") or "standard_name" in depth.attrs):
+        fail("depth attributes %s, global %s" % (depth.attrs, ds.attrs))
+    if list(flag.attrs["flag_masks"]) != [1 << bit for bit in range(len(FLAGS))] or \
+            flag.attrs["flag_meanings"].split() != FLAGS:
+        fail("flag attributes %s" % flag.attrs)
+    for name in REDUCED[1:-1]:
+        got, want = ds[name].values, nav[name].values
+        tolerance = 6e-4  # the CSV's last decimal
+        if not np.array_equal(np.isnan(got), np.isnan(want)) or np.nanmax(abs(got - want)) > tolerance:
+            fail("%s %s, want %s" % (name, got, want))
+    for bits, words in zip(flag.values, nav["flag"].fillna("")):
+        if [FLAGS[bit] for bit in range(len(FLAGS)) if int(bits) >> bit & 1] != (words.split("|") if words else []):
+            fail("flag %d, want %r" % (bits, words))
+
+
+def nav_sensors(path):
+    """The motion sensor's samples ($PASHR: heave, roll, pitch) and the heading sensor's ($--HDT), by their lines'
+    stamps in ms UTC."""
+    motion, heading = [], []
+    for line in open(path, encoding="ascii"):
+        stamp, sentence = line.rstrip("\n").split(" ", 1)
+        ms = round(datetime.datetime.fromisoformat(stamp).timestamp() * 1000)
+        fields = sentence.split("*")[0].split(",")
+        if fields[0] == "$PASHR":
+            motion.append((ms, float(fields[6]), float(fields[4]), float(fields[5])))
+        elif fields[0].endswith("HDT"):
+            heading.append((ms, float(fields[1])))
+    return motion, heading
+
+
+def interpolated(samples, ms, column, gap):
+    """A sample's value at ms, linearly between the two around it when at most gap apart; None otherwise."""
+    for before, after in zip(samples, samples[1:]):
+        if before[0] <= ms <= after[0] and after[0] - before[0] <= gap:
+            share = (ms - before[0]) / (after[0] - before[0])
+            return before[column] + share * (after[column] - before[column])
+    return None
+
+
+def check_reduced(csv_path, nav_path, levels_path):
+    """Each ping reduced as the options given ask: 1470 m/s, a draft of 0.5 m, the sensor's heave (none past 1.5 s
+    from a sample), the gauge's level, the transducer 2 m ahead of the antenna on the heading sensor's heading, and
+    the flags the edits and the pings ask for."""
+    rows = pandas.read_csv(csv_path, dtype={"time_utc": str, "flag": str})
+    fixes, _ = nav_fixes(nav_path)
+    motion, heading = nav_sensors(nav_path)
+    levels = pandas.read_csv(levels_path, skipinitialspace=True)
+    level_points = [(round(datetime.datetime.fromisoformat(t).replace(tzinfo=datetime.timezone.utc).timestamp() * 1000),
+                     level) for t, level in zip(levels["Date Time"], levels["Water Level"])]
+    counted = {}
+    with_depth = 0
+    for row in rows.itertuples():
+        ms = round(datetime.datetime.fromisoformat(row.time_utc.replace("Z", "+00:00")).timestamp() * 1000)
+        heave = interpolated(motion, ms, 1, 1500)
+        level = interpolated([(t, v) for t, v in level_points], ms, 1, 3600 * 1000)
+        want = dict(depth_reference="chart datum", draft_m=0.5, water_level_m=level,
+                    sound_speed_m=row.below_transducer_m * (1470 / 1500 - 1),
+                    heave_m=heave if heave is not None else float("nan"),
+                    roll_deg=interpolated(motion, ms, 2, 1500), pitch_deg=interpolated(motion, ms, 3, 1500))
+        for name, value in want.items():
+            got = getattr(row, name)
+            if isinstance(value, str) or value is None:
+                if got != value and not (value is None and np.isnan(got)):
+                    fail("record %d: %s %r, want %r" % (row.record, name, got, value))
+            elif not (np.isnan(value) and np.isnan(got)) and abs(got - value) > 6e-4:
+                fail("record %d: %s %s, want %s" % (row.record, name, got, value))
+        ahead = interpolated(heading, ms, 1, 1500)
+        flags = row.flag.split("|") if isinstance(row.flag, str) else []
+        wanted_flags = sorted((["rejected"] if row.record == 5 else []) + (["spike"] if row.record == 18 else []) +
+                              (["no_heave"] if heave is None else []) + (["no_heading"] if ahead is None else []),
+                              key=FLAGS.index)
+        if flags != wanted_flags:
+            fail("record %d: flags %s, want %s" % (row.record, flags, wanted_flags))
+        for word in flags:
+            counted[word] = counted.get(word, 0) + 1
+        depth = row.below_transducer_m + row.sound_speed_m + row.draft_m - row.heave_m - row.water_level_m
+        if heave is None:
+            depth = float("nan")
+        if not (np.isnan(depth) and np.isnan(row.depth_m)) and abs(depth - row.depth_m) > 2e-3:
+            fail("record %d: depth_m %s, want %s" % (row.record, row.depth_m, depth))
+        with_depth += 0 if np.isnan(row.depth_m) else 1
+        lat, lon, _, _ = expected_position(fixes, ms)
+        if ahead is None:
+            if not np.isnan(row.lat):
+                fail("record %d: a sounding placed without a heading" % row.record)
+            continue
+        prime_vertical = 6378137.0 / np.sqrt(1 - 0.00669437999014 * np.sin(np.radians(lat)) ** 2)
+        east = 2.0 * np.sin(np.radians(ahead))
+        if abs(row.lat - lat) > 1e-7 or abs(row.lon - (lon + np.degrees(east / (prime_vertical *
+                                                                             np.cos(np.radians(lat)))))) > 1e-7:
+            fail("record %d: sounding at %s %s, the antenna at %s %s" % (row.record, row.lat, row.lon, lat, lon))
+    print("ok %d pings reduced, %d with a depth below chart datum, flagged: %s" % (
+        len(rows), with_depth, ", ".join("%s %d" % (word, counted[word]) for word in sorted(counted))))
 
 
 if __name__ == "__main__":
@@ -246,5 +362,7 @@ if __name__ == "__main__":
         check_geojson(sys.argv[2], sys.argv[3])
     elif kind == "xyz":
         check_xyz(sys.argv[2], sys.argv[3])
+    elif kind == "reduced":
+        check_reduced(sys.argv[2], sys.argv[3], sys.argv[4])
     else:
         check_netcdf(sys.argv[2], sys.argv[3], sys.argv[4:])

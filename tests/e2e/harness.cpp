@@ -172,6 +172,29 @@ void write_settings(const TempDir& dir, const std::string& address, const std::s
     write_file(dir.file(SETTINGS), "[Settings]\nIPAddress=" + address + "\n" + extra);
 }
 
+std::string in_quotes(const std::string& path)
+{
+    return "'" + path + "'";
+}
+
+size_t lines_in(const std::string& path)
+{
+    std::string text = read_file(path);
+    size_t lines = 0;
+    for (char c : text) lines += c == '\n';
+    return lines;
+}
+
+bool wait_for_more_lines(const std::string& path, size_t count, int timeout_ms)
+{
+    long long deadline = now_ms() + timeout_ms;
+    while (lines_in(path) < count) {
+        if (now_ms() > deadline) return false;
+        usleep(20000);
+    }
+    return true;
+}
+
 std::string today()
 {
     static const char* const MONTHS[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
@@ -482,6 +505,45 @@ ExitInfo Client::wait_exit(int timeout_ms)
     for (int i = 0; i < 5 && master_ >= 0; ++i) pump(10);  // what is left on the screen
     pid_ = -1;
     return ended_as(status, usage);
+}
+
+ExitInfo record_from(const TempDir& dir, const std::string& address, const std::string& extra, int timeout_ms,
+                     const std::string& program)
+{
+    write_settings(dir, address, extra);
+    ClientOptions recording;
+    recording.program = program;
+    recording.with_terminal = false;
+    recording.stdout_path = dir.file(SCREEN);
+    return Client(dir.path(), recording).wait_exit(timeout_ms);
+}
+
+std::string survey_with_navlog(const TempDir& dir, const std::string& address, int port,
+                               std::vector<std::string> head_options, const std::string& settings, size_t sentences,
+                               int timeout_ms, std::string* why)
+{
+    Client logger(dir.path(), navlog_options({"--udp", std::to_string(port), "--bind", "127.0.0.1"}));
+    std::string nav = dir.file(today() + ".NAV");
+    if (!logger.wait_for("\r" + today() + ".NAV", 5000)) {
+        *why = "navlog did not start: " + logger.screen();
+        return "";
+    }
+    head_options.insert(head_options.end(), {"--nmea-udp", std::to_string(port)});
+    HeadSim head(address, head_options);
+    *why = "";
+    if (!head.ready()) {
+        *why = "headsim did not start";
+    } else if (!wait_for_more_lines(nav, sentences, 5000)) {
+        *why = "no sentences before the first ping";
+    } else if (!record_from(dir, address, settings, timeout_ms).ended) {
+        *why = "the program did not end";
+    } else if (!wait_for_more_lines(nav, lines_in(nav) + sentences, 5000)) {
+        *why = "no sentences after the last ping";
+    }
+    head.stop();
+    logger.type("q");
+    if (logger.wait_exit().status != 0 && why->empty()) *why = "navlog did not end well: " + logger.screen();
+    return why->empty() ? nav : "";
 }
 
 ExitInfo Client::answer_prompt(int timeout_ms)

@@ -56,6 +56,11 @@ std::vector<std::string> data_files(const std::string& directory);
 // texts) is earlier than the one before it, or not readable as a time, as
 // "record 50 at 02:20:34.00 after 02:20:34.59"; empty when the times never go back.
 std::string first_time_step_back(const std::string& data);
+// A path in single quotes, for a shell command line.
+std::string in_quotes(const std::string& path);
+// The lines of a file; false when it has not count of them within timeout_ms.
+size_t lines_in(const std::string& path);
+bool wait_for_more_lines(const std::string& path, size_t count, int timeout_ms);
 // Runs a shell command line and returns its exit status; what it printed, on stdout and stderr,
 // goes to output when given.
 int run_command(const std::string& command, std::string* output = nullptr);
@@ -164,6 +169,17 @@ private:
     std::string screen_;
     struct termios initial_ = {};
 };
+
+// The program recording from headsim on address, settings written for it with extra lines, without a terminal
+// (its screen goes to SCREEN in the directory), until it ends, as when the head closes; how it ended.
+ExitInfo record_from(const TempDir& dir, const std::string& address, const std::string& extra, int timeout_ms,
+                     const std::string& program = PROGRAM_STORE_ON);
+// A survey on loopback: navlog logs headsim's sentences (headsim on address with head_options, sending to the UDP
+// port) while the program records headsim's pings until the head closes, waiting for `sentences` more lines of the
+// day's .NAV file before the first ping and after the last. That file's path; empty, with why, when a step fails.
+std::string survey_with_navlog(const TempDir& dir, const std::string& address, int port,
+                               std::vector<std::string> head_options, const std::string& settings, size_t sentences,
+                               int timeout_ms, std::string* why);
 
 // Datagrams to a loopback address and port.
 class UdpSender {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cmath>
 #include <csignal>
 #include <cstring>
 #include <string>
@@ -28,29 +29,6 @@ std::string check(const std::string& arguments)
     return status == 0 ? output : "status " + std::to_string(status) + ": " + output;
 }
 
-std::string in_quotes(const std::string& path)
-{
-    return "'" + path + "'";
-}
-
-size_t lines_in(const std::string& path)
-{
-    std::string text = read_file(path);
-    size_t lines = 0;
-    for (char c : text) lines += c == '\n';
-    return lines;
-}
-
-bool wait_for_more_lines(const std::string& path, size_t count, int timeout_ms)
-{
-    long long deadline = now_ms() + timeout_ms;
-    while (lines_in(path) < count) {
-        if (now_ms() > deadline) return false;
-        usleep(20000);
-    }
-    return true;
-}
-
 // A record of the given local date and time, gain, range code and interval, its data bytes from seed.
 std::string record_of(const char* date, const char* time, const char* hundredths, int gain, int range_field,
                       int interval_ms, int seed)
@@ -71,23 +49,9 @@ std::string record_of(const char* date, const char* time, const char* hundredths
 TEST(Exports, PositionsFromNavlogBesideTheProgram)
 {
     TempDir dir;
-    Client logger(dir.path(), navlog_options({"--udp", "47120", "--bind", "127.0.0.1"}));
-    std::string nav = dir.file(today() + ".NAV");
-    ASSERT_TRUE(logger.wait_for("\r" + today() + ".NAV", 5000)) << logger.screen();
-    HeadSim head("127.77.20.1", {"--delay-ms", "4", "--nmea-udp", "47120", "--nmea-rate", "10", "--fault", "close@321"});
-    ASSERT_TRUE(head.ready());
-    ASSERT_TRUE(wait_for_more_lines(nav, 6, 5000)) << "fixes before the first ping";
-    write_settings(dir, "127.77.20.1", "Range=40\nGain=7\n");
-    ClientOptions recording;
-    recording.program = PROGRAM_STORE_ON;
-    recording.with_terminal = false;
-    recording.stdout_path = dir.file("screen.txt");
-    Client client(dir.path(), recording);
-    ASSERT_TRUE(client.wait_exit(20000).ended);
-    ASSERT_TRUE(wait_for_more_lines(nav, lines_in(nav) + 6, 5000)) << "fixes after the last ping";
-    head.stop();
-    logger.type("q");
-    EXPECT_EQ(0, logger.wait_exit().status);
+    std::string why, nav = survey_with_navlog(dir, "127.77.20.1", 47120, {"--delay-ms", "4", "--nmea-rate", "10",
+                                              "--fault", "close@321"}, "Range=40\nGain=7\n", 6, 20000, &why);
+    ASSERT_EQ("", why);
     std::vector<std::string> files = data_files(dir.path());
     ASSERT_EQ(1u, files.size());
     std::string data = dir.file(files[0]);
@@ -184,6 +148,102 @@ TEST(Exports, NetcdfHoldsEveryValueOfTheRecords)
     ASSERT_EQ(0, run_command("ncdump -v time -p 15 " + in_quotes(nc), &times));
     EXPECT_NE(std::string::npos, times.find("time = 1796770799.99, 1796770800.37, 1783504800 ;")) << times;
     EXPECT_NE(std::string::npos, times.find("the time zone of the computer that ran qkvdump (CET/CEST)")) << times;
+}
+
+// A record at 40 m whose bottom's echo starts at the given sample (3050: 15.25 m).
+std::string bottom_record(const char* time, const char* hundredths, int bottom_sample)
+{
+    uint8_t image[PING_IMAGE_SIZE] = {'I', 'U', 'X', 0, 0, 7};
+    for (int i = 0; i < PING_SAMPLE_COUNT; ++i) {
+        double echo = i >= bottom_sample ? 160 * std::exp((bottom_sample - i) / 400.0) : 0;
+        image[PING_IMAGE_SAMPLES + i] = static_cast<uint8_t>(10 + i % 3 + echo);
+    }
+    image[PING_IMAGE_END] = RETURN_END_BYTE;
+    RecordFields fields = {"08-DEC-2026", time, hundredths, 7, 240, 250, image};
+    uint8_t record[RECORD_SIZE];
+    record_build(record, &fields);
+    return std::string(reinterpret_cast<const char*>(record), RECORD_SIZE);
+}
+
+// A .NAV line stamped 10:00:SS.mmm+01:00 of the sentence body given.
+std::string nav_line(int ms, const std::string& body)
+{
+    char text[160], sentence[128];
+    snprintf(sentence, sizeof sentence, "$%s", body.c_str());
+    nmea_append_checksum(sentence, strlen(sentence));
+    snprintf(text, sizeof text, "2026-12-08T10:00:%02d.%03d+01:00 %s\n", ms / 1000, ms % 1000, sentence);
+    return text;
+}
+
+// The depths reduced to chart datum, as pandas, json, xarray and ncdump read them: a sound speed of 1470 m/s, the
+// draft, a motion sensor's heave (which starts after the first ping and stops before the last ones: flagged, no
+// depth), a tide gauge's series, the transducer 2 m ahead of the antenna on a heading sensor's 90 degrees (none yet
+// at the first ping: no position), depth gates, an edit list rejecting one ping and naming another recording's (said
+// at the end), and a ping a metre deeper than its neighbours (a spike). The
+// soundings leave the flagged ones out, and their layer names the reference; each value of the CSV is worked out
+// again in Python from the .NAV lines and the series.
+TEST(Exports, ReducedDepthsSayTheirReferenceAndCorrections)
+{
+    TempDir dir;
+    std::string data = dir.file("08DEC2026-0001.QKV"), nav = dir.file("08DEC2026.NAV");
+    std::string records, lines;
+    for (int n = 0; n < 36; ++n) {
+        char time[16], hundredths[8];
+        snprintf(time, sizeof time, "10:00:%02d", n / 4);
+        snprintf(hundredths, sizeof hundredths, ".%02d", n % 4 * 25);
+        records += bottom_record(time, hundredths, n == 17 ? 3250 : 3050);
+    }
+    for (int ms = 0; ms <= 10000; ms += 100) {
+        char body[128];
+        if (ms % 1000 == 0) {
+            snprintf(body, sizeof body, "GPGGA,0900%02d.00,5106.9848,N,00123.4567,E,1,09,0.9,12.3,M,47.0,M,,", ms / 1000);
+            lines += nav_line(ms, body);
+            snprintf(body, sizeof body, "GPRMC,0900%02d.00,A,5106.9848,N,00123.4567,E,0.0,0.0,081226,,,A", ms / 1000);
+            lines += nav_line(ms, body);
+            lines += nav_line(ms + 50, "HEHDT,90.0,T");
+        }
+        snprintf(body, sizeof body, "PASHR,0900%02d.%02d,90.00,T,%.2f,%.2f,%.2f,0.02,0.02,0.10,1,1", ms / 1000,
+                 ms % 1000 / 10, 1.5 * std::sin(ms / 900.0), -0.8 * std::cos(ms / 700.0), 0.3 * std::sin(ms / 1300.0));
+        if (ms <= 7000) lines += nav_line(ms + 20, body);
+    }
+    write_file(data, records);
+    write_file(nav, lines);
+    write_file(dir.file("tide.csv"), "Date Time, Water Level, Sigma\n2026-12-08 08:54,1.201,0.002\n"
+                                     "2026-12-08 09:00,1.262,0.002\n2026-12-08 09:06,1.318,0.002\n");
+    write_file(dir.file("edits.txt"), "edit-list 1\nreject 08DEC2026-0001.QKV 5 a fish\n"
+                                      "reject 07DEC2026-0001.QKV 5 yesterday's\n");
+    const std::vector<std::string> reduction = {"--depth", "--draft", "0.5", "--sound-speed", "1470", "--heave",
+                                                "--water-level", dir.file("tide.csv"), "--datum", "chart datum",
+                                                "--antenna-offset", "2,0", "--depth-gates", "1,60", "--edits",
+                                                dir.file("edits.txt"), "--nav", nav};
+    std::string csv = dir.file("pings.csv"), track = dir.file("track.geojson"), nc = dir.file("pings.nc");
+    std::string xyz = dir.file("depths.xyz"), said, command = QKVDUMP;
+    for (const std::string& argument : reduction) command += " " + in_quotes(argument);
+    ASSERT_EQ(0, run_command("(" + command + " --csv " + in_quotes(data) + " > " + in_quotes(csv) + ")", &said)) << said;
+    EXPECT_NE(std::string::npos, said.find("--edits " + dir.file("edits.txt") + ": line 3: ")) << said;
+    EXPECT_EQ("ok 36 pings reduced, 28 with a depth below chart datum, flagged: no_heading 1, no_heave 8, rejected 1, "
+              "spike 1\n",
+              check("reduced " + in_quotes(csv) + " " + in_quotes(nav) + " " + in_quotes(dir.file("tide.csv"))));
+    std::vector<std::string> arguments = reduction;
+    arguments.insert(arguments.end(), {"--geojson", track, "--netcdf", nc, "--xyz", xyz, data});
+    ASSERT_EQ(0, qkvdump_with(arguments, &said)) << said;
+    EXPECT_NE(std::string::npos, said.find("depths.xyz: 26 soundings (pings with a position and a depth, 2 flagged "
+                                           "left out)\n")) << said;
+    EXPECT_EQ("ok 35 features\n", check("geojson " + in_quotes(track) + " " + in_quotes(csv)));
+    EXPECT_EQ("ok 26 soundings\n", check("xyz " + in_quotes(xyz) + " " + in_quotes(csv)));
+    EXPECT_EQ("ok 36 pings\n", check("netcdf " + in_quotes(nc) + " nav:" + in_quotes(csv) + " " + in_quotes(data)));
+    std::string header, layer;
+    ASSERT_EQ(0, run_command("ncdump -h " + in_quotes(nc), &header));
+    for (const char* line : {"depth:depth_reference = \"chart datum\" ;", "depth:positive = \"down\" ;",
+                             "flag:flag_masks = 1s, 2s, 4s, 8s, 16s, 32s, 64s, 128s, 256s ;",
+                             "flag:flag_meanings = \"no_bottom rejected outside_gates spike low_quality no_position "
+                             "no_heading no_heave no_water_level\" ;", ":depth_reference = \"chart datum\" ;"}) {
+        EXPECT_NE(std::string::npos, header.find(line)) << line << "\n" << header;
+    }
+    EXPECT_EQ(std::string::npos, header.find("depth:standard_name")) << "CF names no depth below a chart datum";
+    ASSERT_EQ(0, run_command("ogrinfo -ro -al -so " + in_quotes(dir.file("depths.vrt")), &layer));
+    EXPECT_NE(std::string::npos, layer.find("  depth_reference=chart datum\n")) << layer;
+    EXPECT_NE(std::string::npos, layer.find("  flagged_soundings=left out\n")) << layer;
 }
 
 // Options that do not go together (each message is the unit table's) and OUTs that may not be written (an input,

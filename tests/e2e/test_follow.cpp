@@ -286,35 +286,48 @@ TEST(Follow, DepthLineAndLatestDepth)
     EXPECT_EQ(0, follow.quit());
 }
 
-// --follow --depth --nmea-out run as a service (no terminal): nothing drawn, and as a sounder sends them, for each ping
-// that comes while it runs with a depth a DPT (below the transducer, the draft as offset, the range) and a DBT
-// sentence, which gpsd, reading them from a loopback UDP port, takes as right (it drops a sentence whose checksum is
-// wrong) and passes on. Old pings are not sent: the six the file holds at the start, a file moved over the name, a
-// recording gone back to when the next run's empty file goes (a recorder restarting with the head away), a copy of
-// the recording made under the next name, while the recording goes on (nor is it followed); a recording begun
-// meanwhile is sent from its first ping. Of six pings sent, the picker still waits on the last two. Pings whose
-// records are not of now are never sent, however they come.
-TEST(Follow, NmeaOutSendsTheDepthsOfPingsThatComeWhileItRuns)
+// Pings over no bottom: noise alone.
+Samples no_bottom_samples(int n)
 {
-    struct Row {
-        const char* followed;   // the file named, or today's newest data file with $D-0001.QKV at the start
-        const char* meanwhile;  // shell commands; "pings" holds six pings
-        int sent;
-    } rows[] = {
-        {"F.QKV", "sleep 1; cat pings >> F.QKV", 4},
-        {"F.QKV", "sleep 1; cp pings next; mv next F.QKV", 0},
-        {"", "sleep 1.5; : > $D-0002.QKV; sleep 1.5; rm $D-0002.QKV; sleep 1.5; "
-             "head -c 24576 pings > $D-0003.QKV; sleep 1.5; tail -c 24576 pings >> $D-0003.QKV", 4},
-        {"", "sleep 1; cp $D-0001.QKV $D-0099.QKV; sleep 1.5; cat pings pings >> $D-0001.QKV", 10},
-        {"F.QKV", "sleep 1; cat old >> F.QKV", 0},
-    };
-    for (const Row& row : rows) {
+    Samples samples;
+    for (int i = 0; i < PING_SAMPLE_COUNT; ++i) samples[i] = static_cast<uint8_t>(10 + (i + n) % 3);
+    return samples;
+}
+
+const std::string DEPTH_READER =
+    std::string(__FILE__).substr(0, std::string(__FILE__).rfind('/')) + "/read_depth_sentences.js";
+const char NMEA_READER_MODULES[] = "/usr/local/lib/halvex-tests/node_modules";  // scripts/setup.sh's
+
+// A depth as the sentences give it; "" for none, their empty field.
+std::string metres_text(double metres)
+{
+    char text[32] = "";
+    if (metres >= 0) snprintf(text, sizeof text, "%.2f", metres);
+    return text;
+}
+
+// A row of --nmea-out's: what happens while it runs, and the sentences it must send.
+struct NmeaRow {
+    const char* followed;   // the file named, or today's newest data file with $D-0001.QKV at the start
+    const char* meanwhile;  // shell commands; "pings" holds the row's pings
+    const char* options;    // besides --draft 0.5
+    int pings;
+    Samples (*make)(int);
+    int sent;
+    double below_transducer;  // -1: none
+    const char* offset;       // DPT's
+};
+
+// Each row run as a service (no terminal) beside gpsd, and what gpsd relays read back by Signal K's parser.
+void check_nmea_rows(const std::vector<NmeaRow>& rows)
+{
+    for (const NmeaRow& row : rows) {
         // Of the time they are sent at; "old" as a file of another day copied in.
         const time_t seconds_on = 5;
         std::string records, old;
-        for (int n = 1; n <= 6; ++n) {
-            records += ping_record(n, bottom_samples, &seconds_on);
-            old += ping_record(n, bottom_samples);
+        for (int n = 1; n <= row.pings; ++n) {
+            records += ping_record(n, row.make, &seconds_on);
+            old += ping_record(n, row.make);
         }
         TempDir dir;
         write_file(dir.file("old"), old);
@@ -325,23 +338,95 @@ TEST(Follow, NmeaOutSendsTheDepthsOfPingsThatComeWhileItRuns)
             "cd '" + dir.path() + "' || exit 1; D=" + today() + "; gpsd -b -n -N -S 47172 -F gpsd.sock "
             "udp://127.77.41.1:47171 > /dev/null 2>&1 & gpsd=$!; sleep 1; timeout 14 gpspipe -r localhost:47172 > "
             "relayed.txt 2>&1 & sleep 0.5; (sleep 0.5; " + row.meanwhile + ") & timeout -s TERM 10 " +
-            std::string(QKVDUMP) + " --follow --depth --draft 0.5 --nmea-out 127.77.41.1:47171 " + row.followed +
-            " < /dev/null > drawn.txt 2>&1; sleep 3; kill $gpsd", &said);
+            std::string(QKVDUMP) + " --follow --depth --draft 0.5 " + row.options +
+            " --nmea-out 127.77.41.1:47171 " + row.followed + " < /dev/null > drawn.txt 2>&1; sleep 3; kill $gpsd; "
+            "grep '^\\$SD' relayed.txt | NODE_PATH=" + NMEA_READER_MODULES + " timeout 20 node '" + DEPTH_READER +
+            "' > read.txt", &said);
         EXPECT_EQ(0, status) << said;
         EXPECT_EQ("", read_file(dir.file("drawn.txt"))) << "nothing drawn without a terminal";
         std::string relayed = read_file(dir.file("relayed.txt"));
-        int dpt = 0, dbt = 0;
+        std::string depth = metres_text(row.below_transducer);
+        std::string surface = metres_text(row.below_transducer < 0 ? -1 : row.below_transducer + 0.5);
+        int dpt = 0, dbt = 0, dbs = 0;
         for (size_t at = relayed.find('$'); at != std::string::npos; at = relayed.find('$', at + 1)) {
             std::string sentence = relayed.substr(at, relayed.find('\n', at) - at);
-            double metres = 0;
-            if (sscanf(sentence.c_str(), "$SDDPT,%lf,0.50,40*", &metres) == 1) ++dpt;
-            else if (sscanf(sentence.c_str(), "$SDDBT,%*f,f,%lf,M,", &metres) == 1) ++dbt;
-            else ADD_FAILURE() << sentence;
-            EXPECT_NEAR(15.25, metres, 0.08) << sentence;
+            char metres[16] = "", offset[16] = "";
+            if (sscanf(sentence.c_str(), "$SDDPT,%15[^,],%15[^,],40*", metres, offset) == 2 ||
+                sscanf(sentence.c_str(), "$SDDPT,,%15[^,],40*", offset) == 1) {
+                ++dpt;
+                EXPECT_EQ(row.offset, std::string(offset)) << sentence;
+            } else if (sscanf(sentence.c_str(), "$SDDBT,%*[^,],f,%15[^,],M,", metres) == 1 ||
+                       sentence.rfind("$SDDBT,,f,,M,,F*", 0) == 0) {
+                ++dbt;
+            } else if (sscanf(sentence.c_str(), "$SDDBS,%*[^,],f,%15[^,],M,", metres) == 1 ||
+                       sentence.rfind("$SDDBS,,f,,M,,F*", 0) == 0) {
+                ++dbs;
+            } else {
+                ADD_FAILURE() << sentence;
+            }
+            bool surface_depth = sentence.rfind("$SDDBS", 0) == 0;
+            EXPECT_NEAR(atof((surface_depth ? surface : depth).c_str()), atof(metres), 0.08) << sentence;
+            EXPECT_EQ(row.below_transducer < 0, metres[0] == 0) << sentence;
         }
         EXPECT_EQ(row.sent, dpt) << row.meanwhile << "\n" << relayed;
         EXPECT_EQ(row.sent, dbt) << row.meanwhile;
+        EXPECT_EQ(row.sent, dbs) << row.meanwhile;
+        // As a chart plotter's server reads them: the depths, null for no bottom, and the offset's meaning.
+        std::string read = read_file(dir.file("read.txt"));
+        std::vector<std::string> lines;
+        for (size_t at = 0, end; (end = read.find('\n', at)) != std::string::npos; at = end + 1) {
+            lines.push_back(read.substr(at, end - at));
+        }
+        ASSERT_EQ(3u * row.sent, lines.size()) << read;
+        for (const std::string& line : lines) {
+            std::string kind = line.substr(0, 3);
+            std::string key = kind == "DBS" ? "belowSurface=" : "belowTransducer=";
+            size_t value_at = line.find(key);
+            ASSERT_NE(std::string::npos, value_at) << line;
+            std::string value = line.substr(value_at + key.size(), line.find(' ', value_at) - value_at - key.size());
+            std::string want = kind == "DBS" ? surface : depth;
+            double got = value == "null" ? -1 : atof(value.c_str());
+            EXPECT_NEAR(want.empty() ? -1 : atof(want.c_str()), got, 0.08) << line;
+            const char* offset_meaning = row.offset[0] == '-' ? "transducerToKeel=1.2" : "surfaceToTransducer=0.5";
+            EXPECT_TRUE(kind != "DPT" || line.find(offset_meaning) != std::string::npos) << line;
+        }
     }
+}
+
+// --follow --depth --nmea-out run as a service (no terminal): nothing drawn, and as a sounder sends them, for each ping
+// that comes while it runs a DPT (below the transducer, the draft as offset or the keel's negative, the range), a
+// DBT and, the draft given, a DBS (below the surface) sentence, each with empty depth fields for a ping with no bottom;
+// gpsd, reading them from a loopback UDP port, takes them as right (it drops a sentence whose checksum is wrong) and
+// passes them on, and Signal K's parser, which feeds chart plotters, reads each depth back, null for no bottom. Old
+// pings are not sent: the six the file holds at the start, a file moved over the name, a recording gone back to when
+// the next run's empty file goes (a recorder restarting with the head away), a copy of the recording made under the
+// next name, while the recording goes on (nor is it followed); a recording begun meanwhile is sent from its first
+// ping. Of six pings sent, the picker still waits on the last two; with a reduction, the spike test on five more,
+// and the depth is at the water's speed of sound. Pings whose records are not of now are never sent, however they
+// come.
+TEST(Follow, NmeaOutSendsTheDepthsOfPingsThatComeWhileItRuns)
+{
+    check_nmea_rows({
+        {"F.QKV", "sleep 1; cat pings >> F.QKV", "", 6, bottom_samples, 4, 15.25, "0.50"},
+        {"F.QKV", "sleep 1; cp pings next; mv next F.QKV", "", 6, bottom_samples, 0, 15.25, "0.50"},
+        {"", "sleep 1.5; : > $D-0002.QKV; sleep 1.5; rm $D-0002.QKV; sleep 1.5; "
+             "head -c 24576 pings > $D-0003.QKV; sleep 1.5; tail -c 24576 pings >> $D-0003.QKV", "", 6, bottom_samples,
+         4, 15.25, "0.50"},
+        {"", "sleep 1; cp $D-0001.QKV $D-0099.QKV; sleep 1.5; cat pings pings >> $D-0001.QKV", "", 6, bottom_samples,
+         10, 15.25, "0.50"},
+    });
+}
+
+// What --nmea-out sends of a ping with no bottom, and of a reduced one, DPT's offset the keel's; and never the
+// pings of a file of another day copied in.
+TEST(Follow, NmeaOutSendsNoBottomAndReducedDepths)
+{
+    check_nmea_rows({
+        {"F.QKV", "sleep 1; cat old >> F.QKV", "", 6, bottom_samples, 0, 15.25, "0.50"},
+        {"F.QKV", "sleep 1; cat pings >> F.QKV", "", 6, no_bottom_samples, 4, -1, "0.50"},
+        {"F.QKV", "sleep 1; cat pings >> F.QKV", "--keel 1.2 --sound-speed 1470 --depth-gates 1,60", 12,
+         bottom_samples, 5, 15.25 * 1470 / 1500, "-1.20"},
+    });
 }
 
 // Without a 24-bit terminal each cell takes, of the 256 colours past the first 16, the one nearest its mean's colour.

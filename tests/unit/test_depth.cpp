@@ -16,7 +16,8 @@ namespace {
 
 // One ping: "12" a bottom at 12 m; "-" none. After the depth, any of: "w" the
 // bottom weak and soft, "c" its echo clipped to the end of the ping, "m" with a
-// strong echo at twice its depth, "r" the transducer ringing well past the
+// strong echo at twice its depth ("m3": and 3 m more, from a transducer 3 m deep; "M" stronger than the bottom's
+// own), "r" the transducer ringing well past the
 // blanking, "b" bubbles under the hull (a cloud fading from the transducer,
 // wavering from sample to sample), "f6" a fish school at 6 m, "s6" a school at
 // 6 m packed so densely that it echoes as one layer a metre thick, at 0.7 of
@@ -25,6 +26,8 @@ struct PingShape {
     bool bottom = false;
     double depth_m = 0;
     bool weak = false, clipped = false, multiple = false, ring = false, bubbles = false;
+    double multiple_draft_m = 0;
+    bool saturated_multiple = false;
     double fish_m = 0, school_m = 0, school_share = 0;
 };
 
@@ -44,6 +47,8 @@ PingShape parse_ping(const std::string& word)
         if (*at == 'w') shape.weak = true;
         if (*at == 'c') shape.clipped = true;
         if (*at == 'm') shape.multiple = true;
+        if (*at == 'm' || *at == 'M') shape.multiple_draft_m = strtod(at + 1, nullptr);
+        if (*at == 'M') shape.multiple = shape.saturated_multiple = true;
         if (*at == 'r') shape.ring = true;
         if (*at == 'b') shape.bubbles = true;
         if (*at == 'f') shape.fish_m = strtod(at + 1, nullptr);
@@ -96,7 +101,8 @@ void make_ping(const PingShape& shape, double range_m, uint32_t* random, uint8_t
         } else {
             add_echo(level.data(), onset, bottom_height, shape.weak ? 20 : 8, shape.weak ? 600 : 150);
         }
-        if (shape.multiple) add_echo(level.data(), 2 * onset, 140, 12, 200);
+        double multiple = 2 * onset + shape.multiple_draft_m / step;
+        if (shape.multiple) add_echo(level.data(), multiple, shape.saturated_multiple ? 170 : 140, 12, 200);
     }
     if (shape.school_m > 0) {
         add_school(level.data(), shape.school_m / step, (shape.school_m + 1) / step, shape.school_share * bottom_height,
@@ -117,6 +123,7 @@ struct Case {
     double blanking_m;
     const char* pings;     // as PingShape reads them
     const char* expected;  // the depths given, "-" where none
+    double draft_m = 0;    // known to the picker
 };
 
 const Case CASES[] = {
@@ -142,6 +149,7 @@ const Case CASES[] = {
     {"range_100_m", 100, 0.5, "61 61 61.5 62", "61 61 61.5 62"},
     {"weak_soft_bottom", 30, 0.5, "18w 18w 18w 18w", "18 18 18 18"},
     {"strong_echo_at_twice_the_depth", 30, 0.5, "11m 11m 11m 11m", "11 11 11 11"},
+    {"stronger_echo_past_twice_the_depth_by_a_known_draft", 30, 0.5, "6M2.5 6M2.5 6M2.5 6M2.5", "6 6 6 6", 2.5},
     {"shallow_bottom_past_the_blanking", 5, 0.5, "0.8 0.8 0.8", "0.8 0.8 0.8"},
     {"bottom_inside_a_longer_blanking", 5, 1.0, "0.8 0.8 0.8", "- - -"},
     {"one_ping_alone", 30, 0.5, "12", "12"},
@@ -166,7 +174,7 @@ TEST_P(Picker, GivesTheDepthsOfTheRow)
     const Case& row = GetParam();
     std::vector<std::string> pings = words_of(row.pings), expected = words_of(row.expected);
     ASSERT_EQ(pings.size(), expected.size());
-    DepthSettings settings = {row.blanking_m};
+    DepthSettings settings = {row.blanking_m, row.draft_m};
     DepthTracker tracker;
     depth_tracker_start(&tracker, &settings);
     std::vector<DepthResult> results;

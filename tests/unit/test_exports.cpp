@@ -13,6 +13,7 @@
 #include "tools/qkvdump/dump_options.h"
 #include "tools/qkvdump/geojson_track.h"
 #include "tools/qkvdump/nav_join.h"
+#include "tools/qkvdump/nav_motion.h"
 #include "tools/qkvdump/ping_locate.h"
 #include "tools/qkvdump/ping_time.h"
 #include "tools/qkvdump/picture_filter.h"
@@ -459,6 +460,26 @@ std::string asked(std::vector<const char*> arguments)
     snprintf(depth, sizeof depth, "depth draft=%g blank=%g", o.draft_m, o.depth_settings.blanking_m);
     add(o.depth, depth);
     add(o.nmea_address[0] != 0, std::string("nmea=") + o.nmea_address + ":" + std::to_string(o.nmea_port));
+    char text[256];
+    const DumpReduction* r = &o.reduction;
+    const ReductionSettings* s = &r->settings;
+    snprintf(text, sizeof text, "keel=%g", o.keel_m);
+    add(o.keel, text);
+    add(r->asked, "reduced");
+    snprintf(text, sizeof text, "speed=%g", s->sound_speed_m_s);
+    add(s->speed == REDUCTION_SPEED_CONSTANT, text);
+    add(r->profile, std::string("profile=") + (r->profile ? r->profile : ""));
+    add(r->water_level, std::string("level=") + (r->water_level ? r->water_level : ""));
+    snprintf(text, sizeof text, "rtk=%g,%g", s->antenna_above_waterline_m, s->datum_above_ellipsoid_m);
+    add(s->level == REDUCTION_LEVEL_RTK, text);
+    add(s->datum[0] != 0, std::string("datum=") + s->datum);
+    add(s->heave, "heave");
+    snprintf(text, sizeof text, "offset=%g,%g", s->forward_m, s->starboard_m);
+    add(s->forward_m != 0 || s->starboard_m != 0, text);
+    snprintf(text, sizeof text, "gates=%g,%g", s->gate_min_m, s->gate_max_m);
+    add(s->gates, text);
+    add(r->edits, std::string("edits=") + (r->edits ? r->edits : ""));
+    add(r->xyz_flagged, "flagged");
     return got;
 }
 
@@ -468,6 +489,9 @@ TEST(DumpOptions, WhatEachLineAsksForAndEveryRefusal)
 {
     const std::string divisors = "1, 2, 4, 5, 8, 10, 16, 20, 25, 32, 40, 50, 64, 80, 100, 125, 160, 200, 250, 320, "
                                  "400, 500, 800, 1000, 1600, 2000, 4000 or 8000";
+    const std::string FOLLOW_TAKES = "--follow goes with no other option but --depth, --draft, --blank, --nmea-out, "
+                                     "--keel, --sound-speed, --sound-speed-profile, --water-level, --datum and "
+                                     "--depth-gates";
     const struct {
         std::vector<const char*> arguments;
         std::string asked;  // or the message
@@ -533,15 +557,54 @@ TEST(DumpOptions, WhatEachLineAsksForAndEveryRefusal)
         {{"--netcdf", "n.nc", "--utc-offset", "+1", "a.QKV"}, "--utc-offset must be +HH:MM or -HH:MM, not \"+1\""},
         {{"--csv", "--utc-offset", "+01:00", "a.QKV"}, "--utc-offset needs --netcdf"},
         {{"--force", "--csv", "a.QKV"}, "--force needs --png, --geojson, --xyz, --netcdf, --grid or --contours"},
-        {{"--follow", "--csv"}, "--follow goes with no other option but --depth, --draft, --blank and --nmea-out"},
-        {{"--follow", "--png", "p.png"},
-         "--follow goes with no other option but --depth, --draft, --blank and --nmea-out"},
+        {{"--follow", "--csv"}, FOLLOW_TAKES},
+        {{"--follow", "--png", "p.png"}, FOLLOW_TAKES},
+        {{"--follow", "--depth", "--edits", "e.txt"}, FOLLOW_TAKES},
         {{"--follow", "a.QKV", "b.QKV"}, "--follow takes one file at most"},
         {{"--follow", "--nmea-out", "127.0.0.1:10110"}, "--nmea-out needs --depth"},
         {{"--follow", "--draft", "1"}, "--draft needs --depth"},
         {{"--follow", "--depth", "--nmea-out", "localhost:10110"},
          "--nmea-out must be an IPv4 address and a port (127.0.0.1:10110), not \"localhost:10110\""},
         {{"--follow", "--depth", "--nmea-out", "127.0.0.1:0"}, "--nmea-out must be a port from 1 to 65535, not \"0\""},
+        // The reduction: every correction at once, the RTK level, and live.
+        {{"--csv", "--nav", "a.NAV", "--depth", "--draft", "0.6", "--sound-speed", "1487.5", "--water-level", "t.csv",
+          "--datum", "chart datum", "--heave", "--antenna-offset", "1.5,-0.25", "--depth-gates", "1,40", "--edits",
+          "e.txt", "a.QKV"},
+         "run a.QKV csv nav=1 depth draft=0.6 blank=0.5 reduced speed=1487.5 level=t.csv datum=chart datum heave "
+         "offset=1.5,-0.25 gates=1,40 edits=e.txt"},
+        {{"--nav", "a.NAV", "--xyz", "s.xyz", "--xyz-flagged", "--sound-speed-profile", "c.csv", "--antenna-height",
+          "2.1", "--datum-height", "-45.25", "--datum", "LAT", "a.QKV"},
+         "run a.QKV nav=1 xyz=s.xyz depth draft=0 blank=0.5 reduced profile=c.csv rtk=2.1,-45.25 datum=LAT flagged"},
+        {{"--follow", "--depth", "--nmea-out", "127.0.0.1:10110", "--keel", "1.2", "--water-level", "t.csv", "--datum",
+          "MLLW", "--depth-gates", "0.5,80"},
+         "follow depth draft=0 blank=0.5 nmea=127.0.0.1:10110 keel=1.2 reduced level=t.csv datum=MLLW gates=0.5,80"},
+        {{"--csv", "--sound-speed", "1480", "a.QKV"}, "--sound-speed needs --depth"},
+        {{"--depth", "--sound-speed", "1200", "a.QKV"}, "--sound-speed must be m/s from 1300 to 1800, not \"1200\""},
+        {{"--depth", "--sound-speed", "1480", "--sound-speed-profile", "c.csv", "a.QKV"},
+         "--sound-speed goes without --sound-speed-profile"},
+        {{"--depth", "--water-level", "t.csv", "a.QKV"}, "--water-level needs --datum"},
+        {{"--depth", "--datum", "LAT", "a.QKV"}, "--datum needs --water-level or --antenna-height"},
+        {{"--depth", "--datum", "=1+1", "a.QKV"},
+         "--datum must be a name of 1 to 31 printable characters, without , \" \\ ; | nor = + - @ first, not "
+         "\"=1+1\""},
+        {{"--csv", "--nav", "a.NAV", "--depth", "--antenna-height", "2", "--datum", "LAT", "a.QKV"},
+         "--antenna-height needs --datum-height"},
+        {{"--csv", "--nav", "a.NAV", "--depth", "--datum-height", "40", "a.QKV"}, "--datum-height needs --antenna-height"},
+        {{"--csv", "--depth", "--antenna-height", "2", "--datum-height", "1e9", "a.QKV"},
+         "--datum-height must be metres from -10000 to 10000, not \"1e9\""},
+        {{"--csv", "--depth", "--antenna-height", "2", "--datum-height", "40", "--datum", "LAT", "a.QKV"},
+         "--antenna-height needs --nav"},
+        {{"--csv", "--nav", "a.NAV", "--depth", "--antenna-height", "2", "--datum-height", "40", "--datum", "LAT",
+          "--water-level", "t.csv", "a.QKV"},
+         "--water-level goes without --antenna-height: one water level"},
+        {{"--csv", "--depth", "--heave", "a.QKV"}, "--heave needs --nav"},
+        {{"--csv", "--nav", "a.NAV", "--depth", "--antenna-offset", "1.5", "a.QKV"},
+         "--antenna-offset must be FORWARD,STARBOARD in metres, each from -1000 to 1000, not \"1.5\""},
+        {{"--depth", "--depth-gates", "40,1", "a.QKV"}, "--depth-gates must be MIN,MAX with MIN the less, not \"40,1\""},
+        {{"--depth", "--depth-gates", "1,nan", "a.QKV"},
+         "--depth-gates must be MIN,MAX in metres, each from 0 to 12000, not \"1,nan\""},
+        {{"--csv", "--depth", "--xyz-flagged", "a.QKV"}, "--xyz-flagged needs --xyz"},
+        {{"--follow", "--depth", "--keel", "1"}, "--keel needs --nmea-out"},
     };
     for (const auto& c : cases) EXPECT_EQ(c.asked, asked(c.arguments)) << c.asked;
     std::vector<const char*> many = {"--csv", "--nav"};
@@ -549,8 +612,10 @@ TEST(DumpOptions, WhatEachLineAsksForAndEveryRefusal)
     EXPECT_EQ("--nav takes 4096 files at most", asked(many));
 }
 
-// A ping's time by each basis, its position from the .NAV lines, and its bottom below the surface; none where the
-// record's texts are no time, or the run asks for no time.
+// A ping's time by each basis, its position from the .NAV lines and what their sensors say at its time (heave, roll
+// and pitch, a heading the short way round, an RTK height: a sensor sending after the fix of each second read on
+// for; none across a gap of over 1.5 s), and its bottom below the surface; none where the record's texts are no
+// time, or the run asks for no time.
 TEST(PingLocate, TimePositionAndDepthOfAPing)
 {
     setenv("TZ", "Europe/Berlin", 1);
@@ -559,6 +624,16 @@ TEST(PingLocate, TimePositionAndDepthOfAPing)
         line("09:05:00.000", "GPGGA,080500.00,5100.0000,N,00100.0000,E,1,09,0.9,1,M,47,M,,"),
         line("09:05:01.000", "GPGGA,080501.00,5100.0600,N,00100.0300,E,2,09,0.9,1,M,47,M,,"),
         line("09:05:40.000", "GPGGA,080540.00,5100.0600,N,00100.0300,E,2,09,0.9,1,M,47,M,,")};
+    const std::vector<std::string> sensors = {
+        line("09:05:00.000", "GPGGA,080500.00,5100.0000,N,00100.0000,E,4,09,0.9,1.50,M,47.00,M,,"),
+        line("09:05:00.010", "PASHR,080500.00,350.0,T,1.00,-2.00,0.10,0.02,0.02,0.10,1,1"),
+        line("09:05:00.050", "HEHDT,350.0,T"),
+        line("09:05:01.000", "GPGGA,080501.00,5100.0000,N,00100.0000,E,4,09,0.9,1.70,M,47.00,M,,"),
+        line("09:05:01.010", "PASHR,080501.00,10.0,T,3.00,-4.00,0.30,0.02,0.02,0.10,1,1"),
+        line("09:05:01.050", "HEHDT,10.0,T"),
+        line("09:05:02.000", "GPGGA,080502.00,5100.0000,N,00100.0000,E,5,09,0.9,1.90,M,47.00,M,,"),
+        line("09:05:04.010", "PASHR,080504.00,10.0,T,3.00,-4.00,0.30,0.02,0.02,0.10,1,1"),
+        line("09:05:05.000", "GPGGA,080505.00,5100.0000,N,00100.0000,E,5,09,0.9,1.90,M,47.00,M,,")};
     const struct {
         PingTimeBasis basis;
         std::vector<std::string> lines;
@@ -568,6 +643,7 @@ TEST(PingLocate, TimePositionAndDepthOfAPing)
         std::string want;
         const char* basis_text;  // its end
         bool none_placed;        // joined to the lines, and no ping given a position
+        bool with_sensors = false;
     } cases[] = {
         {PING_BASIS_OFFSET, {}, "08-DEC-2026 23:59:59.99", true, {}, "2026-12-09T05:29:59.990Z",
          "with the UTC offset -05:30 given (--utc-offset)", false},
@@ -583,12 +659,16 @@ TEST(PingLocate, TimePositionAndDepthOfAPing)
          "2026-12-08T14:35:00.000Z depth 12.946 of 12.346 quality 80", "given (--utc-offset)", false},
         {PING_BASIS_OFFSET, {}, "08-DEC-2026 09:05:00.00", false, {false, 0, 0}, "no time no depth",
          "given (--utc-offset)", false},
+        {PING_BASIS_NAV, sensors, "08-DEC-2026 09:05:00.53", true, {}, "2026-12-08T08:05:00.530Z 51 1 4 heave 0.204 "
+         "roll 2.04 pitch -3.04 heading 359.6 height 48.606", "log's lines", false, true},
+        {PING_BASIS_NAV, sensors, "08-DEC-2026 09:05:03.00", true, {}, "2026-12-08T08:05:03.000Z 51 1 5", "log's lines",
+         false, true},
     };
     for (const auto& c : cases) {
         Lines lines;
         lines.texts = c.lines;
         NavJoin join;
-        nav_join_begin(&join, Lines::read, &lines);
+        if (!c.with_sensors) nav_join_begin(&join, Lines::read, &lines);
         PingLocator locator = {};
         locator.basis = c.basis;
         locator.offset_seconds = -19800;
@@ -596,6 +676,13 @@ TEST(PingLocate, TimePositionAndDepthOfAPing)
         locator.timed = c.timed;
         locator.with_depth = c.depth.known || !c.timed;
         locator.draft_m = 0.6;
+        static NavMotion motion;
+        if (c.with_sensors) {
+            nav_motion_begin(&motion, Lines::read, &lines, NAV_MOTION_WANT_ATTITUDE | NAV_MOTION_WANT_HEADING |
+                                                                NAV_MOTION_WANT_HEIGHT);
+            nav_join_begin(&join, nav_motion_next, &motion);
+            locator.motion = &motion;
+        }
         ping_locate_begin(&locator);
         RecordView view = {};
         snprintf(view.date_text, sizeof view.date_text, "%.11s", c.time);
@@ -611,6 +698,18 @@ TEST(PingLocate, TimePositionAndDepthOfAPing)
             snprintf(got, sizeof got, " %g %g %d", ping.position.latitude, ping.position.longitude,
                      ping.position.fix_quality);
             text += got;
+        }
+        const PingMotion* m = &ping.motion;
+        const struct {
+            bool known;
+            const char* format;
+            double value;
+        } sensed[] = {{m->has_heave, " heave %g", m->heave_m}, {m->has_roll, " roll %g", m->roll_degrees},
+                      {m->has_pitch, " pitch %g", m->pitch_degrees}, {m->has_heading, " heading %.1f", m->heading_degrees},
+                      {m->has_height, " height %g", m->altitude_m + m->geoid_separation_m}};
+        for (const auto& value : sensed) {
+            snprintf(got, sizeof got, value.format, value.value);
+            if (value.known) text += got;
         }
         char depth[2][EXPORT_DEPTH_TEXT_SIZE];
         if (ping.with_depth) {

@@ -236,9 +236,19 @@ TEST(NmeaDepth, SentencesBuilt)
     }
 }
 
-// A motion sensor's $PASHR and a heading sensor's HDT read; GGA's height where both its parts are in metres.
+// A motion sensor's $PASHR and a heading sensor's HDT read, and those headsim sends built and read back (none
+// built of a value the reader would refuse); GGA's height where both its parts are in metres.
 TEST(NmeaAttitude, PashrHdtAndGgaHeight)
 {
+    char pashr[NMEA_SENTENCE_MAX + 1], hdt[NMEA_SENTENCE_MAX + 1], refused[NMEA_SENTENCE_MAX + 1];
+    NmeaAttitude sent = {59429000, true, 158.09, true, -0.3, true, 0.31, true, -1.254};
+    ASSERT_GT(nmea_pashr(&sent, pashr, sizeof pashr), 0u);
+    EXPECT_STREQ("$PASHR,163029.000,158.09,T,-0.30,+0.31,-1.25,0.050,0.050,0.100,1,1*37\r\n", pashr);
+    ASSERT_GT(nmea_hdt(0.5, hdt, sizeof hdt), 0u);
+    EXPECT_STREQ("$HEHDT,0.50,T*1A\r\n", hdt);
+    sent.heave_m = 120;
+    EXPECT_EQ(0u, nmea_pashr(&sent, refused, sizeof refused));
+    EXPECT_EQ(0u, nmea_hdt(360.5, refused, sizeof refused));
     struct Case {
         const char* sentence;
         bool read;
@@ -254,6 +264,8 @@ TEST(NmeaAttitude, PashrHdtAndGgaHeight)
         {"$GPHDT,,T*00", false, 0, 0, 0, 0},
         {"$HEHDT,274.07,M*00", false, 0, 0, 0, 0},
         {"$HEHDT,361,T*00", false, 0, 0, 0, 0},
+        {pashr, true, 158.09, -0.30, 0.31, -1.25},
+        {hdt, true, 0.5, NAN, NAN, NAN},
     };
     auto same = [](double expected, bool given, double value) { return std::isnan(expected) ? !given : given && value == expected; };
     for (const Case& c : cases) {

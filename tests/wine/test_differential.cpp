@@ -240,28 +240,41 @@ TEST(Differential, QkvdumpAgrees)
     EXPECT_EQ(picture, read_file(windows_dir.file("ping.png")));
 }
 
-// A .NAV line of a GGA fix at the record's local time plus seconds, at UTC+00:00 (the line's checksum is
-// not checked by the comparison: both builds read the same bytes).
-std::string nav_line_at(const std::string& record, int seconds, const char* latitude)
+// The record's local time plus seconds as "2026-12-08T09:05:00" and the time of day of the sentences,
+// "090500.00" (the test records well away from midnight).
+std::string time_at(const std::string& record, int seconds, std::string* time_of_day = nullptr)
 {
     static const char MONTHS[] = "JANFEBMARAPRMAYJUNJULAUGSEPOCTNOVDEC";
     std::string date = record.substr(8, 11), time = record.substr(20, 8);
     int month = static_cast<int>(std::string(MONTHS).find(date.substr(3, 3)) / 3 + 1);
     int clock = std::stoi(time.substr(0, 2)) * 3600 + std::stoi(time.substr(3, 2)) * 60 + std::stoi(time.substr(6, 2));
-    clock += seconds;  // the test records well away from midnight
+    clock += seconds;
+    char text[64];
+    snprintf(text, sizeof text, "%02d%02d%02d.00", clock / 3600, clock / 60 % 60, clock % 60);
+    if (time_of_day != nullptr) *time_of_day = text;
+    snprintf(text, sizeof text, "%s-%02d-%sT%02d:%02d:%02d", date.substr(7, 4).c_str(), month, date.substr(0, 2).c_str(),
+             clock / 3600, clock / 60 % 60, clock % 60);
+    return text;
+}
+
+// A .NAV line of a GGA fix at the record's local time plus seconds, at UTC+00:00 (the line's checksum is
+// not checked by the comparison: both builds read the same bytes).
+std::string nav_line_at(const std::string& record, int seconds, const char* latitude)
+{
+    std::string time_of_day;
+    std::string stamp = time_at(record, seconds, &time_of_day);
     char body[128], line[256];
-    snprintf(body, sizeof body, "GPGGA,%02d%02d%02d.00,%s,N,00123.4567,E,1,09,0.9,12.3,M,47.0,M,,", clock / 3600,
-             clock / 60 % 60, clock % 60, latitude);
+    snprintf(body, sizeof body, "GPGGA,%s,%s,N,00123.4567,E,1,09,0.9,12.3,M,47.0,M,,", time_of_day.c_str(), latitude);
     unsigned checksum = 0;
     for (const char* c = body; *c; ++c) checksum ^= static_cast<unsigned char>(*c);
-    snprintf(line, sizeof line, "%s-%02d-%sT%02d:%02d:%02d.000+00:00 $%s*%02X\n", date.substr(7, 4).c_str(), month,
-             date.substr(0, 2).c_str(), clock / 3600, clock / 60 % 60, clock % 60, body, checksum);
+    snprintf(line, sizeof line, "%s.000+00:00 $%s*%02X\n", stamp.c_str(), body, checksum);
     return line;
 }
 
 // The position exports of the Windows qkvdump are the Linux one's byte for byte (CSV columns and GeoJSON track
-// from a .NAV file); its build without the netCDF library refuses --netcdf with status 2, and a device name that
-// looks like a file's.
+// from a .NAV file, and a CSV of depths reduced to a datum with a gauge's series, a cast, gates and an edit list,
+// its bad lines said alike); its build without the netCDF library refuses --netcdf with status 2, and a device name
+// that looks like a file's.
 TEST(Differential, QkvdumpPositionsAgree)
 {
     REQUIRE_WINE(QKVDUMP_EXE);
@@ -274,8 +287,14 @@ TEST(Differential, QkvdumpPositionsAgree)
     for (const TempDir* dir : {&linux_dir, &windows_dir}) {
         write_file(dir->file(name), data);
         write_file(dir->file("day.NAV"), nav);
+        write_file(dir->file("tide.csv"), "time;level_m\r\n" + time_at(data, -600) + "Z;1,25\r\n" +
+                                              time_at(data, 600) + "Z;1,45\r\nnot a line\r\n");
+        write_file(dir->file("cast.csv"), "Depth (m),Sound Velocity (m/s)\n0.5,1480.2\n10,1490\n30,1486.5\n");
+        write_file(dir->file("edits.txt"), "edit-list 1\nreject " + name + " 2 fish\nreject other.QKV 1 no\n");
     }
-    for (const char* option : {"--csv --nav day.NAV", "--nav day.NAV --geojson track.geojson"}) {
+    const char* reduced = "--csv --nav day.NAV --depth --draft 0.5 --sound-speed-profile cast.csv --water-level "
+                          "tide.csv --datum LAT --depth-gates 1,60 --edits edits.txt";
+    for (const char* option : {"--csv --nav day.NAV", "--nav day.NAV --geojson track.geojson", reduced}) {
         DumpRun linux_run = run_qkvdump(std::string("'") + QKVDUMP + "'", linux_dir, option + (" " + name));
         DumpRun windows_run = run_qkvdump(wine_environment() + " '" + QKVDUMP_EXE + "'", windows_dir,
                                           option + (" " + name));
@@ -283,6 +302,11 @@ TEST(Differential, QkvdumpPositionsAgree)
         EXPECT_EQ(linux_run.status, windows_run.status) << option;
         EXPECT_EQ(linux_run.out, windows_run.out) << option;
         EXPECT_EQ(linux_run.errors, windows_run.errors) << option;
+        if (option != reduced) continue;
+        EXPECT_NE(std::string::npos, linux_run.out.find(",LAT,")) << linux_run.out;
+        EXPECT_NE(std::string::npos, linux_run.out.find(",rejected\n")) << linux_run.out;
+        EXPECT_NE(std::string::npos, linux_run.errors.find("--water-level tide.csv: line 4: ")) << linux_run.errors;
+        EXPECT_NE(std::string::npos, linux_run.errors.find("--edits edits.txt: line 3: ")) << linux_run.errors;
     }
     std::string track = read_file(linux_dir.file("track.geojson"));
     EXPECT_NE(std::string::npos, track.find("\"coordinates\":[1.3909450,51.11")) << track;

@@ -3,8 +3,10 @@
 // a simulated seabed under a survey vessel or of a survey the program
 // recorded, and can be told to misbehave on chosen commands so the program's
 // recovery paths can be exercised. It can also send the vessel's track as
-// NMEA over UDP to loopback, for navlog, and write the true depth of each ping
-// it serves. Linux only.
+// NMEA over UDP to loopback, for navlog, with a motion sensor's and a gyro's
+// sentences, and write the truth of each ping it serves: its depth below the
+// transducer, and below a datum through a tide, a speed of sound, the
+// vessel's heave and its transducer's offset. Linux only.
 
 #include "platform/platform.h"
 #include "tools/headsim/nmea_track.h"
@@ -25,13 +27,14 @@ int main(int argc, char** argv)
         if (!replay_open(options.replay_path, options.loop)) return 2;
         source = &REPLAY_SOURCE;
     } else {
-        EchoPlan plan = {options.seed, options.ping_rate, options.vessel, options.truth_path, epoch_ms};
+        EchoPlan plan = {options.seed,       options.ping_rate,     options.vessel,
+                         options.sea,        options.spike_one_in,  options.truth_path,
+                         options.truth_reduced, options.gauge_path, options.cast_path, epoch_ms};
         int refused = echo_open(&plan);
         if (refused != 0) return refused;
     }
-    if (options.nmea_port != 0 && !track_start(options.nmea_port, options.nmea_rate_hz, &options.vessel, epoch_ms)) {
-        return 1;
-    }
+    TrackRates rates = {options.nmea_rate_hz, options.motion_rate_hz};
+    if (options.nmea_port != 0 && !track_start(options.nmea_port, &rates, &options.vessel, epoch_ms)) return 1;
     int status = server_run(&options, source);
     track_stop();
     echo_close();

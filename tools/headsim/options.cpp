@@ -21,6 +21,22 @@ constexpr double LONGITUDE_MAX = 180.0;
 constexpr double HEADING_MAX = 360.0;
 constexpr double LINE_LENGTH_MAX_M = 100000.0;
 constexpr int COORDINATE_TEXT_SIZE = 32;
+constexpr double DRAFT_MAX_M = 10.0;
+constexpr double OFFSET_MAX_M = 100.0;
+constexpr double MEAN_LEVEL_MAX_M = 20.0;
+constexpr double AMPLITUDE_MAX_M = 10.0;  // over any tide's
+constexpr double PHASE_MAX = 360.0;
+constexpr double SOUND_SPEED_LEAST_M_S = 1400.0;  // water's, fresh and near freezing to the warmest, saltiest sea
+constexpr double SOUND_SPEED_MOST_M_S = 1600.0;
+constexpr double PROFILE_DEPTH_MAX_M = 12000.0;   // deeper than any sea
+constexpr double HEAVE_MAX_M = 5.0;
+constexpr double HEAVE_PERIOD_LEAST_S = 2.0;
+constexpr double HEAVE_PERIOD_MOST_S = 30.0;
+constexpr long MOTION_RATE_LEAST_HZ = 10;         // a motion sensor's rates
+constexpr long MOTION_RATE_MOST_HZ = 50;
+constexpr long SPIKES_ONE_IN_LEAST = 2;
+constexpr long SPIKES_ONE_IN_MOST = 1000000;
+const char DEFAULT_DATUM[] = "chart datum";
 
 const char USAGE_HEAD[] =
     "usage: headsim [--ping-rate N] [--truth FILE] [--seed N] [OPTION]...\n"
@@ -55,7 +71,11 @@ const char USAGE_HEAD[] =
     "  --truth FILE         write the truth of each synthetic ping served to\n"
     "                       FILE, as CSV: ping,time_utc,latitude,longitude,\n"
     "                       range_m,depth_m,school_top_m,school_bottom_m\n"
-    "                       (depth_m empty where the ping has no bottom)\n"
+    "                       (depth_m empty where the ping has no bottom); with\n"
+    "                       any option from --draft to --spikes also\n"
+    "                       reduced_depth_m,reference,surface_depth_m,level_m,\n"
+    "                       heave_m,heading,transducer_latitude,\n"
+    "                       transducer_longitude,echo_m,spike\n"
     "  --seed N             the seabed, its fish and its bubbles, 0 to\n"
     "                       4294967295 (default 1)\n"
     "  --start LAT,LON      the vessel's start in decimal degrees (default\n"
@@ -65,6 +85,29 @@ const char USAGE_HEAD[] =
     "  --line-length M      its survey lines, 20 to 100000 m, each 20 m to\n"
     "                       starboard of the last and run the other way\n"
     "                       (default 500); 0: one straight run\n"
+    "  --draft M            the transducer below the waterline, 0 to 10 m\n"
+    "  --antenna-offset FORWARD,STARBOARD\n"
+    "                       the transducer from the GNSS antenna whose position\n"
+    "                       the track gives, in metres, each -100 to 100\n"
+    "  --heave M[,S]        a swell heaving the vessel M metres up and down\n"
+    "                       (0 to 5) over S seconds (2 to 30, default 8), and\n"
+    "                       rolling and pitching it\n"
+    "  --tide MEAN,AMPLITUDE,PHASE[,AMPLITUDE,PHASE]\n"
+    "                       the surface above a datum: the mean level (-20 to\n"
+    "                       20 m), the 12.42-hour tide's amplitude (0 to 10 m)\n"
+    "                       and phase (0 to 360 degrees); then the 12-hour one's\n"
+    "  --datum NAME         with --tide: the datum's name (default chart datum)\n"
+    "  --tide-gauge FILE    with --tide: write the level every 6 minutes for 25\n"
+    "                       hours as CSV, time,level_m\n"
+    "  --sound-speed M/S    the water's speed of sound, 1400 to 1600 (default\n"
+    "                       1500, the speed the head's ranges assume)\n"
+    "  --sound-speed-profile DEPTH:SPEED,...\n"
+    "                       or a speed changing with depth, linearly between\n"
+    "                       1 to 16 points (depths 0 to 12000 m, each deeper)\n"
+    "  --cast FILE          with either: write the speeds as CSV,\n"
+    "                       depth_m,sound_speed_m_s\n"
+    "  --spikes N           about one ping in N (2 to 1000000) with a bottom\n"
+    "                       echoes at a false distance instead\n"
     "  --delay-ms N         wait N ms before each reply\n"
     "  --split K            send each reply in K pieces\n"
     "  --split-gap-ms N     wait N ms between pieces (default 20)\n"
@@ -76,6 +119,8 @@ const char USAGE_TAIL[] =
     "                       seabed is taken at, as NMEA GGA and RMC sentences\n"
     "                       in UDP datagrams to 127.0.0.1:PORT\n"
     "  --nmea-rate HZ       with --nmea-udp: fixes a second, 1 to 10 (default 1)\n"
+    "  --motion-rate HZ     with --nmea-udp: also a motion sensor's $PASHR and a\n"
+    "                       gyro's $HEHDT, 10 to 50 a second\n"
     "  --once               exit after the first connection ends\n"
     "  --max-connections N  exit after N connections (default unlimited)\n"
     "  --help, -h           show this text\n"
@@ -90,6 +135,8 @@ enum OptionId {
     OPT_HELP, OPT_VERSION, OPT_ADDRESS, OPT_PORT, OPT_REPLAY, OPT_LOOP, OPT_SPEED, OPT_AS_FAST_AS_ASKED,
     OPT_PING_RATE, OPT_TRUTH, OPT_SEED, OPT_START, OPT_HEADING, OPT_KNOTS, OPT_LINE_LENGTH, OPT_DELAY_MS,
     OPT_SPLIT, OPT_SPLIT_GAP_MS, OPT_FAULT, OPT_NMEA_UDP, OPT_NMEA_RATE, OPT_ONCE, OPT_MAX_CONNECTIONS,
+    OPT_DRAFT, OPT_ANTENNA_OFFSET, OPT_HEAVE, OPT_TIDE, OPT_DATUM, OPT_TIDE_GAUGE, OPT_SOUND_SPEED,
+    OPT_SOUND_SPEED_PROFILE, OPT_CAST, OPT_SPIKES, OPT_MOTION_RATE,
 };
 const CmdlineOption OPTIONS[] = {
     {OPT_HELP, "--help", CMDLINE_FLAG},
@@ -116,13 +163,28 @@ const CmdlineOption OPTIONS[] = {
     {OPT_NMEA_RATE, "--nmea-rate", CMDLINE_VALUE},
     {OPT_ONCE, "--once", CMDLINE_FLAG},
     {OPT_MAX_CONNECTIONS, "--max-connections", CMDLINE_VALUE},
+    {OPT_DRAFT, "--draft", CMDLINE_VALUE},
+    {OPT_ANTENNA_OFFSET, "--antenna-offset", CMDLINE_VALUE},
+    {OPT_HEAVE, "--heave", CMDLINE_VALUE},
+    {OPT_TIDE, "--tide", CMDLINE_VALUE},
+    {OPT_DATUM, "--datum", CMDLINE_VALUE},
+    {OPT_TIDE_GAUGE, "--tide-gauge", CMDLINE_VALUE},
+    {OPT_SOUND_SPEED, "--sound-speed", CMDLINE_VALUE},
+    {OPT_SOUND_SPEED_PROFILE, "--sound-speed-profile", CMDLINE_VALUE},
+    {OPT_CAST, "--cast", CMDLINE_VALUE},
+    {OPT_SPIKES, "--spikes", CMDLINE_VALUE},
+    {OPT_MOTION_RATE, "--motion-rate", CMDLINE_VALUE},
 };
 
 // What was given of the options that go together, each the first given of its kind.
 struct Given {
     const char* pacing;     // --loop, --speed or --as-fast-as-asked
-    const char* synthetic;  // --ping-rate, --truth or --seed
+    const char* synthetic;  // --ping-rate, --truth, --seed, or one of the sea and the vessel's motion
     bool speed;
+    bool tide;
+    const char* needs_tide;  // --datum or --tide-gauge
+    int sound_speeds;        // --sound-speed and --sound-speed-profile given
+    bool cast;
 };
 
 void print_usage()
@@ -141,21 +203,122 @@ bool take_signed(Cmdline* line, const char* text, double limit, double* value)
     return true;
 }
 
-// LAT,LON in decimal degrees.
-bool take_start(Cmdline* line, const char* text, VesselPlan* plan)
+// Signed decimals ("1.5,-0.3,90"), at most max, each followed by the next of
+// the separators in turn (",": a list; ":,": pairs); how many, 0 when the
+// text is not such a list.
+int take_decimals(Cmdline* line, const char* text, const char* separators, double* values, int max)
 {
-    const char* comma = strchr(text, ',');
-    char latitude[COORDINATE_TEXT_SIZE] = "";
-    size_t latitude_length = comma ? static_cast<size_t>(comma - text) : sizeof latitude;
-    if (latitude_length < sizeof latitude) memcpy(latitude, text, latitude_length);
-    double north = 0, east = 0;
-    if (latitude_length >= sizeof latitude || !take_signed(line, latitude, LATITUDE_MAX, &north) ||
-        !take_signed(line, comma + 1, LONGITUDE_MAX, &east)) {
-        return cmdline_refuse(line, "LAT,LON in decimal degrees, LAT -80 to 80, LON -180 to 180", text);
+    size_t kinds = strlen(separators);
+    for (int count = 0; count < max;) {
+        size_t length = strcspn(text, ",:");
+        char piece[COORDINATE_TEXT_SIZE];
+        if (length >= sizeof piece) return 0;
+        memcpy(piece, text, length);
+        piece[length] = 0;
+        if (!take_signed(line, piece, PROFILE_DEPTH_MAX_M, &values[count])) return 0;
+        if (text[length] == 0) return count + 1;
+        if (text[length] != separators[count++ % kinds]) return 0;
+        text += length + 1;
     }
-    plan->start_latitude = north;
-    plan->start_longitude = east;
+    return 0;
+}
+
+bool within(double value, double low, double high) { return value >= low && value <= high; }
+
+// A,B: two signed decimals, A within -a_limit to a_limit and B within -b_limit to b_limit.
+bool take_pair(Cmdline* line, const char* text, double a_limit, double b_limit, const char* allowed, double* a,
+               double* b)
+{
+    double values[2];
+    if (take_decimals(line, text, ",", values, 2) != 2 || !within(values[0], -a_limit, a_limit) ||
+        !within(values[1], -b_limit, b_limit)) {
+        return cmdline_refuse(line, allowed, text);
+    }
+    *a = values[0];
+    *b = values[1];
     return true;
+}
+
+// M or M,S: the heave's amplitude and period.
+bool take_heave(Cmdline* line, const char* text, VesselPlan* plan)
+{
+    double values[2] = {0, VESSEL_HEAVE_PERIOD_S};
+    int count = take_decimals(line, text, ",", values, 2);
+    if (count == 0 || !within(values[0], 0, HEAVE_MAX_M) ||
+        !within(values[1], HEAVE_PERIOD_LEAST_S, HEAVE_PERIOD_MOST_S)) {
+        return cmdline_refuse(line, "M or M,S: up to 5 metres, over 2 to 30 seconds", text);
+    }
+    plan->heave_m = values[0];
+    plan->heave_period_s = values[1];
+    return true;
+}
+
+// MEAN,AMPLITUDE,PHASE and optionally the second harmonic's AMPLITUDE,PHASE.
+bool take_tide(Cmdline* line, const char* text, SeaPlan* sea)
+{
+    double values[1 + 2 * SEA_HARMONICS] = {};
+    int count = take_decimals(line, text, ",", values, 1 + 2 * SEA_HARMONICS);
+    bool good = (count == 3 || count == 5) && within(values[0], -MEAN_LEVEL_MAX_M, MEAN_LEVEL_MAX_M);
+    for (int i = 0; i < SEA_HARMONICS; ++i) {
+        good = good && within(values[1 + 2 * i], 0, AMPLITUDE_MAX_M) && within(values[2 + 2 * i], 0, PHASE_MAX);
+        sea->amplitude_m[i] = values[1 + 2 * i];
+        sea->phase_degrees[i] = values[2 + 2 * i];
+    }
+    if (!good) {
+        return cmdline_refuse(line, "MEAN,AMPLITUDE,PHASE[,AMPLITUDE,PHASE]: a mean level of -20 to 20 m, "
+                                    "amplitudes of 0 to 10 m and phases of 0 to 360 degrees", text);
+    }
+    sea->tide = true;
+    sea->mean_level_m = values[0];
+    return true;
+}
+
+// A name written in the truth's CSV as it is: printable, and no comma or quote to need quoting.
+bool take_datum(Cmdline* line, const char* text, SeaPlan* sea)
+{
+    size_t length = strlen(text);
+    bool good = length > 0 && length < sizeof sea->datum && strpbrk(text, ",\"") == nullptr;
+    for (size_t i = 0; good && i < length; ++i) good = text[i] >= ' ' && text[i] <= '~';
+    if (!good) return cmdline_refuse(line, "a name of 1 to 31 printable characters, no comma or quote", text);
+    snprintf(sea->datum, sizeof sea->datum, "%s", text);
+    return true;
+}
+
+bool take_sound_speed(Cmdline* line, const char* text, SeaPlan* sea)
+{
+    if (!cmdline_decimal(line, text, "metres a second", SOUND_SPEED_LEAST_M_S, SOUND_SPEED_MOST_M_S,
+                         &sea->speed_m_s[0])) {
+        return false;
+    }
+    sea->speed_depth_m[0] = 0;
+    sea->speed_points = 1;
+    return true;
+}
+
+// DEPTH:SPEED,DEPTH:SPEED,...: each point deeper than the one before.
+bool take_profile(Cmdline* line, const char* text, SeaPlan* sea)
+{
+    double values[2 * SEA_PROFILE_POINTS_MAX];
+    int count = take_decimals(line, text, ":,", values, 2 * SEA_PROFILE_POINTS_MAX);
+    bool good = count % 2 == 0 && count > 0;
+    for (int i = 0; good && i < count / 2; ++i) {
+        sea->speed_depth_m[i] = values[2 * i];
+        sea->speed_m_s[i] = values[2 * i + 1];
+        good = within(values[2 * i], i == 0 ? 0 : values[2 * i - 2] + 1e-9, PROFILE_DEPTH_MAX_M) &&
+               within(values[2 * i + 1], SOUND_SPEED_LEAST_M_S, SOUND_SPEED_MOST_M_S);
+    }
+    if (!good) {
+        return cmdline_refuse(line, "DEPTH:SPEED,... of 1 to 16 points, depths of 0 to 12000 m each deeper than "
+                                    "the one before, speeds of 1400 to 1600 m/s", text);
+    }
+    sea->speed_points = count / 2;
+    return true;
+}
+
+bool take_path(Cmdline* line, const char* text, const char** path)
+{
+    *path = text;
+    return *text != 0 || cmdline_refuse(line, "a file name", text);
 }
 
 bool take_line_length(Cmdline* line, const char* text, double* metres)
@@ -212,6 +375,30 @@ bool take_number(Cmdline* line, const char* what, long low, long high, Field* fi
     return true;
 }
 
+// The options of the sea and the vessel's motion.
+bool take_sea(Cmdline* line, Options* options)
+{
+    const char* value = line->value;
+    switch (line->option->id) {
+    case OPT_DRAFT: return cmdline_decimal(line, value, "metres", 0.0, DRAFT_MAX_M, &options->vessel.draft_m);
+    case OPT_ANTENNA_OFFSET:
+        return take_pair(line, value, OFFSET_MAX_M, OFFSET_MAX_M, "FORWARD,STARBOARD in metres, each -100 to 100",
+                         &options->vessel.forward_m, &options->vessel.starboard_m);
+    case OPT_HEAVE: return take_heave(line, value, &options->vessel);
+    case OPT_TIDE: return take_tide(line, value, &options->sea);
+    case OPT_DATUM: return take_datum(line, value, &options->sea);
+    case OPT_TIDE_GAUGE: return take_path(line, value, &options->gauge_path);
+    case OPT_SOUND_SPEED: return take_sound_speed(line, value, &options->sea);
+    case OPT_SOUND_SPEED_PROFILE: return take_profile(line, value, &options->sea);
+    case OPT_CAST: return take_path(line, value, &options->cast_path);
+    case OPT_SPIKES: return take_number(line, "a number", SPIKES_ONE_IN_LEAST, SPIKES_ONE_IN_MOST,
+                                        &options->spike_one_in);
+    case OPT_MOTION_RATE:
+        return take_number(line, "a number", MOTION_RATE_LEAST_HZ, MOTION_RATE_MOST_HZ, &options->motion_rate_hz);
+    }
+    return false;
+}
+
 // Takes the value of the option read; false when it is refused (said in the line's message).
 bool take(Cmdline* line, Options* options)
 {
@@ -228,11 +415,12 @@ bool take(Cmdline* line, Options* options)
     case OPT_PING_RATE:
         return take_number(line, "", 0, PING_RATE_MAX, &options->ping_rate) ||
                cmdline_refuse(line, "a number from 0 (as fast as asked) to 100", value);
-    case OPT_TRUTH:
-        options->truth_path = value;
-        return *value != 0 || cmdline_refuse(line, "a file name", value);
+    case OPT_TRUTH: return take_path(line, value, &options->truth_path);
     case OPT_SEED: return take_number(line, "a number", 0, SEED_MAX, &options->seed);
-    case OPT_START: return take_start(line, value, &options->vessel);
+    case OPT_START:
+        return take_pair(line, value, LATITUDE_MAX, LONGITUDE_MAX,
+                         "LAT,LON in decimal degrees, LAT -80 to 80, LON -180 to 180", &options->vessel.start_latitude,
+                         &options->vessel.start_longitude);
     case OPT_HEADING: return cmdline_decimal(line, value, "degrees", 0.0, HEADING_MAX, &options->vessel.heading);
     case OPT_KNOTS: return cmdline_decimal(line, value, "knots", 0.0, VESSEL_KNOTS_MAX, &options->vessel.knots);
     case OPT_LINE_LENGTH: return take_line_length(line, value, &options->vessel.line_length_m);
@@ -244,18 +432,38 @@ bool take(Cmdline* line, Options* options)
     case OPT_NMEA_RATE: return take_number(line, "a number", 1, TRACK_RATE_MAX_HZ, &options->nmea_rate_hz);
     case OPT_ONCE: options->once = true; return true;
     case OPT_MAX_CONNECTIONS: return take_number(line, "a number", 1, CONNECTIONS_MAX, &options->max_connections);
+    default: return take_sea(line, options);
     }
-    return false;
 }
 
-void note_given(const CmdlineOption* option, Given* given)
+void note_given(const CmdlineOption* option, Given* given, Options* options)
 {
     int id = option->id;
     bool pacing = id == OPT_LOOP || id == OPT_SPEED || id == OPT_AS_FAST_AS_ASKED;
-    bool synthetic = id == OPT_PING_RATE || id == OPT_TRUTH || id == OPT_SEED;
+    bool sea = id >= OPT_DRAFT && id <= OPT_SPIKES;
+    bool synthetic = id == OPT_PING_RATE || id == OPT_TRUTH || id == OPT_SEED || sea;
     if (pacing && given->pacing == nullptr) given->pacing = option->name;
     if (synthetic && given->synthetic == nullptr) given->synthetic = option->name;
+    if ((id == OPT_DATUM || id == OPT_TIDE_GAUGE) && given->needs_tide == nullptr) given->needs_tide = option->name;
     given->speed = given->speed || id == OPT_SPEED;
+    given->tide = given->tide || id == OPT_TIDE;
+    given->sound_speeds |= id == OPT_SOUND_SPEED ? 1 : id == OPT_SOUND_SPEED_PROFILE ? 2 : 0;
+    given->cast = given->cast || id == OPT_CAST;
+    options->truth_reduced = options->truth_reduced || sea;
+}
+
+// The sea's options that need another, or go without one.
+bool sea_goes_together(Cmdline* line, const Options* options, const Given* given)
+{
+    if (given->needs_tide && !given->tide) return cmdline_fail(line, "%s needs --tide", given->needs_tide);
+    if (given->sound_speeds == 3) return cmdline_fail(line, "--sound-speed goes without --sound-speed-profile");
+    if (given->cast && given->sound_speeds == 0) {
+        return cmdline_fail(line, "--cast needs --sound-speed or --sound-speed-profile");
+    }
+    if (options->motion_rate_hz > 0 && options->nmea_port == 0) {
+        return cmdline_fail(line, "--motion-rate needs --nmea-udp");
+    }
+    return true;
 }
 
 // The pacing options mean something for a recording only, and one pace at a
@@ -269,7 +477,7 @@ bool go_together(Cmdline* line, const Options* options, const Given* given)
         return cmdline_fail(line, "%s goes without --replay: it is for the synthetic echoes, and --speed or "
                                   "--as-fast-as-asked sets a recording's pace", given->synthetic);
     }
-    return true;
+    return sea_goes_together(line, options, given);
 }
 
 void set_defaults(Options* options)
@@ -284,6 +492,7 @@ void set_defaults(Options* options)
     options->ping_rate = PING_RATE_DEFAULT;
     options->seed = 1;
     vessel_default_plan(&options->vessel);
+    snprintf(options->sea.datum, sizeof options->sea.datum, "%s", DEFAULT_DATUM);
 }
 
 }  // namespace
@@ -305,7 +514,7 @@ int options_parse(int argc, char** argv, Options* options)
             return 1;
         }
         if (!take(&line, options)) return cmdline_complain(stderr, "headsim", line.message, USAGE_HEAD);
-        note_given(line.option, &given);
+        note_given(line.option, &given, options);
     }
     if (!go_together(&line, options, &given)) return cmdline_complain(stderr, "headsim", line.message, USAGE_HEAD);
     return 0;

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "headlink/protocol.h"
+#include "tools/headsim/sea.h"
 #include "tools/headsim/vessel.h"
 
 struct ReplySource {
@@ -23,12 +24,17 @@ struct EchoPlan {
     uint32_t seed;           // chooses the seabed, its fish and its bubbles
     long ping_rate;          // pings a second; 0: each ping as soon as asked
     VesselPlan vessel;
+    SeaPlan sea;
+    uint32_t spike_one_in;   // 0: no spikes
     const char* truth_path;  // where the truth of each ping served goes; null: nowhere
+    bool truth_reduced;      // the truth goes on with what a reduction of the ping must find
+    const char* gauge_path;  // where the tide's levels go, as a gauge's record; null: nowhere
+    const char* cast_path;   // where the speed of sound goes, as a probe's cast; null: nowhere
     int64_t epoch_ms;        // the survey's start on the monotonic clock, shared with the track
 };
-// Takes the plan and opens the truth file: 0, or headsim's exit status with
-// the reason on stderr: 2 for raw survey data it will not write over, 1 for
-// a file it cannot write.
+// Takes the plan, writes the gauge's and the cast's files and opens the
+// truth file: 0, or headsim's exit status with the reason on stderr: 2 for
+// raw survey data it will not write over, 1 for a file it cannot write.
 int echo_open(const EchoPlan* plan);
 // False once writing the truth file failed (the reason is on stderr, and headsim is stopping).
 bool echo_truth_kept();

@@ -37,6 +37,15 @@ constexpr int SCHOOL_FISH_LEAST = 3;
 // Aerated water comes in bursts of AERATION_MS (three pings at ten a second), one burst in AERATION_ONE_IN.
 constexpr int64_t AERATION_MS = 300;
 constexpr uint32_t AERATION_ONE_IN = 60;
+// A spike: the echo of something in the water, or of a side lobe on a slope,
+// taken for the bottom, which is unheard in that ping. It lies off the
+// bottom's distance, shallower or deeper, by a share of it, and at least by
+// SPIKE_LEAST_M: from steps a sounder's tracking lets through to ones it
+// cannot miss.
+constexpr uint32_t SPIKE_KEY = 0x5B1CE000U;
+constexpr double SPIKE_LEAST_SHARE = 0.08;
+constexpr double SPIKE_SHARE_SPAN = 0.32;
+constexpr double SPIKE_LEAST_M = 1.0;
 
 // The echo, in counts before the gain: the head lengthens its pulse with the
 // range, so an echo's shape is the same number of samples at every range.
@@ -123,6 +132,21 @@ void scatter_fish(uint32_t seed, int64_t ping_ms, SeabedPing* ping)
     }
 }
 
+// Moves the echo of one ping in spike_one_in, where it stays inside the ping.
+void spike_echo(uint32_t seed, int64_t ping_ms, uint32_t spike_one_in, SeabedPing* ping)
+{
+    uint32_t spike = mix(seed ^ SPIKE_KEY, low(ping_ms), high(ping_ms));
+    if (spike % spike_one_in != 0) return;
+    double away = ping->echo_m * (SPIKE_LEAST_SHARE + SPIKE_SHARE_SPAN * unit(mix(spike, 1, 0)));
+    if (away < SPIKE_LEAST_M) away = SPIKE_LEAST_M;
+    bool deeper = (mix(spike, 2, 0) & 1) != 0;
+    double moved = ping->echo_m + (deeper ? away : -away);
+    if (moved <= 0 || moved >= ping->range_m) moved = ping->echo_m + (deeper ? -away : away);
+    if (moved <= 0 || moved >= ping->range_m) return;
+    ping->echo_m = moved;
+    ping->spike = true;
+}
+
 double smoothstep(double x) { return x * x * (3 - 2 * x); }
 
 // The surface's reverberation, the ring and the noise, everywhere in the ping.
@@ -179,7 +203,8 @@ void add_bubbles(const SeabedPing* ping, uint32_t key, float* level)
 
 }  // namespace
 
-void seabed_ping(uint32_t seed, const VesselFix* fix, int64_t ping_ms, double range_m, SeabedPing* ping)
+void seabed_ping(uint32_t seed, const VesselFix* fix, int64_t ping_ms, double range_m, const SeabedWater* water,
+                 SeabedPing* ping)
 {
     *ping = SeabedPing{};
     ping->range_m = range_m > 0 ? range_m : 0.0;
@@ -188,8 +213,17 @@ void seabed_ping(uint32_t seed, const VesselFix* fix, int64_t ping_ms, double ra
     if (aerated) return;
     double shallowest = SHALLOW_SHARE * range_m < SHALLOWEST_M ? SHALLOWEST_M : SHALLOW_SHARE * range_m;
     double deepest = DEEP_SHARE * range_m;
-    ping->has_bottom = true;
-    ping->depth_m = shallowest + (deepest - shallowest) * depth_share(seed, fix->east_m, fix->north_m);
+    ping->reduced_m = shallowest + (deepest - shallowest) * depth_share(seed, fix->east_m, fix->north_m);
+    double bottom_below_surface = ping->reduced_m + water->level_m;
+    ping->depth_m = bottom_below_surface - water->transducer_m;
+    ping->echo_m = sea_echo_m(water->sea, water->transducer_m, bottom_below_surface);
+    ping->has_bottom = ping->echo_m > 0 && ping->echo_m < range_m;
+    if (!ping->has_bottom) {
+        *ping = SeabedPing{};
+        ping->range_m = range_m;
+        return;
+    }
+    if (water->spike_one_in > 0) spike_echo(seed, ping_ms, water->spike_one_in, ping);
     ping->hardness = 0.5 + 0.5 * wave(seed, 12, HARDNESS_LENGTH_M, fix->east_m, fix->north_m);
     if (school_at(seed, fix->east_m, fix->north_m, ping->depth_m, ping)) scatter_fish(seed, ping_ms, ping);
 }
@@ -202,14 +236,15 @@ void seabed_samples(const SeabedPing* ping, uint32_t seed, int64_t ping_ms, int 
     add_near_field_and_noise(ping, key, level);
     double step = ping->range_m / PING_SAMPLE_COUNT;
     if (ping->has_bottom) {
-        double onset = ping->depth_m / step;
+        double onset = ping->echo_m / step;
+        double heard = ping->echo_m / ping->depth_m;  // each echo's distance to its time, as near as fish need
         double height = BOTTOM_SOFT + BOTTOM_HARD * ping->hardness;
         add_echo(level, onset, height, PULSE_SAMPLES, BOTTOM_FADE_SAMPLES, BOTTOM_TAIL_SAMPLES, BOTTOM_TAIL_SHARE);
         add_echo(level, 2 * onset, MULTIPLE_SHARE * height, 2 * PULSE_SAMPLES, BOTTOM_FADE_SAMPLES,
                  BOTTOM_TAIL_SAMPLES, BOTTOM_TAIL_SHARE);
         for (int i = 0; i < ping->fish_count; ++i) {
-            add_echo(level, ping->fish_m[i] / step, ping->fish_strength[i], FISH_RISE_SAMPLES, FISH_FADE_SAMPLES,
-                     1.0, 0.0);
+            add_echo(level, ping->fish_m[i] * heard / step, ping->fish_strength[i], FISH_RISE_SAMPLES,
+                     FISH_FADE_SAMPLES, 1.0, 0.0);
         }
     } else if (ping->range_m > 0) {
         add_bubbles(ping, key, level);

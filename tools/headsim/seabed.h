@@ -9,14 +9,29 @@
 #include <cstdint>
 
 #include "headlink/protocol.h"
+#include "tools/headsim/sea.h"
 #include "tools/headsim/vessel.h"
 
 constexpr int SEABED_FISH_MAX = 16;
 
+// Where the transducer hears the seabed from: what turns the seabed's depth
+// below the reference (the datum, or the surface) into the echo's distance.
+struct SeabedWater {
+    const SeaPlan* sea;       // its speed of sound
+    double level_m;           // the surface above the reference at the ping
+    double transducer_m;      // the transducer below the surface: the draft less the heave
+    uint32_t spike_one_in;    // about one ping in this many with a bottom echoes at a false distance; 0: none
+};
+
 struct SeabedPing {
     double range_m;
-    bool has_bottom;         // false in aerated water (bubbles under the hull) or without a range
+    // false in aerated water (bubbles under the hull), without a range, or
+    // where the bottom's echo lies outside the ping (above the transducer, past the range)
+    bool has_bottom;
+    double reduced_m;        // the bottom below the reference; 0 without one
     double depth_m;          // the bottom below the transducer; 0 without one
+    double echo_m;           // where the echo puts it: its time at the head's nominal speed of sound
+    bool spike;              // the echo comes from a false distance
     double hardness;         // 0 (soft mud) to 1 (rock): how strongly it echoes
     double school_top_m;     // the fish school the beam passes through; both 0 when none
     double school_bottom_m;
@@ -25,9 +40,10 @@ struct SeabedPing {
     double fish_strength[SEABED_FISH_MAX];
 };
 
-// The ping at a fix of the vessel. ping_ms, the ping's time on the survey's
-// clock, chooses the bursts of aerated water and the fish of a school.
-void seabed_ping(uint32_t seed, const VesselFix* fix, int64_t ping_ms, double range_m, SeabedPing* ping);
+// The ping at the transducer's fix. ping_ms, the ping's time on the survey's
+// clock, chooses the bursts of aerated water, the spikes and the fish of a school.
+void seabed_ping(uint32_t seed, const VesselFix* fix, int64_t ping_ms, double range_m, const SeabedWater* water,
+                 SeabedPing* ping);
 // Its samples as the head sends them at a gain in dB.
 void seabed_samples(const SeabedPing* ping, uint32_t seed, int64_t ping_ms, int gain,
                     uint8_t samples[PING_SAMPLE_COUNT]);

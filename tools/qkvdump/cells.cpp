@@ -138,9 +138,9 @@ void describe(const CellsStatus* status, char* text, size_t size)
     used += snprintf(text + used, size - used, "  interval %d ms", status->interval_ms);
     if (!status->depth_shown) return;
     if (status->have_depth) {
-        snprintf(text + used, size - used, "  depth %.2f m", status->depth_m);
+        snprintf(text + used, size - used, "  depth %.2f m%s", status->depth_m, status->depth_note);
     } else {
-        snprintf(text + used, size - used, "  depth -");
+        snprintf(text + used, size - used, "  depth -%s", status->depth_note);
     }
 }
 
@@ -240,7 +240,7 @@ size_t cells_status_line(const CellsPicture* picture, const CellsStatus* status,
             --room;
         }
     }
-    char text[sizeof status->file_name + sizeof status->note + 128];
+    char text[sizeof status->file_name + sizeof status->note + sizeof status->depth_note + 128];
     describe(status, text, sizeof text);
     int length = static_cast<int>(strlen(text));
     if (length > room) length = room;

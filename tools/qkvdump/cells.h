@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "headlink/protocol.h"
+#include "reduction/reduction.h"
 #include "store/naming.h"
 #include "store/record.h"
 #include "waterfall/waterfall.h"
@@ -60,7 +61,8 @@ struct CellsStatus {
     int64_t quiet_ms;  // since the last record came, or the file was opened
     bool depth_shown;  // --depth: the latest depth given, or that there is none yet
     bool have_depth;
-    double depth_m;    // below the surface
+    double depth_m;    // below the surface, or the reference named in depth_note
+    char depth_note[REDUCTION_DATUM_SIZE + REDUCTION_FLAGS_TEXT_SIZE + 16];  // " below LAT (spike)"; empty: none
 };
 
 void cells_start(CellsPicture* picture, CellsColours colours, int rows, int columns);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "reduction/fields.h"
 #include "store/naming.h"
 #include "tools/qkvdump/echogram.h"
 #include "tools/qkvdump/ping_time.h"
@@ -11,10 +12,11 @@ const char QKVDUMP_USAGE[] =
     "usage: qkvdump [--csv [--samples]] [--png OUT [--width N] [--height N] [--gray] [--axes]]\n"
     "               [--depth [--draft M] [--blank M]] [--force] FILE...\n"
     "       qkvdump [--csv] [--nav NAVFILE... [--geojson OUT] [--xyz OUT]] [--netcdf OUT [--utc-offset +HH:MM]]\n"
-    "               [--depth [--draft M] [--blank M]] [--force] FILE...\n"
+    "               [--depth [--draft M] [--blank M] [REDUCTION...]] [--force] FILE...\n"
     "       qkvdump --nav NAVFILE... [--grid OUT] [--contours OUT (--interval M | --depths D,...)] --cell M\n"
-    "               [--crs CRS] [--depth [--draft M] [--blank M]] [--force] FILE...\n"
-    "       qkvdump --follow [--depth [--draft M] [--blank M] [--nmea-out HOST:PORT]] [FILE]\n"
+    "               [--crs CRS] [--depth [--draft M] [--blank M] [REDUCTION...]] [--force] FILE...\n"
+    "       qkvdump --follow [--depth [--draft M] [--blank M] [--nmea-out HOST:PORT [--keel M]]\n"
+    "               [REDUCTION...]] [FILE]\n"
     "Checks that each data file is a whole number of well-formed 8192-byte ping\n"
     "records and prints one line per record (number, date and time, gain, range\n"
     "field, ping interval, end byte, range in metres) and a summary per file.\n"
@@ -73,7 +75,27 @@ const char QKVDUMP_USAGE[] =
     "             file here, and the next one when the next run starts. q, Esc or\n"
     "             Ctrl+C ends it. With --depth the bottom in red and the latest depth\n"
     "             in the status line; --nmea-out HOST:PORT sends each depth there as\n"
-    "             NMEA DPT and DBT by UDP, also without a terminal (as a service)\n"
+    "             NMEA DPT and DBT (and DBS with --draft) by UDP, empty for no\n"
+    "             bottom, also without a terminal (as a service)\n"
+    "  --keel M   with --nmea-out: DPT's offset -M, the transducer M above the keel\n"
+    "  REDUCTION, with --depth: the depths below a named reference, each\n"
+    "  correction's value and each sounding's flags in the outputs (--follow\n"
+    "  takes those without --nav and --edits):\n"
+    "  --sound-speed M/S  the water's speed of sound, from a bar check (1300-1800)\n"
+    "  --sound-speed-profile FILE  a cast's CSV: depth_m,sound_speed_m_s\n"
+    "  --water-level FILE  a gauge's or a prediction's CSV: time,level_m (UTC)\n"
+    "  --antenna-height M  with --nav: the water level from an RTK receiver's GGA\n"
+    "             heights, its antenna M metres above the waterline\n"
+    "  --datum-height M  with --antenna-height: the datum's height above the\n"
+    "             WGS 84 ellipsoid in metres\n"
+    "  --datum NAME  the datum the water level is above, named in the outputs\n"
+    "  --heave    with --nav: the motion sensor's heave ($PASHR) applied, its roll\n"
+    "             and pitch in the outputs\n"
+    "  --antenna-offset F,S  with --nav: the transducer F metres forward of the\n"
+    "             GNSS antenna and S to starboard, placed along the heading\n"
+    "  --depth-gates MIN,MAX  flag depths below the surface outside MIN to MAX m\n"
+    "  --edits FILE  the surveyor's edit list: pings rejected or accepted\n"
+    "  --xyz-flagged  with --xyz: the flagged soundings too (left out otherwise)\n"
     "  --help     print this text\n"
     "  --version  print the name and version\n";
 
@@ -82,6 +104,8 @@ namespace {
 enum OptionId {
     OPT_HELP, OPT_VERSION, OPT_CSV, OPT_SAMPLES, OPT_FOLLOW, OPT_FORCE, OPT_PNG, OPT_WIDTH, OPT_HEIGHT, OPT_GRAY,
     OPT_AXES, OPT_NAV, OPT_GEOJSON, OPT_XYZ, OPT_NETCDF, OPT_UTC_OFFSET, OPT_DEPTH, OPT_DRAFT, OPT_BLANK, OPT_NMEA_OUT,
+    OPT_KEEL, OPT_SOUND_SPEED, OPT_SOUND_SPEED_PROFILE, OPT_WATER_LEVEL, OPT_ANTENNA_HEIGHT, OPT_DATUM_HEIGHT, OPT_DATUM,
+    OPT_HEAVE, OPT_ANTENNA_OFFSET, OPT_DEPTH_GATES, OPT_EDITS, OPT_XYZ_FLAGGED,
     OPT_GRID, OPT_CONTOURS, OPT_CELL, OPT_CRS, OPT_INTERVAL, OPT_DEPTHS,
 };
 const CmdlineOption OPTIONS[] = {
@@ -95,11 +119,24 @@ const CmdlineOption OPTIONS[] = {
     {OPT_NETCDF, "--netcdf", CMDLINE_VALUE},   {OPT_UTC_OFFSET, "--utc-offset", CMDLINE_VALUE},
     {OPT_XYZ, "--xyz", CMDLINE_VALUE},         {OPT_DEPTH, "--depth", CMDLINE_FLAG},
     {OPT_DRAFT, "--draft", CMDLINE_VALUE},     {OPT_BLANK, "--blank", CMDLINE_VALUE},
-    {OPT_NMEA_OUT, "--nmea-out", CMDLINE_VALUE},  {OPT_GRID, "--grid", CMDLINE_VALUE},
+    {OPT_NMEA_OUT, "--nmea-out", CMDLINE_VALUE},  {OPT_KEEL, "--keel", CMDLINE_VALUE},
+    {OPT_SOUND_SPEED, "--sound-speed", CMDLINE_VALUE},
+    {OPT_SOUND_SPEED_PROFILE, "--sound-speed-profile", CMDLINE_VALUE},
+    {OPT_WATER_LEVEL, "--water-level", CMDLINE_VALUE},
+    {OPT_ANTENNA_HEIGHT, "--antenna-height", CMDLINE_VALUE},
+    {OPT_DATUM_HEIGHT, "--datum-height", CMDLINE_VALUE},
+    {OPT_DATUM, "--datum", CMDLINE_VALUE},     {OPT_HEAVE, "--heave", CMDLINE_FLAG},
+    {OPT_ANTENNA_OFFSET, "--antenna-offset", CMDLINE_VALUE},
+    {OPT_DEPTH_GATES, "--depth-gates", CMDLINE_VALUE},
+    {OPT_EDITS, "--edits", CMDLINE_VALUE},     {OPT_XYZ_FLAGGED, "--xyz-flagged", CMDLINE_FLAG},
+    {OPT_GRID, "--grid", CMDLINE_VALUE},
     {OPT_CONTOURS, "--contours", CMDLINE_VALUE},  {OPT_CELL, "--cell", CMDLINE_VALUE},
     {OPT_CRS, "--crs", CMDLINE_VALUE},            {OPT_INTERVAL, "--interval", CMDLINE_VALUE},
     {OPT_DEPTHS, "--depths", CMDLINE_VALUE},
 };
+
+// The reduction's options --follow takes: those that need no .NAV lines, and no edit list (edits are made afterwards).
+const int FOLLOW_REDUCTION[] = {OPT_SOUND_SPEED, OPT_SOUND_SPEED_PROFILE, OPT_WATER_LEVEL, OPT_DATUM, OPT_DEPTH_GATES};
 
 // What was given as it was given, read once all the options are known.
 struct Given {
@@ -107,6 +144,12 @@ struct Given {
     const char* height;
     bool draft;
     bool blank;
+    const char* reduction;  // the first of the reduction's options given, or --datum; null: none
+    bool follow_refused;    // one of them --follow does not take
+    bool sound_speed;
+    bool datum_height;
+    bool rtk;  // --antenna-height
+    bool offset;
 };
 
 // The next argument when it is one more of --nav's .NAV files (no option, no data file): taken.
@@ -143,6 +186,89 @@ bool take_nmea_out(Cmdline* line, DumpOptions* o)
     memcpy(o->nmea_address, text, host);
     o->nmea_address[host] = 0;
     o->nmea_port = static_cast<uint16_t>(port);
+    return true;
+}
+
+// A signed number in metres within limit either way.
+bool take_metres(Cmdline* line, const char* text, double limit, double* value)
+{
+    if (fields_number(text, false, value) && *value >= -limit && *value <= limit) return true;
+    char allowed[64];
+    snprintf(allowed, sizeof allowed, "metres from %g to %g", -limit, limit);
+    return cmdline_refuse(line, allowed, text);
+}
+
+// Two numbers separated by a comma ("1.2,-0.4"), each from low to high; what says what they are.
+bool take_pair(Cmdline* line, const char* text, const char* what, double low, double high, double* first,
+               double* second)
+{
+    char copy[64];
+    const char* comma = strchr(text, ',');
+    size_t length = comma != nullptr ? static_cast<size_t>(comma - text) : 0;
+    bool taken = comma != nullptr && length < sizeof copy && strchr(comma + 1, ',') == nullptr;
+    if (taken) {
+        memcpy(copy, text, length);
+        copy[length] = 0;
+        taken = fields_number(copy, false, first) && fields_number(comma + 1, false, second) && *first >= low &&
+                *first <= high && *second >= low && *second <= high;
+    }
+    if (taken) return true;
+    char allowed[96];
+    snprintf(allowed, sizeof allowed, "%s in metres, each from %g to %g", what, low, high);
+    return cmdline_refuse(line, allowed, text);
+}
+
+// The options of the reduction; false when refused (said in line's message).
+bool take_reduction(Cmdline* line, DumpOptions* o, Given* given)
+{
+    const char* value = line->value;
+    DumpReduction* r = &o->reduction;
+    ReductionSettings* s = &r->settings;
+    int id = line->option->id;
+    if (given->reduction == nullptr && id != OPT_XYZ_FLAGGED && id != OPT_DATUM_HEIGHT) {
+        given->reduction = line->option->name;
+    }
+    bool followed = false;
+    for (int option : FOLLOW_REDUCTION) followed = followed || option == id;
+    given->follow_refused = given->follow_refused || !followed;
+    switch (id) {
+    case OPT_SOUND_SPEED:
+        given->sound_speed = true;
+        s->speed = REDUCTION_SPEED_CONSTANT;
+        return cmdline_decimal(line, value, "m/s", SOUND_SPEED_MIN_M_S, SOUND_SPEED_MAX_M_S, &s->sound_speed_m_s);
+    case OPT_SOUND_SPEED_PROFILE:
+        r->profile = value;
+        s->speed = REDUCTION_SPEED_PROFILE;
+        break;
+    case OPT_WATER_LEVEL:
+        r->water_level = value;
+        s->level = REDUCTION_LEVEL_SERIES;
+        break;
+    case OPT_ANTENNA_HEIGHT:
+        given->rtk = true;
+        s->level = REDUCTION_LEVEL_RTK;
+        return cmdline_decimal(line, value, "metres", 0.0, REDUCTION_OFFSET_MAX_M, &s->antenna_above_waterline_m);
+    case OPT_DATUM_HEIGHT:
+        given->datum_height = true;
+        return take_metres(line, value, DUMP_DATUM_HEIGHT_MAX_M, &s->datum_above_ellipsoid_m);
+    case OPT_DATUM:
+        if (!reduction_datum_name_ok(value)) {
+            return cmdline_refuse(line, "a name of 1 to 31 printable characters, without , \" \\ ; | nor = + - @ first", value);
+        }
+        snprintf(s->datum, sizeof s->datum, "%s", value);
+        break;
+    case OPT_HEAVE: s->heave = true; break;
+    case OPT_ANTENNA_OFFSET:
+        given->offset = true;
+        return take_pair(line, value, "FORWARD,STARBOARD", -REDUCTION_OFFSET_MAX_M, REDUCTION_OFFSET_MAX_M,
+                         &s->forward_m, &s->starboard_m);
+    case OPT_DEPTH_GATES:
+        s->gates = true;
+        if (!take_pair(line, value, "MIN,MAX", 0.0, DUMP_GATE_MAX_M, &s->gate_min_m, &s->gate_max_m)) return false;
+        return s->gate_min_m < s->gate_max_m || cmdline_refuse(line, "MIN,MAX with MIN the less", value);
+    case OPT_EDITS: r->edits = value; break;
+    case OPT_XYZ_FLAGGED: r->xyz_flagged = true; break;
+    }
     return true;
 }
 
@@ -183,6 +309,10 @@ bool take_option(Cmdline* line, DumpOptions* o, Given* given)
     case OPT_DEPTHS:
         return cmdline_decimals(line, value, "depths in metres", -GRID_DEPTH_LIMIT_M, GRID_DEPTH_LIMIT_M,
                                 o->contour_depths, CONTOUR_LEVELS_MAX, &o->contour_depth_count);
+    case OPT_KEEL:
+        o->keel = true;
+        return cmdline_decimal(line, value, "metres", 0.0, DUMP_DRAFT_MAX_M, &o->keel_m);
+    default: return take_reduction(line, o, given);
     }
     return true;
 }
@@ -241,6 +371,34 @@ bool take_sizes(Cmdline* line, const Given* given, DumpOptions* o)
     return true;
 }
 
+// What the reduction's options ask of the others and of each other, for the follow and the run alike.
+bool reduction_together(Cmdline* line, const Given* given, DumpOptions* o)
+{
+    DumpReduction* r = &o->reduction;
+    ReductionSettings* s = &r->settings;
+    s->draft_m = o->draft_m;
+    r->asked = given->reduction != nullptr;
+    if (r->xyz_flagged && !o->xyz) return cmdline_fail(line, "--xyz-flagged needs --xyz");
+    if (o->keel && o->nmea_address[0] == 0) return cmdline_fail(line, "--keel needs --nmea-out");
+    if (!r->asked) return !given->datum_height || cmdline_fail(line, "--datum-height needs --antenna-height");
+    if (!o->depth) return cmdline_fail(line, "%s needs --depth", given->reduction);
+    if (given->sound_speed && r->profile) return cmdline_fail(line, "--sound-speed goes without --sound-speed-profile");
+    bool rtk = given->rtk;
+    if (rtk && r->water_level) return cmdline_fail(line, "--water-level goes without --antenna-height: one water level");
+    if (rtk != given->datum_height) {
+        return cmdline_fail(line, rtk ? "--antenna-height needs --datum-height" : "--datum-height needs --antenna-height");
+    }
+    if (s->level == REDUCTION_LEVEL_NONE && s->datum[0] != 0) {
+        return cmdline_fail(line, "--datum needs --water-level or --antenna-height");
+    }
+    if (s->level != REDUCTION_LEVEL_NONE && s->datum[0] == 0) {
+        return cmdline_fail(line, "%s needs --datum", rtk ? "--antenna-height" : "--water-level");
+    }
+    const char* wants_nav = rtk ? "--antenna-height" : s->heave ? "--heave" : given->offset ? "--antenna-offset" : nullptr;
+    if (wants_nav != nullptr && o->nav_count == 0) return cmdline_fail(line, "%s needs --nav", wants_nav);
+    return true;
+}
+
 // What the depth and the times ask of the others, for the follow and the run alike.
 bool depth_and_times_together(Cmdline* line, const Given* given, DumpOptions* o)
 {
@@ -263,7 +421,9 @@ bool depth_and_times_together(Cmdline* line, const Given* given, DumpOptions* o)
     if (o->nav_count > 0 && !o->csv && !dump_exports_asked(o)) {
         return cmdline_fail(line, "--nav needs --csv, --geojson, --xyz, --netcdf, --grid or --contours");
     }
-    return true;
+    o->draft_known = given->draft;
+    o->depth_settings.draft_m = o->draft_m;
+    return reduction_together(line, given, o);
 }
 
 // The first option of the grid's and the contours' given, as named in messages; null: none.
@@ -297,12 +457,15 @@ bool grid_together(Cmdline* line, const DumpOptions* o)
     return true;
 }
 
-// --follow takes the depth's options alone, and one file at most.
+// --follow takes the depth's options alone, those of the reduction it can apply, and one file at most.
 bool follow_together(Cmdline* line, const Given* given, DumpOptions* o)
 {
     if (o->csv || o->samples || o->png || o->gray || given->width || o->axes || given->height || o->force ||
-        dump_exports_asked(o) || o->nav_count > 0 || o->utc_offset || grid_option(o) != nullptr) {
-        return cmdline_fail(line, "--follow goes with no other option but --depth, --draft, --blank and --nmea-out");
+        dump_exports_asked(o) || o->nav_count > 0 || o->utc_offset || given->follow_refused ||
+        grid_option(o) != nullptr) {
+        return cmdline_fail(line, "--follow goes with no other option but --depth, --draft, --blank, --nmea-out, "
+                                  "--keel, --sound-speed, --sound-speed-profile, --water-level, --datum and "
+                                  "--depth-gates");
     }
     if (!depth_and_times_together(line, given, o)) return false;
     return o->file_count <= 1 || cmdline_fail(line, "--follow takes one file at most");
@@ -342,6 +505,7 @@ DumpParse dump_parse(int argc, char** argv, DumpOptions* options, char message[C
     options->files = argv + 1;
     options->bins = DUMP_BINS_DEFAULT;
     depth_settings_default(&options->depth_settings);
+    reduction_settings_default(&options->reduction.settings);
     Given given = {};
     Cmdline line;
     cmdline_begin(&line, argc, argv, OPTIONS, sizeof OPTIONS / sizeof OPTIONS[0]);

@@ -7,6 +7,7 @@
 #include "cmdline/cmdline.h"
 #include "depth/picker.h"
 #include "grid/grid_file.h"
+#include "reduction/reduction.h"
 #include "tools/qkvdump/nav_join.h"
 
 constexpr int DUMP_NAV_FILES_MAX = NAV_LINES_FILES_MAX;
@@ -17,6 +18,20 @@ constexpr int DUMP_NMEA_ADDRESS_SIZE = 16;  // "255.255.255.255"
 constexpr double DUMP_DRAFT_MAX_M = 100.0;
 constexpr double DUMP_BLANKING_MAX_M = 1000.0;
 constexpr double DUMP_CONTOUR_INTERVAL_MIN_M = 0.001;
+// The depth gates' bounds, and the datum's height above the ellipsoid: metres either way.
+constexpr double DUMP_GATE_MAX_M = SOUND_SPEED_DEPTH_MAX_M;
+constexpr double DUMP_DATUM_HEIGHT_MAX_M = 10000.0;
+
+// With --depth: what the depths are reduced to, and by what (reduction/reduction.h). The files are read by the run.
+struct DumpReduction {
+    bool asked;                   // an option of the reduction given: the outputs name the reference, give each
+                                  // correction and flag the soundings
+    ReductionSettings settings;   // its profile, series and edits set once their files are read
+    const char* profile;          // --sound-speed-profile FILE; null: none
+    const char* water_level;      // --water-level FILE
+    const char* edits;            // --edits FILE
+    bool xyz_flagged;             // --xyz-flagged: the flagged soundings in --xyz too
+};
 
 struct DumpOptions {
     char** files;  // the data files, in the order given, gathered in argv's own slots
@@ -50,6 +65,10 @@ struct DumpOptions {
     // The depth.
     bool depth;  // --depth, or what --xyz, --grid and --contours ask for
     double draft_m;
+    bool draft_known;  // --draft given: --nmea-out sends the depth below the surface too
+    bool keel;         // --keel given: --nmea-out's DPT offset is the keel's, negative
+    double keel_m;
+    DumpReduction reduction;
     DepthSettings depth_settings;                 // --blank, else the picker's own
     char nmea_address[DUMP_NMEA_ADDRESS_SIZE];    // --nmea-out's IPv4 address; empty: none
     uint16_t nmea_port;

@@ -13,6 +13,7 @@
 #include "tools/qkvdump/dump_options.h"
 #include "tools/qkvdump/output_target.h"
 #include "tools/qkvdump/ping_export.h"
+#include "tools/qkvdump/ping_reduce.h"
 
 // What the run surveys before it begins, reading the files once more, for the outputs that need it: bits.
 constexpr unsigned SURVEY_PINGS = 1u << 0;  // the well-formed pings of all the files, counted
@@ -33,6 +34,7 @@ struct DumpSetup {
     const PingGrid* cells;    // the soundings binned by the run (ping_grid.h), for the grid and its contours
     const char* time_basis;   // how the record times were made UTC, in words
     FILE* summary;            // where it says what it wrote, as the listing's summaries
+    const PingReduce* reduce; // where the depths are reduced: the reference and the corrections; else null
 };
 
 // How the run ends for an output.

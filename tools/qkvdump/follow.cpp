@@ -5,6 +5,7 @@
 #include "tools/qkvdump/follow.h"
 
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include "store/follower.h"
 #include "store/printable.h"
 #include "tools/qkvdump/cells.h"
+#include "tools/qkvdump/ping_time.h"
 
 namespace {
 
@@ -41,14 +43,25 @@ struct Sending {
     long live_from;        // the first ping of the file whose depth is sent
 };
 
+// What a ping waiting for the picker's verdict, and with a reduction for the spike test's, leaves behind.
+struct Pending {
+    double range_m;
+    bool live;       // its record was of now when it came: its depth may be sent
+    bool time_known;
+    int64_t utc_ms;  // the record's time, made UTC by this computer's zone
+};
+constexpr int PENDING_MAX = DEPTH_LOOKAHEAD + SPIKE_HALF_WINDOW_MAX + 1;
+
 struct View {
     FollowDepth depth;
     PlatDatagram nmea;  // --nmea-out; closed: none
     Sending sending;
     DepthTracker tracker;
     long offered;                             // pings offered to the tracker in this file
-    double ranges[DEPTH_LOOKAHEAD + 1];       // of the pings not yet decided, by their number
-    bool live[DEPTH_LOOKAHEAD + 1];           // and whether their records were of now when they came
+    Pending pending[PENDING_MAX];             // of the pings not yet judged, by their number
+    bool any_time;
+    int64_t previous_utc_ms;
+    PingTimeZoneMinute zone_minute;
     Follower follower;
     bool picture_changed;
     bool status_changed;
@@ -96,28 +109,96 @@ void file_started(void* context, const char* name)
     printable_text(v->status.file_name);
     v->status.depth_shown = v->depth.on;
     depth_tracker_start(&v->tracker, &v->depth.settings);  // a new file: no bottom followed yet
+    for (ReductionResult left; v->depth.reduce != nullptr && ping_reduce_flush(v->depth.reduce, &left);) {
+    }
+    v->status.depth_note[0] = 0;
     v->offered = 0;
     v->picture_changed = true;
 }
 
-// The picker's verdict on a ping already drawn: its bottom on it, and the latest depth in the status line.
+const Pending* pending_of(const View* v, int64_t tag)
+{
+    return &v->pending[tag % PENDING_MAX];
+}
+
+// A ping's depth sentences: DPT and DBT below the transducer, DBS below the surface where the draft is known; their
+// depth fields empty (NAN) for a ping with no bottom.
+void send_depth(View* v, int64_t tag, double below_transducer_m, double below_surface_m)
+{
+    if (v->nmea.socket < 0 || !pending_of(v, tag)->live || static_cast<long>(tag) < v->sending.live_from) return;
+    char sentence[NMEA_DEPTH_SENTENCE_SIZE];
+    size_t length = nmea_dpt(below_transducer_m, v->depth.dpt_offset_m, pending_of(v, tag)->range_m, sentence,
+                             sizeof sentence);
+    plat_datagram_send(&v->nmea, sentence, length);
+    length = nmea_dbt(below_transducer_m, sentence, sizeof sentence);
+    plat_datagram_send(&v->nmea, sentence, length);
+    if (!v->depth.draft_known) return;
+    length = nmea_dbs(below_surface_m, sentence, sizeof sentence);
+    plat_datagram_send(&v->nmea, sentence, length);
+}
+
+// The spike test's verdict on a ping: its depth below the reference, or its flags, in the status line; its depth
+// sent unless flagged for it.
+void take_judged(View* v, const ReductionResult* judged)
+{
+    CellsStatus* status = &v->status;
+    char flags[REDUCTION_FLAGS_TEXT_SIZE];
+    reduction_flags_text(judged->flags, flags);
+    status->have_depth = judged->has_depth;
+    status->depth_m = judged->depth_m;
+    int used = judged->has_depth ? snprintf(status->depth_note, sizeof status->depth_note, " below %s",
+                                            reduction_reference(&v->depth.reduce->settings))
+                                 : 0;
+    if (flags[0] != 0) snprintf(status->depth_note + used, sizeof status->depth_note - used, " (%s)", flags);
+    if (flags[0] == 0) status->depth_note[used] = 0;
+    v->status_changed = true;
+    if ((judged->flags & (REDUCTION_FLAGS_JUDGED | REDUCTION_FLAG_REJECTED)) != 0) return;
+    bool bottom = judged->has_distance;
+    send_depth(v, judged->tag, bottom ? judged->distance_m + judged->sound_speed_m : NAN,
+               bottom ? judged->surface_depth_m : NAN);
+}
+
+// The picker's verdict on a ping already drawn: its bottom on it; without a reduction the latest depth in the
+// status line, sent as it is; with one, offered to the reduction.
 void take_depth(View* v, const DepthResult* result)
 {
     long age = v->offered - 1 - static_cast<long>(result->tag);
-    double range_m = v->ranges[result->tag % (DEPTH_LOOKAHEAD + 1)];
-    cells_set_bottom(&v->picture, static_cast<int>(age), result->has_depth ? result->depth_m / range_m : -1.0);
+    const Pending* ping = pending_of(v, result->tag);
+    cells_set_bottom(&v->picture, static_cast<int>(age), result->has_depth ? result->depth_m / ping->range_m : -1.0);
+    if (v->depth.reduce != nullptr) {
+        ReductionPing reduced = {};
+        reduced.tag = result->tag;
+        reduced.time_known = ping->time_known;
+        reduced.utc_ms = ping->utc_ms;
+        reduced.has_bottom = result->has_depth;
+        reduced.distance_m = result->depth_m;
+        reduced.quality = result->quality;
+        ReductionResult judged;
+        if (ping_reduce_offer(v->depth.reduce, &reduced, &judged)) take_judged(v, &judged);
+        return;
+    }
     v->status.have_depth = result->has_depth;
     v->status.depth_m = result->depth_m + v->depth.draft_m;
     v->status_changed = true;
-    bool live = v->live[result->tag % (DEPTH_LOOKAHEAD + 1)];
-    if (!result->has_depth || v->nmea.socket < 0 || !live || static_cast<long>(result->tag) < v->sending.live_from) {
-        return;
-    }
-    char sentence[NMEA_DEPTH_SENTENCE_SIZE];
-    size_t length = nmea_dpt(result->depth_m, v->depth.draft_m, range_m, sentence, sizeof sentence);
-    plat_datagram_send(&v->nmea, sentence, length);
-    length = nmea_dbt(result->depth_m, sentence, sizeof sentence);
-    plat_datagram_send(&v->nmea, sentence, length);
+    send_depth(v, result->tag, result->has_depth ? result->depth_m : NAN,
+               result->has_depth ? result->depth_m + v->depth.draft_m : NAN);
+}
+
+// A ping's range, whether its record was of now when it came, and for a reduction its UTC time, kept until it is
+// judged.
+void keep_pending(View* v, const RecordView* record)
+{
+    Pending* ping = &v->pending[v->offered % PENDING_MAX];
+    ping->range_m = depth_range_of_record(record);
+    PlatLocalTime now;
+    plat_local_time(&now);
+    ping->live = follower_record_is_live(record, &now);
+    int64_t local_ms = 0;
+    ping->time_known = v->depth.reduce != nullptr && pingtime_from_record(record, &local_ms);
+    if (!ping->time_known) return;
+    ping->utc_ms = pingtime_machine_utc(local_ms, v->any_time ? &v->previous_utc_ms : nullptr, &v->zone_minute);
+    v->any_time = true;
+    v->previous_utc_ms = ping->utc_ms;
 }
 
 void take_ping(void* context, const RecordView* record)
@@ -135,10 +216,7 @@ void take_ping(void* context, const RecordView* record)
     v->picture_changed = true;
     if (!v->depth.on) return;
     DepthResult result;
-    v->ranges[v->offered % (DEPTH_LOOKAHEAD + 1)] = depth_range_of_record(record);
-    PlatLocalTime now;
-    plat_local_time(&now);
-    v->live[v->offered % (DEPTH_LOOKAHEAD + 1)] = follower_record_is_live(record, &now);
+    keep_pending(v, record);
     if (depth_tracker_offer_record(&v->tracker, record, v->offered++, &result)) take_depth(v, &result);
 }
 

@@ -15,6 +15,7 @@ namespace {
 
 DumpOptions options;
 DumpRun run;
+PingReduce follow_reduce;
 
 int follow(const DumpOptions* o)
 {
@@ -22,9 +23,17 @@ int follow(const DumpOptions* o)
     depth.on = o->depth;
     depth.settings = o->depth_settings;
     depth.draft_m = o->draft_m;
+    depth.draft_known = o->draft_known;
+    depth.dpt_offset_m = o->keel ? -o->keel_m : o->draft_m;
     depth.nmea_address = o->nmea_address[0] != 0 ? o->nmea_address : nullptr;
     depth.nmea_port = o->nmea_port;
-    return follow_run(o->file_count > 0 ? o->files[0] : nullptr, &depth);
+    if (o->reduction.asked) {
+        if (!ping_reduce_begin(&follow_reduce, o)) return 1;
+        depth.reduce = &follow_reduce;
+    }
+    int status = follow_run(o->file_count > 0 ? o->files[0] : nullptr, &depth);
+    if (depth.reduce != nullptr) ping_reduce_end(depth.reduce);
+    return status;
 }
 
 }  // namespace

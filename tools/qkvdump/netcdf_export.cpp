@@ -14,8 +14,12 @@ namespace {
 
 enum Variable {
     TIME, SAMPLES, GAIN, RANGE, INTERVAL, FILE_INDEX, RECORD, LATITUDE, LONGITUDE, FIX_QUALITY, DEPTH, DEPTH_QUALITY,
-    DISTANCE, VARIABLES
+    DISTANCE, BELOW_TRANSDUCER, SOUND_SPEED, DRAFT, HEAVE, WATER_LEVEL, ROLL, PITCH, FLAG, VARIABLES
 };
+// The reduced pings' values are kept in NetcdfOut::reduction from BELOW_TRANSDUCER on, FLAG's apart.
+constexpr int FIRST_REDUCED = BELOW_TRANSDUCER;
+static_assert(FLAG - FIRST_REDUCED <= static_cast<int>(sizeof(NetcdfOut::reduction) / sizeof(NetcdfOut::reduction[0])),
+              "a block a reduced value");
 static_assert(VARIABLES <= static_cast<int>(sizeof(NetcdfOut::variables) / sizeof(int)), "a slot per variable");
 
 // The data bytes are most of the file and of the time it takes. Deflate's
@@ -69,7 +73,21 @@ const Definition DEFINITIONS[] = {
     {DEPTH_QUALITY, "depth_quality", NC_BYTE, "quality of the depth, 1 to 100; 0 where the ping has no depth", nullptr,
      nullptr},
     {DISTANCE, "distance", NC_FLOAT, "distance of the sample from the transducer", "m", nullptr},
+    {BELOW_TRANSDUCER, "below_transducer_m", NC_FLOAT,
+     "distance of the bottom picked below the transducer, at the nominal 1500 m/s: unreduced", "m", nullptr},
+    {SOUND_SPEED, "sound_speed_m", NC_FLOAT, "sound-speed correction, added to the distance", "m", nullptr},
+    {DRAFT, "draft_m", NC_FLOAT, "draft of the transducer below the waterline, added", "m", nullptr},
+    {HEAVE, "heave_m", NC_FLOAT, "heave of the vessel, positive up, subtracted", "m", nullptr},
+    {WATER_LEVEL, "water_level_m", NC_FLOAT, "water level above the datum, positive up, subtracted", "m", nullptr},
+    {ROLL, "roll_deg", NC_FLOAT, "roll of the vessel, positive with the port side up", "degree", nullptr},
+    {PITCH, "pitch_deg", NC_FLOAT, "pitch of the vessel, positive with the bow up", "degree", nullptr},
+    {FLAG, "flag", NC_SHORT, "why the sounding is flagged; 0 for a good sounding", nullptr, nullptr},
 };
+
+bool is_reduced(Variable slot)
+{
+    return slot >= BELOW_TRANSDUCER;
+}
 
 bool is_position(Variable slot)
 {
@@ -80,6 +98,8 @@ bool wanted(Variable slot, const NetcdfSource* source)
 {
     if (is_position(slot)) return source->with_position;
     if (slot == DEPTH || slot == DEPTH_QUALITY) return source->with_depth;
+    if (slot == ROLL || slot == PITCH) return source->reference != nullptr && source->attitude;
+    if (is_reduced(slot)) return source->reference != nullptr;
     return slot != DISTANCE || source->single_range_m <= 0.0;
 }
 
@@ -98,6 +118,32 @@ void coordinates_attribute(NetcdfOut* out, const Definition* d, const NetcdfSour
     text_attribute(out, out->variables[d->slot], "coordinates", text);
 }
 
+// CF's flags: each bit of the flag variable, its mask and its word.
+void flag_attributes(NetcdfOut* out, int variable)
+{
+    short masks[REDUCTION_FLAG_COUNT];
+    char meanings[REDUCTION_FLAG_COUNT * 24] = "";
+    for (int bit = 0; bit < REDUCTION_FLAG_COUNT; ++bit) {
+        masks[bit] = static_cast<short>(1 << bit);
+        size_t used = strlen(meanings);
+        snprintf(meanings + used, sizeof meanings - used, "%s%s", bit > 0 ? " " : "", REDUCTION_FLAG_WORDS[bit]);
+    }
+    check(out, nc_put_att_short(out->id, variable, "flag_masks", NC_SHORT, REDUCTION_FLAG_COUNT, masks), "flag");
+    text_attribute(out, variable, "flag_meanings", meanings);
+    check(out, nc_def_var_fill(out->id, variable, NC_NOFILL, nullptr), "flag");
+}
+
+// The reduced depth: below the reference named, and the corrections it took.
+void reduced_depth_attributes(NetcdfOut* out, int variable, const NetcdfSource* source)
+{
+    char long_name[96];
+    snprintf(long_name, sizeof long_name, "depth of the bottom below %s", source->reference);
+    text_attribute(out, variable, "long_name", long_name);
+    text_attribute(out, variable, "depth_reference", source->reference);
+    text_attribute(out, variable, "comment", source->corrections);
+    text_attribute(out, variable, "ancillary_variables", "flag depth_quality");
+}
+
 void depth_attributes(NetcdfOut* out, const Definition* d, const NetcdfSource* source)
 {
     int variable = out->variables[d->slot];
@@ -106,7 +152,11 @@ void depth_attributes(NetcdfOut* out, const Definition* d, const NetcdfSource* s
         char comment[128];
         snprintf(comment, sizeof comment, "the bottom picked below the transducer, plus its draft of %g m",
                  source->draft_m);
-        text_attribute(out, variable, "comment", comment);
+        if (source->reference != nullptr) {
+            reduced_depth_attributes(out, variable, source);
+        } else {
+            text_attribute(out, variable, "comment", comment);
+        }
         check(out, nc_put_att_float(out->id, variable, "_FillValue", NC_FLOAT, 1, &MISSING_FLOAT), d->name);
     } else {
         check(out, nc_put_att_schar(out->id, variable, "valid_range", NC_BYTE, 2, DEPTH_QUALITY_RANGE), d->name);
@@ -125,12 +175,18 @@ void define_variable(NetcdfOut* out, const Definition* d, int sample_dimension, 
     check(out, nc_def_var_deflate(out->id, *variable, 0, 1, samples ? SAMPLES_DEFLATE_LEVEL : 1), d->name);
     text_attribute(out, *variable, "long_name", d->long_name);
     if (d->units) text_attribute(out, *variable, "units", d->units);
-    if (d->standard_name) text_attribute(out, *variable, "standard_name", d->standard_name);
+    // CF names the depth below the sea surface; a datum such as chart datum has no standard name.
+    bool below_datum = d->slot == DEPTH && source->reference != nullptr && strcmp(source->reference, REDUCTION_SURFACE) != 0;
+    if (d->standard_name && !below_datum) text_attribute(out, *variable, "standard_name", d->standard_name);
     if (d->slot == TIME) text_attribute(out, *variable, "calendar", "standard");
     coordinates_attribute(out, d, source);
     // Missing values where they can be: no time in a record's texts, no position; every other value is there.
     if (d->slot == DEPTH || d->slot == DEPTH_QUALITY) {
         depth_attributes(out, d, source);
+    } else if (d->slot == FLAG) {
+        flag_attributes(out, *variable);
+    } else if (is_reduced(d->slot)) {
+        check(out, nc_put_att_float(out->id, *variable, "_FillValue", NC_FLOAT, 1, &MISSING_FLOAT), d->name);
     } else if (d->slot == TIME || d->slot == LATITUDE || d->slot == LONGITUDE) {
         check(out, nc_put_att_double(out->id, *variable, "_FillValue", NC_DOUBLE, 1, &MISSING_DOUBLE), d->name);
     } else if (d->slot == FIX_QUALITY) {
@@ -185,6 +241,10 @@ void global_attributes(NetcdfOut* out, const NetcdfSource* source)
     check(out, nc_put_att_string(out->id, NC_GLOBAL, "source_files", static_cast<size_t>(source->file_count),
                                  const_cast<const char**>(source->files)), "source_files");
     text_attribute(out, NC_GLOBAL, "time_basis", source->time_basis);
+    if (source->reference != nullptr) {
+        text_attribute(out, NC_GLOBAL, "depth_reference", source->reference);
+        text_attribute(out, NC_GLOBAL, "corrections", source->corrections);
+    }
 }
 
 template <typename T>
@@ -275,6 +335,12 @@ void write_block(NetcdfOut* out)
         put_block(out, DEPTH_QUALITY, out->depth_quality, "depth_quality");
     }
     if (out->variables[DISTANCE] >= 0) put_block(out, DISTANCE, &out->distances[0][0], "distance");
+    for (const Definition& d : DEFINITIONS) {
+        if (is_reduced(d.slot) && d.slot != FLAG && out->variables[d.slot] >= 0) {
+            put_block(out, d.slot, out->reduction[d.slot - FIRST_REDUCED], d.name);
+        }
+    }
+    if (out->variables[FLAG] >= 0) put_block(out, FLAG, out->flags, "flag");
     out->pings += out->in_block;
     out->in_block = 0;
 }
@@ -314,6 +380,19 @@ void close_chunk_writer(NetcdfOut* out)
         if (chunk.compressor != nullptr) libdeflate_free_compressor(chunk.compressor);
         chunk.compressor = nullptr;
     }
+}
+
+// A reduced ping's values; NaN where asked for and missing.
+void add_reduced(NetcdfOut* out, int at, const ExportPing* ping)
+{
+    const ReductionResult* r = &ping->reduction;
+    const PingMotion* m = &ping->motion;
+    const double values[] = {r->has_distance ? r->distance_m : NAN, r->sound_speed_m, r->draft_m, r->heave_m,
+                             r->water_level_m, m->has_roll ? m->roll_degrees : NAN,
+                             m->has_pitch ? m->pitch_degrees : NAN};
+    static_assert(sizeof values / sizeof values[0] == FLAG - FIRST_REDUCED, "a value a variable");
+    for (int i = 0; i < FLAG - FIRST_REDUCED; ++i) out->reduction[i][at] = static_cast<float>(values[i]);
+    out->flags[at] = static_cast<short>(r->flags);
 }
 
 }  // namespace
@@ -379,8 +458,9 @@ void netcdf_add_ping(NetcdfOut* out, const ExportPing* ping)
     out->longitude[at] = ping->position.known ? ping->position.longitude : MISSING_DOUBLE;
     out->fix_quality[at] =
         ping->position.known ? static_cast<signed char>(ping->position.fix_quality) : MISSING_QUALITY;
-    out->depth[at] = ping->bottom.known ? static_cast<float>(ping->bottom.depth_m) : MISSING_FLOAT;
+    out->depth[at] = ping->bottom.has_depth ? static_cast<float>(ping->bottom.depth_m) : MISSING_FLOAT;
     out->depth_quality[at] = static_cast<signed char>(ping->bottom.quality);
+    if (ping->reduced) add_reduced(out, at, ping);
     memcpy(out->samples[out->filling][at], view->image + PING_IMAGE_SAMPLES, PING_SAMPLE_COUNT);
     double range_m = range_code_metres(view->range_field);
     if (out->single_range_m > 0.0 && range_m != out->single_range_m && !out->failed) {

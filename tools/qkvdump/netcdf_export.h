@@ -40,6 +40,9 @@ struct NetcdfSource {
     bool with_position;      // lat, lon and fix_quality too
     bool with_depth;         // depth and depth_quality too
     double draft_m;          // added to the picked distance to give the depth
+    const char* reference;   // where the depths are reduced, the name of the reference they are below; else null
+    const char* corrections; // and the corrections applied, in words
+    bool attitude;           // and roll and pitch too
     const char* time_basis;  // how the local record times were made absolute, for the global attributes
     double single_range_m;   // the range of every ping, for the samples' distances; 0 where they differ
 };
@@ -48,7 +51,7 @@ struct NetcdfOut {
     int id;  // the open file, or -1
     int dimension_ping;
     int sample_variable;
-    int variables[13];
+    int variables[21];
     long pings;     // written so far
     int in_block;   // pings gathered in the buffers below
     bool failed;
@@ -64,6 +67,8 @@ struct NetcdfOut {
     signed char fix_quality[NETCDF_BLOCK_PINGS];
     float depth[NETCDF_BLOCK_PINGS];
     signed char depth_quality[NETCDF_BLOCK_PINGS];
+    float reduction[8][NETCDF_BLOCK_PINGS];  // the reduced pings' values, by variable from the distance on
+    short flags[NETCDF_BLOCK_PINGS];
     double single_range_m;  // as the source said; 0: each ping's distances in distance(ping, sample)
     unsigned char samples[2][NETCDF_BLOCK_PINGS][PING_SAMPLE_COUNT];  // the block being gathered, and the one before
     int filling;                  // samples[filling] is gathered

@@ -37,6 +37,9 @@ int begin(DumpOutput* output, const DumpSetup* setup)
     source.with_position = o->nav_count > 0;
     source.with_depth = o->depth;
     source.draft_m = o->draft_m;
+    source.reference = setup->reduce != nullptr ? reduction_reference(&setup->reduce->settings) : nullptr;
+    source.corrections = setup->reduce != nullptr ? setup->reduce->corrections : nullptr;
+    source.attitude = setup->reduce != nullptr && setup->reduce->settings.heave;
     source.time_basis = setup->time_basis;
     source.single_range_m = setup->survey->single_range_m;
     const char* name = nullptr;

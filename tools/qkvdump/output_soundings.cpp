@@ -1,6 +1,10 @@
 // --xyz: "lon lat depth" of each ping with a position and a depth, and beside
 // it an OGR virtual layer of them, so that gdal_grid grids them and ogrinfo
-// and QGIS open them without being told the columns.
+// and QGIS open them without being told the columns. Where the depths are
+// reduced, a flagged sounding is left out (unless --xyz-flagged), and the
+// layer's metadata names the reference and the corrections: the soundings
+// file has no room of its own for them, and the layer is what GDAL and QGIS
+// open and show.
 #include <cerrno>
 #include <cstring>
 
@@ -11,7 +15,10 @@ namespace {
 struct Soundings {
     TextOutput xyz;
     FILE* summary;
+    const PingReduce* reduce;  // null: the depths are not reduced
+    bool flagged_too;
     long count;
+    long flagged_left_out;
     OutputTarget vrt_target;
     char vrt_path[OUTPUT_PATH_SIZE];
     TextOutput vrt;  // file null: none beside the soundings
@@ -66,9 +73,27 @@ void print_xml_text(FILE* out, const char* text, size_t length)
     }
 }
 
+void print_metadata_item(FILE* out, const char* key, const char* value)
+{
+    fprintf(out, "      <MDI key=\"%s\">", key);
+    print_xml_text(out, value, strlen(value));
+    fputs("</MDI>\n", out);
+}
+
+// The reduced depths' reference and corrections, and what became of the flagged soundings, as the layer's metadata.
+void write_metadata(FILE* out, const Soundings* s)
+{
+    fputs("    <Metadata>\n", out);
+    print_metadata_item(out, "depth_reference", reduction_reference(&s->reduce->settings));
+    print_metadata_item(out, "depth_positive", "down");
+    print_metadata_item(out, "corrections", s->reduce->corrections);
+    print_metadata_item(out, "flagged_soundings", s->flagged_too ? "included (--xyz-flagged)" : "left out");
+    fputs("    </Metadata>\n", out);
+}
+
 // GDAL's CSV driver reads the lines (blanks between the fields, no header), their longitude, latitude and depth
 // make points with a depth on WGS 84.
-void write_vrt(FILE* out, const char* xyz)
+void write_vrt(FILE* out, const char* xyz, const Soundings* s)
 {
     const char* name = last_part(xyz);
     fputs(OUTPUT_SOUNDINGS_VRT_OPENING, out);
@@ -76,8 +101,9 @@ void write_vrt(FILE* out, const char* xyz)
     print_xml_text(out, name, strlen(name));
     fputs("</SrcDataSource>\n    <OpenOptions><OOI key=\"HEADERS\">NO</OOI></OpenOptions>\n    <SrcLayer>", out);
     print_xml_text(out, name, stem_length(name));
-    fputs("</SrcLayer>\n"
-          "    <GeometryType>wkbPoint25D</GeometryType>\n"
+    fputs("</SrcLayer>\n", out);
+    if (s->reduce != nullptr) write_metadata(out, s);
+    fputs("    <GeometryType>wkbPoint25D</GeometryType>\n"
           "    <LayerSRS>WGS84</LayerSRS>\n"
           "    <GeometryField encoding=\"PointFromColumns\" x=\"field_1\" y=\"field_2\" z=\"field_3\"/>\n"
           "    <Field name=\"depth\" src=\"field_3\" type=\"Real\"/>\n"
@@ -100,7 +126,7 @@ void begin_vrt(Soundings* s, const OutputTarget* xyz_target, OutputInputs* input
         fprintf(stderr, "qkvdump: %s: the soundings are written without it\n", target->path);
         return;
     }
-    write_vrt(s->vrt.file, xyz_target->path);
+    write_vrt(s->vrt.file, xyz_target->path, s);
     if (ferror(s->vrt.file)) text_output_fail(&s->vrt, errno);
 }
 
@@ -108,6 +134,8 @@ int begin(DumpOutput* output, const DumpSetup* setup)
 {
     Soundings* s = soundings_of(output);
     s->summary = setup->summary;
+    s->reduce = setup->reduce;
+    s->flagged_too = setup->options->reduction.xyz_flagged;
     if (!text_output_open(&s->xyz, &output->target)) return 1;
     begin_vrt(s, &output->target, setup->inputs);
     return 0;
@@ -116,7 +144,11 @@ int begin(DumpOutput* output, const DumpSetup* setup)
 void ping(DumpOutput* output, const ExportPing* ping)
 {
     Soundings* s = soundings_of(output);
-    if (s->xyz.failed || !ping->position.known || !ping->bottom.known) return;
+    if (s->xyz.failed || !ping->position.known || !ping->bottom.has_depth) return;
+    if (ping->reduced && ping->reduction.flags != 0 && !s->flagged_too) {
+        ++s->flagged_left_out;
+        return;
+    }
     char depth[EXPORT_DEPTH_TEXT_SIZE];
     const char* depth_text = export_depth_text(ping->bottom.depth_m, depth);
     if (fprintf(s->xyz.file, "%.*f %.*f %s\n", EXPORT_SOUNDING_DECIMALS, ping->position.longitude,
@@ -133,11 +165,17 @@ bool finish(DumpOutput* output, const DumpEnd* end)
     Soundings* s = soundings_of(output);
     OutputTarget* target = &output->target;
     const char* why = end->why;
-    if (why == nullptr && !end->abandoned && s->count == 0) why = "no ping has both a position and a depth";
+    if (why == nullptr && !end->abandoned && s->count == 0) {
+        why = s->flagged_left_out > 0 ? "every ping with a position and a depth is flagged (--xyz-flagged writes them)"
+                                      : "no ping has both a position and a depth";
+    }
     if (why) dump_output_not_written(target, why);
     bool kept = text_output_close(&s->xyz, target, end->keep && why == nullptr);
     if (kept) {
-        fprintf(s->summary, "%s: %ld soundings (pings with a position and a depth)\n", target->path, s->count);
+        fprintf(s->summary, "%s: %ld soundings (pings with a position and a depth", target->path, s->count);
+        if (s->reduce != nullptr && s->flagged_too) fputs(", flagged ones too", s->summary);
+        if (s->reduce != nullptr && !s->flagged_too) fprintf(s->summary, ", %ld flagged left out", s->flagged_left_out);
+        fputs(")\n", s->summary);
     }
     if (s->vrt.file == nullptr) return kept;
     if (!text_output_close(&s->vrt, &s->vrt_target, kept)) return false;

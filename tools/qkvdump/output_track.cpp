@@ -9,6 +9,8 @@ namespace {
 struct Track {
     TextOutput text;
     FILE* summary;
+    const char* reference;  // where the depths are reduced
+    bool attitude;
     long features;
     char feature[GEOJSON_FEATURE_SIZE];
 };
@@ -27,6 +29,8 @@ int begin(DumpOutput* output, const DumpSetup* setup)
 {
     Track* track = track_of(output);
     track->summary = setup->summary;
+    track->reference = setup->reduce != nullptr ? reduction_reference(&setup->reduce->settings) : nullptr;
+    track->attitude = setup->reduce != nullptr && setup->reduce->settings.heave;
     if (!text_output_open(&track->text, &output->target)) return 1;
     if (fputs(GEOJSON_OPENING, track->text.file) == EOF) text_output_fail(&track->text, errno);
     return 0;
@@ -36,7 +40,8 @@ void ping(DumpOutput* output, const ExportPing* ping)
 {
     Track* track = track_of(output);
     if (track->text.failed || !ping->position.known) return;
-    size_t length = geojson_feature(ping, track->features == 0, track->feature, sizeof track->feature);
+    size_t length = geojson_feature(ping, track->features == 0, track->reference, track->attitude, track->feature,
+                                    sizeof track->feature);
     if (length == 0 || fwrite(track->feature, 1, length, track->text.file) != length) {
         text_output_fail(&track->text, length == 0 ? ENAMETOOLONG : errno);
         return;

@@ -1,13 +1,15 @@
 // One ping as the listing and every output see it, decided in the run's
 // queue (run.h, ping_locate.h): its record, where it came from, its absolute
-// time, with navigation its position, and with the picker its bottom. What a
-// later stage decides of it (a depth reduced to a datum, with its flags) is
-// one more part of it, filled in the queue before the ping is handed on.
+// time, with navigation its position and what the sensors said at its time,
+// and with the picker its bottom. Where the depths are reduced (ping_reduce.h)
+// its depth is below the reference named, with the corrections and flags
+// beside it, filled in the queue before the ping is handed on.
 #pragma once
 
 #include <cmath>
 #include <cstdint>
 
+#include "reduction/reduction.h"
 #include "store/record.h"
 
 struct PingPosition {
@@ -29,11 +31,27 @@ struct PingDepth {
     int quality;        // 1 to 100 with a depth, 0 without
 };
 
+// What the .NAV lines' sensors said at the ping's time (nav_motion.h); each where known.
+struct PingMotion {
+    bool has_heave;
+    double heave_m;  // positive up
+    bool has_roll;
+    double roll_degrees;  // positive with the port side up
+    bool has_pitch;
+    double pitch_degrees;  // positive with the bow up
+    bool has_heading;
+    double heading_degrees;  // true
+    bool has_height;         // an RTK fixed solution's
+    double altitude_m;       // the antenna above the geoid
+    double geoid_separation_m;
+};
+
 struct PingBottom {
-    bool known;         // the picker gave the ping a depth
+    bool known;         // the picker gave the ping a bottom
     double distance_m;  // the bottom below the transducer
-    double depth_m;     // below the surface: the distance and the transducer's draft
-    int quality;        // 1 to 100 with a depth, 0 without
+    bool has_depth;     // the depth shown wherever a depth is: the surface's without a reduction, else the reduction's
+    double depth_m;     // below the surface (the distance and the transducer's draft), or below the reference
+    int quality;        // the picker's: 1 to 100 with a bottom, 0 without
 };
 
 constexpr int EXPORT_DEPTH_TEXT_SIZE = 32;
@@ -78,7 +96,10 @@ struct ExportPing {
     long record;         // in its file, from 1
     bool time_known;     // false when the record's texts are no date and time
     int64_t utc_ms;      // since 1970-01-01 00:00 UTC
-    PingPosition position;
+    PingPosition position;  // the antenna's; with a reduction, the sounding's (moved by the transducer's offset)
+    PingMotion motion;
     bool with_depth;     // --depth: the bottom below is the picker's
     PingBottom bottom;
+    bool reduced;        // reduction has the corrections and flags of the depth, the spike test's too
+    ReductionResult reduction;
 };

@@ -4,15 +4,14 @@
 
 namespace {
 
-// What today's depths are below: the surface, as the transducer's draft puts them.
-const char DEPTH_REFERENCE[] = "water surface";
 const char SOURCE[] = "qkvdump " HALVEX_VERSION " (Halvex_StoreData)";
 
 // The sounding a ping gives the grid, exactly as the soundings file writes it, so that a grid binned again from
-// that file has the same cells: false where the ping has no position or no depth.
+// that file has the same cells: false where the ping has no position or no depth, or its depth is flagged.
 bool sounding_of(const ExportPing* ping, GridSounding* sounding)
 {
-    if (!ping->position.known || !ping->bottom.known) return false;
+    if (!ping->position.known || !ping->bottom.has_depth) return false;
+    if (ping->reduced && ping->reduction.flags != 0) return false;
     sounding->x = export_sounding_degrees(ping->position.longitude);
     sounding->y = export_sounding_degrees(ping->position.latitude);
     sounding->depth = static_cast<double>(export_millimetres(ping->bottom.depth_m)) / 1000.0;
@@ -57,7 +56,7 @@ void bin_held(PingGrid* cells)
 const char* why_not(const PingGrid* cells)
 {
     if (cells->why[0] != 0) return cells->why;
-    if (cells->grid.binned == 0) return "no ping has both a position and a depth";
+    if (cells->grid.binned == 0) return "no ping has both a position and a depth that is not flagged";
     return nullptr;
 }
 
@@ -68,11 +67,11 @@ bool carry_on(void*)
 
 }  // namespace
 
-bool ping_grid_begin(PingGrid* cells, const DumpOptions* options)
+bool ping_grid_begin(PingGrid* cells, const DumpOptions* options, const char* depth_reference)
 {
     cells->projected = false;
     cells->held_count = 0;
-    cells->depth_reference = DEPTH_REFERENCE;
+    cells->depth_reference = depth_reference;
     cells->why[0] = 0;
     cells->projection = Projection{};
     if (!grid_init(&cells->grid, options->cell_m, GRID_MEMORY_DEFAULT)) return false;  // the cell was checked

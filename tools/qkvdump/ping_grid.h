@@ -1,6 +1,6 @@
 // The run's soundings binned for its grid and its contours (--grid,
-// --contours), once for both: each ping with a position and a depth, taken
-// as the soundings (--xyz) write it, is projected and binned in batches as
+// --contours), once for both: each ping with a position and a depth that is
+// not flagged, taken as the soundings (--xyz) write it, is projected and binned in batches as
 // the pings are handed on.
 //
 // The projection must be known before the first sounding is binned. With
@@ -29,7 +29,8 @@ struct PingGrid {
 };
 
 // False, said, when --crs names no system a grid can be made in (a command line refused) or there is no memory.
-bool ping_grid_begin(PingGrid* cells, const DumpOptions* options);
+// The depths are below depth_reference (the reduction's, or the water surface), which outlives the cells.
+bool ping_grid_begin(PingGrid* cells, const DumpOptions* options, const char* depth_reference);
 void ping_grid_add(PingGrid* cells, const ExportPing* ping);
 // After the last ping: what is held, binned.
 void ping_grid_end(PingGrid* cells);

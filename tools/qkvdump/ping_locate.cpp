@@ -4,7 +4,7 @@ namespace {
 
 PingBottom bottom_of(const PingDepth* depth, double draft_m)
 {
-    return PingBottom{depth->known, depth->distance_m, depth->known ? depth->distance_m + draft_m : 0.0,
+    return PingBottom{depth->known, depth->distance_m, depth->known, depth->known ? depth->distance_m + draft_m : 0.0,
                       depth->quality};
 }
 
@@ -22,6 +22,7 @@ void locate_in_time(PingLocator* l, ExportPing* ping)
     }
     if (l->basis == PING_BASIS_NAV) {
         nav_join_locate(l->join, local_ms, &ping->utc_ms, &ping->position);
+        if (l->motion != nullptr) nav_motion_at(l->motion, ping->utc_ms, &ping->motion);
         ++l->nav_pings;
         l->placed += ping->position.known;
     }
@@ -45,6 +46,7 @@ void ping_locate(PingLocator* locator, const PingDepth* depth, ExportPing* ping)
     ping->time_known = false;
     ping->utc_ms = 0;
     ping->position = PingPosition{};
+    ping->motion = PingMotion{};
     ping->with_depth = locator->with_depth;
     ping->bottom = locator->with_depth ? bottom_of(depth, locator->draft_m) : PingBottom{};
     if (locator->timed) locate_in_time(locator, ping);

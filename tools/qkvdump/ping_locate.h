@@ -1,14 +1,16 @@
 // Where and when a ping was, as every export gives it: its UTC time, from its
 // record's local time by the run's time basis (navlog's .NAV lines, an offset
-// given, or the computer's zone), its position from the .NAV lines, and its
-// bottom below the surface from the picker's verdict and the transducer's
-// draft. Pings are taken in the order read, one after the other.
+// given, or the computer's zone), its position from the .NAV lines and what
+// their sensors said at its time, and its bottom below the surface from the
+// picker's verdict and the transducer's draft. Pings are taken in the order
+// read, one after the other.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 
 #include "tools/qkvdump/nav_join.h"
+#include "tools/qkvdump/nav_motion.h"
 #include "tools/qkvdump/ping_export.h"
 #include "tools/qkvdump/ping_time.h"
 
@@ -19,6 +21,7 @@ struct PingLocator {
     PingTimeBasis basis;
     int offset_seconds;  // PING_BASIS_OFFSET: the record times' UTC offset
     NavJoin* join;       // PING_BASIS_NAV: the .NAV lines, begun
+    NavMotion* motion;   // with join: the lines' sensors, read through by join; null: none asked for
     bool timed;          // times and positions are worked out; else the bottom alone (a listing, a plain picture)
     bool with_depth;     // the pings' bottoms are the picker's
     double draft_m;      // added to the picked distance

@@ -38,7 +38,10 @@ void start(DumpRun* run, const DumpOptions* o)
     run->options = o;
     run->output_count = 0;
     run->survey = DumpSurvey{};
-    run->queue.first = run->queue.count = run->queue.decided = run->queue.ahead = run->queue.held = 0;
+    run->queue.first = run->queue.count = run->queue.decided = run->queue.judged = run->queue.ahead = 0;
+    run->queue.held = 0;
+    run->reducing = false;
+    run->offered = 0;
     run->pings = 0;
     run->output_error = 0;
     run->scanner.each = run->surveyor.each = nullptr;
@@ -151,6 +154,16 @@ bool survey_files(DumpRun* run)
     return true;
 }
 
+// What the reduction asks of the .NAV lines' sensors: NAV_MOTION_WANT_ bits.
+unsigned motion_wanted(const DumpOptions* o)
+{
+    const ReductionSettings* s = &o->reduction.settings;
+    if (!o->reduction.asked) return 0;
+    return (s->heave ? NAV_MOTION_WANT_ATTITUDE : 0) |
+           (s->forward_m != 0 || s->starboard_m != 0 ? NAV_MOTION_WANT_HEADING : 0) |
+           (s->level == REDUCTION_LEVEL_RTK ? NAV_MOTION_WANT_HEIGHT : 0);
+}
+
 // The pings' times and positions, and their bottoms, as the run reads them.
 void begin_reading(DumpRun* run)
 {
@@ -161,7 +174,14 @@ void begin_reading(DumpRun* run)
     l->offset_seconds = o->offset_seconds;
     if (o->nav_count > 0) {
         nav_lines_open(&run->lines, o->nav_files, o->nav_count);
-        nav_join_begin(&run->join, nav_lines_next, &run->lines);
+        unsigned wanted = motion_wanted(o);
+        if (wanted != 0) {
+            nav_motion_begin(&run->motion, nav_lines_next, &run->lines, wanted);
+            nav_join_begin(&run->join, nav_motion_next, &run->motion);
+            l->motion = &run->motion;
+        } else {
+            nav_join_begin(&run->join, nav_lines_next, &run->lines);
+        }
         l->join = &run->join;
     }
     // A picture's axes are in UTC too.
@@ -174,6 +194,7 @@ void begin_reading(DumpRun* run)
         ping_depth_begin(&run->depth, &o->depth_settings);
         run->queue.ahead = ping_depth_ahead(&run->depth);
     }
+    if (run->reducing) run->queue.held = ping_reduce_held(&run->reduce);
 }
 
 // The outputs begun so far, ended without a word as the run stops before reading.
@@ -194,6 +215,7 @@ int begin_outputs(DumpRun* run)
     setup.time_basis = run->time_basis;
     setup.cells = &run->cells;
     setup.summary = run->summary;
+    setup.reduce = run->reducing ? &run->reduce : nullptr;
     for (int i = 0; i < run->output_count; ++i) {
         DumpOutput* output = &run->outputs[i];
         output->state = calloc(1, output->kind->state_size);
@@ -212,7 +234,14 @@ PingSlot* slot_at(PingQueue* queue, int index)
     return &queue->slots[(queue->first + index) % PING_QUEUE_SIZE];
 }
 
-// The oldest undecided ping of the queue: its bottom (the picker's verdict) and its time and place.
+// The spike test's verdict on the oldest ping not yet judged.
+void judge(DumpRun* run, const ReductionResult* judged)
+{
+    ping_reduce_apply(judged, &slot_at(&run->queue, run->queue.judged++)->ping);
+}
+
+// The oldest undecided ping of the queue: its bottom (the picker's verdict), its time and place, and where the
+// depths are reduced its depth below the reference, offered to the spike test.
 void decide(DumpRun* run, int file_index)
 {
     const DumpOptions* o = run->options;
@@ -226,6 +255,21 @@ void decide(DumpRun* run, int file_index)
     ping->file_index = file_index;
     ping->record = slot->record;
     ping_locate(&run->locator, &depth, ping);
+    if (!run->reducing) {
+        run->queue.judged = run->queue.decided;
+        return;
+    }
+    ReductionPing reduced;
+    ReductionResult judged;
+    ping_reduce_of_export(ping, run->offered++, &reduced);
+    if (ping_reduce_offer(&run->reduce, &reduced, &judged)) judge(run, &judged);
+}
+
+// At a file's end: the verdicts on its pings still waiting for the spike test.
+void judge_the_rest(DumpRun* run)
+{
+    ReductionResult judged;
+    while (run->reducing && ping_reduce_flush(&run->reduce, &judged)) judge(run, &judged);
 }
 
 // The oldest ping of the queue, decided: listed and given to every output.
@@ -233,22 +277,25 @@ void hand_on(DumpRun* run)
 {
     PingQueue* queue = &run->queue;
     PingSlot* slot = slot_at(queue, 0);
-    listing_line(&run->scanner, run->options, &slot->view, &slot->ping);
+    const char* reference = run->reducing ? reduction_reference(&run->reduce.settings) : nullptr;
+    listing_line(&run->scanner, run->options, reference, &slot->view, &slot->ping);
     if (run->gridding) ping_grid_add(&run->cells, &slot->ping);
     for (int i = 0; i < run->output_count; ++i) run->outputs[i].kind->steps.ping(&run->outputs[i], &slot->ping);
     ++run->pings;
     queue->first = (queue->first + 1) % PING_QUEUE_SIZE;
     --queue->count;
     --queue->decided;
+    --queue->judged;
 }
 
-// Decides the pings that have waited long enough, and hands on those held long enough; at a file's end, all.
+// Decides the pings that have waited long enough, and hands on those judged; at a file's end, all.
 bool move_on(DumpRun* run, int file_index, bool file_end)
 {
     PingQueue* queue = &run->queue;
     bool failed = output_failed(run);
     while (!failed && queue->count - queue->decided > (file_end ? 0 : queue->ahead)) decide(run, file_index);
-    for (; !failed && queue->decided > (file_end ? 0 : queue->held); failed = output_failed(run)) hand_on(run);
+    if (!failed && file_end) judge_the_rest(run);
+    for (; !failed && queue->judged > 0; failed = output_failed(run)) hand_on(run);
     return failed;
 }
 
@@ -261,7 +308,9 @@ bool drain(DumpRun* run, int file_index, bool failed)
     for (PingDepth depth; queue->count > queue->decided && run->options->depth; ++queue->decided) {
         ping_depth_next(&run->depth, &depth);
     }
-    queue->first = queue->count = queue->decided = 0;
+    for (ReductionResult judged; run->reducing && ping_reduce_flush(&run->reduce, &judged);) {
+    }
+    queue->first = queue->count = queue->decided = queue->judged = 0;
     return failed;
 }
 
@@ -322,6 +371,7 @@ bool finish(DumpRun* run)
         whole = run->outputs[i].kind->steps.finish(&run->outputs[i], &end) && whole;
     }
     if (o->nav_count > 0) ping_locate_tell(&run->locator, stderr);
+    if (run->reducing) ping_reduce_tell(&run->reduce, stderr);
     bool exports_whole = end.why == nullptr || !dump_exports_asked(o);
     return whole && nav_whole && !ping_locate_none_placed(&run->locator) && exports_whole;
 }
@@ -359,7 +409,15 @@ int dump_run(DumpRun* run, const DumpOptions* options)
     if (int refused = check_outputs(run)) return refused;
     if (!nav_files_readable(options)) return 1;
     if (!survey_files(run)) return 2;
-    if (run->gridding && !ping_grid_begin(&run->cells, options)) return 2;
+    if (options->reduction.asked) {
+        if (!ping_reduce_begin(&run->reduce, options)) return 1;
+        run->reducing = true;
+    }
+    const char* reference = run->reducing ? reduction_reference(&run->reduce.settings) : REDUCTION_SURFACE;
+    if (run->gridding && !ping_grid_begin(&run->cells, options, reference)) {
+        if (run->reducing) ping_reduce_end(&run->reduce);
+        return 2;
+    }
     begin_reading(run);
     int status = begin_outputs(run);
     if (status == 0) {
@@ -367,6 +425,7 @@ int dump_run(DumpRun* run, const DumpOptions* options)
     } else if (options->depth) {
         ping_depth_end(&run->depth);
     }
+    if (run->reducing) ping_reduce_end(&run->reduce);
     release(run);
     return status;
 }

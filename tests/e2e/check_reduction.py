@@ -1,0 +1,161 @@
+#!/usr/bin/python3
+"""Reduces a recording of headsim's seabed to its datum, by the formulas of
+docs/formats.md ("Depths reduced to a named reference") alone, and checks
+the depths against headsim's truth and, where qkvdump reduced them, against
+qkvdump's, ping by ping:
+  check_reduction.py TRUTH.csv PINGS.csv DAY.NAV GAUGE.csv CAST.csv DRAFT FORWARD,STARBOARD
+PINGS.csv is qkvdump's --csv --nav --depth of the recording: the distance
+below the transducer is its distance_m, or without the reduction's columns
+its depth_m (qkvdump run without a draft). The heave and the heading come
+from the $PASHR and $--HDT of the .NAV lines (read with pynmea2), the level
+from the gauge's file, the speed of sound from the cast. Prints the figures
+and "ok", exit 0; or says what fails, exit 1."""
+import sys
+
+import numpy as np
+import pandas
+import pynmea2
+
+DISTANCE = "below_transducer_m"   # qkvdump's unreduced distance below the transducer, beside its reduced depth_m
+NOMINAL = 1500.0          # the head's speed of sound
+HEAVE_GAP_S = 1.5         # the widest gap between a sensor's samples interpolated across
+LEVEL_GAP_S = 3600.0      # and between a level's points
+SPIKE_SIDE, SPIKE_OTHERS, SPIKE_M, SPIKE_SHARE = 5, 4, 0.5, 0.05
+A, F = 6378137.0, 1 / 298.257223563
+E2 = F * (2 - F)
+
+
+def seconds(times):
+    since = pandas.to_datetime(times, utc=True) - pandas.Timestamp(0, tz="UTC")
+    return np.asarray(since / pandas.Timedelta(seconds=1))
+
+
+def interpolate(at, times, values, gap):
+    """Linear between the samples around each time, NaN across a longer gap or outside them."""
+    order = np.argsort(times, kind="stable")
+    times, values = times[order], values[order]
+    after = np.clip(np.searchsorted(times, at), 1, len(times) - 1)
+    inside = (at >= times[0]) & (at <= times[-1]) & ((times[after] - times[after - 1] <= gap) | np.isin(at, times))
+    return np.where(inside, np.interp(at, times, values), np.nan)
+
+
+def sensors(nav_path):
+    """Heave and heading samples of the .NAV lines: (UTC seconds, value) each."""
+    heave, heading = [], []
+    for line in open(nav_path, encoding="ascii"):
+        stamp, sentence = line.rstrip("\n").split(" ", 1)
+        message = pynmea2.parse(sentence, check=True)
+        if sentence.startswith("$PASHR,"):
+            names = [field[0] for field in message.fields]  # pynmea2 names heave's attribute "heading"
+            heave.append((stamp, float(message.data[names.index("Heave")])))
+        elif sentence[3:7] == "HDT,":
+            heading.append((stamp, float(message.heading)))
+    return [(seconds([s for s, _ in samples]), np.array([v for _, v in samples])) for samples in (heave, heading)]
+
+
+def through_cast(cast, draft, distance):
+    """d = Z(T(draft) + d0 / 1500) - draft, the speed linear with depth between the cast's points."""
+    z, c = cast.depth_m.to_numpy(), cast.sound_speed_m_s.to_numpy()
+    g = np.append(np.diff(c) / np.diff(z), 0.0)
+    def layer_time(i, dz):
+        return np.where(g[i] == 0, dz / c[i], np.log1p(g[i] * dz / c[i]) / np.where(g[i] == 0, 1, g[i]))
+    def layer_depth(i, dt):
+        return np.where(g[i] == 0, c[i] * dt, c[i] * np.expm1(g[i] * dt) / np.where(g[i] == 0, 1, g[i]))
+    t = np.concatenate([[z[0] / c[0]], z[0] / c[0] + np.cumsum(layer_time(np.arange(len(z) - 1), np.diff(z)))])
+    def time_to(depth):
+        i = np.clip(np.searchsorted(z, depth, "right") - 1, 0, None)
+        return np.where(depth < z[0], depth / c[0], t[i] + layer_time(i, depth - z[i]))
+    def depth_at(time):
+        i = np.clip(np.searchsorted(t, time, "right") - 1, 0, None)
+        return np.where(time < t[0], time * c[0], z[i] + layer_depth(i, time - t[i]))
+    return depth_at(time_to(draft) + distance / NOMINAL) - draft
+
+
+def moved(lat, lon, heading, forward, starboard):
+    """The antenna's position moved along the heading, through earth-centred coordinates on WGS 84."""
+    phi, lam, theta = np.radians(lat), np.radians(lon), np.radians(heading)
+    n = forward * np.cos(theta) - starboard * np.sin(theta)
+    e = forward * np.sin(theta) + starboard * np.cos(theta)
+    N = A / np.sqrt(1 - E2 * np.sin(phi) ** 2)
+    x = N * np.cos(phi) * np.cos(lam) - e * np.sin(lam) - n * np.sin(phi) * np.cos(lam)
+    y = N * np.cos(phi) * np.sin(lam) + e * np.cos(lam) - n * np.sin(phi) * np.sin(lam)
+    zz = N * (1 - E2) * np.sin(phi) + n * np.cos(phi)
+    p = np.hypot(x, y)
+    phi0 = np.arctan2(zz, p * (1 - E2))
+    phi1 = np.arctan2(zz + E2 * A / np.sqrt(1 - E2 * np.sin(phi0) ** 2) * np.sin(phi0), p)
+    return np.degrees(phi1), np.degrees(np.arctan2(y, x))
+
+
+def spikes(surface):
+    """Each ping against the median of up to 5 pings either side and itself, those with a depth, 4 others at least."""
+    flagged = np.zeros(len(surface), bool)
+    for k in np.flatnonzero(~np.isnan(surface)):
+        window = surface[max(0, k - SPIKE_SIDE):k + SPIKE_SIDE + 1]
+        window = window[~np.isnan(window)]
+        if len(window) - 1 >= SPIKE_OTHERS:
+            median = np.median(window)
+            flagged[k] = abs(surface[k] - median) > max(SPIKE_M, SPIKE_SHARE * median)
+    return flagged
+
+
+def check(truth_path, pings_path, nav_path, gauge_path, cast_path, draft, offset):
+    truth = pandas.read_csv(truth_path, keep_default_na=False, na_values=[""])
+    pings = pandas.read_csv(pings_path, keep_default_na=False, na_values=[""])
+    pings = pings.set_index("record").loc[truth.ping]
+    reduced_by_qkvdump = "depth_reference" in pings.columns
+    distance = pings[DISTANCE if reduced_by_qkvdump else "depth_m"].to_numpy(float)
+    at = seconds(pings.time_utc)
+    gauge, cast = pandas.read_csv(gauge_path), pandas.read_csv(cast_path)
+    (heave_at, heave_values), (heading_at, heading_values) = sensors(nav_path)
+    heave = interpolate(at, heave_at, heave_values, HEAVE_GAP_S)
+    heading = interpolate(at, heading_at, np.unwrap(heading_values, period=360), HEAVE_GAP_S) % 360
+    level = interpolate(at, seconds(gauge.time), gauge.level_m.to_numpy(), LEVEL_GAP_S)
+    d = through_cast(cast, draft, distance)
+    surface = d + draft - heave
+    depth = surface - level
+    flagged = spikes(surface)
+    lat, lon = moved(pings.lat.to_numpy(), pings.lon.to_numpy(), heading, *offset)
+
+    has_bottom, spike = truth.reduced_depth_m.notna().to_numpy(), truth.spike.to_numpy() == 1
+    good = has_bottom & ~spike
+    error = np.abs(depth - truth.reduced_depth_m.to_numpy())
+    within = good & (error <= 0.002 * truth.range_m.to_numpy() + 0.05)
+    metres = np.hypot((lat - truth.transducer_latitude) * 111320,
+                      (lon - truth.transducer_longitude) * 111320 * np.cos(np.radians(lat)))
+    turned = np.abs((heading - truth.heading.to_numpy() + 180) % 360 - 180)
+    print("%d pings, %d with a bottom: %d within 0.2%% of the range + 5 cm (%.2f%%), worst %.3f m; %d spikes: %d "
+          "without a depth, %d flagged as spikes; %d depths without a bottom; good pings flagged as spikes %d; worst "
+          "level %.4f m, heave %.3f m, heading %.2f deg, transducer %.2f m" % (
+              len(truth), good.sum(), within.sum(), 100.0 * within.sum() / good.sum(), np.nanmax(error[good]),
+              spike.sum(), (spike & np.isnan(depth)).sum(), (spike & flagged).sum(),
+              (~has_bottom & ~np.isnan(depth)).sum(),
+              (good & flagged).sum(), np.nanmax(np.abs(level - truth.level_m)),
+              np.nanmax(np.abs(heave - truth.heave_m)), np.nanmax(turned), np.nanmax(metres)))
+    faults = []
+    if within.sum() < 0.99 * good.sum():
+        faults.append("fewer than 99% of the pings with a bottom within 0.2% of the range + 5 cm")
+    if (~has_bottom & ~np.isnan(depth)).any():
+        faults.append("depths without a bottom: pings %s" % list(truth.ping[~has_bottom & ~np.isnan(depth)]))
+    if (spike & ~np.isnan(depth) & ~flagged).any():
+        faults.append("spikes not flagged: pings %s" % list(truth.ping[spike & ~np.isnan(depth) & ~flagged]))
+    if (metres <= 0.5).sum() < 0.99 * len(truth):
+        faults.append("fewer than 99% of the transducers placed within 0.5 m of the truth's")
+    if reduced_by_qkvdump:
+        theirs = pings.depth_m.to_numpy(float)
+        if (np.abs(theirs - depth) > 0.002).any() or (np.isnan(theirs) != np.isnan(depth)).any():
+            faults.append("qkvdump's depths differ from these: pings %s" % list(
+                truth.ping[~(np.abs(theirs - depth) <= 0.002) & ~(np.isnan(theirs) & np.isnan(depth))]))
+        unflagged = spike & pings.flag.isna().to_numpy()
+        if unflagged.any():
+            faults.append("spikes qkvdump did not flag: pings %s" % list(truth.ping[unflagged]))
+        if set(pings.depth_reference) != set(truth.reference):
+            faults.append("qkvdump's reference %s, the truth's %s" % (set(pings.depth_reference), set(truth.reference)))
+    for fault in faults:
+        print(fault)
+    if faults:
+        sys.exit(1)
+    print("ok")
+
+
+if __name__ == "__main__":
+    check(*sys.argv[1:6], float(sys.argv[6]), [float(v) for v in sys.argv[7].split(",")])
