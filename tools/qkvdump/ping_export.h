@@ -82,11 +82,19 @@ inline const char* export_depth_text(double metres, char text[EXPORT_DEPTH_TEXT_
 
 // A sounding's longitude and latitude as the soundings (--xyz) write them: 7 decimals of degrees, about 1 cm.
 constexpr int EXPORT_SOUNDING_DECIMALS = 7;
-// Such a value as read back from its text: the double nearest the decimal printf writes, but where the product
-// rounds across a half (a few in a billion).
+constexpr double EXPORT_SOUNDING_SCALE = 1e7;
+// Such a value as read back from its text: the double nearest the decimal printf writes, which rounds the value
+// itself. Its product with the scale may have rounded to a half (positions between fixes of 4 decimals of
+// minutes often do): the part rounded off then says which way the value lies.
 inline double export_sounding_degrees(double degrees)
 {
-    return std::nearbyint(degrees * 1e7) / 1e7;
+    double scaled = degrees * EXPORT_SOUNDING_SCALE;
+    double whole = std::nearbyint(scaled);
+    if (std::fabs(scaled - std::trunc(scaled)) == 0.5) {
+        double lost = std::fma(degrees, EXPORT_SOUNDING_SCALE, -scaled);
+        if (lost != 0) whole = lost > 0 ? std::ceil(scaled) : std::floor(scaled);
+    }
+    return whole / EXPORT_SOUNDING_SCALE;
 }
 
 struct ExportPing {
