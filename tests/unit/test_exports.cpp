@@ -485,6 +485,19 @@ std::string asked(std::vector<const char*> arguments)
 
 // Each good command line and what it asks for; every refusal, as the program says it. The first refusal met wins,
 // and --help or --version met before it.
+// The grid bins each sounding where a reader of --xyz's text puts it: positions between fixes of 4 decimals of
+// minutes, whose product with 1e7 often rounds onto a half, read back as strtod reads what printf wrote.
+TEST(ExportSounding, DegreesAsTheirTextReadsBack)
+{
+    for (long step = 0; step < 200000; ++step) {
+        double minutes = 6.9848 + 0.0001 * static_cast<double>(step / 8), share = (step % 8) / 8.0;
+        double degrees = 51.0 + (minutes + 0.0001 * share) / 60.0;
+        char text[32];
+        snprintf(text, sizeof text, "%.*f", EXPORT_SOUNDING_DECIMALS, degrees);
+        ASSERT_EQ(strtod(text, nullptr), export_sounding_degrees(degrees)) << text;
+    }
+}
+
 TEST(DumpOptions, WhatEachLineAsksForAndEveryRefusal)
 {
     const std::string divisors = "1, 2, 4, 5, 8, 10, 16, 20, 25, 32, 40, 50, 64, 80, 100, 125, 160, 200, 250, 320, "
@@ -547,7 +560,7 @@ TEST(DumpOptions, WhatEachLineAsksForAndEveryRefusal)
         {{"--cell", "0.001"}, "--cell must be metres from 0.01 to 100000, not \"0.001\""},
         {{"--depths", "2,,5"},
          "--depths must be 1 to 256 depths in metres from -100000 to 100000 apart by commas, not \"2,,5\""},
-        {{"--follow", "--cell", "1"}, "--follow goes with no other option but --depth, --draft, --blank and --nmea-out"},
+        {{"--follow", "--cell", "1"}, FOLLOW_TAKES},
         {{"--csv", "--draft", "0.5", "--blank", "1", "a.QKV"}, "--draft needs --depth"},
         {{"--csv", "--blank", "1", "a.QKV"}, "--blank needs --depth"},
         {{"--depth", "--blank", "-1", "a.QKV"}, "--blank must be metres from 0 to 1000, not \"-1\""},
