@@ -1,5 +1,6 @@
 #include <cinttypes>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 
 #include "grid/grid_view.h"
@@ -82,10 +83,13 @@ bool grid_view_extent(const Grid* grid, GridExtent* extent, char* reason)
     }
     if (extent->width >= INT_MAX || extent->height >= INT_MAX ||
         extent->width * extent->height > GRIDFILE_RASTER_MAX) {
+        // The cell that fits, with room for the cells a coarser grid's edges may add.
+        double fits = grid->cell_m * std::sqrt(static_cast<double>(extent->width) *
+                                               static_cast<double>(extent->height) / GRIDFILE_RASTER_MAX) * 1.01;
         snprintf(reason, GRIDFILE_REASON_SIZE,
                  "the soundings span %" PRId64 " x %" PRId64 " cells of %g m, more than the %" PRId64
-                 " cells a grid file may have; cells of %g m span a quarter of that",
-                 extent->width, extent->height, grid->cell_m, GRIDFILE_RASTER_MAX, grid->cell_m * 2);
+                 " cells a grid file may have; cells of %.3g m or more fit",
+                 extent->width, extent->height, grid->cell_m, GRIDFILE_RASTER_MAX, fits);
         return false;
     }
     return true;

@@ -458,7 +458,7 @@ TEST_F(GridFiles, RefusedWithTheReason)
         {"a directory that is not there", {{0, 0, 5}}, &fine, {-1, nullptr, 0}, "GDAL: ", "gone/refused.tif"},
         {"contours into one", {{0, 0, 5}, {1, 0, 6}}, &fine, {1, nullptr, 0}, "GDAL: ", "gone/refused.geojson"},
         {"an extent past the limit", {{0, 0, 5}, {20000, 20000, 5}}, &fine, {-1, nullptr, 0},
-         "more than the 268435456 cells"},
+         "more than the 268435456 cells a grid file may have; cells of 1.23 m or more fit"},
         {"stopped half-way", {{0, 0, 5}}, &stopped, {-1, nullptr, 0}, "stopped before"},
         {"contours stopped half-way", {{0, 0, 5}, {1, 0, 6}}, &stopped, {1, nullptr, 0}, "stopped before"},
         {"a negative interval", {{0, 0, 5}}, &fine, {-2, nullptr, 0}, "positive number"},
