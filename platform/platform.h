@@ -206,6 +206,14 @@ PlatResult plat_file_replace(const char* from, const char* to, char* reason, siz
 PlatResult plat_file_move_new(const char* from, const char* to, char* reason, size_t reason_size);
 // Removes a closed file made beside another that is not to be moved into place.
 void plat_file_discard(const char* temp);
+// A step that a library takes in one call and that makes files of its own
+// beside the file made for it (a grid written by GDAL), which only the library
+// removes: while held, Ctrl+C and a request to terminate wait, and
+// plat_end_asked says one came, for the step to be told to stop; released,
+// one that came ends the process as it would have (the files made beside
+// others removed). An end the tool was started to ignore (nohup) stays ignored.
+void plat_ends_hold(bool hold);
+bool plat_end_asked();
 // The bytes free to this user on the disk of the directory path: false when
 // it cannot be told.
 bool plat_disk_free(const char* path, int64_t* bytes);
