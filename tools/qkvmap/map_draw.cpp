@@ -152,7 +152,9 @@ bool point_along(const double* xy, int points, double at, double* x, double* y)
 void map_layout(int columns, int rows, long size, MapLayout* layout)
 {
     int longer = std::max(std::max(columns, rows), 1);
-    double scale = std::min(static_cast<double>(MAP_UPSCALE_MAX), static_cast<double>(size) / longer);
+    // A cell drawn larger is a whole number of pixels across, so that every cell looks alike.
+    double fit = static_cast<double>(size) / longer;
+    double scale = fit >= 1 ? std::min(floor(fit), static_cast<double>(MAP_UPSCALE_MAX)) : fit;
     *layout = MapLayout{};
     layout->pixels_per_cell = scale;
     layout->map_width = std::max(1, static_cast<int>(lround(columns * scale)));

@@ -20,7 +20,7 @@ extern const MapRgb MAP_RAMP[MAP_RAMP_STOPS];
 constexpr MapRgb MAP_WHITE = {255, 255, 255};
 constexpr MapRgb MAP_INK = {0, 0, 0};           // the frame, the words, the scale bar, the north arrow
 constexpr MapRgb MAP_CONTOUR = {200, 30, 30};   // the contour lines and their depths
-constexpr int MAP_UPSCALE_MAX = 8;              // pixels a cell at most, for a small grid
+constexpr int MAP_UPSCALE_MAX = 32;             // pixels a cell at most, for a small grid
 
 struct MapCanvas {
     int width;

@@ -15,8 +15,9 @@ const char QKVMAP_USAGE[] =
     "  --contours FILE    contour lines to draw (GeoJSON or GeoPackage, a depth\n"
     "                     field on each line), in any coordinate system\n"
     "  --band shoalest|mean  the depths drawn (default shoalest)\n"
-    "  --size PIXELS      the map's longer side (100 to 8000, default 1000); a\n"
-    "                     small grid is drawn at most 8 pixels a cell\n"
+    "  --size PIXELS      the map's longer side at most (100 to 8000, default\n"
+    "                     1000); a small grid's cells are drawn a whole number\n"
+    "                     of pixels across, at most 32\n"
     "  --version          print the version\n"
     "  --help             print this text\n";
 
