@@ -1,5 +1,6 @@
 #include "tools/qkvmap/run.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,17 +13,21 @@ namespace {
 
 constexpr int PATH_SIZE = 4096;
 constexpr int TITLE_SIZE = 512;
-const unsigned char PNG_SIGNATURE[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+const uint8_t PNG_SIGNATURE[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
 // An existing OUT that is a PNG picture or empty: the one kind of file replaced.
 bool holds_picture_or_nothing(const char* path)
 {
-    unsigned char head[sizeof PNG_SIGNATURE] = {};
-    FILE* stream = fopen(path, "rb");
-    if (stream == nullptr) return false;
-    size_t got = fread(head, 1, sizeof head, stream);
-    fclose(stream);
-    return got == 0 || (got == sizeof head && memcmp(head, PNG_SIGNATURE, sizeof head) == 0);
+    uint8_t head[sizeof PNG_SIGNATURE] = {};
+    PlatFile file;
+    PlatFileLook look;
+    char reason[MAP_REASON_SIZE];
+    if (plat_file_open_shared(path, &file, &look, reason, sizeof reason) != PLAT_OK) return false;
+    int64_t size = plat_file_size(file);
+    bool picture = size >= static_cast<int64_t>(sizeof head) && plat_file_read_at(file, 0, head, sizeof head) == PLAT_OK &&
+                   memcmp(head, PNG_SIGNATURE, sizeof head) == 0;
+    plat_file_close(file);
+    return size == 0 || picture;
 }
 
 // OUT is none of the files read, no directory, and nothing but a picture: else said, false.
@@ -37,7 +42,8 @@ bool out_writable(const MapOptions* options, bool* existed, PlatFileLook* look)
             return false;
         }
     }
-    const char* is = !look->regular                             ? "a directory or a disk"
+    const char* is = look->stream                               ? "a pipe or a device"
+                     : !look->regular                           ? "a directory or a disk"
                      : !holds_picture_or_nothing(options->out) ? "no PNG picture"
                                                                : nullptr;
     if (is == nullptr) return true;
