@@ -1,6 +1,7 @@
 #include "tools/qkvmap/map_files.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -15,6 +16,7 @@ namespace {
 
 const char DEPTH_FIELD[] = "depth";
 constexpr double NORTH_STEP_DEG = 0.001;  // of latitude, to find north by
+constexpr int64_t GDAL_CACHE_BYTES = 64 << 20;  // each block of a grid is read once: a cache gains nothing
 
 // GDAL's last error, or what was being done where it said none.
 void say(char reason[MAP_REASON_SIZE], const char* doing)
@@ -135,6 +137,7 @@ long draw_layer(LineDrawing* drawing, OGRLayerH layer, int depth_field, char rea
 void map_gdal_start()
 {
     GDALAllRegister();
+    GDALSetCacheMax64(GDAL_CACHE_BYTES);
     CPLSetConfigOption("GDAL_PAM_ENABLED", "NO");  // no .aux.xml beside the grid or the picture
     OSRSetPROJEnableNetwork(FALSE);
     CPLSetErrorHandler(CPLQuietErrorHandler);      // what GDAL says is said once, as the reason
