@@ -311,7 +311,7 @@ bool output_target_finish(OutputTarget* target, bool keep)
     PlatResult moved = PLAT_ERR_EXISTS;
     if (!there) {
         moved = plat_file_move_new(target->temp, target->path, reason, sizeof reason);
-    } else if (target->existed && plat_same_file(now, target->look)) {
+    } else if (target->existed && plat_same_file_since(target->look, now)) {
         moved = plat_file_replace(target->temp, target->path, reason, sizeof reason);
     }
     if (moved == PLAT_OK) return true;
