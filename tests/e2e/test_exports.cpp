@@ -343,6 +343,10 @@ TEST(Exports, CommandLinesRefused)
              " is no netCDF file: not writing the netCDF file over it (--force replaces it)\n"},
         {{"--nav", dir.file("day.NAV"), "--grid", dir.file("other.NAV"), "--cell", "1", "--force", data},
          "qkvdump: --grid " + dir.file("other.NAV") + " is a navigation log: not writing the grid over it\n"},
+        {{"--nav", dir.file("day.NAV"), "--edits", dir.file("pings.csv"), "--grid", dir.file("pings.csv"), "--cell",
+          "1", "--force", data},
+         "qkvdump: --grid " + dir.file("pings.csv") + " is " + dir.file("pings.csv") +
+             ", a file to read: not writing the grid over it\n"},
         {{"--nav", dir.file("day.NAV"), "--grid", dir.file("pings.csv"), "--cell", "1", data},
          "qkvdump: --grid " + dir.file("pings.csv") + " is no grid: not writing the grid over it (--force replaces "
                                                      "it)\n"},

@@ -247,7 +247,8 @@ bool output_target_check(OutputTarget* target, OutputInputs* inputs)
     if (shares_out(target, inputs)) return false;
     if (target->existed) {
         if (is_input(target, inputs->files, inputs->file_count) ||
-            is_input(target, inputs->nav_files, inputs->nav_count)) {
+            is_input(target, inputs->nav_files, inputs->nav_count) ||
+            is_input(target, inputs->settings_files, inputs->settings_count)) {
             return false;
         }
         if (!target->look.regular && !target->in_place) {
