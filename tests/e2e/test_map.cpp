@@ -80,6 +80,8 @@ TEST(Map, Refused)
          "qkvmap: -o " + dir.file("notes.txt") + " is no PNG picture: not drawing the map over it\n", 2},
         {{grid, "-o", dir.path()}, "qkvmap: -o " + dir.path() + " is a directory or a disk: not drawing the map over it\n",
          2},
+        {{grid, "-o", dir.file("10DEC2026.NAV")},
+         "qkvmap: -o " + dir.file("10DEC2026.NAV") + " is named as a navigation log: not drawing the map there\n", 2},
         {{grid, "--band", "deepest", "-o", out}, "qkvmap: --band must be shoalest or mean, not \"deepest\"\n", 2},
         {{grid}, "qkvmap: -o OUT is missing\n", 2},
     };

@@ -6,7 +6,9 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "navfile/nav_line.h"
 #include "platform/platform.h"
+#include "store/naming.h"
 #include "tools/qkvmap/map_files.h"
 
 namespace {
@@ -30,11 +32,22 @@ bool holds_picture_or_nothing(const char* path)
     return size == 0 || picture;
 }
 
-// OUT is none of the files read, no directory, and nothing but a picture: else said, false.
+// A new OUT named as raw data: the recorder or navlog would take the picture for one of theirs (the next data file,
+// the day's log to append to).
+const char* named_as_raw_data(const char* out)
+{
+    return naming_ends_in(out, DATA_FILE_SUFFIX)      ? "a data file"
+           : naming_ends_in(out, NAVFILE_FILE_SUFFIX) ? "a navigation log"
+                                                      : nullptr;
+}
+
+// OUT is none of the files read, no directory, nothing but a picture, and not named as raw data: else said, false.
 bool out_writable(const MapOptions* options, bool* existed, PlatFileLook* look)
 {
     *existed = plat_file_look(options->out, look);
-    if (!*existed) return true;
+    const char* raw = *existed ? nullptr : named_as_raw_data(options->out);
+    if (raw != nullptr) fprintf(stderr, "qkvmap: -o %s is named as %s: not drawing the map there\n", options->out, raw);
+    if (!*existed) return raw == nullptr;
     for (const char* input : {options->grid, options->contours}) {
         PlatFileLook read;
         if (input != nullptr && plat_file_look(input, &read) && plat_same_file(read, *look)) {
