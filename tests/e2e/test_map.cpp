@@ -38,7 +38,13 @@ TEST(Map, GridDrawnWithItsContours)
                                      in_quotes(dir.file("grid.tif")), &said))
             << said;
     }
-    EXPECT_EQ(3u, list_dir(dir.path()).size()) << "nothing beside the picture";
+    // Contours of depths the grid does not reach: GDAL's GeoJSON of no line, which names no field.
+    write_file(dir.file("none.geojson"),
+               "{\"type\": \"FeatureCollection\", \"name\": \"contours\", \"features\": []}\n");
+    said.clear();
+    EXPECT_EQ(0, qkvmap_with({dir.file("grid.tif"), "--contours", dir.file("none.geojson"), "-o", png}, &said)) << said;
+    EXPECT_NE(std::string::npos, said.find(" 0 contour lines")) << said;
+    EXPECT_EQ(4u, list_dir(dir.path()).size()) << "nothing beside the picture";
 }
 
 // What cannot be drawn fails with status 1, an OUT that may not be written is refused with status 2, before
