@@ -353,6 +353,8 @@ TEST(Exports, CommandLinesRefused)
         {{"--nav", dir.file("day.NAV"), "--grid", out, "--cell", "1", "--crs", "EPSG:4326", data},
          "qkvdump: --crs: \"EPSG:4326\" is not a projected coordinate system: a grid's cells are metres, not "
          "degrees\n"},
+        {{"--nav", dir.file("day.NAV"), "--contours", pipe, "--interval", "1", "--cell", "1", data},
+         "qkvdump: --contours " + pipe + " is a pipe or a device: GDAL writes the contours only into a file\n"},
         {{"--png", dir.file("Two.qkv"), data},
          "qkvdump: --png " + dir.file("Two.qkv") + " is named as a data file: not writing the picture there\n"},
         {{"--png", out, "--nav", dir.file("day.NAV"), "--geojson", out, data},

@@ -251,6 +251,13 @@ bool output_target_check(OutputTarget* target, OutputInputs* inputs)
             is_input(target, inputs->settings_files, inputs->settings_count)) {
             return false;
         }
+        // GDAL makes these files anew by name, seeking and reading back: a pipe would hang the run, and a device
+        // (/dev/null) be removed and replaced by a file.
+        if (target->in_place && (target->kind == OUTPUT_GRID || target->kind == OUTPUT_CONTOURS)) {
+            fprintf(stderr, "qkvdump: %s %s is a pipe or a device: GDAL writes the %s only into a file\n",
+                    target->option, target->path, target->what);
+            return false;
+        }
         if (!target->look.regular && !target->in_place) {
             fprintf(stderr, "qkvdump: %s %s is a directory or a disk: not writing the %s over it\n", target->option,
                     target->path, target->what);
