@@ -35,9 +35,12 @@ def seconds(times):
 
 
 def interpolate(at, times, values, gap):
-    """Linear between the samples around each time, NaN across a longer gap or outside them."""
+    """Linear between the samples around each time, NaN across a longer gap or outside them; of samples stamped
+    alike (lines that arrived within a millisecond), the last."""
     order = np.argsort(times, kind="stable")
     times, values = times[order], values[order]
+    last = np.append(times[1:] != times[:-1], True)
+    times, values = times[last], values[last]
     after = np.clip(np.searchsorted(times, at), 1, len(times) - 1)
     inside = (at >= times[0]) & (at <= times[-1]) & ((times[after] - times[after - 1] <= gap) | np.isin(at, times))
     return np.where(inside, np.interp(at, times, values), np.nan)
