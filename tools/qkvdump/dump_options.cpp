@@ -6,7 +6,7 @@
 #include "reduction/fields.h"
 #include "store/naming.h"
 #include "tools/qkvdump/echogram.h"
-#include "tools/qkvdump/ping_time.h"
+#include "navfile/ping_time.h"
 
 const char QKVDUMP_USAGE[] =
     "usage: qkvdump [--csv [--samples]] [--png OUT [--width N] [--height N] [--gray] [--axes]]\n"
