@@ -238,7 +238,7 @@ bool take_reduction(Cmdline* line, DumpOptions* o, Given* given)
         return take_metres(line, value, DUMP_DATUM_HEIGHT_MAX_M, &s->datum_above_ellipsoid_m);
     case OPT_DATUM:
         if (!reduction_datum_name_ok(value)) {
-            return cmdline_refuse(line, "a name of 1 to 31 printable characters, without , \" \\ ; | nor = + - @ first", value);
+            return cmdline_refuse(line, REDUCTION_DATUM_RULE, value);
         }
         snprintf(s->datum, sizeof s->datum, "%s", value);
         break;
