@@ -19,6 +19,7 @@ void keep_within_budget(WebCoverage* c)
     GridExtent extent;
     while (grid_extent(&c->grid, &extent) && extent.cells > COVERAGE_CELLS_MAX) {
         if (grid_coarsen(&c->grid) != GRID_OK) return;
+        ++c->coarsened;
     }
 }
 
@@ -31,17 +32,41 @@ void bin(WebCoverage* c, GridSounding* batch, int count)
     projection_forward(&c->projection, batch, count);
     for (int taken = 0; taken < count;) {
         taken += grid_add(&c->grid, batch + taken, count - taken);
-        if (c->grid.status != GRID_OK && grid_coarsen(&c->grid) != GRID_OK) break;
+        if (c->grid.status == GRID_OK) continue;
+        if (grid_coarsen(&c->grid) != GRID_OK) break;
+        ++c->coarsened;
     }
     keep_within_budget(c);
     c->binned += count;
     c->fresh = true;
 }
 
+// The cells of the copy new or changed since the one before; whole where that one is of other cells. Both
+// copies are in the grid's order.
+void find_changes(WebCoverage* c)
+{
+    const CoverageCell* before = c->copies[1 - c->current];
+    int before_count = c->counts[1 - c->current];
+    c->whole = c->whole || c->coarsened != c->coarsened_copied;
+    c->coarsened_copied = c->coarsened;
+    c->changed_count = 0;
+    for (int i = 0, b = 0; i < c->cell_count && !c->whole; ++i) {
+        const CoverageCell* cell = &c->cells[i];
+        while (b < before_count && (before[b].tile < cell->tile ||
+                                    (before[b].tile == cell->tile && before[b].index < cell->index))) {
+            ++b;
+        }
+        bool same = b < before_count && before[b].tile == cell->tile && before[b].index == cell->index &&
+                    before[b].depth_m == cell->depth_m;
+        if (!same) c->changed[c->changed_count++] = i;
+    }
+}
+
 // The cells holding soundings, their centres back in degrees.
 void copy_cells(WebCoverage* c)
 {
     static GridSounding places[COVERAGE_CELLS_MAX];
+    static int32_t tiles[COVERAGE_CELLS_MAX], indexes[COVERAGE_CELLS_MAX];
     int count = 0;
     const Grid* g = &c->grid;
     for (long t = 0; t < g->tile_count && count < COVERAGE_CELLS_MAX; ++t) {
@@ -52,10 +77,15 @@ void copy_cells(WebCoverage* c)
             places[count].x = (static_cast<double>(tile->column + k % GRID_TILE_SIDE) + 0.5) * g->cell_m;
             places[count].y = (static_cast<double>(tile->row + k / GRID_TILE_SIDE) + 0.5) * g->cell_m;
             places[count].depth = cell->mean;
+            tiles[count] = static_cast<int32_t>(t);
+            indexes[count] = k;
             ++count;
         }
     }
     if (count > 0) projection_inverse(&c->projection, places, count);
+    c->current = 1 - c->current;
+    CoverageCell* cells = c->copies[c->current];
+    c->cells = cells;
     c->cell_count = 0;
     for (int i = 0; i < count; ++i) {
         if (!std::isfinite(places[i].x) || !std::isfinite(places[i].y)) continue;
@@ -63,9 +93,11 @@ void copy_cells(WebCoverage* c)
         bool first = c->cell_count == 0;
         c->depth_min_m = first || depth < c->depth_min_m ? depth : c->depth_min_m;
         c->depth_max_m = first || depth > c->depth_max_m ? depth : c->depth_max_m;
-        c->cells[c->cell_count++] = CoverageCell{places[i].y, places[i].x, depth};
+        cells[c->cell_count++] = CoverageCell{places[i].y, places[i].x, depth, tiles[i], indexes[i]};
     }
+    c->counts[c->current] = c->cell_count;
     c->cell_m = g->cell_m;
+    find_changes(c);
     ++c->version;
 }
 
@@ -83,6 +115,12 @@ void coverage_start(WebCoverage* c)
     c->copied_ms = 0;
     c->cell_count = 0;
     c->cell_m = 0;
+    c->coarsened = c->coarsened_copied = 0;
+    c->current = 0;
+    c->counts[0] = c->counts[1] = 0;
+    c->cells = c->copies[0];
+    c->whole = true;
+    c->changed_count = 0;
     ++c->version;
 }
 
@@ -133,6 +171,7 @@ bool coverage_update(WebCoverage* c, int64_t now_ms)
     }
     bin(c, batch, count);
     if (!c->fresh || now_ms - c->copied_ms < COVERAGE_COPY_EVERY_MS) return false;
+    c->whole = false;
     copy_cells(c);
     c->fresh = false;
     c->copied_ms = now_ms;

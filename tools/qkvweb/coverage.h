@@ -5,8 +5,11 @@
 // however long the day: the grid's tiles stop at COVERAGE_MEMORY and the
 // cells at COVERAGE_CELLS_MAX, and past either the cells double in size
 // (grid_coarsen), so a day of pings is a few thousand cells, their size
-// growing with the area. The page is sent a copy of the cells, made again at
-// most every COVERAGE_COPY_EVERY_MS while soundings come.
+// growing with the area. The pages are sent a copy of the cells, made again
+// at most every COVERAGE_COPY_EVERY_MS while soundings come, and with it the
+// cells that changed since the copy before: a page that has that one whole
+// is sent those alone, a few a copy, where the whole copy would be tens of
+// kilobytes every two seconds.
 #pragma once
 
 #include <cstdint>
@@ -31,6 +34,8 @@ struct CoverageCell {
     double latitude;  // of its centre
     double longitude;
     float depth_m;    // the mean of its soundings
+    int32_t tile;     // its place in the grid, in the order the copy is made: tiles, then cells in each
+    int32_t index;
 };
 
 struct WebCoverage {
@@ -48,13 +53,21 @@ struct WebCoverage {
     int64_t unplaced;  // soundings with no fix close enough around their time
     bool fresh;        // soundings binned since the copy
     int64_t copied_ms;
-    // The copy the page is sent.
+    long coarsened;     // times the cells doubled
+    long coarsened_copied;
+    // The copy the pages are sent, and the one before it.
     long version;
     int cell_count;
     double cell_m;
     float depth_min_m;
     float depth_max_m;
-    CoverageCell cells[COVERAGE_CELLS_MAX];
+    const CoverageCell* cells;  // copies[current]
+    bool whole;                 // to be sent whole: its cells doubled since the one before, or there was none
+    int changed_count;          // else the cells new or changed since it
+    int changed[COVERAGE_CELLS_MAX];  // in cells
+    int current;
+    int counts[2];
+    CoverageCell copies[2][COVERAGE_CELLS_MAX];
 };
 
 void coverage_start(WebCoverage* coverage);

@@ -421,7 +421,7 @@ int web_serve(const WebOptions* options)
 {
     Server* s = &server;
     s->options = options;
-    if (options->reducing && !ping_reduce_begin(&reduce, &options->reduction, "qkvweb")) return 1;
+    if (options->reducing && !ping_reduce_begin(&reduce, &options->reduction, "qkvweb")) return 2;
     plat_terminal_start(PLAT_TERMINAL_STATUS);
     survey_start(&s->survey, plat_monotonic_ms());
     survey_set_depth(&s->survey, options->reducing ? &reduce : nullptr, options->reduction.settings.draft_m,

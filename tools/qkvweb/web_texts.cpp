@@ -169,22 +169,24 @@ bool put_track_event(Text* t, const WebSurvey* s, WebCursor* c)
     return true;
 }
 
-// The next cells of the coverage's copy, from the first when the page has another version of it; the page shows a
-// version once it has all of its cells.
+// The next cells of the coverage's copy, or of its changes since the one the page has whole; the page shows a
+// version once it has all of them.
 bool put_coverage_event(Text* t, const WebCoverage* coverage, WebCursor* c)
 {
     size_t mark = t->used;
-    int last = c->coverage_sent + COVERAGE_CELLS_PER_EVENT < coverage->cell_count
-                   ? c->coverage_sent + COVERAGE_CELLS_PER_EVENT : coverage->cell_count;
-    put(t, "event: coverage\ndata: {\"version\":%ld,\"from\":%d,\"count\":%d,\"cell_m\":%g,\"cells\":[",
-        coverage->version, c->coverage_sent, coverage->cell_count, coverage->cell_m);
+    int count = c->coverage_whole ? coverage->cell_count : coverage->changed_count;
+    int last = c->coverage_sent + COVERAGE_CELLS_PER_EVENT < count ? c->coverage_sent + COVERAGE_CELLS_PER_EVENT : count;
+    put(t, "event: coverage\ndata: {\"version\":%ld,\"whole\":%s,\"from\":%d,\"count\":%d,\"cell_m\":%g,"
+           "\"cells\":[", coverage->version, c->coverage_whole ? "true" : "false", c->coverage_sent, count,
+        coverage->cell_m);
     for (int i = c->coverage_sent; i < last; ++i) {
-        const CoverageCell* cell = &coverage->cells[i];
+        const CoverageCell* cell = &coverage->cells[c->coverage_whole ? i : coverage->changed[i]];
         put(t, "%s[%.7f,%.7f,%.2f]", i > c->coverage_sent ? "," : "", cell->latitude, cell->longitude, cell->depth_m);
     }
     put(t, "]}\n\n");
     if (!event_fits(t, mark)) return false;
     c->coverage_sent = last;
+    c->coverage_had = last == count;
     return true;
 }
 
@@ -374,7 +376,7 @@ size_t web_waterfall_json(char* out, size_t size)
 
 void web_cursor_start(WebCursor* c)
 {
-    *c = WebCursor{-1, 0, 0, 0, 0, -1, 0, -1, -1, 0};
+    *c = WebCursor{-1, 0, 0, 0, 0, -1, 0, -1, true, 0, false, -1};
 }
 
 size_t web_stream_next(const WebSurvey* s, const char* status_json, long status_version, WebCursor* c, char* out,
@@ -419,13 +421,17 @@ size_t web_stream_next(const WebSurvey* s, const char* status_json, long status_
     while (c->track_sent < s->track_count) {
         if (!put_track_event(&t, s, c)) return t.used;
     }
-    if (c->coverage_version != s->coverage.version) {
-        c->coverage_version = s->coverage.version;
+    const WebCoverage* coverage = &s->coverage;
+    if (c->coverage_version != coverage->version) {
+        // The changes alone to a page that has the copy before whole.
+        c->coverage_whole = coverage->whole || !c->coverage_had || c->coverage_version != coverage->version - 1;
+        c->coverage_version = coverage->version;
         c->coverage_sent = 0;
-        if (!put_coverage_event(&t, &s->coverage, c)) return t.used;
+        c->coverage_had = false;
+        if (!put_coverage_event(&t, coverage, c)) return t.used;
     }
-    while (c->coverage_sent < s->coverage.cell_count) {
-        if (!put_coverage_event(&t, &s->coverage, c)) return t.used;
+    while (!c->coverage_had) {
+        if (!put_coverage_event(&t, coverage, c)) return t.used;
     }
     return t.used;
 }

@@ -50,7 +50,9 @@ struct WebCursor {
     long track_generation;  // of the track the page draws
     int track_sent;         // its points sent
     long coverage_version;  // of the coverage's cells the page has or is being sent
-    int coverage_sent;      // its cells sent
+    bool coverage_whole;    // being sent whole, not as the changes since the one before
+    int coverage_sent;      // its cells sent, or its changes
+    bool coverage_had;      // the page has all of coverage_version's
     long status_version;    // of the status sent last
 };
 

@@ -34,8 +34,9 @@ const view = {
   depths: new Map(),  // ping -> depth in metres, or null for none
   ticks: { depth: [], time: [] },  // the labels drawn last
   track: [],          // [latitude, longitude] of the positions kept
-  coverage: { cells: [], cell_m: 0 },  // [latitude, longitude, depth] of each cell's centre, the version whole
-  coming: null,       // the version of the coverage under way
+  // The coverage: its version, each cell's [latitude, longitude, depth] by its centre, and their size.
+  coverage: { version: null, cells: new Map(), cell_m: 0, got: 0 },
+  coming: null,       // a version sent whole, under way
   status: null,
   waiting: false,     // a drawing is asked for
 };
@@ -254,7 +255,7 @@ function depth_colour(depth, shallowest, deepest) {
 }
 
 function depth_range() {
-  const depths = view.coverage.cells.map((c) => c[2]);
+  const depths = Array.from(view.coverage.cells.values(), (c) => c[2]);
   return depths.length ? [Math.min(...depths), Math.max(...depths)] : null;
 }
 
@@ -272,7 +273,7 @@ function draw_legend() {
     context.fillText('no coverage yet', 4, 4);
     return;
   }
-  const left = 4, right = width - 4, bar = 14;
+  const left = 4, right = width - 4, bar = 14, line = 19;
   for (let x = left; x < right; ++x) {
     context.fillStyle = depth_colour(x - left, 0, right - left);
     context.fillRect(x, 2, 1, bar);
@@ -280,13 +281,12 @@ function draw_legend() {
   const reference = view.status && view.status.depth_reference ? ` below ${view.status.depth_reference}` : '';
   context.fillStyle = '#e6e8eb';
   context.textAlign = 'left';
-  context.fillText(`${range[0].toFixed(1)} m`, left, bar + 6);
+  context.fillText(`${range[0].toFixed(2)} m`, left, bar + 5);
   context.textAlign = 'right';
-  context.fillText(`${range[1].toFixed(1)} m`, right, bar + 6);
-  context.textAlign = 'center';
-  context.fillStyle = '#9aa3ad';
-  context.fillText(`mean depth${reference}, cells of ${view.coverage.cell_m} m`, width / 2, bar + 6);
+  context.fillText(`${range[1].toFixed(2)} m`, right, bar + 5);
   context.textAlign = 'left';
+  context.fillStyle = '#9aa3ad';
+  context.fillText(`mean depth${reference}, cells of ${view.coverage.cell_m} m`, left, bar + 5 + line);
 }
 
 // A plain drawing of the positions over the coverage, north up, metres the same both ways.
@@ -299,7 +299,7 @@ function draw_track() {
   const points = view.track.slice();
   const status = view.status;
   if (status && status.latitude !== null) points.push([status.latitude, status.longitude]);
-  const cells = view.coverage.cells;
+  const cells = Array.from(view.coverage.cells.values());
   context.fillStyle = '#9aa3ad';
   context.font = '14px system-ui, sans-serif';
   if (points.length === 0 && cells.length === 0) {
@@ -316,14 +316,15 @@ function draw_track() {
   const x = (p) => size / 2 + ((p[1] - (west + east) / 2) * eastward) * scale;
   const y = (p) => size / 2 - ((p[0] - (south + north) / 2) * METRES_PER_DEGREE) * scale;
   const range = depth_range();
-  const side = Math.max(view.coverage.cell_m * scale, 1);
+  // A cell is drawn 3 pixels wide at least: a line's cells of a metre would hide under the track.
+  const side = Math.max(view.coverage.cell_m * scale, 3);
   for (const cell of cells) {
     context.fillStyle = depth_colour(cell[2], range[0], range[1]);
     context.fillRect(x(cell) - side / 2, y(cell) - side / 2, side, side);
   }
   if (points.length === 0) return;
-  context.strokeStyle = '#e6e8eb';
-  context.lineWidth = 1.5;
+  context.strokeStyle = 'rgba(230, 232, 235, 0.55)';
+  context.lineWidth = 1;
   context.beginPath();
   points.forEach((p, i) => (i ? context.lineTo(x(p), y(p)) : context.moveTo(x(p), y(p))));
   context.stroke();
@@ -342,15 +343,27 @@ function draw_track() {
   context.fillText('N \u2191', margin / 2, margin);
 }
 
-// A version of the coverage comes in parts; it replaces the one drawn once whole.
+const cell_key = (cell) => `${cell[0]},${cell[1]}`;
+
+// A version of the coverage comes in parts: sent whole, it replaces the one drawn once all its cells have come;
+// else its cells new or changed since the version before, taken as they come.
 function add_coverage(part) {
-  if (part.from === 0) view.coming = { version: part.version, cells: [], cell_m: part.cell_m };
-  const coming = view.coming;
-  if (!coming || coming.version !== part.version || part.from !== coming.cells.length) return;
-  coming.cells.push(...part.cells);
-  if (coming.cells.length < part.count) return;
-  view.coverage = { cells: coming.cells, cell_m: coming.cell_m };
-  view.coming = null;
+  let into = view.coverage;
+  if (part.whole) {
+    if (part.from === 0) view.coming = { version: part.version, cells: new Map(), cell_m: part.cell_m, got: 0 };
+    into = view.coming;
+  } else if (part.from === 0 && into.version === part.version - 1) {
+    into.version = part.version;
+    into.got = 0;
+  }
+  if (!into || into.version !== part.version || part.from !== into.got) return;
+  for (const cell of part.cells) into.cells.set(cell_key(cell), cell);
+  into.got += part.cells.length;
+  into.cell_m = part.cell_m;
+  if (part.whole && into.got >= part.count) {
+    view.coverage = into;
+    view.coming = null;
+  }
   ask_to_draw();
 }
 
