@@ -56,7 +56,8 @@ void show_judged(WebSurvey* s, const ReductionResult* judged, bool final)
 {
     s->has_depth = judged->has_depth;
     s->depth_m = static_cast<float>(judged->depth_m);
-    reduction_flags_text(judged->flags, s->depth_flags);
+    // The reduction is given no position, as qkvdump --follow gives it none: the coverage places the depths.
+    reduction_flags_text(judged->flags & ~REDUCTION_FLAG_NO_POSITION, s->depth_flags);
     ++s->changes;
     const WebRow* row = survey_row(s, judged->tag);
     bool clean = judged->has_depth && (judged->flags & (REDUCTION_FLAGS_JUDGED | REDUCTION_FLAG_REJECTED)) == 0;
