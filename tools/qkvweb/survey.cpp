@@ -202,6 +202,7 @@ void nav_started(void* context, const char* name)
     nmea_fix_clear(&s->fix);
     s->has_position = false;
     start_track(s);
+    coverage_start(&s->coverage);  // the coverage is the track's: a new day's starts again
     ++s->changes;
 }
 
