@@ -15,7 +15,7 @@
 #include "tools/qkvdump/nav_join.h"
 #include "tools/qkvdump/nav_motion.h"
 #include "tools/qkvdump/ping_locate.h"
-#include "tools/qkvdump/ping_time.h"
+#include "navfile/ping_time.h"
 #include "tools/qkvdump/picture_filter.h"
 #include "waterfall/waterfall_rows.h"
 #include "tests/unit/store_scratch_dir.h"
