@@ -5,7 +5,8 @@
 # without every correction of the reduction (a .NAV file of bench/make_nav.py
 # with a motion sensor at 20 Hz and a heading once a second, a tide series at
 # six minutes, a cast, the transducer's offset, gates and an edit list of 220
-# edits; the median of five runs each), --png with and without --depth beside
+# edits; the median of five runs each), --grid at 1 m beside --xyz (the pings
+# on an area's lines of bench/make_nav.py; the median of five runs each), --png with and without --depth beside
 # bench/png_reference.py (numpy and matplotlib), --netcdf beside
 # bench/netcdf_reference.py (numpy and xarray), one run each; wall time and
 # peak memory. The recording is kept in SCRATCH_DIR when given, for the next run.
@@ -67,6 +68,16 @@ reduced=$(median_of_five "$qkvdump" "${located[@]}" "${every[@]}" "$recording")
 show "--csv --nav --depth (median of 5)" "$plain"
 show "  and every correction (median of 5)" "$reduced"
 echo "$plain $reduced" | awk '{printf "%-34s %6.2f\n", "ratio every correction / none", $3 / $1}'
+# The grid beside the soundings it bins: the same pings picked and located on an area's lines, binned at 1 m and
+# written by GDAL (whose time follows the grid's extent: a day's straight run of 67 km would be gridded coarser).
+area=$scratch/area.NAV
+[ -s "$area" ] || /usr/bin/python3 "$bench/make_nav.py" "$area" 2026-12-08T08:59:50 328000 area
+mapped=(--nav "$area" --depth --draft 0.6 --force)
+soundings=$(median_of_five "$qkvdump" "${mapped[@]}" --xyz "$scratch/q.xyz" "$recording")
+gridded=$(median_of_five "$qkvdump" "${mapped[@]}" --grid "$scratch/q.tif" --cell 1 "$recording")
+show "--nav --depth --xyz (median of 5)" "$soundings" "$scratch/q.xyz"
+show "--nav --depth --grid --cell 1 (median of 5)" "$gridded" "$scratch/q.tif"
+echo "$soundings $gridded" | awk '{printf "%-34s %6.2f\n", "ratio --grid / --xyz", $3 / $1}'
 for options in "" "--depth" "--depth --axes"; do
     # shellcheck disable=SC2086
     show "--png $options" "$(timed "$qkvdump" --png "$scratch/q.png" $options --force "$recording")" "$scratch/q.png"

@@ -2,7 +2,8 @@
 # The speed and memory of a grid of 1,000,000 soundings at 1 m (bench/grid_bench)
 # beside the script a user would write for it (bench/grid_reference.py: pandas,
 # pyproj, numpy, GDAL's Python), each run three times, the fastest shown with
-# its stages; then whether the two grids agree cell for cell.
+# its stages; how many times the script takes what the gridding (projecting,
+# binning, writing) takes; then whether the two grids agree cell for cell.
 #   bench/grid_bench.sh BUILD_DIR
 set -euo pipefail
 build=${1:?usage: grid_bench.sh BUILD_DIR}
@@ -30,8 +31,13 @@ fastest() {
 
 echo "A grid of 1,000,000 soundings at 1 m (the fastest of three runs)"
 echo "grid_bench (PROJ, the grid's binning, GDAL):"
-fastest "$build/bench/grid_bench" "$scratch/soundings.xyz" "$scratch/ours.tif" 1
+fastest "$build/bench/grid_bench" "$scratch/soundings.xyz" "$scratch/ours.tif" 1 | tee "$scratch/ours.said"
 echo "the user's script (pandas, pyproj, numpy, GDAL's Python):"
-fastest /usr/bin/python3 "$bench/grid_reference.py" "$scratch/soundings.xyz" "$scratch/theirs.tif" 1
+fastest /usr/bin/python3 "$bench/grid_reference.py" "$scratch/soundings.xyz" "$scratch/theirs.tif" 1 |
+    tee "$scratch/theirs.said"
+# What qkvdump --grid adds to a run that has the soundings (projecting, binning, writing) beside the whole script.
+awk '/gridding: the three together/ { ours = $(NF - 2) } /the whole run/ { theirs = $4 }
+     END { printf "  the user'"'"'s script / gridding       %6.1f times\n", theirs / ours }' \
+    "$scratch/ours.said" "$scratch/theirs.said"
 /usr/bin/python3 "$bench/grid_reference.py" "$scratch/soundings.xyz" "$scratch/theirs.tif" 1 \
     --compare "$scratch/ours.tif" | tail -1

@@ -148,6 +148,30 @@ bool cmdline_decimal(Cmdline* line, const char* text, const char* what, double l
     return cmdline_fail(line, "%s must be %s from %g to %g, not \"%s\"", line->name, what, low, high, text);
 }
 
+bool cmdline_decimals(Cmdline* line, const char* text, const char* what, double low, double high, double* values,
+                      int most, int* count)
+{
+    *count = 0;
+    bool good = true;
+    for (const char* at = text; good; ++at) {
+        bool negative = low < 0 && *at == '-';
+        size_t length = strcspn(at += negative, ",");
+        char item[CMDLINE_NAME_SIZE];
+        double number = 0;
+        good = *count < most && length < sizeof item;
+        if (good) snprintf(item, sizeof item, "%.*s", static_cast<int>(length), at);
+        good = good && plain_decimal(item, &number);
+        if (negative) number = -number;
+        good = good && number >= low && number <= high;
+        if (good) values[(*count)++] = number;
+        at += length;
+        if (*at == 0) break;
+    }
+    if (good) return true;
+    return cmdline_fail(line, "%s must be 1 to %d %s from %g to %g apart by commas, not \"%s\"", line->name, most,
+                        what, low, high, text);
+}
+
 bool cmdline_one_of(Cmdline* line, const char* text, const long* allowed, int count, long* value)
 {
     long number = 0;

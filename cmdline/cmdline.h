@@ -66,6 +66,10 @@ const char* cmdline_peek_value(const Cmdline* line);
 bool cmdline_number(Cmdline* line, const char* text, const char* what, long low, long high, long* value);
 // Digits with a decimal point or none ("2.5"), from low to high; what: "metres".
 bool cmdline_decimal(Cmdline* line, const char* text, const char* what, double low, double high, double* value);
+// 1 to most such numbers apart by commas ("2,5,10"), each with a minus sign where low is below 0; what: "depths
+// in metres".
+bool cmdline_decimals(Cmdline* line, const char* text, const char* what, double low, double high, double* values,
+                      int most, int* count);
 // One of the numbers allowed, listed in the message.
 bool cmdline_one_of(Cmdline* line, const char* text, const long* allowed, int count, long* value);
 // The message for a value a tool's own check refuses.

@@ -1,5 +1,6 @@
 #include <cinttypes>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 
 #include "grid/grid_view.h"
@@ -58,6 +59,20 @@ void describe_bag(const GridView* view, const GridDescription* description, CPLS
     options->SetNameValue("VAR_PROCESS_STEP_DESCRIPTION", text);
 }
 
+// BAG's driver opens the file again at the end of a copy, which it does only under a name ending in .bag, and the
+// name written beside OUT does not end so: the BAG is made, and the bands copied into it.
+bool write_bag(GDALDriverH driver, GridView* view, const char* path, CSLConstList options, GridGdalCall* call)
+{
+    GDALDatasetH bag = GDALCreate(driver, path, view->GetRasterXSize(), view->GetRasterYSize(), view->GetRasterCount(),
+                                  GDT_Float32, options);
+    bool copied = bag != nullptr && GDALSetGeoTransform(bag, view->transform) == CE_None &&
+                  GDALSetSpatialRef(bag, OGRSpatialReference::ToHandle(&view->crs)) == CE_None &&
+                  GDALDatasetCopyWholeRaster(GDALDataset::ToHandle(view), bag, nullptr, grid_gdal_progress, call) ==
+                      CE_None;
+    if (bag != nullptr) GDALClose(bag);
+    return copied;
+}
+
 }  // namespace
 
 bool grid_view_extent(const Grid* grid, GridExtent* extent, char* reason)
@@ -68,10 +83,13 @@ bool grid_view_extent(const Grid* grid, GridExtent* extent, char* reason)
     }
     if (extent->width >= INT_MAX || extent->height >= INT_MAX ||
         extent->width * extent->height > GRIDFILE_RASTER_MAX) {
+        // The cell that fits, with room for the cells a coarser grid's edges may add.
+        double fits = grid->cell_m * std::sqrt(static_cast<double>(extent->width) *
+                                               static_cast<double>(extent->height) / GRIDFILE_RASTER_MAX) * 1.01;
         snprintf(reason, GRIDFILE_REASON_SIZE,
                  "the soundings span %" PRId64 " x %" PRId64 " cells of %g m, more than the %" PRId64
-                 " cells a grid file may have; cells of %g m span a quarter of that",
-                 extent->width, extent->height, grid->cell_m, GRIDFILE_RASTER_MAX, grid->cell_m * 2);
+                 " cells a grid file may have; cells of %.3g m or more fit",
+                 extent->width, extent->height, grid->cell_m, GRIDFILE_RASTER_MAX, fits);
         return false;
     }
     return true;
@@ -100,9 +118,12 @@ bool gridfile_write(const Grid* grid, const GridDescription* description, GridFi
         if (extent.width <= OVERVIEWS_FROM && extent.height <= OVERVIEWS_FROM) options.AddString("OVERVIEWS=NONE");
     }
     GDALDriverH driver = GDALGetDriverByName(format == GRIDFILE_BAG ? "BAG" : "COG");
+    if (format == GRIDFILE_BAG) {
+        return call.succeeded(driver != nullptr && write_bag(driver, &view, path, options.List(), &call), "the BAG");
+    }
     GDALDatasetH written = driver == nullptr ? nullptr
                                              : GDALCreateCopy(driver, path, GDALDataset::ToHandle(&view), FALSE,
                                                               options.List(), grid_gdal_progress, &call);
     if (written != nullptr) GDALClose(written);
-    return call.succeeded(written != nullptr, format == GRIDFILE_BAG ? "the BAG" : "the GeoTIFF");
+    return call.succeeded(written != nullptr, "the GeoTIFF");
 }

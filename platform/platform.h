@@ -206,6 +206,14 @@ PlatResult plat_file_replace(const char* from, const char* to, char* reason, siz
 PlatResult plat_file_move_new(const char* from, const char* to, char* reason, size_t reason_size);
 // Removes a closed file made beside another that is not to be moved into place.
 void plat_file_discard(const char* temp);
+// A step that a library takes in one call and that makes files of its own
+// beside the file made for it (a grid written by GDAL), which only the library
+// removes: while held, Ctrl+C and a request to terminate wait, and
+// plat_end_asked says one came, for the step to be told to stop; released,
+// one that came ends the process as it would have (the files made beside
+// others removed). An end the tool was started to ignore (nohup) stays ignored.
+void plat_ends_hold(bool hold);
+bool plat_end_asked();
 // The bytes free to this user on the disk of the directory path: false when
 // it cannot be told.
 bool plat_disk_free(const char* path, int64_t* bytes);
@@ -227,6 +235,11 @@ void plat_closed_pipe_fails();
 // clock (0 for a time ahead of the clock); false when it cannot be looked at.
 // A follower that takes up a file written before it started tells its age so.
 bool plat_file_age_ms(const char* path, int64_t* age_ms);
+// The whole of a file, or what a pipe gives, read into a buffer made for it (the caller frees *text); false with
+// *text null and the reason ("cannot open: No such file or directory", "cannot read: larger than 64 MiB") where
+// it cannot be read or holds over max_bytes. The same stdio code on every system.
+bool plat_file_read_whole(const char* path, long max_bytes, char** text, size_t* size, char* reason,
+                          size_t reason_size);
 
 // ---- Clocks ----------------------------------------------------------------
 struct PlatLocalTime {

@@ -150,6 +150,8 @@ bool reduction_settings_check(const ReductionSettings* settings, char* why, size
 // JSON and attributes would quote (, " \ ; |), no blank first or last, and not first what a spreadsheet takes for
 // a formula (= + - @).
 bool reduction_datum_name_ok(const char* name);
+// That rule as a refusal says it.
+constexpr char REDUCTION_DATUM_RULE[] = "a name of 1 to 31 printable characters, without , \" \\ ; | nor = + - @ first";
 // The name of the reference the depths are below: the datum's, or REDUCTION_SURFACE.
 const char* reduction_reference(const ReductionSettings* settings);
 

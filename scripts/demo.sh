@@ -2,8 +2,9 @@
 # Runs the program built with its store switch on against the simulated head
 # on loopback (127.0.0.1:4040), in the directory build/demo. Press a key to stop
 # it, then another to exit; the demo then checks the data file the run wrote
-# with qkvdump, draws its echogram with the picked bottom, and exports every
-# ping's UTC time, position and depth to a CSV file. Beside the run, navlog logs the
+# with qkvdump, draws its echogram with the picked bottom, exports every
+# ping's UTC time, position and depth to a CSV file, grids the depths with their
+# contours and draws them as a map with qkvmap. Beside the run, navlog logs the
 # simulated vessel's position, which headsim sends as NMEA over UDP to
 # 127.0.0.1:10110, to the day's .NAV file. headsim pings at a head's pace, ten
 # a second, over the seabed under its vessel, and writes each ping's true depth
@@ -22,7 +23,7 @@ fi
 need_packages build
 
 cmake --preset linux-store >/dev/null
-cmake --build --preset linux-store --target Halvex_StoreData headsim qkvdump navlog qkvweb >/dev/null
+cmake --build --preset linux-store --target Halvex_StoreData headsim qkvdump navlog qkvweb qkvmap >/dev/null
 tools=build/linux-store/tools
 demo=build/demo
 mkdir -p $demo
@@ -64,6 +65,16 @@ if [ -n "$nav_file" ]; then
     pings_csv="${data_file%.QKV}.csv"
     $tools/qkvdump --csv --nav "$nav_file" --depth "$data_file" >"$pings_csv" 2>/dev/null &&
         echo "Pings:             $pings_csv (UTC time, position and depth of every ping)"
+    # The survey's grid in cells of 2 m with a contour every metre, then drawn.
+    grid="${data_file%.QKV}.tif" contours="${data_file%.QKV}-contours.geojson" map="${data_file%.QKV}-map.png"
+    if $tools/qkvdump --nav "$nav_file" --grid "$grid" --contours "$contours" --interval 1 --cell 2 "$data_file" \
+            >/dev/null 2>$demo/map.log && $tools/qkvmap "$grid" --contours "$contours" -o "$map" >/dev/null 2>>$demo/map.log; then
+        echo "Grid:              $grid (cells of 2 m: the depths' mean, shoalest, count and spread)"
+        echo "Contours:          $contours (the shoalest depths' lines every metre)"
+        echo "Map:               $map (the grid's depths in colours, its contours, a legend and a scale)"
+    else
+        echo "No map of the grid: see $demo/map.log"
+    fi
     echo "Position log:      $nav_file ($(wc -l <"$nav_file") sentences of the day, the last:"
     echo "                   $(tail -n 1 "$nav_file")"
 else

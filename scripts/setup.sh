@@ -11,7 +11,7 @@ setup_kinds=(build readers e2e windows zip package package-check fuzz)
 setup_kind_says() { # what a kind is for
     case "$1" in
     build) echo "the build: compiler, CMake, Ninja, GoogleTest, zlib, libpng, libvterm, netCDF, libdeflate, libmicrohttpd, GDAL, PROJ" ;;
-    readers) echo "the readers of qkvdump's exports: gpsbabel, ncdump, ogrinfo, pandas, netCDF4, xarray, matplotlib, gpsd, GDAL's and PROJ's Python, gsw, Signal K's NMEA parser (npm)" ;;
+    readers) echo "the readers of qkvdump's exports: gpsbabel, ncdump, ogrinfo, pandas, netCDF4, xarray, matplotlib, PIL, gpsd, GDAL's and PROJ's Python, gsw, Signal K's NMEA parser (npm)" ;;
     e2e) echo "the end-to-end tests: namespaces, ip, script, curl, Chromium, promtool, and the readers" ;;
     windows) echo "the Windows tests: the cross compilers, their zlib, Wine (wine32 where 32-bit programs run)" ;;
     zip) echo "the Windows zips: the 32-bit cross compiler and its zlib, mandoc for the manual pages as text" ;;
@@ -61,6 +61,7 @@ need_kind() { # the packages of one kind, each with its test
         need "/usr/bin/python3 -c 'import netCDF4'" python3-netcdf4
         need "/usr/bin/python3 -c 'import xarray'" python3-xarray
         need "/usr/bin/python3 -c 'import matplotlib'" python3-matplotlib
+        need "/usr/bin/python3 -c 'import PIL'" python3-pil
         need "command -v gpsd || test -x /usr/sbin/gpsd" gpsd
         need "command -v gpspipe" gpsd-clients
         need "/usr/bin/python3 -c 'from osgeo import gdal'" python3-gdal

@@ -231,6 +231,27 @@ void plat_file_discard(const char* temp)
     forget_beside(temp);
 }
 
+void plat_ends_hold(bool hold)
+{
+    static sigset_t saved;
+    hold_removing_signals(hold, &saved);
+}
+
+bool plat_end_asked()
+{
+    sigset_t pending;
+    if (sigpending(&pending) != 0) return false;
+    for (int signal_number : REMOVING_SIGNALS) {
+        struct sigaction found = {};
+        // Linux keeps a blocked signal pending even when it is ignored.
+        if (sigismember(&pending, signal_number) == 1 && sigaction(signal_number, nullptr, &found) == 0 &&
+            found.sa_handler != SIG_IGN) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool plat_disk_free(const char* path, int64_t* bytes)
 {
     struct statvfs disk;

@@ -44,6 +44,17 @@ BOOL WINAPI remove_on_ending(DWORD)
     return FALSE;  // the next handler, the system's own, ends the process
 }
 
+// While the ends are held: noted, and the process carries on.
+volatile LONG end_noted;
+
+BOOL WINAPI note_end(DWORD event)
+{
+    // The console closed, a log off: the process ends whatever a handler says, the files removed by the next.
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+    InterlockedExchange(&end_noted, 1);
+    return TRUE;
+}
+
 // Once: the deleting control handler.
 void handle_removal()
 {
@@ -205,6 +216,19 @@ void plat_file_discard(const char* temp)
 {
     DeleteFileA(temp);
     forget_beside(temp);
+}
+
+void plat_ends_hold(bool hold)
+{
+    SetConsoleCtrlHandler(note_end, hold ? TRUE : FALSE);
+    if (hold || !end_noted) return;
+    remove_on_ending(CTRL_C_EVENT);
+    ExitProcess(STATUS_CONTROL_C_EXIT);  // what the system's own handler ends a process with
+}
+
+bool plat_end_asked()
+{
+    return end_noted != 0;
 }
 
 bool plat_disk_free(const char* path, int64_t* bytes)

@@ -246,6 +246,63 @@ TEST(Exports, ReducedDepthsSayTheirReferenceAndCorrections)
     EXPECT_NE(std::string::npos, layer.find("  flagged_soundings=left out\n")) << layer;
 }
 
+// A survey's soundings gridded and contoured (the soundings outside the depth gates flagged and left out): a numpy
+// reference written from docs/formats.md bins the --xyz soundings into the same cells (check_grid.py), the mean at
+// each cell's centre meets headsim's seabed, gdalinfo and ogrinfo read the files, and grids of two overlapping
+// parts of the day mosaic with gdalbuildvrt without resampling.
+TEST(Exports, GridAndContoursOfASurvey)
+{
+    const int pings = 400;
+    TempDir dir;
+    std::string why, nav = survey_with_navlog(dir, "127.77.20.9", 47128,
+                                              {"--ping-rate", "20", "--nmea-rate", "10", "--knots", "1",
+                                               "--line-length", "20", "--seed", "5", "--fault",
+                                               "close@" + std::to_string(8 * pings + 1)},
+                                              "Range=40\n", 20, 60000, &why);
+    ASSERT_EQ("", why);
+    std::string data = dir.file(data_files(dir.path()).at(0)), said, info;
+    std::string xyz = dir.file("depths.xyz"), tif = dir.file("depths.tif"), lines = dir.file("depths.geojson");
+    const std::string grid_checker = "/usr/bin/python3 " + in_quotes(replaced(CHECKER, "check_exports", "check_grid"));
+    ASSERT_EQ(0, qkvdump_with({"--nav", nav, "--depth-gates", "1,19", "--xyz", xyz, "--grid", tif, "--cell", "0.25",
+                               "--contours", lines, "--interval", "1", data}, &said)) << said;
+    EXPECT_NE(std::string::npos, said.find("qkvdump: cells of 0.25 m in WGS 84 / UTM zone 31N (EPSG:32631)")) << said;
+    EXPECT_EQ(std::string::npos, said.find(", 0 flagged left out)")) << "the gates flag the deepest: " << said;
+    EXPECT_EQ(0, run_command(grid_checker + " agree " + in_quotes(tif) + " " + in_quotes(xyz) + " 0.25", &said)) << said;
+    EXPECT_EQ(0, run_command(grid_checker + " truth " + in_quotes(tif) + " 40 " + HEADSIM + " --seed 5", &said))
+        << said;
+    std::cout << said;  // the cells and their worst error
+    ASSERT_EQ(0, qkvdump_with({"--nav", nav, "--grid", dir.file("depths.bag"), "--cell", "0.25", "--contours",
+                               dir.file("depths.gpkg"), "--depths", "2,5,10", data}, &said)) << said;
+    ASSERT_EQ(0, run_command("gdalinfo " + in_quotes(tif) + " && ogrinfo -ro -al -so " + in_quotes(lines) +
+                             " && gdalinfo " + in_quotes(dir.file("depths.bag")) + " && ogrinfo -ro -al -so " +
+                             in_quotes(dir.file("depths.gpkg")), &info)) << info;
+    for (const char* part : {"Driver: BAG/Bathymetry Attributed Grid", "Description = elevation",
+                             "Description = uncertainty", "Layer name: contours","ID[\"EPSG\",32631]]", "LAYOUT=COG", "DEPTH_REFERENCE=water surface", "DEPTH_POSITIVE=down",
+                             "Band 1 Block=256x256 Type=Float32", "Description = mean", "Description = shoalest",
+                             "Description = count", "Description = std", "NoData Value=nan",
+                             "Geometry: Line String", "depth: Real", "ID[\"EPSG\",4326]]"}) {
+        EXPECT_NE(std::string::npos, info.find(part)) << part << "\n" << info;
+    }
+    // Two parts of the day, overlapping by a third, gridded apart and mosaicked.
+    std::string mosaicked;
+    std::string records = read_file(data);
+    size_t third = records.size() / RECORD_SIZE / 3 * RECORD_SIZE;
+    write_file(dir.file("early.QKV"), records.substr(0, 2 * third));
+    write_file(dir.file("late.QKV"), records.substr(third));
+    for (const char* part : {"early", "late"}) {
+        ASSERT_EQ(0, qkvdump_with({"--nav", nav, "--grid", dir.file(std::string(part) + ".tif"), "--cell", "0.25",
+                                   dir.file(std::string(part) + ".QKV")}, &said)) << said;
+    }
+    ASSERT_EQ(0, run_command("cd " + in_quotes(dir.path()) + " && gdalbuildvrt -q day.vrt early.tif late.tif && "
+                             "gdalinfo day.vrt && gdalinfo depths.bag", &mosaicked)) << mosaicked;
+    const std::string& m = mosaicked;
+    EXPECT_NE(std::string::npos, m.find("Pixel Size = (0.250000000000000,-0.250000000000000)")) << m;
+    size_t mosaic = m.find("Size is "), whole = m.find("Size is ", mosaic + 1);
+    ASSERT_NE(std::string::npos, whole) << m;
+    EXPECT_EQ(m.substr(mosaic, m.find('\n', mosaic) - mosaic), m.substr(whole, m.find('\n', whole) - whole))
+        << "the two parts cover the day's cells\n" << m;
+}
+
 // Options that do not go together (each message is the unit table's) and OUTs that may not be written (an input,
 // raw data, a file of another kind without --force, another output's OUT) are refused with status 2 before
 // anything is written; a .NAV file that cannot be read fails with status 1, before any OUT is made.
@@ -284,6 +341,14 @@ TEST(Exports, CommandLinesRefused)
         {{"--netcdf", dir.file("grid.bag"), data},
          "qkvdump: --netcdf " + dir.file("grid.bag") +
              " is no netCDF file: not writing the netCDF file over it (--force replaces it)\n"},
+        {{"--nav", dir.file("day.NAV"), "--grid", dir.file("other.NAV"), "--cell", "1", "--force", data},
+         "qkvdump: --grid " + dir.file("other.NAV") + " is a navigation log: not writing the grid over it\n"},
+        {{"--nav", dir.file("day.NAV"), "--grid", dir.file("pings.csv"), "--cell", "1", data},
+         "qkvdump: --grid " + dir.file("pings.csv") + " is no grid: not writing the grid over it (--force replaces "
+                                                     "it)\n"},
+        {{"--nav", dir.file("day.NAV"), "--grid", out, "--cell", "1", "--crs", "EPSG:4326", data},
+         "qkvdump: --crs: \"EPSG:4326\" is not a projected coordinate system: a grid's cells are metres, not "
+         "degrees\n"},
         {{"--png", dir.file("Two.qkv"), data},
          "qkvdump: --png " + dir.file("Two.qkv") + " is named as a data file: not writing the picture there\n"},
         {{"--png", out, "--nav", dir.file("day.NAV"), "--geojson", out, data},

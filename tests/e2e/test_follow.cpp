@@ -286,6 +286,52 @@ TEST(Follow, DepthLineAndLatestDepth)
     EXPECT_EQ(0, follow.quit());
 }
 
+// With a draft and a water level above a datum, qkvweb shows the depth qkvdump --follow shows of the same pings,
+// below the same datum, in /status and /metrics: the level of the pings' hour (it changes by the hour) read from
+// the same file by both, the time of the records taken in the same zone.
+TEST(Follow, QkvwebShowsTheSameReducedDepth)
+{
+    TempDir levels;
+    std::string csv = "time,level_m\n";
+    for (int hour = 12; hour <= 60; ++hour) {
+        char line[64];
+        snprintf(line, sizeof line, "2026-12-%02dT%02d:00:00Z,%.2f\n", 7 + hour / 24, hour % 24, 0.5 + 0.05 * hour);
+        csv += line;
+    }
+    write_file(levels.file("level.csv"), csv);
+    std::vector<std::string> reduction = {"--draft", "0.6", "--water-level", levels.file("level.csv"), "--datum", "LAT"};
+    std::vector<std::string> options = {"--depth"};
+    options.insert(options.end(), reduction.begin(), reduction.end());
+    Following follow(0, "truecolor", options);
+    ASSERT_TRUE(follow.wait_pings(0));
+    follow.client().resize(24, 160);  // room in the status line for the depth and its datum
+    std::string dir = follow.path().substr(0, follow.path().rfind('/'));
+    for (int n = 1; n <= 14; ++n) {
+        std::string record = ping_record(n, [](int) { return bottom_samples(0); });
+        append(follow.path(), record);
+        append(dir + "/" + today() + "-0001.QKV", record);
+    }
+    ASSERT_TRUE(follow.client().wait_for("below LAT", 8000)) << follow.client().screen();
+    const std::string& drawn = follow.client().screen();
+    std::string line = drawn.substr(drawn.rfind("depth ", drawn.rfind("below LAT")));
+    double dumped = atof(line.c_str() + 6);
+    std::string command = "cd '" + dir + "' && { timeout -s TERM 8 " + std::string(QKVWEB) +
+                          " --listen 127.77.41.9:47190";
+    for (const std::string& option : reduction) command += " '" + option + "'";
+    command += " > /dev/null 2>&1 & sleep 4; curl -s --max-time 2 http://127.77.41.9:47190/status; echo; "
+               "curl -s --max-time 2 http://127.77.41.9:47190/metrics | grep '^qkvweb_depth_meters'; wait; }";
+    std::string said;
+    run_command(command, &said);
+    size_t at = said.find("\"depth_m\":");
+    ASSERT_NE(std::string::npos, at) << said;
+    EXPECT_NEAR(dumped, atof(said.c_str() + at + 10), 0.001) << line.substr(0, 40) << "\n" << said;
+    EXPECT_NE(std::string::npos, said.find("\"depth_reference\":\"LAT\"")) << said;
+    char metric[64];
+    snprintf(metric, sizeof metric, "qkvweb_depth_meters{reference=\"LAT\"} %.2f", dumped);
+    EXPECT_NE(std::string::npos, said.find(metric)) << said;
+    EXPECT_EQ(0, follow.quit());
+}
+
 // Pings over no bottom: noise alone.
 Samples no_bottom_samples(int n)
 {

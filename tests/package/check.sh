@@ -27,7 +27,7 @@ need_packages package-check zip
 
 main=halvex-storedata
 store=halvex-storedata-store
-tools=(headsim qkvdump navlog qkvweb)
+tools=(headsim qkvdump navlog qkvweb qkvmap)
 
 fail() {
     echo "package check: $*" >&2

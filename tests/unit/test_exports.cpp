@@ -15,7 +15,7 @@
 #include "tools/qkvdump/nav_join.h"
 #include "tools/qkvdump/nav_motion.h"
 #include "tools/qkvdump/ping_locate.h"
-#include "tools/qkvdump/ping_time.h"
+#include "navfile/ping_time.h"
 #include "tools/qkvdump/picture_filter.h"
 #include "waterfall/waterfall_rows.h"
 #include "tests/unit/store_scratch_dir.h"
@@ -449,6 +449,13 @@ std::string asked(std::vector<const char*> arguments)
     add(o.xyz, std::string("xyz=") + (o.xyz ? o.xyz : ""));
     add(o.netcdf, std::string("netcdf=") + (o.netcdf ? o.netcdf : ""));
     add(o.utc_offset, "offset=" + std::to_string(o.offset_seconds));
+    add(o.grid, std::string("grid=") + (o.grid ? o.grid : ""));
+    add(o.contours, std::string("contours=") + (o.contours ? o.contours : ""));
+    char cells[64 + CONTOUR_LEVELS_MAX * 8];
+    int at = snprintf(cells, sizeof cells, "cell=%g interval=%g crs=%s depths", o.cell_m, o.contour_interval_m,
+                      o.crs ? o.crs : "utm");
+    for (int i = 0; i < o.contour_depth_count; ++i) at += snprintf(cells + at, sizeof cells - at, " %g", o.contour_depths[i]);
+    add(o.cell_m != 0, cells);
     char depth[64];
     snprintf(depth, sizeof depth, "depth draft=%g blank=%g", o.draft_m, o.depth_settings.blanking_m);
     add(o.depth, depth);
@@ -478,6 +485,19 @@ std::string asked(std::vector<const char*> arguments)
 
 // Each good command line and what it asks for; every refusal, as the program says it. The first refusal met wins,
 // and --help or --version met before it.
+// The grid bins each sounding where a reader of --xyz's text puts it: positions between fixes of 4 decimals of
+// minutes, whose product with 1e7 often rounds onto a half, read back as strtod reads what printf wrote.
+TEST(ExportSounding, DegreesAsTheirTextReadsBack)
+{
+    for (long step = 0; step < 200000; ++step) {
+        double minutes = 6.9848 + 0.0001 * static_cast<double>(step / 8), share = (step % 8) / 8.0;
+        double degrees = 51.0 + (minutes + 0.0001 * share) / 60.0;
+        char text[32];
+        snprintf(text, sizeof text, "%.*f", EXPORT_SOUNDING_DECIMALS, degrees);
+        ASSERT_EQ(strtod(text, nullptr), export_sounding_degrees(degrees)) << text;
+    }
+}
+
 TEST(DumpOptions, WhatEachLineAsksForAndEveryRefusal)
 {
     const std::string divisors = "1, 2, 4, 5, 8, 10, 16, 20, 25, 32, 40, 50, 64, 80, 100, 125, 160, 200, 250, 320, "
@@ -499,6 +519,10 @@ TEST(DumpOptions, WhatEachLineAsksForAndEveryRefusal)
         {{"--nav", "a.NAV", "b.log", "a.QKV", "--csv"}, "run a.QKV csv nav=2"},
         {{"--nav=a.NAV", "--xyz", "s.xyz", "--", "--csv"}, "run --csv nav=1 xyz=s.xyz depth draft=0 blank=0.5"},
         {{"--netcdf", "n.nc", "--utc-offset", "-05:30", "a.QKV"}, "run a.QKV netcdf=n.nc offset=-19800"},
+        {{"--nav", "a.NAV", "--grid", "g.bag", "--cell", "0.5", "--crs", "25832", "--force", "a.QKV"},
+         "run a.QKV force nav=1 grid=g.bag cell=0.5 interval=0 crs=25832 depths depth draft=0 blank=0.5"},
+        {{"--nav", "a.NAV", "--contours", "c.gpkg", "--depths", "-1.5,2,10", "--cell=2", "a.QKV"},
+         "run a.QKV nav=1 contours=c.gpkg cell=2 interval=0 crs=utm depths -1.5 2 10 depth draft=0 blank=0.5"},
         {{"--follow"}, "follow"},
         {{"--follow", "--depth", "--nmea-out", "127.0.0.1:10110", "a.QKV"},
          "follow a.QKV depth draft=0 blank=0.5 nmea=127.0.0.1:10110"},
@@ -525,7 +549,18 @@ TEST(DumpOptions, WhatEachLineAsksForAndEveryRefusal)
         {{"--geojson", "t.geojson", "a.QKV"}, "--geojson needs --nav"},
         {{"--xyz", "s.xyz", "a.QKV"}, "--xyz needs --nav"},
         {{"--nav", "a.QKV"}, "--nav needs a .NAV file"},
-        {{"--nav", "a.NAV", "a.QKV"}, "--nav needs --csv, --geojson, --xyz or --netcdf"},
+        {{"--nav", "a.NAV", "a.QKV"}, "--nav needs --csv, --geojson, --xyz, --netcdf, --grid or --contours"},
+        {{"--grid", "g.tif", "--cell", "1", "a.QKV"}, "--grid needs --nav"},
+        {{"--nav", "a.NAV", "--contours", "c.json", "--interval", "1", "a.QKV"}, "--contours needs --cell"},
+        {{"--csv", "--crs", "32631", "a.QKV"}, "--crs needs --grid or --contours"},
+        {{"--nav", "a.NAV", "--grid", "g.tif", "--cell", "1", "--interval", "1", "a.QKV"}, "--interval needs --contours"},
+        {{"--nav", "a.NAV", "--contours", "c.json", "--cell", "1", "a.QKV"}, "--contours needs --interval or --depths"},
+        {{"--nav", "a.NAV", "--contours", "c.json", "--cell", "1", "--interval", "1", "--depths", "2", "a.QKV"},
+         "--interval goes without --depths: the one or the other"},
+        {{"--cell", "0.001"}, "--cell must be metres from 0.01 to 100000, not \"0.001\""},
+        {{"--depths", "2,,5"},
+         "--depths must be 1 to 256 depths in metres from -100000 to 100000 apart by commas, not \"2,,5\""},
+        {{"--follow", "--cell", "1"}, FOLLOW_TAKES},
         {{"--csv", "--draft", "0.5", "--blank", "1", "a.QKV"}, "--draft needs --depth"},
         {{"--csv", "--blank", "1", "a.QKV"}, "--blank needs --depth"},
         {{"--depth", "--blank", "-1", "a.QKV"}, "--blank must be metres from 0 to 1000, not \"-1\""},
@@ -534,7 +569,7 @@ TEST(DumpOptions, WhatEachLineAsksForAndEveryRefusal)
          "--utc-offset goes without --nav: the .NAV lines carry the offset"},
         {{"--netcdf", "n.nc", "--utc-offset", "+1", "a.QKV"}, "--utc-offset must be +HH:MM or -HH:MM, not \"+1\""},
         {{"--csv", "--utc-offset", "+01:00", "a.QKV"}, "--utc-offset needs --netcdf"},
-        {{"--force", "--csv", "a.QKV"}, "--force needs --png, --geojson, --xyz or --netcdf"},
+        {{"--force", "--csv", "a.QKV"}, "--force needs --png, --geojson, --xyz, --netcdf, --grid or --contours"},
         {{"--follow", "--csv"}, FOLLOW_TAKES},
         {{"--follow", "--png", "p.png"}, FOLLOW_TAKES},
         {{"--follow", "--depth", "--edits", "e.txt"}, FOLLOW_TAKES},

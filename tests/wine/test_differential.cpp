@@ -279,9 +279,9 @@ std::string gga_at(const std::string& record, int seconds, const char* latitude)
 
 // The position exports of the Windows qkvdump are the Linux one's byte for byte (CSV columns and GeoJSON track
 // from a .NAV file, and a CSV of depths reduced to a datum with a gauge's series, a cast, gates, an edit list, a
-// motion sensor's heave and a gyro's heading placing the transducer off the antenna,
-// its bad lines said alike); its build without the netCDF library refuses --netcdf with status 2, and a device name
-// that looks like a file's.
+// motion sensor's heave and a gyro's heading placing the transducer off the antenna, its bad lines said alike); its
+// build without the netCDF library, GDAL and PROJ refuses --netcdf, --grid and --contours with status 2, and a device
+// name that looks like a file's.
 TEST(Differential, QkvdumpPositionsAgree)
 {
     REQUIRE_WINE(QKVDUMP_EXE);
@@ -347,6 +347,10 @@ TEST(Differential, QkvdumpPositionsAgree)
     } windows_only[] = {
         {"--netcdf pings.nc", 2,
          "qkvdump: --netcdf: this build has no netCDF library (the Linux build writes netCDF files)\n"},
+        {"--nav day.NAV --grid grid.tif --cell 1", 2,
+         "qkvdump: --grid: this build has no GDAL or PROJ (the Linux build writes grids)\n"},
+        {"--nav day.NAV --contours lines.geojson --cell 1 --interval 5", 2,
+         "qkvdump: --contours: this build has no GDAL or PROJ (the Linux build writes contours)\n"},
         {"--csv --nav nul.NAV", 1,
          "qkvdump: --nav nul.NAV: cannot open: the system takes the name for its device NUL, not for a file\n"},
         {"--png nul.png", 2, "qkvdump: --png nul.png is taken by the system for its device NUL: not writing the "
@@ -358,7 +362,9 @@ TEST(Differential, QkvdumpPositionsAgree)
         EXPECT_EQ(refusal.status, refused.status) << refusal.arguments;
         EXPECT_EQ(refusal.said, refused.errors) << refusal.arguments;
     }
-    EXPECT_FALSE(file_exists(windows_dir.file("pings.nc")) || file_exists(windows_dir.file("nul.png")));
+    for (const char* out : {"pings.nc", "nul.png", "grid.tif", "lines.geojson"}) {
+        EXPECT_FALSE(file_exists(windows_dir.file(out))) << out;
+    }
 }
 
 // ---- settings file reader and writer on a corpus of files -------------------

@@ -8,11 +8,34 @@
 // transducer, and below a datum through a tide, a speed of sound, the
 // vessel's heave and its transducer's offset. Linux only.
 
+#include <cstdio>
+
 #include "platform/platform.h"
 #include "tools/headsim/nmea_track.h"
 #include "tools/headsim/options.h"
 #include "tools/headsim/reply_source.h"
+#include "tools/headsim/seabed.h"
 #include "tools/headsim/server.h"
+
+namespace {
+
+// --depth-at: the seabed's depth below the datum at each "LON LAT" line of standard input, for a test's truth.
+int answer_depths(const Options* options)
+{
+    char line[256];
+    while (fgets(line, sizeof line, stdin) != nullptr) {
+        double longitude = 0, latitude = 0, east = 0, north = 0;
+        if (sscanf(line, "%lf %lf", &longitude, &latitude) != 2) {
+            putchar('\n');
+            continue;
+        }
+        vessel_place(&options->vessel, latitude, longitude, &east, &north);
+        printf("%.4f\n", seabed_depth(options->seed, east, north, options->depth_at_m));
+    }
+    return fflush(stdout) == 0 && !ferror(stdout) ? 0 : 1;
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -20,6 +43,7 @@ int main(int argc, char** argv)
     int parsed = options_parse(argc, argv, &options);
     if (parsed == 1) return 0;
     if (parsed != 0) return 2;
+    if (options.depth_at_m > 0) return answer_depths(&options);
     // The survey starts now, for the seabed and the track alike.
     int64_t epoch_ms = plat_monotonic_ms();
     const ReplySource* source = &ECHO_SOURCE;

@@ -20,6 +20,7 @@ constexpr double LATITUDE_MAX = 80.0;   // the flat chart the vessel is steered 
 constexpr double LONGITUDE_MAX = 180.0;
 constexpr double HEADING_MAX = 360.0;
 constexpr double LINE_LENGTH_MAX_M = 100000.0;
+constexpr double DEPTH_AT_RANGE_MAX_M = 1000.0;
 constexpr int COORDINATE_TEXT_SIZE = 32;
 constexpr double DRAFT_MAX_M = 10.0;
 constexpr double OFFSET_MAX_M = 100.0;
@@ -78,6 +79,11 @@ const char USAGE_HEAD[] =
     "                       transducer_longitude,echo_m,spike\n"
     "  --seed N             the seabed, its fish and its bubbles, 0 to\n"
     "                       4294967295 (default 1)\n"
+    "  --depth-at RANGE     print the seabed's depth below the datum (the still\n"
+    "                       surface without --tide) under pings of RANGE metres\n"
+    "                       (1 to 1000) at each \"LON LAT\" line of standard\n"
+    "                       input (an empty line for one that is no position)\n"
+    "                       and exit\n"
     "  --start LAT,LON      the vessel's start in decimal degrees (default\n"
     "                       51.1164133,1.3909450)\n"
     "  --heading DEG        the course of its first line, 0 to 360 (default 45)\n"
@@ -136,7 +142,7 @@ enum OptionId {
     OPT_PING_RATE, OPT_TRUTH, OPT_SEED, OPT_START, OPT_HEADING, OPT_KNOTS, OPT_LINE_LENGTH, OPT_DELAY_MS,
     OPT_SPLIT, OPT_SPLIT_GAP_MS, OPT_FAULT, OPT_NMEA_UDP, OPT_NMEA_RATE, OPT_ONCE, OPT_MAX_CONNECTIONS,
     OPT_DRAFT, OPT_ANTENNA_OFFSET, OPT_HEAVE, OPT_TIDE, OPT_DATUM, OPT_TIDE_GAUGE, OPT_SOUND_SPEED,
-    OPT_SOUND_SPEED_PROFILE, OPT_CAST, OPT_SPIKES, OPT_MOTION_RATE,
+    OPT_SOUND_SPEED_PROFILE, OPT_CAST, OPT_SPIKES, OPT_MOTION_RATE, OPT_DEPTH_AT,
 };
 const CmdlineOption OPTIONS[] = {
     {OPT_HELP, "--help", CMDLINE_FLAG},
@@ -174,6 +180,7 @@ const CmdlineOption OPTIONS[] = {
     {OPT_CAST, "--cast", CMDLINE_VALUE},
     {OPT_SPIKES, "--spikes", CMDLINE_VALUE},
     {OPT_MOTION_RATE, "--motion-rate", CMDLINE_VALUE},
+    {OPT_DEPTH_AT, "--depth-at", CMDLINE_VALUE},
 };
 
 // What was given of the options that go together, each the first given of its kind.
@@ -432,6 +439,7 @@ bool take(Cmdline* line, Options* options)
     case OPT_NMEA_RATE: return take_number(line, "a number", 1, TRACK_RATE_MAX_HZ, &options->nmea_rate_hz);
     case OPT_ONCE: options->once = true; return true;
     case OPT_MAX_CONNECTIONS: return take_number(line, "a number", 1, CONNECTIONS_MAX, &options->max_connections);
+    case OPT_DEPTH_AT: return cmdline_decimal(line, value, "metres", 1.0, DEPTH_AT_RANGE_MAX_M, &options->depth_at_m);
     default: return take_sea(line, options);
     }
 }
@@ -441,7 +449,7 @@ void note_given(const CmdlineOption* option, Given* given, Options* options)
     int id = option->id;
     bool pacing = id == OPT_LOOP || id == OPT_SPEED || id == OPT_AS_FAST_AS_ASKED;
     bool sea = id >= OPT_DRAFT && id <= OPT_SPIKES;
-    bool synthetic = id == OPT_PING_RATE || id == OPT_TRUTH || id == OPT_SEED || sea;
+    bool synthetic = id == OPT_PING_RATE || id == OPT_TRUTH || id == OPT_SEED || sea || id == OPT_DEPTH_AT;
     if (pacing && given->pacing == nullptr) given->pacing = option->name;
     if (synthetic && given->synthetic == nullptr) given->synthetic = option->name;
     if ((id == OPT_DATUM || id == OPT_TIDE_GAUGE) && given->needs_tide == nullptr) given->needs_tide = option->name;

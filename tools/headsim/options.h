@@ -28,6 +28,7 @@ struct Options {
     long ping_rate;           // synthetic pings a second; 0: as fast as asked
     const char* truth_path;   // null: no truth file
     uint32_t seed;            // the seabed's
+    double depth_at_m;        // --depth-at: the range to answer the true depths at; 0: serve pings
     VesselPlan vessel;
     SeaPlan sea;
     uint32_t spike_one_in;    // 0: no spikes

@@ -203,6 +203,13 @@ void add_bubbles(const SeabedPing* ping, uint32_t key, float* level)
 
 }  // namespace
 
+double seabed_depth(uint32_t seed, double east_m, double north_m, double range_m)
+{
+    double shallowest = SHALLOW_SHARE * range_m < SHALLOWEST_M ? SHALLOWEST_M : SHALLOW_SHARE * range_m;
+    double deepest = DEEP_SHARE * range_m;
+    return shallowest + (deepest - shallowest) * depth_share(seed, east_m, north_m);
+}
+
 void seabed_ping(uint32_t seed, const VesselFix* fix, int64_t ping_ms, double range_m, const SeabedWater* water,
                  SeabedPing* ping)
 {
@@ -211,9 +218,7 @@ void seabed_ping(uint32_t seed, const VesselFix* fix, int64_t ping_ms, double ra
     if (range_m <= 0) return;
     bool aerated = mix(seed, low(ping_ms / AERATION_MS), high(ping_ms / AERATION_MS)) % AERATION_ONE_IN == 0;
     if (aerated) return;
-    double shallowest = SHALLOW_SHARE * range_m < SHALLOWEST_M ? SHALLOWEST_M : SHALLOW_SHARE * range_m;
-    double deepest = DEEP_SHARE * range_m;
-    ping->reduced_m = shallowest + (deepest - shallowest) * depth_share(seed, fix->east_m, fix->north_m);
+    ping->reduced_m = seabed_depth(seed, fix->east_m, fix->north_m, range_m);
     double bottom_below_surface = ping->reduced_m + water->level_m;
     ping->depth_m = bottom_below_surface - water->transducer_m;
     ping->echo_m = sea_echo_m(water->sea, water->transducer_m, bottom_below_surface);

@@ -40,6 +40,8 @@ struct SeabedPing {
     double fish_strength[SEABED_FISH_MAX];
 };
 
+// The seabed below the datum at a place east and north of the survey's start, for a ping of that range.
+double seabed_depth(uint32_t seed, double east_m, double north_m, double range_m);
 // The ping at the transducer's fix. ping_ms, the ping's time on the survey's
 // clock, chooses the bursts of aerated water, the spikes and the fish of a school.
 void seabed_ping(uint32_t seed, const VesselFix* fix, int64_t ping_ms, double range_m, const SeabedWater* water,

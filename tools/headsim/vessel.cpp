@@ -64,6 +64,13 @@ void vessel_default_plan(VesselPlan* plan)
                        VESSEL_HEAVE_PERIOD_S};
 }
 
+void vessel_place(const VesselPlan* plan, double latitude, double longitude, double* east_m, double* north_m)
+{
+    double east = std::fmod(longitude - plan->start_longitude + 540.0, 360.0) - 180.0;
+    *north_m = (latitude - plan->start_latitude) * METRES_PER_DEGREE;
+    *east_m = east * METRES_PER_DEGREE * std::cos(latitude * PI / 180);
+}
+
 void vessel_at(const VesselPlan* plan, double seconds, VesselFix* fix)
 {
     double travelled = plan->knots * METRES_PER_KNOT_SECOND * (seconds > 0 ? seconds : 0);

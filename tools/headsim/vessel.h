@@ -48,6 +48,8 @@ struct VesselMotion {
 };
 
 void vessel_default_plan(VesselPlan* plan);
+// Where a position lies east and north of the plan's start, as vessel_at puts it.
+void vessel_place(const VesselPlan* plan, double latitude, double longitude, double* east_m, double* north_m);
 // The vessel seconds after its start.
 void vessel_at(const VesselPlan* plan, double seconds, VesselFix* fix);
 // Its heave, roll and pitch seconds after its start.

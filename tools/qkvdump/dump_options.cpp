@@ -6,13 +6,15 @@
 #include "reduction/fields.h"
 #include "store/naming.h"
 #include "tools/qkvdump/echogram.h"
-#include "tools/qkvdump/ping_time.h"
+#include "navfile/ping_time.h"
 
 const char QKVDUMP_USAGE[] =
     "usage: qkvdump [--csv [--samples]] [--png OUT [--width N] [--height N] [--gray] [--axes]]\n"
     "               [--depth [--draft M] [--blank M]] [--force] FILE...\n"
     "       qkvdump [--csv] [--nav NAVFILE... [--geojson OUT] [--xyz OUT]] [--netcdf OUT [--utc-offset +HH:MM]]\n"
     "               [--depth [--draft M] [--blank M] [REDUCTION...]] [--force] FILE...\n"
+    "       qkvdump --nav NAVFILE... [--grid OUT] [--contours OUT (--interval M | --depths D,...)] --cell M\n"
+    "               [--crs CRS] [--depth [--draft M] [--blank M] [REDUCTION...]] [--force] FILE...\n"
     "       qkvdump --follow [--depth [--draft M] [--blank M] [--nmea-out HOST:PORT [--keel M]]\n"
     "               [REDUCTION...]] [FILE]\n"
     "Checks that each data file is a whole number of well-formed 8192-byte ping\n"
@@ -52,6 +54,14 @@ const char QKVDUMP_USAGE[] =
     "  --xyz OUT  with --nav: \"lon lat depth\" of each ping with a position and a\n"
     "             depth (picked as with --depth), for QGIS and gdal_grid\n"
     "  --netcdf OUT   all the pings as one netCDF-4 file (CF-1.8)\n"
+    "  --grid OUT with --nav: the soundings of --xyz binned into square cells of\n"
+    "             --cell M metres, in the UTM zone of their median position or in\n"
+    "             --crs CRS (an EPSG code, or any projected system PROJ takes):\n"
+    "             the bands mean, shoalest, count and std, depths positive down;\n"
+    "             a Cloud-Optimized GeoTIFF, or a BAG where OUT ends in .bag\n"
+    "  --contours OUT  with --nav: the lines of those cells' shoalest depths, at\n"
+    "             every --interval M metres or at the --depths D,D,... given;\n"
+    "             GeoJSON in WGS 84, or a GeoPackage where OUT ends in .gpkg\n"
     "  --utc-offset +HH:MM  without --nav: the UTC offset of the record times; by\n"
     "             default this computer's time zone\n"
     "  Each OUT is written beside it and takes its place only when whole. It may\n"
@@ -96,6 +106,7 @@ enum OptionId {
     OPT_AXES, OPT_NAV, OPT_GEOJSON, OPT_XYZ, OPT_NETCDF, OPT_UTC_OFFSET, OPT_DEPTH, OPT_DRAFT, OPT_BLANK, OPT_NMEA_OUT,
     OPT_KEEL, OPT_SOUND_SPEED, OPT_SOUND_SPEED_PROFILE, OPT_WATER_LEVEL, OPT_ANTENNA_HEIGHT, OPT_DATUM_HEIGHT, OPT_DATUM,
     OPT_HEAVE, OPT_ANTENNA_OFFSET, OPT_DEPTH_GATES, OPT_EDITS, OPT_XYZ_FLAGGED,
+    OPT_GRID, OPT_CONTOURS, OPT_CELL, OPT_CRS, OPT_INTERVAL, OPT_DEPTHS,
 };
 const CmdlineOption OPTIONS[] = {
     {OPT_HELP, "--help", CMDLINE_FLAG},        {OPT_HELP, "-h", CMDLINE_FLAG},
@@ -118,6 +129,10 @@ const CmdlineOption OPTIONS[] = {
     {OPT_ANTENNA_OFFSET, "--antenna-offset", CMDLINE_VALUE},
     {OPT_DEPTH_GATES, "--depth-gates", CMDLINE_VALUE},
     {OPT_EDITS, "--edits", CMDLINE_VALUE},     {OPT_XYZ_FLAGGED, "--xyz-flagged", CMDLINE_FLAG},
+    {OPT_GRID, "--grid", CMDLINE_VALUE},
+    {OPT_CONTOURS, "--contours", CMDLINE_VALUE},  {OPT_CELL, "--cell", CMDLINE_VALUE},
+    {OPT_CRS, "--crs", CMDLINE_VALUE},            {OPT_INTERVAL, "--interval", CMDLINE_VALUE},
+    {OPT_DEPTHS, "--depths", CMDLINE_VALUE},
 };
 
 // The reduction's options --follow takes: those that need no .NAV lines, and no edit list (edits are made afterwards).
@@ -238,7 +253,7 @@ bool take_reduction(Cmdline* line, DumpOptions* o, Given* given)
         return take_metres(line, value, DUMP_DATUM_HEIGHT_MAX_M, &s->datum_above_ellipsoid_m);
     case OPT_DATUM:
         if (!reduction_datum_name_ok(value)) {
-            return cmdline_refuse(line, "a name of 1 to 31 printable characters, without , \" \\ ; | nor = + - @ first", value);
+            return cmdline_refuse(line, REDUCTION_DATUM_RULE, value);
         }
         snprintf(s->datum, sizeof s->datum, "%s", value);
         break;
@@ -284,6 +299,16 @@ bool take_option(Cmdline* line, DumpOptions* o, Given* given)
         given->blank = true;
         return cmdline_decimal(line, value, "metres", 0.0, DUMP_BLANKING_MAX_M, &o->depth_settings.blanking_m);
     case OPT_NMEA_OUT: return take_nmea_out(line, o);
+    case OPT_GRID: o->grid = value; break;
+    case OPT_CONTOURS: o->contours = value; break;
+    case OPT_CELL: return cmdline_decimal(line, value, "metres", GRID_CELL_MIN_M, GRID_CELL_MAX_M, &o->cell_m);
+    case OPT_CRS: o->crs = value; break;
+    case OPT_INTERVAL:
+        return cmdline_decimal(line, value, "metres", DUMP_CONTOUR_INTERVAL_MIN_M, GRID_DEPTH_LIMIT_M,
+                               &o->contour_interval_m);
+    case OPT_DEPTHS:
+        return cmdline_decimals(line, value, "depths in metres", -GRID_DEPTH_LIMIT_M, GRID_DEPTH_LIMIT_M,
+                                o->contour_depths, CONTOUR_LEVELS_MAX, &o->contour_depth_count);
     case OPT_KEEL:
         o->keel = true;
         return cmdline_decimal(line, value, "metres", 0.0, DUMP_DRAFT_MAX_M, &o->keel_m);
@@ -379,7 +404,9 @@ bool depth_and_times_together(Cmdline* line, const Given* given, DumpOptions* o)
 {
     if (o->geojson && o->nav_count == 0) return cmdline_fail(line, "--geojson needs --nav");
     if (o->xyz && o->nav_count == 0) return cmdline_fail(line, "--xyz needs --nav");
-    if (o->xyz) o->depth = true;
+    if (o->grid && o->nav_count == 0) return cmdline_fail(line, "--grid needs --nav");
+    if (o->contours && o->nav_count == 0) return cmdline_fail(line, "--contours needs --nav");
+    if (o->xyz || o->grid || o->contours) o->depth = true;
     if (o->nmea_address[0] != 0 && !o->depth) return cmdline_fail(line, "--nmea-out needs --depth");
     if ((given->draft || given->blank) && !o->depth) {
         return cmdline_fail(line, "%s needs --depth", given->draft ? "--draft" : "--blank");
@@ -392,18 +419,50 @@ bool depth_and_times_together(Cmdline* line, const Given* given, DumpOptions* o)
     }
     if (o->utc_offset && !o->netcdf) return cmdline_fail(line, "--utc-offset needs --netcdf");
     if (o->nav_count > 0 && !o->csv && !dump_exports_asked(o)) {
-        return cmdline_fail(line, "--nav needs --csv, --geojson, --xyz or --netcdf");
+        return cmdline_fail(line, "--nav needs --csv, --geojson, --xyz, --netcdf, --grid or --contours");
     }
     o->draft_known = given->draft;
     o->depth_settings.draft_m = o->draft_m;
     return reduction_together(line, given, o);
 }
 
+// The first option of the grid's and the contours' given, as named in messages; null: none.
+const char* grid_option(const DumpOptions* o)
+{
+    return o->cell_m != 0                 ? "--cell"
+           : o->crs != nullptr            ? "--crs"
+           : o->contour_interval_m != 0   ? "--interval"
+           : o->contour_depth_count != 0  ? "--depths"
+                                          : nullptr;
+}
+
+// The grid's cells and the contours' depths: each option with what it is for.
+bool grid_together(Cmdline* line, const DumpOptions* o)
+{
+    const char* gridded = o->grid ? "--grid" : o->contours ? "--contours" : nullptr;
+    if (gridded == nullptr && grid_option(o) != nullptr) {
+        return cmdline_fail(line, "%s needs %s", grid_option(o),
+                            o->cell_m != 0 || o->crs != nullptr ? "--grid or --contours" : "--contours");
+    }
+    if (gridded != nullptr && o->cell_m == 0) return cmdline_fail(line, "%s needs --cell", gridded);
+    if (o->contour_interval_m != 0 && o->contour_depth_count != 0) {
+        return cmdline_fail(line, "--interval goes without --depths: the one or the other");
+    }
+    if (o->contours && o->contour_interval_m == 0 && o->contour_depth_count == 0) {
+        return cmdline_fail(line, "--contours needs --interval or --depths");
+    }
+    if (!o->contours && (o->contour_interval_m != 0 || o->contour_depth_count != 0)) {
+        return cmdline_fail(line, "%s needs --contours", o->contour_interval_m != 0 ? "--interval" : "--depths");
+    }
+    return true;
+}
+
 // --follow takes the depth's options alone, those of the reduction it can apply, and one file at most.
 bool follow_together(Cmdline* line, const Given* given, DumpOptions* o)
 {
     if (o->csv || o->samples || o->png || o->gray || given->width || o->axes || given->height || o->force ||
-        dump_exports_asked(o) || o->nav_count > 0 || o->utc_offset || given->follow_refused) {
+        dump_exports_asked(o) || o->nav_count > 0 || o->utc_offset || given->follow_refused ||
+        grid_option(o) != nullptr) {
         return cmdline_fail(line, "--follow goes with no other option but --depth, --draft, --blank, --nmea-out, "
                                   "--keel, --sound-speed, --sound-speed-profile, --water-level, --datum and "
                                   "--depth-gates");
@@ -425,9 +484,9 @@ bool together(Cmdline* line, const Given* given, DumpOptions* o)
                                                                     : "--gray");
     }
     if (!take_sizes(line, given, o)) return false;
-    if (!depth_and_times_together(line, given, o)) return false;
+    if (!grid_together(line, o) || !depth_and_times_together(line, given, o)) return false;
     if (o->force && !o->png && !dump_exports_asked(o)) {
-        return cmdline_fail(line, "--force needs --png, --geojson, --xyz or --netcdf");
+        return cmdline_fail(line, "--force needs --png, --geojson, --xyz, --netcdf, --grid or --contours");
     }
     return o->file_count > 0 || cmdline_fail(line, "no data file given");
 }
@@ -436,7 +495,8 @@ bool together(Cmdline* line, const Given* given, DumpOptions* o)
 
 bool dump_exports_asked(const DumpOptions* options)
 {
-    return options->geojson != nullptr || options->xyz != nullptr || options->netcdf != nullptr;
+    return options->geojson != nullptr || options->xyz != nullptr || options->netcdf != nullptr ||
+           options->grid != nullptr || options->contours != nullptr;
 }
 
 DumpParse dump_parse(int argc, char** argv, DumpOptions* options, char message[CMDLINE_MESSAGE_SIZE])

@@ -6,6 +6,7 @@
 
 #include "cmdline/cmdline.h"
 #include "depth/picker.h"
+#include "grid/grid_file.h"
 #include "reduction/reduction.h"
 #include "tools/qkvdump/nav_join.h"
 
@@ -16,6 +17,7 @@ constexpr int DUMP_NMEA_ADDRESS_SIZE = 16;  // "255.255.255.255"
 // most this long.
 constexpr double DUMP_DRAFT_MAX_M = 100.0;
 constexpr double DUMP_BLANKING_MAX_M = 1000.0;
+constexpr double DUMP_CONTOUR_INTERVAL_MIN_M = 0.001;
 // The depth gates' bounds, and the datum's height above the ellipsoid: metres either way.
 constexpr double DUMP_GATE_MAX_M = SOUND_SPEED_DEPTH_MAX_M;
 constexpr double DUMP_DATUM_HEIGHT_MAX_M = 10000.0;
@@ -52,8 +54,16 @@ struct DumpOptions {
     const char* netcdf;
     const char* utc_offset;  // --utc-offset as given; null: none
     int offset_seconds;      // what it says
+    // The grid of the soundings and its contour lines.
+    const char* grid;      // OUTs; null: none asked for
+    const char* contours;
+    double cell_m;         // --cell; 0: none given
+    const char* crs;       // --crs as given; null: the UTM zone of the soundings
+    double contour_interval_m;  // --interval; 0: the depths below
+    double contour_depths[CONTOUR_LEVELS_MAX];  // --depths
+    int contour_depth_count;
     // The depth.
-    bool depth;  // --depth, or what --xyz asks for
+    bool depth;  // --depth, or what --xyz, --grid and --contours ask for
     double draft_m;
     bool draft_known;  // --draft given: --nmea-out sends the depth below the surface too
     bool keel;         // --keel given: --nmea-out's DPT offset is the keel's, negative
@@ -70,5 +80,5 @@ extern const char QKVDUMP_USAGE[];
 // Reads the arguments (the files gathered in argv's slots from argv[1] on, a slot written only once read); for
 // DUMP_PARSE_BAD, message says why.
 DumpParse dump_parse(int argc, char** argv, DumpOptions* options, char message[CMDLINE_MESSAGE_SIZE]);
-// Whether an output of the exports (the track, the soundings, the netCDF file) was asked for.
+// Whether an output of the exports (the track, the soundings, the netCDF file, the grid, the contours) was asked for.
 bool dump_exports_asked(const DumpOptions* options);

@@ -1,5 +1,5 @@
 // One of qkvdump's outputs (the picture, the track, the soundings, the netCDF
-// file), as the run sees them all: a kind, a row of the run's table, with its
+// file, the grid, its contours), as the run sees them all: a kind, a row of the run's table, with its
 // option and OUT, and three steps. The run checks each OUT asked for
 // (output_target.h), begins each output, hands it every ping in the order
 // read, located (ping_locate.h), and finishes it. An output keeps what it
@@ -13,11 +13,13 @@
 #include "tools/qkvdump/dump_options.h"
 #include "tools/qkvdump/output_target.h"
 #include "tools/qkvdump/ping_export.h"
-#include "tools/qkvdump/ping_reduce.h"
+#include "reduction/ping_reduce.h"
 
 // What the run surveys before it begins, reading the files once more, for the outputs that need it: bits.
 constexpr unsigned SURVEY_PINGS = 1u << 0;  // the well-formed pings of all the files, counted
 constexpr unsigned SURVEY_RANGE = 1u << 1;  // the range they all share, if they do
+
+struct PingGrid;
 
 struct DumpSurvey {
     long pings;
@@ -29,6 +31,7 @@ struct DumpSetup {
     const DumpOptions* options;
     OutputInputs* inputs;     // the files read and the OUTs checked, for a file it makes beside its OUT
     const DumpSurvey* survey;  // what it asked for
+    const PingGrid* cells;    // the soundings binned by the run (ping_grid.h), for the grid and its contours
     const char* time_basis;   // how the record times were made UTC, in words
     FILE* summary;            // where it says what it wrote, as the listing's summaries
     const PingReduce* reduce; // where the depths are reduced: the reference and the corrections; else null
@@ -86,6 +89,8 @@ extern const DumpOutputKind PICTURE_OUTPUT;    // output_picture.cpp: the waterf
 extern const DumpOutputKind TRACK_OUTPUT;      // output_track.cpp: the GeoJSON track
 extern const DumpOutputKind SOUNDINGS_OUTPUT;  // output_soundings.cpp: the soundings and their VRT
 extern const DumpOutputKind NETCDF_OUTPUT;     // output_netcdf.cpp
+extern const DumpOutputKind GRID_OUTPUT;       // output_grid.cpp: the GeoTIFF or the BAG
+extern const DumpOutputKind CONTOURS_OUTPUT;   // output_contours.cpp: GeoJSON or a GeoPackage
 
 // Said when an export is not written: "OUT: no netCDF file written: why".
 void dump_output_not_written(const OutputTarget* target, const char* why);

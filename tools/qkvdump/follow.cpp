@@ -17,7 +17,7 @@
 #include "store/follower.h"
 #include "store/printable.h"
 #include "tools/qkvdump/cells.h"
-#include "tools/qkvdump/ping_time.h"
+#include "navfile/ping_time.h"
 
 namespace {
 

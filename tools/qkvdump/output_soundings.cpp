@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr int SOUNDING_DEGREE_DECIMALS = 7;  // about 1 cm
-
 struct Soundings {
     TextOutput xyz;
     FILE* summary;
@@ -154,8 +152,8 @@ void ping(DumpOutput* output, const ExportPing* ping)
     }
     char depth[EXPORT_DEPTH_TEXT_SIZE];
     const char* depth_text = export_depth_text(ping->bottom.depth_m, depth);
-    if (fprintf(s->xyz.file, "%.*f %.*f %s\n", SOUNDING_DEGREE_DECIMALS, ping->position.longitude,
-                SOUNDING_DEGREE_DECIMALS, ping->position.latitude, depth_text) < 0) {
+    if (fprintf(s->xyz.file, "%.*f %.*f %s\n", EXPORT_SOUNDING_DECIMALS, ping->position.longitude,
+                EXPORT_SOUNDING_DECIMALS, ping->position.latitude, depth_text) < 0) {
         text_output_fail(&s->xyz, errno);
         return;
     }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "grid/grid_file.h"
 #include "navfile/nav_line.h"
 #include "store/naming.h"
 #include "store/record.h"
@@ -20,6 +21,15 @@ const uint8_t HDF5_SIGNATURE[] = {0x89, 'H', 'D', 'F', '\r', '\n', 0x1A, '\n'}; 
 // bathymetric grids, are no output of ours).
 const char* const NETCDF4_MARKS[] = {"_NCProperties", "_Netcdf4Dimid"};
 const char CLASSIC_NETCDF[] = "CDF";  // then its version: 1, 2 or 5
+const char BAG_MARK[] = "BAG_root";   // the group of a bathymetric grid's HDF5 file, near its start
+// A TIFF's byte order and version (42), or BigTIFF's (43).
+const char* const TIFF_SIGNATURES[] = {"II*\0", "MM\0*", "II+\0", "MM\0+"};
+constexpr size_t TIFF_SIGNATURE_SIZE = 4;
+const char SQLITE_SIGNATURE[] = "SQLite format 3";  // and its NUL
+constexpr size_t SQLITE_APPLICATION_ID_AT = 68;
+const char GEOPACKAGE_ID[] = "GPKG";  // a GeoPackage's application id, in its bytes
+// GDAL's GeoJSON names its collection after its layer: the contours' is "contours".
+const char CONTOURS_NAME[] = "\"name\": \"contours\"";
 const char GEOJSON_TYPE[] = "\"type\"";
 const char GEOJSON_FEATURE[] = "\"Feature";  // "Feature" or "FeatureCollection"
 constexpr int NMEA_ADDRESS_MAX = 6;          // "GPGGA", "PUBX": the capitals before the first comma
@@ -33,6 +43,10 @@ enum Content {
     CONTENT_NETCDF,
     CONTENT_SOUNDINGS,
     CONTENT_SOUNDINGS_VRT,
+    CONTENT_TIFF,
+    CONTENT_BAG,
+    CONTENT_CONTOURS,
+    CONTENT_GEOPACKAGE,
     CONTENT_OTHER,
     CONTENT_UNREAD,
 };
@@ -123,20 +137,32 @@ Content content_of(const char* path)
     if (classic || (hdf5 && (holds(head, got, NETCDF4_MARKS[0]) || holds(head, got, NETCDF4_MARKS[1])))) {
         return CONTENT_NETCDF;
     }
+    if (hdf5 && holds(head, got, BAG_MARK)) return CONTENT_BAG;
+    for (const char* tiff : TIFF_SIGNATURES) {
+        if (got >= TIFF_SIGNATURE_SIZE && memcmp(head, tiff, TIFF_SIGNATURE_SIZE) == 0) return CONTENT_TIFF;
+    }
+    if (got >= SQLITE_APPLICATION_ID_AT + 4 && memcmp(head, SQLITE_SIGNATURE, sizeof SQLITE_SIGNATURE) == 0 &&
+        memcmp(head + SQLITE_APPLICATION_ID_AT, GEOPACKAGE_ID, 4) == 0) {
+        return CONTENT_GEOPACKAGE;
+    }
     if (starts_as_soundings(head)) return CONTENT_SOUNDINGS;
     if (strncmp(head, OUTPUT_SOUNDINGS_VRT_OPENING, sizeof OUTPUT_SOUNDINGS_VRT_OPENING - 1) == 0) {
         return CONTENT_SOUNDINGS_VRT;
     }
-    return starts_as_track(head) ? CONTENT_TRACK : CONTENT_OTHER;
+    if (!starts_as_track(head)) return CONTENT_OTHER;
+    return holds(head, got, CONTOURS_NAME) ? CONTENT_CONTOURS : CONTENT_TRACK;
 }
 
-Content content_written(OutputKind kind)
+// What an output writes at out.
+Content content_written(OutputKind kind, const char* out)
 {
     switch (kind) {
     case OUTPUT_PICTURE: return CONTENT_PICTURE;
     case OUTPUT_TRACK: return CONTENT_TRACK;
     case OUTPUT_XYZ: return CONTENT_SOUNDINGS;
     case OUTPUT_SOUNDINGS_VRT: return CONTENT_SOUNDINGS_VRT;
+    case OUTPUT_GRID: return gridfile_format_of(out) == GRIDFILE_BAG ? CONTENT_BAG : CONTENT_TIFF;
+    case OUTPUT_CONTOURS: return contour_format_of(out) == CONTOUR_GPKG ? CONTENT_GEOPACKAGE : CONTENT_CONTOURS;
     default: return CONTENT_NETCDF;
     }
 }
@@ -186,7 +212,7 @@ bool replaceable(const OutputTarget* target, bool force)
     if (naming_ends_in(target->path, NAVFILE_FILE_SUFFIX) || content == CONTENT_NAVIGATION) {
         return refuse(target, "a navigation log", "");
     }
-    if (content == CONTENT_EMPTY || content == content_written(target->kind) || force) return true;
+    if (content == CONTENT_EMPTY || content == content_written(target->kind, target->path) || force) return true;
     char is[64];
     snprintf(is, sizeof is, content == CONTENT_UNREAD ? "a file that cannot be read" : "no %s", target->what);
     return refuse(target, is, " (--force replaces it)");

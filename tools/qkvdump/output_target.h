@@ -1,5 +1,5 @@
 // Where qkvdump writes its outputs (the picture, the track, the netCDF file,
-// the soundings).
+// the soundings, the grid and its contours).
 // An OUT is never one of the files it reads (however named: the same file by
 // another path or link is still that file), never a data file or a
 // navigation log (raw survey data nobody can make again; even with --force),
@@ -16,7 +16,11 @@
 
 constexpr int OUTPUT_PATH_SIZE = 4096;
 
-enum OutputKind { OUTPUT_PICTURE, OUTPUT_TRACK, OUTPUT_NETCDF, OUTPUT_XYZ, OUTPUT_SOUNDINGS_VRT, OUTPUT_KINDS };
+// The grid is a GeoTIFF or a BAG, the contours GeoJSON or a GeoPackage, as OUT's name says (grid_file.h).
+enum OutputKind {
+    OUTPUT_PICTURE, OUTPUT_TRACK, OUTPUT_NETCDF, OUTPUT_XYZ, OUTPUT_SOUNDINGS_VRT, OUTPUT_GRID, OUTPUT_CONTOURS,
+    OUTPUT_KINDS
+};
 static_assert(OUTPUT_KINDS <= PLAT_BESIDE_MAX, "every output of a run is made beside its OUT at once");
 // How the VRT that opens the soundings in GDAL starts, which tells it from any other file.
 extern const char OUTPUT_SOUNDINGS_VRT_OPENING[];

@@ -6,6 +6,7 @@
 // beside it, filled in the queue before the ping is handed on.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 #include "reduction/reduction.h"
@@ -61,9 +62,14 @@ constexpr int EXPORT_DEPTH_TEXT_SIZE = 32;
 // A depth as every export writes it: metres with 3 decimals (to the millimetre, finer than a sample at the
 // shortest range), rounded half away from zero; the same text in the CSV, the track and the soundings, and quick
 // to make, as a long recording has a depth a ping.
+inline long long export_millimetres(double metres)
+{
+    return static_cast<long long>(metres * 1000.0 + (metres < 0 ? -0.5 : 0.5));
+}
+
 inline const char* export_depth_text(double metres, char text[EXPORT_DEPTH_TEXT_SIZE])
 {
-    long long millimetres = static_cast<long long>(metres * 1000.0 + (metres < 0 ? -0.5 : 0.5));
+    long long millimetres = export_millimetres(metres);
     bool negative = millimetres < 0;
     unsigned long long whole = static_cast<unsigned long long>(negative ? -millimetres : millimetres);
     char* at = text + EXPORT_DEPTH_TEXT_SIZE - 1;
@@ -75,6 +81,23 @@ inline const char* export_depth_text(double metres, char text[EXPORT_DEPTH_TEXT_
     }
     if (negative) *--at = '-';
     return at;
+}
+
+// A sounding's longitude and latitude as the soundings (--xyz) write them: 7 decimals of degrees, about 1 cm.
+constexpr int EXPORT_SOUNDING_DECIMALS = 7;
+constexpr double EXPORT_SOUNDING_SCALE = 1e7;
+// Such a value as read back from its text: the double nearest the decimal printf writes, which rounds the value
+// itself. Its product with the scale may have rounded to a half (positions between fixes of 4 decimals of
+// minutes often do): the part rounded off then says which way the value lies.
+inline double export_sounding_degrees(double degrees)
+{
+    double scaled = degrees * EXPORT_SOUNDING_SCALE;
+    double whole = std::nearbyint(scaled);
+    if (std::fabs(scaled - std::trunc(scaled)) == 0.5) {
+        double lost = std::fma(degrees, EXPORT_SOUNDING_SCALE, -scaled);
+        if (lost != 0) whole = lost > 0 ? std::ceil(scaled) : std::floor(scaled);
+    }
+    return whole / EXPORT_SOUNDING_SCALE;
 }
 
 struct ExportPing {

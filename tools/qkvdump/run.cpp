@@ -9,7 +9,8 @@
 namespace {
 
 // The outputs, in the order they are checked, begun, handed each ping and finished. A new output is a row here.
-const DumpOutputKind* const OUTPUTS[] = {&PICTURE_OUTPUT, &TRACK_OUTPUT, &SOUNDINGS_OUTPUT, &NETCDF_OUTPUT};
+const DumpOutputKind* const OUTPUTS[] = {&PICTURE_OUTPUT, &TRACK_OUTPUT,  &SOUNDINGS_OUTPUT,
+                                         &NETCDF_OUTPUT,  &GRID_OUTPUT,   &CONTOURS_OUTPUT};
 static_assert(sizeof OUTPUTS / sizeof OUTPUTS[0] <= DUMP_OUTPUTS_MAX, "a place for each output");
 
 // A failed write to standard output stops the run: what it was to hold is not whole.
@@ -44,6 +45,7 @@ void start(DumpRun* run, const DumpOptions* o)
     run->pings = 0;
     run->output_error = 0;
     run->scanner.each = run->surveyor.each = nullptr;
+    run->gridding = o->grid != nullptr || o->contours != nullptr;
     for (const DumpOutputKind* kind : OUTPUTS) {
         if (kind->steps.out(o) != nullptr) add_output(run, kind, kind->steps.out(o));
     }
@@ -211,6 +213,7 @@ int begin_outputs(DumpRun* run)
     setup.inputs = &run->inputs;
     setup.survey = &run->survey;
     setup.time_basis = run->time_basis;
+    setup.cells = &run->cells;
     setup.summary = run->summary;
     setup.reduce = run->reducing ? &run->reduce : nullptr;
     for (int i = 0; i < run->output_count; ++i) {
@@ -234,7 +237,7 @@ PingSlot* slot_at(PingQueue* queue, int index)
 // The spike test's verdict on the oldest ping not yet judged.
 void judge(DumpRun* run, const ReductionResult* judged)
 {
-    ping_reduce_apply(judged, &slot_at(&run->queue, run->queue.judged++)->ping);
+    export_reduction_apply(judged, &slot_at(&run->queue, run->queue.judged++)->ping);
 }
 
 // The oldest undecided ping of the queue: its bottom (the picker's verdict), its time and place, and where the
@@ -258,7 +261,7 @@ void decide(DumpRun* run, int file_index)
     }
     ReductionPing reduced;
     ReductionResult judged;
-    ping_reduce_of_export(ping, run->offered++, &reduced);
+    export_reduction_of(ping, run->offered++, &reduced);
     if (ping_reduce_offer(&run->reduce, &reduced, &judged)) judge(run, &judged);
 }
 
@@ -276,6 +279,7 @@ void hand_on(DumpRun* run)
     PingSlot* slot = slot_at(queue, 0);
     const char* reference = run->reducing ? reduction_reference(&run->reduce.settings) : nullptr;
     listing_line(&run->scanner, run->options, reference, &slot->view, &slot->ping);
+    if (run->gridding) ping_grid_add(&run->cells, &slot->ping);
     for (int i = 0; i < run->output_count; ++i) run->outputs[i].kind->steps.ping(&run->outputs[i], &slot->ping);
     ++run->pings;
     queue->first = (queue->first + 1) % PING_QUEUE_SIZE;
@@ -358,6 +362,7 @@ bool finish(DumpRun* run)
     const DumpOptions* o = run->options;
     if (o->depth) ping_depth_end(&run->depth);
     bool nav_whole = o->nav_count == 0 || nav_lines_close(&run->lines);
+    if (run->gridding) ping_grid_end(&run->cells);
     DumpEnd end = {};
     end.keep = !output_failed(run);
     end.why = why_not_written(run, nav_whole);
@@ -373,6 +378,7 @@ bool finish(DumpRun* run)
 
 void release(DumpRun* run)
 {
+    if (run->gridding) ping_grid_free(&run->cells);
     for (int i = 0; i < run->output_count; ++i) {
         free(run->outputs[i].state);
         run->outputs[i].state = nullptr;
@@ -404,8 +410,13 @@ int dump_run(DumpRun* run, const DumpOptions* options)
     if (!nav_files_readable(options)) return 1;
     if (!survey_files(run)) return 2;
     if (options->reduction.asked) {
-        if (!ping_reduce_begin(&run->reduce, options)) return 1;
+        if (!dump_reduce_begin(&run->reduce, options)) return 1;
         run->reducing = true;
+    }
+    const char* reference = run->reducing ? reduction_reference(&run->reduce.settings) : REDUCTION_SURFACE;
+    if (run->gridding && !ping_grid_begin(&run->cells, options, reference)) {
+        if (run->reducing) ping_reduce_end(&run->reduce);
+        return 2;
     }
     begin_reading(run);
     int status = begin_outputs(run);

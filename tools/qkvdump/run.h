@@ -16,11 +16,12 @@
 #include "store/scan.h"
 #include "tools/qkvdump/dump_options.h"
 #include "tools/qkvdump/dump_output.h"
+#include "tools/qkvdump/export_reduce.h"
 #include "tools/qkvdump/nav_join.h"
 #include "tools/qkvdump/nav_motion.h"
 #include "tools/qkvdump/ping_depth.h"
+#include "tools/qkvdump/ping_grid.h"
 #include "tools/qkvdump/ping_locate.h"
-#include "tools/qkvdump/ping_reduce.h"
 
 constexpr int DUMP_OUTPUTS_MAX = 8;
 constexpr int PING_QUEUE_SIZE = PING_DEPTH_AHEAD_MAX + SPIKE_HALF_WINDOW_MAX + 1;
@@ -61,6 +62,8 @@ struct DumpRun {
     PingLocator locator;
     char time_basis[PING_BASIS_TEXT_SIZE];
     PingDepthStage depth;  // --depth
+    bool gridding;         // --grid or --contours
+    PingGrid cells;
     bool reducing;         // the reduction asked for, its files read
     PingReduce reduce;
     int64_t offered;       // pings offered to the reduction
