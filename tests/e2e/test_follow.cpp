@@ -364,9 +364,30 @@ struct NmeaRow {
     const char* offset;       // DPT's
 };
 
-// Each row run as a service (no terminal) beside gpsd, and what gpsd relays read back by Signal K's parser.
+// One row's run in its directory, with ports of its own: each wait bounded, in twentieths of a second (gpsd
+// listening, gpspipe watching, the row's changes made, then the sentences the row sends relayed), half a second
+// more for any it must not send (two seconds where it sends none), and qkvdump ended; its status in "status".
+std::string nmea_row_command(const NmeaRow& row, const std::string& directory, int index)
+{
+    std::string udp = std::to_string(47171 + 2 * index), tcp = std::to_string(47172 + 2 * index);
+    return "(cd '" + directory + "' || exit 1; D=" + today() + "; waits() { i=0; while ! eval \"$1\" && "
+           "[ $i -lt $2 ]; do sleep 0.05; i=$((i+1)); done; }; gpsd -b -n -N -S " + tcp + " -F gpsd.sock "
+           "udp://127.77.41.1:" + udp + " > /dev/null 2>&1 & gpsd=$!; waits \"ss -ltn | grep -q :" + tcp + "\" 100; "
+           "timeout 40 gpspipe -r localhost:" + tcp + " > relayed.txt 2>&1 & pipe=$!; waits 'grep -q WATCH "
+           "relayed.txt' 100; (sleep 0.5; " + row.meanwhile + ") & changes=$!; timeout -s TERM 30 " +
+           std::string(QKVDUMP) + " --follow --depth --draft 0.5 " + row.options + " --nmea-out 127.77.41.1:" + udp +
+           " " + row.followed + " < /dev/null > drawn.txt 2>&1 & dump=$!; wait $changes; waits '[ $(grep -c ^.SD "
+           "relayed.txt) -ge " + std::to_string(3 * row.sent) + " ]' 200; sleep " + (row.sent > 0 ? "0.5" : "2") +
+           "; kill $dump; wait $dump; kill $pipe $gpsd; wait $pipe; grep '^\\$SD' relayed.txt | NODE_PATH=" +
+           NMEA_READER_MODULES + " timeout 20 node '" + DEPTH_READER + "' > read.txt; echo $? > status) & ";
+}
+
+// The rows run side by side as services (no terminal), each beside a gpsd of its own, and what gpsd relays read
+// back by Signal K's parser.
 void check_nmea_rows(const std::vector<NmeaRow>& rows)
 {
+    std::vector<std::unique_ptr<TempDir>> dirs;
+    std::string together;
     for (const NmeaRow& row : rows) {
         // Of the time they are sent at; "old" as a file of another day copied in.
         const time_t seconds_on = 5;
@@ -375,20 +396,19 @@ void check_nmea_rows(const std::vector<NmeaRow>& rows)
             records += ping_record(n, row.make, &seconds_on);
             old += ping_record(n, row.make);
         }
-        TempDir dir;
+        dirs.push_back(std::make_unique<TempDir>());
+        const TempDir& dir = *dirs.back();
         write_file(dir.file("old"), old);
         write_file(dir.file("pings"), records);
         write_file(dir.file(*row.followed ? std::string(row.followed) : today() + "-0001.QKV"), records);
-        std::string said;
-        int status = run_command(
-            "cd '" + dir.path() + "' || exit 1; D=" + today() + "; gpsd -b -n -N -S 47172 -F gpsd.sock "
-            "udp://127.77.41.1:47171 > /dev/null 2>&1 & gpsd=$!; sleep 1; timeout 14 gpspipe -r localhost:47172 > "
-            "relayed.txt 2>&1 & sleep 0.5; (sleep 0.5; " + row.meanwhile + ") & timeout -s TERM 10 " +
-            std::string(QKVDUMP) + " --follow --depth --draft 0.5 " + row.options +
-            " --nmea-out 127.77.41.1:47171 " + row.followed + " < /dev/null > drawn.txt 2>&1; sleep 3; kill $gpsd; "
-            "grep '^\\$SD' relayed.txt | NODE_PATH=" + NMEA_READER_MODULES + " timeout 20 node '" + DEPTH_READER +
-            "' > read.txt", &said);
-        EXPECT_EQ(0, status) << said;
+        together += nmea_row_command(row, dir.path(), static_cast<int>(dirs.size()) - 1);
+    }
+    std::string said;
+    EXPECT_EQ(0, run_command(together + "wait", &said)) << said;
+    for (size_t k = 0; k < rows.size(); ++k) {
+        const NmeaRow& row = rows[k];
+        const TempDir& dir = *dirs[k];
+        EXPECT_EQ("0\n", read_file(dir.file("status"))) << row.meanwhile << ": " << said;
         EXPECT_EQ("", read_file(dir.file("drawn.txt"))) << "nothing drawn without a terminal";
         std::string relayed = read_file(dir.file("relayed.txt"));
         std::string depth = metres_text(row.below_transducer);
@@ -464,11 +484,11 @@ TEST(Follow, NmeaOutSendsTheDepthsOfPingsThatComeWhileItRuns)
 }
 
 // What --nmea-out sends of a ping with no bottom, and of a reduced one, DPT's offset the keel's; and never the
-// pings of a file of another day copied in.
+// pings of a file of another day copied in, though those of now after them.
 TEST(Follow, NmeaOutSendsNoBottomAndReducedDepths)
 {
     check_nmea_rows({
-        {"F.QKV", "sleep 1; cat old >> F.QKV", "", 6, bottom_samples, 0, 15.25, "0.50"},
+        {"F.QKV", "sleep 1; cat old pings >> F.QKV", "", 6, bottom_samples, 4, 15.25, "0.50"},
         {"F.QKV", "sleep 1; cat pings >> F.QKV", "", 6, no_bottom_samples, 4, -1, "0.50"},
         {"F.QKV", "sleep 1; cat pings >> F.QKV", "--keel 1.2 --sound-speed 1470 --depth-gates 1,60", 12,
          bottom_samples, 5, 15.25 * 1470 / 1500, "-1.20"},

@@ -18,9 +18,10 @@ void export_reduction_of(const ExportPing* ping, int64_t tag, ReductionPing* red
     reduced->record = ping->record;
     reduced->time_known = ping->time_known;
     reduced->utc_ms = ping->utc_ms;
-    reduced->has_bottom = ping->bottom.known;
+    reduced->has_bottom = ping->bottom.known || ping->bottom.dropped;
     reduced->distance_m = ping->bottom.distance_m;
-    reduced->quality = ping->bottom.quality;
+    reduced->quality = ping->bottom.dropped ? ping->bottom.dropped_quality : ping->bottom.quality;
+    reduced->dropped = ping->bottom.dropped;
     reduced->has_position = p->known;
     reduced->latitude = p->latitude;
     reduced->longitude = p->longitude;
@@ -43,6 +44,7 @@ void export_reduction_apply(const ReductionResult* judged, ExportPing* ping)
     ping->reduction = *judged;
     ping->bottom.has_depth = judged->has_depth;
     ping->bottom.depth_m = judged->has_depth ? judged->depth_m : 0.0;
+    if (ping->bottom.dropped) ping->bottom.quality = ping->bottom.dropped_quality;  // the reduction keeps the pick
     PingPosition* p = &ping->position;
     p->known = judged->has_position;
     if (judged->has_position) {

@@ -72,9 +72,10 @@ void reduction_ping_of(const WebSurvey* s, const DepthResult* result, ReductionP
     ping->tag = result->tag;
     ping->time_known = row != nullptr && row->time_known;
     ping->utc_ms = ping->time_known ? row->utc_ms : 0;
-    ping->has_bottom = result->has_depth;
-    ping->distance_m = result->depth_m;
-    ping->quality = result->quality;
+    ping->has_bottom = result->has_depth || result->dropped;
+    ping->distance_m = result->dropped ? result->dropped_m : result->depth_m;
+    ping->quality = result->dropped ? result->dropped_quality : result->quality;
+    ping->dropped = result->dropped;
 }
 
 void take_verdict(WebSurvey* s, const DepthResult* result)
