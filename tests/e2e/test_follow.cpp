@@ -367,9 +367,9 @@ struct NmeaRow {
 // One row's run in its directory, with ports of its own: each wait bounded, in twentieths of a second (gpsd
 // listening, gpspipe watching, the row's changes made, then the sentences the row sends relayed), half a second
 // more for any it must not send (two seconds where it sends none), and qkvdump ended; its status in "status".
-std::string nmea_row_command(const NmeaRow& row, const std::string& directory, int index)
+std::string nmea_row_command(const NmeaRow& row, const std::string& directory, int first_port)
 {
-    std::string udp = std::to_string(47171 + 2 * index), tcp = std::to_string(47172 + 2 * index);
+    std::string udp = std::to_string(first_port), tcp = std::to_string(first_port + 1);
     return "(cd '" + directory + "' || exit 1; D=" + today() + "; waits() { i=0; while ! eval \"$1\" && "
            "[ $i -lt $2 ]; do sleep 0.05; i=$((i+1)); done; }; gpsd -b -n -N -S " + tcp + " -F gpsd.sock "
            "udp://127.77.41.1:" + udp + " > /dev/null 2>&1 & gpsd=$!; waits \"ss -ltn | grep -q :" + tcp + "\" 100; "
@@ -383,8 +383,8 @@ std::string nmea_row_command(const NmeaRow& row, const std::string& directory, i
 }
 
 // The rows run side by side as services (no terminal), each beside a gpsd of its own, and what gpsd relays read
-// back by Signal K's parser.
-void check_nmea_rows(const std::vector<NmeaRow>& rows)
+// back by Signal K's parser. Each test its own ports from first_port, as ctest runs tests side by side too.
+void check_nmea_rows(int first_port, const std::vector<NmeaRow>& rows)
 {
     std::vector<std::unique_ptr<TempDir>> dirs;
     std::string together;
@@ -401,7 +401,7 @@ void check_nmea_rows(const std::vector<NmeaRow>& rows)
         write_file(dir.file("old"), old);
         write_file(dir.file("pings"), records);
         write_file(dir.file(*row.followed ? std::string(row.followed) : today() + "-0001.QKV"), records);
-        together += nmea_row_command(row, dir.path(), static_cast<int>(dirs.size()) - 1);
+        together += nmea_row_command(row, dir.path(), first_port + 2 * (static_cast<int>(dirs.size()) - 1));
     }
     std::string said;
     EXPECT_EQ(0, run_command(together + "wait", &said)) << said;
@@ -472,7 +472,7 @@ void check_nmea_rows(const std::vector<NmeaRow>& rows)
 // come.
 TEST(Follow, NmeaOutSendsTheDepthsOfPingsThatComeWhileItRuns)
 {
-    check_nmea_rows({
+    check_nmea_rows(47171, {
         {"F.QKV", "sleep 1; cat pings >> F.QKV", "", 6, bottom_samples, 4, 15.25, "0.50"},
         {"F.QKV", "sleep 1; cp pings next; mv next F.QKV", "", 6, bottom_samples, 0, 15.25, "0.50"},
         {"", "sleep 1.5; : > $D-0002.QKV; sleep 1.5; rm $D-0002.QKV; sleep 1.5; "
@@ -487,7 +487,7 @@ TEST(Follow, NmeaOutSendsTheDepthsOfPingsThatComeWhileItRuns)
 // pings of a file of another day copied in, though those of now after them.
 TEST(Follow, NmeaOutSendsNoBottomAndReducedDepths)
 {
-    check_nmea_rows({
+    check_nmea_rows(47181, {
         {"F.QKV", "sleep 1; cat old pings >> F.QKV", "", 6, bottom_samples, 4, 15.25, "0.50"},
         {"F.QKV", "sleep 1; cat pings >> F.QKV", "", 6, no_bottom_samples, 4, -1, "0.50"},
         {"F.QKV", "sleep 1; cat pings >> F.QKV", "--keel 1.2 --sound-speed 1470 --depth-gates 1,60", 12,
