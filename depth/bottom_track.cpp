@@ -97,19 +97,26 @@ void follow(DepthTracker* tracker, const DepthPending* given, bool on_track)
     tracker->pings_since_bottom = 0;
 }
 
-// Decides the oldest pending ping and drops it from the queue.
+// Decides the oldest pending ping and drops it from the queue. A dropout's echo, where it had one, is kept aside.
 void decide_oldest(DepthTracker* tracker, DepthResult* result)
 {
     const DepthPending* oldest = &tracker->pending[0];
-    *result = DepthResult{oldest->tag, false, 0.0, 0};
+    *result = DepthResult{oldest->tag, false, 0.0, 0, false, 0.0, 0};
     int percent = kept_percent(tracker);
     if (percent > 0) {
         int quality = oldest->echo.quality * percent / 100;
-        *result = DepthResult{oldest->tag, true, oldest->echo.distance_m, quality < 1 ? 1 : quality};
+        result->has_depth = true;
+        result->depth_m = oldest->echo.distance_m;
+        result->quality = quality < 1 ? 1 : quality;
         follow(tracker, oldest, percent == 100);
-    } else if (++tracker->pings_since_bottom > TRACK_MEMORY) {
-        tracker->bottom_known = false;
-        tracker->slope_m = 0.0;
+    } else {
+        result->dropped = oldest->echo.found;
+        result->dropped_m = oldest->echo.found ? oldest->echo.distance_m : 0.0;
+        result->dropped_quality = oldest->echo.found ? oldest->echo.quality : 0;
+        if (++tracker->pings_since_bottom > TRACK_MEMORY) {
+            tracker->bottom_known = false;
+            tracker->slope_m = 0.0;
+        }
     }
     for (int k = 1; k < tracker->pending_count; ++k) tracker->pending[k - 1] = tracker->pending[k];
     --tracker->pending_count;

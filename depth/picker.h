@@ -46,6 +46,11 @@ struct DepthResult {
     bool has_depth;  // false: no bottom, or a dropout
     double depth_m;  // below the transducer; 0 without a depth
     int quality;     // 1 to 100 with a depth; 0 without
+    // A dropout's own pick, for those that flag a sounding rather than drop it (the reduction): an echo was found
+    // but is not the bottom followed, and the next pings did not confirm it. 0 otherwise.
+    bool dropped;
+    double dropped_m;
+    int dropped_quality;
 };
 
 struct DepthPending {

@@ -29,6 +29,8 @@ bool projection_open_utm(Projection* projection, const UtmZone*)
 
 void projection_forward(Projection*, GridSounding*, int) {}
 
+void projection_inverse(Projection*, GridSounding*, int) {}
+
 void projection_close(Projection*) {}
 
 bool gridfile_supported()

@@ -150,6 +150,13 @@ void projection_forward(Projection* projection, GridSounding* soundings, int cou
                        &soundings[0].y, step, static_cast<size_t>(count), nullptr, 0, 0, nullptr, 0, 0);
 }
 
+void projection_inverse(Projection* projection, GridSounding* places, int count)
+{
+    const size_t step = sizeof(GridSounding);
+    proj_trans_generic(projection->forward, PJ_INV, &places[0].x, step, static_cast<size_t>(count), &places[0].y,
+                       step, static_cast<size_t>(count), nullptr, 0, 0, nullptr, 0, 0);
+}
+
 void projection_close(Projection* projection)
 {
     proj_destroy(projection->forward);

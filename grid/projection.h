@@ -42,4 +42,7 @@ bool projection_open_utm(Projection* projection, const UtmZone* zone);
 // Each sounding's x (longitude) and y (latitude) to the grid's, in place; a
 // position that cannot be projected becomes not finite, which grid_add refuses.
 void projection_forward(Projection* projection, GridSounding* soundings, int count);
+// The grid's x and y back to longitude (x) and latitude (y) in degrees, in place: a cell's centre to draw it on a
+// chart of the track.
+void projection_inverse(Projection* projection, GridSounding* places, int count);
 void projection_close(Projection* projection);

@@ -242,6 +242,11 @@ void plat_closed_pipe_fails();
 // clock (0 for a time ahead of the clock); false when it cannot be looked at.
 // A follower that takes up a file written before it started tells its age so.
 bool plat_file_age_ms(const char* path, int64_t* age_ms);
+// The whole of a file, or what a pipe gives, read into a buffer made for it (the caller frees *text); false with
+// *text null and the reason ("cannot open: No such file or directory", "cannot read: larger than 64 MiB") where
+// it cannot be read or holds over max_bytes. The same stdio code on every system.
+bool plat_file_read_whole(const char* path, long max_bytes, char** text, size_t* size, char* reason,
+                          size_t reason_size);
 
 // ---- Clocks ----------------------------------------------------------------
 struct PlatLocalTime {

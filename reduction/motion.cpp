@@ -61,10 +61,19 @@ void motion_track_add(MotionTrack* track, int64_t utc_ms, double value)
 
 bool motion_track_at(const MotionTrack* track, int64_t utc_ms, double* value)
 {
+    // A ping lies among the latest samples, the lines being read to just past it: the search starts from the
+    // latest and widens back, so it touches a few recent samples rather than the whole ring.
+    int from = track->count - 1, step = 1;
+    while (from > 0 && sample_at(track, from)->utc_ms > utc_ms) {
+        from = from > step ? from - step : 0;
+        step *= 2;
+    }
+    from = from > 0 ? from : 0;
     int before = 0;
     double share = 0;
-    auto time_of = [track](int i) { return sample_at(track, i)->utc_ms; };
-    if (!series_bracket(track->count, time_of, utc_ms, MOTION_GAP_MAX_MS, &before, &share)) return false;
+    auto time_of = [track, from](int i) { return sample_at(track, from + i)->utc_ms; };
+    if (!series_bracket(track->count - from, time_of, utc_ms, MOTION_GAP_MAX_MS, &before, &share)) return false;
+    before += from;
     const MotionSample* sample = sample_at(track, before);
     *value = share == 0.0 ? sample->value : between(track, sample->value, sample_at(track, before + 1)->value, share);
     return true;

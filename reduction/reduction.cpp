@@ -162,6 +162,8 @@ void judge(const ReductionSettings* s, const ReductionPing* ping, ReductionResul
         r->flags |= REDUCTION_FLAG_GATE;
     }
     if (r->has_distance && ping->quality < s->quality_min) r->flags |= REDUCTION_FLAG_LOW_QUALITY;
+    // A pick the picker's tracker would not follow is kept and flagged, never turned into no bottom.
+    if (r->has_distance && ping->dropped) r->flags |= REDUCTION_FLAG_SPIKE;
     if (s->edits == nullptr) return;
     const Edit* edit = edits_apply(s->edits, ping->file_name, ping->record, ping->time_known, ping->utc_ms);
     if (edit == nullptr) return;

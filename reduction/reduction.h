@@ -79,6 +79,7 @@ struct ReductionPing {
     bool has_bottom;             // the picker gave a distance
     double distance_m;           // below the transducer, at SOUND_SPEED_NOMINAL_M_S
     int quality;                 // the picker's, 1 to 100
+    bool dropped;                // its tracker dropped the pick: off the bottom followed, the next pings against it
     bool has_position;           // the antenna's
     double latitude, longitude;  // decimal degrees, north and east positive
     bool has_course;             // the course made good, from an RMC
@@ -98,7 +99,7 @@ enum ReductionFlag : unsigned {
     REDUCTION_FLAG_NO_BOTTOM = 1u << 0,       // the picker gave no distance
     REDUCTION_FLAG_REJECTED = 1u << 1,        // by the edit list
     REDUCTION_FLAG_GATE = 1u << 2,            // outside the depth gates
-    REDUCTION_FLAG_SPIKE = 1u << 3,           // against the median of its neighbours (spike.h)
+    REDUCTION_FLAG_SPIKE = 1u << 3,           // against the median of its neighbours (spike.h), or dropped by the picker
     REDUCTION_FLAG_LOW_QUALITY = 1u << 4,     // the picker's quality below the least
     REDUCTION_FLAG_NO_POSITION = 1u << 5,     // no fix near its time
     REDUCTION_FLAG_NO_HEADING = 1u << 6,      // an offset to apply and neither heading nor course
@@ -149,6 +150,8 @@ bool reduction_settings_check(const ReductionSettings* settings, char* why, size
 // JSON and attributes would quote (, " \ ; |), no blank first or last, and not first what a spreadsheet takes for
 // a formula (= + - @).
 bool reduction_datum_name_ok(const char* name);
+// That rule as a refusal says it.
+constexpr char REDUCTION_DATUM_RULE[] = "a name of 1 to 31 printable characters, without , \" \\ ; | nor = + - @ first";
 // The name of the reference the depths are below: the datum's, or REDUCTION_SURFACE.
 const char* reduction_reference(const ReductionSettings* settings);
 

@@ -21,3 +21,4 @@ build/linux/bench/reduction_bench
 bench/exports_bench.sh build/linux
 bench/grid_bench.sh build/linux
 python3 bench/web_bench.py build/linux/tools/qkvweb build/linux/bench/make_recording
+build/linux/bench/coverage_bench

@@ -5,11 +5,14 @@ the depths against headsim's truth and, where qkvdump reduced them, against
 qkvdump's, ping by ping:
   check_reduction.py TRUTH.csv PINGS.csv DAY.NAV GAUGE.csv CAST.csv DRAFT FORWARD,STARBOARD
 PINGS.csv is qkvdump's --csv --nav --depth of the recording: the distance
-below the transducer is its distance_m, or without the reduction's columns
-its depth_m (qkvdump run without a draft). The heave and the heading come
-from the $PASHR and $--HDT of the .NAV lines (read with pynmea2), the level
-from the gauge's file, the speed of sound from the cast. Prints the figures
-and "ok", exit 0; or says what fails, exit 1."""
+below the transducer is its below_transducer_m, or without the reduction's
+columns its depth_m (qkvdump run without a draft). The antenna's position,
+the heave and the heading come from the GGA, $PASHR and $--HDT of the .NAV
+lines (read with pynmea2), the level from the gauge's file, the speed of
+sound from the cast. A spike counts as flagged where it has a depth and the
+median test flags it (and, reduced by qkvdump, its flag holds "spike"); one
+without a depth was lost as no bottom, and fails. Prints the figures and
+"ok", exit 0; or says what fails, exit 1."""
 import sys
 
 import numpy as np
@@ -19,6 +22,7 @@ import pynmea2
 DISTANCE = "below_transducer_m"   # qkvdump's unreduced distance below the transducer, beside its reduced depth_m
 NOMINAL = 1500.0          # the head's speed of sound
 HEAVE_GAP_S = 1.5         # the widest gap between a sensor's samples interpolated across
+FIX_GAP_S = 20.0          # and between two fixes, each at most 10 s from the ping
 LEVEL_GAP_S = 3600.0      # and between a level's points
 SPIKE_SIDE, SPIKE_OTHERS, SPIKE_M, SPIKE_SHARE = 5, 4, 0.5, 0.05
 A, F = 6378137.0, 1 / 298.257223563
@@ -31,26 +35,33 @@ def seconds(times):
 
 
 def interpolate(at, times, values, gap):
-    """Linear between the samples around each time, NaN across a longer gap or outside them."""
+    """Linear between the samples around each time, NaN across a longer gap or outside them; of samples stamped
+    alike (lines that arrived within a millisecond), the last."""
     order = np.argsort(times, kind="stable")
     times, values = times[order], values[order]
+    last = np.append(times[1:] != times[:-1], True)
+    times, values = times[last], values[last]
     after = np.clip(np.searchsorted(times, at), 1, len(times) - 1)
     inside = (at >= times[0]) & (at <= times[-1]) & ((times[after] - times[after - 1] <= gap) | np.isin(at, times))
     return np.where(inside, np.interp(at, times, values), np.nan)
 
 
 def sensors(nav_path):
-    """Heave and heading samples of the .NAV lines: (UTC seconds, value) each."""
-    heave, heading = [], []
+    """Heave, heading, latitude and longitude samples of the .NAV lines: (UTC seconds, value) each."""
+    heave, heading, latitude, longitude = [], [], [], []
     for line in open(nav_path, encoding="ascii"):
         stamp, sentence = line.rstrip("\n").split(" ", 1)
         message = pynmea2.parse(sentence, check=True)
-        if sentence.startswith("$PASHR,"):
+        if sentence[3:7] == "GGA," and int(message.gps_qual or 0) in range(1, 7):
+            latitude.append((stamp, message.latitude))
+            longitude.append((stamp, message.longitude))
+        elif sentence.startswith("$PASHR,"):
             names = [field[0] for field in message.fields]  # pynmea2 names heave's attribute "heading"
             heave.append((stamp, float(message.data[names.index("Heave")])))
         elif sentence[3:7] == "HDT,":
             heading.append((stamp, float(message.heading)))
-    return [(seconds([s for s, _ in samples]), np.array([v for _, v in samples])) for samples in (heave, heading)]
+    return [(seconds([s for s, _ in samples]), np.array([v for _, v in samples]))
+            for samples in (heave, heading, latitude, longitude)]
 
 
 def through_cast(cast, draft, distance):
@@ -98,6 +109,30 @@ def spikes(surface):
     return flagged
 
 
+def placed_off(lat, lon, other_lat, other_lon):
+    """Metres between two positions, on a sphere of a minute a nautical mile."""
+    return np.hypot((lat - other_lat) * 111320, (lon - other_lon) * 111320 * np.cos(np.radians(lat)))
+
+
+def against_qkvdump(pings, truth, depth, lat, lon, spike):
+    """What qkvdump's reduced CSV says that these figures do not: its faults, as text."""
+    faults = []
+    theirs = pings.depth_m.to_numpy(float)
+    differ = ~(np.abs(theirs - depth) <= 0.002) & ~(np.isnan(theirs) & np.isnan(depth))
+    if differ.any():
+        faults.append("qkvdump's depths differ from these: pings %s" % list(truth.ping[differ]))
+    apart = placed_off(pings.lat.to_numpy(float), pings.lon.to_numpy(float), lat, lon)
+    if not (apart <= 0.02).all():
+        faults.append("qkvdump's soundings placed apart from these: pings %s" % list(truth.ping[~(apart <= 0.02)]))
+    words = pings.flag.fillna("").str.split("|")
+    unflagged = spike & ~words.apply(lambda flag: "spike" in flag).to_numpy()
+    if unflagged.any():
+        faults.append("spikes qkvdump did not flag: pings %s" % list(truth.ping[unflagged]))
+    if set(pings.depth_reference) != set(truth.reference):
+        faults.append("qkvdump's reference %s, the truth's %s" % (set(pings.depth_reference), set(truth.reference)))
+    return faults
+
+
 def check(truth_path, pings_path, nav_path, gauge_path, cast_path, draft, offset):
     truth = pandas.read_csv(truth_path, keep_default_na=False, na_values=[""])
     pings = pandas.read_csv(pings_path, keep_default_na=False, na_values=[""])
@@ -106,7 +141,7 @@ def check(truth_path, pings_path, nav_path, gauge_path, cast_path, draft, offset
     distance = pings[DISTANCE if reduced_by_qkvdump else "depth_m"].to_numpy(float)
     at = seconds(pings.time_utc)
     gauge, cast = pandas.read_csv(gauge_path), pandas.read_csv(cast_path)
-    (heave_at, heave_values), (heading_at, heading_values) = sensors(nav_path)
+    (heave_at, heave_values), (heading_at, heading_values), (fix_at, lat_values), (_, lon_values) = sensors(nav_path)
     heave = interpolate(at, heave_at, heave_values, HEAVE_GAP_S)
     heading = interpolate(at, heading_at, np.unwrap(heading_values, period=360), HEAVE_GAP_S) % 360
     level = interpolate(at, seconds(gauge.time), gauge.level_m.to_numpy(), LEVEL_GAP_S)
@@ -114,21 +149,21 @@ def check(truth_path, pings_path, nav_path, gauge_path, cast_path, draft, offset
     surface = d + draft - heave
     depth = surface - level
     flagged = spikes(surface)
-    lat, lon = moved(pings.lat.to_numpy(), pings.lon.to_numpy(), heading, *offset)
+    antenna = [interpolate(at, fix_at, values, FIX_GAP_S) for values in (lat_values, lon_values)]
+    lat, lon = moved(*antenna, heading, *offset)
 
     has_bottom, spike = truth.reduced_depth_m.notna().to_numpy(), truth.spike.to_numpy() == 1
     good = has_bottom & ~spike
     error = np.abs(depth - truth.reduced_depth_m.to_numpy())
     within = good & (error <= 0.002 * truth.range_m.to_numpy() + 0.05)
-    metres = np.hypot((lat - truth.transducer_latitude) * 111320,
-                      (lon - truth.transducer_longitude) * 111320 * np.cos(np.radians(lat)))
+    metres = placed_off(lat, lon, truth.transducer_latitude.to_numpy(), truth.transducer_longitude.to_numpy())
     turned = np.abs((heading - truth.heading.to_numpy() + 180) % 360 - 180)
+    lost = spike & np.isnan(depth)
     print("%d pings, %d with a bottom: %d within 0.2%% of the range + 5 cm (%.2f%%), worst %.3f m; %d spikes: %d "
           "without a depth, %d flagged as spikes; %d depths without a bottom; good pings flagged as spikes %d; worst "
           "level %.4f m, heave %.3f m, heading %.2f deg, transducer %.2f m" % (
               len(truth), good.sum(), within.sum(), 100.0 * within.sum() / good.sum(), np.nanmax(error[good]),
-              spike.sum(), (spike & np.isnan(depth)).sum(), (spike & flagged).sum(),
-              (~has_bottom & ~np.isnan(depth)).sum(),
+              spike.sum(), lost.sum(), (spike & flagged).sum(), (~has_bottom & ~np.isnan(depth)).sum(),
               (good & flagged).sum(), np.nanmax(np.abs(level - truth.level_m)),
               np.nanmax(np.abs(heave - truth.heave_m)), np.nanmax(turned), np.nanmax(metres)))
     faults = []
@@ -136,20 +171,14 @@ def check(truth_path, pings_path, nav_path, gauge_path, cast_path, draft, offset
         faults.append("fewer than 99% of the pings with a bottom within 0.2% of the range + 5 cm")
     if (~has_bottom & ~np.isnan(depth)).any():
         faults.append("depths without a bottom: pings %s" % list(truth.ping[~has_bottom & ~np.isnan(depth)]))
+    if lost.any():
+        faults.append("spikes lost as no bottom: pings %s" % list(truth.ping[lost]))
     if (spike & ~np.isnan(depth) & ~flagged).any():
         faults.append("spikes not flagged: pings %s" % list(truth.ping[spike & ~np.isnan(depth) & ~flagged]))
     if (metres <= 0.5).sum() < 0.99 * len(truth):
         faults.append("fewer than 99% of the transducers placed within 0.5 m of the truth's")
     if reduced_by_qkvdump:
-        theirs = pings.depth_m.to_numpy(float)
-        if (np.abs(theirs - depth) > 0.002).any() or (np.isnan(theirs) != np.isnan(depth)).any():
-            faults.append("qkvdump's depths differ from these: pings %s" % list(
-                truth.ping[~(np.abs(theirs - depth) <= 0.002) & ~(np.isnan(theirs) & np.isnan(depth))]))
-        unflagged = spike & pings.flag.isna().to_numpy()
-        if unflagged.any():
-            faults.append("spikes qkvdump did not flag: pings %s" % list(truth.ping[unflagged]))
-        if set(pings.depth_reference) != set(truth.reference):
-            faults.append("qkvdump's reference %s, the truth's %s" % (set(pings.depth_reference), set(truth.reference)))
+        faults += against_qkvdump(pings, truth, depth, lat, lon, spike)
     for fault in faults:
         print(fault)
     if faults:

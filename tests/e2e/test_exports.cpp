@@ -180,7 +180,7 @@ std::string nav_line(int ms, const std::string& body)
 // depth), a tide gauge's series, the transducer 2 m ahead of the antenna on a heading sensor's 90 degrees (none yet
 // at the first ping: no position), depth gates, an edit list rejecting one ping and naming another recording's (said
 // at the end), and a ping a metre deeper than its neighbours (a spike). The
-// soundings leave the flagged ones out, and their layer names the reference; each value of the CSV is worked out
+// soundings (named ".xyz") leave the flagged ones out, and their layer names the reference; each value of the CSV is worked out
 // again in Python from the .NAV lines and the series.
 TEST(Exports, ReducedDepthsSayTheirReferenceAndCorrections)
 {
@@ -217,7 +217,7 @@ TEST(Exports, ReducedDepthsSayTheirReferenceAndCorrections)
                                                 "--antenna-offset", "2,0", "--depth-gates", "1,60", "--edits",
                                                 dir.file("edits.txt"), "--nav", nav};
     std::string csv = dir.file("pings.csv"), track = dir.file("track.geojson"), nc = dir.file("pings.nc");
-    std::string xyz = dir.file("depths.xyz"), said, command = QKVDUMP;
+    std::string xyz = dir.file(".xyz"), said, command = QKVDUMP;  // a name that is all extension, as GDAL takes it
     for (const std::string& argument : reduction) command += " " + in_quotes(argument);
     ASSERT_EQ(0, run_command("(" + command + " --csv " + in_quotes(data) + " > " + in_quotes(csv) + ")", &said)) << said;
     EXPECT_NE(std::string::npos, said.find("--edits " + dir.file("edits.txt") + ": line 3: ")) << said;
@@ -227,7 +227,7 @@ TEST(Exports, ReducedDepthsSayTheirReferenceAndCorrections)
     std::vector<std::string> arguments = reduction;
     arguments.insert(arguments.end(), {"--geojson", track, "--netcdf", nc, "--xyz", xyz, data});
     ASSERT_EQ(0, qkvdump_with(arguments, &said)) << said;
-    EXPECT_NE(std::string::npos, said.find("depths.xyz: 26 soundings (pings with a position and a depth, 2 flagged "
+    EXPECT_NE(std::string::npos, said.find("/.xyz: 26 soundings (pings with a position and a depth, 2 flagged "
                                            "left out)\n")) << said;
     EXPECT_EQ("ok 35 features\n", check("geojson " + in_quotes(track) + " " + in_quotes(csv)));
     EXPECT_EQ("ok 26 soundings\n", check("xyz " + in_quotes(xyz) + " " + in_quotes(csv)));
@@ -241,7 +241,7 @@ TEST(Exports, ReducedDepthsSayTheirReferenceAndCorrections)
         EXPECT_NE(std::string::npos, header.find(line)) << line << "\n" << header;
     }
     EXPECT_EQ(std::string::npos, header.find("depth:standard_name")) << "CF names no depth below a chart datum";
-    ASSERT_EQ(0, run_command("ogrinfo -ro -al -so " + in_quotes(dir.file("depths.vrt")), &layer));
+    ASSERT_EQ(0, run_command("ogrinfo -ro -al -so " + in_quotes(dir.file(".xyz.vrt")), &layer));
     EXPECT_NE(std::string::npos, layer.find("  depth_reference=chart datum\n")) << layer;
     EXPECT_NE(std::string::npos, layer.find("  flagged_soundings=left out\n")) << layer;
 }
@@ -415,7 +415,7 @@ TEST(Exports, FailedOrInterruptedRunLeavesTheOut)
                                           "08DEC2026-0001.QKV; echo $? > status) | head -c 100 > /dev/null; "
                                           "s=$(cat status); rm status; exit $s", 1},
         {"another day's .NAV file: no ping has a position",
-         "exec " + std::string(QKVDUMP) + replaced(outputs, "day.NAV", "other.NAV") + "08DEC2026-0001.QKV", 1},
+         "exec " + std::string(QKVDUMP) + replaced(outputs, "day.NAV", "other.NAV") + "--gray 08DEC2026-0001.QKV", 1},
         {"Ctrl+C", replaced(interrupted, "SIGNAL", "INT"), 128 + SIGINT},
         {"a request to terminate", replaced(interrupted, "SIGNAL", "TERM"), 128 + SIGTERM},
     };

@@ -286,6 +286,52 @@ TEST(Follow, DepthLineAndLatestDepth)
     EXPECT_EQ(0, follow.quit());
 }
 
+// With a draft and a water level above a datum, qkvweb shows the depth qkvdump --follow shows of the same pings,
+// below the same datum, in /status and /metrics: the level of the pings' hour (it changes by the hour) read from
+// the same file by both, the time of the records taken in the same zone.
+TEST(Follow, QkvwebShowsTheSameReducedDepth)
+{
+    TempDir levels;
+    std::string csv = "time,level_m\n";
+    for (int hour = 12; hour <= 60; ++hour) {
+        char line[64];
+        snprintf(line, sizeof line, "2026-12-%02dT%02d:00:00Z,%.2f\n", 7 + hour / 24, hour % 24, 0.5 + 0.05 * hour);
+        csv += line;
+    }
+    write_file(levels.file("level.csv"), csv);
+    std::vector<std::string> reduction = {"--draft", "0.6", "--water-level", levels.file("level.csv"), "--datum", "LAT"};
+    std::vector<std::string> options = {"--depth"};
+    options.insert(options.end(), reduction.begin(), reduction.end());
+    Following follow(0, "truecolor", options);
+    ASSERT_TRUE(follow.wait_pings(0));
+    follow.client().resize(24, 160);  // room in the status line for the depth and its datum
+    std::string dir = follow.path().substr(0, follow.path().rfind('/'));
+    for (int n = 1; n <= 14; ++n) {
+        std::string record = ping_record(n, [](int) { return bottom_samples(0); });
+        append(follow.path(), record);
+        append(dir + "/" + today() + "-0001.QKV", record);
+    }
+    ASSERT_TRUE(follow.client().wait_for("below LAT", 8000)) << follow.client().screen();
+    const std::string& drawn = follow.client().screen();
+    std::string line = drawn.substr(drawn.rfind("depth ", drawn.rfind("below LAT")));
+    double dumped = atof(line.c_str() + 6);
+    std::string command = "cd '" + dir + "' && { timeout -s TERM 8 " + std::string(QKVWEB) +
+                          " --listen 127.77.41.9:47190";
+    for (const std::string& option : reduction) command += " '" + option + "'";
+    command += " > /dev/null 2>&1 & sleep 4; curl -s --max-time 2 http://127.77.41.9:47190/status; echo; "
+               "curl -s --max-time 2 http://127.77.41.9:47190/metrics | grep '^qkvweb_depth_meters'; wait; }";
+    std::string said;
+    run_command(command, &said);
+    size_t at = said.find("\"depth_m\":");
+    ASSERT_NE(std::string::npos, at) << said;
+    EXPECT_NEAR(dumped, atof(said.c_str() + at + 10), 0.001) << line.substr(0, 40) << "\n" << said;
+    EXPECT_NE(std::string::npos, said.find("\"depth_reference\":\"LAT\"")) << said;
+    char metric[64];
+    snprintf(metric, sizeof metric, "qkvweb_depth_meters{reference=\"LAT\"} %.2f", dumped);
+    EXPECT_NE(std::string::npos, said.find(metric)) << said;
+    EXPECT_EQ(0, follow.quit());
+}
+
 // Pings over no bottom: noise alone.
 Samples no_bottom_samples(int n)
 {
@@ -318,9 +364,30 @@ struct NmeaRow {
     const char* offset;       // DPT's
 };
 
-// Each row run as a service (no terminal) beside gpsd, and what gpsd relays read back by Signal K's parser.
-void check_nmea_rows(const std::vector<NmeaRow>& rows)
+// One row's run in its directory, with ports of its own: each wait bounded, in twentieths of a second (gpsd
+// listening, gpspipe watching, the row's changes made, then the sentences the row sends relayed), half a second
+// more for any it must not send (two seconds where it sends none), and qkvdump ended; its status in "status".
+std::string nmea_row_command(const NmeaRow& row, const std::string& directory, int first_port)
 {
+    std::string udp = std::to_string(first_port), tcp = std::to_string(first_port + 1);
+    return "(cd '" + directory + "' || exit 1; D=" + today() + "; waits() { i=0; while ! eval \"$1\" && "
+           "[ $i -lt $2 ]; do sleep 0.05; i=$((i+1)); done; }; gpsd -b -n -N -S " + tcp + " -F gpsd.sock "
+           "udp://127.77.41.1:" + udp + " > /dev/null 2>&1 & gpsd=$!; waits \"ss -ltn | grep -q :" + tcp + "\" 100; "
+           "timeout 40 gpspipe -r localhost:" + tcp + " > relayed.txt 2>&1 & pipe=$!; waits 'grep -q WATCH "
+           "relayed.txt' 100; (sleep 0.5; " + row.meanwhile + ") & changes=$!; timeout -s TERM 30 " +
+           std::string(QKVDUMP) + " --follow --depth --draft 0.5 " + row.options + " --nmea-out 127.77.41.1:" + udp +
+           " " + row.followed + " < /dev/null > drawn.txt 2>&1 & dump=$!; wait $changes; waits '[ $(grep -c ^.SD "
+           "relayed.txt) -ge " + std::to_string(3 * row.sent) + " ]' 200; sleep " + (row.sent > 0 ? "0.5" : "2") +
+           "; kill $dump; wait $dump; kill $pipe $gpsd; wait $pipe; grep '^\\$SD' relayed.txt | NODE_PATH=" +
+           NMEA_READER_MODULES + " timeout 20 node '" + DEPTH_READER + "' > read.txt; echo $? > status) & ";
+}
+
+// The rows run side by side as services (no terminal), each beside a gpsd of its own, and what gpsd relays read
+// back by Signal K's parser. Each test its own ports from first_port, as ctest runs tests side by side too.
+void check_nmea_rows(int first_port, const std::vector<NmeaRow>& rows)
+{
+    std::vector<std::unique_ptr<TempDir>> dirs;
+    std::string together;
     for (const NmeaRow& row : rows) {
         // Of the time they are sent at; "old" as a file of another day copied in.
         const time_t seconds_on = 5;
@@ -329,20 +396,19 @@ void check_nmea_rows(const std::vector<NmeaRow>& rows)
             records += ping_record(n, row.make, &seconds_on);
             old += ping_record(n, row.make);
         }
-        TempDir dir;
+        dirs.push_back(std::make_unique<TempDir>());
+        const TempDir& dir = *dirs.back();
         write_file(dir.file("old"), old);
         write_file(dir.file("pings"), records);
         write_file(dir.file(*row.followed ? std::string(row.followed) : today() + "-0001.QKV"), records);
-        std::string said;
-        int status = run_command(
-            "cd '" + dir.path() + "' || exit 1; D=" + today() + "; gpsd -b -n -N -S 47172 -F gpsd.sock "
-            "udp://127.77.41.1:47171 > /dev/null 2>&1 & gpsd=$!; sleep 1; timeout 14 gpspipe -r localhost:47172 > "
-            "relayed.txt 2>&1 & sleep 0.5; (sleep 0.5; " + row.meanwhile + ") & timeout -s TERM 10 " +
-            std::string(QKVDUMP) + " --follow --depth --draft 0.5 " + row.options +
-            " --nmea-out 127.77.41.1:47171 " + row.followed + " < /dev/null > drawn.txt 2>&1; sleep 3; kill $gpsd; "
-            "grep '^\\$SD' relayed.txt | NODE_PATH=" + NMEA_READER_MODULES + " timeout 20 node '" + DEPTH_READER +
-            "' > read.txt", &said);
-        EXPECT_EQ(0, status) << said;
+        together += nmea_row_command(row, dir.path(), first_port + 2 * (static_cast<int>(dirs.size()) - 1));
+    }
+    std::string said;
+    EXPECT_EQ(0, run_command(together + "wait", &said)) << said;
+    for (size_t k = 0; k < rows.size(); ++k) {
+        const NmeaRow& row = rows[k];
+        const TempDir& dir = *dirs[k];
+        EXPECT_EQ("0\n", read_file(dir.file("status"))) << row.meanwhile << ": " << said;
         EXPECT_EQ("", read_file(dir.file("drawn.txt"))) << "nothing drawn without a terminal";
         std::string relayed = read_file(dir.file("relayed.txt"));
         std::string depth = metres_text(row.below_transducer);
@@ -406,7 +472,7 @@ void check_nmea_rows(const std::vector<NmeaRow>& rows)
 // come.
 TEST(Follow, NmeaOutSendsTheDepthsOfPingsThatComeWhileItRuns)
 {
-    check_nmea_rows({
+    check_nmea_rows(47171, {
         {"F.QKV", "sleep 1; cat pings >> F.QKV", "", 6, bottom_samples, 4, 15.25, "0.50"},
         {"F.QKV", "sleep 1; cp pings next; mv next F.QKV", "", 6, bottom_samples, 0, 15.25, "0.50"},
         {"", "sleep 1.5; : > $D-0002.QKV; sleep 1.5; rm $D-0002.QKV; sleep 1.5; "
@@ -418,11 +484,11 @@ TEST(Follow, NmeaOutSendsTheDepthsOfPingsThatComeWhileItRuns)
 }
 
 // What --nmea-out sends of a ping with no bottom, and of a reduced one, DPT's offset the keel's; and never the
-// pings of a file of another day copied in.
+// pings of a file of another day copied in, though those of now after them.
 TEST(Follow, NmeaOutSendsNoBottomAndReducedDepths)
 {
-    check_nmea_rows({
-        {"F.QKV", "sleep 1; cat old >> F.QKV", "", 6, bottom_samples, 0, 15.25, "0.50"},
+    check_nmea_rows(47181, {
+        {"F.QKV", "sleep 1; cat old pings >> F.QKV", "", 6, bottom_samples, 4, 15.25, "0.50"},
         {"F.QKV", "sleep 1; cat pings >> F.QKV", "", 6, no_bottom_samples, 4, -1, "0.50"},
         {"F.QKV", "sleep 1; cat pings >> F.QKV", "--keel 1.2 --sound-speed 1470 --depth-gates 1,60", 12,
          bottom_samples, 5, 15.25 * 1470 / 1500, "-1.20"},

@@ -122,7 +122,7 @@ struct Case {
     double range_m;
     double blanking_m;
     const char* pings;     // as PingShape reads them
-    const char* expected;  // the depths given, "-" where none
+    const char* expected;  // the depths given, "-" where none, "x7" where none and a dropped pick of 7
     double draft_m = 0;    // known to the picker
 };
 
@@ -142,8 +142,8 @@ const Case CASES[] = {
     {"aerated_water_short_range", 5, 0.5, "3 3 -b -b -b -b 3 3", "3 3 - - - - 3 3"},
     {"ring_near_the_transducer", 30, 0.5, "9r 9r 9r 9r", "9 9 9 9"},
     {"noise_only", 30, 0.5, "- - - - -", "- - - - -"},
-    {"single_ping_jump", 30, 0.5, "16 16 16 7 16 16 16", "16 16 16 - 16 16 16"},
-    {"two_ping_jump", 30, 0.5, "16 16 16 7 7 16 16 16", "16 16 16 - - 16 16 16"},
+    {"single_ping_jump", 30, 0.5, "16 16 16 7 16 16 16", "16 16 16 x7 16 16 16"},
+    {"two_ping_jump", 30, 0.5, "16 16 16 7 7 16 16 16", "16 16 16 x7 x7 16 16 16"},
     {"real_step_the_next_pings_support", 30, 0.5, "16 16 16 9 9 9 9 9", "16 16 16 9 9 9 9 9"},
     {"range_5_m", 5, 0.5, "3.1 3.1 3.12 3.14", "3.1 3.1 3.12 3.14"},
     {"range_100_m", 100, 0.5, "61 61 61.5 62", "61 61 61.5 62"},
@@ -168,7 +168,7 @@ void PrintTo(const Case& row, std::ostream* out) { *out << row.name; }
 class Picker : public testing::TestWithParam<Case> {};
 
 // Every ping gets its verdict, in order, DEPTH_LOOKAHEAD offers late and the rest at the flush; a depth within
-// 0.2% of the range of the bottom, with a quality, or none.
+// 0.2% of the range of the bottom, with a quality, or none, and a dropout's echo kept aside.
 TEST_P(Picker, GivesTheDepthsOfTheRow)
 {
     const Case& row = GetParam();
@@ -191,8 +191,10 @@ TEST_P(Picker, GivesTheDepthsOfTheRow)
     ASSERT_EQ(expected.size(), results.size());
     for (size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(static_cast<int64_t>(i), results[i].tag);
-        bool wanted = expected[i] != "-";
+        bool dropped = expected[i][0] == 'x', wanted = expected[i] != "-" && !dropped;
         EXPECT_EQ(wanted, results[i].has_depth) << "ping " << i << " gave " << results[i].depth_m;
+        EXPECT_EQ(dropped, results[i].dropped) << "ping " << i << " dropped " << results[i].dropped_m;
+        EXPECT_NEAR(dropped ? atof(expected[i].c_str() + 1) : 0.0, results[i].dropped_m, 0.002 * row.range_m);
         double depth = wanted ? atof(expected[i].c_str()) : 0.0;
         EXPECT_NEAR(depth, results[i].depth_m, 0.002 * row.range_m) << "ping " << i;
         EXPECT_EQ(wanted, results[i].quality >= 1 && results[i].quality <= 100) << "ping " << i;

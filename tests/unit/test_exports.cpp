@@ -15,7 +15,7 @@
 #include "tools/qkvdump/nav_join.h"
 #include "tools/qkvdump/nav_motion.h"
 #include "tools/qkvdump/ping_locate.h"
-#include "tools/qkvdump/ping_time.h"
+#include "navfile/ping_time.h"
 #include "tools/qkvdump/picture_filter.h"
 #include "waterfall/waterfall_rows.h"
 #include "tests/unit/store_scratch_dir.h"
@@ -668,9 +668,9 @@ TEST(PingLocate, TimePositionAndDepthOfAPing)
         {PING_BASIS_NAV, fixes, "08-DEC-2026 09:05:20.00", true, {}, "2026-12-08T08:05:20.000Z", "log's lines", true},
         {PING_BASIS_NAV, {"no fix"}, "08-DEC-2026 09:05:20.00", true, {}, "2026-12-08T08:05:20.000Z", "(CET/CEST)",
          true},
-        {PING_BASIS_OFFSET, {}, "08-DEC-2026 09:05:00.00", true, {true, 12.3456, 80},
+        {PING_BASIS_OFFSET, {}, "08-DEC-2026 09:05:00.00", true, {true, 12.3456, 80, false},
          "2026-12-08T14:35:00.000Z depth 12.946 of 12.346 quality 80", "given (--utc-offset)", false},
-        {PING_BASIS_OFFSET, {}, "08-DEC-2026 09:05:00.00", false, {false, 0, 0}, "no time no depth",
+        {PING_BASIS_OFFSET, {}, "08-DEC-2026 09:05:00.00", false, {false, 0, 0, false}, "no time no depth",
          "given (--utc-offset)", false},
         {PING_BASIS_NAV, sensors, "08-DEC-2026 09:05:00.53", true, {}, "2026-12-08T08:05:00.530Z 51 1 4 heave 0.204 "
          "roll 2.04 pitch -3.04 heading 359.6 height 48.606", "log's lines", false, true},

@@ -7,6 +7,7 @@
 #include <utime.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <functional>
 #include <map>
@@ -381,6 +382,14 @@ TEST(QkvwebOptions, ListenAddressAndLimits)
         {{"--stale-after", "0"}, "--stale-after must be a number of seconds from 1 to 86400, not \"0\""},
         {{"--max-clients", "201"}, "--max-clients must be a number from 1 to 200, not \"201\""},
         {{"08DEC2026-0001.QKV"}, "unexpected argument \"08DEC2026-0001.QKV\""},
+        {{"--draft", "0.6"}, "127.0.0.1:8080 10 64 draft 0.6"},
+        {{"--draft", "0.6", "--water-level", "t.csv", "--datum", "LAT", "--depth-gates", "2,40.5"},
+         "127.0.0.1:8080 10 64 draft 0.6 reduced t.csv LAT 2-40.5"},
+        {{"--draft", "-1"}, "--draft must be metres from 0 to 100, not \"-1\""},
+        {{"--depth-gates", "40,2"}, "--depth-gates must be MIN,MAX with MIN the less, not \"40,2\""},
+        {{"--depth-gates", "2"}, "--depth-gates must be MIN,MAX in metres, not \"2\""},
+        {{"--datum", "=LAT"},
+         "--datum must be a name of 1 to 31 printable characters, without , \" \\ ; | nor = + - @ first, not \"=LAT\""},
     };
     for (const Case& c : cases) {
         std::vector<const char*> argv = {"qkvweb"};
@@ -388,10 +397,75 @@ TEST(QkvwebOptions, ListenAddressAndLimits)
         WebOptions options;
         char message[CMDLINE_MESSAGE_SIZE] = "";
         WebParse parsed = web_parse(static_cast<int>(argv.size()), argv.data(), &options, message);
+        const ReductionSettings* r = &options.reduction.settings;
+        char depth[128] = "";
+        if (options.draft_given) snprintf(depth, sizeof depth, " draft %g", r->draft_m);
+        if (options.reducing) {
+            snprintf(depth + strlen(depth), sizeof depth - strlen(depth), " reduced %s %s %g-%g",
+                     options.reduction.water_level, r->datum, r->gate_min_m, r->gate_max_m);
+        }
         std::string got = parsed == WEB_PARSE_RUN ? std::string(options.listen_text) + " " +
                                                         std::to_string(options.stale_after_s) + " " +
-                                                        std::to_string(options.max_clients)
+                                                        std::to_string(options.max_clients) + depth
                                                   : message;
         EXPECT_EQ(c.listening, got);
     }
+}
+
+// The coverage: each depth placed between the fixes around its time and binned, one with no fix near left out;
+// a page that has a copy whole is sent only the cells changed since; as the area grows past the cells' budget
+// they double, and the next copy goes whole.
+TEST(QkvwebCoverage, PlacedBinnedBoundedAndSentAsChanges)
+{
+    static WebSurvey survey;
+    WebCoverage* c = &survey.coverage;
+    coverage_start(c);
+    const int64_t t0 = 1796720400000LL;
+    const double north_m = 1 / 111320.0;
+    for (int s = 0; s <= 60; ++s) coverage_fix(c, t0 + 1000 * s, 51.0 + 100 * s * north_m, 1.0);  // 100 m/s north
+    coverage_sounding(c, t0 + 50, 12.0);     // 5 m north
+    coverage_sounding(c, t0 - 5000, 30.0);   // before the fixes
+    coverage_sounding(c, t0 + 2000, 14.0);   // 200 m north
+    ASSERT_TRUE(coverage_update(c, 10000));
+    EXPECT_EQ(2, c->binned);
+    EXPECT_EQ(1, c->unplaced);
+    ASSERT_EQ(2, c->cell_count);
+    EXPECT_EQ(1.0, c->cell_m);
+    EXPECT_EQ(12.0f, c->depth_min_m);
+    EXPECT_EQ(14.0f, c->depth_max_m);
+    for (int i = 0; i < 2; ++i) EXPECT_NEAR(c->cells[i].depth_m == 12.0f ? 51.0 + 5 * north_m : 51.0 + 200 * north_m,
+                                            c->cells[i].latitude, north_m);
+    WebCursor cursor;
+    web_cursor_start(&cursor);
+    auto coverage_sent = [&]() {
+        std::string sent;
+        char events[WEB_STREAM_ROOM * 4];
+        for (size_t size; (size = web_stream_next(&survey, "{}", 1, &cursor, events, sizeof events)) > 0;) {
+            for (const char* at = events; (at = strstr(at, "event: coverage\n")) != nullptr; ++at) {
+                long version = 0;
+                char whole[8] = "";
+                int count = -1;
+                int from = -1;
+                sscanf(at, "event: coverage\ndata: {\"version\":%ld,\"whole\":%7[a-z],\"from\":%d,\"count\":%d",
+                       &version, whole, &from, &count);
+                if (from == 0) sent += std::to_string(version) + " " + whole + " " + std::to_string(count) + "; ";
+            }
+        }
+        return sent;
+    };
+    EXPECT_EQ("2 true 2; ", coverage_sent());
+    coverage_sounding(c, t0 + 60, 13.0);  // the cell of the first: its mean moves
+    EXPECT_FALSE(coverage_update(c, 11000)) << "at most a copy every 2 s";
+    ASSERT_TRUE(coverage_update(c, 12000));
+    EXPECT_EQ("3 false 1; ", coverage_sent());
+    for (int k = 0; k < 5000; ++k) {  // 5 km of cells of 1 m, binned as they come
+        coverage_sounding(c, t0 + 3000 + 10 * k, 15.0);
+        coverage_update(c, 12500);
+    }
+    ASSERT_TRUE(coverage_update(c, 14000));
+    EXPECT_EQ(2.0, c->cell_m);
+    EXPECT_LE(c->cell_count, COVERAGE_CELLS_MAX);
+    EXPECT_GT(c->cell_count, 2000);
+    EXPECT_EQ("4 true " + std::to_string(c->cell_count) + "; ", coverage_sent());
+    coverage_stop(c);
 }

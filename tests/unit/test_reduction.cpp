@@ -368,6 +368,8 @@ TEST(ReductionChain, CorrectionsInOrderAndFlags)
         {"outside the gates: kept, flagged", [draft](ReductionSettings* s) { draft(s); s->gates = true; s->gate_min_m = 1; s->gate_max_m = 15; },
          [](ReductionPing*) {}, 20.6, 0, 0, 0, "outside_gates"},
         {"low quality", [](ReductionSettings*) {}, [](ReductionPing* p) { p->quality = 19; }, 20, 0, 0, 0, "low_quality"},
+        {"a pick the picker dropped: kept, a spike", tide, [](ReductionPing* p) { p->dropped = true; }, 19.35, 0, 0, 1.25,
+         "spike"},
         {"no bottom", tide, [](ReductionPing* p) { p->has_bottom = false; }, none, 0, 0, 1.25, "no_bottom"},
         {"a NaN distance", [](ReductionSettings*) {}, [](ReductionPing* p) { p->distance_m = NAN; }, none, 0, 0, 0, "no_bottom"},
         {"a huge distance", [](ReductionSettings*) {}, [](ReductionPing* p) { p->distance_m = 1e300; }, none, 0, 0, 0,

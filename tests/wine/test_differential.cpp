@@ -257,24 +257,31 @@ std::string time_at(const std::string& record, int seconds, std::string* time_of
     return text;
 }
 
-// A .NAV line of a GGA fix at the record's local time plus seconds, at UTC+00:00 (the line's checksum is
-// not checked by the comparison: both builds read the same bytes).
-std::string nav_line_at(const std::string& record, int seconds, const char* latitude)
+// A .NAV line at the record's local time plus seconds, at UTC+00:00, of a sentence whose TIME is that time of day
+// (the line's checksum is not checked by the comparison: both builds read the same bytes).
+std::string nav_line_at(const std::string& record, int seconds, std::string body)
 {
     std::string time_of_day;
     std::string stamp = time_at(record, seconds, &time_of_day);
-    char body[128], line[256];
-    snprintf(body, sizeof body, "GPGGA,%s,%s,N,00123.4567,E,1,09,0.9,12.3,M,47.0,M,,", time_of_day.c_str(), latitude);
+    if (body.find("TIME") != std::string::npos) body.replace(body.find("TIME"), 4, time_of_day);
     unsigned checksum = 0;
-    for (const char* c = body; *c; ++c) checksum ^= static_cast<unsigned char>(*c);
-    snprintf(line, sizeof line, "%s.000+00:00 $%s*%02X\n", stamp.c_str(), body, checksum);
+    for (char c : body) checksum ^= static_cast<unsigned char>(c);
+    char line[256];
+    snprintf(line, sizeof line, "%s.000+00:00 $%s*%02X\n", stamp.c_str(), body.c_str(), checksum);
     return line;
 }
 
+std::string gga_at(const std::string& record, int seconds, const char* latitude)
+{
+    return nav_line_at(record, seconds, "GPGGA,TIME," + std::string(latitude) + ",N,00123.4567,E,1,09,0.9,12.3,M,47.0,"
+                                        "M,,");
+}
+
 // The position exports of the Windows qkvdump are the Linux one's byte for byte (CSV columns and GeoJSON track
-// from a .NAV file, and a CSV of depths reduced to a datum with a gauge's series, a cast, gates and an edit list,
-// its bad lines said alike); its build without the netCDF library, GDAL and PROJ refuses --netcdf, --grid and
-// --contours with status 2, and a device name that looks like a file's.
+// from a .NAV file, and a CSV of depths reduced to a datum with a gauge's series, a cast, gates, an edit list, a
+// motion sensor's heave and a gyro's heading placing the transducer off the antenna, its bad lines said alike); its
+// build without the netCDF library, GDAL and PROJ refuses --netcdf, --grid and --contours with status 2, and a device
+// name that looks like a file's.
 TEST(Differential, QkvdumpPositionsAgree)
 {
     REQUIRE_WINE(QKVDUMP_EXE);
@@ -282,7 +289,12 @@ TEST(Differential, QkvdumpPositionsAgree)
     std::string name;
     std::string data = three_pings_recorded(recording, "127.0.9.12", &name);
     ASSERT_FALSE(data.empty());
-    std::string nav = nav_line_at(data, -2, "5106.9848") + nav_line_at(data, 3, "5107.0848");
+    std::string nav = gga_at(data, -2, "5106.9848"), motion;
+    for (int second = -1; second <= 3; ++second) {
+        motion += nav_line_at(data, second, "PASHR,TIME,91.50,T,1.20,-0.50," + std::to_string(second * 0.1) +
+                                                ",0.02,0.02,0.10,1,1") + nav_line_at(data, second, "HEHDT,92.0,T");
+    }
+    nav += motion + gga_at(data, 3, "5107.0848");
     TempDir linux_dir, windows_dir;
     for (const TempDir* dir : {&linux_dir, &windows_dir}) {
         write_file(dir->file(name), data);
@@ -293,7 +305,7 @@ TEST(Differential, QkvdumpPositionsAgree)
         write_file(dir->file("edits.txt"), "edit-list 1\nreject " + name + " 2 fish\nreject other.QKV 1 no\n");
     }
     const char* reduced = "--csv --nav day.NAV --depth --draft 0.5 --sound-speed-profile cast.csv --water-level "
-                          "tide.csv --datum LAT --depth-gates 1,60 --edits edits.txt";
+                          "tide.csv --datum LAT --depth-gates 1,60 --edits edits.txt --heave --antenna-offset 2,-1";
     for (const char* option : {"--csv --nav day.NAV", "--nav day.NAV --geojson track.geojson", reduced}) {
         DumpRun linux_run = run_qkvdump(std::string("'") + QKVDUMP + "'", linux_dir, option + (" " + name));
         DumpRun windows_run = run_qkvdump(wine_environment() + " '" + QKVDUMP_EXE + "'", windows_dir,
@@ -305,6 +317,7 @@ TEST(Differential, QkvdumpPositionsAgree)
         if (option != reduced) continue;
         EXPECT_NE(std::string::npos, linux_run.out.find(",LAT,")) << linux_run.out;
         EXPECT_NE(std::string::npos, linux_run.out.find(",rejected\n")) << linux_run.out;
+        EXPECT_EQ(std::string::npos, linux_run.out.find(",no_")) << "heave and heading joined: " << linux_run.out;
         EXPECT_NE(std::string::npos, linux_run.errors.find("--water-level tide.csv: line 4: ")) << linux_run.errors;
         EXPECT_NE(std::string::npos, linux_run.errors.find("--edits edits.txt: line 3: ")) << linux_run.errors;
     }

@@ -6,7 +6,7 @@
 #include "reduction/fields.h"
 #include "store/naming.h"
 #include "tools/qkvdump/echogram.h"
-#include "tools/qkvdump/ping_time.h"
+#include "navfile/ping_time.h"
 
 const char QKVDUMP_USAGE[] =
     "usage: qkvdump [--csv [--samples]] [--png OUT [--width N] [--height N] [--gray] [--axes]]\n"
@@ -253,7 +253,7 @@ bool take_reduction(Cmdline* line, DumpOptions* o, Given* given)
         return take_metres(line, value, DUMP_DATUM_HEIGHT_MAX_M, &s->datum_above_ellipsoid_m);
     case OPT_DATUM:
         if (!reduction_datum_name_ok(value)) {
-            return cmdline_refuse(line, "a name of 1 to 31 printable characters, without , \" \\ ; | nor = + - @ first", value);
+            return cmdline_refuse(line, REDUCTION_DATUM_RULE, value);
         }
         snprintf(s->datum, sizeof s->datum, "%s", value);
         break;

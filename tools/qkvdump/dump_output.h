@@ -13,7 +13,7 @@
 #include "tools/qkvdump/dump_options.h"
 #include "tools/qkvdump/output_target.h"
 #include "tools/qkvdump/ping_export.h"
-#include "tools/qkvdump/ping_reduce.h"
+#include "reduction/ping_reduce.h"
 
 // What the run surveys before it begins, reading the files once more, for the outputs that need it: bits.
 constexpr unsigned SURVEY_PINGS = 1u << 0;  // the well-formed pings of all the files, counted

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "tools/qkvdump/ping_time.h"
+#include "navfile/ping_time.h"
 #include "waterfall/font.h"
 #include "waterfall/waterfall.h"
 

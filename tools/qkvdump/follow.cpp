@@ -17,7 +17,7 @@
 #include "store/follower.h"
 #include "store/printable.h"
 #include "tools/qkvdump/cells.h"
-#include "tools/qkvdump/ping_time.h"
+#include "navfile/ping_time.h"
 
 namespace {
 
@@ -170,9 +170,10 @@ void take_depth(View* v, const DepthResult* result)
         reduced.tag = result->tag;
         reduced.time_known = ping->time_known;
         reduced.utc_ms = ping->utc_ms;
-        reduced.has_bottom = result->has_depth;
-        reduced.distance_m = result->depth_m;
-        reduced.quality = result->quality;
+        reduced.has_bottom = result->has_depth || result->dropped;
+        reduced.distance_m = result->dropped ? result->dropped_m : result->depth_m;
+        reduced.quality = result->dropped ? result->dropped_quality : result->quality;
+        reduced.dropped = result->dropped;
         ReductionResult judged;
         if (ping_reduce_offer(v->depth.reduce, &reduced, &judged)) take_judged(v, &judged);
         return;

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "depth/picker.h"
-#include "tools/qkvdump/ping_reduce.h"
+#include "reduction/ping_reduce.h"
 
 struct FollowDepth {
     bool on;                 // --depth

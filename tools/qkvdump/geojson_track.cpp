@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "tools/qkvdump/ping_time.h"
+#include "navfile/ping_time.h"
 #include "waterfall/font.h"
 
 const char GEOJSON_OPENING[] = "{\"type\":\"FeatureCollection\",\"features\":[\n";

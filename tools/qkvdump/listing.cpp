@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "tools/qkvdump/ping_time.h"
+#include "navfile/ping_time.h"
 
 namespace {
 

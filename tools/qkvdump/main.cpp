@@ -28,7 +28,7 @@ int follow(const DumpOptions* o)
     depth.nmea_address = o->nmea_address[0] != 0 ? o->nmea_address : nullptr;
     depth.nmea_port = o->nmea_port;
     if (o->reduction.asked) {
-        if (!ping_reduce_begin(&follow_reduce, o)) return 1;
+        if (!dump_reduce_begin(&follow_reduce, o)) return 1;
         depth.reduce = &follow_reduce;
     }
     int status = follow_run(o->file_count > 0 ? o->files[0] : nullptr, &depth);

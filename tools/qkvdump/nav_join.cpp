@@ -6,7 +6,7 @@
 
 #include "navfile/nmea.h"
 #include "platform/platform.h"
-#include "tools/qkvdump/ping_time.h"
+#include "navfile/ping_time.h"
 
 const char* const NAV_SKIP_REASONS[NAV_SKIP_COUNT] = {
     "no stamped NMEA sentence with a right checksum",

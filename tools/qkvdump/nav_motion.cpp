@@ -13,7 +13,7 @@ namespace {
 bool wanted_sentence(const NavMotion* m, const char* line)
 {
     const char* sentence = strchr(line, ' ');
-    if (sentence == nullptr || sentence[1] != '$' || strlen(sentence) < 8) return false;
+    if (sentence == nullptr || sentence[1] != '$' || strnlen(sentence, 8) < 8) return false;
     const char* type = sentence + 4;  // after "$" and the talker
     bool attitude = strncmp(sentence + 2, "PASHR,", 6) == 0;
     return ((m->wanted & (NAV_MOTION_WANT_ATTITUDE | NAV_MOTION_WANT_HEADING)) != 0 && attitude) ||
@@ -21,21 +21,23 @@ bool wanted_sentence(const NavMotion* m, const char* line)
            ((m->wanted & NAV_MOTION_WANT_HEIGHT) != 0 && strncmp(type, "GGA,", 4) == 0);
 }
 
-// A line's sentence into the tracks asked for; the stamp of every line noted.
-void take(NavMotion* m, const char* line)
+// A line's sentence into the tracks asked for, and its stamp noted: every line's where every_stamp (reading on past
+// a ping), else a wanted sentence's alone. True for an attitude or heading sentence taken, which the position join,
+// reading fixes alone, need not see.
+bool take(NavMotion* m, const char* line, bool every_stamp)
 {
     NavTime stamp;
     const char* sentence = nullptr;
     if (!wanted_sentence(m, line)) {
         const char* end = nullptr;
-        if (!navfile_time_parse(line, &stamp, &end)) return;
+        if (!every_stamp || !navfile_time_parse(line, &stamp, &end)) return false;
     } else if (!navfile_line_split(line, &stamp, &sentence)) {
-        return;
+        return false;
     }
     int64_t utc_ms = timestamp_civil_ms(&stamp) - stamp.utc_offset_seconds * 1000LL;
     m->any_stamp = true;
     m->last_utc_ms = utc_ms;
-    if (sentence == nullptr) return;
+    if (sentence == nullptr) return false;
     NmeaAttitude attitude;
     double heading = 0;
     NmeaPosition fix;
@@ -46,13 +48,18 @@ void take(NavMotion* m, const char* line)
         if (attitude.has_heading) {
             motion_track_add(&m->track[NAV_MOTION_SENSOR_HEADING], utc_ms, attitude.heading_degrees);
         }
-    } else if ((m->wanted & NAV_MOTION_WANT_HEADING) != 0 && nmea_read_hdt(sentence, &heading)) {
+        return true;
+    }
+    if ((m->wanted & NAV_MOTION_WANT_HEADING) != 0 && nmea_read_hdt(sentence, &heading)) {
         motion_track_add(&m->track[NAV_MOTION_HEADING], utc_ms, heading);
-    } else if ((m->wanted & NAV_MOTION_WANT_HEIGHT) != 0 && nmea_read_position(sentence, &fix) &&
+        return true;
+    }
+    if ((m->wanted & NAV_MOTION_WANT_HEIGHT) != 0 && nmea_read_position(sentence, &fix) &&
                fix.kind == NMEA_FIX_GGA && fix.has_height && fix.quality == REDUCTION_RTK_QUALITY) {
         motion_track_add(&m->track[NAV_MOTION_ALTITUDE], utc_ms, fix.altitude_m);
         motion_track_add(&m->track[NAV_MOTION_SEPARATION], utc_ms, fix.geoid_separation_m);
     }
+    return false;
 }
 
 // A track's latest sample lies at or after the time.
@@ -85,9 +92,8 @@ void read_on(NavMotion* m, int64_t utc_ms)
             m->ended = true;
             return;
         }
-        char* kept = m->lines[(m->first + m->held++) % NAV_MOTION_HELD_MAX];
-        snprintf(kept, sizeof m->lines[0], "%s", line);
-        take(m, kept);
+        if (take(m, line, true)) continue;
+        snprintf(m->lines[(m->first + m->held++) % NAV_MOTION_HELD_MAX], sizeof m->lines[0], "%s", line);
     }
 }
 
@@ -123,12 +129,13 @@ bool nav_motion_next(void* source, const char** line)
         --m->held;
         return true;
     }
-    if (m->ended || !m->read(m->source, line)) {
-        m->ended = true;
-        return false;
+    for (;;) {
+        if (m->ended || !m->read(m->source, line)) {
+            m->ended = true;
+            return false;
+        }
+        if (m->wanted == 0 || !take(m, *line, false)) return true;
     }
-    if (m->wanted != 0) take(m, *line);
-    return true;
 }
 
 void nav_motion_at(NavMotion* motion, int64_t utc_ms, PingMotion* values)

@@ -5,7 +5,8 @@
 // solutions alone: a float or a DGPS height is no water level). The lines
 // reach the position join through here, each read once; the values of each
 // sentence go into their tracks (reduction/motion.h) as it passes, stamped
-// in UTC by its line's offset, and a ping's UTC time picks them out.
+// in UTC by its line's offset, and a ping's UTC time picks them out. An
+// attitude or heading sentence taken goes no further: the join reads fixes.
 //
 // The join reads the lines only as far as the fix after a ping, and a sensor
 // may send less often than the receiver, or after it in each second: where a

@@ -84,7 +84,8 @@ void ping(DumpOutput* output, const ExportPing* ping)
 }
 
 // Finishes the picture and moves it over OUT; one that could not be written whole is removed, and OUT keeps what
-// it held. Not kept: the run failed on its listing, and the picture is dropped.
+// it held. Not kept: the run failed on its listing, or, as every output of the run, the .NAV files fell short or
+// gave no ping a position; the picture is dropped.
 bool finish(DumpOutput* output, const DumpEnd* end)
 {
     Drawing* d = drawing_of(output);
@@ -94,6 +95,8 @@ bool finish(DumpOutput* output, const DumpEnd* end)
         if (end->keep) fprintf(stderr, "%s: no picture written: no well-formed record\n", target->path);
         return false;
     }
+    if (end->why) dump_output_not_written(target, end->why);
+    bool keep = end->keep && !end->why;
     echogram_finish(&d->echogram);
     bool written = picture_finish(&d->picture);
     char reason[REASON_SIZE];
@@ -105,10 +108,10 @@ bool finish(DumpOutput* output, const DumpEnd* end)
     d->file = nullptr;
     if (!written) {
         output_target_finish(target, false);
-        if (end->keep) fprintf(stderr, "%s: cannot write: %s\n", target->path, reason);
+        if (keep) fprintf(stderr, "%s: cannot write: %s\n", target->path, reason);
         return false;
     }
-    if (!output_target_finish(target, end->keep)) return false;
+    if (!output_target_finish(target, keep)) return false;
     const DumpOptions* o = d->options;
     fprintf(d->summary, "%s: %lu x %lu pixels, %s%s%s\n", target->path,
             static_cast<unsigned long>(d->picture.width), static_cast<unsigned long>(d->picture.rows),

@@ -44,11 +44,12 @@ const char* last_part(const char* path)
     return part;
 }
 
-// The length of a file name without its extension (from its last dot on).
+// The length of a file name without its extension (from its last dot on). A name that is only a dot and an
+// extension (".xyz") is all stem, as GDAL's CSV driver names its layer: the VRT goes beside it as ".xyz.vrt".
 size_t stem_length(const char* name)
 {
     const char* dot = strrchr(name, '.');
-    return dot != nullptr ? static_cast<size_t>(dot - name) : strlen(name);
+    return dot != nullptr && dot != name ? static_cast<size_t>(dot - name) : strlen(name);
 }
 
 // The VRT beside the soundings: OUT's name with its extension, or none, made .vrt. False when it would be too long.

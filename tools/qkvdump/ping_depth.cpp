@@ -6,8 +6,9 @@ namespace {
 
 void keep(PingDepthStage* stage, const DepthResult* result)
 {
-    stage->verdicts[stage->given % PING_DEPTH_VERDICTS] = PingDepth{result->has_depth, result->depth_m,
-                                                                    result->quality};
+    stage->verdicts[stage->given % PING_DEPTH_VERDICTS] =
+        result->dropped ? PingDepth{false, result->dropped_m, result->dropped_quality, true}
+                        : PingDepth{result->has_depth, result->depth_m, result->quality, false};
     ++stage->given;
 }
 
@@ -105,7 +106,7 @@ void ping_depth_next(PingDepthStage* stage, PingDepth* depth)
     if (stage->taken >= stage->given && stage->worker != nullptr) land(stage);
     if (stage->taken >= stage->given && stage->worker != nullptr) pick_gathered(stage);
     bool known = stage->taken < stage->given;
-    *depth = known ? stage->verdicts[stage->taken % PING_DEPTH_VERDICTS] : PingDepth{false, 0.0, 0};
+    *depth = known ? stage->verdicts[stage->taken % PING_DEPTH_VERDICTS] : PingDepth{false, 0.0, 0, false};
     if (known) ++stage->taken;
 }
 

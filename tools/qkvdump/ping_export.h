@@ -27,8 +27,9 @@ struct PingPosition {
 // The picker's verdict on a ping.
 struct PingDepth {
     bool known;
-    double distance_m;  // the picked bottom below the transducer
-    int quality;        // 1 to 100 with a depth, 0 without
+    double distance_m;  // the picked bottom below the transducer; where dropped, the dropout's pick
+    int quality;        // 1 to 100 with a depth, 0 without; where dropped, the dropout's pick's
+    bool dropped;       // no bottom, though an echo was picked (DepthResult)
 };
 
 // What the .NAV lines' sensors said at the ping's time (nav_motion.h); each where known.
@@ -52,6 +53,8 @@ struct PingBottom {
     bool has_depth;     // the depth shown wherever a depth is: the surface's without a reduction, else the reduction's
     double depth_m;     // below the surface (the distance and the transducer's draft), or below the reference
     int quality;        // the picker's: 1 to 100 with a bottom, 0 without
+    bool dropped;       // no bottom, though the picker found an echo: it is in distance_m, its quality here
+    int dropped_quality;
 };
 
 constexpr int EXPORT_DEPTH_TEXT_SIZE = 32;

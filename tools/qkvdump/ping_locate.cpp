@@ -4,8 +4,9 @@ namespace {
 
 PingBottom bottom_of(const PingDepth* depth, double draft_m)
 {
-    return PingBottom{depth->known, depth->distance_m, depth->known, depth->known ? depth->distance_m + draft_m : 0.0,
-                      depth->quality};
+    bool known = depth->known;
+    return PingBottom{known, depth->distance_m, known, known ? depth->distance_m + draft_m : 0.0,
+                      known ? depth->quality : 0, depth->dropped, depth->dropped ? depth->quality : 0};
 }
 
 // The ping's UTC time by the basis, and by the .NAV lines its position; none where its texts are no time.

@@ -12,7 +12,7 @@
 #include "tools/qkvdump/nav_join.h"
 #include "tools/qkvdump/nav_motion.h"
 #include "tools/qkvdump/ping_export.h"
-#include "tools/qkvdump/ping_time.h"
+#include "navfile/ping_time.h"
 
 enum PingTimeBasis { PING_BASIS_MACHINE, PING_BASIS_OFFSET, PING_BASIS_NAV };
 constexpr int PING_BASIS_TEXT_SIZE = 256;

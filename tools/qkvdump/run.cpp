@@ -241,7 +241,7 @@ PingSlot* slot_at(PingQueue* queue, int index)
 // The spike test's verdict on the oldest ping not yet judged.
 void judge(DumpRun* run, const ReductionResult* judged)
 {
-    ping_reduce_apply(judged, &slot_at(&run->queue, run->queue.judged++)->ping);
+    export_reduction_apply(judged, &slot_at(&run->queue, run->queue.judged++)->ping);
 }
 
 // The oldest undecided ping of the queue: its bottom (the picker's verdict), its time and place, and where the
@@ -265,7 +265,7 @@ void decide(DumpRun* run, int file_index)
     }
     ReductionPing reduced;
     ReductionResult judged;
-    ping_reduce_of_export(ping, run->offered++, &reduced);
+    export_reduction_of(ping, run->offered++, &reduced);
     if (ping_reduce_offer(&run->reduce, &reduced, &judged)) judge(run, &judged);
 }
 
@@ -414,7 +414,7 @@ int dump_run(DumpRun* run, const DumpOptions* options)
     if (!nav_files_readable(options)) return 1;
     if (!survey_files(run)) return 2;
     if (options->reduction.asked) {
-        if (!ping_reduce_begin(&run->reduce, options)) return 1;
+        if (!dump_reduce_begin(&run->reduce, options)) return 1;
         run->reducing = true;
     }
     const char* reference = run->reducing ? reduction_reference(&run->reduce.settings) : REDUCTION_SURFACE;

@@ -16,12 +16,12 @@
 #include "store/scan.h"
 #include "tools/qkvdump/dump_options.h"
 #include "tools/qkvdump/dump_output.h"
+#include "tools/qkvdump/export_reduce.h"
 #include "tools/qkvdump/nav_join.h"
 #include "tools/qkvdump/nav_motion.h"
 #include "tools/qkvdump/ping_depth.h"
 #include "tools/qkvdump/ping_grid.h"
 #include "tools/qkvdump/ping_locate.h"
-#include "tools/qkvdump/ping_reduce.h"
 
 constexpr int DUMP_OUTPUTS_MAX = 8;
 constexpr int PING_QUEUE_SIZE = PING_DEPTH_AHEAD_MAX + SPIKE_HALF_WINDOW_MAX + 1;

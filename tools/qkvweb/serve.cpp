@@ -99,6 +99,7 @@ struct Server {
 };
 
 Server server;
+PingReduce reduce;
 
 void add_safety_headers(MHD_Response* response, const char* type)
 {
@@ -420,8 +421,11 @@ int web_serve(const WebOptions* options)
 {
     Server* s = &server;
     s->options = options;
+    if (options->reducing && !ping_reduce_begin(&reduce, &options->reduction, "qkvweb")) return 2;
     plat_terminal_start(PLAT_TERMINAL_STATUS);
     survey_start(&s->survey, plat_monotonic_ms());
+    survey_set_depth(&s->survey, options->reducing ? &reduce : nullptr, options->reduction.settings.draft_m,
+                     options->draft_given);
     bool serving = make_responses(s) && start_daemon(s);
     if (!serving) {
         fprintf(stderr, "qkvweb: cannot serve on %s: %s\n", options->listen_text,
@@ -435,6 +439,7 @@ int web_serve(const WebOptions* options)
     }
     free_responses(s);
     survey_stop(&s->survey);
+    if (options->reducing) ping_reduce_end(&reduce);
     plat_terminal_stop();
     return serving ? 0 : 2;
 }

@@ -5,6 +5,7 @@
 
 #include "cmdline/cmdline.h"
 #include "platform/address_text.h"
+#include "reduction/ping_reduce.h"
 
 constexpr long WEB_STALE_AFTER_DEFAULT_S = 10;
 constexpr long WEB_MAX_CLIENTS_DEFAULT = 64;
@@ -17,6 +18,11 @@ struct WebOptions {
     char listen_text[WEB_LISTEN_TEXT_SIZE];  // "127.0.0.1:8080", as the messages name it
     long stale_after_s;
     long max_clients;
+    // The depth shown, as qkvdump --follow --depth reduces it: below the transducer, the surface with --draft, or a
+    // datum; its files read as the server starts.
+    bool draft_given;
+    bool reducing;  // an option of the reduction given: depths through reduction/ping_reduce.h
+    ReductionAsked reduction;  // the draft among its settings
 };
 
 enum WebParse { WEB_PARSE_RUN, WEB_PARSE_HELP, WEB_PARSE_VERSION, WEB_PARSE_BAD };

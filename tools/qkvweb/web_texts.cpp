@@ -11,6 +11,7 @@ const char* const WEB_STATE_WORDS[] = {"recording", "stale", "no data file", "fi
 namespace {
 
 constexpr int TRACK_POINTS_PER_EVENT = 64;
+constexpr int COVERAGE_CELLS_PER_EVENT = 96;  // about 3 KB
 const char BASE64_DIGITS[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 // Text appended to a buffer of fixed size; once something does not fit, nothing more is.
@@ -168,6 +169,36 @@ bool put_track_event(Text* t, const WebSurvey* s, WebCursor* c)
     return true;
 }
 
+// The next cells of the coverage's copy, or of its changes since the one the page has whole; the page shows a
+// version once it has all of them.
+bool put_coverage_event(Text* t, const WebCoverage* coverage, WebCursor* c)
+{
+    size_t mark = t->used;
+    int count = c->coverage_whole ? coverage->cell_count : coverage->changed_count;
+    int last = c->coverage_sent + COVERAGE_CELLS_PER_EVENT < count ? c->coverage_sent + COVERAGE_CELLS_PER_EVENT : count;
+    put(t, "event: coverage\ndata: {\"version\":%ld,\"whole\":%s,\"from\":%d,\"count\":%d,\"cell_m\":%g,"
+           "\"cells\":[", coverage->version, c->coverage_whole ? "true" : "false", c->coverage_sent, count,
+        coverage->cell_m);
+    for (int i = c->coverage_sent; i < last; ++i) {
+        const CoverageCell* cell = &coverage->cells[c->coverage_whole ? i : coverage->changed[i]];
+        put(t, "%s[%.7f,%.7f,%.2f]", i > c->coverage_sent ? "," : "", cell->latitude, cell->longitude, cell->depth_m);
+    }
+    put(t, "]}\n\n");
+    if (!event_fits(t, mark)) return false;
+    c->coverage_sent = last;
+    c->coverage_had = last == count;
+    return true;
+}
+
+void put_number_or_null(Text* t, bool known, double value)
+{
+    if (known) {
+        put(t, "%.2f", value);
+    } else {
+        put(t, "null");
+    }
+}
+
 }  // namespace
 
 void web_status_take(const WebSurvey* s, long stale_after_s, int64_t now_ms, int64_t utc_ms, WebStatus* status)
@@ -224,11 +255,23 @@ size_t web_status_json(const WebSurvey* s, const WebStatus* status, char* out, s
         put(&t, "null");
     }
     put(&t, ",\"depth_m\":");
-    if (s->has_depth) {
-        put(&t, "%.2f", s->depth_m);
-    } else {
-        put(&t, "null");
-    }
+    put_number_or_null(&t, s->has_depth, s->depth_m);
+    put(&t, ",\"depth_reference\":");
+    put_string(&t, s->reference);
+    put(&t, ",\"depth_flags\":");
+    put_string(&t, s->depth_flags);
+    put(&t, ",\"corrections\":");
+    put_string(&t, s->reduce != nullptr ? s->reduce->corrections : "");
+    const WebCoverage* coverage = &s->coverage;
+    bool cells = coverage->cell_count > 0;
+    put(&t, ",\"coverage_cells\":%d,\"coverage_cell_m\":", coverage->cell_count);
+    put_number_or_null(&t, cells, coverage->cell_m);
+    put(&t, ",\"coverage_depth_min_m\":");
+    put_number_or_null(&t, cells, coverage->depth_min_m);
+    put(&t, ",\"coverage_depth_max_m\":");
+    put_number_or_null(&t, cells, coverage->depth_max_m);
+    put(&t, ",\"coverage_soundings\":%lld,\"coverage_unplaced\":%lld", static_cast<long long>(coverage->binned),
+        static_cast<long long>(coverage->unplaced));
     put(&t, ",\"nav_file\":");
     put_string(&t, s->nav_file);
     put(&t, ",\"nav_note\":");
@@ -294,8 +337,16 @@ size_t web_metrics_text(const WebSurvey* s, const WebStatus* status, char* out, 
                    "%lld", static_cast<long long>(status->disk_free_bytes));
     }
     if (s->has_depth) {
-        put_metric(&t, "qkvweb_depth_meters", "gauge", "The latest depth the bottom picker gave, below the transducer.",
-                   "%.2f", s->depth_m);
+        put(&t, "# HELP qkvweb_depth_meters The latest depth shown, below the reference named.\n"
+                "# TYPE qkvweb_depth_meters gauge\nqkvweb_depth_meters{reference=\"");
+        put_label(&t, s->reference);
+        put(&t, "\"} %.2f\n", s->depth_m);
+    }
+    put_metric(&t, "qkvweb_coverage_cells", "gauge", "Cells of the coverage drawn on the track.", "%d",
+               s->coverage.cell_count);
+    if (s->coverage.cell_count > 0) {
+        put_metric(&t, "qkvweb_coverage_cell_meters", "gauge", "The side of the coverage's cells.", "%g",
+                   s->coverage.cell_m);
     }
     if (has_fix(status)) {
         put_metric(&t, "qkvweb_fix_age_seconds", "gauge", "Seconds since the last GGA or RMC sentence was logged.",
@@ -325,7 +376,7 @@ size_t web_waterfall_json(char* out, size_t size)
 
 void web_cursor_start(WebCursor* c)
 {
-    *c = WebCursor{-1, 0, 0, 0, 0, -1, 0, -1};
+    *c = WebCursor{-1, 0, 0, 0, 0, -1, 0, -1, true, 0, false, -1};
 }
 
 size_t web_stream_next(const WebSurvey* s, const char* status_json, long status_version, WebCursor* c, char* out,
@@ -369,6 +420,18 @@ size_t web_stream_next(const WebSurvey* s, const char* status_json, long status_
     }
     while (c->track_sent < s->track_count) {
         if (!put_track_event(&t, s, c)) return t.used;
+    }
+    const WebCoverage* coverage = &s->coverage;
+    if (c->coverage_version != coverage->version) {
+        // The changes alone to a page that has the copy before whole.
+        c->coverage_whole = coverage->whole || !c->coverage_had || c->coverage_version != coverage->version - 1;
+        c->coverage_version = coverage->version;
+        c->coverage_sent = 0;
+        c->coverage_had = false;
+        if (!put_coverage_event(&t, coverage, c)) return t.used;
+    }
+    while (!c->coverage_had) {
+        if (!put_coverage_event(&t, coverage, c)) return t.used;
     }
     return t.used;
 }

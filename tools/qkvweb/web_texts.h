@@ -2,7 +2,7 @@
 // status (JSON for /status and the page), the health (/health), the metrics
 // (Prometheus' text exposition, /metrics), and the page's stream of events
 // (Server-Sent Events: the file, each ping's row, the picker's depths, the
-// track and the status). Plain functions: nothing is allocated.
+// track, the coverage's cells and the status). Plain functions: nothing is allocated.
 #pragma once
 
 #include <cstddef>
@@ -14,7 +14,7 @@ enum WebState { WEB_RECORDING, WEB_STALE, WEB_NO_DATA_FILE, WEB_FILE_DELETED };
 extern const char* const WEB_STATE_WORDS[];  // "recording", "stale", "no data file", "file deleted"
 
 constexpr int WEB_REASON_SIZE = DATA_NAME_SIZE + FOLLOWER_NOTE_SIZE + 96;
-constexpr size_t WEB_STATUS_SIZE = 4096;
+constexpr size_t WEB_STATUS_SIZE = 8192;  // room for the reduction's words
 
 // The figures of one moment.
 struct WebStatus {
@@ -49,6 +49,10 @@ struct WebCursor {
     long previews_withdrawn;  // of the survey's, as of the depths sent
     long track_generation;  // of the track the page draws
     int track_sent;         // its points sent
+    long coverage_version;  // of the coverage's cells the page has or is being sent
+    bool coverage_whole;    // being sent whole, not as the changes since the one before
+    int coverage_sent;      // its cells sent, or its changes
+    bool coverage_had;      // the page has all of coverage_version's
     long status_version;    // of the status sent last
 };
 

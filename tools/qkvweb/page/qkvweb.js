@@ -2,7 +2,9 @@
 // it, time across with the newest ping on the right and depth down, each
 // ping's column the means qkvweb sends in the colours it serves (those of
 // qkvdump --png), with a depth scale and time ticks at 1-2-5 steps and light
-// grid lines, the picker's depth drawn over it; the day's track; the status.
+// grid lines, the picker's bottom drawn over it (below the transducer, where
+// the echo is); the day's track over the coverage's cells, coloured by their
+// mean depth with a legend; the status, the depth shown below its reference.
 // Everything comes from qkvweb's event stream; nothing from elsewhere.
 'use strict';
 
@@ -12,6 +14,9 @@ const waterfallContext = waterfall.getContext('2d');
 const depthLine = byId('depth-line');
 const axes = byId('axes');
 const trackCanvas = byId('track');
+const legendCanvas = byId('legend');
+// Shallow to deep: viridis' stops, yellow to violet.
+const DEPTH_COLOURS = [[253, 231, 37], [94, 201, 98], [33, 145, 140], [59, 82, 139], [68, 1, 84]];
 const RECONNECT_MS = 5000;
 const TICKS_AT_MOST = 8;
 const TIME_STEPS_S = [1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600];
@@ -29,6 +34,9 @@ const view = {
   depths: new Map(),  // ping -> depth in metres, or null for none
   ticks: { depth: [], time: [] },  // the labels drawn last
   track: [],          // [latitude, longitude] of the positions kept
+  // The coverage: its version, each cell's [latitude, longitude, depth] by its centre, and their size.
+  coverage: { version: null, cells: new Map(), cell_m: 0, got: 0 },
+  coming: null,       // a version sent whole, under way
   status: null,
   waiting: false,     // a drawing is asked for
 };
@@ -237,7 +245,51 @@ function nice_length(metres) {
   return power;
 }
 
-// A plain drawing of the positions, north up, metres the same both ways.
+// The colour of a depth between the shallowest and the deepest cell.
+function depth_colour(depth, shallowest, deepest) {
+  const share = deepest > shallowest ? (depth - shallowest) / (deepest - shallowest) : 0;
+  const at = Math.min(Math.max(share, 0), 1) * (DEPTH_COLOURS.length - 1);
+  const low = Math.floor(at), high = Math.min(low + 1, DEPTH_COLOURS.length - 1), part = at - low;
+  const c = DEPTH_COLOURS[low].map((v, k) => Math.round(v + (DEPTH_COLOURS[high][k] - v) * part));
+  return `rgb(${c[0]},${c[1]},${c[2]})`;
+}
+
+function depth_range() {
+  const depths = Array.from(view.coverage.cells.values(), (c) => c[2]);
+  return depths.length ? [Math.min(...depths), Math.max(...depths)] : null;
+}
+
+// The legend under the track: the colours from the shallowest cell to the deepest, the reference named.
+function draw_legend() {
+  const context = legendCanvas.getContext('2d');
+  const width = legendCanvas.width, height = legendCanvas.height;
+  context.fillStyle = '#1f2329';
+  context.fillRect(0, 0, width, height);
+  const range = depth_range();
+  context.font = '13px system-ui, sans-serif';
+  context.fillStyle = '#9aa3ad';
+  context.textBaseline = 'top';
+  if (!range) {
+    context.fillText('no coverage yet', 4, 4);
+    return;
+  }
+  const left = 4, right = width - 4, bar = 14, line = 19;
+  for (let x = left; x < right; ++x) {
+    context.fillStyle = depth_colour(x - left, 0, right - left);
+    context.fillRect(x, 2, 1, bar);
+  }
+  const reference = view.status && view.status.depth_reference ? ` below ${view.status.depth_reference}` : '';
+  context.fillStyle = '#e6e8eb';
+  context.textAlign = 'left';
+  context.fillText(`${range[0].toFixed(2)} m`, left, bar + 5);
+  context.textAlign = 'right';
+  context.fillText(`${range[1].toFixed(2)} m`, right, bar + 5);
+  context.textAlign = 'left';
+  context.fillStyle = '#9aa3ad';
+  context.fillText(`mean depth${reference}, cells of ${view.coverage.cell_m} m`, left, bar + 5 + line);
+}
+
+// A plain drawing of the positions over the coverage, north up, metres the same both ways.
 function draw_track() {
   const context = trackCanvas.getContext('2d');
   const size = trackCanvas.width;
@@ -247,14 +299,15 @@ function draw_track() {
   const points = view.track.slice();
   const status = view.status;
   if (status && status.latitude !== null) points.push([status.latitude, status.longitude]);
+  const cells = Array.from(view.coverage.cells.values());
   context.fillStyle = '#9aa3ad';
   context.font = '14px system-ui, sans-serif';
-  if (points.length === 0) {
+  if (points.length === 0 && cells.length === 0) {
     context.fillText('no position yet', margin, size / 2);
     return;
   }
-  const latitudes = points.map((p) => p[0]);
-  const longitudes = points.map((p) => p[1]);
+  const latitudes = points.map((p) => p[0]).concat(cells.map((c) => c[0]));
+  const longitudes = points.map((p) => p[1]).concat(cells.map((c) => c[1]));
   const south = Math.min(...latitudes), north = Math.max(...latitudes);
   const west = Math.min(...longitudes), east = Math.max(...longitudes);
   const eastward = METRES_PER_DEGREE * Math.cos(((south + north) / 2) * Math.PI / 180);
@@ -262,13 +315,21 @@ function draw_track() {
   const scale = (size - 2 * margin) / extent;
   const x = (p) => size / 2 + ((p[1] - (west + east) / 2) * eastward) * scale;
   const y = (p) => size / 2 - ((p[0] - (south + north) / 2) * METRES_PER_DEGREE) * scale;
-  context.strokeStyle = '#5fa8d3';
-  context.lineWidth = 1.5;
+  const range = depth_range();
+  // A cell is drawn 3 pixels wide at least: a line's cells of a metre would hide under the track.
+  const side = Math.max(view.coverage.cell_m * scale, 3);
+  for (const cell of cells) {
+    context.fillStyle = depth_colour(cell[2], range[0], range[1]);
+    context.fillRect(x(cell) - side / 2, y(cell) - side / 2, side, side);
+  }
+  if (points.length === 0) return;
+  context.strokeStyle = 'rgba(230, 232, 235, 0.55)';
+  context.lineWidth = 1;
   context.beginPath();
   points.forEach((p, i) => (i ? context.lineTo(x(p), y(p)) : context.moveTo(x(p), y(p))));
   context.stroke();
   const latest = points[points.length - 1];
-  context.fillStyle = '#fde725';
+  context.fillStyle = '#ff3b3b';
   context.beginPath();
   context.arc(x(latest), y(latest), 6, 0, 2 * Math.PI);
   context.fill();
@@ -280,6 +341,30 @@ function draw_track() {
   context.stroke();
   context.fillText(bar >= 1000 ? `${bar / 1000} km` : `${bar} m`, margin + bar * scale + 6, size - margin / 2 + 5);
   context.fillText('N \u2191', margin / 2, margin);
+}
+
+const cell_key = (cell) => `${cell[0]},${cell[1]}`;
+
+// A version of the coverage comes in parts: sent whole, it replaces the one drawn once all its cells have come;
+// else its cells new or changed since the version before, taken as they come.
+function add_coverage(part) {
+  let into = view.coverage;
+  if (part.whole) {
+    if (part.from === 0) view.coming = { version: part.version, cells: new Map(), cell_m: part.cell_m, got: 0 };
+    into = view.coming;
+  } else if (part.from === 0 && into.version === part.version - 1) {
+    into.version = part.version;
+    into.got = 0;
+  }
+  if (!into || into.version !== part.version || part.from !== into.got) return;
+  for (const cell of part.cells) into.cells.set(cell_key(cell), cell);
+  into.got += part.cells.length;
+  into.cell_m = part.cell_m;
+  if (part.whole && into.got >= part.count) {
+    view.coverage = into;
+    view.coming = null;
+  }
+  ask_to_draw();
 }
 
 function add_track(part) {
@@ -335,6 +420,13 @@ function show_status(status) {
   set_text('status-position', status.latitude_text ? `${status.latitude_text}  ${status.longitude_text}` : '\u2013');
   set_text('nav-file', status.nav_file || '');
   set_text('depth-now', status.depth_m === null ? '\u2013' : `${status.depth_m.toFixed(2)} m`);
+  const flags = status.depth_flags ? ` (${status.depth_flags})` : '';
+  set_text('depth-reference', `below ${status.depth_reference}${flags}`);
+  set_text('status-corrections', status.corrections || `below ${status.depth_reference}, unreduced`);
+  set_text('status-coverage', status.coverage_cells
+    ? `${status.coverage_cells} cells of ${status.coverage_cell_m} m, ${status.coverage_depth_min_m.toFixed(2)} to ` +
+      `${status.coverage_depth_max_m.toFixed(2)} m`
+    : 'none yet');
   ask_to_draw();
 }
 
@@ -347,6 +439,7 @@ function draw() {
   draw_depth_line();
   draw_axes();
   draw_track();
+  draw_legend();
   // When the newest ping reached the screen, for measuring the time from a record's write to its column.
   const drawn = byId('drawn').dataset;
   drawn.rows = view.pings.length;
@@ -364,6 +457,7 @@ function connect() {
   on(events, 'ping', add_ping);
   on(events, 'depth', add_depth);
   on(events, 'track', add_track);
+  on(events, 'coverage', add_coverage);
   on(events, 'status', show_status);
   events.onerror = () => {
     show_state('no connection to qkvweb', 'state-none');

@@ -1,5 +1,5 @@
-// The reduction stage of qkvdump's run and of --follow: the files the options
-// name read (a sound-speed cast, a water-level series, an edit list, each
+// The reduction stage of the tools that reduce depths (qkvdump's run and its
+// --follow, qkvweb): the files the options name read (a sound-speed cast, a water-level series, an edit list, each
 // parsed by reduction/ and every bad line said with its file and number), and
 // each ping, once the picker has decided it and it is located, reduced to a
 // depth below the reference (reduction.h) and offered to the spike test
@@ -12,8 +12,6 @@
 
 #include "reduction/reduction.h"
 #include "reduction/spike.h"
-#include "tools/qkvdump/dump_options.h"
-#include "tools/qkvdump/ping_export.h"
 
 // The largest file of the reduction read: a year of six-minute levels in a gauge's widest CSV.
 constexpr long PING_REDUCE_FILE_MAX = 64L * 1024 * 1024;
@@ -22,7 +20,16 @@ constexpr int PING_REDUCE_SAID_MAX = 20;
 // What the reduction applied, in words for the outputs.
 constexpr int PING_REDUCE_TEXT_SIZE = 2048;
 
+// What a tool's options ask of the reduction: its settings (the draft among them) and the files read into them.
+struct ReductionAsked {
+    ReductionSettings settings;
+    const char* profile;      // --sound-speed-profile FILE; null: none
+    const char* water_level;  // --water-level FILE
+    const char* edits;        // --edits FILE
+};
+
 struct PingReduce {
+    const char* program;          // the messages' first word: "qkvdump"
     ReductionSettings settings;   // with the files' contents
     SoundSpeedProfile* profile;   // made where a file is read; null: none
     WaterLevelSeries* series;
@@ -35,19 +42,15 @@ struct PingReduce {
 
 // Reads the files of the reduction asked for and makes its settings; false, said, when a file cannot be read, holds
 // nothing taken, or the settings do not make one reduction.
-bool ping_reduce_begin(PingReduce* stage, const DumpOptions* options);
+bool ping_reduce_begin(PingReduce* stage, const ReductionAsked* asked, const char* program);
 void ping_reduce_end(PingReduce* stage);
 // The pings the spike test holds back: its verdict on a ping comes this many offers later.
 int ping_reduce_held(const PingReduce* stage);
-// What the reduction knows of an exported ping: its origin, time, bottom, position and sensors.
-void ping_reduce_of_export(const ExportPing* ping, int64_t tag, ReductionPing* reduced);
 // Reduces the next ping and offers it to the spike test; true, with judged filled, when this gives the verdict on
 // the ping offered ping_reduce_held offers before.
 bool ping_reduce_offer(PingReduce* stage, const ReductionPing* ping, ReductionResult* judged);
 // At a data file's end: true, with judged filled, while pings of it wait for their verdict; then the next file
 // begins a stream of its own.
 bool ping_reduce_flush(PingReduce* stage, ReductionResult* judged);
-// A verdict into the ping: its depth below the reference and, where the offset moved it, the sounding's position.
-void ping_reduce_apply(const ReductionResult* judged, ExportPing* ping);
 // After the last ping: each edit that named no ping read, on messages.
 void ping_reduce_tell(const PingReduce* stage, FILE* messages);

@@ -1,4 +1,4 @@
-#include "tools/qkvdump/ping_time.h"
+#include "navfile/ping_time.h"
 
 #include <cstdio>
 #include <cstdlib>

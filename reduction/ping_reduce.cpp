@@ -1,14 +1,16 @@
-#include "tools/qkvdump/ping_reduce.h"
+#include "reduction/ping_reduce.h"
 
-#include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+
+#include "platform/platform.h"
 
 namespace {
 
 // Where a file's problems are said: its option and name, the first PING_REDUCE_SAID_MAX of its lines.
 struct Telling {
+    const char* program;
     const char* option;
     const char* path;
     long said;
@@ -18,53 +20,26 @@ void tell(void* context, const FieldsProblem* problem)
 {
     Telling* t = static_cast<Telling*>(context);
     if (t->said++ < PING_REDUCE_SAID_MAX || problem->line == 0) {
-        fprintf(stderr, "qkvdump: %s %s: %s\n", t->option, t->path, problem->text);
+        fprintf(stderr, "%s: %s %s: %s\n", t->program, t->option, t->path, problem->text);
     }
 }
 
 void tell_the_rest(const Telling* t)
 {
     if (t->said > PING_REDUCE_SAID_MAX) {
-        fprintf(stderr, "qkvdump: %s %s: and %ld lines more, left out\n", t->option, t->path,
+        fprintf(stderr, "%s: %s %s: and %ld lines more, left out\n", t->program, t->option, t->path,
                 t->said - PING_REDUCE_SAID_MAX);
     }
 }
 
 // The whole of a file (or what a pipe gives) in a buffer made for it, *text null where it cannot be read (said).
-size_t read_whole(const char* option, const char* path, char** text)
+size_t read_whole(const char* program, const char* option, const char* path, char** text)
 {
-    *text = nullptr;
-    FILE* file = fopen(path, "rb");
-    if (file == nullptr) {
-        fprintf(stderr, "qkvdump: %s %s: cannot open: %s\n", option, path, strerror(errno));
-        return 0;
+    size_t size = 0;
+    char reason[160];
+    if (!plat_file_read_whole(path, PING_REDUCE_FILE_MAX, text, &size, reason, sizeof reason)) {
+        fprintf(stderr, "%s: %s %s: %s\n", program, option, path, reason);
     }
-    size_t size = 0, room = 0;
-    char* buffer = nullptr;
-    const char* problem = nullptr;
-    for (;;) {
-        if (size == room) {
-            room = room == 0 ? 65536 : 2 * room;
-            char* grown = room <= static_cast<size_t>(PING_REDUCE_FILE_MAX) + 1
-                              ? static_cast<char*>(realloc(buffer, room)) : nullptr;
-            if (grown == nullptr) {
-                problem = room > static_cast<size_t>(PING_REDUCE_FILE_MAX) + 1 ? "larger than 64 MiB" : "out of memory";
-                break;
-            }
-            buffer = grown;
-        }
-        size_t got = fread(buffer + size, 1, room - size, file);
-        size += got;
-        if (got == 0) break;
-    }
-    if (problem == nullptr && ferror(file)) problem = strerror(errno);
-    fclose(file);
-    if (problem != nullptr) {
-        fprintf(stderr, "qkvdump: %s %s: cannot read: %s\n", option, path, problem);
-        free(buffer);
-        return 0;
-    }
-    *text = buffer;
     return size;
 }
 
@@ -84,14 +59,14 @@ bool parse_edits(void* p, const char* t, size_t n, FieldsSay s, void* c)
 }
 
 // A file of the reduction read into a record made for it; null, said, where it gives nothing.
-void* read_file(const char* option, const char* path, size_t record_size, Parse parse)
+void* read_file(const char* program, const char* option, const char* path, size_t record_size, Parse parse)
 {
     char* text = nullptr;
-    size_t size = read_whole(option, path, &text);
+    size_t size = read_whole(program, option, path, &text);
     void* parsed = text != nullptr ? calloc(1, record_size) : nullptr;
-    Telling telling = {option, path, 0};
+    Telling telling = {program, option, path, 0};
     bool taken = parsed != nullptr && parse(parsed, text, size, tell, &telling);
-    if (text != nullptr && parsed == nullptr) fprintf(stderr, "qkvdump: %s %s: out of memory\n", option, path);
+    if (text != nullptr && parsed == nullptr) fprintf(stderr, "%s: %s %s: out of memory\n", program, option, path);
     tell_the_rest(&telling);
     free(text);
     if (!taken) free(parsed);
@@ -113,7 +88,7 @@ void add_words(char* text, const char* format, ...)
     va_end(values);
 }
 
-void describe(PingReduce* stage, const DumpReduction* r)
+void describe(PingReduce* stage, const ReductionAsked* r)
 {
     const ReductionSettings* s = &stage->settings;
     char* text = stage->corrections;
@@ -154,6 +129,7 @@ void describe(PingReduce* stage, const DumpReduction* r)
 }
 
 struct Unused {
+    const char* program;
     const char* path;
     FILE* messages;
 };
@@ -161,30 +137,29 @@ struct Unused {
 void tell_unused(void* context, const FieldsProblem* problem)
 {
     const Unused* unused = static_cast<const Unused*>(context);
-    fprintf(unused->messages, "qkvdump: --edits %s: %s\n", unused->path, problem->text);
+    fprintf(unused->messages, "%s: --edits %s: %s\n", unused->program, unused->path, problem->text);
 }
 
 }  // namespace
 
-bool ping_reduce_begin(PingReduce* stage, const DumpOptions* options)
+bool ping_reduce_begin(PingReduce* stage, const ReductionAsked* r, const char* program)
 {
-    const DumpReduction* r = &options->reduction;
     *stage = PingReduce{};
+    stage->program = program;
     stage->settings = r->settings;
-    stage->settings.draft_m = options->draft_m;
     bool read = true;
     if (r->profile != nullptr) {
         stage->profile = static_cast<SoundSpeedProfile*>(
-            read_file("--sound-speed-profile", r->profile, sizeof(SoundSpeedProfile), parse_profile));
+            read_file(program, "--sound-speed-profile", r->profile, sizeof(SoundSpeedProfile), parse_profile));
         read = stage->profile != nullptr;
     }
     if (read && r->water_level != nullptr) {
         stage->series = static_cast<WaterLevelSeries*>(
-            read_file("--water-level", r->water_level, sizeof(WaterLevelSeries), parse_series));
+            read_file(program, "--water-level", r->water_level, sizeof(WaterLevelSeries), parse_series));
         read = stage->series != nullptr;
     }
     if (read && r->edits != nullptr) {
-        stage->edits = static_cast<EditList*>(read_file("--edits", r->edits, sizeof(EditList), parse_edits));
+        stage->edits = static_cast<EditList*>(read_file(program, "--edits", r->edits, sizeof(EditList), parse_edits));
         stage->edits_path = r->edits;
         read = stage->edits != nullptr;
     }
@@ -193,7 +168,7 @@ bool ping_reduce_begin(PingReduce* stage, const DumpOptions* options)
     stage->settings.edits = stage->edits;
     char why[160];
     if (read && !reduction_settings_check(&stage->settings, why, sizeof why)) {
-        fprintf(stderr, "qkvdump: %s\n", why);
+        fprintf(stderr, "%s: %s\n", program, why);
         read = false;
     }
     if (!read) {
@@ -221,35 +196,6 @@ int ping_reduce_held(const PingReduce* stage)
     return stage->spike.settings.half_window;
 }
 
-void ping_reduce_of_export(const ExportPing* ping, int64_t tag, ReductionPing* reduced)
-{
-    const PingPosition* p = &ping->position;
-    const PingMotion* m = &ping->motion;
-    *reduced = ReductionPing{};
-    reduced->tag = tag;
-    reduced->file_name = ping->file_name;
-    reduced->record = ping->record;
-    reduced->time_known = ping->time_known;
-    reduced->utc_ms = ping->utc_ms;
-    reduced->has_bottom = ping->bottom.known;
-    reduced->distance_m = ping->bottom.distance_m;
-    reduced->quality = ping->bottom.quality;
-    reduced->has_position = p->known;
-    reduced->latitude = p->latitude;
-    reduced->longitude = p->longitude;
-    reduced->has_course = p->known && p->motion_known;
-    reduced->speed_knots = p->speed_knots;
-    reduced->course_degrees = p->course_degrees;
-    reduced->has_heading = m->has_heading;
-    reduced->heading_degrees = m->heading_degrees;
-    reduced->has_heave = m->has_heave;
-    reduced->heave_m = m->heave_m;
-    reduced->has_height = m->has_height;
-    reduced->fix_quality = m->has_height ? REDUCTION_RTK_QUALITY : 0;
-    reduced->altitude_m = m->altitude_m;
-    reduced->geoid_separation_m = m->geoid_separation_m;
-}
-
 bool ping_reduce_offer(PingReduce* stage, const ReductionPing* ping, ReductionResult* judged)
 {
     ReductionResult result;
@@ -264,22 +210,8 @@ bool ping_reduce_flush(PingReduce* stage, ReductionResult* judged)
     return false;
 }
 
-void ping_reduce_apply(const ReductionResult* judged, ExportPing* ping)
-{
-    ping->reduced = true;
-    ping->reduction = *judged;
-    ping->bottom.has_depth = judged->has_depth;
-    ping->bottom.depth_m = judged->has_depth ? judged->depth_m : 0.0;
-    PingPosition* p = &ping->position;
-    p->known = judged->has_position;
-    if (judged->has_position) {
-        p->latitude = judged->latitude;
-        p->longitude = judged->longitude;
-    }
-}
-
 void ping_reduce_tell(const PingReduce* stage, FILE* messages)
 {
-    Unused unused = {stage->edits_path, messages};
+    Unused unused = {stage->program, stage->edits_path, messages};
     if (stage->edits != nullptr) edits_report_unused(stage->edits, tell_unused, &unused);
 }
