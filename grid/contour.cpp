@@ -15,6 +15,7 @@
 // the shoal. Nothing is smoothed: a smoother would round a line's corner
 // across a shoal.
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -96,19 +97,36 @@ bool label(OGRLayerH layer, const char* depth_reference)
     return labelled;
 }
 
+// GDAL's GeoJSON writer leaves its writes unchecked, so that a full disk would give a cut file said to be whole: the
+// text is made in memory, then copied into the file, every write and the closing checked.
+bool copy_checked(const char* from, const char* to, char* reason)
+{
+    vsi_l_offset size = 0;
+    GByte* text = VSIGetMemFileBuffer(from, &size, FALSE);
+    VSILFILE* file = text == nullptr ? nullptr : VSIFOpenL(to, "wb");
+    bool copied = file != nullptr && VSIFWriteL(text, 1, size, file) == size;
+    if (file != nullptr) copied = VSIFCloseL(file) == 0 && copied;
+    if (!copied) snprintf(reason, GRIDFILE_REASON_SIZE, "the contour lines could not be written whole: %s", strerror(errno));
+    return copied;
+}
+
 // The lines, from the grid's coordinates to WGS 84, into the file.
-bool translate(GDALDatasetH lines, ContourFormat format, const char* path)
+bool translate(GDALDatasetH lines, ContourFormat format, const char* path, char* reason)
 {
     const char* const geojson[] = {"-f", "GeoJSON", "-t_srs", "EPSG:4326", "-nln", "contours", "-lco", "RFC7946=YES",
                                    nullptr};
     const char* const gpkg[] = {"-f", "GPKG", "-t_srs", "EPSG:4326", "-nln", "contours", nullptr};
+    const char in_memory[] = "/vsimem/contours.geojson";
     GDALVectorTranslateOptions* options =
         GDALVectorTranslateOptionsNew(const_cast<char**>(format == CONTOUR_GPKG ? gpkg : geojson), nullptr);
-    VSIUnlink(path);  // the drivers make a file anew, and refuse one there
-    GDALDatasetH written = GDALVectorTranslate(path, nullptr, 1, &lines, options, nullptr);
+    const char* made = format == CONTOUR_GPKG ? path : in_memory;
+    VSIUnlink(made);  // the drivers make a file anew, and refuse one there
+    GDALDatasetH written = GDALVectorTranslate(made, nullptr, 1, &lines, options, nullptr);
     GDALVectorTranslateOptionsFree(options);
     if (written != nullptr) GDALClose(written);
-    return written != nullptr;
+    bool whole = written != nullptr && (made == path || copy_checked(in_memory, path, reason));
+    if (made != path) VSIUnlink(in_memory);
+    return whole;
 }
 
 }  // namespace
@@ -137,7 +155,7 @@ bool contour_write(const Grid* grid, const GridDescription* description, const C
     }
     made = made && generate(&view, layer, depths, count, &call);
     made = made && label(layer, description->depth_reference);
-    made = made && translate(lines, format, path);
+    made = made && translate(lines, format, path, reason);
     if (lines != nullptr) GDALClose(lines);
     return call.succeeded(made, "the contours");
 }

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include <H5Epublic.h>
+
 #include "grid/grid_view.h"
 
 namespace {
@@ -59,10 +61,48 @@ void describe_bag(const GridView* view, const GridDescription* description, CPLS
     options->SetNameValue("VAR_PROCESS_STEP_DESCRIPTION", text);
 }
 
+// HDF5 says a write that failed as the BAG is closed (a full disk) only on its error stack, which GDAL does not read
+// there: while the BAG is written, HDF5's reports of its failures come here instead of its standard error, and fail
+// the writing with the first one's words.
+struct Hdf5Watch {
+    char* reason;
+    H5E_auto2_t before;
+    void* before_data;
+};
+
+herr_t hdf5_said(unsigned, const H5E_error2_t* error, void* watch)
+{
+    char* reason = static_cast<Hdf5Watch*>(watch)->reason;
+    if (reason[0] == 0) snprintf(reason, GRIDFILE_REASON_SIZE, "HDF5: %s", error->desc);
+    return 0;
+}
+
+herr_t hdf5_failed(hid_t stack, void* watch)
+{
+    char* reason = static_cast<Hdf5Watch*>(watch)->reason;
+    H5Ewalk2(stack, H5E_WALK_UPWARD, hdf5_said, watch);
+    if (reason[0] == 0) snprintf(reason, GRIDFILE_REASON_SIZE, "HDF5 could not write the BAG");
+    return 0;
+}
+
+void hdf5_watch(Hdf5Watch* watch, char* reason)
+{
+    watch->reason = reason;
+    H5Eget_auto2(H5E_DEFAULT, &watch->before, &watch->before_data);
+    H5Eset_auto2(H5E_DEFAULT, hdf5_failed, watch);
+}
+
+void hdf5_unwatch(const Hdf5Watch* watch)
+{
+    H5Eset_auto2(H5E_DEFAULT, watch->before, watch->before_data);
+}
+
 // BAG's driver opens the file again at the end of a copy, which it does only under a name ending in .bag, and the
 // name written beside OUT does not end so: the BAG is made, and the bands copied into it.
 bool write_bag(GDALDriverH driver, GridView* view, const char* path, CSLConstList options, GridGdalCall* call)
 {
+    Hdf5Watch watch;
+    hdf5_watch(&watch, call->reason);
     GDALDatasetH bag = GDALCreate(driver, path, view->GetRasterXSize(), view->GetRasterYSize(), view->GetRasterCount(),
                                   GDT_Float32, options);
     bool copied = bag != nullptr && GDALSetGeoTransform(bag, view->transform) == CE_None &&
@@ -70,7 +110,8 @@ bool write_bag(GDALDriverH driver, GridView* view, const char* path, CSLConstLis
                   GDALDatasetCopyWholeRaster(GDALDataset::ToHandle(view), bag, nullptr, grid_gdal_progress, call) ==
                       CE_None;
     if (bag != nullptr) GDALClose(bag);
-    return copied;
+    hdf5_unwatch(&watch);
+    return copied && call->reason[0] == 0;
 }
 
 }  // namespace

@@ -176,6 +176,13 @@ inline bool plat_same_file(const PlatFileLook& a, const PlatFileLook& b)
 {
     return a.identified && b.identified && a.volume == b.volume && a.index == b.index;
 }
+// The same file, made when it was: not another made since at an index freed meanwhile (a file removed and another
+// made in its place may be given the same one). Where the file system keeps no birth time, a file whose status has
+// changed since (written to) counts as another.
+inline bool plat_same_file_since(const PlatFileLook& then, const PlatFileLook& now)
+{
+    return plat_same_file(then, now) && then.created == now.created;
+}
 
 // Opens a regular file for reading, sharing it with its writer, without
 // waiting (a pipe with no writer is refused at once); look tells which file it

@@ -343,12 +343,18 @@ TEST(Exports, CommandLinesRefused)
              " is no netCDF file: not writing the netCDF file over it (--force replaces it)\n"},
         {{"--nav", dir.file("day.NAV"), "--grid", dir.file("other.NAV"), "--cell", "1", "--force", data},
          "qkvdump: --grid " + dir.file("other.NAV") + " is a navigation log: not writing the grid over it\n"},
+        {{"--nav", dir.file("day.NAV"), "--edits", dir.file("pings.csv"), "--grid", dir.file("pings.csv"), "--cell",
+          "1", "--force", data},
+         "qkvdump: --grid " + dir.file("pings.csv") + " is " + dir.file("pings.csv") +
+             ", a file to read: not writing the grid over it\n"},
         {{"--nav", dir.file("day.NAV"), "--grid", dir.file("pings.csv"), "--cell", "1", data},
          "qkvdump: --grid " + dir.file("pings.csv") + " is no grid: not writing the grid over it (--force replaces "
                                                      "it)\n"},
         {{"--nav", dir.file("day.NAV"), "--grid", out, "--cell", "1", "--crs", "EPSG:4326", data},
          "qkvdump: --crs: \"EPSG:4326\" is not a projected coordinate system: a grid's cells are metres, not "
          "degrees\n"},
+        {{"--nav", dir.file("day.NAV"), "--contours", pipe, "--interval", "1", "--cell", "1", data},
+         "qkvdump: --contours " + pipe + " is a pipe or a device: GDAL writes the contours only into a file\n"},
         {{"--png", dir.file("Two.qkv"), data},
          "qkvdump: --png " + dir.file("Two.qkv") + " is named as a data file: not writing the picture there\n"},
         {{"--png", out, "--nav", dir.file("day.NAV"), "--geojson", out, data},

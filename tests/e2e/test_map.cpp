@@ -38,7 +38,13 @@ TEST(Map, GridDrawnWithItsContours)
                                      in_quotes(dir.file("grid.tif")), &said))
             << said;
     }
-    EXPECT_EQ(3u, list_dir(dir.path()).size()) << "nothing beside the picture";
+    // Contours of depths the grid does not reach: GDAL's GeoJSON of no line, which names no field.
+    write_file(dir.file("none.geojson"),
+               "{\"type\": \"FeatureCollection\", \"name\": \"contours\", \"features\": []}\n");
+    said.clear();
+    EXPECT_EQ(0, qkvmap_with({dir.file("grid.tif"), "--contours", dir.file("none.geojson"), "-o", png}, &said)) << said;
+    EXPECT_NE(std::string::npos, said.find(" 0 contour lines")) << said;
+    EXPECT_EQ(4u, list_dir(dir.path()).size()) << "nothing beside the picture";
 }
 
 // What cannot be drawn fails with status 1, an OUT that may not be written is refused with status 2, before
@@ -80,6 +86,8 @@ TEST(Map, Refused)
          "qkvmap: -o " + dir.file("notes.txt") + " is no PNG picture: not drawing the map over it\n", 2},
         {{grid, "-o", dir.path()}, "qkvmap: -o " + dir.path() + " is a directory or a disk: not drawing the map over it\n",
          2},
+        {{grid, "-o", dir.file("10DEC2026.NAV")},
+         "qkvmap: -o " + dir.file("10DEC2026.NAV") + " is named as a navigation log: not drawing the map there\n", 2},
         {{grid, "--band", "deepest", "-o", out}, "qkvmap: --band must be shoalest or mean, not \"deepest\"\n", 2},
         {{grid}, "qkvmap: -o OUT is missing\n", 2},
     };

@@ -2,6 +2,8 @@
 // the memory cap, the UTM zone of a survey and the projection to it; and the
 // files written, read back by GDAL's Python bindings, ogrinfo and gdalbuildvrt.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <cmath>
 #include <cstdio>
@@ -452,11 +454,17 @@ TEST_F(GridFiles, RefusedWithTheReason)
         ContourLevels levels;  // interval -1: a grid file
         const char* said;
         const char* path = nullptr;  // where it is written, when not here
+        GridFileFormat format = GRIDFILE_COG;
+        rlim_t limit = RLIM_INFINITY;  // the bytes a file may have: a full disk past them
     } cases[] = {
         {"no sounding", {{NAN, 0, 5}}, &fine, {-1, nullptr, 0}, "no sounding to grid"},
         {"a system GDAL cannot read", {{0, 0, 5}}, &unknown, {-1, nullptr, 0}, "coordinate system"},
         {"a directory that is not there", {{0, 0, 5}}, &fine, {-1, nullptr, 0}, "GDAL: ", "gone/refused.tif"},
-        {"contours into one", {{0, 0, 5}, {1, 0, 6}}, &fine, {1, nullptr, 0}, "GDAL: ", "gone/refused.geojson"},
+        {"contours into one", {{0, 0, 5}, {1, 0, 6}}, &fine, {1, nullptr, 0}, "No such file", "gone/refused.geojson"},
+        // HDF5 fails as it closes the BAG, GDAL's GeoJSON writer as it writes: neither tells GDAL's caller.
+        {"a BAG on a full disk", {{0, 0, 5}}, &fine, {-1, nullptr, 0}, "HDF5: ", "full.bag", GRIDFILE_BAG, 4096},
+        {"contours on a full disk", {{0, 0, 5}, {1, 0, 6}}, &fine, {1, nullptr, 0}, "File too large", nullptr,
+         GRIDFILE_COG, 256},
         {"an extent past the limit", {{0, 0, 5}, {20000, 20000, 5}}, &fine, {-1, nullptr, 0},
          "more than the 268435456 cells a grid file may have; cells of 1.23 m or more fit"},
         {"stopped half-way", {{0, 0, 5}}, &stopped, {-1, nullptr, 0}, "stopped before"},
@@ -468,17 +476,27 @@ TEST_F(GridFiles, RefusedWithTheReason)
         {"no depths", {{0, 0, 5}}, &fine, {0, nullptr, 0}, "1 to 256"},
         {"a depth that is none", {{0, 0, 5}}, &fine, {0, none, 1}, "1 to 256"},
     };
+    struct rlimit unlimited;
+    ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &unlimited));
+    struct sigaction ignore = {}, before = {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(0, sigaction(SIGXFSZ, &ignore, &before));  // a write past the limit fails as on a full disk
     for (const Case& c : cases) {
         Grid grid = grid_of(1, c.soundings);
         char reason[GRIDFILE_REASON_SIZE] = "";
         bool file = c.levels.interval == -1;
         const char* path = c.path != nullptr ? c.path : file ? "refused.tif" : "refused.geojson";
-        bool written = file ? gridfile_write(&grid, c.description, GRIDFILE_COG, path, reason)
+        struct rlimit limited = unlimited;
+        limited.rlim_cur = c.limit;
+        ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &limited));
+        bool written = file ? gridfile_write(&grid, c.description, c.format, path, reason)
                             : contour_write(&grid, c.description, &c.levels, CONTOUR_GEOJSON, path, reason);
+        ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &unlimited));
         EXPECT_FALSE(written) << c.what;
         EXPECT_NE(nullptr, strstr(reason, c.said)) << c.what << ": " << reason;
         grid_free(&grid);
     }
+    EXPECT_EQ(0, sigaction(SIGXFSZ, &before, nullptr));
 }
 
 }  // namespace

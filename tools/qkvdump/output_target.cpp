@@ -247,7 +247,15 @@ bool output_target_check(OutputTarget* target, OutputInputs* inputs)
     if (shares_out(target, inputs)) return false;
     if (target->existed) {
         if (is_input(target, inputs->files, inputs->file_count) ||
-            is_input(target, inputs->nav_files, inputs->nav_count)) {
+            is_input(target, inputs->nav_files, inputs->nav_count) ||
+            is_input(target, inputs->settings_files, inputs->settings_count)) {
+            return false;
+        }
+        // GDAL makes these files anew by name, seeking and reading back: a pipe would hang the run, and a device
+        // (/dev/null) be removed and replaced by a file.
+        if (target->in_place && (target->kind == OUTPUT_GRID || target->kind == OUTPUT_CONTOURS)) {
+            fprintf(stderr, "qkvdump: %s %s is a pipe or a device: GDAL writes the %s only into a file\n",
+                    target->option, target->path, target->what);
             return false;
         }
         if (!target->look.regular && !target->in_place) {
@@ -311,7 +319,7 @@ bool output_target_finish(OutputTarget* target, bool keep)
     PlatResult moved = PLAT_ERR_EXISTS;
     if (!there) {
         moved = plat_file_move_new(target->temp, target->path, reason, sizeof reason);
-    } else if (target->existed && plat_same_file(now, target->look)) {
+    } else if (target->existed && plat_same_file_since(target->look, now)) {
         moved = plat_file_replace(target->temp, target->path, reason, sizeof reason);
     }
     if (moved == PLAT_OK) return true;

@@ -1,7 +1,8 @@
 // Where qkvdump writes its outputs (the picture, the track, the netCDF file,
 // the soundings, the grid and its contours).
-// An OUT is never one of the files it reads (however named: the same file by
-// another path or link is still that file), never a data file or a
+// An OUT is never one of the files it reads (the data files, the .NAV files,
+// the reduction's profile, water level and edits; however named: the same
+// file by another path or link is still that file; even with --force), never a data file or a
 // navigation log (raw survey data nobody can make again; even with --force),
 // never another output's OUT, and an existing file only when it is of the
 // kind being written (told by its first bytes) or empty, unless --force. So
@@ -39,12 +40,16 @@ struct OutputTarget {
 
 constexpr int OUTPUT_TARGETS_MAX = 16;
 
+constexpr int OUTPUT_SETTINGS_FILES_MAX = 3;  // the reduction's: its sound-speed profile, water level and edits
+
 // The files a run reads, whether --force was given, and the OUTs checked so far, of which no two are one.
 struct OutputInputs {
     const char* const* files;
     int file_count;
     const char* const* nav_files;
     int nav_count;
+    const char* settings_files[OUTPUT_SETTINGS_FILES_MAX];
+    int settings_count;
     bool force;
     const OutputTarget* checked[OUTPUT_TARGETS_MAX];
     int checked_count;

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "tools/qkvdump/listing.h"
 
@@ -63,6 +64,9 @@ void start(DumpRun* run, const DumpOptions* o)
     inputs->file_count = o->file_count;
     inputs->nav_files = o->nav_files;
     inputs->nav_count = o->nav_count;
+    for (const char* settings : {o->reduction.profile, o->reduction.water_level, o->reduction.edits}) {
+        if (settings != nullptr) inputs->settings_files[inputs->settings_count++] = settings;
+    }
     inputs->force = o->force;
 }
 

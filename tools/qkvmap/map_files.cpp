@@ -233,11 +233,13 @@ bool map_contours_draw(const char* path, const MapGrid* grid, const MapLayout* l
         return false;
     }
     LineDrawing drawing = {grid, layout, canvas, labels, {}};
-    bool drawn = true, depths = false;
+    bool drawn = true, depths = false, undepthed = false;
     *count = 0;
     for (int i = 0; i < GDALDatasetGetLayerCount(lines) && drawn; ++i) {
         OGRLayerH layer = GDALDatasetGetLayer(lines, i);
         int field = OGR_FD_GetFieldIndex(OGR_L_GetLayerDefn(layer), DEPTH_FIELD);
+        // GeoJSON holding no line (no contour at the depths asked for) names no field either: nothing to draw.
+        if (field < 0) undepthed = undepthed || OGR_L_GetFeatureCount(layer, TRUE) > 0;
         if (field < 0) continue;
         depths = true;
         long layer_count = draw_layer(&drawing, layer, field, reason);
@@ -245,8 +247,10 @@ bool map_contours_draw(const char* path, const MapGrid* grid, const MapLayout* l
         if (drawn) *count += layer_count;
     }
     GDALClose(lines);
-    if (drawn && !depths) snprintf(reason, MAP_REASON_SIZE, "it has no layer with a %s field", DEPTH_FIELD);
-    return drawn && depths;
+    if (drawn && !depths && undepthed) {
+        snprintf(reason, MAP_REASON_SIZE, "it has no layer with a %s field", DEPTH_FIELD);
+    }
+    return drawn && (depths || !undepthed);
 }
 
 bool map_png_write(const MapCanvas* canvas, const char* path, char reason[MAP_REASON_SIZE])

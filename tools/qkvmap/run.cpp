@@ -6,7 +6,9 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "navfile/nav_line.h"
 #include "platform/platform.h"
+#include "store/naming.h"
 #include "tools/qkvmap/map_files.h"
 
 namespace {
@@ -30,11 +32,22 @@ bool holds_picture_or_nothing(const char* path)
     return size == 0 || picture;
 }
 
-// OUT is none of the files read, no directory, and nothing but a picture: else said, false.
+// A new OUT named as raw data: the recorder or navlog would take the picture for one of theirs (the next data file,
+// the day's log to append to).
+const char* named_as_raw_data(const char* out)
+{
+    return naming_ends_in(out, DATA_FILE_SUFFIX)      ? "a data file"
+           : naming_ends_in(out, NAVFILE_FILE_SUFFIX) ? "a navigation log"
+                                                      : nullptr;
+}
+
+// OUT is none of the files read, no directory, nothing but a picture, and not named as raw data: else said, false.
 bool out_writable(const MapOptions* options, bool* existed, PlatFileLook* look)
 {
     *existed = plat_file_look(options->out, look);
-    if (!*existed) return true;
+    const char* raw = *existed ? nullptr : named_as_raw_data(options->out);
+    if (raw != nullptr) fprintf(stderr, "qkvmap: -o %s is named as %s: not drawing the map there\n", options->out, raw);
+    if (!*existed) return raw == nullptr;
     for (const char* input : {options->grid, options->contours}) {
         PlatFileLook read;
         if (input != nullptr && plat_file_look(input, &read) && plat_same_file(read, *look)) {
@@ -51,8 +64,9 @@ bool out_writable(const MapOptions* options, bool* existed, PlatFileLook* look)
     return false;
 }
 
-// The picture written beside OUT and moved over it; OUT as it was when anything fails.
-bool write_beside(const MapCanvas* canvas, const char* out, bool existed)
+// The picture written beside OUT and moved over it, provided OUT is still the file it was when checked (or still
+// none): never over a file that took its place meanwhile. OUT as it was when anything fails.
+bool write_beside(const MapCanvas* canvas, const char* out, bool existed, const PlatFileLook* look)
 {
     char temp[PATH_SIZE], reason[MAP_REASON_SIZE] = "";
     FILE* made = plat_file_create_beside(out, temp, sizeof temp, reason, sizeof reason);
@@ -63,9 +77,13 @@ bool write_beside(const MapCanvas* canvas, const char* out, bool existed)
     fclose(made);
     bool written = map_png_write(canvas, temp, reason);
     PlatResult moved = PLAT_OK;
-    if (written) {
-        moved = existed ? plat_file_replace(temp, out, reason, sizeof reason)
-                        : plat_file_move_new(temp, out, reason, sizeof reason);
+    PlatFileLook now = {};
+    bool there = written && plat_file_look(out, &now);
+    if (written && !there) {
+        moved = plat_file_move_new(temp, out, reason, sizeof reason);
+    } else if (written) {
+        moved = existed && plat_same_file_since(*look, now) ? plat_file_replace(temp, out, reason, sizeof reason)
+                                                      : PLAT_ERR_EXISTS;
     }
     if (written && moved == PLAT_OK) return true;
     plat_file_discard(temp);
@@ -133,7 +151,7 @@ int map_run(const MapOptions* options)
     if (drawn) memset(canvas.pixels, 0xFF, static_cast<size_t>(layout.width) * layout.height * 3);
     drawn = drawn && draw(options, &grid, &layout, &canvas, depths, &lines, reason);
     if (!drawn) fprintf(stderr, "qkvmap: %s: cannot draw: %s\n", options->grid, reason);
-    bool written = drawn && write_beside(&canvas, options->out, existed);
+    bool written = drawn && write_beside(&canvas, options->out, existed, &look);
     if (written) {
         printf("%s: %d x %d pixels, the %s depths of %s, %g to %g m, %g pixels a cell, %ld contour lines\n",
                options->out, layout.width, layout.height, MAP_BAND_NAMES[options->band], options->grid, grid.shoalest,
